@@ -1,0 +1,23 @@
+#include <CLI/CLI.hpp>
+
+#include "cli/CliSupport.h"
+#include "cli/DSStoreCommands.h"
+
+int main(int argc, char** argv) {
+    using namespace lumifold::cli;
+    CLI::App app{"lumifold: one preferred Finder layout for every chosen folder"};
+    app.require_subcommand(1);
+    GlobalOptions global;
+    app.add_option("--home", global.home, "Run against this home directory instead of yours");
+
+    Action action;
+    addDSStoreCommands(app, action);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        const int status = app.exit(error);
+        return status == 0 ? kExitSuccess : kExitUsage;
+    }
+    return action ? runGuarded(action) : kExitUsage;
+}

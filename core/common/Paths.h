@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace lumifold {
+
+// Helpers over absolute POSIX path strings. They never touch the file system.
+
+// "/a/b/c" gives "c"; "/a/b/" gives "b"; "/" gives "/".
+std::string lastPathComponent(std::string_view path);
+// "/a/b/c" gives "/a/b"; "/a" gives "/"; "/" gives "/".
+std::string deletingLastPathComponent(std::string_view path);
+// Joins with exactly one "/" between the parts.
+std::string appending(std::string_view path, std::string_view component);
+
+}  // namespace lumifold

@@ -1,0 +1,205 @@
+#include "core/common/Text.h"
+
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+#include <unicode/ustring.h>
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace lumifold {
+namespace {
+
+bool isAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Decodes the scalar at `index`, advancing it; returns -1 for an ill-formed sequence
+// (overlong forms, surrogates, values above U+10FFFF and truncated sequences included).
+UChar32 nextScalar(std::string_view text, std::size_t& index) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(index);
+    int length = 0;
+    UChar32 c = 0;
+    UChar32 minimum = 0;
+    if (lead < 0x80) {
+        ++index;
+        return lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, c = lead & 0x1F, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, c = lead & 0x0F, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, c = lead & 0x07, minimum = 0x10000;
+    } else {
+        ++index;
+        return -1;
+    }
+    std::size_t i = index + 1;
+    for (int k = 1; k < length; ++k, ++i) {
+        if (i >= text.size() || (byte(i) & 0xC0) != 0x80) {
+            index = i;
+            return -1;
+        }
+        c = (c << 6) | (byte(i) & 0x3F);
+    }
+    index = i;
+    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return -1;
+    return c;
+}
+
+void appendUtf8(std::string& out, UChar32 c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+}  // namespace
+
+bool isWellFormedUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        if (nextScalar(text, i) < 0) return false;
+    }
+    return true;
+}
+
+std::optional<std::u16string> utf8ToUtf16(std::string_view text) {
+    std::u16string units;
+    units.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x80) {
+            units.push_back(static_cast<char16_t>(byte));
+            ++i;
+            continue;
+        }
+        const UChar32 c = nextScalar(text, i);
+        if (c < 0) return std::nullopt;
+        if (c <= 0xFFFF) {
+            units.push_back(static_cast<char16_t>(c));
+        } else {
+            units.push_back(static_cast<char16_t>(U16_LEAD(c)));
+            units.push_back(static_cast<char16_t>(U16_TRAIL(c)));
+        }
+    }
+    return units;
+}
+
+std::optional<std::string> utf16ToUtf8(std::u16string_view units) {
+    std::string out;
+    out.reserve(units.size());
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const char16_t unit = units[i];
+        if (unit < 0x80) {
+            out.push_back(static_cast<char>(unit));
+        } else if (U16_IS_LEAD(unit)) {
+            if (i + 1 >= units.size() || !U16_IS_TRAIL(units[i + 1])) return std::nullopt;
+            appendUtf8(out, U16_GET_SUPPLEMENTARY(unit, units[i + 1]));
+            ++i;
+        } else if (U16_IS_TRAIL(unit)) {
+            return std::nullopt;
+        } else {
+            appendUtf8(out, unit);
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> utf16BigEndianToUtf8(const unsigned char* bytes,
+                                                std::size_t byteCount) {
+    std::u16string units(byteCount / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        units[i] = static_cast<char16_t>((bytes[2 * i] << 8) | bytes[2 * i + 1]);
+    }
+    return utf16ToUtf8(units);
+}
+
+std::optional<std::string> toLatin1(std::string_view text) {
+    if (isAscii(text)) return std::string(text);
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const UChar32 c = nextScalar(text, i);
+        if (c < 0 || c > 0xFF) return std::nullopt;
+        out.push_back(static_cast<char>(c));
+    }
+    return out;
+}
+
+std::string fromLatin1(std::string_view bytes) {
+    if (isAscii(bytes)) return std::string(bytes);
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const char byte : bytes) appendUtf8(out, static_cast<unsigned char>(byte));
+    return out;
+}
+
+std::string nfc(std::string_view text) {
+    if (isAscii(text)) return std::string(text);
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* normalizer = icu::Normalizer2::getNFCInstance(status);
+    if (U_FAILURE(status) || !isWellFormedUtf8(text)) return std::string(text);
+    const auto source = icu::UnicodeString::fromUTF8(
+        icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    if (normalizer->isNormalized(source, status) && U_SUCCESS(status)) return std::string(text);
+    status = U_ZERO_ERROR;
+    const icu::UnicodeString normalized = normalizer->normalize(source, status);
+    if (U_FAILURE(status)) return std::string(text);
+    std::string out;
+    normalized.toUTF8String(out);
+    return out;
+}
+
+std::string lowercaseFull(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x80) {
+            out.push_back(static_cast<char>(byte >= 'A' && byte <= 'Z' ? byte + 32 : byte));
+            ++i;
+            continue;
+        }
+        const std::size_t start = i;
+        const UChar32 c = nextScalar(text, i);
+        if (c < 0) {
+            out.append(text.substr(start, i - start));
+            continue;
+        }
+        // One scalar at a time, so no mapping can depend on its neighbours (final sigma).
+        std::array<UChar, 2> source{};
+        int32_t sourceLength = 0;
+        U16_APPEND_UNSAFE(source.data(), sourceLength, c);
+        std::array<UChar, 8> lowered{};
+        UErrorCode status = U_ZERO_ERROR;
+        const int32_t length = u_strToLower(lowered.data(), static_cast<int32_t>(lowered.size()),
+                                            source.data(), sourceLength, "", &status);
+        if (U_FAILURE(status)) {
+            out.append(text.substr(start, i - start));
+            continue;
+        }
+        const auto converted =
+            utf16ToUtf8(std::u16string_view(lowered.data(), static_cast<std::size_t>(length)));
+        out += converted.value_or(std::string(text.substr(start, i - start)));
+    }
+    return out;
+}
+
+}  // namespace lumifold

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lumifold {
+
+// Text helpers. Every std::string in the core holds UTF-8; conversions that can fail say so
+// through std::optional instead of guessing.
+
+bool isWellFormedUtf8(std::string_view text);
+
+// UTF-8 to UTF-16 code units; nullopt when `text` is not well-formed UTF-8.
+std::optional<std::u16string> utf8ToUtf16(std::string_view text);
+// UTF-16 code units to UTF-8; nullopt when they hold an unpaired surrogate.
+std::optional<std::string> utf16ToUtf8(std::u16string_view units);
+// Decodes `byteCount` bytes of UTF-16 big-endian (an even count); nullopt when not well-formed.
+std::optional<std::string> utf16BigEndianToUtf8(const unsigned char* bytes, std::size_t byteCount);
+
+// ISO 8859-1 bytes of `text`; nullopt when a character lies above U+00FF (the conversion
+// would lose it) or `text` is not well-formed UTF-8.
+std::optional<std::string> toLatin1(std::string_view text);
+// Every byte is one character U+0000 to U+00FF.
+std::string fromLatin1(std::string_view bytes);
+
+// Canonical composition (NFC). Text that is not well-formed UTF-8 comes back unchanged.
+std::string nfc(std::string_view text);
+// Each scalar replaced by its full default lower-case mapping, with no locale and no
+// context-sensitive rules ("İ" gives "i̇", a lone "Σ" gives "σ").
+std::string lowercaseFull(std::string_view text);
+
+}  // namespace lumifold

@@ -1,0 +1,97 @@
+#include "core/dsstore/DSStoreEntryJson.h"
+
+#include <limits>
+#include <stdexcept>
+
+#include "core/common/Base64.h"
+
+namespace lumifold {
+namespace {
+
+[[noreturn]] void invalid(const std::string& what) { throw std::invalid_argument(what); }
+
+const nlohmann::json& member(const nlohmann::json& line, const char* key) {
+    const auto found = line.find(key);
+    if (found == line.end()) invalid(std::string("missing key \"") + key + "\"");
+    return *found;
+}
+
+std::string stringMember(const nlohmann::json& line, const char* key) {
+    const auto& value = member(line, key);
+    if (!value.is_string()) invalid(std::string("\"") + key + "\" must be a string");
+    return value.get<std::string>();
+}
+
+std::uint64_t unsignedValue(const nlohmann::json& value, std::uint64_t maximum,
+                            const std::string& type) {
+    if (!value.is_number_integer() || (value.is_number_integer() && !value.is_number_unsigned() &&
+                                       value.get<std::int64_t>() < 0)) {
+        invalid("the value of a \"" + type + "\" record must be a whole number from 0 to " +
+                std::to_string(maximum));
+    }
+    const auto number = value.get<std::uint64_t>();
+    if (number > maximum) {
+        invalid("the value of a \"" + type + "\" record must be a whole number from 0 to " +
+                std::to_string(maximum));
+    }
+    return number;
+}
+
+}  // namespace
+
+nlohmann::ordered_json entryToJsonLine(const DSStoreEntry& entry) {
+    nlohmann::ordered_json line;
+    line["filename"] = entry.filename;
+    line["code"] = entry.code;
+    line["type"] = entry.typecode;
+    const DSStoreValue& value = entry.value;
+    switch (value.kind()) {
+        case DSStoreValue::Kind::boolean: line["value"] = value.asBoolean(); break;
+        case DSStoreValue::Kind::integer: line["value"] = value.asInteger(); break;
+        case DSStoreValue::Kind::fourCC: line["value"] = value.asFourCC(); break;
+        case DSStoreValue::Kind::string: line["value"] = value.asString(); break;
+        case DSStoreValue::Kind::data: line["value"] = base64Encode(value.asData()); break;
+        case DSStoreValue::Kind::uint64: line["value"] = value.asUInt64(); break;
+    }
+    return line;
+}
+
+DSStoreEntry entryFromJsonLine(const nlohmann::json& line) {
+    if (!line.is_object()) invalid("expected a JSON object");
+    for (const auto& [key, unused] : line.items()) {
+        if (key != "filename" && key != "code" && key != "type" && key != "value") {
+            invalid("unknown key \"" + key + "\"");
+        }
+    }
+    DSStoreEntry entry;
+    entry.filename = stringMember(line, "filename");
+    entry.code = stringMember(line, "code");
+    entry.typecode = stringMember(line, "type");
+    const auto& value = member(line, "value");
+    const std::string& type = entry.typecode;
+    if (type == kTypeBool) {
+        if (!value.is_boolean()) invalid("the value of a \"bool\" record must be true or false");
+        entry.value = DSStoreValue::boolean(value.get<bool>());
+    } else if (type == kTypeLong || type == kTypeShor) {
+        entry.value = DSStoreValue::integer(static_cast<std::uint32_t>(
+            unsignedValue(value, std::numeric_limits<std::uint32_t>::max(), type)));
+    } else if (type == kTypeComp || type == kTypeDutc) {
+        entry.value = DSStoreValue::uint64(
+            unsignedValue(value, std::numeric_limits<std::uint64_t>::max(), type));
+    } else if (type == kTypeType || type == kTypeUstr) {
+        if (!value.is_string()) invalid("the value of a \"" + type + "\" record must be a string");
+        entry.value = type == kTypeType ? DSStoreValue::fourCC(value.get<std::string>())
+                                        : DSStoreValue::string(value.get<std::string>());
+    } else if (type == kTypeBlob) {
+        if (!value.is_string()) invalid("the value of a \"blob\" record must be base64 text");
+        auto bytes = base64Decode(value.get<std::string>());
+        if (!bytes) invalid("the value of a \"blob\" record is not valid base64");
+        entry.value = DSStoreValue::data(std::move(*bytes));
+    } else {
+        invalid("unknown type \"" + type +
+                "\" (expected bool, long, shor, type, ustr, blob, comp or dutc)");
+    }
+    return entry;
+}
+
+}  // namespace lumifold

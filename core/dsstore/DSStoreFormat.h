@@ -1,0 +1,72 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+// The .DS_Store file: a buddy-allocated block store holding one B-tree of records.
+// All integers are big-endian. Offsets stored in the file count from file position 4.
+//
+//  file position 0                                       36
+//  +----------+--------+-----------+----------+-----------+----------------+
+//  | u32 1    | "Bud1" | u32 alloc | u32 size | u32 alloc | 16 reserved    |
+//  +----------+--------+-----------+----------+-----------+----------------+
+//
+//  allocator block (at alloc + 4):
+//  +-------------+-------+------------------------------+-----------+----------------------+
+//  | u32 blocks  | u32 0 | block addresses, 256 slots   | u32 count | directory entries... |
+//  +-------------+-------+------------------------------+-----------+----------------------+
+//    A block address keeps log2(size) in its low 5 bits and the offset in the rest. Stores
+//    with more than 256 blocks have the block count rounded up to a multiple of 256 slots.
+//    A directory entry is: u8 n, n name bytes (ISO 8859-1), u32 block number. "DSDB" names
+//    the B-tree header block.
+//
+//  B-tree header block: u32 root, u32 levels, u32 records, u32 nodes, u32 page size.
+//
+//  node block:  u32 P, u32 m, then
+//    leaf (P = 0):   m records
+//    internal:       m times (u32 child block, record); P is the rightmost child
+//
+//  record: u32 n, n UTF-16BE code units (file name), 4-byte code, 4-byte type, payload
+//    "bool" 1 byte | "long" "shor" u32 | "type" 4 bytes | "comp" "dutc" u64
+//    "ustr" u32 k, 2k bytes UTF-16BE | "blob" u32 k, k bytes
+
+namespace lumifold::dsstore_format {
+
+inline constexpr std::uint64_t kAddressShift = 4;  // stored offsets count from position 4
+inline constexpr std::uint32_t kHeaderFirstWord = 1;
+inline constexpr std::array<char, 4> kMagic = {'B', 'u', 'd', '1'};
+inline constexpr std::uint64_t kHeaderSize = 36;
+inline constexpr std::uint64_t kMinimumFileSize = 32;
+inline constexpr std::uint64_t kAllocatorOffsetPosition = 8;
+
+// Allocator block, relative to its first byte.
+inline constexpr std::uint64_t kAllocatorTablePosition = 8;
+inline constexpr std::uint64_t kStandardSlotCount = 256;
+inline constexpr std::uint64_t kSlotGranule = 256;  // longer tables grow in steps of this
+inline constexpr std::uint64_t kDirectoryCountPosition = 8 + 4 * kStandardSlotCount;  // 0x408
+// From the allocator offset to the end of the directory count, the shift included.
+inline constexpr std::uint64_t kAllocatorFixedSpan = kAddressShift + kDirectoryCountPosition + 4;
+inline constexpr const char* kDirectoryName = "DSDB";
+
+inline constexpr std::uint32_t kAddressSizeMask = 0x1F;
+inline constexpr std::uint64_t kTreeHeaderMinimumSize = 20;
+inline constexpr std::uint64_t kNodeHeaderSize = 8;
+inline constexpr std::uint64_t kChildPointerSize = 4;
+
+// Writer layout.
+inline constexpr std::uint64_t kNodeSize = 4096;
+inline constexpr std::uint32_t kNodeSizeCode = 12;
+inline constexpr std::uint64_t kFirstNodeOffset = 0x40;
+inline constexpr std::uint64_t kTreeHeaderSize = 32;
+inline constexpr std::uint32_t kTreeHeaderSizeCode = 5;
+inline constexpr std::uint64_t kAllocatorSize = 2048;
+inline constexpr std::uint32_t kAllocatorSizeCode = 11;
+inline constexpr std::uint64_t kAllocatorAlignment = 0x2000;
+inline constexpr std::array<std::uint8_t, 16> kReservedHeaderBytes = {
+    0x00, 0x00, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x87, 0x00, 0x00, 0x20, 0x0B, 0x00, 0x00, 0x00, 0x00};
+
+// Walks deeper than this are malformed: a 4096-byte node holds at least one record, and a
+// store of a million records is about four levels deep.
+inline constexpr int kMaxTreeDepth = 64;
+
+}  // namespace lumifold::dsstore_format

@@ -1,0 +1,220 @@
+#include "core/dsstore/DSStoreReader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <optional>
+
+#include "core/common/BigEndian.h"
+#include "core/common/Error.h"
+#include "core/common/Text.h"
+#include "core/dsstore/DSStoreFormat.h"
+#include "core/platform/FileSystem.h"
+
+namespace lumifold {
+namespace {
+
+namespace fmt = dsstore_format;
+
+[[noreturn]] void fail(DSStoreReader::ErrorCode code) {
+    static const std::map<int, const char*> kMessages = {
+        {DSStoreReader::kFileTooSmall, "File too small"},
+        {DSStoreReader::kInvalidMagic, "Invalid magic header"},
+        {DSStoreReader::kRootOffsetOutOfBounds, "Root offset out of bounds"},
+        {DSStoreReader::kTocOutOfBounds, "TOC out of bounds"},
+        {DSStoreReader::kDirectoryEntryMissing, "DSDB TOC entry missing"},
+        {DSStoreReader::kInvalidBlockId, "Invalid block id"},
+        {DSStoreReader::kBlockOutOfRange, "Block data out of range"},
+        {DSStoreReader::kTreeHeaderTooSmall, "DSDB block too small"},
+        {DSStoreReader::kInvalidTree, "Invalid B-tree structure"},
+    };
+    throw Error(DSStoreReader::kDomain, code, kMessages.at(code));
+}
+
+// A block cut out of the image. Positions are relative to its first byte; every read is
+// preceded by an explicit bounds check against `size`.
+struct Block {
+    const std::byte* data = nullptr;
+    std::uint64_t size = 0;
+
+    std::uint32_t u32(std::uint64_t at) const { return loadU32(data + at); }
+};
+
+std::string decodeUtf16(const std::byte* bytes, std::uint64_t byteCount) {
+    return utf16BigEndianToUtf8(reinterpret_cast<const unsigned char*>(bytes), byteCount)
+        .value_or(std::string());
+}
+
+std::string decodeLatin1(const std::byte* bytes, std::size_t count) {
+    return fromLatin1(std::string_view(reinterpret_cast<const char*>(bytes), count));
+}
+
+bool typeIs(const std::byte* bytes, const char* type) { return std::memcmp(bytes, type, 4) == 0; }
+
+// Decodes the record at `q`; on success advances `q` past it.
+std::optional<DSStoreEntry> decodeRecord(const Block& node, std::uint64_t& q) {
+    const std::uint64_t size = node.size;
+    if (q + 4 > size) return std::nullopt;
+    const std::uint64_t nameUnits = node.u32(q);
+    const std::uint64_t t = q + 4 + 2 * nameUnits;
+    if (t + 8 > size) return std::nullopt;
+    const std::byte* type = node.data + t + 4;
+    const std::uint64_t v = t + 8;
+
+    DSStoreValue value = DSStoreValue::boolean(false);
+    std::uint64_t end = 0;
+    if (typeIs(type, kTypeBool)) {
+        if (v + 1 > size) return std::nullopt;
+        value = DSStoreValue::boolean(node.data[v] != std::byte{0});
+        end = v + 1;
+    } else if (typeIs(type, kTypeLong) || typeIs(type, kTypeShor)) {
+        if (v + 4 > size) return std::nullopt;
+        value = DSStoreValue::integer(node.u32(v));
+        end = v + 4;
+    } else if (typeIs(type, kTypeBlob)) {
+        if (v + 4 > size) return std::nullopt;
+        const std::uint64_t length = node.u32(v);
+        if (v + 4 + length > size) return std::nullopt;
+        value = DSStoreValue::data(Bytes(node.data + v + 4, node.data + v + 4 + length));
+        end = v + 4 + length;
+    } else if (typeIs(type, kTypeUstr)) {
+        if (v + 4 > size) return std::nullopt;
+        const std::uint64_t units = node.u32(v);
+        if (v + 4 + 2 * units > size) return std::nullopt;
+        value = DSStoreValue::string(decodeUtf16(node.data + v + 4, 2 * units));
+        end = v + 4 + 2 * units;
+    } else if (typeIs(type, kTypeType)) {
+        if (v + 4 > size) return std::nullopt;
+        value = DSStoreValue::fourCC(decodeLatin1(node.data + v, 4));
+        end = v + 4;
+    } else if (typeIs(type, kTypeComp) || typeIs(type, kTypeDutc)) {
+        if (v + 8 > size) return std::nullopt;
+        value = DSStoreValue::uint64(loadU64(node.data + v));
+        end = v + 8;
+    } else {
+        return std::nullopt;
+    }
+    DSStoreEntry entry{decodeUtf16(node.data + q + 4, 2 * nameUnits),
+                       decodeLatin1(node.data + t, 4), decodeLatin1(type, 4), std::move(value)};
+    q = end;
+    return entry;
+}
+
+// One parse: the image, its block address table, and the walk's bookkeeping.
+class TreeWalk final {
+public:
+    TreeWalk(ByteView image, std::uint64_t tablePosition, std::uint64_t slotCount)
+        : m_image(image), m_tablePosition(tablePosition), m_visited(slotCount, false) {}
+
+    Block fetch(std::uint64_t blockNumber) const {
+        if (blockNumber >= m_visited.size()) fail(DSStoreReader::kInvalidBlockId);
+        const std::uint32_t address = loadU32(m_image.data() + m_tablePosition + 4 * blockNumber);
+        const std::uint64_t size = std::uint64_t{1} << (address & fmt::kAddressSizeMask);
+        const std::uint64_t start = (address & ~fmt::kAddressSizeMask) + fmt::kAddressShift;
+        const std::uint64_t end = start + size;
+        if (start > m_image.size() || end > m_image.size()) fail(DSStoreReader::kBlockOutOfRange);
+        return {m_image.data() + start, size};
+    }
+
+    void walk(std::uint64_t blockNumber, int depth, DSStoreParseResult& result) {
+        // The block-number check comes first so a bad reference reports as such.
+        const Block node = fetch(blockNumber);
+        if (depth > fmt::kMaxTreeDepth || m_visited[blockNumber]) {
+            fail(DSStoreReader::kInvalidTree);
+        }
+        m_visited[blockNumber] = true;
+        if (node.size < fmt::kNodeHeaderSize) return;
+        const std::uint32_t rightmost = node.u32(0);
+        const std::uint32_t count = node.u32(4);
+        std::uint64_t q = fmt::kNodeHeaderSize;
+
+        if (rightmost == 0) {
+            for (std::uint32_t i = 0; i < count; ++i) {
+                auto entry = decodeRecord(node, q);
+                if (!entry) {
+                    result.skippedRecords += count - i;
+                    return;
+                }
+                result.entries.push_back(std::move(*entry));
+            }
+            return;
+        }
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (q + fmt::kChildPointerSize > node.size) break;
+            const std::uint32_t child = node.u32(q);
+            q += fmt::kChildPointerSize;
+            walk(child, depth + 1, result);
+            auto entry = decodeRecord(node, q);
+            if (!entry) {
+                // Nothing after an undecodable record can be located: stop this node's
+                // records, keep what was read, and still walk the rightmost child.
+                result.skippedRecords += count - i;
+                break;
+            }
+            result.entries.push_back(std::move(*entry));
+        }
+        walk(rightmost, depth + 1, result);
+    }
+
+private:
+    ByteView m_image;
+    std::uint64_t m_tablePosition;
+    std::vector<bool> m_visited;
+};
+
+}  // namespace
+
+DSStoreParseResult DSStoreReader::parse(ByteView bytes) const {
+    const std::uint64_t length = bytes.size();
+    if (length < fmt::kMinimumFileSize) fail(kFileTooSmall);
+    if (loadU32(bytes.data()) != fmt::kHeaderFirstWord ||
+        std::memcmp(bytes.data() + 4, fmt::kMagic.data(), fmt::kMagic.size()) != 0) {
+        fail(kInvalidMagic);
+    }
+    const std::uint64_t allocator = loadU32(bytes.data() + fmt::kAllocatorOffsetPosition);
+    if (allocator + fmt::kAllocatorFixedSpan > length) fail(kRootOffsetOutOfBounds);
+
+    // Position of the allocator block's first byte in the file.
+    const std::uint64_t base = allocator + fmt::kAddressShift;
+    const std::uint64_t blockCount = loadU32(bytes.data() + base);
+    std::uint64_t slotCount = fmt::kStandardSlotCount;
+    if (blockCount > fmt::kStandardSlotCount) {
+        slotCount = (blockCount + fmt::kSlotGranule - 1) / fmt::kSlotGranule * fmt::kSlotGranule;
+    }
+    const std::uint64_t tablePosition = base + fmt::kAllocatorTablePosition;
+    const std::uint64_t countPosition = tablePosition + 4 * slotCount;
+    if (countPosition + 4 > length) fail(kTocOutOfBounds);
+
+    std::optional<std::uint64_t> treeBlock;
+    const std::uint32_t directoryCount = loadU32(bytes.data() + countPosition);
+    std::uint64_t p = countPosition + 4;
+    for (std::uint32_t i = 0; i < directoryCount; ++i) {
+        if (p + 1 > length) break;
+        const std::uint64_t nameLength = std::to_integer<std::uint64_t>(bytes[p]);
+        if (p + 1 + nameLength + 4 > length) break;
+        const std::string_view name(reinterpret_cast<const char*>(bytes.data() + p + 1),
+                                    nameLength);
+        // A later entry of the same name replaces an earlier one.
+        if (name == fmt::kDirectoryName) treeBlock = loadU32(bytes.data() + p + 1 + nameLength);
+        p += 1 + nameLength + 4;
+    }
+    if (!treeBlock || *treeBlock >= slotCount) fail(kDirectoryEntryMissing);
+
+    TreeWalk walk(bytes, tablePosition, slotCount);
+    const Block header = walk.fetch(*treeBlock);
+    if (header.size < fmt::kTreeHeaderMinimumSize) fail(kTreeHeaderTooSmall);
+
+    DSStoreParseResult result;
+    walk.walk(header.u32(0), 0, result);
+    return result;
+}
+
+std::vector<DSStoreEntry> DSStoreReader::parseEntries(ByteView bytes) const {
+    return parse(bytes).entries;
+}
+
+std::vector<DSStoreEntry> DSStoreReader::readEntries(const std::string& path) const {
+    return parseEntries(platform::readFile(path));
+}
+
+}  // namespace lumifold

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "core/common/Bytes.h"
+#include "core/dsstore/DSStoreEntry.h"
+
+namespace lumifold {
+
+// What a parse found: the decodable records in tree order, and how many records the walk had
+// to pass over. A record that cannot be decoded ends its node, so the records after it in that
+// node are passed over too (and the subtrees between them are never reached). Any non-zero
+// count means the list is incomplete and must not be written back in place of the file.
+struct DSStoreParseResult {
+    std::vector<DSStoreEntry> entries;
+    std::size_t skippedRecords = 0;
+
+    bool isComplete() const { return skippedRecords == 0; }
+};
+
+// Decodes a .DS_Store image into its records. Holds no state; calls may run on any thread.
+class DSStoreReader final {
+public:
+    static constexpr const char* kDomain = "DSStoreReader";
+    enum ErrorCode : int {
+        kFileTooSmall = 1,
+        kInvalidMagic = 2,
+        kRootOffsetOutOfBounds = 3,
+        kTocOutOfBounds = 4,
+        kDirectoryEntryMissing = 5,
+        kInvalidBlockId = 6,
+        kBlockOutOfRange = 7,
+        kTreeHeaderTooSmall = 8,
+        kInvalidTree = 9,
+    };
+
+    DSStoreReader() = default;
+    DSStoreReader(const DSStoreReader&) = delete;
+    DSStoreReader& operator=(const DSStoreReader&) = delete;
+
+    // The records in tree order. Throws Error (domain kDomain) when `bytes` is not a store or
+    // a block reference anywhere in the tree is bad; no partial list is returned then.
+    std::vector<DSStoreEntry> parseEntries(ByteView bytes) const;
+    // As parseEntries, and says whether records were passed over.
+    DSStoreParseResult parse(ByteView bytes) const;
+    // Reads the whole file, then parses it; file errors (domain "POSIX") pass through.
+    std::vector<DSStoreEntry> readEntries(const std::string& path) const;
+};
+
+}  // namespace lumifold

@@ -1,7 +1,10 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/CliSupport.h"
+#include "cli/ApplyCommands.h"
 #include "cli/DSStoreCommands.h"
+#include "cli/InspectCommands.h"
+#include "cli/RestoreCommands.h"
 
 int main(int argc, char** argv) {
     using namespace lumifold::cli;
@@ -11,6 +14,9 @@ int main(int argc, char** argv) {
     app.add_option("--home", global.home, "Run against this home directory instead of yours");
 
     Action action;
+    addInspectCommands(app, global, action);
+    addApplyCommands(app, global, action);
+    addRestoreCommands(app, global, action);
     addDSStoreCommands(app, action);
 
     try {

@@ -1,0 +1,33 @@
+#include "cli/EngineCommandSupport.h"
+
+#include <iostream>
+
+namespace lumifold::cli {
+
+void addStageOptions(CLI::App& command, StageOptions& options) {
+    command.add_option("--folder", options.folders,
+                       "A folder to work on (repeatable; default: Desktop, Documents, Downloads, "
+                       "Pictures, Movies and Music)");
+    command.add_flag("--json", options.json, "Print the result as JSON");
+}
+
+std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global) {
+    EngineOptions options;
+    if (!global.home.empty()) options.homeDirectory = absolutePath(global.home);
+    return std::make_unique<LumifoldEngine>(std::move(options));
+}
+
+LumifoldEngine::FolderList folderList(const StageOptions& options) {
+    if (options.folders.empty()) return std::nullopt;
+    std::vector<std::string> folders;
+    for (const auto& folder : options.folders) folders.push_back(absolutePath(folder));
+    return folders;
+}
+
+void printJson(const nlohmann::ordered_json& json) {
+    // Names that are not UTF-8 are replaced rather than failing the whole report.
+    std::cout << json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+              << '\n';
+}
+
+}  // namespace lumifold::cli

@@ -1,0 +1,81 @@
+#include "cli/RestoreCommands.h"
+
+#include <iostream>
+
+#include "cli/EngineCommandSupport.h"
+#include "core/common/Iso8601.h"
+
+namespace lumifold::cli {
+namespace {
+
+struct RestoreOptions {
+    std::string id;  // empty: the newest snapshot
+    bool force = false;
+    bool json = false;
+};
+
+int runRestore(const GlobalOptions& global, const RestoreOptions& options) {
+    const auto engine = makeEngine(global);
+    const auto id = options.id.empty() ? std::nullopt : std::optional<std::string>(options.id);
+    const auto evaluation = engine->restore(id, options.force);
+    const bool drifted = std::any_of(evaluation.begin(), evaluation.end(),
+                                     [](const auto& item) { return item.isModifiedSinceBackup; });
+    const bool restored = !drifted || options.force;
+    if (options.json) {
+        nlohmann::ordered_json json;
+        json["evaluation"] = nlohmann::json(evaluation);
+        json["restored"] = restored;
+        printJson(json);
+    } else {
+        for (const auto& item : evaluation) {
+            std::cout << "  " << item.originalPath << ": " << item.statusDescription << '\n';
+        }
+        std::cout << (restored ? "Snapshot restored.\n" : "");
+    }
+    if (!restored) {
+        std::cerr << "lumifold: files were modified since the snapshot's apply; nothing was "
+                     "restored. Re-run with --force to overwrite them.\n";
+        return kExitNotCompliant;
+    }
+    return kExitSuccess;
+}
+
+int runSnapshots(const GlobalOptions& global, bool json) {
+    const auto engine = makeEngine(global);
+    const auto manifests = engine->backupManager().listManifests();
+    if (json) {
+        printJson(nlohmann::json(manifests));
+        return kExitSuccess;
+    }
+    if (manifests.empty()) std::cout << "No snapshots yet.\n";
+    for (const auto& manifest : manifests) {
+        std::cout << manifest.id << "  " << formatIso8601(manifest.createdAt) << "  "
+                  << manifest.dsStoreBackups.size() << " store(s), "
+                  << manifest.appliedChanges.size() << " change(s)"
+                  << (manifest.finderPlistPostSHA256 ? "" : "  (apply did not finish)") << '\n';
+    }
+    return kExitSuccess;
+}
+
+}  // namespace
+
+void addRestoreCommands(CLI::App& app, const GlobalOptions& global, Action& action) {
+    auto restore = std::make_shared<RestoreOptions>();
+    auto* restoreCommand = app.add_subcommand(
+        "restore", "Roll back to a snapshot (refuses when files changed since, unless --force)");
+    restoreCommand->add_option("ID", restore->id, "Snapshot identifier (default: the newest)");
+    restoreCommand->add_flag("--force", restore->force, "Overwrite files changed since the apply");
+    restoreCommand->add_flag("--json", restore->json, "Print the result as JSON");
+    restoreCommand->callback([&global, &action, restore] {
+        action = [&global, restore] { return runRestore(global, *restore); };
+    });
+
+    auto json = std::make_shared<bool>(false);
+    auto* snapshotsCommand = app.add_subcommand("snapshots", "List snapshots, newest first");
+    snapshotsCommand->add_flag("--json", *json, "Print the manifests as JSON");
+    snapshotsCommand->callback([&global, &action, json] {
+        action = [&global, json] { return runSnapshots(global, *json); };
+    });
+}
+
+}  // namespace lumifold::cli

@@ -1,5 +1,6 @@
 #include "cli/RestoreCommands.h"
 
+#include <algorithm>
 #include <iostream>
 
 #include "cli/EngineCommandSupport.h"

@@ -122,7 +122,7 @@ void writeFileAtomically(const std::string& path, ByteView bytes) {
 }
 
 void replaceItem(const std::string& target, const std::string& replacement) {
-    if (const auto bits = permissionBits(target)) {
+    if (const auto bits = isRegularFile(target) ? permissionBits(target) : std::nullopt) {
         if (::chmod(replacement.c_str(), *bits) != 0) {
             throw posixError(errno, "replace", target);
         }

@@ -36,7 +36,7 @@ void BM_Parse(benchmark::State& state) {
         auto entries = reader.parseEntries(image);
         benchmark::DoNotOptimize(entries.data());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * image.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(image.size()));
     state.counters["image_bytes"] = static_cast<double>(image.size());
 }
 
@@ -49,7 +49,7 @@ void BM_Encode(benchmark::State& state) {
         size = image.size();
         benchmark::DoNotOptimize(image.data());
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * size));
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
 }
 
 BENCHMARK(BM_Parse)->Arg(10)->Arg(1000)->Arg(20000)->Unit(benchmark::kMicrosecond);

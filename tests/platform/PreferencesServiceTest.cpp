@@ -52,7 +52,9 @@ TEST_F(PreferencesServiceTest, DomainFilesFollowTheLibraryLayout) {
     if (isRegularFile("/etc/machine-id")) {
         std::string id(asText(readFile("/etc/machine-id")));
         while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
-        if (!id.empty()) EXPECT_EQ(host, id);
+        if (!id.empty()) {
+            EXPECT_EQ(host, id);
+        }
     }
     EXPECT_EQ(PreferencesService(home.path()).hostIdentifier(), host);
 }

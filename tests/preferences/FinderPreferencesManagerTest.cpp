@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <regex>
 
@@ -23,13 +24,12 @@ using platform::PreferencesService;
 constexpr const char* kPreferencesFile = "Library/Preferences/com.apple.finder.plist";
 constexpr const char* kPrefix = "StandardViewSettings.IconViewSettings.";
 
-std::string xmlPlist(const std::string& topLevel) {
-    return R"(<?xml version="1.0" encoding="UTF-8"?>
+constexpr const char* kXmlHeader = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0">
-)" + topLevel +
-           "\n</plist>\n";
-}
+)";
+
+std::string xmlPlist(const std::string& topLevel) { return kXmlHeader + topLevel + "\n</plist>\n"; }
 
 std::string xmlDictionary(const std::string& entries) { return "<dict>" + entries + "</dict>"; }
 
@@ -51,6 +51,12 @@ class FinderPreferencesManagerTest : public ::testing::Test {
     void writeFile(const std::string& text) { home.writeFile(kPreferencesFile, text); }
     void writeEntries(const std::string& entries) { writeFile(xmlPlist(xmlDictionary(entries))); }
     void writeBytes(ByteView bytes) { home.writeFile(kPreferencesFile, bytes); }
+    // For loops that rewrite the file many times: no atomic rename, no flush.
+    void writeWithoutSync(ByteView bytes) {
+        std::ofstream file(preferencesPath(), std::ios::binary | std::ios::trunc);
+        file.write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+    }
 
     // The file as the Finder would read it.
     PlistDictionary readBack() const {
@@ -304,7 +310,7 @@ TEST_F(FinderPreferencesManagerTest, CorruptedBinaryFilesNeverFailToRead) {
         for (int flip = 0; flip < flips; ++flip) {
             corrupted[random() % corrupted.size()] = static_cast<std::byte>(random() & 0xff);
         }
-        writeBytes(corrupted);
+        writeWithoutSync(corrupted);
         // Whatever survives the corruption, each call answers.
         EXPECT_NO_THROW({
             manager().currentPreferences();
@@ -331,12 +337,10 @@ TEST_F(FinderPreferencesManagerTest, FiftyMegabyteFilesReadWithoutFailing) {
     writeFile(garbage);
     expectReadsAsMissing();
 
-    // A well-formed one: either it is read, or it is refused as too large and falls back.
-    std::string padded = xmlPlist(xmlDictionary(
-        "<key>FXPreferredViewStyle</key><string>Nlsv</string><key>Padding</key><string>"));
-    padded.resize(kSize, 'x');
-    padded += "</string></dict></plist>\n";
-    writeFile(padded);
+    // A well-formed one is read in full, or refused as too large and read as missing.
+    writeBytes(platform::toBinaryPropertyList(PlistValue::dictionary(
+        {{"FXPreferredViewStyle", PlistValue::string("Nlsv")},
+         {"Padding", PlistValue::data(Bytes(kSize, std::byte{0x5a}))}})));
     const auto current = manager().currentPreferences();
     EXPECT_TRUE(current.viewStyle == "Nlsv" || current.viewStyle == "icnv") << current.viewStyle;
 }

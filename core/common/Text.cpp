@@ -125,11 +125,28 @@ std::optional<std::string> utf16ToUtf8(std::u16string_view units) {
 
 std::optional<std::string> utf16BigEndianToUtf8(const unsigned char* bytes,
                                                 std::size_t byteCount) {
-    std::u16string units(byteCount / 2, u'\0');
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        units[i] = static_cast<char16_t>((bytes[2 * i] << 8) | bytes[2 * i + 1]);
+    // Decoded in place, without an intermediate UTF-16 string: names are decoded for every
+    // record of every store read.
+    const std::size_t count = byteCount / 2;
+    std::string out;
+    out.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto unit = static_cast<char16_t>((bytes[2 * i] << 8) | bytes[2 * i + 1]);
+        if (unit < 0x80) {
+            out.push_back(static_cast<char>(unit));
+        } else if (U16_IS_LEAD(unit)) {
+            if (i + 1 >= count) return std::nullopt;
+            const auto trail = static_cast<char16_t>((bytes[2 * i + 2] << 8) | bytes[2 * i + 3]);
+            if (!U16_IS_TRAIL(trail)) return std::nullopt;
+            appendUtf8(out, U16_GET_SUPPLEMENTARY(unit, trail));
+            ++i;
+        } else if (U16_IS_TRAIL(unit)) {
+            return std::nullopt;
+        } else {
+            appendUtf8(out, unit);
+        }
     }
-    return utf16ToUtf8(units);
+    return out;
 }
 
 std::optional<std::string> toLatin1(std::string_view text) {

@@ -100,16 +100,24 @@ Bytes readFile(const std::string& path) {
     return bytes;
 }
 
-void writeFileAtomically(const std::string& path, ByteView bytes) {
+namespace {
+
+// Both atomic writes: `exactBits` fixes the result's permission bits, otherwise a new file
+// gets 0666 less the umask and an existing one keeps its bits.
+void writeThroughTemporary(const std::string& path, ByteView bytes,
+                           std::optional<unsigned> exactBits) {
     const std::string folder = deletingLastPathComponent(path);
     const std::string temporary =
         appending(folder, "." + lastPathComponent(path) + ".tmp." + makeUuidString());
-    Descriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    const mode_t createMode = exactBits ? 0600 : 0666;
+    Descriptor fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, createMode));
     if (fd.get() < 0) throw posixError(errno, "write", path);
     try {
         writeAll(fd.get(), bytes, path);
-        if (const auto bits = permissionBits(path)) {
-            if (::fchmod(fd.get(), *bits) != 0) throw posixError(errno, "write", path);
+        if (const auto bits = exactBits ? exactBits : permissionBits(path)) {
+            if (::fchmod(fd.get(), static_cast<mode_t>(*bits)) != 0) {
+                throw posixError(errno, "write", path);
+            }
         }
         if (::fsync(fd.get()) != 0) throw posixError(errno, "write", path);
         if (::close(fd.release()) != 0) throw posixError(errno, "write", path);
@@ -121,8 +129,18 @@ void writeFileAtomically(const std::string& path, ByteView bytes) {
     syncFolder(folder);
 }
 
+}  // namespace
+
+void writeFileAtomically(const std::string& path, ByteView bytes) {
+    writeThroughTemporary(path, bytes, std::nullopt);
+}
+
+void writeFileAtomically(const std::string& path, ByteView bytes, unsigned bits) {
+    writeThroughTemporary(path, bytes, bits);
+}
+
 void replaceItem(const std::string& target, const std::string& replacement) {
-    if (const auto bits = permissionBits(target)) {
+    if (const auto bits = isRegularFile(target) ? permissionBits(target) : std::nullopt) {
         if (::chmod(replacement.c_str(), *bits) != 0) {
             throw posixError(errno, "replace", target);
         }
@@ -140,6 +158,12 @@ void createDirectories(const std::string& path, unsigned mode) {
     if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0 && errno != EEXIST) {
         throw posixError(errno, "create folder", path);
     }
+}
+
+bool createDirectoryExclusively(const std::string& path, unsigned mode) {
+    if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) == 0) return true;
+    if (errno == EEXIST) return false;
+    throw posixError(errno, "create folder", path);
 }
 
 void removeFile(const std::string& path) {

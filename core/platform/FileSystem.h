@@ -34,6 +34,10 @@ Bytes readFile(const std::string& path);
 // on file systems that ignore fsync. A new file gets 0666 less the umask; an existing target's
 // permission bits are kept. The temporary file is removed on failure.
 void writeFileAtomically(const std::string& path, ByteView bytes);
+// The same, but the file ends up with exactly `permissionBits`, whether or not the target
+// existed. The temporary file is created 0600 and given its bits only before the rename, so
+// the content is never readable more widely than either allows.
+void writeFileAtomically(const std::string& path, ByteView bytes, unsigned permissionBits);
 
 // Moves `replacement` over `target` in one step after giving it the target's permission bits
 // (when the target exists), as the macOS replace-item operation does. On failure the
@@ -42,6 +46,10 @@ void replaceItem(const std::string& target, const std::string& replacement);
 
 // Creates `path` and any missing parents with `mode` (an existing folder is left as it is).
 void createDirectories(const std::string& path, unsigned mode = 0755);
+// Creates the one folder `path` with `mode` (less the umask); its parent must exist. Returns
+// false, changing nothing, when anything already exists at `path`, so two callers can never
+// both own the same new folder. Throws for any other failure.
+bool createDirectoryExclusively(const std::string& path, unsigned mode);
 void removeFile(const std::string& path);
 // Copies the bytes of `source` to `destination` through an atomic write.
 void copyFile(const std::string& source, const std::string& destination);

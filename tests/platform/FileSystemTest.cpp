@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
+#include "core/platform/PosixError.h"
 #include "core/platform/Uuid.h"
 #include "tests/support/LumifoldAssertions.h"
 #include "tests/support/TempHome.h"
@@ -94,6 +97,33 @@ TEST_F(FileSystemTest, CreateDirectoriesAppliesTheMode) {
     EXPECT_TRUE(isDirectory(path));
     EXPECT_EQ(permissionBits(path).value() & 0077, 0u);
     createDirectories(path, 0700);  // a second call is harmless
+}
+
+TEST_F(FileSystemTest, AtomicWriteWithBitsSetsExactlyThoseBits) {
+    const std::string fresh = home / "fresh";
+    writeFileAtomically(fresh, asBytes("secret"), 0600);
+    EXPECT_EQ(permissionBits(fresh), 0600u);
+    EXPECT_EQ(asText(readFile(fresh)), "secret");
+
+    // An existing, wider target does not pass its bits on.
+    const std::string wide = home.writeFile("wide", "old");
+    setPermissionBits(wide, 0644);
+    writeFileAtomically(wide, asBytes("new"), 0600);
+    EXPECT_EQ(permissionBits(wide), 0600u);
+    EXPECT_EQ(asText(readFile(wide)), "new");
+    EXPECT_EQ(hiddenNames(home.path()), std::vector<std::string>{});
+}
+
+TEST_F(FileSystemTest, ExclusiveFolderCreationClaimsAFolderOnce) {
+    const std::string path = home / "claimed";
+    EXPECT_TRUE(createDirectoryExclusively(path, 0700));
+    EXPECT_TRUE(isDirectory(path));
+    EXPECT_EQ(permissionBits(path).value() & 0077, 0u);
+    EXPECT_FALSE(createDirectoryExclusively(path, 0700));
+    // A plain file in the way is "already there" too.
+    EXPECT_FALSE(createDirectoryExclusively(home.writeFile("plain", "x"), 0700));
+    EXPECT_LUMIFOLD_ERROR_CODE(createDirectoryExclusively(home / "missing/child", 0700),
+                               kPosixDomain, ENOENT);
 }
 
 TEST(UuidTest, IsVersionFourUpperCase) {

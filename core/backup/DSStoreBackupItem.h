@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+namespace lumifold {
+
+// One .DS_Store file copied into a snapshot: where it lives, where its copy sits inside the
+// snapshot directory, its checksum before Apply and (once recorded) after Apply, and its
+// permission bits before Apply.
+struct DSStoreBackupItem {
+    std::string originalPath;
+    std::string backupRelativePath;  // "files/<hex12>_<name>"
+    std::string originalSHA256;
+    std::optional<std::string> postModificationSHA256;
+    std::uint16_t posixPermissions = 0644;
+
+    friend bool operator==(const DSStoreBackupItem&, const DSStoreBackupItem&) = default;
+};
+
+// The five field names as keys; postModificationSHA256 is left out when absent.
+void to_json(nlohmann::json& json, const DSStoreBackupItem& item);
+// Every key but postModificationSHA256 is required (a null counts as missing); that one may
+// be absent or null. posixPermissions must be a JSON integer from 0 to 65535. Throws
+// nlohmann::json::out_of_range or type_error otherwise.
+void from_json(const nlohmann::json& json, DSStoreBackupItem& item);
+
+}  // namespace lumifold

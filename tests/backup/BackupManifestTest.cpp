@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/backup/BackupManifest.h"
+#include "core/backup/RestoreEvaluationSummary.h"
+#include "tests/backup/BackupTestSupport.h"
+
+namespace lumifold::testing {
+namespace {
+
+using nlohmann::json;
+
+BackupManifest sampleManifest() {
+    BackupManifest manifest;
+    manifest.id = "2025-01-31T14-05-09Z";
+    manifest.createdAt = utc(2025, 1, 31, 14, 5, 10);
+    manifest.finderPlistOriginalPath = "/Users/a/Library/Preferences/com.apple.finder.plist";
+    manifest.finderPlistBackupPath = "/b/2025-01-31T14-05-09Z/com.apple.finder.plist";
+    manifest.finderPlistOriginalSHA256 = "aa";
+    manifest.dsStoreBackups = {
+        {"/Users/a/Desktop/.DS_Store", "files/0123456789ab_.DS_Store", "bb", std::nullopt, 420}};
+    manifest.appliedChanges = {
+        {"com.apple.finder", "FXPreferredViewStyle", "Nlsv", "icnv", "Global Preference"}};
+    manifest.fileExtensionBackups = {{"/Users/a/Desktop/a.pdf", true}};
+    return manifest;
+}
+
+TEST(BackupManifestTest, FileTextIsSortedPrettyAndEscapesSolidus) {
+    const std::string expected = R"({
+  "appliedChanges": [
+    {
+      "changeType": "Global Preference",
+      "key": "FXPreferredViewStyle",
+      "newValue": "icnv",
+      "oldValue": "Nlsv",
+      "target": "com.apple.finder"
+    }
+  ],
+  "createdAt": "2025-01-31T14:05:10Z",
+  "dsStoreBackups": [
+    {
+      "backupRelativePath": "files\/0123456789ab_.DS_Store",
+      "originalPath": "\/Users\/a\/Desktop\/.DS_Store",
+      "originalSHA256": "bb",
+      "posixPermissions": 420
+    }
+  ],
+  "fileExtensionBackups": [
+    {
+      "filePath": "\/Users\/a\/Desktop\/a.pdf",
+      "originalHasHiddenExtension": true
+    }
+  ],
+  "finderPlistBackupPath": "\/b\/2025-01-31T14-05-09Z\/com.apple.finder.plist",
+  "finderPlistOriginalPath": "\/Users\/a\/Library\/Preferences\/com.apple.finder.plist",
+  "finderPlistOriginalSHA256": "aa",
+  "id": "2025-01-31T14-05-09Z"
+}
+)";
+    EXPECT_EQ(encodeManifestFile(sampleManifest()), expected);
+    EXPECT_EQ(decodeManifestFile(expected), sampleManifest());
+}
+
+TEST(BackupManifestTest, RecordedChecksumsAppearInKeyOrder) {
+    BackupManifest manifest = sampleManifest();
+    manifest.finderPlistPostSHA256 = "cc";
+    manifest.dsStoreBackups[0].postModificationSHA256 = "dd";
+    const std::string text = encodeManifestFile(manifest);
+    EXPECT_LT(text.find("\"finderPlistOriginalSHA256\""), text.find("\"finderPlistPostSHA256\""));
+    EXPECT_LT(text.find("\"finderPlistPostSHA256\""), text.find("\"id\""));
+    EXPECT_LT(text.find("\"posixPermissions\""), text.find("\"postModificationSHA256\": \"dd\""));
+    EXPECT_EQ(decodeManifestFile(text), manifest);
+}
+
+TEST(BackupManifestTest, SolidusEscapingSurvivesEveryOtherEscape) {
+    BackupManifest manifest = sampleManifest();
+    for (const std::string& tricky : std::vector<std::string>{
+             "/", "\\/", "\\\\/", "a\\", "\"/\"", "line\n/tab\t/", std::string("nul\0/x", 6),
+             "\xC3\xA9/\xE2\x82\xAC/\xF0\x9F\x98\x80", "\x7F/", "//"}) {
+        manifest.finderPlistOriginalPath = tricky;
+        manifest.appliedChanges[0].newValue = tricky + tricky;
+        const std::string text = encodeManifestFile(manifest);
+        // Every "/" in the text is escaped, and the text still means the same strings.
+        for (std::size_t at = text.find('/'); at != std::string::npos;
+             at = text.find('/', at + 1)) {
+            ASSERT_GT(at, 0u);
+            EXPECT_EQ(text[at - 1], '\\') << text;
+        }
+        EXPECT_EQ(decodeManifestFile(text), manifest) << text;
+        EXPECT_EQ(json::parse(text), json(manifest));
+    }
+}
+
+TEST(BackupManifestTest, TextThatIsNotUtf8CannotBeEncoded) {
+    BackupManifest manifest = sampleManifest();
+    manifest.finderPlistOriginalPath = "/Users/a/\xFF";
+    EXPECT_THROW(encodeManifestFile(manifest), json::type_error);
+}
+
+// Strict reading, one change to a valid manifest at a time.
+class ManifestReadingTest : public ::testing::Test {
+  protected:
+    json valid = json(sampleManifest());
+
+    BackupManifest read(const json& document) const { return decodeManifestFile(document.dump()); }
+};
+
+TEST_F(ManifestReadingTest, OptionalKeysMayBeAbsentOrNull) {
+    json withoutExtensions = valid;
+    withoutExtensions.erase("fileExtensionBackups");
+    EXPECT_TRUE(read(withoutExtensions).fileExtensionBackups.empty());
+
+    json nullExtensions = valid;
+    nullExtensions["fileExtensionBackups"] = nullptr;
+    EXPECT_TRUE(read(nullExtensions).fileExtensionBackups.empty());
+
+    json nullPost = valid;
+    nullPost["finderPlistPostSHA256"] = nullptr;
+    nullPost["dsStoreBackups"][0]["postModificationSHA256"] = nullptr;
+    EXPECT_EQ(read(nullPost), sampleManifest());
+
+    json withPost = valid;
+    withPost["finderPlistPostSHA256"] = "ee";
+    EXPECT_EQ(read(withPost).finderPlistPostSHA256, "ee");
+
+    json extraKey = valid;
+    extraKey["comment"] = "ignored";
+    EXPECT_EQ(read(extraKey), sampleManifest());
+}
+
+TEST_F(ManifestReadingTest, MissingOrNullRequiredKeysMakeTheManifestUnreadable) {
+    for (const char* key : {"id", "createdAt", "finderPlistOriginalPath", "finderPlistBackupPath",
+                            "finderPlistOriginalSHA256", "dsStoreBackups", "appliedChanges"}) {
+        json missing = valid;
+        missing.erase(key);
+        EXPECT_THROW(read(missing), json::exception) << key;
+        json null = valid;
+        null[key] = nullptr;
+        EXPECT_THROW(read(null), json::exception) << key;
+    }
+    for (const char* key :
+         {"originalPath", "backupRelativePath", "originalSHA256", "posixPermissions"}) {
+        json missing = valid;
+        missing["dsStoreBackups"][0].erase(key);
+        EXPECT_THROW(read(missing), json::exception) << key;
+    }
+}
+
+TEST_F(ManifestReadingTest, ValuesOfTheWrongTypeMakeTheManifestUnreadable) {
+    const auto rejects = [&](const json::json_pointer& where, const json& value) {
+        json changed = valid;
+        changed[where] = value;
+        EXPECT_THROW(read(changed), json::exception) << where.to_string() << " = " << value;
+    };
+    rejects(json::json_pointer("/id"), 7);
+    rejects(json::json_pointer("/finderPlistPostSHA256"), 1);
+    rejects(json::json_pointer("/fileExtensionBackups"), "none");
+    rejects(json::json_pointer("/dsStoreBackups"), json::object());
+    rejects(json::json_pointer("/dsStoreBackups/0/posixPermissions"), "420");
+    rejects(json::json_pointer("/dsStoreBackups/0/posixPermissions"), 420.5);
+    rejects(json::json_pointer("/dsStoreBackups/0/posixPermissions"), -1);
+    rejects(json::json_pointer("/dsStoreBackups/0/posixPermissions"), 65536);
+    rejects(json::json_pointer("/dsStoreBackups/0/postModificationSHA256"), false);
+    rejects(json::json_pointer("/fileExtensionBackups/0/originalHasHiddenExtension"), 1);
+    rejects(json::json_pointer("/appliedChanges/0/key"), nullptr);
+    for (const char* date : {"2025-01-31T14:05:10.000Z", "2025-01-31T14:05:10+00:00",
+                             "2025-01-31T14-05-10Z", "2025-01-31 14:05:10Z", ""}) {
+        rejects(json::json_pointer("/createdAt"), date);
+    }
+    EXPECT_THROW(decodeManifestFile("{"), json::exception);
+    EXPECT_THROW(decodeManifestFile("[]"), json::exception);
+}
+
+TEST(RestoreEvaluationSummaryTest, ModificationsNeedOneDriftedItem) {
+    RestoreEvaluationSummary summary;
+    EXPECT_FALSE(summary.hasModifications());
+    summary.items.push_back({"/a", "/b", false, "missing", "x", kStatusWillBeRecreated});
+    EXPECT_FALSE(summary.hasModifications());
+    summary.items.push_back({"/c", "/d", true, "y", "z", kStatusDriftDetected});
+    EXPECT_TRUE(summary.hasModifications());
+    EXPECT_EQ(json(summary).get<RestoreEvaluationSummary>(), summary);
+    EXPECT_EQ(json(summary)["items"][1]["isModifiedSinceBackup"], true);
+}
+
+}  // namespace
+}  // namespace lumifold::testing

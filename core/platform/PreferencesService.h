@@ -7,12 +7,18 @@
 
 namespace lumifold::platform {
 
+inline constexpr const char* kPreferencesServiceDomain = "PreferencesService";
+enum PreferencesServiceError : int {
+    kPreferencesInvalidApplication = 1,  // an application id that cannot name a domain file
+    kPreferencesAnyUserUnsupported = 2,  // domains of all users are not this user's to write
+};
+
 // The user's preference domains, read and written the way the system's preferences service
 // does it. On Linux each domain is a property-list file under <home>/Library/Preferences/:
 // ".GlobalPreferences.plist" and "<app>.plist" for any host, and
 // "ByHost/<name>.<host-id>.plist" for the current host.
 class PreferencesService final {
-public:
+  public:
     // The global domain, shared by every application.
     static constexpr const char* kAnyApplication = "kCFPreferencesAnyApplication";
     enum class User { current, any };
@@ -21,22 +27,31 @@ public:
     explicit PreferencesService(std::string homeDirectory);
 
     // The value of `key` for `applicationId`: the current-host domain, then the any-host
-    // domain, then (for an application other than kAnyApplication) the global domain.
-    // nullopt when no domain holds the key or a file cannot be read.
+    // domain, then (for an application other than kAnyApplication) the global domain's
+    // current-host and any-host domains. A domain whose file is missing, unreadable or not a
+    // dictionary is skipped; nullopt when no domain holds the key. Never throws.
     std::optional<PlistValue> copyAppValue(const std::string& key,
                                            const std::string& applicationId) const;
-    // Sets (or, with nullopt, removes) `key` in one domain. Throws Error when the domain's
-    // file cannot be written.
+    // Sets (or, with nullopt, removes) `key` in one domain of the current user. Throws Error
+    // when the domain's file cannot be written, for User::any, and for an application id that
+    // cannot name a file. A domain file that is unreadable or not a dictionary is replaced.
     void setValue(const std::string& key, const std::optional<PlistValue>& value,
                   const std::string& applicationId, User user, Host host);
-    // Makes earlier writes of this process durable; false when that failed.
+    // Makes earlier writes of this process durable; false when that failed. On Linux setValue
+    // is already durable when it returns, so both always succeed.
     bool synchronize(const std::string& applicationId, User user, Host host);
     bool appSynchronize(const std::string& applicationId);
 
     const std::string& homeDirectory() const { return m_home; }
+    // The file that holds one domain of the current user; nullopt for an application id that
+    // cannot name a file there (empty, starting with ".", or holding "/").
+    std::optional<std::string> domainPath(const std::string& applicationId, Host host) const;
+    // The current host's name in ByHost files: /etc/machine-id, else the host name.
+    const std::string& hostIdentifier() const { return m_hostId; }
 
-private:
+  private:
     std::string m_home;
+    std::string m_hostId;
 };
 
 }  // namespace lumifold::platform

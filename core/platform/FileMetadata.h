@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace lumifold::platform {
+
+// Per-item metadata the Finder keeps beside a file's content: the hidden-extension flag, the
+// package test and the cloud-item state. Every query describes the item at the path itself: a
+// symbolic link is never followed, so a link to a folder is a link, not a directory.
+//
+// On Linux the flag lives in the 32-byte FinderInfo record stored in the extended attribute
+// "user.com.apple.FinderInfo" (layout in FinderInfoFormat below). Linux keeps user extended
+// attributes only on regular files and directories, so a symbolic link never has the flag
+// and setting it on one fails. (isSymbolicLink of FileSystem.h answers the link test alone.)
+
+namespace FinderInfoFormat {
+// FinderInfo, 32 bytes:
+//   0..3   file type            (four-character code)
+//   4..7   creator              (four-character code)
+//   8..9   finder flags         (big-endian 16 bits)
+//   10..15 location, reserved
+//   16..31 extended finder info
+inline constexpr const char* kAttributeName = "user.com.apple.FinderInfo";
+inline constexpr std::size_t kSize = 32;
+inline constexpr std::size_t kFlagsOffset = 8;
+inline constexpr unsigned kHasHiddenExtension = 0x0010;
+// A folder with this flag is shown as a single item (a package) whatever its name.
+inline constexpr unsigned kHasBundle = 0x2000;
+}  // namespace FinderInfoFormat
+
+// The cloud-download state of an item kept in a cloud drive.
+enum class UbiquitousDownloadingStatus { notDownloaded, downloaded, current };
+
+// The resource values of one item, read together.
+struct FileMetadata {
+    bool isSymbolicLink = false;
+    // A directory itself (not a link to one).
+    bool isDirectory = false;
+    // A directory shown as a single item: see isPackage().
+    bool isPackage = false;
+    bool hasHiddenExtension = false;
+    bool isUbiquitousItem = false;
+    // Absent for items that are not in a cloud drive.
+    std::optional<UbiquitousDownloadingStatus> ubiquitousItemDownloadingStatus;
+    friend bool operator==(const FileMetadata&, const FileMetadata&) = default;
+};
+
+// All resource values of the item at `path`; nullopt when the item cannot be examined (it does
+// not exist, or a folder on the way cannot be searched).
+std::optional<FileMetadata> fileMetadata(const std::string& path);
+
+// The item's hidden-extension flag. false when the item has no FinderInfo record, when its file
+// system keeps no extended attributes, or when the record is malformed (not 32 bytes); nullopt
+// when the item cannot be examined.
+std::optional<bool> hasHiddenExtension(const std::string& path);
+
+// Sets or clears the hidden-extension flag, keeping every other byte of the FinderInfo record.
+// A missing record is created zeroed (clearing the flag of an item without a record writes
+// nothing). Throws Error (domain "POSIX") when the item cannot be examined or written,
+// including EPERM for a symbolic link, and EINVAL when the existing record is malformed: such a
+// record is left exactly as it is rather than replaced by a guess.
+void setHasHiddenExtension(const std::string& path, bool hidden);
+
+// True for a directory (not a link to one) whose name ends with a package extension (compared
+// without regard to ASCII case; see kPackageExtensions in the source) or that carries the
+// FinderInfo bundle flag.
+bool isPackage(const std::string& path);
+
+// Linux has no cloud drive the Finder knows of: always false.
+bool isUbiquitousItem(const std::string& path);
+// Linux: always absent, as for any item outside a cloud drive.
+std::optional<UbiquitousDownloadingStatus> ubiquitousItemDownloadingStatus(const std::string& path);
+
+}  // namespace lumifold::platform

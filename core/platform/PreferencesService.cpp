@@ -1,0 +1,152 @@
+// Linux implementation: each preference domain is a property-list file under
+// <home>/Library/Preferences/, laid out as on macOS:
+//
+//   .GlobalPreferences.plist                     global domain, any host
+//   <applicationId>.plist                        application domain, any host
+//   ByHost/.GlobalPreferences.<host-id>.plist    global domain, this host
+//   ByHost/<applicationId>.<host-id>.plist       application domain, this host
+//
+// There is no daemon and no cache: every read goes to the file and every write is a
+// read-modify-write of the whole file through writeFileAtomically, durable when setValue
+// returns. Two processes writing the same domain at once can lose one of the writes; the
+// system has one writer per user.
+
+#include "core/platform/PreferencesService.h"
+
+#include <unistd.h>
+
+#include <array>
+#include <utility>
+#include <vector>
+
+#include "core/common/Error.h"
+#include "core/common/Paths.h"
+#include "core/platform/FileSystem.h"
+
+namespace lumifold::platform {
+namespace {
+
+constexpr const char* kGlobalDomainName = ".GlobalPreferences";
+constexpr const char* kMachineIdPath = "/etc/machine-id";
+
+std::string trimmed(std::string_view text) {
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+    while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+    return std::string(text);
+}
+
+// A host identifier is one file-name component.
+bool isUsableHostId(const std::string& id) {
+    return !id.empty() && id.size() <= 255 && id != "." && id != ".." &&
+           id.find('/') == std::string::npos && id.find('\0') == std::string::npos;
+}
+
+// The machine id, else the host name, else "localhost": stable across runs on one machine.
+std::string currentHostId() {
+    if (isRegularFile(kMachineIdPath)) {
+        try {
+            const std::string id = trimmed(asText(readFile(kMachineIdPath)));
+            if (isUsableHostId(id)) return id;
+        } catch (const Error&) {
+            // An unreadable machine id falls back to the host name.
+        }
+    }
+    std::array<char, 256> name{};
+    if (::gethostname(name.data(), name.size() - 1) == 0) {
+        const std::string id = trimmed(name.data());
+        if (isUsableHostId(id)) return id;
+    }
+    return "localhost";
+}
+
+// An application id names a file in the preferences folder, so it must not be able to
+// name anything else.
+bool isUsableApplicationId(const std::string& applicationId) {
+    return !applicationId.empty() && applicationId.front() != '.' &&
+           applicationId.find('/') == std::string::npos &&
+           applicationId.find('\0') == std::string::npos;
+}
+
+// The domain file's top-level dictionary; nullopt when the file is missing, not a regular
+// file, unreadable, malformed or not a dictionary.
+std::optional<PlistDictionary> readDomain(const std::string& path) {
+    // Only regular files: a FIFO or a device at this path must not block or stream forever.
+    if (!isRegularFile(path)) return std::nullopt;
+    try {
+        PlistValue value = parsePropertyList(readFile(path));
+        if (PlistDictionary* dictionary = value.ifDictionary()) return std::move(*dictionary);
+    } catch (const Error&) {
+        // Unreadable or malformed: reads as no domain; the next write replaces it.
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+PreferencesService::PreferencesService(std::string homeDirectory)
+    : m_home(std::move(homeDirectory)), m_hostId(currentHostId()) {}
+
+std::optional<std::string> PreferencesService::domainPath(const std::string& applicationId,
+                                                          Host host) const {
+    std::string name;
+    if (applicationId == kAnyApplication) {
+        name = kGlobalDomainName;
+    } else if (isUsableApplicationId(applicationId)) {
+        name = applicationId;
+    } else {
+        return std::nullopt;
+    }
+    const std::string folder = appending(m_home, "Library/Preferences");
+    if (host == Host::any) return appending(folder, name + ".plist");
+    return appending(appending(folder, "ByHost"), name + "." + m_hostId + ".plist");
+}
+
+std::optional<PlistValue> PreferencesService::copyAppValue(const std::string& key,
+                                                           const std::string& applicationId) const {
+    std::vector<std::pair<std::string, Host>> domains = {{applicationId, Host::current},
+                                                         {applicationId, Host::any}};
+    if (applicationId != kAnyApplication) {
+        domains.emplace_back(kAnyApplication, Host::current);
+        domains.emplace_back(kAnyApplication, Host::any);
+    }
+    for (const auto& [application, host] : domains) {
+        const auto path = domainPath(application, host);
+        if (!path) continue;
+        const auto dictionary = readDomain(*path);
+        if (!dictionary) continue;
+        if (const auto found = dictionary->find(key); found != dictionary->end()) {
+            return found->second;
+        }
+    }
+    return std::nullopt;
+}
+
+void PreferencesService::setValue(const std::string& key, const std::optional<PlistValue>& value,
+                                  const std::string& applicationId, User user, Host host) {
+    if (user != User::current) {
+        throw Error(kPreferencesServiceDomain, kPreferencesAnyUserUnsupported,
+                    "Preferences for any user cannot be written");
+    }
+    const auto path = domainPath(applicationId, host);
+    if (!path) {
+        throw Error(kPreferencesServiceDomain, kPreferencesInvalidApplication,
+                    "\"" + applicationId + "\" is not a valid preferences application");
+    }
+    PlistDictionary dictionary = readDomain(*path).value_or(PlistDictionary{});
+    if (value) {
+        dictionary[key] = *value;
+    } else if (dictionary.erase(key) == 0) {
+        return;  // nothing to remove; an unreadable file is left as it is
+    }
+    const Bytes bytes = toBinaryPropertyList(PlistValue::dictionary(std::move(dictionary)));
+    createDirectories(deletingLastPathComponent(*path), 0700);
+    writeFileAtomically(*path, bytes);
+}
+
+// setValue writes the file and flushes it before it returns, so nothing is ever pending.
+bool PreferencesService::synchronize(const std::string&, User, Host) { return true; }
+
+bool PreferencesService::appSynchronize(const std::string&) { return true; }
+
+}  // namespace lumifold::platform

@@ -1,0 +1,258 @@
+#include "core/preferences/FinderPreferencesManager.h"
+
+#include <utility>
+
+#include "core/common/Error.h"
+#include "core/common/Numbers.h"
+#include "core/common/Paths.h"
+#include "core/platform/Uuid.h"
+
+namespace lumifold {
+namespace {
+
+using platform::PlistDictionary;
+using platform::PlistValue;
+using platform::PreferencesService;
+
+constexpr const char* kFinderApplicationId = "com.apple.finder";
+constexpr const char* kShowAllExtensionsKey = "AppleShowAllExtensions";
+constexpr const char* kViewStyleKey = "FXPreferredViewStyle";
+constexpr const char* kGroupByKey = "FXArrangeGroupViewBy";
+constexpr const char* kStandardViewSettingsKey = "StandardViewSettings";
+constexpr const char* kIconViewSettingsKey = "IconViewSettings";
+// Finder windows, open and save panels, and the desktop, written in this order.
+constexpr const char* kViewSettingsKeys[] = {"StandardViewSettings", "FK_StandardViewSettings",
+                                             "DesktopViewSettings"};
+constexpr const char* kIconViewKeyPrefix = "StandardViewSettings.IconViewSettings.";
+constexpr const char* kTemporaryPrefix = ".finder.plist.tmp.";
+
+const PlistValue* member(const PlistDictionary& dictionary, const std::string& key) {
+    const auto found = dictionary.find(key);
+    return found == dictionary.end() ? nullptr : &found->second;
+}
+
+void readString(const PlistDictionary& dictionary, const char* key, std::string& field) {
+    if (const PlistValue* value = member(dictionary, key)) {
+        if (const std::string* text = value->ifString()) field = *text;
+    }
+}
+
+void readBoolean(const PlistDictionary& dictionary, const char* key, bool& field) {
+    if (const PlistValue* value = member(dictionary, key)) {
+        if (const bool* flag = value->ifBoolean()) field = *flag;
+    }
+}
+
+// A real, or an integer converted.
+void readSize(const PlistDictionary& dictionary, const char* key, double& field) {
+    if (const PlistValue* value = member(dictionary, key)) {
+        if (const double* real = value->ifReal()) {
+            field = *real;
+        } else if (const std::int64_t* integer = value->ifInteger()) {
+            field = static_cast<double>(*integer);
+        }
+    }
+}
+
+std::optional<bool> booleanIn(const std::optional<PlistValue>& value) {
+    if (value) {
+        if (const bool* flag = value->ifBoolean()) return *flag;
+    }
+    return std::nullopt;
+}
+
+std::optional<bool> booleanAt(const PlistDictionary& dictionary, const char* key) {
+    if (const PlistValue* value = member(dictionary, key)) {
+        if (const bool* flag = value->ifBoolean()) return *flag;
+    }
+    return std::nullopt;
+}
+
+// The dictionary under `key`, or an empty one when it is missing or of another kind.
+PlistDictionary dictionaryAt(const PlistDictionary& dictionary, const char* key) {
+    if (const PlistValue* value = member(dictionary, key)) {
+        if (const PlistDictionary* inner = value->ifDictionary()) return *inner;
+    }
+    return {};
+}
+
+std::string booleanText(bool value) { return value ? "true" : "false"; }
+
+std::string extensionVisibilityText(bool hidesExtensions) {
+    return hidesExtensions ? "false (hidden)" : "true (shown)";
+}
+
+}  // namespace
+
+FinderPreferencesManager::FinderPreferencesManager(std::optional<std::string> preferencesPath,
+                                                   std::string homeDirectory)
+    : FinderPreferencesManager(std::move(preferencesPath),
+                               PreferencesService(std::move(homeDirectory))) {}
+
+FinderPreferencesManager::FinderPreferencesManager(std::optional<std::string> preferencesPath,
+                                                   platform::PreferencesService preferences)
+    : m_plistPath(preferencesPath ? std::move(*preferencesPath)
+                                  : appending(preferences.homeDirectory(),
+                                              "Library/Preferences/com.apple.finder.plist")),
+      m_preferences(std::move(preferences)) {}
+
+std::optional<PlistDictionary> FinderPreferencesManager::loadPreferencesDictionary() const {
+    // Only a regular file is read: a FIFO or a device at this path must not block or stream
+    // without end.
+    if (!platform::isRegularFile(m_plistPath)) return std::nullopt;
+    try {
+        PlistValue value = platform::parsePropertyList(platform::readFile(m_plistPath));
+        if (PlistDictionary* dictionary = value.ifDictionary()) return std::move(*dictionary);
+    } catch (const Error&) {
+        // Unreadable, malformed or oversized: reads as no file.
+    }
+    return std::nullopt;
+}
+
+FinderLayoutPreferences FinderPreferencesManager::currentPreferences() const {
+    // The fallbacks are the preferred set, so a missing or damaged file reads as preferred.
+    FinderLayoutPreferences current = FinderLayoutPreferences::preferred(kDefaultGridSpacing);
+    const auto file = loadPreferencesDictionary();
+    if (!file) return current;
+
+    readString(*file, kViewStyleKey, current.viewStyle);
+    readString(*file, kGroupByKey, current.groupBy);
+
+    std::optional<bool> shown = booleanAt(*file, kShowAllExtensionsKey);
+    if (!shown) {
+        shown = booleanIn(
+            m_preferences.copyAppValue(kShowAllExtensionsKey, PreferencesService::kAnyApplication));
+    }
+    if (!shown) {
+        shown = booleanIn(m_preferences.copyAppValue(kShowAllExtensionsKey, kFinderApplicationId));
+    }
+    if (shown) current.hideFileExtensions = !*shown;
+
+    const PlistValue* standard = member(*file, kStandardViewSettingsKey);
+    const PlistDictionary* standardDictionary = standard ? standard->ifDictionary() : nullptr;
+    const PlistValue* iconView =
+        standardDictionary ? member(*standardDictionary, kIconViewSettingsKey) : nullptr;
+    if (const PlistDictionary* settings = iconView ? iconView->ifDictionary() : nullptr) {
+        readString(*settings, "arrangeBy", current.sortBy);
+        readSize(*settings, "iconSize", current.iconSize);
+        readSize(*settings, "gridSpacing", current.gridSpacing);
+        readSize(*settings, "textSize", current.textSize);
+        readBoolean(*settings, "labelOnBottom", current.labelOnBottom);
+        readBoolean(*settings, "showItemInfo", current.showItemInfo);
+        readBoolean(*settings, "showIconPreview", current.showIconPreview);
+        if (const PlistValue* value = member(*settings, "backgroundType")) {
+            if (const std::int64_t* integer = value->ifInteger()) current.backgroundType = *integer;
+        }
+    }
+    return current;
+}
+
+std::vector<SettingChange> FinderPreferencesManager::plistChanges(
+    const FinderLayoutPreferences& target) const {
+    const FinderLayoutPreferences current = currentPreferences();
+    const std::string fileName = lastPathComponent(m_plistPath);
+    std::vector<SettingChange> changes;
+    const auto add = [&](std::string key, std::string oldValue, std::string newValue) {
+        changes.push_back(SettingChange{.target = fileName,
+                                        .key = std::move(key),
+                                        .oldValue = std::move(oldValue),
+                                        .newValue = std::move(newValue),
+                                        .changeType = kGlobalPreferenceChange});
+    };
+    const std::string prefix = kIconViewKeyPrefix;
+
+    if (current.viewStyle != target.viewStyle) {
+        add(kViewStyleKey, current.viewStyle, target.viewStyle);
+    }
+    if (current.groupBy != target.groupBy) add(kGroupByKey, current.groupBy, target.groupBy);
+    if (current.sortBy != target.sortBy) add(prefix + "arrangeBy", current.sortBy, target.sortBy);
+    // Exact comparison: 44.0 and 44.0001 differ.
+    if (current.iconSize != target.iconSize) {
+        add(prefix + "iconSize", formatReal(current.iconSize), formatReal(target.iconSize));
+    }
+    if (current.textSize != target.textSize) {
+        add(prefix + "textSize", formatReal(current.textSize), formatReal(target.textSize));
+    }
+    if (current.labelOnBottom != target.labelOnBottom) {
+        add(prefix + "labelOnBottom", booleanText(current.labelOnBottom),
+            booleanText(target.labelOnBottom));
+    }
+    if (current.showItemInfo != target.showItemInfo) {
+        add(prefix + "showItemInfo", booleanText(current.showItemInfo),
+            booleanText(target.showItemInfo));
+    }
+    if (current.showIconPreview != target.showIconPreview) {
+        add(prefix + "showIconPreview", booleanText(current.showIconPreview),
+            booleanText(target.showIconPreview));
+    }
+    if (current.hideFileExtensions != target.hideFileExtensions) {
+        add(kShowAllExtensionsKey, extensionVisibilityText(current.hideFileExtensions),
+            extensionVisibilityText(target.hideFileExtensions));
+    }
+    return changes;
+}
+
+bool FinderPreferencesManager::showsAllExtensions() const {
+    if (const auto global = booleanIn(m_preferences.copyAppValue(
+            kShowAllExtensionsKey, PreferencesService::kAnyApplication))) {
+        return *global;
+    }
+    if (const auto file = loadPreferencesDictionary()) {
+        if (const auto shown = booleanAt(*file, kShowAllExtensionsKey)) return *shown;
+    }
+    return false;
+}
+
+void FinderPreferencesManager::writePreferences(const FinderLayoutPreferences& target) {
+    PlistDictionary root = loadPreferencesDictionary().value_or(PlistDictionary{});
+    root[kViewStyleKey] = PlistValue::string(target.viewStyle);
+    root[kGroupByKey] = PlistValue::string(target.groupBy);
+    root[kShowAllExtensionsKey] = PlistValue::boolean(!target.hideFileExtensions);
+
+    for (const char* settingsKey : kViewSettingsKeys) {
+        PlistDictionary outer = dictionaryAt(root, settingsKey);
+        PlistDictionary iconView = dictionaryAt(outer, kIconViewSettingsKey);
+        iconView["arrangeBy"] = PlistValue::string(target.sortBy);
+        iconView["iconSize"] = PlistValue::real(target.iconSize);
+        iconView["gridSpacing"] = PlistValue::real(target.gridSpacing);
+        iconView["textSize"] = PlistValue::real(target.textSize);
+        iconView["labelOnBottom"] = PlistValue::boolean(target.labelOnBottom);
+        iconView["showItemInfo"] = PlistValue::boolean(target.showItemInfo);
+        iconView["showIconPreview"] = PlistValue::boolean(target.showIconPreview);
+        iconView["backgroundType"] = PlistValue::integer(target.backgroundType);
+        outer[kIconViewSettingsKey] = PlistValue::dictionary(std::move(iconView));
+        root[settingsKey] = PlistValue::dictionary(std::move(outer));
+    }
+
+    // Serialise before anything touches the disk.
+    const Bytes bytes = platform::toBinaryPropertyList(PlistValue::dictionary(std::move(root)));
+    const std::string folder = deletingLastPathComponent(m_plistPath);
+    // The folder always exists on a real system; a fresh or sandbox home may lack it.
+    platform::createDirectories(folder, 0700);
+    const std::string temporary = appending(folder, kTemporaryPrefix + platform::makeUuidString());
+    platform::writeFileAtomically(temporary, bytes);
+    platform::replaceItem(m_plistPath, temporary);
+
+    // Only extension visibility goes through the service; the view settings live in the file,
+    // which the Finder rereads when the coordinator relaunches it.
+    const PlistValue shown = PlistValue::boolean(!target.hideFileExtensions);
+    using User = PreferencesService::User;
+    using Host = PreferencesService::Host;
+    // The service's set and synchronise calls report nothing on macOS and are not checked
+    // there; a push that fails here must not turn the completed file write into a failure.
+    try {
+        m_preferences.setValue(kShowAllExtensionsKey, shown, PreferencesService::kAnyApplication,
+                               User::current, Host::current);
+    } catch (const Error&) {
+    }
+    m_preferences.synchronize(PreferencesService::kAnyApplication, User::current, Host::current);
+    try {
+        m_preferences.setValue(kShowAllExtensionsKey, shown, kFinderApplicationId, User::current,
+                               Host::current);
+    } catch (const Error&) {
+    }
+    m_preferences.synchronize(kFinderApplicationId, User::current, Host::current);
+    m_preferences.appSynchronize(kFinderApplicationId);
+}
+
+}  // namespace lumifold

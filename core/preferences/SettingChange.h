@@ -1,0 +1,32 @@
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+namespace lumifold {
+
+// One planned change, as text: what is changed (`target`), which setting (`key`), its value
+// now and after Apply, and the kind of change ("Global Preference", "Folder Override",
+// "Remove Override" or "File Extension").
+struct SettingChange {
+    std::string target;
+    std::string key;
+    std::string oldValue;
+    std::string newValue;
+    std::string changeType;
+
+    // Keys lists on screen: target + ":" + key.
+    std::string identity() const { return target + ":" + key; }
+
+    friend bool operator==(const SettingChange&, const SettingChange&) = default;
+};
+
+inline constexpr const char* kGlobalPreferenceChange = "Global Preference";
+
+// {"target", "key", "oldValue", "newValue", "changeType"}, all strings.
+void to_json(nlohmann::json& json, const SettingChange& change);
+// All five keys are required and must be strings (nlohmann::json::out_of_range or type_error
+// otherwise); other keys are ignored.
+void from_json(const nlohmann::json& json, SettingChange& change);
+
+}  // namespace lumifold

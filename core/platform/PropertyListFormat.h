@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Property-list bounds and the binary format ("bplist00"). All integers are big-endian.
+//
+//  +------------+-----------------------+--------------------------+---------------------+
+//  | "bplist00" | objects, each a       | offset table: one offset | trailer, 32 bytes   |
+//  |  8 bytes   | marker byte + payload | per object, offsetSize   |                     |
+//  |            |                       | bytes each               |                     |
+//  +------------+-----------------------+--------------------------+---------------------+
+//
+//  trailer: 5 unused, u8 sort version, u8 offsetSize, u8 referenceSize,
+//           u64 objectCount, u64 topObject, u64 offsetTableOffset
+//
+//  marker: high nibble the type, low nibble a size or count; a count of 0xF means the real
+//  count follows as an integer object.
+//    0x08 false  0x09 true  0x1n integer of 2^n bytes (8 and 16 bytes are signed)
+//    0x22 float  0x23 double  0x33 date (double, seconds since 2001-01-01T00:00:00Z)
+//    0x4n data   0x5n ASCII string  0x6n UTF-16BE string (count in code units)
+//    0xAn array: n object references  0xDn dictionary: n key references, n value references
+//  Types we do not represent (null, fill, UID, set) are rejected.
+
+namespace lumifold::platform::plist_format {
+
+inline constexpr char kBinaryMagic[] = "bplist00";
+inline constexpr std::size_t kBinaryMagicSize = 8;
+inline constexpr std::size_t kTrailerSize = 32;
+inline constexpr std::size_t kTrailerOffsetSizeAt = 6;
+inline constexpr std::size_t kTrailerReferenceSizeAt = 7;
+inline constexpr std::size_t kTrailerObjectCountAt = 8;
+inline constexpr std::size_t kTrailerTopObjectAt = 16;
+inline constexpr std::size_t kTrailerOffsetTableAt = 24;
+
+inline constexpr std::uint8_t kMarkerFalse = 0x08;
+inline constexpr std::uint8_t kMarkerTrue = 0x09;
+inline constexpr std::uint8_t kTypeInteger = 0x1;
+inline constexpr std::uint8_t kTypeReal = 0x2;
+inline constexpr std::uint8_t kMarkerDate = 0x33;
+inline constexpr std::uint8_t kTypeData = 0x4;
+inline constexpr std::uint8_t kTypeAsciiString = 0x5;
+inline constexpr std::uint8_t kTypeUtf16String = 0x6;
+inline constexpr std::uint8_t kTypeArray = 0xA;
+inline constexpr std::uint8_t kTypeDictionary = 0xD;
+inline constexpr std::uint8_t kCountFollows = 0xF;
+
+// Bounds on what a reader accepts, whatever the format. A preferences file is a few KiB;
+// these leave room for large honest files while keeping a hostile one from exhausting
+// memory or the stack.
+inline constexpr std::size_t kMaxInputSize = 64 * 1024 * 1024;
+inline constexpr std::size_t kMaxDepth = 512;
+// Values after shared binary references are expanded into a tree, and the bytes of their
+// strings and data; both bound the work a small file with many shared references can cause.
+inline constexpr std::size_t kMaxValueCount = 1 << 20;
+inline constexpr std::size_t kMaxPayloadBytes = kMaxInputSize;
+
+}  // namespace lumifold::platform::plist_format

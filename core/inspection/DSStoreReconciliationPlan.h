@@ -13,10 +13,10 @@ namespace lumifold {
 // What Apply is to do to one .DS_Store file: the complete list of records the file holds
 // afterwards, and the changes that make it differ from today's file. Never serialised.
 struct DSStoreReconciliationPlan {
-    std::string dsStoreURL;                 // the file, as reached from the folder list
-    std::string targetLabel;                // "<name of the holding folder>/.DS_Store"
+    std::string dsStoreURL;                   // the file, as reached from the folder list
+    std::string targetLabel;                  // "<name of the holding folder>/.DS_Store"
     std::vector<SettingChange> localChanges;  // in the order the file's records were met
-    std::vector<DSStoreEntry> newEntries;   // preserved records in file order, then fresh ones
+    std::vector<DSStoreEntry> newEntries;     // preserved records in file order, then fresh ones
     std::map<std::string, std::int64_t> preservedSummary;  // record code -> records kept
 
     friend bool operator==(const DSStoreReconciliationPlan&,

@@ -138,8 +138,8 @@ bool FolderScanner::isExcludedPath(std::string_view path) const {
         const std::size_t slash = std::min(path.find('/', start), path.size());
         const std::string_view component = path.substr(start, slash - start);
         if (!component.empty() &&
-            std::find(std::begin(kExcludedComponents), std::end(kExcludedComponents),
-                      component) != std::end(kExcludedComponents)) {
+            std::find(std::begin(kExcludedComponents), std::end(kExcludedComponents), component) !=
+                std::end(kExcludedComponents)) {
             return true;
         }
         start = slash + 1;
@@ -156,8 +156,7 @@ bool FolderScanner::isCloudPlaceholder(const std::string& path) const {
     return status.has_value() && *status != platform::UbiquitousDownloadingStatus::current;
 }
 
-std::optional<platform::PlistDictionary> FolderScanner::iconViewOptions(
-    const DSStoreValue& value) {
+std::optional<platform::PlistDictionary> FolderScanner::iconViewOptions(const DSStoreValue& value) {
     if (value.kind() != DSStoreValue::Kind::data) return std::nullopt;
     try {
         platform::PlistValue options = platform::parsePropertyList(value.asData());
@@ -288,8 +287,8 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
                               "' (expected '" + target.viewStyle + "')");
         }
         if (overrides.sortBy && *overrides.sortBy != target.sortBy) {
-            reasons.push_back("Folder sort by override is '" + *overrides.sortBy +
-                              "' (expected '" + target.sortBy + "')");
+            reasons.push_back("Folder sort by override is '" + *overrides.sortBy + "' (expected '" +
+                              target.sortBy + "')");
         }
         if (overrides.iconSize && sizesDiffer(*overrides.iconSize, target.iconSize)) {
             reasons.push_back("Folder icon size override is " + formatReal(*overrides.iconSize) +
@@ -310,8 +309,7 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
         }
 
         const auto files = visibleExtensionFilesIn(setting.canonicalPath, undecodable);
-        setting.unhiddenExtensionFilesCount =
-            files ? static_cast<std::int64_t>(files->size()) : 0;
+        setting.unhiddenExtensionFilesCount = files ? static_cast<std::int64_t>(files->size()) : 0;
         if (target.hideFileExtensions && setting.unhiddenExtensionFilesCount > 0) {
             reasons.push_back(std::to_string(setting.unhiddenExtensionFilesCount) +
                               " file(s) have visible extensions (expected hidden)");

@@ -31,7 +31,7 @@ struct UndecodableNames {
 // Folders are absolute path strings. The home and temporary directories are fixed at
 // construction, so nothing reads the real ones behind the caller's back.
 class FolderScanner final {
-public:
+  public:
     static constexpr const char* kFolderOverrideChange = "Folder Override";
     static constexpr const char* kRemoveOverrideChange = "Remove Override";
 
@@ -66,8 +66,8 @@ public:
     // path; a folder given twice contributes twice. Excluded and unlistable folders contribute
     // nothing. Files whose path is not UTF-8 are left out; when `undecodable` is given, they
     // are added to it. Never throws.
-    std::vector<std::string> filesWithVisibleExtensions(const std::vector<std::string>& folders,
-                                                        UndecodableNames* undecodable = nullptr) const;
+    std::vector<std::string> filesWithVisibleExtensions(
+        const std::vector<std::string>& folders, UndecodableNames* undecodable = nullptr) const;
 
     // Plans, for each .DS_Store of the folders and of their parents that needs a change, the
     // full list of records it is to hold so the folders show `target`. Throws the first read
@@ -81,15 +81,15 @@ public:
     // `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
     static std::string displayablePath(std::string_view text);
 
-private:
+  private:
     struct Overrides;
     // The dictionary of an "icvp" value; nullopt when the value is not data, or not a property
     // list whose root is a dictionary.
     static std::optional<platform::PlistDictionary> iconViewOptions(const DSStoreValue& value);
     // Sizes differ when they are more than 0.01 apart, or either is not a number.
     static bool sizesDiffer(double current, double target);
-    void readOverrides(const std::string& storePath, const std::string& filename,
-                       bool onlyAbsent, Overrides& overrides) const;
+    void readOverrides(const std::string& storePath, const std::string& filename, bool onlyAbsent,
+                       Overrides& overrides) const;
     // Visible-extension files directly in `directory` (resolved); nullopt when it cannot be
     // listed.
     std::optional<std::vector<std::string>> visibleExtensionFilesIn(

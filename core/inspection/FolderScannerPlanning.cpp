@@ -69,8 +69,8 @@ ReconciliationPlanning FolderScanner::planReconciliation(
         std::set<std::string> touched;
         const auto change = [&](std::string key, std::string oldValue, std::string newValue,
                                 const char* type) {
-            plan.localChanges.push_back({plan.targetLabel, std::move(key), std::move(oldValue),
-                                         std::move(newValue), type});
+            plan.localChanges.push_back(
+                {plan.targetLabel, std::move(key), std::move(oldValue), std::move(newValue), type});
         };
 
         for (DSStoreEntry& entry : parsed.entries) {

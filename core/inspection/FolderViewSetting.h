@@ -12,20 +12,20 @@ namespace lumifold {
 // hold for it, how many of its files show their extension, and every mismatch with the target
 // layout in words. Identified by `path`.
 struct FolderViewSetting {
-    std::string path;           // as given
-    std::string canonicalPath;  // every symbolic link resolved
-    bool isSymlink = false;     // the given location itself is a link
+    std::string path{};           // as given
+    std::string canonicalPath{};  // every symbolic link resolved
+    bool isSymlink = false;       // the given location itself is a link
     bool isCloudPlaceholder = false;
-    bool hasDSStore = false;    // the folder's own or its parent's .DS_Store exists
-    std::optional<std::string> currentViewStyle;
-    std::optional<std::string> currentSortBy;
-    std::optional<double> currentIconSize;
-    std::optional<double> currentTextSize;
-    std::optional<bool> currentShowItemInfo;
-    std::optional<bool> currentShowIconPreview;
+    bool hasDSStore = false;  // the folder's own or its parent's .DS_Store exists
+    std::optional<std::string> currentViewStyle = std::nullopt;
+    std::optional<std::string> currentSortBy = std::nullopt;
+    std::optional<double> currentIconSize = std::nullopt;
+    std::optional<double> currentTextSize = std::nullopt;
+    std::optional<bool> currentShowItemInfo = std::nullopt;
+    std::optional<bool> currentShowIconPreview = std::nullopt;
     std::int64_t unhiddenExtensionFilesCount = 0;
     bool conflicting = false;  // conflictReasons is not empty
-    std::vector<std::string> conflictReasons;
+    std::vector<std::string> conflictReasons{};
 
     const std::string& identity() const { return path; }
 

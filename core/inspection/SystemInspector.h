@@ -24,7 +24,7 @@ struct SystemInspectorHost {
 // Finder's current global defaults and two fixed reference lists. Reads only; holds nothing
 // that changes between calls.
 class SystemInspector final {
-public:
+  public:
     static constexpr const char* kSwVersPath = "/usr/bin/sw_vers";
     static constexpr const char* kUnknownBuild = "Unknown";
 
@@ -48,7 +48,7 @@ public:
     static const std::vector<std::string>& supportedAPIsSummary();
     static const std::vector<std::string>& undocumentedFieldsSummary();
 
-private:
+  private:
     std::string m_homeDirectory;
     SystemInspectorHost m_host;
 };

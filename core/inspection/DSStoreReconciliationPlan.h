@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/dsstore/DSStoreEntry.h"
+#include "core/preferences/SettingChange.h"
+
+namespace lumifold {
+
+// What Apply is to do to one .DS_Store file: the complete list of records the file holds
+// afterwards, and the changes that make it differ from today's file. Never serialised.
+struct DSStoreReconciliationPlan {
+    std::string dsStoreURL;                   // the file, as reached from the folder list
+    std::string targetLabel;                  // "<name of the holding folder>/.DS_Store"
+    std::vector<SettingChange> localChanges;  // in the order the file's records were met
+    std::vector<DSStoreEntry> newEntries;     // preserved records in file order, then fresh ones
+    std::map<std::string, std::int64_t> preservedSummary;  // record code -> records kept
+
+    friend bool operator==(const DSStoreReconciliationPlan&,
+                           const DSStoreReconciliationPlan&) = default;
+};
+
+// The planner's result: the plans in store-path order, and the stores it would not plan.
+struct ReconciliationPlanning {
+    std::vector<DSStoreReconciliationPlan> plans;
+    // Stores holding records the reader could not decode. Rewriting one from its decodable
+    // records would lose the rest, so it gets no plan whatever it holds and stays as it is.
+    std::vector<std::string> undecodableStores;
+    // Stores whose path is not well-formed UTF-8 (Linux allows any bytes in names). Their
+    // changes could not be named in text, so they get no plan. Given in display form: each
+    // byte that is not part of well-formed UTF-8 is shown as U+FFFD.
+    std::vector<std::string> unnamableStores;
+};
+
+}  // namespace lumifold

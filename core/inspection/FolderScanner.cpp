@@ -1,0 +1,354 @@
+#include "core/inspection/FolderScanner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <unordered_set>
+#include <utility>
+
+#include "core/common/Error.h"
+#include "core/common/Numbers.h"
+#include "core/common/Paths.h"
+#include "core/common/Text.h"
+#include "core/inspection/DeviceInode.h"
+#include "core/platform/FileMetadata.h"
+
+namespace lumifold {
+namespace {
+
+constexpr const char* kDSStoreName = ".DS_Store";
+
+// clang-format off
+constexpr std::string_view kDefaultFolderNames[] = {
+    "Desktop", "Documents", "Downloads", "Pictures", "Movies", "Music"};
+constexpr std::string_view kTemporaryPrefixes[] = {
+    "/var/folders", "/private/var/folders", "/tmp", "/private/tmp"};
+constexpr std::string_view kSystemPrefixes[] = {
+    "/System", "/Library", "/usr", "/bin", "/sbin", "/private/etc", "/private/var", "/var"};
+constexpr std::string_view kBundleSuffixes[] = {
+    ".app", ".framework", ".bundle", ".photoslibrary", ".download"};
+constexpr std::string_view kExcludedComponents[] = {
+    "node_modules", ".git", ".svn", ".hg", "Pods", "Carthage", ".build", "target", "vendor",
+    ".venv", "venv", ".MobileBackups", "TimeMachine", ".Spotlight-V100", ".fseventsd"};
+// clang-format on
+
+bool isAtOrUnder(std::string_view path, std::string_view prefix) {
+    return path == prefix ||
+           (path.size() > prefix.size() && path.starts_with(prefix) && path[prefix.size()] == '/');
+}
+
+// The path with trailing slashes removed (but "/" kept), so queries about the item do not
+// follow a link named by "link/".
+std::string withoutTrailingSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+// The name's extension as a file URL gives it: the text after the last dot, empty when there
+// is no dot, the name starts with its only dot, or the dot ends the name.
+std::string_view pathExtension(std::string_view name) {
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0 || dot + 1 == name.size()) return {};
+    return name.substr(dot + 1);
+}
+
+void noteUndecodable(UndecodableNames* undecodable, const std::string& directory) {
+    if (undecodable == nullptr) return;
+    ++undecodable->count;
+    std::string shown = FolderScanner::displayablePath(directory);
+    if (std::find(undecodable->folders.begin(), undecodable->folders.end(), shown) ==
+        undecodable->folders.end()) {
+        undecodable->folders.push_back(std::move(shown));
+    }
+}
+
+// Length of the well-formed UTF-8 sequence at the start of `text`; 0 when there is none.
+std::size_t utf8SequenceLength(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (text.size() < length) return 0;
+    if (byte(1) < low || byte(1) > high) return 0;
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+    }
+    return length;
+}
+
+}  // namespace
+
+struct FolderScanner::Overrides {
+    std::optional<std::string> viewStyle;
+    std::optional<std::string> sortBy;
+    std::optional<double> iconSize;
+    std::optional<double> textSize;
+    std::optional<bool> showItemInfo;
+    std::optional<bool> showIconPreview;
+};
+
+FolderScanner::FolderScanner(std::string homeDirectory, std::string temporaryDirectory)
+    : m_homeDirectory(std::move(homeDirectory)),
+      m_temporaryDirectory(std::move(temporaryDirectory)) {}
+
+std::vector<std::string> FolderScanner::defaultFolders() const {
+    std::vector<std::string> folders;
+    for (const std::string_view name : kDefaultFolderNames) {
+        folders.push_back(appending(m_homeDirectory, name));
+    }
+    return folders;
+}
+
+bool FolderScanner::isExcludedPath(std::string_view path) const {
+    // An empty or root temporary directory would make every path "temporary" and switch the
+    // exclusions off altogether, so it does not count.
+    if (m_temporaryDirectory.size() > 1 && path.starts_with(m_temporaryDirectory)) return false;
+    for (const std::string_view prefix : kTemporaryPrefixes) {
+        if (path.starts_with(prefix)) return false;
+    }
+
+    for (const std::string_view prefix : kSystemPrefixes) {
+        if (isAtOrUnder(path, prefix)) return true;
+    }
+    if (isAtOrUnder(path, m_homeDirectory + "/.Trash")) return true;
+    if (isAtOrUnder(path, m_homeDirectory + "/Library")) return true;
+
+    for (const std::string_view suffix : kBundleSuffixes) {
+        if (path.ends_with(suffix)) return true;
+        if (path.find(std::string(suffix) + "/") != std::string_view::npos) return true;
+    }
+
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        const std::size_t slash = std::min(path.find('/', start), path.size());
+        const std::string_view component = path.substr(start, slash - start);
+        if (!component.empty() &&
+            std::find(std::begin(kExcludedComponents), std::end(kExcludedComponents), component) !=
+                std::end(kExcludedComponents)) {
+            return true;
+        }
+        start = slash + 1;
+    }
+    return false;
+}
+
+bool FolderScanner::isCloudPlaceholder(const std::string& path) const {
+    if (path.find("com~apple~CloudDocs") != std::string::npos) return true;
+    const auto metadata = platform::fileMetadata(withoutTrailingSlash(path));
+    if (!metadata) return false;
+    if (metadata->isUbiquitousItem) return true;
+    const auto status = metadata->ubiquitousItemDownloadingStatus;
+    return status.has_value() && *status != platform::UbiquitousDownloadingStatus::current;
+}
+
+std::optional<platform::PlistDictionary> FolderScanner::iconViewOptions(const DSStoreValue& value) {
+    if (value.kind() != DSStoreValue::Kind::data) return std::nullopt;
+    try {
+        platform::PlistValue options = platform::parsePropertyList(value.asData());
+        if (platform::PlistDictionary* dictionary = options.ifDictionary()) {
+            return std::move(*dictionary);
+        }
+    } catch (const Error&) {
+        // Not a property list: the record says nothing the Finder could use.
+    }
+    return std::nullopt;
+}
+
+bool FolderScanner::sizesDiffer(double current, double target) {
+    return !(std::fabs(current - target) <= 0.01);
+}
+
+void FolderScanner::readOverrides(const std::string& storePath, const std::string& filename,
+                                  bool onlyAbsent, Overrides& overrides) const {
+    std::vector<DSStoreEntry> entries;
+    try {
+        // Inspection only looks, so the records that can be decoded are worth showing even
+        // when others in the store cannot be.
+        entries = m_reader.parseEntries(platform::readFile(storePath));
+    } catch (const Error&) {
+        return;  // an unreadable store contributes no overrides
+    }
+    const auto set = [onlyAbsent](auto& field, auto value) {
+        if (!onlyAbsent || !field.has_value()) field = std::move(value);
+    };
+    const auto number = [](const platform::PlistValue& value) -> std::optional<double> {
+        if (const double* real = value.ifReal()) return *real;
+        if (const std::int64_t* integer = value.ifInteger()) return static_cast<double>(*integer);
+        return std::nullopt;
+    };
+    for (const DSStoreEntry& entry : entries) {
+        if (entry.filename != filename) continue;
+        if (entry.code == "vstl" && entry.value.kind() == DSStoreValue::Kind::fourCC) {
+            set(overrides.viewStyle, entry.value.asFourCC());
+        } else if (entry.code == "icvp") {
+            const auto options = iconViewOptions(entry.value);
+            if (!options) continue;
+            const auto find = [&](const char* key) -> const platform::PlistValue* {
+                const auto found = options->find(key);
+                return found == options->end() ? nullptr : &found->second;
+            };
+            if (const auto* value = find("iconSize"); value && number(*value)) {
+                set(overrides.iconSize, *number(*value));
+            }
+            if (const auto* value = find("arrangeBy"); value && value->ifString()) {
+                set(overrides.sortBy, *value->ifString());
+            }
+            if (const auto* value = find("textSize"); value && number(*value)) {
+                set(overrides.textSize, *number(*value));
+            }
+            if (const auto* value = find("showItemInfo"); value && value->ifBoolean()) {
+                set(overrides.showItemInfo, *value->ifBoolean());
+            }
+            if (const auto* value = find("showIconPreview"); value && value->ifBoolean()) {
+                set(overrides.showIconPreview, *value->ifBoolean());
+            }
+        }
+    }
+}
+
+std::optional<std::vector<std::string>> FolderScanner::visibleExtensionFilesIn(
+    const std::string& directory, UndecodableNames* undecodable) const {
+    std::vector<std::string> names;
+    try {
+        names = platform::listDirectory(directory);
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+    std::vector<std::string> files;
+    for (const std::string& name : names) {
+        const std::string child = appending(directory, name);
+        const auto metadata = platform::fileMetadata(child);
+        if (!metadata || metadata->isDirectory || metadata->isPackage) continue;
+        if (pathExtension(name).empty() || metadata->hasHiddenExtension) continue;
+        if (!isWellFormedUtf8(child)) {
+            noteUndecodable(undecodable, directory);
+            continue;
+        }
+        files.push_back(child);
+    }
+    return files;
+}
+
+std::vector<FolderViewSetting> FolderScanner::inspectFolders(
+    const std::vector<std::string>& folders, const FinderLayoutPreferences& target,
+    UndecodableNames* undecodable) const {
+    std::vector<FolderViewSetting> results;
+    std::set<std::string> seenPaths;
+    std::unordered_set<DeviceInode> seenObjects;
+    for (const std::string& folder : folders) {
+        FolderViewSetting setting;
+        setting.path = folder;
+        setting.canonicalPath = platform::resolveSymbolicLinks(folder);
+        if (!seenPaths.insert(setting.canonicalPath).second) continue;
+        if (const auto identity = platform::fileIdentity(setting.canonicalPath)) {
+            if (!seenObjects.insert(DeviceInode::from(*identity)).second) continue;
+        }
+        if (isExcludedPath(setting.canonicalPath)) continue;
+
+        const std::string given = withoutTrailingSlash(folder);
+        setting.isSymlink = platform::isSymbolicLink(given);
+        setting.isCloudPlaceholder = isCloudPlaceholder(folder);
+
+        const std::string localStore = appending(given, kDSStoreName);
+        const std::string parentStore = appending(deletingLastPathComponent(given), kDSStoreName);
+        const bool hasLocal = platform::fileExists(localStore);
+        const bool hasParent = platform::fileExists(parentStore);
+        setting.hasDSStore = hasLocal || hasParent;
+
+        Overrides overrides;
+        if (hasLocal) readOverrides(localStore, ".", false, overrides);
+        if (hasParent) readOverrides(parentStore, lastPathComponent(given), true, overrides);
+        setting.currentViewStyle = overrides.viewStyle;
+        setting.currentSortBy = overrides.sortBy;
+        setting.currentIconSize = overrides.iconSize;
+        setting.currentTextSize = overrides.textSize;
+        setting.currentShowItemInfo = overrides.showItemInfo;
+        setting.currentShowIconPreview = overrides.showIconPreview;
+
+        auto& reasons = setting.conflictReasons;
+        const auto boolean = [](bool value) { return std::string(value ? "true" : "false"); };
+        if (overrides.viewStyle && *overrides.viewStyle != target.viewStyle) {
+            reasons.push_back("Folder view style override is '" + *overrides.viewStyle +
+                              "' (expected '" + target.viewStyle + "')");
+        }
+        if (overrides.sortBy && *overrides.sortBy != target.sortBy) {
+            reasons.push_back("Folder sort by override is '" + *overrides.sortBy + "' (expected '" +
+                              target.sortBy + "')");
+        }
+        if (overrides.iconSize && sizesDiffer(*overrides.iconSize, target.iconSize)) {
+            reasons.push_back("Folder icon size override is " + formatReal(*overrides.iconSize) +
+                              " (expected " + formatReal(target.iconSize) + ")");
+        }
+        if (overrides.textSize && sizesDiffer(*overrides.textSize, target.textSize)) {
+            reasons.push_back("Folder text size override is " + formatReal(*overrides.textSize) +
+                              " (expected " + formatReal(target.textSize) + ")");
+        }
+        if (overrides.showItemInfo && *overrides.showItemInfo != target.showItemInfo) {
+            reasons.push_back("Folder item info override is " + boolean(*overrides.showItemInfo) +
+                              " (expected " + boolean(target.showItemInfo) + ")");
+        }
+        if (overrides.showIconPreview && *overrides.showIconPreview != target.showIconPreview) {
+            reasons.push_back("Folder icon preview override is " +
+                              boolean(*overrides.showIconPreview) + " (expected " +
+                              boolean(target.showIconPreview) + ")");
+        }
+
+        const auto files = visibleExtensionFilesIn(setting.canonicalPath, undecodable);
+        setting.unhiddenExtensionFilesCount = files ? static_cast<std::int64_t>(files->size()) : 0;
+        if (target.hideFileExtensions && setting.unhiddenExtensionFilesCount > 0) {
+            reasons.push_back(std::to_string(setting.unhiddenExtensionFilesCount) +
+                              " file(s) have visible extensions (expected hidden)");
+        }
+        setting.conflicting = !reasons.empty();
+        results.push_back(std::move(setting));
+    }
+    return results;
+}
+
+std::vector<std::string> FolderScanner::filesWithVisibleExtensions(
+    const std::vector<std::string>& folders, UndecodableNames* undecodable) const {
+    std::vector<std::string> files;
+    for (const std::string& folder : folders) {
+        const std::string canonical = platform::resolveSymbolicLinks(folder);
+        if (isExcludedPath(canonical)) continue;
+        if (auto found = visibleExtensionFilesIn(canonical, undecodable)) {
+            files.insert(files.end(), std::make_move_iterator(found->begin()),
+                         std::make_move_iterator(found->end()));
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::string FolderScanner::displayablePath(std::string_view text) {
+    std::string shown;
+    shown.reserve(text.size());
+    while (!text.empty()) {
+        const std::size_t length = utf8SequenceLength(text);
+        if (length == 0) {
+            shown += "\xEF\xBF\xBD";
+            text.remove_prefix(1);
+        } else {
+            shown.append(text.substr(0, length));
+            text.remove_prefix(length);
+        }
+    }
+    return shown;
+}
+
+}  // namespace lumifold

@@ -1,0 +1,103 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/common/Bytes.h"
+#include "core/dsstore/DSStoreReader.h"
+#include "core/inspection/DSStoreReconciliationPlan.h"
+#include "core/inspection/FolderViewSetting.h"
+#include "core/platform/FileSystem.h"
+#include "core/platform/PropertyList.h"
+#include "core/preferences/FinderLayoutPreferences.h"
+
+namespace lumifold {
+
+// Files left out of extension work because their path is not well-formed UTF-8: no text about
+// them could be shown or stored. `folders` are the listed (resolved) folders that held such
+// files, each once, in the order met, in display form (bad bytes shown as U+FFFD).
+struct UndecodableNames {
+    std::size_t count = 0;
+    std::vector<std::string> folders;
+};
+
+// Decides which folders the system looks at and what the Finder would show in them, and plans
+// the .DS_Store rewrites that bring them to a target layout. Reads only: never writes a file
+// or changes a flag. Holds no state between calls; calls may run on any thread.
+//
+// Folders are absolute path strings. The home and temporary directories are fixed at
+// construction, so nothing reads the real ones behind the caller's back.
+class FolderScanner final {
+  public:
+    static constexpr const char* kFolderOverrideChange = "Folder Override";
+    static constexpr const char* kRemoveOverrideChange = "Remove Override";
+
+    explicit FolderScanner(std::string homeDirectory = platform::homeDirectory(),
+                           std::string temporaryDirectory = platform::temporaryDirectory());
+    FolderScanner(const FolderScanner&) = delete;
+    FolderScanner& operator=(const FolderScanner&) = delete;
+
+    const std::string& homeDirectory() const { return m_homeDirectory; }
+
+    // Desktop, Documents, Downloads, Pictures, Movies and Music in the home directory, in that
+    // order; whether they exist is not checked.
+    std::vector<std::string> defaultFolders() const;
+
+    // True when every stage must leave the path alone: system and library locations, the
+    // trash, bundles and their contents, development, build and backup folders. Anything under
+    // a temporary location is never excluded.
+    bool isExcludedPath(std::string_view path) const;
+
+    // True for an item kept in a cloud drive (by its path, or by its cloud state). Never throws.
+    bool isCloudPlaceholder(const std::string& path) const;
+
+    // One result per folder that is not dropped, in input order. A folder is dropped when it
+    // resolves to a path or to a file-system object met earlier in the call, or when its
+    // resolved path is excluded. Never throws. Files whose path is not UTF-8 are not counted;
+    // when `undecodable` is given, they are added to it.
+    std::vector<FolderViewSetting> inspectFolders(const std::vector<std::string>& folders,
+                                                  const FinderLayoutPreferences& target,
+                                                  UndecodableNames* undecodable = nullptr) const;
+
+    // The files directly in the (resolved) folders whose extension is visible, sorted by
+    // path; a folder given twice contributes twice. Excluded and unlistable folders contribute
+    // nothing. Files whose path is not UTF-8 are left out; when `undecodable` is given, they
+    // are added to it. Never throws.
+    std::vector<std::string> filesWithVisibleExtensions(
+        const std::vector<std::string>& folders, UndecodableNames* undecodable = nullptr) const;
+
+    // Plans, for each .DS_Store of the folders and of their parents that needs a change, the
+    // full list of records it is to hold so the folders show `target`. Throws the first read
+    // error (domain "POSIX") or reader error (DSStoreReader::kDomain) met, or the property-list
+    // error of serialising the fresh icon-view record; no partial result is returned then.
+    // Stores the reader can only partly decode, and stores whose path is not UTF-8, are
+    // reported instead of planned.
+    ReconciliationPlanning planReconciliation(const std::vector<std::string>& folders,
+                                              const FinderLayoutPreferences& target) const;
+
+    // `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
+    static std::string displayablePath(std::string_view text);
+
+  private:
+    struct Overrides;
+    // The dictionary of an "icvp" value; nullopt when the value is not data, or not a property
+    // list whose root is a dictionary.
+    static std::optional<platform::PlistDictionary> iconViewOptions(const DSStoreValue& value);
+    // Sizes differ when they are more than 0.01 apart, or either is not a number.
+    static bool sizesDiffer(double current, double target);
+    void readOverrides(const std::string& storePath, const std::string& filename, bool onlyAbsent,
+                       Overrides& overrides) const;
+    // Visible-extension files directly in `directory` (resolved); nullopt when it cannot be
+    // listed.
+    std::optional<std::vector<std::string>> visibleExtensionFilesIn(
+        const std::string& directory, UndecodableNames* undecodable) const;
+
+    std::string m_homeDirectory;
+    std::string m_temporaryDirectory;
+    DSStoreReader m_reader;
+};
+
+}  // namespace lumifold

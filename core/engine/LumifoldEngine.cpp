@@ -1,16 +1,28 @@
 #include "core/engine/LumifoldEngine.h"
 
+#include "core/common/Error.h"
 #include "core/common/Paths.h"
 
 namespace lumifold {
+
+namespace {
+
+BackupManagerHost backupHost(const EngineOptions& options) {
+    BackupManagerHost host = BackupManagerHost::system();
+    host.homeDirectory = options.homeDirectory;
+    if (options.clock) host.now = options.clock;
+    return host;
+}
+
+}  // namespace
 
 LumifoldEngine::LumifoldEngine(EngineOptions options)
     : m_home(options.homeDirectory),
       m_preferencesManager(options.preferencesPath, options.homeDirectory),
       m_scanner(options.homeDirectory),
-      m_inspector(options.inspectorHost.value_or(SystemInspectorHost::system()), options.homeDirectory),
-      m_backupManager(options.backupDirectory.value_or(appending(options.homeDirectory, ".lumifold/backups")),
-                      options.homeDirectory, options.backupClock.value_or(BackupClock::system())),
+      m_inspector(options.homeDirectory,
+                  options.inspectorHost.value_or(SystemInspectorHost::system())),
+      m_backupManager(options.backupDirectory, backupHost(options)),
       m_coordinator(options.finderHost ? std::move(*options.finderHost)
                                        : FinderHost::system(options.homeDirectory)) {}
 
@@ -54,23 +66,30 @@ ChangePreview LumifoldEngine::preview(const FolderList& folders) const {
                                        ": it holds records that cannot be decoded, so it is left "
                                        "unchanged.");
         }
+        for (const auto& store : planning.unnamableStores) {
+            preview.warnings.push_back("Skipped " + store +
+                                       ": its path is not valid UTF-8, so it is left unchanged.");
+        }
     } catch (const Error& error) {
         preview.warnings.push_back("Failed to evaluate .DS_Store reconciliation: " +
                                    error.message());
     }
     if (target.hideFileExtensions) {
-        const VisibleExtensionListing listing = m_scanner.filesWithVisibleExtensions(list);
-        for (const auto& file : listing.files) {
+        UndecodableNames undecodable;
+        for (const auto& file : m_scanner.filesWithVisibleExtensions(list, &undecodable)) {
             preview.folderChanges.push_back(
                 {lastPathComponent(deletingLastPathComponent(file)),
                  lastPathComponent(file) + "/hasHiddenExtension", "false (visible)",
                  "true (hidden)", "File Extension"});
         }
-        for (const auto& [folder, count] : listing.skippedNames) {
-            preview.warnings.push_back("Left " + std::to_string(count) +
-                                       " file(s) in " + folder +
-                                       " out of extension hiding: their names are not valid "
-                                       "UTF-8.");
+        if (undecodable.count > 0) {
+            std::string where;
+            for (const auto& folder : undecodable.folders) {
+                where += (where.empty() ? "" : ", ") + folder;
+            }
+            preview.warnings.push_back("Left " + std::to_string(undecodable.count) +
+                                       " file(s) out of extension hiding because their names "
+                                       "are not valid UTF-8, in: " + where);
         }
     }
     return preview;

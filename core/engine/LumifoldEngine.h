@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
@@ -24,7 +26,8 @@ struct EngineOptions {
     std::optional<std::string> preferencesPath;   // default <home>/Library/Preferences/com.apple.finder.plist
     std::optional<std::string> backupDirectory;   // default <home>/.lumifold/backups
     std::optional<FinderHost> finderHost;         // default FinderHost::system(homeDirectory)
-    std::optional<BackupClock> backupClock;       // default: the real clock
+    // The snapshot clock; default the real one.
+    std::function<std::chrono::system_clock::time_point()> clock;
     std::optional<SystemInspectorHost> inspectorHost;  // default: the real machine
 };
 

@@ -1,6 +1,7 @@
 // LumifoldEngine::apply and ::restore: the two operations that write.
 #include <algorithm>
 
+#include "core/common/Error.h"
 #include "core/engine/LumifoldEngine.h"
 #include "core/platform/FileMetadata.h"
 #include "core/platform/FileSystem.h"
@@ -24,7 +25,7 @@ ApplyResult LumifoldEngine::apply(const FolderList& folders, bool relaunchFinder
 
     std::vector<FileExtensionBackupItem> extensionItems;
     if (target.hideFileExtensions) {
-        for (const auto& file : m_scanner.filesWithVisibleExtensions(list).files) {
+        for (const auto& file : m_scanner.filesWithVisibleExtensions(list)) {
             extensionItems.push_back({file, platform::hasHiddenExtension(file).value_or(false)});
         }
     }

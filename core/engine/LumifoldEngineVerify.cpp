@@ -3,6 +3,7 @@
 
 #include "core/common/Numbers.h"
 #include "core/common/Paths.h"
+#include "core/common/Error.h"
 #include "core/engine/LumifoldEngine.h"
 #include "core/platform/Clock.h"
 #include "core/platform/FileSystem.h"
@@ -161,7 +162,7 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders) const {
         }
 
         if (target.hideFileExtensions) {
-            const auto visible = m_scanner.filesWithVisibleExtensions({folder}).files.size();
+            const auto visible = m_scanner.filesWithVisibleExtensions({folder}).size();
             if (visible > 0) {
                 item.notes += "; " + std::to_string(visible) + " file(s) have visible extensions";
                 item.conflictingOverridesPresent = true;

@@ -40,9 +40,11 @@ struct Block {
     std::uint32_t u32(std::uint64_t at) const { return loadU32(data + at); }
 };
 
-std::string decodeUtf16(const std::byte* bytes, std::uint64_t byteCount) {
-    return utf16BigEndianToUtf8(reinterpret_cast<const unsigned char*>(bytes), byteCount)
-        .value_or(std::string());
+// Text that is not well-formed UTF-16 reads as empty, and `altered` says so.
+std::string decodeUtf16(const std::byte* bytes, std::uint64_t byteCount, bool& altered) {
+    auto text = utf16BigEndianToUtf8(reinterpret_cast<const unsigned char*>(bytes), byteCount);
+    if (!text) altered = true;
+    return text ? std::move(*text) : std::string();
 }
 
 std::string decodeLatin1(const std::byte* bytes, std::size_t count) {
@@ -51,8 +53,9 @@ std::string decodeLatin1(const std::byte* bytes, std::size_t count) {
 
 bool typeIs(const std::byte* bytes, const char* type) { return std::memcmp(bytes, type, 4) == 0; }
 
-// Decodes the record at `q`; on success advances `q` past it.
-std::optional<DSStoreEntry> decodeRecord(const Block& node, std::uint64_t& q) {
+// Decodes the record at `q`; on success advances `q` past it and sets `altered` when its text
+// could not be read as stored.
+std::optional<DSStoreEntry> decodeRecord(const Block& node, std::uint64_t& q, bool& altered) {
     const std::uint64_t size = node.size;
     if (q + 4 > size) return std::nullopt;
     const std::uint64_t nameUnits = node.u32(q);
@@ -81,7 +84,7 @@ std::optional<DSStoreEntry> decodeRecord(const Block& node, std::uint64_t& q) {
         if (v + 4 > size) return std::nullopt;
         const std::uint64_t units = node.u32(v);
         if (v + 4 + 2 * units > size) return std::nullopt;
-        value = DSStoreValue::string(decodeUtf16(node.data + v + 4, 2 * units));
+        value = DSStoreValue::string(decodeUtf16(node.data + v + 4, 2 * units, altered));
         end = v + 4 + 2 * units;
     } else if (typeIs(type, kTypeType)) {
         if (v + 4 > size) return std::nullopt;
@@ -94,7 +97,7 @@ std::optional<DSStoreEntry> decodeRecord(const Block& node, std::uint64_t& q) {
     } else {
         return std::nullopt;
     }
-    DSStoreEntry entry{decodeUtf16(node.data + q + 4, 2 * nameUnits),
+    DSStoreEntry entry{decodeUtf16(node.data + q + 4, 2 * nameUnits, altered),
                        decodeLatin1(node.data + t, 4), decodeLatin1(type, 4), std::move(value)};
     q = end;
     return entry;
@@ -130,11 +133,13 @@ public:
 
         if (rightmost == 0) {
             for (std::uint32_t i = 0; i < count; ++i) {
-                auto entry = decodeRecord(node, q);
+                bool altered = false;
+                auto entry = decodeRecord(node, q, altered);
                 if (!entry) {
                     result.skippedRecords += count - i;
                     return;
                 }
+                result.alteredRecords += altered ? 1 : 0;
                 result.entries.push_back(std::move(*entry));
             }
             return;
@@ -144,13 +149,15 @@ public:
             const std::uint32_t child = node.u32(q);
             q += fmt::kChildPointerSize;
             walk(child, depth + 1, result);
-            auto entry = decodeRecord(node, q);
+            bool altered = false;
+            auto entry = decodeRecord(node, q, altered);
             if (!entry) {
                 // Nothing after an undecodable record can be located: stop this node's
                 // records, keep what was read, and still walk the rightmost child.
                 result.skippedRecords += count - i;
                 break;
             }
+            result.alteredRecords += altered ? 1 : 0;
             result.entries.push_back(std::move(*entry));
         }
         walk(rightmost, depth + 1, result);

@@ -9,15 +9,18 @@
 
 namespace lumifold {
 
-// What a parse found: the decodable records in tree order, and how many records the walk had
-// to pass over. A record that cannot be decoded ends its node, so the records after it in that
-// node are passed over too (and the subtrees between them are never reached). Any non-zero
-// count means the list is incomplete and must not be written back in place of the file.
+// What a parse found: the decodable records in tree order, how many records the walk had to
+// pass over, and how many it could only read with their text altered. A record that cannot be
+// decoded ends its node, so the records after it in that node are passed over too (and the
+// subtrees between them are never reached). A name or text that is not well-formed UTF-16
+// reads as the empty string, so writing that record back would rename or blank it. Unless
+// the result is complete, the list must not be written back in place of the file.
 struct DSStoreParseResult {
     std::vector<DSStoreEntry> entries;
     std::size_t skippedRecords = 0;
+    std::size_t alteredRecords = 0;
 
-    bool isComplete() const { return skippedRecords == 0; }
+    bool isComplete() const { return skippedRecords == 0 && alteredRecords == 0; }
 };
 
 // Decodes a .DS_Store image into its records. Holds no state; calls may run on any thread.

@@ -88,10 +88,14 @@ TEST_F(DSStoreReaderTest, IllFormedUtf16BecomesEmptyText) {
     // Make the name's one unit a lone high surrogate, and the text's first unit one too.
     image[kLeaf + 8 + 4] = std::byte{0xD8};
     image[kLeaf + 8 + 4 + 2 + 8 + 4] = std::byte{0xD8};
-    const auto entries = parse(image);
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].filename, "");
-    EXPECT_EQ(entries[0].value, DSStoreValue::string(""));
+    const auto result = reader.parse(image);
+    ASSERT_EQ(result.entries.size(), 1u);
+    EXPECT_EQ(result.entries[0].filename, "");
+    EXPECT_EQ(result.entries[0].value, DSStoreValue::string(""));
+    // Writing it back would rename the record: the parse must not count as complete.
+    EXPECT_EQ(result.alteredRecords, 1u);
+    EXPECT_EQ(result.skippedRecords, 0u);
+    EXPECT_FALSE(result.isComplete());
 }
 
 TEST_F(DSStoreReaderTest, LeafStopsAtAnUndecodableRecordAndSaysSo) {

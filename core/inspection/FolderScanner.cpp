@@ -223,18 +223,20 @@ void FolderScanner::readOverrides(const std::string& storePath, const std::strin
 
 std::optional<std::vector<std::string>> FolderScanner::visibleExtensionFilesIn(
     const std::string& directory, UndecodableNames* undecodable) const {
-    std::vector<std::string> names;
+    std::vector<platform::DirectoryEntry> entries;
     try {
-        names = platform::listDirectory(directory);
+        entries = platform::listDirectoryEntries(directory);
     } catch (const Error&) {
         return std::nullopt;
     }
     std::vector<std::string> files;
-    for (const std::string& name : names) {
+    // Cheapest tests first: this runs once per file of every folder in every stage. Folders
+    // (packages included) are skipped on the listing's own type, so only files cost a read.
+    for (const auto& [name, isFolder] : entries) {
+        if (isFolder || pathExtension(name).empty()) continue;
         const std::string child = appending(directory, name);
-        const auto metadata = platform::fileMetadata(child);
-        if (!metadata || metadata->isDirectory || metadata->isPackage) continue;
-        if (pathExtension(name).empty() || metadata->hasHiddenExtension) continue;
+        const auto hidden = platform::hasHiddenExtension(child);
+        if (!hidden || *hidden) continue;
         if (!isWellFormedUtf8(child)) {
             noteUndecodable(undecodable, directory);
             continue;

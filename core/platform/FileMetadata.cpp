@@ -108,7 +108,7 @@ std::optional<FileMetadata> fileMetadata(const std::string& path) {
 }
 
 std::optional<bool> hasHiddenExtension(const std::string& path) {
-    if (!linkStatus(path)) return std::nullopt;
+    // A missing item fails the attribute read itself (ENOENT), so no stat is needed first.
     const auto flags = flagsOf(path);
     if (!flags) return std::nullopt;
     return (*flags & FinderInfoFormat::kHasHiddenExtension) != 0;

@@ -189,6 +189,29 @@ std::vector<std::string> listDirectory(const std::string& path) {
     return names;
 }
 
+std::vector<DirectoryEntry> listDirectoryEntries(const std::string& path) {
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) throw posixError(errno, "list", path);
+    std::vector<DirectoryEntry> entries;
+    errno = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            struct stat info{};
+            const std::string child = appending(path, entry->d_name);
+            isFolder = ::lstat(child.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        }
+        entries.push_back({entry->d_name, isFolder});
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0) throw posixError(readError, "list", path);
+    std::sort(entries.begin(), entries.end(),
+              [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    return entries;
+}
+
 std::optional<FileIdentity> fileIdentity(const std::string& path) {
     struct stat info{};
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;

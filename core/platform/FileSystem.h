@@ -57,6 +57,14 @@ void copyFile(const std::string& source, const std::string& destination);
 // Names in `path` that do not start with ".", sorted bytewise.
 std::vector<std::string> listDirectory(const std::string& path);
 
+struct DirectoryEntry {
+    std::string name;
+    bool isDirectory = false;  // the entry itself: a link to a folder is not one
+};
+// As listDirectory, with each entry's type taken from the listing itself where the file
+// system provides it (no stat per entry).
+std::vector<DirectoryEntry> listDirectoryEntries(const std::string& path);
+
 // stat(2), following links; nullopt when the path cannot be examined.
 std::optional<FileIdentity> fileIdentity(const std::string& path);
 std::optional<unsigned> permissionBits(const std::string& path);

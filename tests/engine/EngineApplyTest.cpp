@@ -262,5 +262,29 @@ TEST_F(EngineApplyTest, TwoAppliesInOneSecondKeepBothSnapshots) {
     EXPECT_TRUE(second.dsStoreBackups.empty()) << "the second run found nothing to rewrite";
 }
 
+TEST_F(EngineApplyTest, GivenPreferencesPathAndBackupDirectoryAreTheOnesUsed) {
+    writeUserPreferences();
+    const std::string elsewhere = home.makeFolder("Elsewhere");
+    const std::string preferences = elsewhere + "/finder.plist";
+    platform::copyFile(preferencesPath(), preferences);
+    const Bytes usersFile = platform::readFile(preferencesPath());
+    EngineOptions options;
+    options.homeDirectory = home.path();
+    options.preferencesPath = preferences;
+    options.backupDirectory = elsewhere + "/snapshots";
+    options.finderHost = finder.host();
+    options.clock = [this] { return snapshotTime; };
+    LumifoldEngine custom(std::move(options));
+
+    EXPECT_EQ(custom.preview(std::vector<std::string>{}).plistChanges[0].target, "finder.plist");
+    const auto manifest = custom.apply(std::vector<std::string>{}, false).manifest;
+    EXPECT_EQ(manifest.finderPlistOriginalPath, preferences);
+    EXPECT_TRUE(
+        platform::isRegularFile(elsewhere + "/snapshots/" + manifest.id + "/manifest.json"));
+    EXPECT_FALSE(platform::fileExists(home / ".lumifold"));
+    EXPECT_EQ(platform::readFile(preferencesPath()), usersFile);
+    EXPECT_TRUE(custom.verify(std::vector<std::string>{}).finderDefaultsValid);
+}
+
 }  // namespace
 }  // namespace lumifold::testing

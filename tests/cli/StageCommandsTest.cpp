@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "core/dsstore/DSStoreEntry.h"
+#include "core/dsstore/DSStoreWriter.h"
+#include "core/platform/FileSystem.h"
+#include "core/platform/PropertyList.h"
+#include "tests/cli/CliRunner.h"
+
+namespace lumifold {
+namespace {
+
+using platform::PlistValue;
+using testing::CliResult;
+
+// The stage commands against a sandbox home. On this system no Finder runs, so nothing is ever
+// quit or started.
+class StageCommandsTest : public ::testing::Test {
+  protected:
+    StageCommandsTest() {
+        for (const char* name :
+             {"Desktop", "Documents", "Downloads", "Pictures", "Movies", "Music"}) {
+            home.makeFolder(name);
+        }
+        home.writeFile("Library/Preferences/com.apple.finder.plist",
+                       platform::toBinaryPropertyList(PlistValue::dictionary(
+                           {{"FXPreferredViewStyle", PlistValue::string("Nlsv")}})));
+        documentsStore = home.writeFile(
+            "Documents/.DS_Store",
+            DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
+        home.writeFile("Documents/report.pdf", "pdf");
+    }
+
+    CliResult run(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), {"--home", home.path()});
+        return testing::runCli(home, arguments);
+    }
+
+    nlohmann::ordered_json runJson(const std::vector<std::string>& arguments,
+                                   int expectedStatus = 0) const {
+        const CliResult result = run(arguments);
+        EXPECT_EQ(result.status, expectedStatus) << result.err;
+        try {
+            return nlohmann::ordered_json::parse(result.out);
+        } catch (const nlohmann::json::exception& error) {
+            ADD_FAILURE() << error.what() << "\n" << result.out;
+            return nullptr;
+        }
+    }
+
+    static std::vector<std::string> keysOf(const nlohmann::ordered_json& object) {
+        std::vector<std::string> keys;
+        for (const auto& [key, value] : object.items()) keys.push_back(key);
+        return keys;
+    }
+
+    testing::TempHome home;
+    std::string documentsStore;
+};
+
+TEST_F(StageCommandsTest, InspectDescribesTheSystemAndTheDefaultFolders) {
+    const auto json = runJson({"inspect", "--json"});
+    ASSERT_TRUE(json.contains("system") && json.contains("folders"));
+    EXPECT_EQ(json["system"]["currentFinderDefaults"]["viewStyle"], "Nlsv");
+    ASSERT_EQ(json["folders"].size(), 6u);
+    EXPECT_EQ(json["folders"][0]["path"], home / "Desktop");
+    EXPECT_EQ(json["folders"][1]["conflicting"], true);
+}
+
+TEST_F(StageCommandsTest, RepeatedFolderOptionReplacesTheDefaultList) {
+    const std::string extra = home.makeFolder("Projects/Art");
+    const auto json = runJson({"inspect", "--json", "--folder", home / "Music", "--folder", extra});
+    ASSERT_EQ(json["folders"].size(), 2u);
+    EXPECT_EQ(json["folders"][0]["path"], home / "Music");
+    EXPECT_EQ(json["folders"][1]["path"], extra);
+
+    const auto preview = runJson({"preview", "--json", "--folder", home / "Music"});
+    EXPECT_TRUE(preview["folderChanges"].empty()) << "Documents is not in the list";
+}
+
+TEST_F(StageCommandsTest, PreviewHasItsFiveKeysAndWritesNothing) {
+    const Bytes before = platform::readFile(documentsStore);
+    const auto json = runJson({"preview", "--json"});
+    EXPECT_EQ(keysOf(json),
+              (std::vector<std::string>{"plistChanges", "folderChanges", "preservedEntriesSummary",
+                                        "targetDSStorePaths", "warnings"}));
+    EXPECT_EQ(json["targetDSStorePaths"], nlohmann::ordered_json::array({documentsStore}));
+    EXPECT_EQ(json["folderChanges"].size(), 2u);  // the view style and report.pdf
+    EXPECT_EQ(platform::readFile(documentsStore), before);
+    EXPECT_FALSE(platform::fileExists(home / ".lumifold"));
+}
+
+TEST_F(StageCommandsTest, VerifyFailsBeforeApplyAndPassesAfter) {
+    const CliResult before = run({"verify"});
+    EXPECT_EQ(before.status, 3) << before.err;
+    EXPECT_NE(before.out.find("Not compliant"), std::string::npos);
+
+    const auto applied = runJson({"apply", "--json"});
+    EXPECT_TRUE(applied.contains("manifest") && applied.contains("verification"));
+    EXPECT_EQ(applied["manifest"]["dsStoreBackups"].size(), 1u);
+
+    const CliResult after = run({"verify"});
+    EXPECT_EQ(after.status, 0) << after.out << after.err;
+    EXPECT_NE(after.out.find("Fully compliant"), std::string::npos);
+    EXPECT_EQ(run({"verify", "--json"}).status, 0);
+}
+
+TEST_F(StageCommandsTest, RestoreRefusesDriftedFilesUnlessForced) {
+    const Bytes original = platform::readFile(documentsStore);
+    ASSERT_EQ(run({"apply"}).status, 0);
+    const Bytes edited =
+        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("clmv")}});
+    home.writeFile("Documents/.DS_Store", edited);
+
+    const CliResult refused = run({"restore"});
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_EQ(refused.err,
+              "lumifold: files were modified since the snapshot's apply; nothing was restored. "
+              "Re-run with --force to overwrite them.\n");
+    EXPECT_EQ(platform::readFile(documentsStore), edited);
+
+    const CliResult forced = run({"restore", "--force"});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_EQ(platform::readFile(documentsStore), original);
+}
+
+TEST_F(StageCommandsTest, SnapshotsAreListedNewestFirst) {
+    const auto first = runJson({"apply", "--json"});
+    home.writeFile("Documents/again.txt", "txt");
+    const auto second = runJson({"apply", "--json"});
+    const auto list = runJson({"snapshots", "--json"});
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0]["id"], second["manifest"]["id"]);
+    EXPECT_EQ(list[1]["id"], first["manifest"]["id"]);
+    const CliResult text = run({"snapshots"});
+    EXPECT_LT(text.out.find(second["manifest"]["id"].get<std::string>()),
+              text.out.find(first["manifest"]["id"].get<std::string>() + " "));
+}
+
+TEST_F(StageCommandsTest, ErrorsEndWithOneLineAndStatusOne) {
+    const CliResult none = run({"restore"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "lumifold: No backup manifest found\n");
+    EXPECT_TRUE(none.out.empty());
+
+    ASSERT_EQ(run({"apply"}).status, 0);
+    const CliResult unknown = run({"restore", "2000-01-01T00-00-00Z"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.err, "lumifold: No backup manifest found\n");
+}
+
+}  // namespace
+}  // namespace lumifold

@@ -15,6 +15,7 @@
 #include "core/common/Paths.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/engine/LumifoldEngine.h"
+#include "core/platform/FileMetadata.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PropertyList.h"
 #include "tests/support/TempHome.h"
@@ -141,6 +142,22 @@ void BM_ApplyLoadedHome(benchmark::State& state) {
     }
 }
 
+// The floor for apply on the loaded home: setting each file's flag and nothing else.
+void BM_HideExtensionsOnly(benchmark::State& state) {
+    const auto& home = loadedHome();
+    for (auto _ : state) {
+        state.PauseTiming();
+        home.reset();
+        std::vector<std::string> files;
+        for (const auto& folder : home.folders()) {
+            for (const auto& name : platform::listDirectory(folder)) files.push_back(appending(folder, name));
+        }
+        state.ResumeTiming();
+        for (const auto& file : files) platform::setHasHiddenExtension(file, true);
+    }
+    home.reset();
+}
+
 void BM_ApplyDemoHome(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
@@ -158,6 +175,7 @@ void BM_ApplyDemoHome(benchmark::State& state) {
 BENCHMARK(BM_ListAndReadAttributes)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Inspect)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_Preview)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_HideExtensionsOnly)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ApplyDemoHome)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_ApplyLoadedHome)->Unit(benchmark::kMillisecond)->Iterations(3);
 

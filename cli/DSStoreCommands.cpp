@@ -1,22 +1,59 @@
 #include "cli/DSStoreCommands.h"
 
+#include <chrono>
+#include <cmath>
 #include <iostream>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "core/common/Base64.h"
+#include "core/common/Error.h"
+#include "core/common/Iso8601.h"
 #include "core/dsstore/DSStoreEntryJson.h"
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
+#include "core/platform/PropertyList.h"
 
 namespace lumifold::cli {
 namespace {
 
 struct DumpOptions {
     std::string file;
+    bool decode = false;
 };
+
+// A property list as JSON: data as base64 text, dates as ISO 8601 text.
+nlohmann::ordered_json plistToJson(const platform::PlistValue& value) {
+    using Kind = platform::PlistValue::Kind;
+    switch (value.kind()) {
+        case Kind::string: return *value.ifString();
+        case Kind::integer: return *value.ifInteger();
+        case Kind::real: return *value.ifReal();
+        case Kind::boolean: return *value.ifBoolean();
+        case Kind::date: {
+            // Property-list dates count seconds from 2001-01-01T00:00:00Z.
+            constexpr double kReferenceDate = 978307200.0;
+            const auto seconds = static_cast<std::int64_t>(
+                std::floor(value.ifDate()->secondsSinceReferenceDate + kReferenceDate));
+            return formatIso8601(std::chrono::system_clock::time_point(std::chrono::seconds(seconds)));
+        }
+        case Kind::data: return base64Encode(*value.ifData());
+        case Kind::array: {
+            nlohmann::ordered_json array = nlohmann::ordered_json::array();
+            for (const auto& element : *value.ifArray()) array.push_back(plistToJson(element));
+            return array;
+        }
+        case Kind::dictionary: {
+            nlohmann::ordered_json object = nlohmann::ordered_json::object();
+            for (const auto& [key, element] : *value.ifDictionary()) object[key] = plistToJson(element);
+            return object;
+        }
+    }
+    return nullptr;
+}
 
 struct WriteOptions {
     std::string file;
@@ -26,7 +63,16 @@ int runDump(const DumpOptions& options) {
     const DSStoreReader reader;
     const Bytes bytes = platform::readFile(absolutePath(options.file));
     for (const auto& entry : reader.parseEntries(bytes)) {
-        std::cout << entryToJsonLine(entry).dump() << '\n';
+        auto line = entryToJsonLine(entry);
+        if (options.decode && entry.value.kind() == DSStoreValue::Kind::data) {
+            try {
+                line["plist"] = plistToJson(platform::parsePropertyList(entry.value.asData()));
+            } catch (const Error&) {
+                // Not a property list (icon positions, for example): the bytes say it all.
+            }
+        }
+        std::cout << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
+                  << '\n';
     }
     return kExitSuccess;
 }
@@ -66,6 +112,8 @@ void addDSStoreCommands(CLI::App& app, Action& action) {
     auto* dumpCommand =
         group->add_subcommand("dump", "Print every record as one JSON object per line");
     dumpCommand->add_option("FILE", dump->file, "The .DS_Store file")->required();
+    dumpCommand->add_flag("--decode", dump->decode,
+                          "Also show blobs that hold a property list as JSON (key \"plist\")");
     dumpCommand->callback([&action, dump] { action = [dump] { return runDump(*dump); }; });
 
     auto write = std::make_shared<WriteOptions>();

@@ -36,17 +36,6 @@ std::optional<bool> optionalBoolean(const nlohmann::json& object, const char* ke
     return value->get<bool>();
 }
 
-std::vector<std::string> requiredStrings(const nlohmann::json& object, const char* key) {
-    const nlohmann::json& value = json_fields::required(object, key);
-    if (!value.is_array()) json_fields::wrongType(value, key, "an array of strings");
-    std::vector<std::string> strings;
-    strings.reserve(value.size());
-    for (const auto& element : value) {
-        if (!element.is_string()) json_fields::wrongType(element, key, "an array of strings");
-        strings.push_back(element.get<std::string>());
-    }
-    return strings;
-}
 
 }  // namespace
 
@@ -85,7 +74,7 @@ void from_json(const nlohmann::json& json, FolderViewSetting& setting) {
     decoded.currentShowIconPreview = optionalBoolean(json, "currentShowIconPreview");
     decoded.unhiddenExtensionFilesCount = requiredInteger(json, "unhiddenExtensionFilesCount");
     decoded.conflicting = requiredBoolean(json, "conflicting");
-    decoded.conflictReasons = requiredStrings(json, "conflictReasons");
+    decoded.conflictReasons = json_fields::requiredStrings(json, "conflictReasons");
     setting = std::move(decoded);
 }
 

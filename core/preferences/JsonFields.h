@@ -4,6 +4,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 // Strict readers of one member of a JSON object, for the records' from_json. They throw the
 // JSON library's own exceptions, so a caller that decodes a whole document with get<T>()
@@ -61,6 +62,18 @@ inline std::int64_t requiredInteger(const nlohmann::json& object, const char* ke
         wrongType(value, key, "an integer within the signed 64-bit range");
     }
     return value.get<std::int64_t>();
+}
+
+inline std::vector<std::string> requiredStrings(const nlohmann::json& object, const char* key) {
+    const nlohmann::json& value = required(object, key);
+    if (!value.is_array()) wrongType(value, key, "an array of strings");
+    std::vector<std::string> strings;
+    strings.reserve(value.size());
+    for (const auto& element : value) {
+        if (!element.is_string()) wrongType(element, key, "an array of strings");
+        strings.push_back(element.get<std::string>());
+    }
+    return strings;
 }
 
 }  // namespace lumifold::json_fields

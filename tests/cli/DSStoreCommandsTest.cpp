@@ -7,9 +7,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/common/Base64.h"
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
+#include "core/platform/PropertyList.h"
 #include "tests/cli/CliRunner.h"
 
 namespace lumifold {
@@ -62,6 +64,28 @@ TEST_F(DSStoreCommandsTest, DumpMatchesTheCorpusDecoding) {
     }
     EXPECT_FALSE(std::getline(ours, a));
     EXPECT_GT(lines, 0);
+}
+
+TEST_F(DSStoreCommandsTest, DecodeShowsPropertyListBlobsAsJson) {
+    platform::PlistDictionary options;
+    options["iconSize"] = platform::PlistValue::real(64.0);
+    options["arrangeBy"] = platform::PlistValue::string("name");
+    options["viewOptionsVersion"] = platform::PlistValue::integer(1);
+    const Bytes plist = platform::toBinaryPropertyList(platform::PlistValue::dictionary(options));
+    const std::string store = home / ".DS_Store";
+    DSStoreWriter().write({{".", "icvp", kTypeBlob, DSStoreValue::data(plist)},
+                           {"a", "Iloc", kTypeBlob, DSStoreValue::data(Bytes(16, std::byte{1}))}},
+                          store);
+    const auto dumped = runCli(home, {"dsstore", "dump", "--decode", store});
+    ASSERT_EQ(dumped.status, 0) << dumped.err;
+    std::istringstream lines(dumped.out);
+    std::string first, second;
+    std::getline(lines, first);
+    std::getline(lines, second);
+    const auto icvp = nlohmann::json::parse(first);
+    EXPECT_EQ(icvp["plist"], nlohmann::json::parse(R"({"arrangeBy": "name", "iconSize": 64.0, "viewOptionsVersion": 1})"));
+    EXPECT_EQ(icvp["value"], base64Encode(plist));  // the bytes stay, so the line can be written back
+    EXPECT_FALSE(nlohmann::json::parse(second).contains("plist"));
 }
 
 TEST_F(DSStoreCommandsTest, BadInputNamesTheLineAndTouchesNothing) {

@@ -20,9 +20,11 @@ std::vector<DSStoreEntry> realisticEntries(std::size_t count) {
     for (std::size_t i = 0; entries.size() < count; ++i) {
         const std::string name = "Photo " + std::to_string(100000 + i * 7919 % 900000) + ".jpeg";
         if (i % 10 == 9) {
-            entries.push_back({name, "cmmt", kTypeUstr, DSStoreValue::string("Holiday, day " + std::to_string(i))});
+            entries.push_back({name, "cmmt", kTypeUstr,
+                               DSStoreValue::string("Holiday, day " + std::to_string(i))});
         } else {
-            entries.push_back({name, "Iloc", kTypeBlob, DSStoreValue::data(Bytes(16, std::byte{0xFF}))});
+            entries.push_back(
+                {name, "Iloc", kTypeBlob, DSStoreValue::data(Bytes(16, std::byte{0xFF}))});
         }
     }
     entries.resize(count);
@@ -30,7 +32,8 @@ std::vector<DSStoreEntry> realisticEntries(std::size_t count) {
 }
 
 void BM_Parse(benchmark::State& state) {
-    const Bytes image = DSStoreWriter().encode(realisticEntries(static_cast<std::size_t>(state.range(0))));
+    const Bytes image =
+        DSStoreWriter().encode(realisticEntries(static_cast<std::size_t>(state.range(0))));
     const DSStoreReader reader;
     for (auto _ : state) {
         auto entries = reader.parseEntries(image);

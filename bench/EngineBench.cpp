@@ -24,8 +24,8 @@ namespace {
 
 using namespace lumifold;
 
-constexpr std::array<const char*, 6> kFolders = {"Desktop", "Documents", "Downloads",
-                                                 "Pictures", "Movies", "Music"};
+constexpr std::array<const char*, 6> kFolders = {"Desktop",  "Documents", "Downloads",
+                                                 "Pictures", "Movies",    "Music"};
 
 DSStoreEntry iloc(const std::string& name) {
     return {name, "Iloc", kTypeBlob, DSStoreValue::data(Bytes(16, std::byte{0x7F}))};
@@ -40,7 +40,7 @@ Bytes listViewOptions() {
 // A home with `totalFiles` files spread over the six folders, each folder overridden to list
 // view with icon positions for its first 500 files, and the home's own store naming them.
 class LoadedHome {
-public:
+  public:
     explicit LoadedHome(std::size_t totalFiles) {
         const DSStoreWriter writer;
         std::vector<DSStoreEntry> parentRecords;
@@ -74,7 +74,7 @@ public:
         }
     }
 
-private:
+  private:
     testing::TempHome m_home;
     std::vector<std::string> m_folders;
 };
@@ -101,7 +101,8 @@ void BM_ListAndReadAttributes(benchmark::State& state) {
                 if (entry->d_name[0] == '.') continue;
                 std::array<unsigned char, 32> info{};
                 const std::string path = folder + "/" + entry->d_name;
-                if (::getxattr(path.c_str(), "user.com.apple.FinderInfo", info.data(), info.size()) != 32) {
+                if (::getxattr(path.c_str(), "user.com.apple.FinderInfo", info.data(),
+                               info.size()) != 32) {
                     ++visible;
                 }
             }
@@ -127,7 +128,8 @@ void BM_Preview(benchmark::State& state) {
         auto preview = engine.preview(home.folders());
         benchmark::DoNotOptimize(preview.folderChanges.data());
     }
-    state.counters["changes"] = static_cast<double>(engine.preview(home.folders()).folderChanges.size());
+    state.counters["changes"] =
+        static_cast<double>(engine.preview(home.folders()).folderChanges.size());
 }
 
 void BM_ApplyLoadedHome(benchmark::State& state) {
@@ -150,7 +152,8 @@ void BM_HideExtensionsOnly(benchmark::State& state) {
         home.reset();
         std::vector<std::string> files;
         for (const auto& folder : home.folders()) {
-            for (const auto& name : platform::listDirectory(folder)) files.push_back(appending(folder, name));
+            for (const auto& name : platform::listDirectory(folder))
+                files.push_back(appending(folder, name));
         }
         state.ResumeTiming();
         for (const auto& file : files) platform::setHasHiddenExtension(file, true);

@@ -70,7 +70,8 @@ void addApplyCommands(CLI::App& app, const GlobalOptions& global, Action& action
 
     auto verify = std::make_shared<StageOptions>();
     auto* verifyCommand = app.add_subcommand(
-        "verify", "Audit the Finder against the preferred layout (exit status 3 when not compliant)");
+        "verify",
+        "Audit the Finder against the preferred layout (exit status 3 when not compliant)");
     addStageOptions(*verifyCommand, *verify);
     verifyCommand->callback([&global, &action, verify] {
         action = [&global, verify] { return runVerify(global, *verify); };

@@ -29,18 +29,24 @@ struct DumpOptions {
 nlohmann::ordered_json plistToJson(const platform::PlistValue& value) {
     using Kind = platform::PlistValue::Kind;
     switch (value.kind()) {
-        case Kind::string: return *value.ifString();
-        case Kind::integer: return *value.ifInteger();
-        case Kind::real: return *value.ifReal();
-        case Kind::boolean: return *value.ifBoolean();
+        case Kind::string:
+            return *value.ifString();
+        case Kind::integer:
+            return *value.ifInteger();
+        case Kind::real:
+            return *value.ifReal();
+        case Kind::boolean:
+            return *value.ifBoolean();
         case Kind::date: {
             // Property-list dates count seconds from 2001-01-01T00:00:00Z.
             constexpr double kReferenceDate = 978307200.0;
             const auto seconds = static_cast<std::int64_t>(
                 std::floor(value.ifDate()->secondsSinceReferenceDate + kReferenceDate));
-            return formatIso8601(std::chrono::system_clock::time_point(std::chrono::seconds(seconds)));
+            return formatIso8601(
+                std::chrono::system_clock::time_point(std::chrono::seconds(seconds)));
         }
-        case Kind::data: return base64Encode(*value.ifData());
+        case Kind::data:
+            return base64Encode(*value.ifData());
         case Kind::array: {
             nlohmann::ordered_json array = nlohmann::ordered_json::array();
             for (const auto& element : *value.ifArray()) array.push_back(plistToJson(element));
@@ -48,7 +54,8 @@ nlohmann::ordered_json plistToJson(const platform::PlistValue& value) {
         }
         case Kind::dictionary: {
             nlohmann::ordered_json object = nlohmann::ordered_json::object();
-            for (const auto& [key, element] : *value.ifDictionary()) object[key] = plistToJson(element);
+            for (const auto& [key, element] : *value.ifDictionary())
+                object[key] = plistToJson(element);
             return object;
         }
     }

@@ -26,8 +26,7 @@ LumifoldEngine::FolderList folderList(const StageOptions& options) {
 
 void printJson(const nlohmann::ordered_json& json) {
     // Names that are not UTF-8 are replaced rather than failing the whole report.
-    std::cout << json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-              << '\n';
+    std::cout << json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
 }
 
 }  // namespace lumifold::cli

@@ -1,7 +1,7 @@
 #include <CLI/CLI.hpp>
 
-#include "cli/CliSupport.h"
 #include "cli/ApplyCommands.h"
+#include "cli/CliSupport.h"
 #include "cli/DSStoreCommands.h"
 #include "cli/InspectCommands.h"
 #include "cli/RestoreCommands.h"

@@ -53,7 +53,8 @@ std::optional<Bytes> base64Decode(std::string_view text) {
         if (padding == 1 && text[i + 2] == '=') return std::nullopt;
         unsigned n = 0;
         for (int j = 0; j < 4 - padding; ++j) {
-            const int value = kDecode[static_cast<unsigned char>(text[i + static_cast<std::size_t>(j)])];
+            const int value =
+                kDecode[static_cast<unsigned char>(text[i + static_cast<std::size_t>(j)])];
             if (value < 0) return std::nullopt;
             n |= static_cast<unsigned>(value) << (18 - 6 * j);
         }

@@ -123,8 +123,7 @@ std::optional<std::string> utf16ToUtf8(std::u16string_view units) {
     return out;
 }
 
-std::optional<std::string> utf16BigEndianToUtf8(const unsigned char* bytes,
-                                                std::size_t byteCount) {
+std::optional<std::string> utf16BigEndianToUtf8(const unsigned char* bytes, std::size_t byteCount) {
     // Decoded in place, without an intermediate UTF-16 string: names are decoded for every
     // record of every store read.
     const std::size_t count = byteCount / 2;

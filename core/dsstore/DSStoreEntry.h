@@ -12,15 +12,27 @@ namespace lumifold {
 // The typed value of one store record. Exactly one of six cases; `fourCC` and `string` both
 // hold text but are distinct cases.
 class DSStoreValue {
-public:
+  public:
     enum class Kind : std::uint8_t { boolean, integer, fourCC, string, data, uint64 };
 
-    static DSStoreValue boolean(bool value) { return DSStoreValue(Payload(std::in_place_index<0>, value)); }
-    static DSStoreValue integer(std::uint32_t value) { return DSStoreValue(Payload(std::in_place_index<1>, value)); }
-    static DSStoreValue fourCC(std::string value) { return DSStoreValue(Payload(std::in_place_index<2>, std::move(value))); }
-    static DSStoreValue string(std::string value) { return DSStoreValue(Payload(std::in_place_index<3>, std::move(value))); }
-    static DSStoreValue data(Bytes value) { return DSStoreValue(Payload(std::in_place_index<4>, std::move(value))); }
-    static DSStoreValue uint64(std::uint64_t value) { return DSStoreValue(Payload(std::in_place_index<5>, value)); }
+    static DSStoreValue boolean(bool value) {
+        return DSStoreValue(Payload(std::in_place_index<0>, value));
+    }
+    static DSStoreValue integer(std::uint32_t value) {
+        return DSStoreValue(Payload(std::in_place_index<1>, value));
+    }
+    static DSStoreValue fourCC(std::string value) {
+        return DSStoreValue(Payload(std::in_place_index<2>, std::move(value)));
+    }
+    static DSStoreValue string(std::string value) {
+        return DSStoreValue(Payload(std::in_place_index<3>, std::move(value)));
+    }
+    static DSStoreValue data(Bytes value) {
+        return DSStoreValue(Payload(std::in_place_index<4>, std::move(value)));
+    }
+    static DSStoreValue uint64(std::uint64_t value) {
+        return DSStoreValue(Payload(std::in_place_index<5>, value));
+    }
 
     Kind kind() const { return static_cast<Kind>(m_payload.index()); }
 
@@ -35,7 +47,7 @@ public:
     // Same case and equal payloads; text compares by canonical equivalence (equal NFC forms).
     friend bool operator==(const DSStoreValue& a, const DSStoreValue& b);
 
-private:
+  private:
     using Payload =
         std::variant<bool, std::uint32_t, std::string, std::string, Bytes, std::uint64_t>;
     explicit DSStoreValue(Payload payload) : m_payload(std::move(payload)) {}

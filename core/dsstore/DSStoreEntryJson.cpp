@@ -46,12 +46,24 @@ nlohmann::ordered_json entryToJsonLine(const DSStoreEntry& entry) {
     line["type"] = entry.typecode;
     const DSStoreValue& value = entry.value;
     switch (value.kind()) {
-        case DSStoreValue::Kind::boolean: line["value"] = value.asBoolean(); break;
-        case DSStoreValue::Kind::integer: line["value"] = value.asInteger(); break;
-        case DSStoreValue::Kind::fourCC: line["value"] = value.asFourCC(); break;
-        case DSStoreValue::Kind::string: line["value"] = value.asString(); break;
-        case DSStoreValue::Kind::data: line["value"] = base64Encode(value.asData()); break;
-        case DSStoreValue::Kind::uint64: line["value"] = value.asUInt64(); break;
+        case DSStoreValue::Kind::boolean:
+            line["value"] = value.asBoolean();
+            break;
+        case DSStoreValue::Kind::integer:
+            line["value"] = value.asInteger();
+            break;
+        case DSStoreValue::Kind::fourCC:
+            line["value"] = value.asFourCC();
+            break;
+        case DSStoreValue::Kind::string:
+            line["value"] = value.asString();
+            break;
+        case DSStoreValue::Kind::data:
+            line["value"] = base64Encode(value.asData());
+            break;
+        case DSStoreValue::Kind::uint64:
+            line["value"] = value.asUInt64();
+            break;
     }
     return line;
 }

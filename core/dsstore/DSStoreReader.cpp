@@ -105,7 +105,7 @@ std::optional<DSStoreEntry> decodeRecord(const Block& node, std::uint64_t& q, bo
 
 // One parse: the image, its block address table, and the walk's bookkeeping.
 class TreeWalk final {
-public:
+  public:
     TreeWalk(ByteView image, std::uint64_t tablePosition, std::uint64_t slotCount)
         : m_image(image), m_tablePosition(tablePosition), m_visited(slotCount, false) {}
 
@@ -163,7 +163,7 @@ public:
         walk(rightmost, depth + 1, result);
     }
 
-private:
+  private:
     ByteView m_image;
     std::uint64_t m_tablePosition;
     std::vector<bool> m_visited;

@@ -25,7 +25,7 @@ struct DSStoreParseResult {
 
 // Decodes a .DS_Store image into its records. Holds no state; calls may run on any thread.
 class DSStoreReader final {
-public:
+  public:
     static constexpr const char* kDomain = "DSStoreReader";
     enum ErrorCode : int {
         kFileTooSmall = 1,

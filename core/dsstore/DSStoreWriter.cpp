@@ -20,12 +20,24 @@ namespace fmt = dsstore_format;
 [[noreturn]] void fail(DSStoreWriter::ErrorCode code) {
     const char* message = "";
     switch (code) {
-        case DSStoreWriter::kInvalidCode: message = "Invalid code"; break;
-        case DSStoreWriter::kInvalidTypecode: message = "Invalid typecode"; break;
-        case DSStoreWriter::kInvalidFourCC: message = "Invalid fourCC"; break;
-        case DSStoreWriter::kRecordTooLarge: message = "Record too large"; break;
-        case DSStoreWriter::kInvalidText: message = "Invalid text"; break;
-        case DSStoreWriter::kStoreTooLarge: message = "Store too large"; break;
+        case DSStoreWriter::kInvalidCode:
+            message = "Invalid code";
+            break;
+        case DSStoreWriter::kInvalidTypecode:
+            message = "Invalid typecode";
+            break;
+        case DSStoreWriter::kInvalidFourCC:
+            message = "Invalid fourCC";
+            break;
+        case DSStoreWriter::kRecordTooLarge:
+            message = "Record too large";
+            break;
+        case DSStoreWriter::kInvalidText:
+            message = "Invalid text";
+            break;
+        case DSStoreWriter::kStoreTooLarge:
+            message = "Store too large";
+            break;
     }
     throw Error(DSStoreWriter::kDomain, code, message);
 }
@@ -138,7 +150,8 @@ Level packLevel(const std::vector<std::size_t>& items, const EncodedRecords& rec
             return level;
         }
         --j;  // node j can spare its last record
-        std::vector<Node> nodes(level.nodes.begin(), level.nodes.begin() + static_cast<long>(j) + 1);
+        std::vector<Node> nodes(level.nodes.begin(),
+                                level.nodes.begin() + static_cast<long>(j) + 1);
         std::vector<std::size_t> separators(level.separators.begin(),
                                             level.separators.begin() + static_cast<long>(j));
         separators.push_back(nodes[j].back());
@@ -283,8 +296,7 @@ std::string DSStoreWriter::temporaryPathFor(const std::string& path) {
                      "." + lastPathComponent(path) + ".tmp." + platform::makeUuidString());
 }
 
-void DSStoreWriter::write(const std::vector<DSStoreEntry>& entries,
-                          const std::string& path) const {
+void DSStoreWriter::write(const std::vector<DSStoreEntry>& entries, const std::string& path) const {
     const Bytes image = encode(entries);
     const std::string temporary = temporaryPathFor(path);
     platform::writeFileAtomically(temporary, image);

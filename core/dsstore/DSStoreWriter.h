@@ -11,15 +11,15 @@ namespace lumifold {
 // Builds a complete .DS_Store image from records alone (nothing of an old file's layout is
 // kept) and swaps it in for a file. Holds no state; calls may run on any thread.
 class DSStoreWriter final {
-public:
+  public:
     static constexpr const char* kDomain = "DSStoreWriter";
     enum ErrorCode : int {
         kInvalidCode = 1,
         kInvalidTypecode = 2,
         kInvalidFourCC = 3,
         kRecordTooLarge = 4,
-        kInvalidText = 5,     // a name or string value that is not well-formed UTF-8
-        kStoreTooLarge = 6,   // the image would not be addressable with 32-bit offsets
+        kInvalidText = 5,    // a name or string value that is not well-formed UTF-8
+        kStoreTooLarge = 6,  // the image would not be addressable with 32-bit offsets
     };
 
     DSStoreWriter() = default;

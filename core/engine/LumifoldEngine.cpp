@@ -27,7 +27,8 @@ LumifoldEngine::LumifoldEngine(EngineOptions options)
                                        : FinderHost::system(options.homeDirectory)) {}
 
 FinderLayoutPreferences LumifoldEngine::targetLayout() const {
-    return FinderLayoutPreferences::preferred(m_preferencesManager.currentPreferences().gridSpacing);
+    return FinderLayoutPreferences::preferred(
+        m_preferencesManager.currentPreferences().gridSpacing);
 }
 
 std::vector<std::string> LumifoldEngine::resolveFolders(const FolderList& folders) const {
@@ -77,10 +78,9 @@ ChangePreview LumifoldEngine::preview(const FolderList& folders) const {
     if (target.hideFileExtensions) {
         UndecodableNames undecodable;
         for (const auto& file : m_scanner.filesWithVisibleExtensions(list, &undecodable)) {
-            preview.folderChanges.push_back(
-                {lastPathComponent(deletingLastPathComponent(file)),
-                 lastPathComponent(file) + "/hasHiddenExtension", "false (visible)",
-                 "true (hidden)", "File Extension"});
+            preview.folderChanges.push_back({lastPathComponent(deletingLastPathComponent(file)),
+                                             lastPathComponent(file) + "/hasHiddenExtension",
+                                             "false (visible)", "true (hidden)", "File Extension"});
         }
         if (undecodable.count > 0) {
             std::string where;
@@ -89,7 +89,8 @@ ChangePreview LumifoldEngine::preview(const FolderList& folders) const {
             }
             preview.warnings.push_back("Left " + std::to_string(undecodable.count) +
                                        " file(s) out of extension hiding because their names "
-                                       "are not valid UTF-8, in: " + where);
+                                       "are not valid UTF-8, in: " +
+                                       where);
         }
     }
     return preview;

@@ -23,9 +23,10 @@ namespace lumifold {
 // the CLI's --home give another home, and tests a fake Finder.
 struct EngineOptions {
     std::string homeDirectory = platform::homeDirectory();
-    std::optional<std::string> preferencesPath;   // default <home>/Library/Preferences/com.apple.finder.plist
-    std::optional<std::string> backupDirectory;   // default <home>/.lumifold/backups
-    std::optional<FinderHost> finderHost;         // default FinderHost::system(homeDirectory)
+    std::optional<std::string>
+        preferencesPath;  // default <home>/Library/Preferences/com.apple.finder.plist
+    std::optional<std::string> backupDirectory;  // default <home>/.lumifold/backups
+    std::optional<FinderHost> finderHost;        // default FinderHost::system(homeDirectory)
     // The snapshot clock; default the real one.
     std::function<std::chrono::system_clock::time_point()> clock;
     std::optional<SystemInspectorHost> inspectorHost;  // default: the real machine
@@ -43,7 +44,7 @@ struct ApplyResult {
 // are synchronous, block the caller (the Finder quit can take seconds), take no locks and must
 // not overlap.
 class LumifoldEngine final {
-public:
+  public:
     // nullopt: the scanner's default folders; an empty list means no folders at all.
     using FolderList = std::optional<std::vector<std::string>>;
 
@@ -56,7 +57,8 @@ public:
     LumifoldEngine& operator=(const LumifoldEngine&) = delete;
 
     // Never throw.
-    std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> inspect(const FolderList& folders = std::nullopt) const;
+    std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> inspect(
+        const FolderList& folders = std::nullopt) const;
     ChangePreview preview(const FolderList& folders = std::nullopt) const;
     VerificationReport verify(const FolderList& folders = std::nullopt) const;
 
@@ -67,7 +69,8 @@ public:
     // Rolls back to `backupID` (default: the newest snapshot). With drift and no `force` it
     // returns the evaluation and touches nothing. Throws kNoBackupManifest when there is no
     // such snapshot, and the backup manager's or coordinator's Error.
-    std::vector<RestoreEvaluationItem> restore(const std::optional<std::string>& backupID, bool force);
+    std::vector<RestoreEvaluationItem> restore(const std::optional<std::string>& backupID,
+                                               bool force);
 
     // The preferred layout carrying the user's current grid spacing.
     FinderLayoutPreferences targetLayout() const;
@@ -78,7 +81,7 @@ public:
     const BackupManager& backupManager() const { return m_backupManager; }
     const FinderCoordinator& coordinator() const { return m_coordinator; }
 
-private:
+  private:
     // Flushes and relaunches a Finder this engine quit; best effort, never throws.
     void restartFinderQuietly() const noexcept;
 

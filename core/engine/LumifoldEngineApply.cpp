@@ -72,13 +72,14 @@ ApplyResult LumifoldEngine::apply(const FolderList& folders, bool relaunchFinder
     return {std::move(manifest), verify(list), preview.warnings};
 }
 
-std::vector<RestoreEvaluationItem> LumifoldEngine::restore(const std::optional<std::string>& backupID,
-                                                           bool force) {
+std::vector<RestoreEvaluationItem> LumifoldEngine::restore(
+    const std::optional<std::string>& backupID, bool force) {
     const auto manifests = m_backupManager.listManifests();
     const auto chosen = std::find_if(manifests.begin(), manifests.end(), [&](const auto& manifest) {
         return !backupID || manifest.id == *backupID;
     });
-    if (chosen == manifests.end()) throw Error(kDomain, kNoBackupManifest, "No backup manifest found");
+    if (chosen == manifests.end())
+        throw Error(kDomain, kNoBackupManifest, "No backup manifest found");
 
     const RestoreEvaluationSummary evaluation = m_backupManager.evaluateRestore(*chosen);
     if (evaluation.hasModifications() && !force) return evaluation.items;

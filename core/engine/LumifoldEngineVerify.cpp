@@ -1,9 +1,9 @@
 // LumifoldEngine::verify: audits the global preferences and each folder's overrides.
 #include <cmath>
 
+#include "core/common/Error.h"
 #include "core/common/Numbers.h"
 #include "core/common/Paths.h"
-#include "core/common/Error.h"
 #include "core/engine/LumifoldEngine.h"
 #include "core/platform/Clock.h"
 #include "core/platform/FileSystem.h"

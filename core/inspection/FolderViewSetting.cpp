@@ -36,7 +36,6 @@ std::optional<bool> optionalBoolean(const nlohmann::json& object, const char* ke
     return value->get<bool>();
 }
 
-
 }  // namespace
 
 void to_json(nlohmann::json& json, const FolderViewSetting& setting) {

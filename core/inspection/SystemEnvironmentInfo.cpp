@@ -25,7 +25,8 @@ void from_json(const nlohmann::json& json, SystemEnvironmentInfo& info) {
         required(json, "currentFinderDefaults").get<FinderLayoutPreferences>();
     decoded.defaultGridSpacing = requiredNumber(json, "defaultGridSpacing");
     decoded.supportedAPIsSummary = json_fields::requiredStrings(json, "supportedAPIsSummary");
-    decoded.undocumentedFieldsSummary = json_fields::requiredStrings(json, "undocumentedFieldsSummary");
+    decoded.undocumentedFieldsSummary =
+        json_fields::requiredStrings(json, "undocumentedFieldsSummary");
     info = std::move(decoded);
 }
 

@@ -22,7 +22,7 @@ namespace {
 // Closes a descriptor when it leaves scope; close errors are reported by the callers that
 // care (they close explicitly first).
 class Descriptor final {
-public:
+  public:
     explicit Descriptor(int fd) : m_fd(fd) {}
     ~Descriptor() {
         if (m_fd >= 0) ::close(m_fd);
@@ -32,7 +32,7 @@ public:
     int get() const { return m_fd; }
     int release() { return std::exchange(m_fd, -1); }
 
-private:
+  private:
     int m_fd;
 };
 
@@ -60,29 +60,29 @@ void syncFolder(const std::string& folder) {
 }  // namespace
 
 bool fileExists(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     return ::stat(path.c_str(), &info) == 0;
 }
 
 bool isDirectory(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool isRegularFile(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 bool isSymbolicLink(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
 Bytes readFile(const std::string& path) {
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) throw posixError(errno, "read", path);
-    struct stat info{};
+    struct stat info {};
     if (::fstat(fd.get(), &info) != 0) throw posixError(errno, "read", path);
     if (S_ISDIR(info.st_mode)) throw posixError(EISDIR, "read", path);
     Bytes bytes;
@@ -198,7 +198,7 @@ std::vector<DirectoryEntry> listDirectoryEntries(const std::string& path) {
         if (entry->d_name[0] == '.') continue;
         bool isFolder = entry->d_type == DT_DIR;
         if (entry->d_type == DT_UNKNOWN) {
-            struct stat info{};
+            struct stat info {};
             const std::string child = appending(path, entry->d_name);
             isFolder = ::lstat(child.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
         }
@@ -213,14 +213,14 @@ std::vector<DirectoryEntry> listDirectoryEntries(const std::string& path) {
 }
 
 std::optional<FileIdentity> fileIdentity(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;
     return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
                         static_cast<std::uint64_t>(info.st_ino)};
 }
 
 std::optional<unsigned> permissionBits(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;
     return static_cast<unsigned>(info.st_mode & 07777);
 }
@@ -232,7 +232,7 @@ void setPermissionBits(const std::string& path, unsigned bits) {
 }
 
 std::optional<std::int64_t> modificationTimeNanoseconds(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;
     return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
 }

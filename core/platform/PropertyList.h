@@ -25,19 +25,44 @@ struct PlistDate {
 };
 
 class PlistValue {
-public:
-    enum class Kind : std::uint8_t { string, integer, real, boolean, date, data, array, dictionary };
+  public:
+    enum class Kind : std::uint8_t {
+        string,
+        integer,
+        real,
+        boolean,
+        date,
+        data,
+        array,
+        dictionary
+    };
 
     PlistValue() : m_payload(PlistDictionary{}) {}  // an empty dictionary
 
-    static PlistValue string(std::string value) { return PlistValue(Payload(std::in_place_index<0>, std::move(value))); }
-    static PlistValue integer(std::int64_t value) { return PlistValue(Payload(std::in_place_index<1>, value)); }
-    static PlistValue real(double value) { return PlistValue(Payload(std::in_place_index<2>, value)); }
-    static PlistValue boolean(bool value) { return PlistValue(Payload(std::in_place_index<3>, value)); }
-    static PlistValue date(PlistDate value) { return PlistValue(Payload(std::in_place_index<4>, value)); }
-    static PlistValue data(Bytes value) { return PlistValue(Payload(std::in_place_index<5>, std::move(value))); }
-    static PlistValue array(PlistArray value) { return PlistValue(Payload(std::in_place_index<6>, std::move(value))); }
-    static PlistValue dictionary(PlistDictionary value) { return PlistValue(Payload(std::in_place_index<7>, std::move(value))); }
+    static PlistValue string(std::string value) {
+        return PlistValue(Payload(std::in_place_index<0>, std::move(value)));
+    }
+    static PlistValue integer(std::int64_t value) {
+        return PlistValue(Payload(std::in_place_index<1>, value));
+    }
+    static PlistValue real(double value) {
+        return PlistValue(Payload(std::in_place_index<2>, value));
+    }
+    static PlistValue boolean(bool value) {
+        return PlistValue(Payload(std::in_place_index<3>, value));
+    }
+    static PlistValue date(PlistDate value) {
+        return PlistValue(Payload(std::in_place_index<4>, value));
+    }
+    static PlistValue data(Bytes value) {
+        return PlistValue(Payload(std::in_place_index<5>, std::move(value)));
+    }
+    static PlistValue array(PlistArray value) {
+        return PlistValue(Payload(std::in_place_index<6>, std::move(value)));
+    }
+    static PlistValue dictionary(PlistDictionary value) {
+        return PlistValue(Payload(std::in_place_index<7>, std::move(value)));
+    }
 
     Kind kind() const { return static_cast<Kind>(m_payload.index()); }
 
@@ -59,7 +84,7 @@ public:
         return a.m_payload == b.m_payload;
     }
 
-private:
+  private:
     using Payload = std::variant<std::string, std::int64_t, double, bool, PlistDate, Bytes,
                                  PlistArray, PlistDictionary>;
     explicit PlistValue(Payload payload) : m_payload(std::move(payload)) {}
@@ -68,9 +93,9 @@ private:
 
 inline constexpr const char* kPropertyListDomain = "PropertyList";
 enum PropertyListError : int {
-    kPropertyListMalformed = 1,     // not a property list, or one we cannot trust
-    kPropertyListTooLarge = 2,      // beyond the size or nesting bounds
-    kPropertyListUnwritable = 3,    // a value that cannot be serialised
+    kPropertyListMalformed = 1,   // not a property list, or one we cannot trust
+    kPropertyListTooLarge = 2,    // beyond the size or nesting bounds
+    kPropertyListUnwritable = 3,  // a value that cannot be serialised
 };
 
 // Reads XML or binary (detected from the bytes). Throws Error (kPropertyListDomain) for any

@@ -22,12 +22,14 @@ struct CliResult {
 // `input` on standard input, capturing both output streams through files in `scratch`.
 inline CliResult runCli(const TempHome& scratch, const std::vector<std::string>& arguments,
                         const std::string& input = "") {
-    const std::string in = scratch / ".cli-in", out = scratch / ".cli-out", err = scratch / ".cli-err";
+    const std::string in = scratch / ".cli-in", out = scratch / ".cli-out",
+                      err = scratch / ".cli-err";
     std::ofstream(in) << input;
     std::string command = std::string("'") + LUMIFOLD_CLI_PATH + "'";
     for (const auto& argument : arguments) {
         std::string quoted;
-        for (const char c : argument) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        for (const char c : argument)
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
         command += " '" + quoted + "'";
     }
     command += " < '" + in + "' > '" + out + "' 2> '" + err + "'";

@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-
 #include <nlohmann/json.hpp>
+#include <sstream>
 
 #include "core/common/Base64.h"
 #include "core/dsstore/DSStoreReader.h"
@@ -20,7 +19,7 @@ namespace {
 using testing::runCli;
 
 class DSStoreCommandsTest : public ::testing::Test {
-protected:
+  protected:
     testing::TempHome home;
 };
 
@@ -29,7 +28,8 @@ constexpr const char* kLines =
     "{\"filename\": \"b\", \"code\": \"Iloc\", \"type\": \"blob\", \"value\": \"AAAAUAAAABc=\"}\n"
     "\n"
     "{\"filename\": \"a\", \"code\": \"dscl\", \"type\": \"bool\", \"value\": true}\n"
-    "{\"filename\": \"a\", \"code\": \"moDD\", \"type\": \"dutc\", \"value\": 18446744073709551615}\n"
+    "{\"filename\": \"a\", \"code\": \"moDD\", \"type\": \"dutc\", \"value\": "
+    "18446744073709551615}\n"
     "{\"filename\": \"a\", \"code\": \"cmmt\", \"type\": \"ustr\", \"value\": \"caf\u00e9\"}\n"
     "{\"filename\": \"a\", \"code\": \"fwvh\", \"type\": \"shor\", \"value\": 4294967295}\n";
 
@@ -39,19 +39,22 @@ TEST_F(DSStoreCommandsTest, WriteThenDumpRoundTripsInTreeOrder) {
     ASSERT_EQ(written.status, 0) << written.err;
     const auto dumped = runCli(home, {"dsstore", "dump", store});
     ASSERT_EQ(dumped.status, 0) << dumped.err;
-    EXPECT_EQ(dumped.out,
-              "{\"filename\":\".\",\"code\":\"vstl\",\"type\":\"type\",\"value\":\"icnv\"}\n"
-              "{\"filename\":\"a\",\"code\":\"cmmt\",\"type\":\"ustr\",\"value\":\"caf\u00e9\"}\n"
-              "{\"filename\":\"a\",\"code\":\"dscl\",\"type\":\"bool\",\"value\":true}\n"
-              "{\"filename\":\"a\",\"code\":\"fwvh\",\"type\":\"shor\",\"value\":4294967295}\n"
-              "{\"filename\":\"a\",\"code\":\"moDD\",\"type\":\"dutc\",\"value\":18446744073709551615}\n"
-              "{\"filename\":\"b\",\"code\":\"Iloc\",\"type\":\"blob\",\"value\":\"AAAAUAAAABc=\"}\n");
+    EXPECT_EQ(
+        dumped.out,
+        "{\"filename\":\".\",\"code\":\"vstl\",\"type\":\"type\",\"value\":\"icnv\"}\n"
+        "{\"filename\":\"a\",\"code\":\"cmmt\",\"type\":\"ustr\",\"value\":\"caf\u00e9\"}\n"
+        "{\"filename\":\"a\",\"code\":\"dscl\",\"type\":\"bool\",\"value\":true}\n"
+        "{\"filename\":\"a\",\"code\":\"fwvh\",\"type\":\"shor\",\"value\":4294967295}\n"
+        "{\"filename\":\"a\",\"code\":\"moDD\",\"type\":\"dutc\",\"value\":18446744073709551615}\n"
+        "{\"filename\":\"b\",\"code\":\"Iloc\",\"type\":\"blob\",\"value\":\"AAAAUAAAABc=\"}\n");
 }
 
 TEST_F(DSStoreCommandsTest, DumpMatchesTheCorpusDecoding) {
-    const std::filesystem::path corpus = std::filesystem::path(LUMIFOLD_SHARED_CORPUS_DIR) / "dsstore";
+    const std::filesystem::path corpus =
+        std::filesystem::path(LUMIFOLD_SHARED_CORPUS_DIR) / "dsstore";
     if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << "The store corpus is absent.";
-    const auto dumped = runCli(home, {"dsstore", "dump", (corpus / "real/caius__iTerm__1.DS_Store").string()});
+    const auto dumped =
+        runCli(home, {"dsstore", "dump", (corpus / "real/caius__iTerm__1.DS_Store").string()});
     ASSERT_EQ(dumped.status, 0) << dumped.err;
     std::istringstream ours(dumped.out);
     std::ifstream expected(corpus / "expected/caius__iTerm__1.jsonl");
@@ -83,29 +86,41 @@ TEST_F(DSStoreCommandsTest, DecodeShowsPropertyListBlobsAsJson) {
     std::getline(lines, first);
     std::getline(lines, second);
     const auto icvp = nlohmann::json::parse(first);
-    EXPECT_EQ(icvp["plist"], nlohmann::json::parse(R"({"arrangeBy": "name", "iconSize": 64.0, "viewOptionsVersion": 1})"));
-    EXPECT_EQ(icvp["value"], base64Encode(plist));  // the bytes stay, so the line can be written back
+    EXPECT_EQ(icvp["plist"],
+              nlohmann::json::parse(
+                  R"({"arrangeBy": "name", "iconSize": 64.0, "viewOptionsVersion": 1})"));
+    EXPECT_EQ(icvp["value"],
+              base64Encode(plist));  // the bytes stay, so the line can be written back
     EXPECT_FALSE(nlohmann::json::parse(second).contains("plist"));
 }
 
 TEST_F(DSStoreCommandsTest, BadInputNamesTheLineAndTouchesNothing) {
     const std::string store = home.writeFile(".DS_Store", "keep me");
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"{\"filename\": \"a\", \"code\": \"Iloc\", \"type\": \"blob\", \"value\": \"@@\"}", "base64"},
-        {"{\"filename\": \"a\", \"code\": \"Iloc\", \"type\": \"long\", \"value\": -1}", "whole number"},
-        {"{\"filename\": \"a\", \"code\": \"Iloc\", \"type\": \"long\", \"value\": 4294967296}", "whole number"},
-        {"{\"filename\": \"a\", \"code\": \"Iloc\", \"type\": \"long\", \"value\": 1.5}", "whole number"},
-        {"{\"filename\": \"a\", \"code\": \"Iloc\", \"type\": \"blub\", \"value\": 1}", "unknown type"},
+        {"{\"filename\": \"a\", \"code\": \"Iloc\", \"type\": \"blob\", \"value\": \"@@\"}",
+         "base64"},
+        {"{\"filename\": \"a\", \"code\": \"Iloc\", \"type\": \"long\", \"value\": -1}",
+         "whole number"},
+        {"{\"filename\": \"a\", \"code\": \"Iloc\", \"type\": \"long\", \"value\": 4294967296}",
+         "whole number"},
+        {"{\"filename\": \"a\", \"code\": \"Iloc\", \"type\": \"long\", \"value\": 1.5}",
+         "whole number"},
+        {"{\"filename\": \"a\", \"code\": \"Iloc\", \"type\": \"blub\", \"value\": 1}",
+         "unknown type"},
         {"{\"filename\": \"a\", \"code\": \"Iloc\", \"type\": \"bool\"}", "missing key \"value\""},
-        {"{\"filename\": \"a\", \"code\": \"Iloc\", \"type\": \"bool\", \"value\": true, \"x\": 1}", "unknown key"},
-        {"{\"filename\": 3, \"code\": \"Iloc\", \"type\": \"bool\", \"value\": true}", "must be a string"},
+        {"{\"filename\": \"a\", \"code\": \"Iloc\", \"type\": \"bool\", \"value\": true, \"x\": 1}",
+         "unknown key"},
+        {"{\"filename\": 3, \"code\": \"Iloc\", \"type\": \"bool\", \"value\": true}",
+         "must be a string"},
         {"{not json", "not valid JSON"},
         {"[1, 2]", "expected a JSON object"},
     };
     for (const auto& [line, reason] : cases) {
         SCOPED_TRACE(line);
-        const auto result = runCli(home, {"dsstore", "write", store},
-                                   "{\"filename\": \"a\", \"code\": \"Iloc\", \"type\": \"long\", \"value\": 1}\n" + line + "\n");
+        const auto result =
+            runCli(home, {"dsstore", "write", store},
+                   "{\"filename\": \"a\", \"code\": \"Iloc\", \"type\": \"long\", \"value\": 1}\n" +
+                       line + "\n");
         EXPECT_EQ(result.status, 1);
         EXPECT_NE(result.err.find("line 2: "), std::string::npos) << result.err;
         EXPECT_NE(result.err.find(reason), std::string::npos) << result.err;
@@ -116,8 +131,9 @@ TEST_F(DSStoreCommandsTest, BadInputNamesTheLineAndTouchesNothing) {
 
 TEST_F(DSStoreCommandsTest, WriterErrorsFailWithoutWriting) {
     const std::string store = home / ".DS_Store";
-    const auto result = runCli(home, {"dsstore", "write", store},
-                               "{\"filename\": \"a\", \"code\": \"Ilo\", \"type\": \"long\", \"value\": 1}\n");
+    const auto result =
+        runCli(home, {"dsstore", "write", store},
+               "{\"filename\": \"a\", \"code\": \"Ilo\", \"type\": \"long\", \"value\": 1}\n");
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "lumifold: Invalid code\n");
     EXPECT_FALSE(platform::fileExists(store));

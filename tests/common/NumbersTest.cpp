@@ -1,10 +1,10 @@
-#include "core/common/Numbers.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <random>
+
+#include "core/common/Numbers.h"
 
 namespace lumifold {
 namespace {

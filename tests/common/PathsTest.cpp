@@ -1,6 +1,6 @@
-#include "core/common/Paths.h"
-
 #include <gtest/gtest.h>
+
+#include "core/common/Paths.h"
 
 namespace lumifold {
 namespace {

@@ -1,6 +1,6 @@
-#include "core/common/Text.h"
-
 #include <gtest/gtest.h>
+
+#include "core/common/Text.h"
 
 namespace lumifold {
 namespace {
@@ -14,9 +14,9 @@ TEST(TextTest, Utf16RoundTripKeepsSurrogatePairs) {
 }
 
 TEST(TextTest, IllFormedInputIsReportedNotGuessed) {
-    EXPECT_FALSE(utf8ToUtf16("\xC3").has_value());             // truncated sequence
-    EXPECT_FALSE(utf8ToUtf16("\xED\xA0\x80").has_value());     // encoded surrogate
-    EXPECT_FALSE(utf8ToUtf16("\xC0\xAF").has_value());         // overlong
+    EXPECT_FALSE(utf8ToUtf16("\xC3").has_value());                        // truncated sequence
+    EXPECT_FALSE(utf8ToUtf16("\xED\xA0\x80").has_value());                // encoded surrogate
+    EXPECT_FALSE(utf8ToUtf16("\xC0\xAF").has_value());                    // overlong
     EXPECT_FALSE(utf16ToUtf8(std::u16string(1, u'\xD800')).has_value());  // lone lead
     EXPECT_FALSE(utf16ToUtf8(std::u16string(1, u'\xDC00')).has_value());  // lone trail
     EXPECT_FALSE(isWellFormedUtf8("ab\xFF"));

@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 
 // Stores written by the Finder and by other writers, kept outside the project.
 class DSStoreCorpusTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!fs::is_directory(root())) {
             GTEST_SKIP() << "The store corpus is absent (" << root() << "); skipping.";
@@ -68,7 +68,8 @@ TEST_F(DSStoreCorpusTest, RealStoresGiveExactlyTheExpectedRecords) {
         const auto result = reader.parse(platform::readFile(store.string()));
         EXPECT_TRUE(result.isComplete());
         const fs::path expected =
-            root() / "expected" / (store.filename().string().substr(0, store.filename().string().size() - 9) + ".jsonl");
+            root() / "expected" /
+            (store.filename().string().substr(0, store.filename().string().size() - 9) + ".jsonl");
         EXPECT_EQ(toJson(result.entries), readJsonLines(expected));
     }
 }
@@ -113,8 +114,10 @@ TEST_F(DSStoreCorpusTest, OtherWritersStoresAreRead) {
         EXPECT_TRUE(result.isComplete());
         // Other writers order records their own way; the records themselves must match.
         // Sources that describe records by construction rather than bytes are skipped.
-        const auto source = readJsonLines(root() / "peer-written" / (name.substr(0, name.find('.')) + ".jsonl"));
-        if (std::any_of(source.begin(), source.end(), [](const auto& line) { return !line.contains("type"); })) {
+        const auto source =
+            readJsonLines(root() / "peer-written" / (name.substr(0, name.find('.')) + ".jsonl"));
+        if (std::any_of(source.begin(), source.end(),
+                        [](const auto& line) { return !line.contains("type"); })) {
             continue;
         }
         // Equality is canonical equivalence: one writer recomposes decomposed names.

@@ -1,8 +1,8 @@
-#include "core/dsstore/DSStoreEntry.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
+
+#include "core/dsstore/DSStoreEntry.h"
 
 namespace lumifold {
 namespace {
@@ -101,8 +101,9 @@ TEST(DSStoreEntryEqualityTest, TypecodeTakesPart) {
 }
 
 TEST(SortEntriesTest, AgreesWithLessThanAndKeepsEqualKeysInInputOrder) {
-    std::vector<DSStoreEntry> entries = {entry("b"),         entry("A", "vstl"), entry("a"),
-                                         entry("B", "Iloc"), entry("."),         entry("A", "Iloc")};
+    std::vector<DSStoreEntry> entries = {entry("b"), entry("A", "vstl"),
+                                         entry("a"), entry("B", "Iloc"),
+                                         entry("."), entry("A", "Iloc")};
     entries.push_back(entry("a"));
     entries.back().value = DSStoreValue::integer(7);  // same key as entries[2]
     sortEntries(entries);

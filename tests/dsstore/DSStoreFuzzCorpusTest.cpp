@@ -12,7 +12,8 @@ namespace {
 // Inputs the fuzzer found interesting, replayed under every compiler: each must parse or be
 // rejected with an Error, never crash.
 TEST(DSStoreFuzzCorpusTest, EveryInputParsesOrIsRejected) {
-    const std::filesystem::path folder = std::filesystem::path(LUMIFOLD_TEST_DATA_DIR) / "dsstore-fuzz";
+    const std::filesystem::path folder =
+        std::filesystem::path(LUMIFOLD_TEST_DATA_DIR) / "dsstore-fuzz";
     if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no fuzz corpus at " << folder;
     const DSStoreReader reader;
     std::size_t count = 0;

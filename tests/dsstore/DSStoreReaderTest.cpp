@@ -1,7 +1,6 @@
-#include "core/dsstore/DSStoreReader.h"
-
 #include <gtest/gtest.h>
 
+#include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "tests/dsstore/DSStoreTestSupport.h"
 #include "tests/support/LumifoldAssertions.h"
@@ -29,7 +28,7 @@ constexpr std::size_t kRoot = 0x40 + 2 * 4096 + 4;
 constexpr std::size_t kTwoLevelSlots = 0x4000 + 4 + 8;
 
 class DSStoreReaderTest : public ::testing::Test {
-protected:
+  protected:
     std::vector<DSStoreEntry> parse(const Bytes& image) const { return reader.parseEntries(image); }
 
     static std::vector<DSStoreEntry> threeEntries() {
@@ -181,7 +180,8 @@ TEST_F(DSStoreReaderTest, OtherDirectoryNamesAreIgnored) {
     const std::uint32_t header = store.addBlock(treeHeader(store.addBlock(leaf, 6)), 5);
     store.addDirectoryEntry("dsdb", header);
     store.addDirectoryEntry("DSDBX", header);
-    expectReaderError(store.build(), DSStoreReader::kDirectoryEntryMissing, "DSDB TOC entry missing");
+    expectReaderError(store.build(), DSStoreReader::kDirectoryEntryMissing,
+                      "DSDB TOC entry missing");
 }
 
 TEST_F(DSStoreReaderTest, RejectsANodeReachedTwice) {

@@ -4,9 +4,9 @@
 #include <random>
 
 #include "core/common/BigEndian.h"
+#include "core/common/Text.h"
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
-#include "core/common/Text.h"
 
 namespace lumifold {
 namespace {
@@ -14,23 +14,45 @@ namespace {
 // Random valid entries: names across Unicode (combining marks, other scripts, scalars beyond
 // the BMP), frequent duplicate keys, every value case and type code.
 class EntryGenerator {
-public:
+  public:
     explicit EntryGenerator(unsigned seed) : m_random(seed) {}
 
     DSStoreEntry next(std::size_t maxBlob) {
         DSStoreEntry entry;
         entry.filename = m_names.empty() || pick(4) != 0 ? name() : m_names[pick(m_names.size())];
         m_names.push_back(entry.filename);
-        static const char* kCodes[] = {"Iloc", "bwsp", "icvp", "lsvp", "vstl", "cmmt", "\u00E9t\u00E9 "};
+        static const char* kCodes[] = {"Iloc", "bwsp", "icvp",          "lsvp",
+                                       "vstl", "cmmt", "\u00E9t\u00E9 "};
         entry.code = kCodes[pick(std::size(kCodes))];
         switch (pick(8)) {
-            case 0: entry.typecode = kTypeBool; entry.value = DSStoreValue::boolean(pick(2) == 1); break;
-            case 1: entry.typecode = kTypeLong; entry.value = DSStoreValue::integer(static_cast<std::uint32_t>(m_random())); break;
-            case 2: entry.typecode = kTypeShor; entry.value = DSStoreValue::integer(static_cast<std::uint32_t>(pick(65536))); break;
-            case 3: entry.typecode = kTypeType; entry.value = DSStoreValue::fourCC(pick(2) ? "icnv" : "Nlsv"); break;
-            case 4: entry.typecode = kTypeUstr; entry.value = DSStoreValue::string(name()); break;
-            case 5: entry.typecode = kTypeComp; entry.value = DSStoreValue::uint64(m_random()); break;
-            case 6: entry.typecode = kTypeDutc; entry.value = DSStoreValue::uint64(m_random()); break;
+            case 0:
+                entry.typecode = kTypeBool;
+                entry.value = DSStoreValue::boolean(pick(2) == 1);
+                break;
+            case 1:
+                entry.typecode = kTypeLong;
+                entry.value = DSStoreValue::integer(static_cast<std::uint32_t>(m_random()));
+                break;
+            case 2:
+                entry.typecode = kTypeShor;
+                entry.value = DSStoreValue::integer(static_cast<std::uint32_t>(pick(65536)));
+                break;
+            case 3:
+                entry.typecode = kTypeType;
+                entry.value = DSStoreValue::fourCC(pick(2) ? "icnv" : "Nlsv");
+                break;
+            case 4:
+                entry.typecode = kTypeUstr;
+                entry.value = DSStoreValue::string(name());
+                break;
+            case 5:
+                entry.typecode = kTypeComp;
+                entry.value = DSStoreValue::uint64(m_random());
+                break;
+            case 6:
+                entry.typecode = kTypeDutc;
+                entry.value = DSStoreValue::uint64(m_random());
+                break;
             default: {
                 Bytes bytes(pick(maxBlob + 1));
                 for (auto& b : bytes) b = static_cast<std::byte>(m_random());
@@ -43,11 +65,12 @@ public:
 
     std::size_t pick(std::size_t n) { return static_cast<std::size_t>(m_random() % n); }
 
-private:
+  private:
     std::string name() {
         static const std::vector<std::pair<char32_t, char32_t>> kRanges = {
-            {'a', 'z'}, {'A', 'Z'}, {'0', '9'}, {0xC0, 0xFF}, {0x300, 0x36F}, {0x391, 0x3C9},
-            {0x4E00, 0x4E40}, {0x1F600, 0x1F64F}, {0x10400, 0x1044F}, {0x130, 0x131}};
+            {'a', 'z'},         {'A', 'Z'},     {'0', '9'},       {0xC0, 0xFF},
+            {0x300, 0x36F},     {0x391, 0x3C9}, {0x4E00, 0x4E40}, {0x1F600, 0x1F64F},
+            {0x10400, 0x1044F}, {0x130, 0x131}};
         std::string text;
         const std::size_t length = 1 + pick(12);
         for (std::size_t i = 0; i < length; ++i) {
@@ -71,7 +94,7 @@ private:
 };
 
 class DSStoreRoundTripTest : public ::testing::TestWithParam<std::pair<std::size_t, std::size_t>> {
-protected:
+  protected:
     DSStoreReader reader;
     DSStoreWriter writer;
 };

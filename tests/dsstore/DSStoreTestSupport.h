@@ -13,8 +13,7 @@ namespace lumifold::testing {
 
 inline DSStoreEntry blobEntry(std::string filename, std::string code, std::size_t size,
                               std::byte fill = std::byte{0xAB}) {
-    return {std::move(filename), std::move(code), kTypeBlob,
-            DSStoreValue::data(Bytes(size, fill))};
+    return {std::move(filename), std::move(code), kTypeBlob, DSStoreValue::data(Bytes(size, fill))};
 }
 
 inline DSStoreEntry longEntry(std::string filename, std::string code, std::uint32_t value) {
@@ -49,7 +48,7 @@ inline void putText(Bytes& image, std::size_t position, std::string_view text) {
 // Lays out a store by hand, for shapes the writer never produces: blocks of chosen sizes,
 // any directory, any slot values. Block 0 is the allocator; the others go where added.
 class RawStore {
-public:
+  public:
     static constexpr std::uint32_t kAllocatorOffset = 0x10000;
 
     // Returns the new block's number. `content` is padded to 2^sizeCode bytes.
@@ -65,7 +64,9 @@ public:
         m_directory.emplace_back(name, block);
     }
     // Overrides the slot value of `block` (an address, or 0).
-    void setSlot(std::uint32_t block, std::uint32_t address) { m_slotOverrides.emplace_back(block, address); }
+    void setSlot(std::uint32_t block, std::uint32_t address) {
+        m_slotOverrides.emplace_back(block, address);
+    }
 
     Bytes build() const {
         const std::size_t slots = 256;
@@ -80,13 +81,15 @@ public:
         putU32(image, allocator + 8, kAllocatorOffset | 11);
         for (std::size_t i = 0; i < m_blocks.size(); ++i) {
             const Block& block = m_blocks[i];
-            if (block.offset + 4 + block.content.size() > kAllocatorOffset) throw std::length_error("too many blocks");
+            if (block.offset + 4 + block.content.size() > kAllocatorOffset)
+                throw std::length_error("too many blocks");
             putU32(image, allocator + 8 + 4 * (i + 1),
                    static_cast<std::uint32_t>(block.offset | block.sizeCode));
             std::copy(block.content.begin(), block.content.end(),
                       image.begin() + static_cast<long>(block.offset + 4));
         }
-        for (const auto& [block, address] : m_slotOverrides) putU32(image, allocator + 8 + 4 * block, address);
+        for (const auto& [block, address] : m_slotOverrides)
+            putU32(image, allocator + 8 + 4 * block, address);
         std::size_t p = allocator + 8 + 4 * slots;
         putU32(image, p, static_cast<std::uint32_t>(m_directory.size()));
         p += 4;
@@ -99,7 +102,7 @@ public:
         return image;
     }
 
-private:
+  private:
     struct Block {
         std::uint64_t offset;
         std::uint32_t sizeCode;

@@ -1,13 +1,12 @@
-#include "core/dsstore/DSStoreWriter.h"
-
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
 
 #include "core/dsstore/DSStoreReader.h"
+#include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
 #include "tests/dsstore/DSStoreTestSupport.h"
 #include "tests/support/LumifoldAssertions.h"
@@ -19,7 +18,7 @@ namespace {
 using testing::u32At;
 
 class DSStoreWriterTest : public ::testing::Test {
-protected:
+  protected:
     void expectWriterError(const std::vector<DSStoreEntry>& entries, int code,
                            const char* message) const {
         EXPECT_LUMIFOLD_ERROR(writer.encode(entries), DSStoreWriter::kDomain, code, message);
@@ -62,7 +61,8 @@ TEST_F(DSStoreWriterTest, OneEntryGivesTheMinimalLayout) {
     // The leaf: P = 0, m = 1, then the record byte for byte.
     EXPECT_EQ(u32At(image, 0x44), 0u);
     EXPECT_EQ(u32At(image, 0x48), 1u);
-    const std::uint8_t record[] = {0, 0, 0, 1, 0, 'a', 'I', 'l', 'o', 'c', 'l', 'o', 'n', 'g', 1, 2, 3, 4};
+    const std::uint8_t record[] = {0,   0,   0,   1,   0,   'a', 'I', 'l', 'o',
+                                   'c', 'l', 'o', 'n', 'g', 1,   2,   3,   4};
     for (std::size_t i = 0; i < sizeof record; ++i) {
         EXPECT_EQ(std::to_integer<std::uint8_t>(image[0x4C + i]), record[i]) << i;
     }
@@ -100,9 +100,9 @@ TEST_F(DSStoreWriterTest, NineLargeRecordsMakeTwoLevels) {
     EXPECT_EQ(u32At(image, leaf1 + 4), 4u);  // a to d
     EXPECT_EQ(u32At(image, leaf2 + 4), 4u);  // f to i
     EXPECT_EQ(std::to_integer<char>(image[leaf2 + 8 + 5]), 'f');
-    EXPECT_EQ(u32At(image, root), 2u);        // P: the second leaf
-    EXPECT_EQ(u32At(image, root + 4), 1u);    // m
-    EXPECT_EQ(u32At(image, root + 8), 1u);    // child before the record: the first leaf
+    EXPECT_EQ(u32At(image, root), 2u);      // P: the second leaf
+    EXPECT_EQ(u32At(image, root + 4), 1u);  // m
+    EXPECT_EQ(u32At(image, root + 8), 1u);  // child before the record: the first leaf
     EXPECT_EQ(std::to_integer<char>(image[root + 12 + 5]), 'e');  // entry 5 is the root record
 
     const std::size_t header = 0x3040 + 4;
@@ -144,8 +144,9 @@ TEST_F(DSStoreWriterTest, WritesThePayloadOfTheValueCaseWhateverTheTypeSays) {
 }
 
 TEST_F(DSStoreWriterTest, BooleansRoundTrip) {
-    const std::vector<DSStoreEntry> entries = {{"a", "dscl", kTypeBool, DSStoreValue::boolean(false)},
-                                               {"b", "dscl", kTypeBool, DSStoreValue::boolean(true)}};
+    const std::vector<DSStoreEntry> entries = {
+        {"a", "dscl", kTypeBool, DSStoreValue::boolean(false)},
+        {"b", "dscl", kTypeBool, DSStoreValue::boolean(true)}};
     EXPECT_EQ(reader.parseEntries(writer.encode(entries)), entries);
 }
 
@@ -204,20 +205,24 @@ TEST_F(DSStoreWriterTest, SeparatorsMustFitAnInternalNode) {
 }
 
 TEST_F(DSStoreWriterTest, RejectsCodesThatAreNotFourLatin1Characters) {
-    expectWriterError({testing::longEntry("a", "Ilo", 0)}, DSStoreWriter::kInvalidCode, "Invalid code");
-    expectWriterError({testing::longEntry("a", "Il\u0100c", 0)}, DSStoreWriter::kInvalidCode, "Invalid code");
+    expectWriterError({testing::longEntry("a", "Ilo", 0)}, DSStoreWriter::kInvalidCode,
+                      "Invalid code");
+    expectWriterError({testing::longEntry("a", "Il\u0100c", 0)}, DSStoreWriter::kInvalidCode,
+                      "Invalid code");
     expectWriterError({{"a", "Iloc", "longs", DSStoreValue::integer(0)}},
                       DSStoreWriter::kInvalidTypecode, "Invalid typecode");
     expectWriterError({{"a", "vstl", kTypeType, DSStoreValue::fourCC("icnvv")}},
                       DSStoreWriter::kInvalidFourCC, "Invalid fourCC");
     // Latin-1 characters above ASCII are fine: one byte each.
-    const std::vector<DSStoreEntry> latin = {{"a", "\u00E9tat", kTypeType, DSStoreValue::fourCC("\u00FFxyz")}};
+    const std::vector<DSStoreEntry> latin = {
+        {"a", "\u00E9tat", kTypeType, DSStoreValue::fourCC("\u00FFxyz")}};
     EXPECT_EQ(reader.parseEntries(writer.encode(latin)), latin);
 }
 
 TEST_F(DSStoreWriterTest, TheFirstFaultInSortedOrderDecides) {
-    expectWriterError({testing::longEntry("b", "Il", 0), {"a", "Iloc", "x", DSStoreValue::integer(0)}},
-                      DSStoreWriter::kInvalidTypecode, "Invalid typecode");
+    expectWriterError(
+        {testing::longEntry("b", "Il", 0), {"a", "Iloc", "x", DSStoreValue::integer(0)}},
+        DSStoreWriter::kInvalidTypecode, "Invalid typecode");
 }
 
 TEST_F(DSStoreWriterTest, RejectsTextThatIsNotUtf8) {
@@ -252,7 +257,8 @@ TEST_F(DSStoreWriterTest, EncodingErrorsTouchNoFile) {
 TEST_F(DSStoreWriterTest, FailedReplaceKeepsTheTemporaryFile) {
     testing::TempHome home;
     home.writeFile("Desktop/.DS_Store/occupied", "x");  // a folder stands where the file goes
-    EXPECT_THROW(writer.write({testing::longEntry(".", "Iloc", 5)}, home / "Desktop/.DS_Store"), Error);
+    EXPECT_THROW(writer.write({testing::longEntry(".", "Iloc", 5)}, home / "Desktop/.DS_Store"),
+                 Error);
     const auto names = allNames(home / "Desktop");
     ASSERT_EQ(names.size(), 2u);
     EXPECT_EQ(names[1], ".DS_Store");

@@ -1,12 +1,11 @@
-#include "core/platform/FileSystem.h"
-
-#include <gtest/gtest.h>
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
+#include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
 #include "core/platform/Uuid.h"
 #include "tests/support/LumifoldAssertions.h"
@@ -28,7 +27,7 @@ std::vector<std::string> hiddenNames(const std::string& folder) {
 }
 
 class FileSystemTest : public ::testing::Test {
-protected:
+  protected:
     testing::TempHome home;
 };
 

@@ -338,9 +338,9 @@ TEST_F(FinderPreferencesManagerTest, FiftyMegabyteFilesReadWithoutFailing) {
     expectReadsAsMissing();
 
     // A well-formed one is read in full, or refused as too large and read as missing.
-    writeBytes(platform::toBinaryPropertyList(PlistValue::dictionary(
-        {{"FXPreferredViewStyle", PlistValue::string("Nlsv")},
-         {"Padding", PlistValue::data(Bytes(kSize, std::byte{0x5a}))}})));
+    writeBytes(platform::toBinaryPropertyList(
+        PlistValue::dictionary({{"FXPreferredViewStyle", PlistValue::string("Nlsv")},
+                                {"Padding", PlistValue::data(Bytes(kSize, std::byte{0x5a}))}})));
     const auto current = manager().currentPreferences();
     EXPECT_TRUE(current.viewStyle == "Nlsv" || current.viewStyle == "icnv") << current.viewStyle;
 }

@@ -9,7 +9,7 @@ namespace lumifold::testing {
 // A fresh folder under the temporary directory that stands in for a user's home; removed with
 // everything in it when the object goes away.
 class TempHome final {
-public:
+  public:
     TempHome();
     ~TempHome();
     TempHome(const TempHome&) = delete;
@@ -24,7 +24,7 @@ public:
     std::string writeFile(const std::string& relative, ByteView bytes) const;
     std::string writeFile(const std::string& relative, const std::string& text) const;
 
-private:
+  private:
     std::string m_path;
 };
 

@@ -10,6 +10,7 @@ int main(int argc, char** argv) {
     using namespace lumifold::cli;
     CLI::App app{"lumifold: one preferred Finder layout for every chosen folder"};
     app.require_subcommand(1);
+    app.fallthrough();  // --home may also follow the command name
     GlobalOptions global;
     app.add_option("--home", global.home, "Run against this home directory instead of yours");
 

@@ -42,10 +42,22 @@ PlistValue sample() {
     });
 }
 
-PlistValue fromXml(const std::string& body) {
-    return parsePropertyList(
-        asBytes("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">" + body +
-                "</plist>\n"));
+Bytes xml(const std::string& body) {
+    return toBytes("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">" + body +
+                   "</plist>\n");
+}
+
+// Expects `bytes` refused with `code`; an empty `message` leaves the text (the XML library's
+// own for some) unchecked.
+void expectRefused(ByteView bytes, int code, const std::string& message = {}) {
+    try {
+        (void)parsePropertyList(bytes);
+        ADD_FAILURE() << "accepted";
+    } catch (const Error& error) {
+        EXPECT_EQ(error.domain(), kPropertyListDomain);
+        EXPECT_EQ(error.code(), code);
+        EXPECT_TRUE(message.empty() || error.message() == message) << error.message();
+    }
 }
 
 void appendWide(Bytes& out, std::uint64_t value, std::size_t width) {
@@ -91,21 +103,19 @@ TEST(PropertyListTest, RoundTripsEveryKindThroughBothFormats) {
     const Bytes bytes = toBinaryPropertyList(sample());
     EXPECT_EQ(asText(ByteView(bytes).first(8)), "bplist00");
     EXPECT_EQ(parsePropertyList(bytes), sample());
-    const std::string xml = toXmlPropertyList(sample());
-    EXPECT_NE(xml.find("<real>44"), std::string::npos) << xml;
-    EXPECT_EQ(parsePropertyList(asBytes(xml)), sample());
+    EXPECT_EQ(parsePropertyList(asBytes(toXmlPropertyList(sample()))), sample());
     // Binary alone keeps fractions of a second.
     EXPECT_EQ(parsePropertyList(toBinaryPropertyList(date(100.5))), date(100.5));
 }
 
 TEST(PropertyListTest, ReadsNumberSpellingsOthersWrite) {
-    EXPECT_EQ(fromXml("<array><integer> 0x10 </integer><integer>-0x10</integer>"
-                      "<integer>+7</integer><real>+infinity</real><real>5</real>"
-                      "<date>4001-01-01T00:00:00Z</date></array>"),
+    EXPECT_EQ(parsePropertyList(xml("<array><integer> 0x10 </integer><integer>-0x10</integer>"
+                                    "<integer>+7</integer><real>+infinity</real><real>5</real>"
+                                    "<integer>-9223372036854775808</integer>"
+                                    "<date>4001-01-01T00:00:00Z</date></array>")),
               PlistValue::array({integer(16), integer(-16), integer(7),
                                  real(std::numeric_limits<double>::infinity()), real(5.0),
-                                 date(63113904000.0)}));
-    EXPECT_EQ(fromXml("<integer>-9223372036854775808</integer>"), integer(kMin));
+                                 integer(kMin), date(63113904000.0)}));
     // Sixteen-byte binary integers are read while they fit in sixty-four bits.
     EXPECT_EQ(parsePropertyList(
                   binaryList({wideInteger(~std::uint64_t{0}, static_cast<std::uint64_t>(-5))})),
@@ -120,13 +130,11 @@ TEST(PropertyListTest, RejectsNumberTextsTheXmlLibraryWouldMisread) {
           "<integer>9223372036854775808</integer>", "<integer>-9223372036854775809</integer>",
           "<integer>010</integer>", "<integer>1<!-- x -->2</integer>", "<date>yesterday</date>"}) {
         SCOPED_TRACE(element);
-        EXPECT_LUMIFOLD_ERROR_CODE(fromXml("<array>" + element + "</array>"), kPropertyListDomain,
-                                   kPropertyListMalformed);
+        expectRefused(xml("<array>" + element + "</array>"), kPropertyListMalformed);
     }
-    EXPECT_LUMIFOLD_ERROR(
-        parsePropertyList(binaryList({wideInteger(0, static_cast<std::uint64_t>(kMax) + 1)})),
-        kPropertyListDomain, kPropertyListMalformed,
-        "Malformed binary property list: integer outside the signed 64-bit range");
+    expectRefused(binaryList({wideInteger(0, static_cast<std::uint64_t>(kMax) + 1)}),
+                  kPropertyListMalformed,
+                  "Malformed binary property list: integer outside the signed 64-bit range");
 }
 
 // Malformed structure: each case reaches the check its message names.
@@ -140,7 +148,6 @@ TEST(PropertyListTest, RejectsMalformedStructure) {
     tableBeyondEnd[tableBeyondEnd.size() - 1] = std::byte{0xF0};
     Bytes badOffset = binaryList({arrayObject({1}), toBytes("\x51x")});
     badOffset[badOffset.size() - 33] = std::byte{0x7F};  // the last offset in the table
-    // An empty message: only the code is checked.
     const std::vector<std::pair<Bytes, std::string>> cases = {
         {{}, "Empty property list"},
         {toBytes("this is not a property list"), ""},
@@ -155,18 +162,10 @@ TEST(PropertyListTest, RejectsMalformedStructure) {
         {binaryList({arrayObject({9}), toBytes("\x51x")}),
          prefix + "object reference out of range"},
         {binaryList({toBytes("\x5Fx")}), prefix + "bad count"},
-        {binaryList({toBytes("\x55xy")}), ""},  // string longer than its object
-    };
+        {binaryList({toBytes("\x55xy")}), ""}};  // string longer than its object
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(i);
-        const auto& [bytes, message] = cases[i];
-        if (message.empty()) {
-            EXPECT_LUMIFOLD_ERROR_CODE(parsePropertyList(bytes), kPropertyListDomain,
-                                       kPropertyListMalformed);
-        } else {
-            EXPECT_LUMIFOLD_ERROR(parsePropertyList(bytes), kPropertyListDomain,
-                                  kPropertyListMalformed, message);
-        }
+        expectRefused(cases[i].first, kPropertyListMalformed, cases[i].second);
     }
 }
 
@@ -175,9 +174,8 @@ TEST(PropertyListTest, RejectsReferenceCycles) {
     for (const auto& objects : {std::vector<Bytes>{arrayObject({0})},
                                 std::vector<Bytes>{arrayObject({1}), arrayObject({0})},
                                 std::vector<Bytes>{dictionaryHoldingItself, toBytes("\x51k")}}) {
-        EXPECT_LUMIFOLD_ERROR(parsePropertyList(binaryList(objects)), kPropertyListDomain,
-                              kPropertyListMalformed,
-                              "Malformed binary property list: object contains itself");
+        expectRefused(binaryList(objects), kPropertyListMalformed,
+                      "Malformed binary property list: object contains itself");
     }
 }
 
@@ -189,9 +187,8 @@ TEST(PropertyListTest, ReadsSharedReferencesAsCopiesWithinABound) {
     std::vector<Bytes> objects;
     for (std::uint64_t i = 0; i < 40; ++i) objects.push_back(arrayObject({i + 1, i + 1}));
     objects.push_back(toBytes("\x09"));
-    EXPECT_LUMIFOLD_ERROR(parsePropertyList(binaryList(objects)), kPropertyListDomain,
-                          kPropertyListTooLarge,
-                          "Malformed binary property list: more values than the bound allows");
+    expectRefused(binaryList(objects), kPropertyListTooLarge,
+                  "Malformed binary property list: more values than the bound allows");
 }
 
 TEST(PropertyListTest, RejectsDeepNestingInBothFormats) {
@@ -201,29 +198,25 @@ TEST(PropertyListTest, RejectsDeepNestingInBothFormats) {
     EXPECT_EQ(parsePropertyList(asBytes(toXmlPropertyList(allowed))), allowed);
 
     constexpr std::size_t kDepth = 200000;
-    std::string xml;
-    for (std::size_t i = 0; i < kDepth; ++i) xml += "<array>";
-    for (std::size_t i = 0; i < kDepth; ++i) xml += "</array>";
-    EXPECT_LUMIFOLD_ERROR(fromXml(xml), kPropertyListDomain, kPropertyListTooLarge,
-                          "Malformed XML property list: nested too deeply");
+    std::string deep;
+    for (std::size_t i = 0; i < kDepth; ++i) deep += "<array>";
+    for (std::size_t i = 0; i < kDepth; ++i) deep += "</array>";
+    expectRefused(xml(deep), kPropertyListTooLarge,
+                  "Malformed XML property list: nested too deeply");
     std::vector<Bytes> objects;
     for (std::uint64_t i = 0; i < kDepth; ++i) objects.push_back(arrayObject({i + 1}, 4));
     objects.push_back(toBytes("\x09"));
-    EXPECT_LUMIFOLD_ERROR(parsePropertyList(binaryList(objects, 4)), kPropertyListDomain,
-                          kPropertyListTooLarge,
-                          "Malformed binary property list: nested too deeply");
+    expectRefused(binaryList(objects, 4), kPropertyListTooLarge,
+                  "Malformed binary property list: nested too deeply");
 }
 
 TEST(PropertyListTest, RejectsDuplicateKeysInBothFormats) {
-    EXPECT_LUMIFOLD_ERROR(
-        fromXml("<dict><key>a</key><string>1</string><key>a</key><string>2</string></dict>"),
-        kPropertyListDomain, kPropertyListMalformed,
-        "Malformed XML property list: duplicate dictionary key");
+    expectRefused(xml("<dict><key>a</key><string>1</string><key>a</key><string>2</string></dict>"),
+                  kPropertyListMalformed, "Malformed XML property list: duplicate dictionary key");
     const Bytes dictionary{std::byte{0xD2}, std::byte{1}, std::byte{1}, std::byte{2}, std::byte{2}};
-    EXPECT_LUMIFOLD_ERROR(
-        parsePropertyList(binaryList({dictionary, toBytes("\x51k"), toBytes("\x09")})),
-        kPropertyListDomain, kPropertyListMalformed,
-        "Malformed binary property list: duplicate dictionary key");
+    expectRefused(binaryList({dictionary, toBytes("\x51k"), toBytes("\x09")}),
+                  kPropertyListMalformed,
+                  "Malformed binary property list: duplicate dictionary key");
 }
 
 TEST(PropertyListTest, RefusesToWriteWhatCannotBeReadBack) {

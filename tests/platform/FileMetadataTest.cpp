@@ -42,25 +42,16 @@ class FileMetadataTest : public ::testing::Test {
             << "setxattr " << path;
     }
 
-    // 32 distinct bytes with finder flags 0x4A2F at offset 8, hidden-extension bit clear.
-    static std::string busyRecord() {
-        std::string bytes;
-        for (int i = 0; i < 32; ++i) bytes.push_back(static_cast<char>(0xA0 + i));
-        bytes[8] = '\x4A';
-        bytes[9] = '\x2F';
-        return bytes;
-    }
-
     testing::TempHome home;
     std::string file;
 };
 
-TEST_F(FileMetadataTest, FileWithoutARecordIsNotHidden) {
+TEST_F(FileMetadataTest, HidingCreatesAZeroedRecordWithOnlyTheFlag) {
+    // Clearing an absent flag writes nothing.
+    setHasHiddenExtension(file, false);
     EXPECT_EQ(hasHiddenExtension(file), false);
     EXPECT_EQ(finderInfo(file), std::nullopt);
-}
 
-TEST_F(FileMetadataTest, HidingCreatesAZeroedRecordWithOnlyTheFlag) {
     setHasHiddenExtension(file, true);
     EXPECT_EQ(hasHiddenExtension(file), true);
     std::string expected(32, '\0');
@@ -72,13 +63,14 @@ TEST_F(FileMetadataTest, HidingCreatesAZeroedRecordWithOnlyTheFlag) {
     EXPECT_EQ(finderInfo(file), std::string(32, '\0'));
 }
 
-TEST_F(FileMetadataTest, ClearingAnAbsentFlagWritesNothing) {
-    setHasHiddenExtension(file, false);
-    EXPECT_EQ(finderInfo(file), std::nullopt);
-}
-
 TEST_F(FileMetadataTest, FlagChangesKeepEveryOtherByte) {
-    const std::string original = busyRecord();
+    // Busy bytes with big-endian finder flags 0x5A2F: neither 0x1000 in the high byte nor 0x10
+    // in the bytes past the flags is the hidden-extension bit.
+    std::string original;
+    for (int i = 0; i < 32; ++i) original.push_back(static_cast<char>(0xA0 + i));
+    original[8] = '\x5A';
+    original[9] = '\x2F';
+    original[12] = '\x10';
     plantFinderInfo(file, original);
     EXPECT_EQ(hasHiddenExtension(file), false);
 
@@ -90,14 +82,6 @@ TEST_F(FileMetadataTest, FlagChangesKeepEveryOtherByte) {
 
     setHasHiddenExtension(file, false);
     EXPECT_EQ(finderInfo(file), original);
-}
-
-TEST_F(FileMetadataTest, ReadsTheBigEndianFlagsOnly) {
-    std::string record(32, '\0');
-    record[8] = '\x10';  // 0x1000 in the high byte is not the hidden-extension bit
-    record[12] = '\x10';
-    plantFinderInfo(file, record);
-    EXPECT_EQ(hasHiddenExtension(file), false);
 }
 
 TEST_F(FileMetadataTest, MalformedRecordReadsNotHiddenAndIsNeverRewritten) {
@@ -115,48 +99,43 @@ TEST_F(FileMetadataTest, DirectoriesCarryTheFlagToo) {
     const std::string folder = home.makeFolder("Pictures");
     setHasHiddenExtension(folder, true);
     EXPECT_EQ(hasHiddenExtension(folder), true);
-    const auto metadata = fileMetadata(folder);
-    ASSERT_TRUE(metadata);
-    EXPECT_TRUE(metadata->isDirectory);
-    EXPECT_FALSE(metadata->isPackage);
-    EXPECT_TRUE(metadata->hasHiddenExtension);
+    const FileMetadata metadata = fileMetadata(folder).value();
+    EXPECT_TRUE(metadata.isDirectory);
+    EXPECT_FALSE(metadata.isPackage);
+    EXPECT_TRUE(metadata.hasHiddenExtension);
+    // Local items are never cloud items.
+    EXPECT_FALSE(metadata.isUbiquitousItem);
+    EXPECT_EQ(metadata.ubiquitousItemDownloadingStatus, std::nullopt);
 }
 
-TEST_F(FileMetadataTest, SymbolicLinkIsDescribedAsItselfNotItsTarget) {
+TEST_F(FileMetadataTest, SymbolicLinksAreDescribedAsThemselvesAndNeverFollowed) {
     setHasHiddenExtension(file, true);
     const std::string fileLink = home / "link.txt";
     const std::string folderLink = home / "Linked.app";
     ASSERT_EQ(::symlink(file.c_str(), fileLink.c_str()), 0);
     ASSERT_EQ(::symlink(home.makeFolder("Real.app").c_str(), folderLink.c_str()), 0);
 
-    const auto linkMetadata = fileMetadata(fileLink);
-    ASSERT_TRUE(linkMetadata);
-    EXPECT_TRUE(linkMetadata->isSymbolicLink);
-    EXPECT_FALSE(linkMetadata->hasHiddenExtension);  // the target's flag is not the link's
+    EXPECT_TRUE(fileMetadata(fileLink).value().isSymbolicLink);
+    // The target's flag is not the link's.
+    EXPECT_FALSE(fileMetadata(fileLink).value().hasHiddenExtension);
     EXPECT_EQ(hasHiddenExtension(fileLink), false);
-
-    const auto folderLinkMetadata = fileMetadata(folderLink);
-    ASSERT_TRUE(folderLinkMetadata);
-    EXPECT_TRUE(folderLinkMetadata->isSymbolicLink);
-    EXPECT_FALSE(folderLinkMetadata->isDirectory);
+    EXPECT_TRUE(fileMetadata(folderLink).value().isSymbolicLink);
+    EXPECT_FALSE(fileMetadata(folderLink).value().isDirectory);
     EXPECT_FALSE(isPackage(folderLink));
-    EXPECT_TRUE(isPackage(home / "Real.app"));
-}
 
-TEST_F(FileMetadataTest, SettingTheFlagThroughALinkLeavesTheTargetAlone) {
-    const std::string link = home / "link.txt";
-    ASSERT_EQ(::symlink(file.c_str(), link.c_str()), 0);
-    EXPECT_LUMIFOLD_ERROR_CODE(setHasHiddenExtension(link, true), kPosixDomain, EPERM);
-    EXPECT_EQ(finderInfo(file), std::nullopt);
+    // Setting the flag through a link leaves the target alone.
+    setHasHiddenExtension(file, false);
+    EXPECT_LUMIFOLD_ERROR_CODE(setHasHiddenExtension(fileLink, true), kPosixDomain, EPERM);
+    EXPECT_EQ(finderInfo(file), std::string(32, '\0'));
 }
 
 TEST_F(FileMetadataTest, PackagesAreDirectoriesWithAPackageExtensionOrTheBundleFlag) {
-    EXPECT_TRUE(isPackage(home.makeFolder("Applications/Editor.app")));
-    EXPECT_TRUE(isPackage(home.makeFolder("Notes.RTFD")));
-    EXPECT_TRUE(isPackage(home.makeFolder("Tool.xcodeproj")));
-    EXPECT_FALSE(isPackage(home.makeFolder("Projects")));
-    EXPECT_FALSE(isPackage(home.makeFolder("Folder.apps")));
-    EXPECT_FALSE(isPackage(home.makeFolder(".app")));
+    for (const auto& [name, package] :
+         {std::pair{"Applications/Editor.app", true}, std::pair{"Notes.RTFD", true},
+          std::pair{"Tool.xcodeproj", true}, std::pair{"Projects", false},
+          std::pair{"Folder.apps", false}, std::pair{".app", false}}) {
+        EXPECT_EQ(isPackage(home.makeFolder(name)), package) << name;
+    }
     EXPECT_FALSE(isPackage(home.writeFile("Installer.pkg", "not a folder")));
 
     const std::string flagged = home.makeFolder("Flagged");
@@ -174,15 +153,6 @@ TEST_F(FileMetadataTest, MissingItemCannotBeExamined) {
     EXPECT_LUMIFOLD_ERROR(setHasHiddenExtension(missing, true), kPosixDomain, ENOENT,
                           "Could not set the hidden-extension flag of \"" + missing +
                               "\": No such file or directory");
-}
-
-TEST_F(FileMetadataTest, LocalItemsAreNotCloudItems) {
-    const auto metadata = fileMetadata(file);
-    ASSERT_TRUE(metadata);
-    EXPECT_FALSE(metadata->isUbiquitousItem);
-    EXPECT_EQ(metadata->ubiquitousItemDownloadingStatus, std::nullopt);
-    EXPECT_FALSE(isUbiquitousItem(file));
-    EXPECT_EQ(ubiquitousItemDownloadingStatus(file), std::nullopt);
 }
 
 }  // namespace

@@ -1,16 +1,15 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/xattr.h>
 
-#include <cerrno>
 #include <chrono>
-#include <memory>
 #include <optional>
 #include <string>
 
 #include "core/backup/BackupManager.h"
+#include "core/common/Error.h"
 #include "core/common/Paths.h"
+#include "core/platform/FileMetadata.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PropertyList.h"
 #include "core/platform/Sha256.h"
@@ -39,15 +38,14 @@ class BackupTest : public ::testing::Test {
     // A binary Finder preferences file with a view style and, when given, the extension flag.
     std::string writePreferences(std::optional<bool> showAllExtensions,
                                  const std::string& viewStyle = "Nlsv") const {
-        platform::PlistDictionary dictionary{
+        platform::PlistDictionary root{
             {"FXPreferredViewStyle", platform::PlistValue::string(viewStyle)}};
         if (showAllExtensions) {
-            dictionary["AppleShowAllExtensions"] =
-                platform::PlistValue::boolean(*showAllExtensions);
+            root["AppleShowAllExtensions"] = platform::PlistValue::boolean(*showAllExtensions);
         }
-        return home.writeFile("Library/Preferences/com.apple.finder.plist",
-                              platform::toBinaryPropertyList(
-                                  platform::PlistValue::dictionary(std::move(dictionary))));
+        return home.writeFile(
+            "Library/Preferences/com.apple.finder.plist",
+            platform::toBinaryPropertyList(platform::PlistValue::dictionary(std::move(root))));
     }
 
     std::string writeStore(const std::string& folder, const std::string& content,
@@ -57,26 +55,25 @@ class BackupTest : public ::testing::Test {
         return path;
     }
 
-    std::string storeDirectory() const { return home / ".lumifold/backups"; }
     std::string snapshotDirectory(const std::string& id) const {
-        return appending(storeDirectory(), id);
+        return appending(home / ".lumifold/backups", id);
     }
     std::string manifestText(const std::string& id) const {
         return std::string(
             asText(platform::readFile(appending(snapshotDirectory(id), "manifest.json"))));
     }
-
     static std::string checksumOf(const std::string& path) {
         return platform::sha256Hex(platform::readFile(path));
     }
 
-    // True when the temporary home keeps user extended attributes (needed for the
-    // hidden-extension flag).
+    // True when the temporary home keeps the hidden-extension flag (an extended attribute).
     bool extendedAttributesWork() const {
         const std::string probe = home.writeFile(".xattr-probe", "x");
-        const char value = 0;
-        const bool works =
-            ::setxattr(probe.c_str(), "user.lumifold.probe", &value, 1, 0) == 0 || errno != ENOTSUP;
+        try {
+            platform::setHasHiddenExtension(probe, true);
+        } catch (const Error&) {
+        }
+        const bool works = platform::hasHiddenExtension(probe) == std::optional<bool>(true);
         platform::removeFile(probe);
         return works;
     }

@@ -1,15 +1,16 @@
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/backup/BackupManager.h"
-#include "core/platform/FileMetadata.h"
 #include "core/platform/PosixError.h"
 #include "core/platform/PreferencesService.h"
 #include "tests/backup/BackupTestSupport.h"
@@ -18,6 +19,7 @@
 namespace lumifold::testing {
 namespace {
 
+using platform::PlistDictionary;
 using platform::PlistValue;
 using platform::PreferencesService;
 
@@ -26,58 +28,34 @@ class RestoreTest : public BackupTest {
     // The AppleShowAllExtensions value stored in one current-host domain file, read directly
     // so that the global domain cannot stand in for the Finder's.
     std::optional<PlistValue> currentHostValue(const std::string& applicationId) const {
-        const PreferencesService service(home.path());
-        const auto path = service.domainPath(applicationId, PreferencesService::Host::current);
+        const auto path = PreferencesService(home.path())
+                              .domainPath(applicationId, PreferencesService::Host::current);
         if (!path || !platform::fileExists(*path)) return std::nullopt;
         const PlistValue root = platform::parsePropertyList(platform::readFile(*path));
         const auto* dictionary = root.ifDictionary();
-        if (dictionary == nullptr) return std::nullopt;
-        const auto found = dictionary->find("AppleShowAllExtensions");
-        if (found == dictionary->end()) return std::nullopt;
-        return found->second;
+        if (dictionary == nullptr || !dictionary->contains("AppleShowAllExtensions")) {
+            return std::nullopt;
+        }
+        return dictionary->at("AppleShowAllExtensions");
     }
 
     // Checksum, bits and hidden-extension flag of every file under the home, except the
     // snapshot store and the current-host preference domains (checked on their own).
     std::map<std::string, std::string> liveState() const {
+        namespace fs = std::filesystem;
         std::map<std::string, std::string> state;
-        std::function<void(const std::string&)> walk = [&](const std::string& folder) {
-            for (const std::string& name : listAll(folder)) {
-                const std::string path = appending(folder, name);
-                if (path == home / ".lumifold" || path == home / "Library/Preferences/ByHost") {
-                    continue;
-                }
-                if (platform::isDirectory(path)) {
-                    walk(path);
-                } else {
-                    state[path] =
-                        checksumOf(path) + " " +
-                        std::to_string(platform::permissionBits(path).value_or(0)) + " " +
-                        std::to_string(platform::hasHiddenExtension(path).value_or(false));
-                }
+        for (auto it = fs::recursive_directory_iterator(home.path());
+             it != fs::recursive_directory_iterator(); ++it) {
+            const std::string path = it->path().string();
+            if (path == home / ".lumifold" || path == home / "Library/Preferences/ByHost") {
+                it.disable_recursion_pending();
+            } else if (it->is_regular_file()) {
+                state[path] = checksumOf(path) + " " +
+                              std::to_string(platform::permissionBits(path).value_or(0)) + " " +
+                              std::to_string(platform::hasHiddenExtension(path).value_or(false));
             }
-        };
-        walk(home.path());
-        return state;
-    }
-
-    // Directory entries including hidden names.
-    static std::vector<std::string> listAll(const std::string& folder) {
-        std::vector<std::string> names;
-        if (DIR* dir = ::opendir(folder.c_str())) {
-            while (const dirent* entry = ::readdir(dir)) {
-                const std::string name = entry->d_name;
-                if (name != "." && name != "..") names.push_back(name);
-            }
-            ::closedir(dir);
         }
-        return names;
-    }
-
-    RestoreEvaluationItem item(const std::string& original, const std::string& backup,
-                               bool modified, const std::string& current,
-                               const std::string& expected, const char* status) const {
-        return {original, backup, modified, current, expected, status};
+        return state;
     }
 };
 
@@ -90,7 +68,6 @@ TEST_F(RestoreTest, ApplyDriftRefusalAndForcedRestoreBringEverythingBack) {
     const std::string notes = home.writeFile("Documents/notes.txt", "txt");
     platform::setHasHiddenExtension(notes, true);
     const auto before = liveState();
-
     const BackupManifest created = manager.createSnapshot(preferencesPath(), {desktop, documents},
                                                           {}, {{report, false}, {notes, true}});
 
@@ -99,28 +76,25 @@ TEST_F(RestoreTest, ApplyDriftRefusalAndForcedRestoreBringEverythingBack) {
     writeStore("Desktop", "desktop after", 0644);
     writeStore("Documents", "documents after", 0644);
     platform::setHasHiddenExtension(report, true);
-    platform::setHasHiddenExtension(notes, true);
     const BackupManifest manifest =
         manager.recordPostModificationHashes(created.id, preferencesPath(), {});
     const std::string directory = snapshotDirectory(manifest.id);
-
     EXPECT_FALSE(manager.evaluateRestore(manifest).hasModifications());
 
     // Someone edits a store after Apply.
     writeStore("Documents", "edited by hand", 0644);
-    const RestoreEvaluationSummary drift = manager.evaluateRestore(manifest);
+    const auto copyOf = [&](std::size_t i) {
+        return appending(directory, manifest.dsStoreBackups[i].backupRelativePath);
+    };
     EXPECT_EQ(
-        drift.items,
+        manager.evaluateRestore(manifest).items,
         (std::vector<RestoreEvaluationItem>{
-            item(preferencesPath(), manifest.finderPlistBackupPath, false,
-                 checksumOf(preferencesPath()), *manifest.finderPlistPostSHA256,
-                 kStatusSafeToRestore),
-            item(desktop, appending(directory, manifest.dsStoreBackups[0].backupRelativePath),
-                 false, checksumOf(desktop), *manifest.dsStoreBackups[0].postModificationSHA256,
-                 kStatusSafeToRestore),
-            item(documents, appending(directory, manifest.dsStoreBackups[1].backupRelativePath),
-                 true, checksumOf(documents), *manifest.dsStoreBackups[1].postModificationSHA256,
-                 kStatusDriftDetected)}));
+            {preferencesPath(), manifest.finderPlistBackupPath, false,
+             checksumOf(preferencesPath()), *manifest.finderPlistPostSHA256, kStatusSafeToRestore},
+            {desktop, copyOf(0), false, checksumOf(desktop),
+             *manifest.dsStoreBackups[0].postModificationSHA256, kStatusSafeToRestore},
+            {documents, copyOf(1), true, checksumOf(documents),
+             *manifest.dsStoreBackups[1].postModificationSHA256, kStatusDriftDetected}}));
 
     const auto drifted = liveState();
     EXPECT_LUMIFOLD_ERROR(manager.restoreSnapshot(manifest, false), kBackupManagerDomain,
@@ -130,45 +104,37 @@ TEST_F(RestoreTest, ApplyDriftRefusalAndForcedRestoreBringEverythingBack) {
     EXPECT_EQ(currentHostValue(PreferencesService::kAnyApplication), std::nullopt);
 
     manager.restoreSnapshot(manifest, true);
-    EXPECT_EQ(liveState(), before);
-    EXPECT_EQ(checksumOf(desktop), manifest.dsStoreBackups[0].originalSHA256);
-    EXPECT_EQ(platform::permissionBits(documents), 0600u);
+    EXPECT_EQ(liveState(), before);  // bytes, permission bits and hidden flags
     EXPECT_EQ(platform::hasHiddenExtension(report), false);
-    EXPECT_EQ(platform::hasHiddenExtension(notes), true);
     EXPECT_EQ(currentHostValue(PreferencesService::kAnyApplication), PlistValue::boolean(true));
     EXPECT_EQ(currentHostValue("com.apple.finder"), PlistValue::boolean(true));
     // The snapshot stays as it was, so it can be restored again.
     EXPECT_EQ(manager.loadManifest(manifest.id), manifest);
 }
 
-TEST_F(RestoreTest, FalseExtensionFlagLandsInBothCurrentHostDomains) {
-    writePreferences(false);
-    const BackupManifest manifest = manager.createSnapshot(preferencesPath(), {}, {}, {});
-    writePreferences(true);
-    manager.restoreSnapshot(manifest, true);
-    EXPECT_EQ(currentHostValue(PreferencesService::kAnyApplication), PlistValue::boolean(false));
-    EXPECT_EQ(currentHostValue("com.apple.finder"), PlistValue::boolean(false));
-    const PreferencesService service(home.path());
-    EXPECT_EQ(service.copyAppValue("AppleShowAllExtensions", "com.apple.finder"),
-              PlistValue::boolean(false));
-    EXPECT_EQ(service.copyAppValue("AppleShowAllExtensions", PreferencesService::kAnyApplication),
-              PlistValue::boolean(false));
-}
-
-TEST_F(RestoreTest, CopyWithoutABooleanFlagIsRestoredButNotPushed) {
-    for (const std::string& content :
-         {std::string("not a property list"),
-          std::string(asText(platform::toBinaryPropertyList(
-              PlistValue::dictionary({{"AppleShowAllExtensions", PlistValue::string("YES")}})))),
-          std::string(asText(platform::toBinaryPropertyList(PlistValue::dictionary({}))))}) {
+TEST_F(RestoreTest, ExtensionFlagOfTheCopyIsPushedOnlyWhenItIsABoolean) {
+    const auto plist = [](PlistDictionary root) {
+        return std::string(asText(platform::toBinaryPropertyList(PlistValue::dictionary(root))));
+    };
+    const std::vector<std::pair<std::string, std::optional<PlistValue>>> cases{
+        {"not a property list", std::nullopt},
+        {plist({{"AppleShowAllExtensions", PlistValue::string("YES")}}), std::nullopt},
+        {plist({}), std::nullopt},
+        {plist({{"AppleShowAllExtensions", PlistValue::boolean(false)}}),
+         PlistValue::boolean(false)}};
+    // Only a boolean flag in the copy reaches both current-host domains.
+    for (const auto& [content, pushed] : cases) {
         home.writeFile("Library/Preferences/com.apple.finder.plist", content);
         const BackupManifest manifest = manager.createSnapshot(preferencesPath(), {}, {}, {});
         writePreferences(true);
         manager.restoreSnapshot(manifest, true);
         EXPECT_EQ(asText(platform::readFile(preferencesPath())), content);
-        EXPECT_EQ(currentHostValue(PreferencesService::kAnyApplication), std::nullopt);
-        EXPECT_EQ(currentHostValue("com.apple.finder"), std::nullopt);
+        EXPECT_EQ(currentHostValue(PreferencesService::kAnyApplication), pushed);
+        EXPECT_EQ(currentHostValue("com.apple.finder"), pushed);
     }
+    EXPECT_EQ(
+        PreferencesService(home.path()).copyAppValue("AppleShowAllExtensions", "com.apple.finder"),
+        PlistValue::boolean(false));
 }
 
 TEST_F(RestoreTest, UnrecordedSnapshotSeesEveryRewrittenFileAsDrifted) {
@@ -186,15 +152,18 @@ TEST_F(RestoreTest, UnrecordedSnapshotSeesEveryRewrittenFileAsDrifted) {
     EXPECT_TRUE(summary.hasModifications());
 }
 
-TEST_F(RestoreTest, PreferencesThatDidNotExistAreLeftAloneByRestore) {
+TEST_F(RestoreTest, PreferencesThatDidNotExistAreNeitherCreatedNorReplaced) {
     const BackupManifest manifest = manager.createSnapshot(preferencesPath(), {}, {}, {});
+    EXPECT_TRUE(manager.evaluateRestore(manifest).items.empty());
+    manager.restoreSnapshot(manifest, false);
+    EXPECT_FALSE(platform::fileExists(preferencesPath()));
+
     writePreferences(true);
     const auto summary = manager.evaluateRestore(manifest);
     ASSERT_EQ(summary.items.size(), 1u);
     EXPECT_EQ(summary.items[0].expectedSHA256, "");
     EXPECT_EQ(summary.items[0].statusDescription, std::string(kStatusContentChanged));
     EXPECT_TRUE(summary.items[0].isModifiedSinceBackup);
-
     const std::string live = checksumOf(preferencesPath());
     manager.restoreSnapshot(manifest, true);
     EXPECT_EQ(checksumOf(preferencesPath()), live);
@@ -209,26 +178,17 @@ TEST_F(RestoreTest, DeletedStoreIsRecreatedWithoutForce) {
     platform::removeFile(desktop);
 
     const auto summary = manager.evaluateRestore(manifest);
-    ASSERT_EQ(summary.items.size(), 1u);
-    EXPECT_EQ(summary.items[0], item(desktop,
-                                     appending(snapshotDirectory(manifest.id),
-                                               manifest.dsStoreBackups[0].backupRelativePath),
-                                     false, "missing", manifest.dsStoreBackups[0].originalSHA256,
-                                     kStatusWillBeRecreated));
+    EXPECT_EQ(summary.items, (std::vector<RestoreEvaluationItem>{
+                                 {desktop,
+                                  appending(snapshotDirectory(manifest.id),
+                                            manifest.dsStoreBackups[0].backupRelativePath),
+                                  false, "missing", manifest.dsStoreBackups[0].originalSHA256,
+                                  kStatusWillBeRecreated}}));
     EXPECT_FALSE(summary.hasModifications());
 
     manager.restoreSnapshot(manifest, false);
     EXPECT_EQ(asText(platform::readFile(desktop)), "snapshot bytes");
     EXPECT_EQ(platform::permissionBits(desktop), 0604u);
-}
-
-TEST_F(RestoreTest, EmptyEvaluationAllowsRestore) {
-    const BackupManifest manifest = manager.createSnapshot(preferencesPath(), {}, {}, {});
-    const auto summary = manager.evaluateRestore(manifest);
-    EXPECT_TRUE(summary.items.empty());
-    EXPECT_FALSE(summary.hasModifications());
-    manager.restoreSnapshot(manifest, false);
-    EXPECT_FALSE(platform::fileExists(preferencesPath()));
 }
 
 TEST_F(RestoreTest, MissingCopyIsSkippedAndMissingFlagFilesIgnored) {
@@ -282,47 +242,38 @@ TEST_F(RestoreTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
     home.writeFile("outside", "outside the store");
     const std::string directory = snapshotDirectory(good.id);
 
-    struct Case {
-        std::string offending;
-        const char* why;
-        std::function<void(BackupManifest&)> change;
-    };
-    const std::vector<Case> cases{
-        {"/etc/passwd", "is outside the snapshot folder",
-         [](BackupManifest& m) { m.dsStoreBackups[0].backupRelativePath = "/etc/passwd"; }},
-        {"../../../outside", "is outside the snapshot folder",
-         [](BackupManifest& m) { m.dsStoreBackups[0].backupRelativePath = "../../../outside"; }},
-        {"files/../../x", "is outside the snapshot folder",
-         [](BackupManifest& m) { m.dsStoreBackups[0].backupRelativePath = "files/../../x"; }},
-        {"Desktop/.DS_Store", "is not an absolute path",
-         [](BackupManifest& m) { m.dsStoreBackups[0].originalPath = "Desktop/.DS_Store"; }},
-        {"com.apple.finder.plist", "is not an absolute path",
-         [](BackupManifest& m) { m.finderPlistOriginalPath = "com.apple.finder.plist"; }},
-        {"report.pdf", "is not an absolute path",
-         [](BackupManifest& m) { m.fileExtensionBackups[0].filePath = "report.pdf"; }},
-        {home / "outside", "is outside the snapshot folder",
-         [&](BackupManifest& m) { m.finderPlistBackupPath = home / "outside"; }},
-        {directory + "/../other/com.apple.finder.plist", "is outside the snapshot folder",
-         [&](BackupManifest& m) {
-             m.finderPlistBackupPath = directory + "/../other/com.apple.finder.plist";
-         }},
-        {directory + "-2/com.apple.finder.plist", "is outside the snapshot folder",
-         [&](BackupManifest& m) {
-             m.finderPlistBackupPath = directory + "-2/com.apple.finder.plist";
-         }},
-        {"../..", "is not a snapshot name", [](BackupManifest& m) { m.id = "../.."; }},
+    using Field = std::function<std::string&(BackupManifest&)>;
+    const Field copy = [](auto& m) -> auto& { return m.dsStoreBackups[0].backupRelativePath; };
+    const Field store = [](auto& m) -> auto& { return m.dsStoreBackups[0].originalPath; };
+    const Field plist = [](auto& m) -> auto& { return m.finderPlistOriginalPath; };
+    const Field plistCopy = [](auto& m) -> auto& { return m.finderPlistBackupPath; };
+    const Field flagged = [](auto& m) -> auto& { return m.fileExtensionBackups[0].filePath; };
+    const Field id = [](auto& m) -> auto& { return m.id; };
+    const char* const outside = "is outside the snapshot folder";
+    const char* const relative = "is not an absolute path";
+    const std::vector<std::tuple<std::string, const char*, Field>> cases{
+        {"/etc/passwd", outside, copy},
+        {"../../../outside", outside, copy},
+        {"files/../../x", outside, copy},
+        {"Desktop/.DS_Store", relative, store},
+        {"com.apple.finder.plist", relative, plist},
+        {"report.pdf", relative, flagged},
+        {home / "outside", outside, plistCopy},
+        {directory + "/../other/com.apple.finder.plist", outside, plistCopy},
+        {directory + "-2/com.apple.finder.plist", outside, plistCopy},
+        {"../..", "is not a snapshot name", id},
     };
     const auto state = liveState();
-    for (const Case& unsafe : cases) {
+    for (const auto& [offending, why, field] : cases) {
         BackupManifest manifest = good;
-        unsafe.change(manifest);
+        field(manifest) = offending;
         const std::string message =
-            "Unsafe path in snapshot manifest: \"" + unsafe.offending + "\" " + unsafe.why;
+            "Unsafe path in snapshot manifest: \"" + offending + "\" " + why;
         EXPECT_LUMIFOLD_ERROR(manager.evaluateRestore(manifest), kBackupManagerDomain,
                               kBackupUnsafeManifestPath, message);
         EXPECT_LUMIFOLD_ERROR(manager.restoreSnapshot(manifest, true), kBackupManagerDomain,
                               kBackupUnsafeManifestPath, message);
-        EXPECT_EQ(liveState(), state) << unsafe.offending;
+        EXPECT_EQ(liveState(), state) << offending;
         EXPECT_EQ(currentHostValue(PreferencesService::kAnyApplication), std::nullopt);
     }
     // The untouched manifest restores.

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "core/finder/FinderCoordinator.h"
-#include "tests/dsstore/DSStoreTestSupport.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/LumifoldAssertions.h"
 
@@ -12,16 +11,7 @@ namespace {
 
 class EngineApplyTest : public EngineTest {
   protected:
-    // Puts a non-empty folder where a file is: no rename can replace it, not even as root.
-    void blockWithFolder(const std::string& path) const {
-        platform::removeFile(path);
-        platform::createDirectories(path, 0755);
-        home.writeFile(path.substr(home.path().size() + 1) + "/occupant", "x");
-    }
-
-    std::string backups() const { return home / ".lumifold/backups"; }
-
-    bool hasEntry(const std::vector<DSStoreEntry>& entries, const DSStoreEntry& wanted) const {
+    static bool hasEntry(const std::vector<DSStoreEntry>& entries, const DSStoreEntry& wanted) {
         return std::find(entries.begin(), entries.end(), wanted) != entries.end();
     }
 };
@@ -45,8 +35,7 @@ TEST_F(EngineApplyTest, RealisticHomeEndsFullyCompliantAndKeepsForeignRecords) {
     const auto downloadsTime = platform::modificationTimeNanoseconds(downloadsStore);
     const std::string report = home.writeFile("Documents/report.pdf", "pdf");
     const std::string notes = home.writeFile("Documents/notes.txt", "txt");
-    const std::string photo = home.writeFile("Desktop/photo.jpg", "jpg");
-    ASSERT_TRUE(setHiddenExtension(photo, true));
+    platform::setHasHiddenExtension(home.writeFile("Desktop/photo.jpg", "jpg"), true);
 
     const ApplyResult result = engine->apply(std::nullopt, true);
 
@@ -97,19 +86,23 @@ TEST_F(EngineApplyTest, NothingToChangeStillSnapshotsThePreferencesFile) {
     EXPECT_TRUE(result.manifest.dsStoreBackups.empty());
     EXPECT_TRUE(result.manifest.fileExtensionBackups.empty());
     EXPECT_TRUE(result.manifest.appliedChanges.empty());
-    EXPECT_EQ(result.manifest.finderPlistOriginalPath, preferencesPath());
     EXPECT_TRUE(platform::isRegularFile(result.manifest.finderPlistBackupPath));
     EXPECT_TRUE(result.manifest.finderPlistPostSHA256.has_value());
     EXPECT_TRUE(result.verification.isFullyCompliant());
     EXPECT_EQ(engine->backupManager().listManifests().size(), 1u);
 }
 
-TEST_F(EngineApplyTest, FinderThatIsNotRunningIsLeftAlone) {
+TEST_F(EngineApplyTest, FinderIsLeftAloneWhenNotRunningOrWithoutRelaunchAndARerunChangesNothing) {
     const std::string documents = home.makeFolder("Documents");
     writeStore("Documents", {viewStyle(".", "Nlsv")});
-    engine->apply(std::vector<std::string>{documents}, true);
-    EXPECT_TRUE(finder.calls.empty());
+    EXPECT_EQ(
+        engine->apply(std::vector<std::string>{documents}, true).manifest.dsStoreBackups.size(),
+        1u);
     EXPECT_FALSE(finder.running);
+    finder.running = true;
+    const auto second = engine->apply(std::vector<std::string>{documents}, false).manifest;
+    EXPECT_TRUE(second.dsStoreBackups.empty()) << "the second run found nothing to rewrite";
+    EXPECT_TRUE(finder.calls.empty());
 }
 
 TEST_F(EngineApplyTest, RunningFinderIsQuitBeforeWritingAndStartedAfter) {
@@ -133,14 +126,6 @@ TEST_F(EngineApplyTest, RunningFinderIsQuitBeforeWritingAndStartedAfter) {
     EXPECT_NE(platform::readFile(store), storeBefore);
 }
 
-TEST_F(EngineApplyTest, WithoutRelaunchARunningFinderIsNotTouched) {
-    const std::string documents = home.makeFolder("Documents");
-    writeStore("Documents", {viewStyle(".", "Nlsv")});
-    finder.running = true;
-    engine->apply(std::vector<std::string>{documents}, false);
-    EXPECT_TRUE(finder.calls.empty());
-}
-
 TEST_F(EngineApplyTest, CopyWindowStopsApplyAfterTheSnapshotWithNothingWritten) {
     writeUserPreferences();
     const std::string documents = home.makeFolder("Documents");
@@ -161,21 +146,7 @@ TEST_F(EngineApplyTest, CopyWindowStopsApplyAfterTheSnapshotWithNothingWritten) 
     EXPECT_TRUE(finder.running);
 }
 
-TEST_F(EngineApplyTest, FailedPreferencesWriteStillRelaunchesTheFinder) {
-    writeUserPreferences();
-    const std::string documents = home.makeFolder("Documents");
-    const std::string store = writeStore("Documents", {viewStyle(".", "Nlsv")});
-    const Bytes storeBefore = platform::readFile(store);
-    finder.running = true;
-    finder.onQuit = [&] { blockWithFolder(preferencesPath()); };
-
-    EXPECT_LUMIFOLD_ERROR_CODE(engine->apply(std::vector<std::string>{documents}, true), "POSIX",
-                               EISDIR);
-    EXPECT_EQ(finder.calls, kQuitThenRestart);
-    EXPECT_TRUE(finder.running);
-    EXPECT_EQ(platform::readFile(store), storeBefore) << "stores come after the preferences";
-}
-
+// A failed write still relaunches the Finder.
 TEST_F(EngineApplyTest, SecondOfThreeStoresFailingLeavesTheFirstWrittenAndTheThirdAlone) {
     std::vector<std::string> folders, stores;
     for (const char* name : {"A", "B", "C"}) {
@@ -202,22 +173,9 @@ TEST_F(EngineApplyTest, RecordTheWriterCannotPlaceFailsBeforeAnySnapshot) {
     const std::string downloads = home.makeFolder("Downloads");
     writeStore("Downloads", {viewStyle(".", "clmv")});
     Bytes leaf = nodeHeader(0, 2);
-    const auto appendName = [&](std::string_view name) {
-        appendU32(leaf, static_cast<std::uint32_t>(name.size()));
-        for (const char c : name) {
-            leaf.push_back(std::byte{0});
-            leaf.push_back(static_cast<std::byte>(c));
-        }
-    };
-    const auto appendText = [&](std::string_view text) {
-        for (const char c : text) leaf.push_back(static_cast<std::byte>(c));
-    };
-    appendName(".");
-    appendText("Ilocblob");
-    appendU32(leaf, 5000);
+    appendLongRecord(leaf, ".", "Iloc", 5000, "blob");
     leaf.insert(leaf.end(), 5000, std::byte{0x42});
-    appendName(".");
-    appendText("vstltypeNlsv");
+    appendLongRecord(leaf, ".", "vstl", 0x4E6C7376, "type");  // "Nlsv"
     RawStore raw;
     const std::uint32_t leafBlock = raw.addBlock(leaf, 13);
     raw.addDirectoryEntry("DSDB", raw.addBlock(treeHeader(leafBlock), 5));
@@ -229,37 +187,24 @@ TEST_F(EngineApplyTest, RecordTheWriterCannotPlaceFailsBeforeAnySnapshot) {
     EXPECT_LUMIFOLD_ERROR_CODE(engine->apply(std::vector<std::string>{downloads, documents}, true),
                                DSStoreWriter::kDomain, DSStoreWriter::kRecordTooLarge);
     EXPECT_EQ(fingerprint(true), before) << "no snapshot, no write";
-    EXPECT_FALSE(platform::fileExists(backups()));
+    EXPECT_FALSE(platform::fileExists(home / ".lumifold/backups"));
 }
 
-TEST_F(EngineApplyTest, UndecodableStoreIsNotTouched) {
-    const std::string broken = home.makeFolder("Broken");
-    Bytes image = writer.encode({viewStyle(".", "Nlsv"), blob(".", "lsvp")});
-    const std::size_t secondRecord = 0x44 + 8 + 4 + 2 + 8 + 4 + 4;
-    putText(image, secondRecord + 4 + 2 + 4, "zzzz");
-    const std::string store = home.writeFile("Broken/.DS_Store", image);
+TEST_F(EngineApplyTest, UndecodableStoreIsNamedAndNotTouchedWhileOthersAreRewritten) {
+    const std::string broken = home.makeFolder("Broken"), fine = home.makeFolder("Fine");
+    const std::string brokenStore = writeUndecodableStore("Broken");
+    const Bytes image = platform::readFile(brokenStore);
+    ASSERT_FALSE(DSStoreReader().parse(image).isComplete());
+    const std::string fineStore = writeStore("Fine", {viewStyle(".", "Nlsv")});
 
-    const ApplyResult result = engine->apply(std::vector<std::string>{broken}, true);
-    EXPECT_EQ(platform::readFile(store), image);
-    EXPECT_TRUE(result.manifest.dsStoreBackups.empty());
+    const ApplyResult result = engine->apply(std::vector<std::string>{broken, fine}, true);
+    EXPECT_EQ(platform::readFile(brokenStore), image);
+    ASSERT_EQ(result.manifest.dsStoreBackups.size(), 1u);
+    EXPECT_EQ(result.manifest.dsStoreBackups[0].originalPath, fineStore);
     EXPECT_EQ(result.warnings,
-              std::vector<std::string>{"Skipped " + store +
+              std::vector<std::string>{"Skipped " + brokenStore +
                                        ": it holds records that cannot be decoded, so it is left "
                                        "unchanged."});
-}
-
-TEST_F(EngineApplyTest, TwoAppliesInOneSecondKeepBothSnapshots) {
-    const std::string documents = home.makeFolder("Documents");
-    writeStore("Documents", {viewStyle(".", "Nlsv")});
-    const auto first = engine->apply(std::vector<std::string>{documents}, false).manifest;
-    const auto second = engine->apply(std::vector<std::string>{documents}, false).manifest;
-    EXPECT_NE(first.id, second.id);
-    EXPECT_EQ(first.createdAt, second.createdAt);
-    const auto manifests = engine->backupManager().listManifests();
-    ASSERT_EQ(manifests.size(), 2u);
-    EXPECT_EQ(manifests[0].id, second.id);
-    EXPECT_EQ(first.dsStoreBackups.size(), 1u);
-    EXPECT_TRUE(second.dsStoreBackups.empty()) << "the second run found nothing to rewrite";
 }
 
 TEST_F(EngineApplyTest, GivenPreferencesPathAndBackupDirectoryAreTheOnesUsed) {

@@ -1,14 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "tests/dsstore/DSStoreTestSupport.h"
 #include "tests/engine/EngineTestSupport.h"
 
 namespace lumifold::testing {
 namespace {
-
-const char* const kTransferWarning =
-    "Finder currently has active file transfers. Finder relaunch should be deferred until "
-    "transfers complete.";
 
 class EngineInspectPreviewTest : public EngineTest {};
 
@@ -16,7 +11,12 @@ TEST_F(EngineInspectPreviewTest, NoListMeansTheDefaultFoldersAndAnEmptyListMeans
     const auto folders = makeDefaultFolders();
     EXPECT_EQ(engine->resolveFolders(std::nullopt), folders);
 
+    // Without a preferences file inspect still describes everything, and creates nothing.
     const auto [system, settings] = engine->inspect();
+    EXPECT_EQ(system.buildVersion, "22A380");
+    EXPECT_EQ(system.currentFinderDefaults, FinderLayoutPreferences::preferred(54.0));
+    EXPECT_EQ(system.defaultGridSpacing, 54.0);
+    EXPECT_FALSE(platform::fileExists(preferencesPath()));
     ASSERT_EQ(settings.size(), folders.size());
     for (std::size_t i = 0; i < folders.size(); ++i) EXPECT_EQ(settings[i].path, folders[i]);
     EXPECT_EQ(engine->verify().folderResults.size(), folders.size());
@@ -32,22 +32,7 @@ TEST_F(EngineInspectPreviewTest, NoListMeansTheDefaultFoldersAndAnEmptyListMeans
 TEST_F(EngineInspectPreviewTest, TargetKeepsTheUsersGridSpacingOrTheFallback) {
     EXPECT_EQ(engine->targetLayout(), FinderLayoutPreferences::preferred(54.0));
     writeUserPreferences(80.0);
-    const FinderLayoutPreferences target = engine->targetLayout();
-    EXPECT_EQ(target, FinderLayoutPreferences::preferred(80.0));
-    EXPECT_EQ(target.viewStyle, "icnv");
-    EXPECT_EQ(target.iconSize, 44.0);
-    EXPECT_TRUE(target.hideFileExtensions);
-}
-
-TEST_F(EngineInspectPreviewTest, InspectWithoutAPreferencesFileStillDescribesEverything) {
-    const auto folders = makeDefaultFolders();
-    ASSERT_FALSE(platform::fileExists(preferencesPath()));
-    const auto [system, settings] = engine->inspect();
-    EXPECT_EQ(system.buildVersion, "22A380");
-    EXPECT_EQ(system.currentFinderDefaults, FinderLayoutPreferences::preferred(54.0));
-    EXPECT_EQ(system.defaultGridSpacing, 54.0);
-    EXPECT_EQ(settings.size(), folders.size());
-    EXPECT_FALSE(platform::fileExists(preferencesPath()));
+    EXPECT_EQ(engine->targetLayout(), FinderLayoutPreferences::preferred(80.0));
 }
 
 TEST_F(EngineInspectPreviewTest, ListViewStoreGivesChangesAndPreservedCounts) {
@@ -85,58 +70,31 @@ TEST_F(EngineInspectPreviewTest, PreservedCountsAddUpOverEveryRewrittenStore) {
     EXPECT_EQ(preview.preservedEntriesSummary, (std::map<std::string, std::int64_t>{{"Iloc", 7}}));
 }
 
-TEST_F(EngineInspectPreviewTest, TransferWarningComesFirst) {
-    const std::string documents = home.makeFolder("Documents");
-    writeStore("Documents", {viewStyle(".", "Nlsv")});
-    home.writeFile("Documents/bad/.DS_Store", "not a store at all, long enough to be read");
-    finder.transferWindow = true;
-    finder.running = true;
-    const auto preview =
-        engine->preview(std::vector<std::string>{documents, home / "Documents/bad"});
-    ASSERT_EQ(preview.warnings.size(), 2u);
-    EXPECT_EQ(preview.warnings[0], kTransferWarning);
-    EXPECT_EQ(preview.warnings[1].rfind("Failed to evaluate .DS_Store reconciliation: ", 0), 0u);
-    EXPECT_TRUE(finder.calls.empty()) << "a preview never quits the Finder";
-}
-
-TEST_F(EngineInspectPreviewTest, RejectedStoreBecomesOneWarningAndKeepsTheOtherChanges) {
+// A rejected store costs every store plan but leaves the other changes; the transfer warning
+// leads, and a preview never quits the Finder.
+TEST_F(EngineInspectPreviewTest, TransferWarningLeadsAndARejectedStoreBecomesOneWarning) {
     writeUserPreferences();
     const std::string documents = home.makeFolder("Documents");
     const std::string downloads = home.makeFolder("Downloads");
     writeStore("Documents", {viewStyle(".", "Nlsv")});
     home.writeFile("Downloads/.DS_Store", std::string(64, 'x'));  // no "Bud1" magic
     home.writeFile("Downloads/setup.dmg", "dmg");
+    finder.transferWindow = true;
+    finder.running = true;
 
     const auto preview = engine->preview(std::vector<std::string>{documents, downloads});
     EXPECT_EQ(preview.warnings,
-              std::vector<std::string>{
-                  "Failed to evaluate .DS_Store reconciliation: Invalid magic header"});
+              (std::vector<std::string>{
+                  "Finder currently has active file transfers. Finder relaunch should be "
+                  "deferred until transfers complete.",
+                  "Failed to evaluate .DS_Store reconciliation: Invalid magic header"}));
     EXPECT_TRUE(preview.targetDSStorePaths.empty());
     EXPECT_TRUE(preview.preservedEntriesSummary.empty());
     EXPECT_FALSE(preview.plistChanges.empty());
     EXPECT_EQ(preview.folderChanges,
               (std::vector<SettingChange>{{"Downloads", "setup.dmg/hasHiddenExtension",
                                            "false (visible)", "true (hidden)", "File Extension"}}));
-}
-
-TEST_F(EngineInspectPreviewTest, UndecodableStoreIsNamedAndLeftOutOfThePlans) {
-    const std::string broken = home.makeFolder("Broken");
-    const std::string fine = home.makeFolder("Fine");
-    Bytes image = writer.encode({viewStyle(".", "Nlsv"), blob(".", "lsvp")});
-    // The second record's type code becomes one the reader does not know.
-    const std::size_t firstRecord = 0x44 + 8;
-    const std::size_t secondRecord = firstRecord + 4 + 2 + 8 + 4 + 4;
-    putText(image, secondRecord + 4 + 2 + 4, "zzzz");
-    ASSERT_FALSE(DSStoreReader().parse(image).isComplete());
-    const std::string brokenStore = home.writeFile("Broken/.DS_Store", image);
-    const std::string fineStore = writeStore("Fine", {viewStyle(".", "Nlsv")});
-
-    const auto preview = engine->preview(std::vector<std::string>{broken, fine});
-    EXPECT_EQ(preview.warnings,
-              std::vector<std::string>{"Skipped " + brokenStore +
-                                       ": it holds records that cannot be decoded, so it is left "
-                                       "unchanged."});
-    EXPECT_EQ(preview.targetDSStorePaths, std::vector<std::string>{fineStore});
+    EXPECT_TRUE(finder.calls.empty());
 }
 
 }  // namespace

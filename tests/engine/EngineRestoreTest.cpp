@@ -12,62 +12,39 @@ class EngineRestoreTest : public EngineTest {
   protected:
     // A home whose Apply rewrites the preferences, two stores (one with unusual permission
     // bits) and hides two extensions.
-    void makeHome() {
+    EngineRestoreTest() {
         writeUserPreferences();
         platform::setPermissionBits(preferencesPath(), 0600);
-        documents = home.makeFolder("Documents");
-        pictures = home.makeFolder("Pictures");
+        folders = {home.makeFolder("Documents"), home.makeFolder("Pictures")};
         documentsStore = writeStore("Documents", {viewStyle(".", "Nlsv"), blob("a.pdf", "Iloc")});
         platform::setPermissionBits(documentsStore, 0640);
         picturesStore = writeStore("Pictures", {iconView(".", 64.0, "name")});
         home.writeFile("Documents/a.pdf", "pdf");
         home.writeFile("Pictures/b.png", "png");
-        folders = {documents, pictures};
     }
 
-    bool anyModified(const std::vector<RestoreEvaluationItem>& items) const {
-        return std::any_of(items.begin(), items.end(),
-                           [](const auto& item) { return item.isModifiedSinceBackup; });
-    }
-
-    std::string documents, pictures, documentsStore, picturesStore;
+    std::string documentsStore, picturesStore;
     std::vector<std::string> folders;
 };
 
 TEST_F(EngineRestoreTest, NoSnapshotOrAnUnknownIdIsAnEngineError) {
     EXPECT_LUMIFOLD_ERROR(engine->restore(std::nullopt, false), "LumifoldEngine", 404,
                           "No backup manifest found");
-    makeHome();
     engine->apply(folders, false);
     EXPECT_LUMIFOLD_ERROR(engine->restore("2000-01-01T00-00-00Z", true), "LumifoldEngine", 404,
                           "No backup manifest found");
 }
 
-TEST_F(EngineRestoreTest, ForcedRestoreBringsBackEveryByteBitAndFlag) {
+TEST_F(EngineRestoreTest, DriftIsRefusedUntouchedThenForcedBackByteBitAndFlag) {
     if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";
-    makeHome();
-    const Fingerprint before = fingerprint();
-    engine->apply(folders, false);
-    ASSERT_NE(fingerprint(), before);
-
-    const auto evaluation = engine->restore(std::nullopt, true);
-    EXPECT_FALSE(anyModified(evaluation));
-    const Fingerprint after = fingerprint();
-    EXPECT_EQ(restrictedTo(after, before), before);
-    EXPECT_TRUE(finder.calls.empty()) << "the Finder was not running";
-}
-
-TEST_F(EngineRestoreTest, DriftWithoutForceReturnsTheEvaluationAndTouchesNothing) {
-    if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";
-    makeHome();
     const Fingerprint beforeApply = fingerprint();
     engine->apply(folders, false);
+    ASSERT_NE(fingerprint(), beforeApply);
     writeStore("Documents", {viewStyle(".", "clmv")});  // the user changed it since
     finder.running = true;
     const Fingerprint drifted = fingerprint(true);
 
     const auto evaluation = engine->restore(std::nullopt, false);
-    EXPECT_TRUE(anyModified(evaluation));
     const auto documentsItem =
         std::find_if(evaluation.begin(), evaluation.end(),
                      [&](const auto& item) { return item.originalPath == documentsStore; });
@@ -76,14 +53,20 @@ TEST_F(EngineRestoreTest, DriftWithoutForceReturnsTheEvaluationAndTouchesNothing
     EXPECT_EQ(fingerprint(true), drifted);
     EXPECT_TRUE(finder.calls.empty());
 
-    const auto forced = engine->restore(std::nullopt, true);
-    EXPECT_EQ(forced, evaluation);
+    // The Finder quits before the first write and starts again after the last.
+    const Bytes editedStore = platform::readFile(documentsStore);
+    bool untouchedAtQuit = false;
+    finder.onQuit = [&] { untouchedAtQuit = platform::readFile(documentsStore) == editedStore; };
+    EXPECT_EQ(engine->restore(std::nullopt, true), evaluation);
+    EXPECT_TRUE(untouchedAtQuit);
     EXPECT_EQ(restrictedTo(fingerprint(), beforeApply), beforeApply);
     EXPECT_EQ(finder.calls, kQuitThenRestart);
+    EXPECT_TRUE(finder.running);
 }
 
-TEST_F(EngineRestoreTest, WithoutAnIdTheLatestOfTwoSnapshotsInOneSecondIsRestored) {
-    makeHome();
+TEST_F(EngineRestoreTest,
+       WithoutAnIdTheLatestOfTwoSnapshotsInOneSecondIsRestoredAndAnIdPicksAnother) {
+    const Bytes original = platform::readFile(preferencesPath());
     engine->apply(folders, false);
     const Bytes afterFirst = platform::readFile(preferencesPath());
     // The second run finds the preferences changed by hand and puts them right again.
@@ -97,39 +80,20 @@ TEST_F(EngineRestoreTest, WithoutAnIdTheLatestOfTwoSnapshotsInOneSecondIsRestore
 
     engine->restore(std::nullopt, false);
     EXPECT_EQ(platform::readFile(preferencesPath()), beforeSecond);
-}
-
-TEST_F(EngineRestoreTest, RunningFinderIsQuitAroundTheRestoreAndOnlyThen) {
-    makeHome();
-    const Bytes original = platform::readFile(documentsStore);
-    const auto id = engine->apply(folders, false).manifest.id;
-    finder.running = true;
-    bool stillAppliedAtQuit = false;
-    finder.onQuit = [&] { stillAppliedAtQuit = platform::readFile(documentsStore) != original; };
-
-    engine->restore(id, false);
-    EXPECT_TRUE(stillAppliedAtQuit);
-    EXPECT_EQ(platform::readFile(documentsStore), original);
-    EXPECT_EQ(finder.calls, kQuitThenRestart);
-    EXPECT_TRUE(finder.running);
+    engine->restore(manifests[1].id, true);
+    EXPECT_EQ(platform::readFile(preferencesPath()), original);
 }
 
 TEST_F(EngineRestoreTest, FailedRestoreStillRelaunchesTheFinder) {
-    makeHome();
     engine->apply(folders, false);
     finder.running = true;
-    finder.onQuit = [&] {
-        platform::removeFile(picturesStore);
-        platform::createDirectories(picturesStore, 0755);
-        home.writeFile("Pictures/.DS_Store/occupant", "x");
-    };
+    finder.onQuit = [&] { blockWithFolder(picturesStore); };
     EXPECT_LUMIFOLD_ERROR_CODE(engine->restore(std::nullopt, true), "POSIX", EISDIR);
     EXPECT_EQ(finder.calls, kQuitThenRestart);
     EXPECT_TRUE(finder.running);
 }
 
 TEST_F(EngineRestoreTest, ActiveTransfersStopRestoreBeforeAnyFileChanges) {
-    makeHome();
     engine->apply(folders, false);
     finder.running = true;
     finder.transferWindow = true;

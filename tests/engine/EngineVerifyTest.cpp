@@ -9,66 +9,46 @@ class EngineVerifyTest : public EngineTest {
   protected:
     EngineVerifyTest() { writePreferences(FinderLayoutPreferences::preferred(54.0)); }
 
-    FolderVerificationItem verifyOne(const std::string& folder) const {
-        const auto report = engine->verify(std::vector<std::string>{folder});
+    FolderVerificationItem verifyOne(const std::string& path) const {
+        const auto report = engine->verify(std::vector<std::string>{path});
         EXPECT_EQ(report.folderResults.size(), 1u);
         return report.folderResults.empty() ? FolderVerificationItem{} : report.folderResults[0];
     }
 
-    // The preferences file with one key of the icon-view settings replaced.
-    void writePreferredWith(const std::string& key, PlistValue value) const {
-        FinderPreferencesManager manager(preferencesPath(), home.path());
-        PlistDictionary root = *manager.loadPreferencesDictionary();
-        auto standard = *root.at("StandardViewSettings").ifDictionary();
-        auto iconViewSettings = *standard.at("IconViewSettings").ifDictionary();
-        iconViewSettings[key] = std::move(value);
-        standard["IconViewSettings"] = PlistValue::dictionary(iconViewSettings);
-        root["StandardViewSettings"] = PlistValue::dictionary(standard);
-        writePreferencesDictionary(root);
-    }
+    const std::string folder = home.makeFolder("Documents");
 };
 
-TEST_F(EngineVerifyTest, CleanFolderInheritsTheDefaults) {
-    const std::string folder = home.makeFolder("Documents");
-    const auto report = engine->verify(std::vector<std::string>{folder});
-    EXPECT_TRUE(report.isFullyCompliant());
-    EXPECT_TRUE(report.discrepancies.empty());
-    ASSERT_EQ(report.folderResults.size(), 1u);
-    EXPECT_EQ(report.folderResults[0],
-              (FolderVerificationItem{folder, true, true, true, false, false,
-                                      "Inherits global defaults cleanly"}));
-}
+// Fields: path, view style, icon size and sorting match, conflicting overrides, inaccessible.
+TEST_F(EngineVerifyTest, FolderNotesAndFlags) {
+    const auto check = [&](const FolderVerificationItem& expected) {
+        EXPECT_EQ(verifyOne(expected.path), expected);
+    };
+    check({folder, true, true, true, false, false, "Inherits global defaults cleanly"});
 
-TEST_F(EngineVerifyTest, LocalIconViewOverrideIsReportedAndJudged) {
-    const std::string folder = home.makeFolder("Documents");
     writeStore("Documents", {iconView(".", 44.0, "kind")});
-    auto item = verifyOne(folder);
-    EXPECT_TRUE(item.isCompliant());
-    EXPECT_EQ(item.notes, "Local .DS_Store: iconSize=44.0, arrangeBy=kind");
-
+    check(
+        {folder, true, true, true, false, false, "Local .DS_Store: iconSize=44.0, arrangeBy=kind"});
     writeStore("Documents", {iconView(".", 64.0, "name")});
-    item = verifyOne(folder);
-    EXPECT_FALSE(item.iconSizeMatches);
-    EXPECT_FALSE(item.sortByMatches);
-    EXPECT_TRUE(item.viewStyleMatches);
-    EXPECT_TRUE(item.conflictingOverridesPresent);
-    EXPECT_EQ(item.notes, "Local .DS_Store: iconSize=64.0, arrangeBy=name");
-}
+    check({folder, true, false, false, true, false,
+           "Local .DS_Store: iconSize=64.0, arrangeBy=name"});
 
-TEST_F(EngineVerifyTest, ListViewOverrideAndVisibleExtensionsShareOneNote) {
-    const std::string folder = home.makeFolder("Documents");
     writeStore("Documents", {viewStyle(".", "icnv"), listView(".")});
-    for (const char* name : {"a.pdf", "b.txt", "c.png"})
+    for (const char* name : {"a.pdf", "b.txt", "c.png"}) {
         home.writeFile(std::string("Documents/") + name, "x");
+    }
     home.writeFile("Documents/README", "no extension, nothing to hide");
-    const auto item = verifyOne(folder);
-    EXPECT_EQ(item.notes, "Contains list view override 'lsvp'; 3 file(s) have visible extensions");
-    EXPECT_TRUE(item.conflictingOverridesPresent);
-    EXPECT_TRUE(item.viewStyleMatches);
+    check({folder, true, true, true, true, false,
+           "Contains list view override 'lsvp'; 3 file(s) have visible extensions"});
+
+    const std::string missing = home / "Gone";
+    check({missing, false, false, false, false, true, "Folder does not exist or inaccessible"});
+    const auto report = engine->verify(std::vector<std::string>{missing});
+    EXPECT_FALSE(report.isFullyCompliant());
+    EXPECT_TRUE(report.finderDefaultsValid);
+    EXPECT_EQ(report.inaccessibleCount, 1);
 }
 
 TEST_F(EngineVerifyTest, ParentRecordsComeAfterLocalOnesAndFlagsAccumulate) {
-    const std::string folder = home.makeFolder("Documents");
     writeStore("Documents", {viewStyle(".", "clmv")});
     writeStore("", {viewStyle("Documents", "Nlsv"), iconView("Documents", 44.001, "kind"),
                     viewStyle("Other", "Flwv")});
@@ -83,17 +63,6 @@ TEST_F(EngineVerifyTest, ParentRecordsComeAfterLocalOnesAndFlagsAccumulate) {
     EXPECT_FALSE(item.viewStyleMatches) << "from the local vstl";
     EXPECT_FALSE(item.iconSizeMatches);
     EXPECT_TRUE(item.sortByMatches);
-}
-
-TEST_F(EngineVerifyTest, MissingFolderIsInaccessible) {
-    const std::string missing = home / "Gone";
-    const auto report = engine->verify(std::vector<std::string>{missing});
-    EXPECT_FALSE(report.isFullyCompliant());
-    EXPECT_TRUE(report.finderDefaultsValid);
-    EXPECT_EQ(report.inaccessibleCount, 1);
-    EXPECT_EQ(report.folderResults[0],
-              (FolderVerificationItem{missing, false, false, false, false, true,
-                                      "Folder does not exist or inaccessible"}));
 }
 
 TEST_F(EngineVerifyTest, GlobalDiscrepanciesNameValueAndExpectation) {
@@ -118,13 +87,13 @@ TEST_F(EngineVerifyTest, GlobalDiscrepanciesNameValueAndExpectation) {
 }
 
 TEST_F(EngineVerifyTest, GlobalIconSizeHasNoToleranceWhileFoldersHaveOne) {
-    const std::string folder = home.makeFolder("Documents");
     writeStore("Documents", {iconView(".", 44.001, "kind")});
-    writePreferredWith("iconSize", PlistValue::real(44.0));
     EXPECT_TRUE(engine->verify(std::vector<std::string>{folder}).isFullyCompliant());
 
-    writePreferredWith("iconSize", PlistValue::real(44.001));
-    writePreferredWith("arrangeBy", PlistValue::string("name"));
+    FinderLayoutPreferences layout = FinderLayoutPreferences::preferred(54.0);
+    layout.iconSize = 44.001;
+    layout.sortBy = "name";
+    writePreferences(layout);
     const auto report = engine->verify(std::vector<std::string>{folder});
     EXPECT_EQ(report.discrepancies,
               (std::vector<std::string>{"StandardViewSettings arrangeBy is 'name', expected 'kind'",
@@ -135,13 +104,11 @@ TEST_F(EngineVerifyTest, GlobalIconSizeHasNoToleranceWhileFoldersHaveOne) {
 }
 
 TEST_F(EngineVerifyTest, BrokenStoresCountAsAbsentAndNothingIsWritten) {
-    const std::string folder = home.makeFolder("Documents");
     home.writeFile("Documents/.DS_Store", std::string(64, 'x'));
     home.writeFile(".DS_Store", "short");
     const Fingerprint before = fingerprint(true);
-    const auto item = verifyOne(folder);
-    EXPECT_EQ(item.notes, "Inherits global defaults cleanly");
-    EXPECT_TRUE(item.isCompliant());
+    EXPECT_EQ(verifyOne(folder), (FolderVerificationItem{folder, true, true, true, false, false,
+                                                         "Inherits global defaults cleanly"}));
     EXPECT_EQ(fingerprint(true), before);
 }
 

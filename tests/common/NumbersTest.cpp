@@ -9,24 +9,13 @@
 namespace lumifold {
 namespace {
 
-TEST(FormatRealTest, WholeNumbersGainPointZero) {
-    EXPECT_EQ(formatReal(44), "44.0");
-    EXPECT_EQ(formatReal(0), "0.0");
-    EXPECT_EQ(formatReal(-3), "-3.0");
-    EXPECT_EQ(formatReal(12.0), "12.0");
-}
-
-TEST(FormatRealTest, FractionsUseTheShortestText) {
-    EXPECT_EQ(formatReal(0.1), "0.1");
-    EXPECT_EQ(formatReal(44.005), "44.005");
-    EXPECT_EQ(formatReal(1.0 / 3.0), "0.3333333333333333");
-}
-
-TEST(FormatRealTest, ExponentsAndSpecialValuesAreLeftAlone) {
-    EXPECT_EQ(formatReal(1e300), "1e+300");
-    EXPECT_EQ(formatReal(INFINITY), "inf");
-    EXPECT_EQ(formatReal(-INFINITY), "-inf");
-    EXPECT_EQ(formatReal(NAN), "nan");
+TEST(FormatRealTest, WholeNumbersGainPointZeroOthersUseTheShortestText) {
+    const std::pair<double, const char*> cases[] = {
+        {44, "44.0"},      {0, "0.0"},         {-3, "-3.0"},
+        {0.1, "0.1"},      {44.005, "44.005"}, {1.0 / 3.0, "0.3333333333333333"},
+        {1e300, "1e+300"}, {INFINITY, "inf"},  {-INFINITY, "-inf"},
+        {NAN, "nan"}};
+    for (const auto& [value, text] : cases) EXPECT_EQ(formatReal(value), text);
 }
 
 TEST(FormatRealTest, TextReadsBackAsTheSameValue) {

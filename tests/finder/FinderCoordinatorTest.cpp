@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <optional>
 #include <stdexcept>
@@ -7,6 +8,7 @@
 
 #include "core/finder/FinderCoordinator.h"
 #include "tests/support/LumifoldAssertions.h"
+#include "tests/support/TempHome.h"
 
 namespace lumifold {
 namespace {
@@ -20,32 +22,24 @@ const std::string kTransferScript =
 const std::string kQuitScript = "tell application \"Finder\"\n    quit\nend tell";
 
 // A pretend Finder on a pretend clock. Sleeping advances the clock; the Finder stops
-// `quitDelay` seconds after it is asked to quit (never, when unset). Every call is logged.
-class FakeFinder {
-  public:
+// `quitDelay` seconds after it is asked to quit (never, when unset). Every call is logged,
+// each step followed by "; ".
+struct FakeFinder {
     std::optional<std::string> transferCount = "0";
     std::optional<double> quitDelay = 0.0;
     bool running = true;
     std::vector<std::string> otherApplications = {"com.apple.dock", ""};
     bool toolsStart = true;
-
     double now = 100.0;
-    std::optional<double> quitRequestedAt;
-    std::vector<std::string> log;
+    std::optional<double> quitRequestedAt{};
+    std::string log{};
 
     FinderHost host() {
         FinderHost host;
         host.runAppleScript = [this](const std::string& script) -> std::optional<std::string> {
-            if (script == kTransferScript) {
-                log.push_back("count windows");
-                return transferCount;
-            }
-            if (script == kQuitScript) {
-                log.push_back("quit");
-                quitRequestedAt = now;
-                return std::nullopt;
-            }
-            ADD_FAILURE() << "unexpected script:\n" << script;
+            if (script == kTransferScript) return log += "count windows; ", transferCount;
+            log += script == kQuitScript ? "quit; " : "unexpected script " + script + "; ";
+            quitRequestedAt = now;
             return std::nullopt;
         };
         host.runningBundleIdentifiers = [this] {
@@ -54,58 +48,50 @@ class FakeFinder {
             return identifiers;
         };
         host.runProcess = [this](const std::string& path, const std::vector<std::string>& args) {
-            std::string entry = path;
-            for (const std::string& arg : args) entry += " " + arg;
-            log.push_back(entry);
-            if (entry == "/usr/bin/killall Finder") running = false;
-            platform::ProcessResult result;
-            result.started = toolsStart;
-            result.exitStatus = toolsStart ? 1 : -1;  // the status must not matter
-            return result;
+            log += path;
+            for (const std::string& arg : args) log += " " + arg;
+            log += "; ";
+            if (path == "/usr/bin/killall" && args == std::vector<std::string>{"Finder"}) {
+                running = false;
+            }
+            // The status must not matter.
+            return platform::ProcessResult{toolsStart, toolsStart ? 1 : -1, ""};
         };
         host.sleep = [this](double seconds) {
-            log.push_back("sleep " + std::to_string(seconds).substr(0, 4));
+            log += "sleep " + std::to_string(seconds).substr(0, 4) + "; ";
             now += seconds;
         };
         host.monotonicSeconds = [this] { return now; };
         host.synchronizePreferences = [this](const std::string& id) {
-            log.push_back("synchronize " + id);
+            log += "synchronize " + id + "; ";
             return false;  // a failed synchronization does not stop the flush
         };
         return host;
     }
 
     bool isRunning() const {
-        if (!running) return false;
-        return !(quitRequestedAt && quitDelay && now >= *quitRequestedAt + *quitDelay);
+        return running && !(quitRequestedAt && quitDelay && now >= *quitRequestedAt + *quitDelay);
     }
 };
 
-class FinderCoordinatorTest : public ::testing::Test {
-  protected:
-    bool hasActiveTransfersWhenScriptSays(std::optional<std::string> result) {
-        finder.transferCount = std::move(result);
+TEST(FinderCoordinatorTest, TransferCountMustBeAPositiveDecimalInteger) {
+    const auto active = [](std::optional<std::string> result) {
+        FakeFinder finder{.transferCount = std::move(result)};
         return FinderCoordinator(finder.host()).hasActiveTransfers();
+    };
+    for (const char* text : {"2", "+2", "9223372036854775807", "007"}) {
+        EXPECT_TRUE(active(text)) << '"' << text << '"';
     }
-
-    FakeFinder finder;
-};
-
-TEST_F(FinderCoordinatorTest, TransferCountMustBeAPositiveDecimalInteger) {
-    EXPECT_TRUE(hasActiveTransfersWhenScriptSays("2"));
-    EXPECT_TRUE(hasActiveTransfersWhenScriptSays("+2"));
-    EXPECT_TRUE(hasActiveTransfersWhenScriptSays("9223372036854775807"));
-    EXPECT_TRUE(hasActiveTransfersWhenScriptSays("007"));
     for (const char* text :
          {"0", "", "abc", "-2", "+0", "-0", "+", "-", "+-2", " 2", "2 ", "2\n", "1.5", "0x1",
           "9223372036854775808", "-9223372036854775809", "99999999999999999999"}) {
-        EXPECT_FALSE(hasActiveTransfersWhenScriptSays(text)) << '"' << text << '"';
+        EXPECT_FALSE(active(text)) << '"' << text << '"';
     }
-    EXPECT_FALSE(hasActiveTransfersWhenScriptSays(std::nullopt));
-    EXPECT_EQ(finder.log.back(), "count windows");
+    EXPECT_FALSE(active(std::nullopt));
 }
 
-TEST_F(FinderCoordinatorTest, FinderRunsWhenItsExactIdentifierIsListed) {
+TEST(FinderCoordinatorTest, FinderRunsWhenItsExactIdentifierIsListed) {
+    FakeFinder finder;
     const FinderCoordinator coordinator(finder.host());
     EXPECT_TRUE(coordinator.isFinderRunning());
     finder.running = false;
@@ -113,87 +99,82 @@ TEST_F(FinderCoordinatorTest, FinderRunsWhenItsExactIdentifierIsListed) {
     EXPECT_FALSE(coordinator.isFinderRunning());
 }
 
-TEST_F(FinderCoordinatorTest, QuitWaitsForTheFinderInQuarterSecondSteps) {
-    finder.quitDelay = 0.6;
-    FinderCoordinator(finder.host()).quitFinder(5.0);
-    EXPECT_NEAR(finder.now - 100.0, 0.75, 1e-9);
-    EXPECT_EQ(finder.log, (std::vector<std::string>{"count windows", "quit", "sleep 0.25",
-                                                    "sleep 0.25", "sleep 0.25"}));
+TEST(FinderCoordinatorTest, QuitPollsEveryQuarterSecondAndKillsOnlyAfterTheTimeout) {
+    const std::string wait = "sleep 0.25; ";
+    const std::string kill = "/usr/bin/killall Finder; sleep 0.50; ";
+    const struct {
+        FakeFinder finder;
+        double timeout;
+        std::string log;
+    } cases[] = {
+        {{.quitDelay = 0.6}, 5.0, wait + wait + wait},  // back at 0.75 s
+        {{.running = false}, 5.0, ""},                  // already gone: no wait
+        {{.quitDelay = std::nullopt}, 1.0, wait + wait + wait + wait + kill},
+        {{}, 0.0, kill},
+        {{.quitDelay = std::nullopt, .toolsStart = false}, 0.0, kill},  // killall cannot start
+    };
+    for (auto [finder, timeout, log] : cases) {
+        FinderCoordinator(finder.host()).quitFinder(timeout);
+        EXPECT_EQ(finder.log, "count windows; quit; " + log) << "timeout " << timeout;
+        EXPECT_FALSE(finder.isRunning());
+    }
 }
 
-TEST_F(FinderCoordinatorTest, QuitOfAFinderThatIsAlreadyGoneDoesNotWait) {
-    finder.running = false;
-    FinderCoordinator(finder.host()).quitFinder(5.0);
-    EXPECT_EQ(finder.log, (std::vector<std::string>{"count windows", "quit"}));
-    EXPECT_EQ(finder.now, 100.0);
-}
-
-TEST_F(FinderCoordinatorTest, FinderThatIgnoresTheQuitIsKilledAfterTheTimeout) {
-    finder.quitDelay = std::nullopt;
-    FinderCoordinator(finder.host()).quitFinder(1.0);
-    const std::vector<std::string> expected = {"count windows",
-                                               "quit",
-                                               "sleep 0.25",
-                                               "sleep 0.25",
-                                               "sleep 0.25",
-                                               "sleep 0.25",
-                                               "/usr/bin/killall Finder",
-                                               "sleep 0.50"};
-    EXPECT_EQ(finder.log, expected);
-    EXPECT_FALSE(finder.isRunning());
-}
-
-TEST_F(FinderCoordinatorTest, ZeroTimeoutKillsAtOnce) {
-    FinderCoordinator(finder.host()).quitFinder(0.0);
-    EXPECT_EQ(finder.log, (std::vector<std::string>{"count windows", "quit",
-                                                    "/usr/bin/killall Finder", "sleep 0.50"}));
-}
-
-TEST_F(FinderCoordinatorTest, KillallThatCannotStartIsIgnored) {
-    finder.quitDelay = std::nullopt;
-    finder.toolsStart = false;
-    FinderCoordinator(finder.host()).quitFinder(0.0);
-    EXPECT_EQ(finder.log.back(), "sleep 0.50");
-}
-
-TEST_F(FinderCoordinatorTest, ActiveTransfersAbortTheQuitAndLeaveTheFinderRunning) {
-    finder.transferCount = "3";
-    const FinderCoordinator coordinator(finder.host());
-    EXPECT_LUMIFOLD_ERROR(coordinator.quitFinder(5.0), "FinderCoordinator", 1,
+TEST(FinderCoordinatorTest, ActiveTransfersAbortTheQuitAndLeaveTheFinderRunning) {
+    FakeFinder finder{.transferCount = "3"};
+    EXPECT_LUMIFOLD_ERROR(FinderCoordinator(finder.host()).quitFinder(5.0), "FinderCoordinator", 1,
                           "Active file transfers are in progress in Finder. Aborting restart to "
                           "prevent interrupting file transfers.");
-    EXPECT_EQ(finder.log, std::vector<std::string>{"count windows"});
+    EXPECT_EQ(finder.log, "count windows; ");
     EXPECT_TRUE(finder.isRunning());
 }
 
-TEST_F(FinderCoordinatorTest, FlushSynchronizesThenRestartsTheDaemonThenSettles) {
-    FinderCoordinator(finder.host()).flushPreferenceCache();
-    EXPECT_EQ(finder.log, (std::vector<std::string>{"synchronize com.apple.finder",
-                                                    "/usr/bin/killall cfprefsd", "sleep 0.50"}));
+TEST(FinderCoordinatorTest, FlushAndRelaunchRunTheirStepsInOrderWhateverTheToolsSay) {
+    FakeFinder finder{.toolsStart = false};
+    const FinderCoordinator coordinator(finder.host());
+    coordinator.flushPreferenceCache();
+    coordinator.relaunchFinder();
+    EXPECT_EQ(finder.log,
+              "synchronize com.apple.finder; /usr/bin/killall cfprefsd; sleep 0.50; "
+              "/usr/bin/open -a Finder; sleep 0.50; ");
 }
 
-TEST_F(FinderCoordinatorTest, RelaunchOpensTheFinderThenSettles) {
-    finder.toolsStart = false;  // a missing open is not an error either
-    FinderCoordinator(finder.host()).relaunchFinder();
-    EXPECT_EQ(finder.log, (std::vector<std::string>{"/usr/bin/open -a Finder", "sleep 0.50"}));
-}
-
-TEST_F(FinderCoordinatorTest, HostWithAMissingMemberIsRejected) {
-    FinderHost host = finder.host();
+TEST(FinderCoordinatorTest, HostWithAMissingMemberIsRejected) {
+    FinderHost host = FakeFinder{}.host();
     host.synchronizePreferences = nullptr;
     EXPECT_THROW(FinderCoordinator{std::move(host)}, std::invalid_argument);
 }
 
 TEST(FinderHostTest, OsascriptResultLosesOnlyItsFinalLineFeed) {
     const auto result = [](bool started, int status, std::string output) {
-        return FinderHost::scriptResultFromOsascript(
-            platform::ProcessResult{started, status, std::move(output)});
+        return FinderHost::scriptResultFromOsascript({started, status, std::move(output)});
     };
-    EXPECT_EQ(result(true, 0, "2\n"), "2");
     EXPECT_EQ(result(true, 0, "a\n\n"), "a\n");
     EXPECT_EQ(result(true, 0, ""), "");
     EXPECT_EQ(result(true, 1, "2\n"), std::nullopt);
     EXPECT_EQ(result(false, -1, ""), std::nullopt);
+}
+
+// The real host on a machine without a Finder: nothing to ask, nothing running, nothing to
+// wait for. Only the tools are watched, so that no killall or open actually runs.
+TEST(FinderHostTest, WithoutAFinderNothingIsKilledOrAwaited) {
+    if (::access("/usr/bin/osascript", X_OK) == 0) GTEST_SKIP() << "a Finder may be running here";
+    testing::TempHome home;
+    std::vector<std::string> tools;
+    double slept = 0;
+    FinderHost host = FinderHost::system(home.path());
+    host.runProcess = [&tools](const std::string& path, const std::vector<std::string>&) {
+        tools.push_back(path);
+        return platform::ProcessResult{};
+    };
+    host.sleep = [&slept](double seconds) { slept += seconds; };
+    const FinderCoordinator coordinator(std::move(host));
+    EXPECT_FALSE(coordinator.hasActiveTransfers());
+    coordinator.quitFinder(FinderCoordinator::kDefaultQuitTimeout);
+    EXPECT_TRUE(tools.empty());
+    EXPECT_EQ(slept, 0.0);
+    coordinator.flushPreferenceCache();  // synchronizes the real preferences of the temp home
+    EXPECT_EQ(tools, std::vector<std::string>{"/usr/bin/killall"});
 }
 
 }  // namespace

@@ -103,16 +103,21 @@ std::optional<std::u16string> utf8ToUtf16(std::string_view text) {
     return units;
 }
 
-std::optional<std::string> utf16ToUtf8(std::u16string_view units) {
+namespace {
+
+// UTF-16 to UTF-8 over `count` units read through `unitAt`, so native and big-endian input
+// share one decoder; nullopt on an unpaired surrogate.
+template <typename UnitAt>
+std::optional<std::string> decodeUtf16(std::size_t count, UnitAt unitAt) {
     std::string out;
-    out.reserve(units.size());
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const char16_t unit = units[i];
+    out.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const char16_t unit = unitAt(i);
         if (unit < 0x80) {
             out.push_back(static_cast<char>(unit));
         } else if (U16_IS_LEAD(unit)) {
-            if (i + 1 >= units.size() || !U16_IS_TRAIL(units[i + 1])) return std::nullopt;
-            appendUtf8(out, U16_GET_SUPPLEMENTARY(unit, units[i + 1]));
+            if (i + 1 >= count || !U16_IS_TRAIL(unitAt(i + 1))) return std::nullopt;
+            appendUtf8(out, U16_GET_SUPPLEMENTARY(unit, unitAt(i + 1)));
             ++i;
         } else if (U16_IS_TRAIL(unit)) {
             return std::nullopt;
@@ -123,29 +128,17 @@ std::optional<std::string> utf16ToUtf8(std::u16string_view units) {
     return out;
 }
 
+}  // namespace
+
+std::optional<std::string> utf16ToUtf8(std::u16string_view units) {
+    return decodeUtf16(units.size(), [&](std::size_t i) { return units[i]; });
+}
+
 std::optional<std::string> utf16BigEndianToUtf8(const unsigned char* bytes, std::size_t byteCount) {
-    // Decoded in place, without an intermediate UTF-16 string: names are decoded for every
-    // record of every store read.
-    const std::size_t count = byteCount / 2;
-    std::string out;
-    out.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        const auto unit = static_cast<char16_t>((bytes[2 * i] << 8) | bytes[2 * i + 1]);
-        if (unit < 0x80) {
-            out.push_back(static_cast<char>(unit));
-        } else if (U16_IS_LEAD(unit)) {
-            if (i + 1 >= count) return std::nullopt;
-            const auto trail = static_cast<char16_t>((bytes[2 * i + 2] << 8) | bytes[2 * i + 3]);
-            if (!U16_IS_TRAIL(trail)) return std::nullopt;
-            appendUtf8(out, U16_GET_SUPPLEMENTARY(unit, trail));
-            ++i;
-        } else if (U16_IS_TRAIL(unit)) {
-            return std::nullopt;
-        } else {
-            appendUtf8(out, unit);
-        }
-    }
-    return out;
+    // Decoded straight from the bytes: names are decoded for every record of every store read.
+    return decodeUtf16(byteCount / 2, [bytes](std::size_t i) {
+        return static_cast<char16_t>((bytes[2 * i] << 8) | bytes[2 * i + 1]);
+    });
 }
 
 std::optional<std::string> toLatin1(std::string_view text) {

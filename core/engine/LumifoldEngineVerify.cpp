@@ -5,14 +5,12 @@
 #include "core/common/Numbers.h"
 #include "core/common/Paths.h"
 #include "core/engine/LumifoldEngine.h"
+#include "core/inspection/IconViewOptions.h"
 #include "core/platform/Clock.h"
 #include "core/platform/FileSystem.h"
-#include "core/platform/PropertyList.h"
 
 namespace lumifold {
 namespace {
-
-constexpr double kFolderSizeTolerance = 0.01;
 
 bool isListViewCode(const std::string& code) {
     return code == "lsvp" || code == "lsvC" || code == "lsvP";
@@ -36,25 +34,15 @@ struct IconViewOverride {
 };
 
 std::optional<IconViewOverride> readIconViewOverride(const DSStoreValue& value) {
-    if (value.kind() != DSStoreValue::Kind::data) return std::nullopt;
-    platform::PlistValue plist;
-    try {
-        plist = platform::parsePropertyList(value.asData());
-    } catch (const Error&) {
-        return std::nullopt;
-    }
-    const auto* dictionary = plist.ifDictionary();
-    if (dictionary == nullptr) return std::nullopt;
+    const auto options = iconViewOptions(value);
+    if (!options) return std::nullopt;
     IconViewOverride result;
-    if (const auto found = dictionary->find("iconSize"); found != dictionary->end()) {
-        if (const double* real = found->second.ifReal()) {
-            result.iconSize = *real;
-        } else if (const std::int64_t* integer = found->second.ifInteger()) {
-            result.iconSize = static_cast<double>(*integer);
-        }
+    if (const auto* size = findOption(*options, "iconSize")) {
+        result.iconSize = optionNumber(*size).value_or(0.0);
     }
-    if (const auto found = dictionary->find("arrangeBy"); found != dictionary->end()) {
-        if (const std::string* text = found->second.ifString()) result.arrangeBy = *text;
+    if (const auto* arrangeBy = findOption(*options, "arrangeBy");
+        arrangeBy && arrangeBy->ifString()) {
+        result.arrangeBy = *arrangeBy->ifString();
     }
     return result;
 }
@@ -64,7 +52,7 @@ bool checkIconView(const DSStoreValue& value, const FinderLayoutPreferences& tar
                    FolderVerificationItem& item, IconViewOverride& found) {
     const auto override = readIconViewOverride(value);
     if (!override) return false;
-    if (std::fabs(override->iconSize - target.iconSize) > kFolderSizeTolerance) {
+    if (iconSizesDiffer(override->iconSize, target.iconSize)) {
         item.iconSizeMatches = false;
         item.conflictingOverridesPresent = true;
     }

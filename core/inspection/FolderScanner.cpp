@@ -11,6 +11,7 @@
 #include "core/common/Paths.h"
 #include "core/common/Text.h"
 #include "core/inspection/DeviceInode.h"
+#include "core/inspection/IconViewOptions.h"
 #include "core/platform/FileMetadata.h"
 
 namespace lumifold {
@@ -156,23 +157,6 @@ bool FolderScanner::isCloudPlaceholder(const std::string& path) const {
     return status.has_value() && *status != platform::UbiquitousDownloadingStatus::current;
 }
 
-std::optional<platform::PlistDictionary> FolderScanner::iconViewOptions(const DSStoreValue& value) {
-    if (value.kind() != DSStoreValue::Kind::data) return std::nullopt;
-    try {
-        platform::PlistValue options = platform::parsePropertyList(value.asData());
-        if (platform::PlistDictionary* dictionary = options.ifDictionary()) {
-            return std::move(*dictionary);
-        }
-    } catch (const Error&) {
-        // Not a property list: the record says nothing the Finder could use.
-    }
-    return std::nullopt;
-}
-
-bool FolderScanner::sizesDiffer(double current, double target) {
-    return !(std::fabs(current - target) <= 0.01);
-}
-
 void FolderScanner::readOverrides(const std::string& storePath, const std::string& filename,
                                   bool onlyAbsent, Overrides& overrides) const {
     std::vector<DSStoreEntry> entries;
@@ -186,11 +170,6 @@ void FolderScanner::readOverrides(const std::string& storePath, const std::strin
     const auto set = [onlyAbsent](auto& field, auto value) {
         if (!onlyAbsent || !field.has_value()) field = std::move(value);
     };
-    const auto number = [](const platform::PlistValue& value) -> std::optional<double> {
-        if (const double* real = value.ifReal()) return *real;
-        if (const std::int64_t* integer = value.ifInteger()) return static_cast<double>(*integer);
-        return std::nullopt;
-    };
     for (const DSStoreEntry& entry : entries) {
         if (entry.filename != filename) continue;
         if (entry.code == "vstl" && entry.value.kind() == DSStoreValue::Kind::fourCC) {
@@ -198,18 +177,15 @@ void FolderScanner::readOverrides(const std::string& storePath, const std::strin
         } else if (entry.code == "icvp") {
             const auto options = iconViewOptions(entry.value);
             if (!options) continue;
-            const auto find = [&](const char* key) -> const platform::PlistValue* {
-                const auto found = options->find(key);
-                return found == options->end() ? nullptr : &found->second;
-            };
-            if (const auto* value = find("iconSize"); value && number(*value)) {
-                set(overrides.iconSize, *number(*value));
+            const auto find = [&](std::string_view key) { return findOption(*options, key); };
+            if (const auto* value = find("iconSize"); value && optionNumber(*value)) {
+                set(overrides.iconSize, *optionNumber(*value));
             }
             if (const auto* value = find("arrangeBy"); value && value->ifString()) {
                 set(overrides.sortBy, *value->ifString());
             }
-            if (const auto* value = find("textSize"); value && number(*value)) {
-                set(overrides.textSize, *number(*value));
+            if (const auto* value = find("textSize"); value && optionNumber(*value)) {
+                set(overrides.textSize, *optionNumber(*value));
             }
             if (const auto* value = find("showItemInfo"); value && value->ifBoolean()) {
                 set(overrides.showItemInfo, *value->ifBoolean());
@@ -292,11 +268,11 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
             reasons.push_back("Folder sort by override is '" + *overrides.sortBy + "' (expected '" +
                               target.sortBy + "')");
         }
-        if (overrides.iconSize && sizesDiffer(*overrides.iconSize, target.iconSize)) {
+        if (overrides.iconSize && iconSizesDiffer(*overrides.iconSize, target.iconSize)) {
             reasons.push_back("Folder icon size override is " + formatReal(*overrides.iconSize) +
                               " (expected " + formatReal(target.iconSize) + ")");
         }
-        if (overrides.textSize && sizesDiffer(*overrides.textSize, target.textSize)) {
+        if (overrides.textSize && iconSizesDiffer(*overrides.textSize, target.textSize)) {
             reasons.push_back("Folder text size override is " + formatReal(*overrides.textSize) +
                               " (expected " + formatReal(target.textSize) + ")");
         }

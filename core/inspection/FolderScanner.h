@@ -83,11 +83,6 @@ class FolderScanner final {
 
   private:
     struct Overrides;
-    // The dictionary of an "icvp" value; nullopt when the value is not data, or not a property
-    // list whose root is a dictionary.
-    static std::optional<platform::PlistDictionary> iconViewOptions(const DSStoreValue& value);
-    // Sizes differ when they are more than 0.01 apart, or either is not a number.
-    static bool sizesDiffer(double current, double target);
     void readOverrides(const std::string& storePath, const std::string& filename, bool onlyAbsent,
                        Overrides& overrides) const;
     // Visible-extension files directly in `directory` (resolved); nullopt when it cannot be

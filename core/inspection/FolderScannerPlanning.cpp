@@ -9,6 +9,7 @@
 #include "core/common/Paths.h"
 #include "core/common/Text.h"
 #include "core/inspection/FolderScanner.h"
+#include "core/inspection/IconViewOptions.h"
 
 namespace lumifold {
 namespace {
@@ -97,10 +98,7 @@ ReconciliationPlanning FolderScanner::planReconciliation(
             } else if (entry.code == "icvp") {
                 const auto options = iconViewOptions(entry.value);
                 if (!options) continue;
-                const auto find = [&](const char* key) -> const platform::PlistValue* {
-                    const auto found = options->find(key);
-                    return found == options->end() ? nullptr : &found->second;
-                };
+                const auto find = [&](std::string_view key) { return findOption(*options, key); };
                 const auto* arrangeBy = find("arrangeBy");
                 const std::string sortBy =
                     arrangeBy && arrangeBy->ifString() ? *arrangeBy->ifString() : std::string();
@@ -108,15 +106,9 @@ ReconciliationPlanning FolderScanner::planReconciliation(
                     change(*label + "/icvp.arrangeBy", sortBy, target.sortBy,
                            kFolderOverrideChange);
                 }
-                double iconSize = 0.0;
-                if (const auto* value = find("iconSize")) {
-                    if (const double* real = value->ifReal()) {
-                        iconSize = *real;
-                    } else if (const std::int64_t* integer = value->ifInteger()) {
-                        iconSize = static_cast<double>(*integer);
-                    }
-                }
-                if (sizesDiffer(iconSize, target.iconSize)) {
+                const auto* size = find("iconSize");
+                const double iconSize = size ? optionNumber(*size).value_or(0.0) : 0.0;
+                if (iconSizesDiffer(iconSize, target.iconSize)) {
                     change(*label + "/icvp.iconSize", formatReal(iconSize),
                            formatReal(target.iconSize), kFolderOverrideChange);
                 }

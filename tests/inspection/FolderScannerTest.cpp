@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include <cmath>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -187,6 +189,11 @@ TEST_F(FolderScannerTest, SizesWithinAHundredthAreNotConflicts) {
     EXPECT_EQ(inspectOne(pictures).conflictReasons,
               (std::vector<std::string>{"Folder icon size override is 44.02 (expected 44.0)",
                                         "Folder icon preview override is false (expected true)"}));
+
+    // A size that is not a number is never within the tolerance.
+    writeStore("Pictures", {iconView(".", {{"iconSize", PlistValue::real(std::nan(""))}})});
+    EXPECT_EQ(inspectOne(pictures).conflictReasons,
+              std::vector<std::string>{"Folder icon size override is nan (expected 44.0)"});
 }
 
 TEST_F(FolderScannerTest, AParentRecordAloneGivesTheViewStyleAndAMissingFolderStillHasIt) {

@@ -14,25 +14,37 @@ struct ApplyOptions {
 
 int runApply(const GlobalOptions& global, const ApplyOptions& options) {
     const auto engine = makeEngine(global);
-    const ApplyResult result = engine->apply(folderList(options.stage), !options.noRelaunch);
-    for (const auto& warning : result.warnings) std::cerr << "Warning: " << warning << '\n';
+    const auto folders = folderList(options.stage);
+    noteExcludedFolders(*engine, folders);
+    const ApplyResult result = engine->apply(folders, !options.noRelaunch);
+    printWarnings(result.warnings);
+    // Apply's own closing audit decides: a run that left anything out is not a success.
+    const int status = result.verification.isFullyCompliant() ? kExitSuccess : kExitNotCompliant;
     if (options.stage.json) {
         nlohmann::ordered_json json;
         json["manifest"] = nlohmann::json(result.manifest);
         json["verification"] = result.verification;
+        json["extensionsHidden"] = result.extensionsHidden;
         printJson(json);
-        return kExitSuccess;
+        return status;
     }
-    std::cout << "Settings applied. Snapshot " << result.manifest.id << " holds "
-              << result.manifest.dsStoreBackups.size() << " store(s), the preferences file and "
-              << result.manifest.fileExtensionBackups.size() << " extension flag(s).\n\n";
+    const BackupManifest& manifest = result.manifest;
+    std::cout << "Settings applied. Snapshot " << manifest.id << " holds "
+              << manifest.dsStoreBackups.size() << " store(s)"
+              << (manifest.finderPlistOriginalSHA256.empty() ? "" : ", the preferences file")
+              << " and " << manifest.fileExtensionBackups.size() << " extension flag(s); "
+              << result.extensionsHidden << " extension(s) were hidden.\n\n";
     printReport(result.verification);
-    return kExitSuccess;
+    return status;
 }
 
 int runVerify(const GlobalOptions& global, const StageOptions& options) {
     const auto engine = makeEngine(global);
-    const VerificationReport report = engine->verify(folderList(options));
+    const auto folders = folderList(options);
+    noteExcludedFolders(*engine, folders);
+    std::vector<std::string> warnings;
+    const VerificationReport report = engine->verify(folders, &warnings);
+    printWarnings(warnings);
     if (options.json) {
         printJson(report);
     } else {

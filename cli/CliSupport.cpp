@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <new>
 
 #include "core/common/Error.h"
 
@@ -10,6 +11,9 @@ namespace lumifold::cli {
 int runGuarded(const Action& action) {
     try {
         return action();
+    } catch (const std::bad_alloc&) {
+        std::cerr << "lumifold: not enough memory to finish; nothing more was changed\n";
+        return kExitFailure;
     } catch (const std::exception& error) {
         // Every failure, ours or a library's, ends the command with one readable line.
         std::cerr << "lumifold: " << error.what() << '\n';

@@ -1,6 +1,10 @@
 #include "cli/EngineCommandSupport.h"
 
 #include <iostream>
+#include <stdexcept>
+
+#include "core/platform/FileSystem.h"
+#include "core/platform/PosixError.h"
 
 namespace lumifold::cli {
 
@@ -14,7 +18,27 @@ void addStageOptions(CLI::App& command, StageOptions& options) {
 std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global) {
     EngineOptions options;
     if (!global.home.empty()) options.homeDirectory = absolutePath(global.home);
+    // A mistyped home must not become a fresh one that Apply fills with files.
+    if (!platform::isDirectory(options.homeDirectory)) {
+        throw std::runtime_error("The home folder \"" + platform::printable(options.homeDirectory) +
+                                 "\" does not exist");
+    }
     return std::make_unique<LumifoldEngine>(std::move(options));
+}
+
+void printWarnings(const std::vector<std::string>& warnings) {
+    for (const auto& warning : warnings) std::cerr << "Warning: " << warning << '\n';
+}
+
+void noteExcludedFolders(const LumifoldEngine& engine, const LumifoldEngine::FolderList& folders) {
+    if (!folders) return;
+    for (const auto& folder : *folders) {
+        if (engine.scanner().isExcludedPath(platform::resolveSymbolicLinks(folder))) {
+            std::cerr << "Note: " << platform::printable(folder)
+                      << " is a system, library, bundle or development folder; every stage "
+                         "leaves it alone\n";
+        }
+    }
 }
 
 LumifoldEngine::FolderList folderList(const StageOptions& options) {

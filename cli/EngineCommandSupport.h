@@ -18,8 +18,14 @@ struct StageOptions {
 
 void addStageOptions(CLI::App& command, StageOptions& options);
 
-// An engine working on `global.home` (or the user's home).
+// An engine working on `global.home` (or the user's home); throws when that home does not
+// exist.
 std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global);
+
+// Each warning as one "Warning: ..." line on standard error.
+void printWarnings(const std::vector<std::string>& warnings);
+// Says on standard error which of the folders the user named every stage leaves alone.
+void noteExcludedFolders(const LumifoldEngine& engine, const LumifoldEngine::FolderList& folders);
 
 // The folder list the user asked for: nullopt for the default folders.
 LumifoldEngine::FolderList folderList(const StageOptions& options);

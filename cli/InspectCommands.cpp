@@ -21,7 +21,11 @@ void printLayout(const FinderLayoutPreferences& layout) {
 
 int runInspect(const GlobalOptions& global, const StageOptions& options) {
     const auto engine = makeEngine(global);
-    const auto [system, folders] = engine->inspect(folderList(options));
+    const auto chosen = folderList(options);
+    noteExcludedFolders(*engine, chosen);
+    std::vector<std::string> warnings;
+    const auto [system, folders] = engine->inspect(chosen, &warnings);
+    printWarnings(warnings);
     if (options.json) {
         nlohmann::ordered_json json;
         json["system"] = nlohmann::json(system);
@@ -52,7 +56,9 @@ void printChanges(const char* title, const std::vector<SettingChange>& changes) 
 
 int runPreview(const GlobalOptions& global, const StageOptions& options) {
     const auto engine = makeEngine(global);
-    const ChangePreview preview = engine->preview(folderList(options));
+    const auto folders = folderList(options);
+    noteExcludedFolders(*engine, folders);
+    const ChangePreview preview = engine->preview(folders);
     if (options.json) {
         printJson(preview);
         return kExitSuccess;

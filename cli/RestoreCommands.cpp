@@ -5,6 +5,7 @@
 
 #include "cli/EngineCommandSupport.h"
 #include "core/common/Iso8601.h"
+#include "core/platform/PosixError.h"
 
 namespace lumifold::cli {
 namespace {
@@ -44,6 +45,12 @@ int runRestore(const GlobalOptions& global, const RestoreOptions& options) {
 int runSnapshots(const GlobalOptions& global, bool json) {
     const auto engine = makeEngine(global);
     const auto manifests = engine->backupManager().listManifests();
+    const auto problems = engine->backupManager().snapshotProblems();
+    for (const auto& problem : problems) {
+        std::cerr << "Snapshot folder " << platform::printable(problem.name) << ": "
+                  << problem.problem
+                  << (problem.incomplete ? " (remove it with lumifold prune)" : "") << '\n';
+    }
     if (json) {
         printJson(nlohmann::json(manifests));
         return kExitSuccess;
@@ -55,6 +62,18 @@ int runSnapshots(const GlobalOptions& global, bool json) {
                   << manifest.appliedChanges.size() << " change(s)"
                   << (manifest.finderPlistPostSHA256 ? "" : "  (apply did not finish)") << '\n';
     }
+    return kExitSuccess;
+}
+
+struct PruneOptions {
+    std::optional<std::size_t> keep;
+};
+
+int runPrune(const GlobalOptions& global, const PruneOptions& options) {
+    const auto engine = makeEngine(global);
+    const auto removed = engine->prune(options.keep);
+    for (const auto& name : removed) std::cout << "Removed snapshot " << name << '\n';
+    if (removed.empty()) std::cout << "Nothing to remove.\n";
     return kExitSuccess;
 }
 
@@ -76,6 +95,17 @@ void addRestoreCommands(CLI::App& app, const GlobalOptions& global, Action& acti
     snapshotsCommand->add_flag("--json", *json, "Print the manifests as JSON");
     snapshotsCommand->callback([&global, &action, json] {
         action = [&global, json] { return runSnapshots(global, *json); };
+    });
+
+    auto prune = std::make_shared<PruneOptions>();
+    auto* pruneCommand = app.add_subcommand(
+        "prune",
+        "Remove snapshots that an interrupted apply left incomplete (and, with --keep, "
+        "all but the newest N)");
+    pruneCommand->add_option("--keep", prune->keep, "Keep only the newest N complete snapshots")
+        ->check(CLI::NonNegativeNumber);
+    pruneCommand->callback([&global, &action, prune] {
+        action = [&global, prune] { return runPrune(global, *prune); };
     });
 }
 

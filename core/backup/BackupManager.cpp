@@ -32,6 +32,9 @@ constexpr unsigned kPrivateFolderMode = 0700;
 constexpr unsigned kPrivateFileMode = 0600;
 // "<id>-2" ... "<id>-9999": far beyond any real burst of snapshots within one second.
 constexpr int kMaximumIdentifierSuffix = 9999;
+// A manifest lists every file of an Apply; a million of them is far below this.
+constexpr std::uint64_t kManifestReadLimit = std::uint64_t{1} << 30;
+constexpr const char* kDSStoreName = ".DS_Store";
 
 // A name that addresses exactly one entry of the store folder.
 bool isSingleComponent(const std::string& name) {
@@ -95,18 +98,41 @@ std::optional<std::string> checksumOfFileIfReadable(const std::string& path) {
     }
 }
 
+bool hasDotComponent(const std::string& path) {
+    return hasParentComponent(path) || path.find("/./") != std::string::npos ||
+           path.ends_with("/.");
+}
+
+std::string quoted(const std::string& path) { return "\"" + platform::printable(path) + "\""; }
+
+[[noreturn]] void throwDamagedCopy(const std::string& copy, const char* why) {
+    throw Error(kBackupManagerDomain, kBackupDamagedCopy,
+                "The snapshot's copy " + quoted(copy) + " " + why +
+                    ", so nothing was restored (not even with force)");
+}
+
 }  // namespace
+
+struct BackupManager::Copies {
+    std::optional<Bytes> preferences;
+    std::vector<std::optional<Bytes>> stores;  // by item; nullopt for items restore passes by
+};
 
 BackupManagerHost BackupManagerHost::system() {
     return BackupManagerHost{.now = platform::currentTime,
-                             .homeDirectory = platform::homeDirectory()};
+                             .homeDirectory = platform::homeDirectory(),
+                             .preferencesPath = {}};
 }
 
 BackupManager::BackupManager(std::optional<std::string> baseBackupDirectory, BackupManagerHost host)
     : m_baseBackupDirectory(baseBackupDirectory
                                 ? std::move(*baseBackupDirectory)
                                 : appending(host.homeDirectory, ".lumifold/backups")),
-      m_host(std::move(host)) {}
+      m_host(std::move(host)),
+      m_preferencesPath(
+          m_host.preferencesPath.empty()
+              ? appending(m_host.homeDirectory, "Library/Preferences/com.apple.finder.plist")
+              : m_host.preferencesPath) {}
 
 std::string BackupManager::sha256Hex(ByteView data) { return platform::sha256Hex(data); }
 
@@ -122,6 +148,21 @@ BackupManifest BackupManager::createSnapshot(
     const std::string& finderPlistURL, const std::vector<std::string>& dsStoreURLs,
     const std::vector<SettingChange>& appliedChanges,
     const std::vector<FileExtensionBackupItem>& fileExtensionBackups) {
+    SnapshotRequest request;
+    request.finderPlistURL = finderPlistURL;
+    request.appliedChanges = appliedChanges;
+    request.fileExtensionBackups = fileExtensionBackups;
+    if (platform::fileExists(finderPlistURL)) {
+        request.finderPlistBytes = platform::readFile(finderPlistURL);
+    }
+    for (const std::string& location : dsStoreURLs) {
+        if (!platform::fileExists(location)) continue;
+        request.dsStores.push_back({location, platform::readFile(location)});
+    }
+    return createSnapshot(request);
+}
+
+BackupManifest BackupManager::createSnapshot(const SnapshotRequest& request) {
     const std::string baseId = iso8601Identifier(m_host.now());
 
     // Missing parents (~/.lumifold itself for the default store) are created private too.
@@ -143,24 +184,23 @@ BackupManifest BackupManager::createSnapshot(
 
     BackupManifest manifest;
     manifest.id = id;
-    manifest.finderPlistOriginalPath = finderPlistURL;
+    manifest.finderPlistOriginalPath = request.finderPlistURL;
     manifest.finderPlistBackupPath = appending(directory, kPreferencesCopyName);
-    if (platform::fileExists(finderPlistURL)) {
-        const Bytes bytes = platform::readFile(finderPlistURL);
-        manifest.finderPlistOriginalSHA256 = platform::sha256Hex(bytes);
-        platform::writeFileAtomically(manifest.finderPlistBackupPath, bytes, kPrivateFileMode);
+    if (request.finderPlistBytes) {
+        manifest.finderPlistOriginalSHA256 = platform::sha256Hex(*request.finderPlistBytes);
+        platform::writeFileAtomically(manifest.finderPlistBackupPath, *request.finderPlistBytes,
+                                      kPrivateFileMode);
     }
 
-    for (const std::string& location : dsStoreURLs) {
-        if (!platform::fileExists(location)) continue;
-        const Bytes bytes = platform::readFile(location);
-        const std::string checksum = platform::sha256Hex(bytes);
+    for (const SnapshotSource& store : request.dsStores) {
+        const std::string checksum = platform::sha256Hex(store.bytes);
         const std::string name =
-            checksum.substr(0, kCopyNameDigestLength) + "_" + lastPathComponent(location);
-        platform::writeFileAtomically(appending(filesDirectory, name), bytes, kPrivateFileMode);
-        const auto bits = platform::permissionBits(location);
+            checksum.substr(0, kCopyNameDigestLength) + "_" + lastPathComponent(store.path);
+        platform::writeFileAtomically(appending(filesDirectory, name), store.bytes,
+                                      kPrivateFileMode);
+        const auto bits = platform::permissionBits(store.path);
         manifest.dsStoreBackups.push_back(DSStoreBackupItem{
-            .originalPath = location,
+            .originalPath = store.path,
             .backupRelativePath = std::string(kFilesFolderName) + "/" + name,
             .originalSHA256 = checksum,
             .postModificationSHA256 = std::nullopt,
@@ -170,8 +210,9 @@ BackupManifest BackupManager::createSnapshot(
     }
 
     manifest.createdAt = std::chrono::floor<std::chrono::seconds>(m_host.now());
-    manifest.appliedChanges = appliedChanges;
-    manifest.fileExtensionBackups = fileExtensionBackups;
+    manifest.appliedChanges = request.appliedChanges;
+    manifest.fileExtensionBackups = request.fileExtensionBackups;
+    manifest.pushedPreferences = request.pushedPreferences;
     saveManifest(id, manifest);
     return manifest;
 }
@@ -191,6 +232,12 @@ void BackupManager::saveManifest(const std::string& directoryName,
 BackupManifest BackupManager::recordPostModificationHashes(
     const std::string& snapshotID, const std::string& finderPlistURL,
     const std::vector<std::string>& /*dsStoreURLs*/) {
+    return recordPostModificationHashes(snapshotID, finderPlistURL, ApplyOutcome{});
+}
+
+BackupManifest BackupManager::recordPostModificationHashes(const std::string& snapshotID,
+                                                           const std::string& finderPlistURL,
+                                                           const ApplyOutcome& outcome) {
     std::optional<BackupManifest> manifest = loadManifest(snapshotID);
     if (!manifest) {
         throw Error(kBackupManagerDomain, kBackupManifestNotFound, kBackupManifestNotFoundMessage);
@@ -198,9 +245,22 @@ BackupManifest BackupManager::recordPostModificationHashes(
     if (auto checksum = checksumOfFileIfReadable(finderPlistURL)) {
         manifest->finderPlistPostSHA256 = std::move(checksum);
     }
+    manifest->finderPlistNotWritten = outcome.preferencesNotWritten;
     for (DSStoreBackupItem& item : manifest->dsStoreBackups) {
         if (auto checksum = checksumOfFileIfReadable(item.originalPath)) {
             item.postModificationSHA256 = std::move(checksum);
+        }
+        item.notWritten =
+            std::find(outcome.storesNotWritten.begin(), outcome.storesNotWritten.end(),
+                      item.originalPath) != outcome.storesNotWritten.end();
+    }
+    if (manifest->pushedPreferences && outcome.pushed) {
+        for (PushedPreference& recorded : *manifest->pushedPreferences) {
+            const bool reached = std::any_of(
+                outcome.pushed->begin(), outcome.pushed->end(), [&](const auto& pushed) {
+                    return pushed.domain == recorded.domain && pushed.key == recorded.key;
+                });
+            if (!reached) recorded.pushedValue.reset();
         }
     }
     saveManifest(snapshotID, *manifest);
@@ -209,12 +269,12 @@ BackupManifest BackupManager::recordPostModificationHashes(
 
 std::optional<BackupManifest> BackupManager::loadManifest(const std::string& id) const {
     if (!isSingleComponent(id)) return std::nullopt;
-    const std::string path = manifestPath(id);
-    // Only a regular file: a FIFO named manifest.json must not block the listing.
-    if (!platform::isRegularFile(path)) return std::nullopt;
     try {
-        const Bytes bytes = platform::readFile(path);
-        return decodeManifestFile(asText(bytes));
+        BackupManifest manifest =
+            decodeManifestFile(asText(platform::readFile(manifestPath(id), kManifestReadLimit)));
+        // A manifest moved or copied into another folder would restore under a false name.
+        if (manifest.id != id) return std::nullopt;
+        return manifest;
     } catch (const Error&) {
         return std::nullopt;
     } catch (const nlohmann::json::exception&) {
@@ -225,7 +285,7 @@ std::optional<BackupManifest> BackupManager::loadManifest(const std::string& id)
 std::vector<BackupManifest> BackupManager::listManifests() const {
     std::vector<std::string> names;
     try {
-        names = platform::listDirectory(m_baseBackupDirectory);
+        names = platform::listDirectory(m_baseBackupDirectory, true);
     } catch (const Error&) {
         return {};
     }
@@ -247,38 +307,183 @@ std::vector<BackupManifest> BackupManager::listManifests() const {
     return manifests;
 }
 
+std::optional<SnapshotProblem> BackupManager::problemWith(const std::string& id) const {
+    if (!isSingleComponent(id) ||
+        platform::entryType(snapshotDirectory(id)) != platform::EntryType::directory) {
+        return std::nullopt;
+    }
+    const std::string path = manifestPath(id);
+    if (!platform::entryType(path)) {
+        return SnapshotProblem{id, true, "incomplete: it has no manifest"};
+    }
+    try {
+        const BackupManifest manifest =
+            decodeManifestFile(asText(platform::readFile(path, kManifestReadLimit)));
+        if (manifest.id == id) return std::nullopt;
+        return SnapshotProblem{id, false,
+                               "its manifest belongs to snapshot " + quoted(manifest.id)};
+    } catch (const Error& error) {
+        return SnapshotProblem{id, false, "its manifest cannot be read: " + error.message()};
+    } catch (const nlohmann::json::exception& error) {
+        return SnapshotProblem{id, false, std::string("its manifest is corrupt: ") + error.what()};
+    }
+}
+
+std::vector<SnapshotProblem> BackupManager::snapshotProblems() const {
+    std::vector<SnapshotProblem> problems;
+    try {
+        for (const std::string& name : platform::listDirectory(m_baseBackupDirectory, true)) {
+            if (auto problem = problemWith(name)) problems.push_back(std::move(*problem));
+        }
+    } catch (const Error&) {
+        // No store yet: nothing to report.
+    }
+    return problems;
+}
+
+std::vector<std::string> BackupManager::prune(std::optional<std::size_t> keep) {
+    std::vector<std::string> removed;
+    for (const SnapshotProblem& problem : snapshotProblems()) {
+        if (!problem.incomplete) continue;
+        platform::removeTree(snapshotDirectory(problem.name));
+        removed.push_back(problem.name);
+    }
+    if (keep) {
+        const std::vector<BackupManifest> manifests = listManifests();
+        for (std::size_t i = *keep; i < manifests.size(); ++i) {
+            platform::removeTree(snapshotDirectory(manifests[i].id));
+            removed.push_back(manifests[i].id);
+        }
+    }
+    return removed;
+}
+
 void BackupManager::checkManifestPaths(const BackupManifest& manifest) const {
     if (!isSingleComponent(manifest.id)) throwUnsafePath(manifest.id, "is not a snapshot name");
-    if (!isAbsolute(manifest.finderPlistOriginalPath)) {
+    if (!isAbsolute(manifest.finderPlistOriginalPath) ||
+        hasDotComponent(manifest.finderPlistOriginalPath)) {
         throwUnsafePath(manifest.finderPlistOriginalPath, "is not an absolute path");
     }
-    const std::string directory = snapshotDirectory(manifest.id) + "/";
-    const std::string& plistCopy = manifest.finderPlistBackupPath;
-    if (plistCopy.size() <= directory.size() ||
-        plistCopy.compare(0, directory.size(), directory) != 0 || hasParentComponent(plistCopy) ||
-        plistCopy.find('\0') != std::string::npos) {
-        throwUnsafePath(plistCopy, "is outside the snapshot folder");
+    if (manifest.finderPlistOriginalPath != m_preferencesPath) {
+        throw Error(kBackupManagerDomain, kBackupForeignHome,
+                    "Snapshot " + manifest.id + " was taken of the preferences file " +
+                        quoted(manifest.finderPlistOriginalPath) + ", but this home's is " +
+                        quoted(m_preferencesPath) +
+                        " (the home may have moved), so nothing was restored");
+    }
+    const std::string directory = snapshotDirectory(manifest.id);
+    if (manifest.finderPlistBackupPath != appending(directory, kPreferencesCopyName)) {
+        throwUnsafePath(manifest.finderPlistBackupPath, "is outside the snapshot folder");
     }
     for (const DSStoreBackupItem& item : manifest.dsStoreBackups) {
-        if (!isAbsolute(item.originalPath)) {
-            throwUnsafePath(item.originalPath, "is not an absolute path");
+        // Restore writes store content only where a store belongs.
+        if (!isAbsolute(item.originalPath) || hasDotComponent(item.originalPath) ||
+            lastPathComponent(item.originalPath) != kDSStoreName) {
+            throwUnsafePath(item.originalPath, "is not the absolute path of a .DS_Store file");
         }
         const std::string& relative = item.backupRelativePath;
-        if (relative.empty() || relative.front() == '/' || hasParentComponent(relative) ||
-            relative.find('\0') != std::string::npos) {
+        const std::string prefix = std::string(kFilesFolderName) + "/";
+        if (!relative.starts_with(prefix) || !isSingleComponent(relative.substr(prefix.size()))) {
             throwUnsafePath(relative, "is outside the snapshot folder");
         }
     }
     for (const FileExtensionBackupItem& item : manifest.fileExtensionBackups) {
-        if (!isAbsolute(item.filePath)) throwUnsafePath(item.filePath, "is not an absolute path");
+        if (!isAbsolute(item.filePath) || hasDotComponent(item.filePath)) {
+            throwUnsafePath(item.filePath, "is not an absolute path");
+        }
     }
+    for (const PushedPreference& pushed :
+         manifest.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
+        // Only the values Apply itself pushes.
+        if ((pushed.domain != platform::PreferencesService::kAnyApplication &&
+             pushed.domain != kFinderApplicationId) ||
+            pushed.key != kShowAllExtensionsKey || !pushed.currentHost) {
+            throwUnsafePath(pushed.domain + " " + pushed.key, "is not a preference Apply sets");
+        }
+    }
+}
+
+void BackupManager::checkLiveTargets(const BackupManifest& manifest) const {
+    using platform::EntryType;
+    const auto refuse = [](const std::string& path, const char* why) {
+        throw Error(
+            kBackupManagerDomain, kBackupUnsafeManifestPath,
+            "Restore will not write " + quoted(path) + ": " + why + ", so nothing was restored");
+    };
+    for (const DSStoreBackupItem& item : manifest.dsStoreBackups) {
+        if (item.notWritten) continue;
+        const auto type = platform::entryType(item.originalPath);
+        if (type == EntryType::symbolicLink) refuse(item.originalPath, "it is a symbolic link");
+        if (type && type != EntryType::regular) refuse(item.originalPath, "it is not a file");
+    }
+    for (const FileExtensionBackupItem& item : manifest.fileExtensionBackups) {
+        const auto type = platform::entryType(item.filePath);
+        if (type && type != EntryType::regular) {
+            refuse(item.filePath, "it is no longer a regular file, so its flag stays");
+        }
+    }
+    // The preferences file may be a link (Apply writes through it), but must end in a file.
+    if (platform::entryType(manifest.finderPlistOriginalPath) &&
+        !platform::isRegularFile(manifest.finderPlistOriginalPath)) {
+        refuse(manifest.finderPlistOriginalPath, "it is not a file");
+    }
+}
+
+BackupManager::Copies BackupManager::readCopies(const BackupManifest& manifest) const {
+    using platform::EntryType;
+    const std::string directory = snapshotDirectory(manifest.id);
+    // Copies are read only from the snapshot's own folders, never through a link.
+    const std::string files = appending(directory, kFilesFolderName);
+    if (platform::entryType(directory) != EntryType::directory) {
+        throwDamagedCopy(directory, "is not a folder");
+    }
+    const auto readCopy = [](const std::string& copy, const std::string& checksum) {
+        if (platform::entryType(copy) != EntryType::regular) {
+            throwDamagedCopy(copy, "is missing or not a regular file");
+        }
+        Bytes bytes;
+        try {
+            bytes = platform::readFile(copy);
+        } catch (const Error& error) {
+            throw Error(kBackupManagerDomain, kBackupDamagedCopy,
+                        error.message() + "; nothing was restored");
+        }
+        if (platform::sha256Hex(bytes) != checksum) {
+            throwDamagedCopy(copy, "does not match the checksum its manifest records");
+        }
+        return bytes;
+    };
+    Copies copies;
+    const bool hadPreferences = !manifest.finderPlistOriginalSHA256.empty();
+    if (hadPreferences && !manifest.finderPlistNotWritten) {
+        copies.preferences =
+            readCopy(manifest.finderPlistBackupPath, manifest.finderPlistOriginalSHA256);
+    } else if (!hadPreferences && platform::entryType(manifest.finderPlistBackupPath)) {
+        throwDamagedCopy(manifest.finderPlistBackupPath,
+                         "exists, though there was no preferences file to copy");
+    }
+    for (const DSStoreBackupItem& item : manifest.dsStoreBackups) {
+        if (item.notWritten) {
+            copies.stores.emplace_back();
+            continue;
+        }
+        if (!manifest.dsStoreBackups.empty() &&
+            platform::entryType(files) != EntryType::directory) {
+            throwDamagedCopy(files, "is not a folder");
+        }
+        copies.stores.push_back(
+            readCopy(appending(directory, item.backupRelativePath), item.originalSHA256));
+    }
+    return copies;
 }
 
 RestoreEvaluationSummary BackupManager::evaluateRestore(const BackupManifest& manifest) const {
     checkManifestPaths(manifest);
     RestoreEvaluationSummary summary;
 
-    if (auto current = checksumOfFileIfReadable(manifest.finderPlistOriginalPath)) {
+    if (auto current = manifest.finderPlistNotWritten
+                           ? std::nullopt
+                           : checksumOfFileIfReadable(manifest.finderPlistOriginalPath)) {
         const std::string expected =
             manifest.finderPlistPostSHA256.value_or(manifest.finderPlistOriginalSHA256);
         const bool modified = *current != expected;
@@ -294,8 +499,9 @@ RestoreEvaluationSummary BackupManager::evaluateRestore(const BackupManifest& ma
 
     const std::string directory = snapshotDirectory(manifest.id);
     for (const DSStoreBackupItem& item : manifest.dsStoreBackups) {
+        if (item.notWritten) continue;  // Apply never changed it; Restore leaves it too
         const std::string backupPath = appending(directory, item.backupRelativePath);
-        if (!platform::fileExists(item.originalPath)) {
+        if (!platform::entryType(item.originalPath)) {
             summary.items.push_back(RestoreEvaluationItem{
                 .originalPath = item.originalPath,
                 .backupPath = backupPath,
@@ -320,42 +526,118 @@ RestoreEvaluationSummary BackupManager::evaluateRestore(const BackupManifest& ma
             .statusDescription = modified ? kStatusDriftDetected : kStatusSafeToRestore,
         });
     }
+
+    // A pushed value that no longer holds was changed by someone after Apply.
+    const platform::PreferencesService preferences(m_host.homeDirectory);
+    for (const PushedPreference& pushed :
+         manifest.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
+        if (!pushed.pushedValue) continue;
+        std::optional<std::string> current;
+        try {
+            if (const auto value = preferences.copyValue(
+                    pushed.key, pushed.domain, platform::PreferencesService::Host::current)) {
+                current = platform::toXmlPropertyList(*value);
+            }
+        } catch (const Error&) {
+            continue;  // as for a file that cannot be read
+        }
+        const bool modified = current != pushed.pushedValue;
+        summary.items.push_back(RestoreEvaluationItem{
+            .originalPath =
+                preferences.domainPath(pushed.domain, platform::PreferencesService::Host::current)
+                    .value_or(pushed.domain),
+            // The value before Apply is kept in the manifest itself.
+            .backupPath = manifestPath(manifest.id),
+            .isModifiedSinceBackup = modified,
+            .currentSHA256 = current ? platform::sha256Hex(asBytes(*current)) : kMissingChecksum,
+            .expectedSHA256 = platform::sha256Hex(asBytes(*pushed.pushedValue)),
+            .statusDescription = modified ? kStatusContentChanged : kStatusSafeToRestore,
+        });
+    }
     return summary;
 }
 
+std::vector<std::pair<std::string, std::string>> BackupManager::restoredFiles(
+    const BackupManifest& manifest) const {
+    std::vector<std::pair<std::string, std::string>> files;
+    const auto add = [&](const std::string& path) {
+        files.emplace_back(deletingLastPathComponent(path), lastPathComponent(path));
+    };
+    add(manifest.finderPlistOriginalPath);
+    const std::string resolved = platform::resolveSymbolicLinks(manifest.finderPlistOriginalPath);
+    if (resolved != manifest.finderPlistOriginalPath) add(resolved);
+    for (const DSStoreBackupItem& item : manifest.dsStoreBackups) add(item.originalPath);
+    const platform::PreferencesService preferences(m_host.homeDirectory);
+    for (const PushedPreference& pushed :
+         manifest.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
+        if (auto path = preferences.domainPath(pushed.domain,
+                                               platform::PreferencesService::Host::current)) {
+            add(*path);
+        }
+    }
+    return files;
+}
+
 void BackupManager::restoreSnapshot(const BackupManifest& manifest, bool force) {
-    // Evaluation checks the manifest's paths first, so an unsafe manifest writes nothing.
+    // Every check comes before the first byte is written: an unsafe or foreign manifest, a
+    // live file that is a link, a damaged copy, then drift.
+    checkManifestPaths(manifest);
+    checkLiveTargets(manifest);
+    const Copies copies = readCopies(manifest);
     const RestoreEvaluationSummary evaluation = evaluateRestore(manifest);
     if (!force && evaluation.hasModifications()) {
         throw Error(kBackupManagerDomain, kBackupDriftWithoutForce,
                     kBackupDriftWithoutForceMessage);
     }
 
-    if (platform::fileExists(manifest.finderPlistBackupPath)) {
-        const Bytes bytes = platform::readFile(manifest.finderPlistBackupPath);
-        platform::writeFileAtomically(manifest.finderPlistOriginalPath, bytes);
-        pushShowAllExtensions(bytes);
+    // What a killed write left beside the files about to be written goes first.
+    for (const auto& [folder, name] : restoredFiles(manifest)) {
+        platform::removeOwnTemporaryFiles(folder, {name, "finder.plist"});
     }
+    if (copies.preferences) {
+        // Through a link, as Apply wrote it; the file keeps its owner and attributes.
+        platform::ReplaceOptions throughLink;
+        throughLink.followFinalLink = true;
+        platform::replaceFile(manifest.finderPlistOriginalPath, *copies.preferences, throughLink);
+        if (!manifest.pushedPreferences) pushShowAllExtensions(*copies.preferences);
+    }
+    if (manifest.pushedPreferences) restorePushedPreferences(*manifest.pushedPreferences);
 
-    const std::string directory = snapshotDirectory(manifest.id);
-    for (const DSStoreBackupItem& item : manifest.dsStoreBackups) {
-        const std::string copy = appending(directory, item.backupRelativePath);
-        if (!platform::fileExists(copy)) continue;
-        platform::writeFileAtomically(item.originalPath, platform::readFile(copy));
+    for (std::size_t i = 0; i < manifest.dsStoreBackups.size(); ++i) {
+        const DSStoreBackupItem& item = manifest.dsStoreBackups[i];
+        if (!copies.stores[i]) continue;
+        platform::replaceFile(item.originalPath, *copies.stores[i]);
         try {
-            platform::setPermissionBits(item.originalPath, item.posixPermissions & 07777u);
+            // Never set-id or sticky, whatever the manifest says.
+            platform::setPermissionBits(item.originalPath, item.posixPermissions & 0777u);
         } catch (const Error&) {
             // The content is back; bits we cannot set are not worth failing the restore for.
         }
     }
 
     for (const FileExtensionBackupItem& item : manifest.fileExtensionBackups) {
-        if (!platform::fileExists(item.filePath)) continue;
+        if (platform::entryType(item.filePath) != platform::EntryType::regular) continue;
         try {
             platform::setHasHiddenExtension(item.filePath, item.originalHasHiddenExtension);
         } catch (const Error&) {
-            // A file system without extended attributes, or a symbolic link: nothing to keep.
+            // A file system without extended attributes: nothing to keep.
         }
+    }
+}
+
+void BackupManager::restorePushedPreferences(const std::vector<PushedPreference>& pushed) const {
+    using platform::PreferencesService;
+    PreferencesService preferences(m_host.homeDirectory);
+    for (const PushedPreference& value : pushed) {
+        std::optional<platform::PlistValue> original;
+        if (value.originalValue) {
+            original = platform::parsePropertyList(asBytes(*value.originalValue));
+        }
+        // Where the key was absent it is removed again; a domain left empty loses its file.
+        preferences.setValue(value.key, original, value.domain, PreferencesService::User::current,
+                             PreferencesService::Host::current);
+        preferences.synchronize(value.domain, PreferencesService::User::current,
+                                PreferencesService::Host::current);
     }
 }
 

@@ -19,7 +19,10 @@ inline constexpr const char* kBackupManagerDomain = "BackupManager";
 enum BackupManagerError : int {
     kBackupDriftWithoutForce = 10,
     kBackupUnsafeManifestPath = 20,   // a manifest naming paths outside its place
+    kBackupForeignHome = 21,          // a snapshot of another home, or of this one before it moved
     kBackupManifestUnencodable = 30,  // a manifest holding text JSON cannot carry
+    kBackupDamagedCopy = 40,          // a copy missing, or not what its checksum says
+    kBackupManifestUnreadable = 41,   // a snapshot folder whose manifest is corrupt
     kBackupManifestNotFound = 404,
 };
 inline constexpr const char* kBackupManifestNotFoundMessage = "Manifest not found";
@@ -31,7 +34,42 @@ inline constexpr const char* kBackupDriftWithoutForceMessage =
 struct BackupManagerHost {
     std::function<std::chrono::system_clock::time_point()> now;
     std::string homeDirectory;
+    // The one preferences file Restore may write; empty: <home>/Library/Preferences/
+    // com.apple.finder.plist.
+    std::string preferencesPath;
     static BackupManagerHost system();
+};
+
+// One file to copy into a snapshot, as the caller read it (the bytes it planned from).
+struct SnapshotSource {
+    std::string path;
+    Bytes bytes;
+};
+
+// Everything a snapshot holds, from reads the caller already made.
+struct SnapshotRequest {
+    std::string finderPlistURL;
+    std::optional<Bytes> finderPlistBytes;  // nullopt: there was no preferences file
+    std::vector<SnapshotSource> dsStores;
+    std::vector<SettingChange> appliedChanges;
+    std::vector<FileExtensionBackupItem> fileExtensionBackups;
+    std::optional<std::vector<PushedPreference>> pushedPreferences;
+};
+
+// What Apply did not do, for the manifest to say so.
+struct ApplyOutcome {
+    std::vector<std::string> storesNotWritten;  // changed by another program meanwhile
+    bool preferencesNotWritten = false;
+    // The pushes that reached the preferences service; the manifest forgets the pushed value
+    // of the others, so they never count as drift.
+    std::optional<std::vector<PushedPreference>> pushed;
+};
+
+// A snapshot folder without a usable manifest.
+struct SnapshotProblem {
+    std::string name;     // the folder's name
+    bool incomplete;      // no manifest at all: an Apply that stopped while snapshotting
+    std::string problem;  // in words
 };
 
 // The snapshot store: copies of the Finder preferences file and of .DS_Store files, each
@@ -59,6 +97,8 @@ class BackupManager final {
                                   const std::vector<std::string>& dsStoreURLs,
                                   const std::vector<SettingChange>& appliedChanges,
                                   const std::vector<FileExtensionBackupItem>& fileExtensionBackups);
+    // The same from bytes the caller read, so the snapshot holds exactly what was planned from.
+    BackupManifest createSnapshot(const SnapshotRequest& request);
 
     // Records the checksums of the live files after Apply: the preferences file at
     // `finderPlistURL` and the files named by the manifest's own .DS_Store items
@@ -68,14 +108,30 @@ class BackupManager final {
     BackupManifest recordPostModificationHashes(const std::string& snapshotID,
                                                 const std::string& finderPlistURL,
                                                 const std::vector<std::string>& dsStoreURLs);
+    // The same, and records what Apply left alone: a file it did not write keeps its copy and
+    // takes the checksum of the bytes found in its place.
+    BackupManifest recordPostModificationHashes(const std::string& snapshotID,
+                                                const std::string& finderPlistURL,
+                                                const ApplyOutcome& outcome);
 
-    // The manifest of snapshot `id`; nullopt when it is missing or does not decode, or when
-    // `id` is not a single folder name. Never throws.
+    // The manifest of snapshot `id`; nullopt when it is missing or does not decode, when it
+    // names another snapshot than its folder, or when `id` is not a single folder name. Never
+    // throws.
     std::optional<BackupManifest> loadManifest(const std::string& id) const;
 
-    // Every readable manifest of the store, newest createdAt first; equal createdAt ordered by
-    // identifier, the later first ("<id>-10" before "<id>-9" before "<id>"). Never throws.
+    // Every readable manifest of the store (hidden folders too), newest createdAt first; equal
+    // createdAt ordered by identifier, the later first ("<id>-10" before "<id>-9" before
+    // "<id>"). Never throws.
     std::vector<BackupManifest> listManifests() const;
+    // The snapshot folders listManifests passes over, by name. Never throws.
+    std::vector<SnapshotProblem> snapshotProblems() const;
+    // Why snapshot `id` cannot be used, when a folder of that name exists without a usable
+    // manifest.
+    std::optional<SnapshotProblem> problemWith(const std::string& id) const;
+    // Removes the incomplete snapshot folders and, given `keep`, every complete snapshot
+    // beyond the newest `keep`. Folders with a corrupt manifest stay for the user to look at.
+    // Returns the names removed; throws the file system's Error.
+    std::vector<std::string> prune(std::optional<std::size_t> keep);
 
     // 64 lower-case hexadecimal digits.
     static std::string sha256Hex(ByteView data);
@@ -87,12 +143,20 @@ class BackupManager final {
     RestoreEvaluationSummary evaluateRestore(const BackupManifest& manifest) const;
 
     // Writes the snapshot's copies back over the live files, restores the .DS_Store
-    // permission bits, the preferences' AppleShowAllExtensions and the hidden-extension flags.
-    // Throws, before writing anything: Error kBackupUnsafeManifestPath for a manifest naming
-    // paths outside its place; Error kBackupDriftWithoutForce when a file drifted and `force`
-    // is false. Then throws the file system's Error when a copy cannot be read or a live file
-    // cannot be written (files restored before it stay restored).
+    // permission bits, the pushed preferences (or, for older manifests, the copied file's
+    // AppleShowAllExtensions) and the hidden-extension flags. Throws, before writing anything:
+    // Error kBackupUnsafeManifestPath for a manifest that would write anywhere but the stores,
+    // the preferences file and domains Apply writes, or through a link; kBackupForeignHome for
+    // a snapshot of another home; kBackupDamagedCopy for a copy that is missing or does not
+    // match its checksum (force does not override these); kBackupDriftWithoutForce when a file
+    // drifted and `force` is false. Then throws the file system's Error when a live file cannot
+    // be written (files restored before it stay restored).
     void restoreSnapshot(const BackupManifest& manifest, bool force);
+
+    // The folders whose files a restore of `manifest` writes, and the names of those files:
+    // where leftovers of a killed write may lie.
+    std::vector<std::pair<std::string, std::string>> restoredFiles(
+        const BackupManifest& manifest) const;
 
   private:
     std::string snapshotDirectory(const std::string& id) const;
@@ -100,10 +164,18 @@ class BackupManager final {
     void saveManifest(const std::string& directoryName, const BackupManifest& manifest) const;
     // Throws kBackupUnsafeManifestPath unless every path of `manifest` stays in its place.
     void checkManifestPaths(const BackupManifest& manifest) const;
+    // Throws unless every live file restore would write is a regular file or absent.
+    void checkLiveTargets(const BackupManifest& manifest) const;
+    // Every copy the restore needs, read and checked against its checksum.
+    struct Copies;
+    Copies readCopies(const BackupManifest& manifest) const;
     void pushShowAllExtensions(ByteView preferencesBytes) const;
+    void restorePushedPreferences(const std::vector<PushedPreference>& pushed) const;
+    const std::string& preferencesPath() const { return m_preferencesPath; }
 
     std::string m_baseBackupDirectory;
     BackupManagerHost m_host;
+    std::string m_preferencesPath;
 };
 
 }  // namespace lumifold

@@ -1,7 +1,7 @@
 #include "core/backup/BackupManifest.h"
 
-#include "core/backup/OptionalJsonFields.h"
 #include "core/common/Iso8601.h"
+#include "core/preferences/OptionalJsonFields.h"
 
 namespace lumifold {
 
@@ -17,6 +17,8 @@ void to_json(nlohmann::json& json, const BackupManifest& manifest) {
     if (manifest.finderPlistPostSHA256) {
         json["finderPlistPostSHA256"] = *manifest.finderPlistPostSHA256;
     }
+    if (manifest.pushedPreferences) json["pushedPreferences"] = *manifest.pushedPreferences;
+    if (manifest.finderPlistNotWritten) json["finderPlistNotWritten"] = true;
 }
 
 void from_json(const nlohmann::json& json, BackupManifest& manifest) {
@@ -44,6 +46,17 @@ void from_json(const nlohmann::json& json, BackupManifest& manifest) {
             json_fields::wrongType(*extensions, "fileExtensionBackups", "an array");
         }
         decoded.fileExtensionBackups = extensions->get<std::vector<FileExtensionBackupItem>>();
+    }
+    if (const nlohmann::json* pushed = json_fields::optionalMember(json, "pushedPreferences")) {
+        if (!pushed->is_array()) json_fields::wrongType(*pushed, "pushedPreferences", "an array");
+        decoded.pushedPreferences = pushed->get<std::vector<PushedPreference>>();
+    }
+    if (const nlohmann::json* notWritten =
+            json_fields::optionalMember(json, "finderPlistNotWritten")) {
+        if (!notWritten->is_boolean()) {
+            json_fields::wrongType(*notWritten, "finderPlistNotWritten", "a boolean");
+        }
+        decoded.finderPlistNotWritten = notWritten->get<bool>();
     }
     manifest = std::move(decoded);
 }

@@ -9,6 +9,7 @@
 
 #include "core/backup/DSStoreBackupItem.h"
 #include "core/backup/FileExtensionBackupItem.h"
+#include "core/preferences/PushedPreference.h"
 #include "core/preferences/SettingChange.h"
 
 namespace lumifold {
@@ -28,17 +29,24 @@ struct BackupManifest {
     std::vector<DSStoreBackupItem> dsStoreBackups;
     std::vector<SettingChange> appliedChanges;
     std::vector<FileExtensionBackupItem> fileExtensionBackups;
+    // What Apply pushed into the preferences service and what was there before; absent in
+    // manifests of older versions, whose restore pushes the copied file's value instead.
+    std::optional<std::vector<PushedPreference>> pushedPreferences;
+    // Another program changed the preferences file between planning and writing, so Apply
+    // left it alone; Restore passes it by.
+    bool finderPlistNotWritten = false;
 
     friend bool operator==(const BackupManifest&, const BackupManifest&) = default;
 };
 
-// The nine field names as keys; createdAt as "2025-01-31T14:05:10Z"; finderPlistPostSHA256
-// left out when absent.
+// The field names as keys; createdAt as "2025-01-31T14:05:10Z"; finderPlistPostSHA256 and
+// pushedPreferences left out when absent, finderPlistNotWritten when false.
 void to_json(nlohmann::json& json, const BackupManifest& manifest);
 // Strict: id, createdAt (exactly the form above), finderPlistOriginalPath,
 // finderPlistBackupPath, finderPlistOriginalSHA256, dsStoreBackups and appliedChanges are
-// required and must not be null. finderPlistPostSHA256 may be absent or null;
-// fileExtensionBackups may be absent or null (an empty list). Throws nlohmann::json's
+// required and must not be null. finderPlistPostSHA256, pushedPreferences and
+// finderPlistNotWritten may be absent or null; fileExtensionBackups may be absent or null (an
+// empty list). Throws nlohmann::json's
 // out_of_range or type_error otherwise.
 void from_json(const nlohmann::json& json, BackupManifest& manifest);
 

@@ -1,6 +1,6 @@
 #include "core/backup/DSStoreBackupItem.h"
 
-#include "core/backup/OptionalJsonFields.h"
+#include "core/preferences/OptionalJsonFields.h"
 
 namespace lumifold {
 
@@ -12,6 +12,7 @@ void to_json(nlohmann::json& json, const DSStoreBackupItem& item) {
     if (item.postModificationSHA256) {
         json["postModificationSHA256"] = *item.postModificationSHA256;
     }
+    if (item.notWritten) json["notWritten"] = true;
 }
 
 void from_json(const nlohmann::json& json, DSStoreBackupItem& item) {
@@ -26,6 +27,11 @@ void from_json(const nlohmann::json& json, DSStoreBackupItem& item) {
                                "an integer from 0 to 65535");
     }
     decoded.posixPermissions = static_cast<std::uint16_t>(permissions);
+    if (const nlohmann::json* notWritten = json_fields::optionalMember(json, "notWritten")) {
+        if (!notWritten->is_boolean())
+            json_fields::wrongType(*notWritten, "notWritten", "a boolean");
+        decoded.notWritten = notWritten->get<bool>();
+    }
     item = std::move(decoded);
 }
 

@@ -16,14 +16,18 @@ struct DSStoreBackupItem {
     std::string originalSHA256;
     std::optional<std::string> postModificationSHA256;
     std::uint16_t posixPermissions = 0644;
+    // Another program changed the file between planning and writing, so Apply left it alone:
+    // Restore and its evaluation pass it by (its copy stays in the snapshot).
+    bool notWritten = false;
 
     friend bool operator==(const DSStoreBackupItem&, const DSStoreBackupItem&) = default;
 };
 
-// The five field names as keys; postModificationSHA256 is left out when absent.
+// The field names as keys; postModificationSHA256 is left out when absent, notWritten when
+// false.
 void to_json(nlohmann::json& json, const DSStoreBackupItem& item);
-// Every key but postModificationSHA256 is required (a null counts as missing); that one may
-// be absent or null. posixPermissions must be a JSON integer from 0 to 65535. Throws
+// Every key but postModificationSHA256 and notWritten is required (a null counts as missing);
+// those may be absent or null. posixPermissions must be a JSON integer from 0 to 65535. Throws
 // nlohmann::json::out_of_range or type_error otherwise.
 void from_json(const nlohmann::json& json, DSStoreBackupItem& item);
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/backup/OptionalJsonFields.h"
+#include "core/preferences/OptionalJsonFields.h"
 
 namespace lumifold {
 

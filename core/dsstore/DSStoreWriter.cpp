@@ -297,10 +297,8 @@ std::string DSStoreWriter::temporaryPathFor(const std::string& path) {
 }
 
 void DSStoreWriter::write(const std::vector<DSStoreEntry>& entries, const std::string& path) const {
-    const Bytes image = encode(entries);
-    const std::string temporary = temporaryPathFor(path);
-    platform::writeFileAtomically(temporary, image);
-    platform::replaceItem(path, temporary);
+    // One temporary file beside the target, swapped in keeping the file's owner and attributes.
+    platform::writeFileAtomically(path, encode(entries));
 }
 
 }  // namespace lumifold

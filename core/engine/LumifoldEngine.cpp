@@ -2,29 +2,55 @@
 
 #include "core/common/Error.h"
 #include "core/common/Paths.h"
+#include "core/platform/Clock.h"
+#include "core/platform/PosixError.h"
 
 namespace lumifold {
 
 namespace {
 
-BackupManagerHost backupHost(const EngineOptions& options) {
+// The home as every rule must see it: no trailing slash, every link resolved, so the home's
+// rules (its Library, its trash) hold however HOME or --home spelled it.
+std::string normalizedHome(std::string home) {
+    while (home.size() > 1 && home.back() == '/') home.pop_back();
+    return platform::resolveSymbolicLinks(home);
+}
+
+BackupManagerHost backupHost(const EngineOptions& options, const std::string& home,
+                             const std::string& preferencesPath) {
     BackupManagerHost host = BackupManagerHost::system();
-    host.homeDirectory = options.homeDirectory;
+    host.homeDirectory = home;
+    host.preferencesPath = preferencesPath;
     if (options.clock) host.now = options.clock;
     return host;
 }
 
+std::string joined(const std::vector<std::string>& items, std::size_t shown) {
+    std::string text;
+    for (std::size_t i = 0; i < items.size() && i < shown; ++i) {
+        text += (i == 0 ? "" : ", ") + platform::printable(items[i]);
+    }
+    if (items.size() > shown) text += " and " + std::to_string(items.size() - shown) + " more";
+    return text;
+}
+
+// Warnings name at most this many files each; the count says the rest.
+constexpr std::size_t kNamedInWarning = 5;
+
 }  // namespace
 
 LumifoldEngine::LumifoldEngine(EngineOptions options)
-    : m_home(options.homeDirectory),
-      m_preferencesManager(options.preferencesPath, options.homeDirectory),
-      m_scanner(options.homeDirectory),
-      m_inspector(options.homeDirectory,
-                  options.inspectorHost.value_or(SystemInspectorHost::system())),
-      m_backupManager(options.backupDirectory, backupHost(options)),
+    : m_home(normalizedHome(options.homeDirectory)),
+      m_monotonicSeconds(options.monotonicSeconds ? options.monotonicSeconds
+                                                  : platform::monotonicSeconds),
+      m_sleep(options.sleep ? options.sleep : platform::sleepSeconds),
+      m_preferencesManager(options.preferencesPath, m_home),
+      m_scanner(m_home),
+      m_inspector(m_home, options.inspectorHost.value_or(SystemInspectorHost::system())),
+      m_backupManager(options.backupDirectory,
+                      backupHost(options, m_home, m_preferencesManager.plistURL())),
       m_coordinator(options.finderHost ? std::move(*options.finderHost)
-                                       : FinderHost::system(options.homeDirectory)) {}
+                                       : FinderHost::system(m_home)) {}
 
 FinderLayoutPreferences LumifoldEngine::targetLayout() const {
     return FinderLayoutPreferences::preferred(
@@ -36,31 +62,69 @@ std::vector<std::string> LumifoldEngine::resolveFolders(const FolderList& folder
 }
 
 std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine::inspect(
-    const FolderList& folders) const {
+    const FolderList& folders, std::vector<std::string>* warnings) const {
     const auto list = resolveFolders(folders);
     SystemEnvironmentInfo environment = m_inspector.inspect(m_preferencesManager.plistURL());
-    return {std::move(environment), m_scanner.inspectFolders(list, targetLayout())};
+    ScanNotes notes;
+    auto settings = m_scanner.inspectFolders(list, targetLayout(), &notes);
+    if (warnings != nullptr) {
+        if (const auto problem = m_preferencesManager.readPreferencesFile().problem) {
+            warnings->push_back(*problem);
+        }
+        warnings->insert(warnings->end(), notes.warnings.begin(), notes.warnings.end());
+    }
+    return {std::move(environment), std::move(settings)};
 }
 
 ChangePreview LumifoldEngine::preview(const FolderList& folders) const {
-    const auto list = resolveFolders(folders);
-    const FinderLayoutPreferences target = targetLayout();
-    ChangePreview preview;
-    preview.plistChanges = m_preferencesManager.plistChanges(target);
+    return plan(folders).preview;
+}
+
+ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
+    ChangePlan plan;
+    plan.folders = resolveFolders(folders);
+    plan.preferences = m_preferencesManager.readPreferencesFile();
+    plan.target = FinderLayoutPreferences::preferred(
+        m_preferencesManager.currentPreferences(plan.preferences).gridSpacing);
+    ChangePreview& preview = plan.preview;
+    preview.plistChanges = m_preferencesManager.plistChanges(plan.target, plan.preferences);
     if (m_coordinator.hasActiveTransfers()) {
         preview.warnings.push_back(
             "Finder currently has active file transfers. Finder relaunch should be deferred "
             "until transfers complete.");
     }
+    const auto refuse = [&](const Error& error) {
+        preview.warnings.push_back(error.message());
+        if (!plan.refusal) plan.refusal = error;
+    };
+    if (plan.preferences.problem) {
+        refuse(Error(FinderPreferencesManager::kDomain,
+                     FinderPreferencesManager::kUnreadablePreferences,
+                     *plan.preferences.problem +
+                         "; Apply changes nothing while it cannot be read, and never "
+                         "overwrites it"));
+    }
     try {
-        const ReconciliationPlanning planning = m_scanner.planReconciliation(list, target);
-        for (const auto& plan : planning.plans) {
-            preview.folderChanges.insert(preview.folderChanges.end(), plan.localChanges.begin(),
-                                         plan.localChanges.end());
-            preview.targetDSStorePaths.push_back(plan.dsStoreURL);
-            for (const auto& [code, count] : plan.preservedSummary) {
-                preview.preservedEntriesSummary[code] += count;
+        plan.pushes = m_preferencesManager.plannedPushes(plan.target);
+    } catch (const Error& error) {
+        refuse(Error(error.domain(), error.code(),
+                     error.message() + "; Apply changes nothing while it cannot be read"));
+    }
+
+    try {
+        ReconciliationPlanning planning = m_scanner.planReconciliation(plan.folders, plan.target);
+        for (DSStoreReconciliationPlan& store : planning.plans) {
+            // Encoded now, so a store the writer cannot lay out stops Apply before anything
+            // is snapshotted or written, and Preview says so.
+            Bytes image;
+            try {
+                image = m_writer.encode(store.newEntries);
+            } catch (const Error& error) {
+                throw Error(error.domain(), error.code(),
+                            "Could not write \"" + platform::printable(store.dsStoreURL) +
+                                "\": " + error.message());
             }
+            plan.stores.push_back({std::move(store), std::move(image)});
         }
         for (const auto& store : planning.undecodableStores) {
             preview.warnings.push_back("Skipped " + store +
@@ -71,29 +135,63 @@ ChangePreview LumifoldEngine::preview(const FolderList& folders) const {
             preview.warnings.push_back("Skipped " + store +
                                        ": its path is not valid UTF-8, so it is left unchanged.");
         }
+        for (const auto& store : planning.linkedStores) {
+            preview.warnings.push_back("Skipped " + store +
+                                       ": it is a symbolic link, so it is left unchanged.");
+        }
     } catch (const Error& error) {
-        preview.warnings.push_back("Failed to evaluate .DS_Store reconciliation: " +
-                                   error.message());
+        plan.stores.clear();
+        refuse(Error(error.domain(), error.code(),
+                     "Failed to evaluate .DS_Store reconciliation: " + error.message()));
     }
-    if (target.hideFileExtensions) {
-        UndecodableNames undecodable;
-        for (const auto& file : m_scanner.filesWithVisibleExtensions(list, &undecodable)) {
+    for (const StoreRewrite& store : plan.stores) {
+        const auto& changes = store.plan.localChanges;
+        preview.folderChanges.insert(preview.folderChanges.end(), changes.begin(), changes.end());
+        preview.targetDSStorePaths.push_back(store.plan.dsStoreURL);
+        for (const auto& [code, count] : store.plan.preservedSummary) {
+            preview.preservedEntriesSummary[code] += count;
+        }
+    }
+
+    if (plan.target.hideFileExtensions) {
+        ScanNotes notes;
+        plan.extensionFiles = m_scanner.filesWithVisibleExtensions(plan.folders, &notes);
+        for (const auto& file : plan.extensionFiles) {
             preview.folderChanges.push_back({lastPathComponent(deletingLastPathComponent(file)),
                                              lastPathComponent(file) + "/hasHiddenExtension",
                                              "false (visible)", "true (hidden)", "File Extension"});
         }
-        if (undecodable.count > 0) {
-            std::string where;
-            for (const auto& folder : undecodable.folders) {
-                where += (where.empty() ? "" : ", ") + folder;
-            }
-            preview.warnings.push_back("Left " + std::to_string(undecodable.count) +
+        if (notes.undecodable.count > 0) {
+            preview.warnings.push_back("Left " + std::to_string(notes.undecodable.count) +
                                        " file(s) out of extension hiding because their names "
                                        "are not valid UTF-8, in: " +
-                                       where);
+                                       joined(notes.undecodable.folders, SIZE_MAX));
+        }
+        if (!notes.unsettable.empty()) {
+            preview.warnings.push_back(
+                "Left " + std::to_string(notes.unsettable.size()) +
+                " item(s) out of extension hiding because they cannot keep the flag (links, "
+                "special files, or a damaged Finder record): " +
+                joined(notes.unsettable, kNamedInWarning));
         }
     }
-    return preview;
+    return plan;
+}
+
+platform::FileLock LumifoldEngine::lock() const {
+    const std::string folder = appending(m_home, ".lumifold");
+    platform::createDirectories(folder, 0700);
+    const std::string path = appending(folder, "lock");
+    const double deadline = m_monotonicSeconds() + kLockTimeout;
+    for (;;) {
+        if (auto held = platform::FileLock::tryAcquire(path)) return std::move(*held);
+        if (m_monotonicSeconds() >= deadline) {
+            throw Error(kDomain, kLocked,
+                        "Another Lumifold process is applying or restoring in this home; try "
+                        "again when it has finished");
+        }
+        m_sleep(0.1);
+    }
 }
 
 void LumifoldEngine::restartFinderQuietly() const noexcept {

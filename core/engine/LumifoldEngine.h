@@ -10,11 +10,13 @@
 #include "core/backup/BackupManager.h"
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
+#include "core/engine/ChangePlan.h"
 #include "core/engine/ChangePreview.h"
 #include "core/engine/VerificationReport.h"
 #include "core/finder/FinderCoordinator.h"
 #include "core/inspection/FolderScanner.h"
 #include "core/inspection/SystemInspector.h"
+#include "core/platform/FileLock.h"
 #include "core/preferences/FinderPreferencesManager.h"
 
 namespace lumifold {
@@ -30,14 +32,20 @@ struct EngineOptions {
     // The snapshot clock; default the real one.
     std::function<std::chrono::system_clock::time_point()> clock;
     std::optional<SystemInspectorHost> inspectorHost;  // default: the real machine
+    // Waiting for another Lumifold process's lock; default the real clock and sleep.
+    std::function<double()> monotonicSeconds;
+    std::function<void(double seconds)> sleep;
 };
 
-// What apply returns: the completed snapshot, the audit after writing, and the warnings of the
-// preview it acted on (stores it left alone, and why).
+// What apply returns: the completed snapshot, the audit after writing, the warnings of the
+// plan it acted on (stores it left alone, and why) and of the writing itself (files another
+// program changed meanwhile, flags and preference pushes that failed), and how many extension
+// flags it actually set.
 struct ApplyResult {
     BackupManifest manifest;
     VerificationReport verification;
     std::vector<std::string> warnings;
+    std::size_t extensionsHidden = 0;
 };
 
 // The facade that runs every stage. Owns one of each component for its lifetime. Operations
@@ -49,21 +57,33 @@ class LumifoldEngine final {
     using FolderList = std::optional<std::vector<std::string>>;
 
     static constexpr const char* kDomain = "LumifoldEngine";
-    enum ErrorCode : int { kNoBackupManifest = 404 };
+    enum ErrorCode : int {
+        kLocked = 409,  // another Lumifold process is applying or restoring
+        kNoBackupManifest = 404,
+        kUnusableSnapshot = 410,  // a snapshot folder whose manifest cannot be used
+    };
     static constexpr double kFinderQuitTimeout = 5.0;
+    // How long Apply, Restore and pruning wait for another process to finish.
+    static constexpr double kLockTimeout = 10.0;
 
     explicit LumifoldEngine(EngineOptions options = {});
     LumifoldEngine(const LumifoldEngine&) = delete;
     LumifoldEngine& operator=(const LumifoldEngine&) = delete;
 
-    // Never throw.
+    // Never throw. Files that could not be read (each named with the reason) go to
+    // `warnings` when it is given; the stage goes on without them.
     std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> inspect(
-        const FolderList& folders = std::nullopt) const;
+        const FolderList& folders = std::nullopt,
+        std::vector<std::string>* warnings = nullptr) const;
     ChangePreview preview(const FolderList& folders = std::nullopt) const;
-    VerificationReport verify(const FolderList& folders = std::nullopt) const;
+    VerificationReport verify(const FolderList& folders = std::nullopt,
+                              std::vector<std::string>* warnings = nullptr) const;
+    // The one planning step behind Preview and Apply. Never throws.
+    ChangePlan plan(const FolderList& folders = std::nullopt) const;
 
-    // Snapshot, write, verify. Throws the failing component's Error; a Finder it quit is
-    // started again before the error leaves.
+    // Plan, snapshot, write, verify, holding the lock. Throws the plan's refusal, kLocked, or
+    // the failing component's Error; a Finder it quit is started again before the error
+    // leaves.
     ApplyResult apply(const FolderList& folders, bool relaunchFinder);
 
     // Rolls back to `backupID` (default: the newest snapshot). With drift and no `force` it
@@ -71,6 +91,10 @@ class LumifoldEngine final {
     // such snapshot, and the backup manager's or coordinator's Error.
     std::vector<RestoreEvaluationItem> restore(const std::optional<std::string>& backupID,
                                                bool force);
+
+    // Removes incomplete snapshots and, given `keep`, all but the newest `keep` complete ones,
+    // holding the lock. Returns the names removed.
+    std::vector<std::string> prune(std::optional<std::size_t> keep);
 
     // The preferred layout carrying the user's current grid spacing.
     FinderLayoutPreferences targetLayout() const;
@@ -84,8 +108,15 @@ class LumifoldEngine final {
   private:
     // Flushes and relaunches a Finder this engine quit; best effort, never throws.
     void restartFinderQuietly() const noexcept;
+    // The lock of the home's ~/.lumifold, waiting up to kLockTimeout; throws kLocked.
+    platform::FileLock lock() const;
+    // Removes what killed writes left in the folders a run touches.
+    void removeLeftovers(const std::vector<std::pair<std::string, std::string>>& files) const;
+    ApplyResult carryOut(const ChangePlan& plan, bool relaunchFinder);
 
     std::string m_home;
+    std::function<double()> m_monotonicSeconds;
+    std::function<void(double)> m_sleep;
     FinderPreferencesManager m_preferencesManager;
     FolderScanner m_scanner;
     SystemInspector m_inspector;

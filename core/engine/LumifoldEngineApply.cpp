@@ -1,39 +1,80 @@
-// LumifoldEngine::apply and ::restore: the two operations that write.
+// LumifoldEngine::apply, ::restore and ::prune: the operations that write, each holding the
+// home's lock.
 #include <algorithm>
+#include <map>
 
 #include "core/common/Error.h"
+#include "core/common/Paths.h"
 #include "core/engine/LumifoldEngine.h"
 #include "core/platform/FileMetadata.h"
 #include "core/platform/FileSystem.h"
+#include "core/platform/PosixError.h"
 
 namespace lumifold {
+namespace {
+
+constexpr const char* kDSStoreName = ".DS_Store";
+// The name an earlier version gave the preferences file's temporary copies.
+constexpr const char* kLegacyPreferencesTemporaryTarget = "finder.plist";
+constexpr std::size_t kNamedInWarning = 5;
+
+std::string changedMeanwhile(const std::string& path) {
+    return "\"" + platform::printable(path) +
+           "\" was changed by another program while Apply ran, so it was left as that program "
+           "wrote it; the next Apply plans it afresh";
+}
+
+}  // namespace
+
+void LumifoldEngine::removeLeftovers(
+    const std::vector<std::pair<std::string, std::string>>& files) const {
+    std::map<std::string, std::vector<std::string>> namesByFolder;
+    for (const auto& [folder, name] : files) namesByFolder[folder].push_back(name);
+    for (auto& [folder, names] : namesByFolder) {
+        names.push_back(kLegacyPreferencesTemporaryTarget);
+        platform::removeOwnTemporaryFiles(folder, names);
+    }
+}
 
 ApplyResult LumifoldEngine::apply(const FolderList& folders, bool relaunchFinder) {
-    const auto list = resolveFolders(folders);
-    const FinderLayoutPreferences target = targetLayout();
-    const ChangePreview preview = this->preview(list);
-    const ReconciliationPlanning planning = m_scanner.planReconciliation(list, target);
+    const platform::FileLock held = lock();
+    const ChangePlan plan = this->plan(folders);
+    if (plan.refusal) throw *plan.refusal;
+    return carryOut(plan, relaunchFinder);
+}
 
-    // Every new store is encoded before anything is snapshotted or written, so a record the
-    // writer cannot place fails the run while the disk is still untouched.
-    std::vector<std::string> storePaths;
-    std::vector<Bytes> images;
-    for (const auto& plan : planning.plans) {
-        storePaths.push_back(plan.dsStoreURL);
-        images.push_back(m_writer.encode(plan.newEntries));
+ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder) {
+    // What a killed run left in the folders this one writes goes first.
+    std::vector<std::pair<std::string, std::string>> touched;
+    for (const std::string& folder : plan.folders) {
+        touched.emplace_back(folder, kDSStoreName);
+        touched.emplace_back(deletingLastPathComponent(folder), kDSStoreName);
     }
+    const std::string& preferencesPath = plan.preferences.path;
+    touched.emplace_back(deletingLastPathComponent(preferencesPath),
+                         lastPathComponent(preferencesPath));
+    const std::string resolvedPreferences = platform::resolveSymbolicLinks(preferencesPath);
+    touched.emplace_back(deletingLastPathComponent(resolvedPreferences),
+                         lastPathComponent(resolvedPreferences));
+    removeLeftovers(touched);
 
+    // The plan saw each of these files with its extension visible; no second read is needed.
     std::vector<FileExtensionBackupItem> extensionItems;
-    if (target.hideFileExtensions) {
-        for (const auto& file : m_scanner.filesWithVisibleExtensions(list)) {
-            extensionItems.push_back({file, platform::hasHiddenExtension(file).value_or(false)});
-        }
-    }
+    extensionItems.reserve(plan.extensionFiles.size());
+    for (const std::string& file : plan.extensionFiles) extensionItems.push_back({file, false});
 
-    std::vector<SettingChange> changes = preview.plistChanges;
-    changes.insert(changes.end(), preview.folderChanges.begin(), preview.folderChanges.end());
-    const BackupManifest snapshot = m_backupManager.createSnapshot(
-        m_preferencesManager.plistURL(), storePaths, changes, extensionItems);
+    SnapshotRequest request;
+    request.finderPlistURL = preferencesPath;
+    request.appliedChanges = plan.preview.plistChanges;
+    request.fileExtensionBackups = std::move(extensionItems);
+    request.pushedPreferences = plan.pushes;
+    if (plan.preferences.exists) request.finderPlistBytes = plan.preferences.bytes;
+    for (const StoreRewrite& store : plan.stores) {
+        request.dsStores.push_back({store.plan.dsStoreURL, store.plan.originalBytes});
+    }
+    request.appliedChanges.insert(request.appliedChanges.end(), plan.preview.folderChanges.begin(),
+                                  plan.preview.folderChanges.end());
+    const BackupManifest snapshot = m_backupManager.createSnapshot(request);
 
     bool finderQuit = false;
     if (relaunchFinder && m_coordinator.isFinderRunning()) {
@@ -41,25 +82,53 @@ ApplyResult LumifoldEngine::apply(const FolderList& folders, bool relaunchFinder
         finderQuit = true;
     }
 
-    BackupManifest manifest;
+    ApplyResult result;
+    result.warnings = plan.preview.warnings;
+    ApplyOutcome outcome;
     try {
-        m_preferencesManager.writePreferences(target);
-        for (std::size_t i = 0; i < images.size(); ++i) {
-            const std::string temporary = DSStoreWriter::temporaryPathFor(storePaths[i]);
-            platform::writeFileAtomically(temporary, images[i]);
-            platform::replaceItem(storePaths[i], temporary);
-        }
-        if (target.hideFileExtensions) {
-            for (const auto& item : extensionItems) {
-                try {
-                    platform::setHasHiddenExtension(item.filePath, true);
-                } catch (const Error&) {
-                    // One file that refuses its flag must not stop the others.
-                }
+        const PreferencesWrite written =
+            m_preferencesManager.writePreferences(plan.target, plan.preferences, plan.pushes);
+        outcome.preferencesNotWritten = !written.fileWritten;
+        outcome.pushed = written.pushed;
+        if (!written.fileWritten) result.warnings.push_back(changedMeanwhile(preferencesPath));
+        result.warnings.insert(result.warnings.end(), written.warnings.begin(),
+                               written.warnings.end());
+
+        for (const StoreRewrite& store : plan.stores) {
+            const std::string& path = store.plan.dsStoreURL;
+            platform::ReplaceOptions options;
+            options.unlessChangedFrom = platform::PlannedContent{true, store.plan.originalBytes};
+            const bool replaced = platform::replaceFile(path, store.image, options);
+            if (!replaced) {
+                outcome.storesNotWritten.push_back(path);
+                result.warnings.push_back(changedMeanwhile(path));
             }
         }
-        manifest = m_backupManager.recordPostModificationHashes(
-            snapshot.id, m_preferencesManager.plistURL(), storePaths);
+
+        std::vector<std::string> refused;
+        std::string firstReason;
+        for (const std::string& file : plan.extensionFiles) {
+            try {
+                platform::setHasHiddenExtension(file, true);
+                ++result.extensionsHidden;
+            } catch (const Error& error) {
+                // One file that refuses its flag must not stop the others; it is reported.
+                if (refused.empty()) firstReason = error.message();
+                refused.push_back(file);
+            }
+        }
+        if (!refused.empty()) {
+            std::string names;
+            for (std::size_t i = 0; i < refused.size() && i < kNamedInWarning; ++i) {
+                names += (i == 0 ? "" : ", ") + platform::printable(refused[i]);
+            }
+            result.warnings.push_back("Could not hide the extension of " +
+                                      std::to_string(refused.size()) + " file(s) (" + names +
+                                      (refused.size() > kNamedInWarning ? ", ..." : "") +
+                                      "); the first failure: " + firstReason);
+        }
+        result.manifest =
+            m_backupManager.recordPostModificationHashes(snapshot.id, preferencesPath, outcome);
     } catch (...) {
         // Never leave the user without a Finder: start it again, then report the failure.
         if (finderQuit) restartFinderQuietly();
@@ -69,17 +138,27 @@ ApplyResult LumifoldEngine::apply(const FolderList& folders, bool relaunchFinder
         m_coordinator.flushPreferenceCache();
         m_coordinator.relaunchFinder();
     }
-    return {std::move(manifest), verify(list), preview.warnings};
+    result.verification = verify(plan.folders);
+    return result;
 }
 
 std::vector<RestoreEvaluationItem> LumifoldEngine::restore(
     const std::optional<std::string>& backupID, bool force) {
+    const platform::FileLock held = lock();
     const auto manifests = m_backupManager.listManifests();
     const auto chosen = std::find_if(manifests.begin(), manifests.end(), [&](const auto& manifest) {
         return !backupID || manifest.id == *backupID;
     });
-    if (chosen == manifests.end())
+    if (chosen == manifests.end()) {
+        if (backupID) {
+            if (const auto problem = m_backupManager.problemWith(*backupID)) {
+                throw Error(kDomain, kUnusableSnapshot,
+                            "Snapshot " + platform::printable(*backupID) +
+                                " cannot be restored: " + problem->problem);
+            }
+        }
         throw Error(kDomain, kNoBackupManifest, "No backup manifest found");
+    }
 
     const RestoreEvaluationSummary evaluation = m_backupManager.evaluateRestore(*chosen);
     if (evaluation.hasModifications() && !force) return evaluation.items;
@@ -98,6 +177,11 @@ std::vector<RestoreEvaluationItem> LumifoldEngine::restore(
     m_coordinator.flushPreferenceCache();
     m_coordinator.relaunchFinder();
     return evaluation.items;
+}
+
+std::vector<std::string> LumifoldEngine::prune(std::optional<std::size_t> keep) {
+    const platform::FileLock held = lock();
+    return m_backupManager.prune(keep);
 }
 
 }  // namespace lumifold

@@ -1,77 +1,42 @@
 // LumifoldEngine::verify: audits the global preferences and each folder's overrides.
-#include <cmath>
-
 #include "core/common/Error.h"
 #include "core/common/Numbers.h"
 #include "core/common/Paths.h"
 #include "core/engine/LumifoldEngine.h"
-#include "core/inspection/IconViewOptions.h"
+#include "core/inspection/FolderViewRecords.h"
 #include "core/platform/Clock.h"
 #include "core/platform/FileSystem.h"
 
 namespace lumifold {
 namespace {
 
-bool isListViewCode(const std::string& code) {
-    return code == "lsvp" || code == "lsvC" || code == "lsvP";
-}
-
-// The records of a store, or nullopt when it is missing, unreadable or malformed (verification
-// treats all three as "no store").
-std::optional<std::vector<DSStoreEntry>> readStore(const DSStoreReader& reader,
-                                                   const std::string& path) {
-    if (!platform::fileExists(path)) return std::nullopt;
-    try {
-        return reader.parseEntries(platform::readFile(path));
-    } catch (const Error&) {
-        return std::nullopt;
-    }
-}
-
-struct IconViewOverride {
-    double iconSize = 0.0;
-    std::string arrangeBy;
-};
-
-std::optional<IconViewOverride> readIconViewOverride(const DSStoreValue& value) {
-    const auto options = iconViewOptions(value);
-    if (!options) return std::nullopt;
-    IconViewOverride result;
-    if (const auto* size = findOption(*options, "iconSize")) {
-        result.iconSize = optionNumber(*size).value_or(0.0);
-    }
-    if (const auto* arrangeBy = findOption(*options, "arrangeBy");
-        arrangeBy && arrangeBy->ifString()) {
-        result.arrangeBy = *arrangeBy->ifString();
-    }
-    return result;
-}
-
-// Folds one icon-view override into the item; true when it was a dictionary.
-bool checkIconView(const DSStoreValue& value, const FinderLayoutPreferences& target,
-                   FolderVerificationItem& item, IconViewOverride& found) {
-    const auto override = readIconViewOverride(value);
-    if (!override) return false;
-    if (iconSizesDiffer(override->iconSize, target.iconSize)) {
-        item.iconSizeMatches = false;
+// Folds one icon-view record into the item, as the planner judges it; the settings when the
+// record holds a dictionary.
+std::optional<IconViewSettings> checkIconView(const DSStoreValue& value,
+                                              const FinderLayoutPreferences& target,
+                                              FolderVerificationItem& item) {
+    auto settings = IconViewSettings::read(value);
+    if (!settings) return std::nullopt;
+    for (const IconViewDifference& difference : settings->differencesFrom(target)) {
+        if (difference.key == "iconSize") item.iconSizeMatches = false;
+        if (difference.key == "arrangeBy") item.sortByMatches = false;
         item.conflictingOverridesPresent = true;
     }
-    if (override->arrangeBy != target.sortBy) {
-        item.sortByMatches = false;
-        item.conflictingOverridesPresent = true;
-    }
-    found = *override;
-    return true;
+    return settings;
 }
 
 }  // namespace
 
-VerificationReport LumifoldEngine::verify(const FolderList& folders) const {
+VerificationReport LumifoldEngine::verify(const FolderList& folders,
+                                          std::vector<std::string>* warnings) const {
     const auto list = resolveFolders(folders);
-    const FinderLayoutPreferences target = targetLayout();
-    const FinderLayoutPreferences current = m_preferencesManager.currentPreferences();
+    const PreferencesFile preferences = m_preferencesManager.readPreferencesFile();
+    const FinderLayoutPreferences current = m_preferencesManager.currentPreferences(preferences);
+    const FinderLayoutPreferences target = FinderLayoutPreferences::preferred(current.gridSpacing);
 
     VerificationReport report;
+    // A file that cannot be read is not a compliant one, whatever its fallbacks say.
+    if (preferences.problem) report.discrepancies.push_back(*preferences.problem);
     if (current.viewStyle != "icnv") {
         report.discrepancies.push_back("FXPreferredViewStyle is '" + current.viewStyle +
                                        "', expected 'icnv'");
@@ -89,13 +54,16 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders) const {
                                        formatReal(current.iconSize) + ", expected " +
                                        formatReal(target.iconSize));
     }
-    if (target.hideFileExtensions && m_preferencesManager.showsAllExtensions()) {
+    if (target.hideFileExtensions && m_preferencesManager.showsAllExtensions(preferences)) {
         report.discrepancies.push_back(
             "AppleShowAllExtensions is true (extensions shown), expected false (extensions "
             "hidden)");
     }
 
+    ScanNotes notes;
     for (const std::string& folder : list) {
+        // Folders every stage leaves alone are not audited either.
+        if (m_scanner.isExcludedPath(platform::resolveSymbolicLinks(folder))) continue;
         FolderVerificationItem item;
         item.path = folder;
         if (!platform::fileExists(folder)) {
@@ -108,44 +76,44 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders) const {
         }
         item.notes = "Inherits global defaults cleanly";
 
-        if (const auto local = readStore(m_reader, appending(folder, ".DS_Store"))) {
-            for (const auto& entry : *local) {
-                if (entry.filename != ".") continue;
-                if (entry.code == "vstl" && entry.value.kind() == DSStoreValue::Kind::fourCC &&
-                    entry.value.asFourCC() != "icnv") {
-                    item.viewStyleMatches = false;
-                    item.conflictingOverridesPresent = true;
-                    item.notes = "vstl override '" + entry.value.asFourCC() + "'";
-                } else if (entry.code == "icvp") {
-                    IconViewOverride found;
-                    if (checkIconView(entry.value, target, item, found)) {
-                        item.notes = "Local .DS_Store: iconSize=" + formatReal(found.iconSize) +
-                                     ", arrangeBy=" + found.arrangeBy;
-                    }
-                } else if (isListViewCode(entry.code)) {
-                    item.conflictingOverridesPresent = true;
-                    item.notes = "Contains list view override '" + entry.code + "'";
+        const std::string localStore = appending(folder, ".DS_Store");
+        const auto local = platform::entryType(localStore)
+                               ? m_scanner.readStoreForInspection(localStore, &notes)
+                               : std::nullopt;
+        for (const auto& entry : local.value_or(std::vector<DSStoreEntry>{})) {
+            if (entry.filename != ".") continue;
+            if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
+                item.viewStyleMatches = false;
+                item.conflictingOverridesPresent = true;
+                item.notes = "vstl override '" + *style + "'";
+            } else if (entry.code == kIconViewCode) {
+                if (const auto found = checkIconView(entry.value, target, item)) {
+                    item.notes =
+                        "Local .DS_Store: iconSize=" + formatReal(found->iconSize.value_or(0.0)) +
+                        ", arrangeBy=" + found->arrangeBy.value_or("");
                 }
+            } else if (isListViewCode(entry.code)) {
+                item.conflictingOverridesPresent = true;
+                item.notes = "Contains list view override '" + entry.code + "'";
             }
         }
 
         const std::string name = lastPathComponent(folder);
-        if (const auto parent =
-                readStore(m_reader, appending(deletingLastPathComponent(folder), ".DS_Store"))) {
-            for (const auto& entry : *parent) {
-                if (entry.filename != name) continue;
-                if (entry.code == "vstl" && entry.value.kind() == DSStoreValue::Kind::fourCC &&
-                    entry.value.asFourCC() != "icnv") {
-                    item.viewStyleMatches = false;
-                    item.conflictingOverridesPresent = true;
-                    item.notes = "Parent .DS_Store: vstl override '" + entry.value.asFourCC() + "'";
-                } else if (entry.code == "icvp") {
-                    IconViewOverride found;
-                    checkIconView(entry.value, target, item, found);
-                } else if (isListViewCode(entry.code)) {
-                    item.conflictingOverridesPresent = true;
-                    item.notes = "Parent .DS_Store: list view override '" + entry.code + "'";
-                }
+        const std::string parentStore = appending(deletingLastPathComponent(folder), ".DS_Store");
+        const auto parent = platform::entryType(parentStore)
+                                ? m_scanner.readStoreForInspection(parentStore, &notes)
+                                : std::nullopt;
+        for (const auto& entry : parent.value_or(std::vector<DSStoreEntry>{})) {
+            if (entry.filename != name) continue;
+            if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
+                item.viewStyleMatches = false;
+                item.conflictingOverridesPresent = true;
+                item.notes = "Parent .DS_Store: vstl override '" + *style + "'";
+            } else if (entry.code == kIconViewCode) {
+                checkIconView(entry.value, target, item);
+            } else if (isListViewCode(entry.code)) {
+                item.conflictingOverridesPresent = true;
+                item.notes = "Parent .DS_Store: list view override '" + entry.code + "'";
             }
         }
 
@@ -157,6 +125,9 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders) const {
             }
         }
         report.folderResults.push_back(std::move(item));
+    }
+    if (warnings != nullptr) {
+        warnings->insert(warnings->end(), notes.warnings.begin(), notes.warnings.end());
     }
     report.finderDefaultsValid = report.discrepancies.empty();
     report.verifiedAt = platform::currentTime();

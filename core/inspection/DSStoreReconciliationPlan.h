@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/common/Bytes.h"
 #include "core/dsstore/DSStoreEntry.h"
 #include "core/preferences/SettingChange.h"
 
@@ -14,6 +15,7 @@ namespace lumifold {
 // afterwards, and the changes that make it differ from today's file. Never serialised.
 struct DSStoreReconciliationPlan {
     std::string dsStoreURL;                   // the file, as reached from the folder list
+    Bytes originalBytes;                      // the file as read for planning
     std::string targetLabel;                  // "<name of the holding folder>/.DS_Store"
     std::vector<SettingChange> localChanges;  // in the order the file's records were met
     std::vector<DSStoreEntry> newEntries;     // preserved records in file order, then fresh ones
@@ -33,6 +35,9 @@ struct ReconciliationPlanning {
     // changes could not be named in text, so they get no plan. Given in display form: each
     // byte that is not part of well-formed UTF-8 is shown as U+FFFD.
     std::vector<std::string> unnamableStores;
+    // Stores that are symbolic links: a rewrite would replace the link, and a restore never
+    // writes through one, so they are left as they are.
+    std::vector<std::string> linkedStores;
 };
 
 }  // namespace lumifold

@@ -11,8 +11,10 @@
 #include "core/common/Paths.h"
 #include "core/common/Text.h"
 #include "core/inspection/DeviceInode.h"
-#include "core/inspection/IconViewOptions.h"
+#include "core/inspection/FolderViewRecords.h"
 #include "core/platform/FileMetadata.h"
+#include "core/platform/PosixError.h"
+#include "core/platform/UserFolders.h"
 
 namespace lumifold {
 namespace {
@@ -53,13 +55,14 @@ std::string_view pathExtension(std::string_view name) {
     return name.substr(dot + 1);
 }
 
-void noteUndecodable(UndecodableNames* undecodable, const std::string& directory) {
-    if (undecodable == nullptr) return;
-    ++undecodable->count;
+void noteUndecodable(ScanNotes* notes, const std::string& directory) {
+    if (notes == nullptr) return;
+    UndecodableNames& undecodable = notes->undecodable;
+    ++undecodable.count;
     std::string shown = FolderScanner::displayablePath(directory);
-    if (std::find(undecodable->folders.begin(), undecodable->folders.end(), shown) ==
-        undecodable->folders.end()) {
-        undecodable->folders.push_back(std::move(shown));
+    if (std::find(undecodable.folders.begin(), undecodable.folders.end(), shown) ==
+        undecodable.folders.end()) {
+        undecodable.folders.push_back(std::move(shown));
     }
 }
 
@@ -108,6 +111,9 @@ FolderScanner::FolderScanner(std::string homeDirectory, std::string temporaryDir
       m_temporaryDirectory(std::move(temporaryDirectory)) {}
 
 std::vector<std::string> FolderScanner::defaultFolders() const {
+    if (auto desktopFolders = platform::desktopUserFolders(m_homeDirectory)) {
+        return std::move(*desktopFolders);
+    }
     std::vector<std::string> folders;
     for (const std::string_view name : kDefaultFolderNames) {
         folders.push_back(appending(m_homeDirectory, name));
@@ -157,64 +163,71 @@ bool FolderScanner::isCloudPlaceholder(const std::string& path) const {
     return status.has_value() && *status != platform::UbiquitousDownloadingStatus::current;
 }
 
-void FolderScanner::readOverrides(const std::string& storePath, const std::string& filename,
-                                  bool onlyAbsent, Overrides& overrides) const {
-    std::vector<DSStoreEntry> entries;
+std::optional<std::vector<DSStoreEntry>> FolderScanner::readStoreForInspection(
+    const std::string& storePath, ScanNotes* notes) const {
     try {
         // Inspection only looks, so the records that can be decoded are worth showing even
         // when others in the store cannot be.
-        entries = m_reader.parseEntries(platform::readFile(storePath));
-    } catch (const Error&) {
-        return;  // an unreadable store contributes no overrides
+        return m_reader.parseEntries(platform::readFile(storePath));
+    } catch (const Error& error) {
+        if (notes != nullptr) notes->warnings.push_back(storeProblem(storePath, error));
+        return std::nullopt;  // an unreadable store contributes no overrides
     }
-    const auto set = [onlyAbsent](auto& field, auto value) {
-        if (!onlyAbsent || !field.has_value()) field = std::move(value);
+}
+
+std::string FolderScanner::storeProblem(const std::string& storePath, const Error& error) {
+    // File errors already name the file; the reader's do not.
+    if (error.domain() == platform::kPosixDomain) return error.message();
+    return "Could not read \"" + platform::printable(storePath) + "\": " + error.message();
+}
+
+void FolderScanner::readOverrides(const std::string& storePath, const std::string& filename,
+                                  bool onlyAbsent, Overrides& overrides, ScanNotes* notes) const {
+    const auto entries = readStoreForInspection(storePath, notes);
+    if (!entries) return;
+    const auto set = [onlyAbsent](auto& field, const auto& value) {
+        if (value && (!onlyAbsent || !field.has_value())) field = value;
     };
-    for (const DSStoreEntry& entry : entries) {
+    for (const DSStoreEntry& entry : *entries) {
         if (entry.filename != filename) continue;
-        if (entry.code == "vstl" && entry.value.kind() == DSStoreValue::Kind::fourCC) {
-            set(overrides.viewStyle, entry.value.asFourCC());
-        } else if (entry.code == "icvp") {
-            const auto options = iconViewOptions(entry.value);
-            if (!options) continue;
-            const auto find = [&](std::string_view key) { return findOption(*options, key); };
-            if (const auto* value = find("iconSize"); value && optionNumber(*value)) {
-                set(overrides.iconSize, *optionNumber(*value));
-            }
-            if (const auto* value = find("arrangeBy"); value && value->ifString()) {
-                set(overrides.sortBy, *value->ifString());
-            }
-            if (const auto* value = find("textSize"); value && optionNumber(*value)) {
-                set(overrides.textSize, *optionNumber(*value));
-            }
-            if (const auto* value = find("showItemInfo"); value && value->ifBoolean()) {
-                set(overrides.showItemInfo, *value->ifBoolean());
-            }
-            if (const auto* value = find("showIconPreview"); value && value->ifBoolean()) {
-                set(overrides.showIconPreview, *value->ifBoolean());
-            }
+        set(overrides.viewStyle, viewStyleOf(entry));
+        if (entry.code != kIconViewCode) continue;
+        if (const auto settings = IconViewSettings::read(entry.value)) {
+            set(overrides.iconSize, settings->iconSize);
+            set(overrides.sortBy, settings->arrangeBy);
+            set(overrides.textSize, settings->textSize);
+            set(overrides.showItemInfo, settings->showItemInfo);
+            set(overrides.showIconPreview, settings->showIconPreview);
         }
     }
 }
 
 std::optional<std::vector<std::string>> FolderScanner::visibleExtensionFilesIn(
-    const std::string& directory, UndecodableNames* undecodable) const {
+    const std::string& directory, ScanNotes* notes) const {
     std::vector<platform::DirectoryEntry> entries;
     try {
         entries = platform::listDirectoryEntries(directory);
     } catch (const Error&) {
         return std::nullopt;
     }
+    using platform::EntryType;
+    using platform::ExtensionFlag;
     std::vector<std::string> files;
     // Cheapest tests first: this runs once per file of every folder in every stage. Folders
     // (packages included) are skipped on the listing's own type, so only files cost a read.
-    for (const auto& [name, isFolder] : entries) {
-        if (isFolder || pathExtension(name).empty()) continue;
+    for (const auto& [name, type] : entries) {
+        if (type == EntryType::directory || pathExtension(name).empty()) continue;
         const std::string child = appending(directory, name);
-        const auto hidden = platform::hasHiddenExtension(child);
-        if (!hidden || *hidden) continue;
+        // Only a regular file keeps the flag; anything else would be planned forever.
+        const auto flag = type == EntryType::regular ? platform::extensionFlag(child)
+                                                     : std::optional(ExtensionFlag::unsettable);
+        if (!flag || *flag == ExtensionFlag::hidden) continue;
         if (!isWellFormedUtf8(child)) {
-            noteUndecodable(undecodable, directory);
+            noteUndecodable(notes, directory);
+            continue;
+        }
+        if (*flag == ExtensionFlag::unsettable) {
+            if (notes != nullptr) notes->unsettable.push_back(child);
             continue;
         }
         files.push_back(child);
@@ -224,7 +237,7 @@ std::optional<std::vector<std::string>> FolderScanner::visibleExtensionFilesIn(
 
 std::vector<FolderViewSetting> FolderScanner::inspectFolders(
     const std::vector<std::string>& folders, const FinderLayoutPreferences& target,
-    UndecodableNames* undecodable) const {
+    ScanNotes* notes) const {
     std::vector<FolderViewSetting> results;
     std::set<std::string> seenPaths;
     std::unordered_set<DeviceInode> seenObjects;
@@ -244,13 +257,14 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
 
         const std::string localStore = appending(given, kDSStoreName);
         const std::string parentStore = appending(deletingLastPathComponent(given), kDSStoreName);
-        const bool hasLocal = platform::fileExists(localStore);
-        const bool hasParent = platform::fileExists(parentStore);
+        // Any item counts, a dangling link or a FIFO too: the reads below say what it is.
+        const bool hasLocal = platform::entryType(localStore).has_value();
+        const bool hasParent = platform::entryType(parentStore).has_value();
         setting.hasDSStore = hasLocal || hasParent;
 
         Overrides overrides;
-        if (hasLocal) readOverrides(localStore, ".", false, overrides);
-        if (hasParent) readOverrides(parentStore, lastPathComponent(given), true, overrides);
+        if (hasLocal) readOverrides(localStore, ".", false, overrides, notes);
+        if (hasParent) readOverrides(parentStore, lastPathComponent(given), true, overrides, notes);
         setting.currentViewStyle = overrides.viewStyle;
         setting.currentSortBy = overrides.sortBy;
         setting.currentIconSize = overrides.iconSize;
@@ -268,11 +282,11 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
             reasons.push_back("Folder sort by override is '" + *overrides.sortBy + "' (expected '" +
                               target.sortBy + "')");
         }
-        if (overrides.iconSize && iconSizesDiffer(*overrides.iconSize, target.iconSize)) {
+        if (overrides.iconSize && sizesDiffer(*overrides.iconSize, target.iconSize)) {
             reasons.push_back("Folder icon size override is " + formatReal(*overrides.iconSize) +
                               " (expected " + formatReal(target.iconSize) + ")");
         }
-        if (overrides.textSize && iconSizesDiffer(*overrides.textSize, target.textSize)) {
+        if (overrides.textSize && sizesDiffer(*overrides.textSize, target.textSize)) {
             reasons.push_back("Folder text size override is " + formatReal(*overrides.textSize) +
                               " (expected " + formatReal(target.textSize) + ")");
         }
@@ -286,7 +300,7 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
                               boolean(target.showIconPreview) + ")");
         }
 
-        const auto files = visibleExtensionFilesIn(setting.canonicalPath, undecodable);
+        const auto files = visibleExtensionFilesIn(setting.canonicalPath, notes);
         setting.unhiddenExtensionFilesCount = files ? static_cast<std::int64_t>(files->size()) : 0;
         if (target.hideFileExtensions && setting.unhiddenExtensionFilesCount > 0) {
             reasons.push_back(std::to_string(setting.unhiddenExtensionFilesCount) +
@@ -299,12 +313,12 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
 }
 
 std::vector<std::string> FolderScanner::filesWithVisibleExtensions(
-    const std::vector<std::string>& folders, UndecodableNames* undecodable) const {
+    const std::vector<std::string>& folders, ScanNotes* notes) const {
     std::vector<std::string> files;
     for (const std::string& folder : folders) {
         const std::string canonical = platform::resolveSymbolicLinks(folder);
         if (isExcludedPath(canonical)) continue;
-        if (auto found = visibleExtensionFilesIn(canonical, undecodable)) {
+        if (auto found = visibleExtensionFilesIn(canonical, notes)) {
             files.insert(files.end(), std::make_move_iterator(found->begin()),
                          std::make_move_iterator(found->end()));
         }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/common/Bytes.h"
+#include "core/common/Error.h"
 #include "core/dsstore/DSStoreReader.h"
 #include "core/inspection/DSStoreReconciliationPlan.h"
 #include "core/inspection/FolderViewSetting.h"
@@ -22,6 +23,16 @@ namespace lumifold {
 struct UndecodableNames {
     std::size_t count = 0;
     std::vector<std::string> folders;
+};
+
+// What a scan passed over, for the stage to tell the user.
+struct ScanNotes {
+    UndecodableNames undecodable;
+    // Files with a visible extension whose flag can never be set (links, FIFOs, sockets, a
+    // FinderInfo record of the wrong length), in display form.
+    std::vector<std::string> unsettable;
+    // Stores that exist but could not be read or decoded, each with its path and the reason.
+    std::vector<std::string> warnings;
 };
 
 // Decides which folders the system looks at and what the Finder would show in them, and plans
@@ -43,7 +54,8 @@ class FolderScanner final {
     const std::string& homeDirectory() const { return m_homeDirectory; }
 
     // Desktop, Documents, Downloads, Pictures, Movies and Music in the home directory, in that
-    // order; whether they exist is not checked.
+    // order; whether they exist is not checked. A home whose desktop keeps its own list of
+    // these folders (translated names, "Videos") gets that list instead.
     std::vector<std::string> defaultFolders() const;
 
     // True when every stage must leave the path alone: system and library locations, the
@@ -56,39 +68,49 @@ class FolderScanner final {
 
     // One result per folder that is not dropped, in input order. A folder is dropped when it
     // resolves to a path or to a file-system object met earlier in the call, or when its
-    // resolved path is excluded. Never throws. Files whose path is not UTF-8 are not counted;
-    // when `undecodable` is given, they are added to it.
+    // resolved path is excluded. Never throws. Files whose path is not UTF-8, files whose flag
+    // cannot be set and stores that cannot be read are left out; when `notes` is given, they
+    // are added to it.
     std::vector<FolderViewSetting> inspectFolders(const std::vector<std::string>& folders,
                                                   const FinderLayoutPreferences& target,
-                                                  UndecodableNames* undecodable = nullptr) const;
+                                                  ScanNotes* notes = nullptr) const;
 
-    // The files directly in the (resolved) folders whose extension is visible, sorted by
-    // path; a folder given twice contributes twice. Excluded and unlistable folders contribute
-    // nothing. Files whose path is not UTF-8 are left out; when `undecodable` is given, they
-    // are added to it. Never throws.
-    std::vector<std::string> filesWithVisibleExtensions(
-        const std::vector<std::string>& folders, UndecodableNames* undecodable = nullptr) const;
+    // The regular files directly in the (resolved) folders whose extension is visible and
+    // whose flag can be set, sorted by path; a folder given twice contributes twice. Excluded
+    // and unlistable folders contribute nothing. Files whose path is not UTF-8 or whose flag
+    // cannot be set are left out; when `notes` is given, they are added to it. Never throws.
+    std::vector<std::string> filesWithVisibleExtensions(const std::vector<std::string>& folders,
+                                                        ScanNotes* notes = nullptr) const;
 
     // Plans, for each .DS_Store of the folders and of their parents that needs a change, the
-    // full list of records it is to hold so the folders show `target`. Throws the first read
-    // error (domain "POSIX") or reader error (DSStoreReader::kDomain) met, or the property-list
-    // error of serialising the fresh icon-view record; no partial result is returned then.
-    // Stores the reader can only partly decode, and stores whose path is not UTF-8, are
-    // reported instead of planned.
+    // full list of records it is to hold so the folders show `target`, with the bytes it was
+    // planned from. Each file is read once, however many paths reach it. Excluded folders are
+    // left out, as in every stage. Throws the first read error (domain "POSIX") or reader error
+    // (DSStoreReader::kDomain, its message naming the file) met, or the property-list error of
+    // serialising the fresh icon-view record; no partial result is returned then. Stores the
+    // reader can only partly decode, stores whose path is not UTF-8 and stores that are
+    // symbolic links are reported instead of planned.
     ReconciliationPlanning planReconciliation(const std::vector<std::string>& folders,
                                               const FinderLayoutPreferences& target) const;
 
     // `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
     static std::string displayablePath(std::string_view text);
 
+    // The records of a store for a stage that only looks; nullopt, with a warning naming the
+    // file in `notes`, when it cannot be read or decoded. Never throws.
+    std::optional<std::vector<DSStoreEntry>> readStoreForInspection(const std::string& storePath,
+                                                                    ScanNotes* notes) const;
+    // "Could not read "<path>": <reason>" for an error met reading a store.
+    static std::string storeProblem(const std::string& storePath, const Error& error);
+
   private:
     struct Overrides;
     void readOverrides(const std::string& storePath, const std::string& filename, bool onlyAbsent,
-                       Overrides& overrides) const;
+                       Overrides& overrides, ScanNotes* notes) const;
     // Visible-extension files directly in `directory` (resolved); nullopt when it cannot be
     // listed.
-    std::optional<std::vector<std::string>> visibleExtensionFilesIn(
-        const std::string& directory, UndecodableNames* undecodable) const;
+    std::optional<std::vector<std::string>> visibleExtensionFilesIn(const std::string& directory,
+                                                                    ScanNotes* notes) const;
 
     std::string m_homeDirectory;
     std::string m_temporaryDirectory;

@@ -4,52 +4,77 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <unordered_set>
 
-#include "core/common/Numbers.h"
 #include "core/common/Paths.h"
 #include "core/common/Text.h"
+#include "core/inspection/DeviceInode.h"
 #include "core/inspection/FolderScanner.h"
-#include "core/inspection/IconViewOptions.h"
+#include "core/inspection/FolderViewRecords.h"
+#include "core/platform/PosixError.h"
 
 namespace lumifold {
 namespace {
 
 constexpr const char* kDSStoreName = ".DS_Store";
 
-bool isListViewCode(const std::string& code) {
-    return code == "lsvp" || code == "lsvC" || code == "lsvP";
+std::string withoutTrailingSlash(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
 }
 
-std::string booleanText(bool value) { return value ? "true" : "false"; }
+// The chosen folders as the planner needs them: the resolved folders (whose own stores hold
+// "." records about them) and, by resolved parent, the names under which the parent's store
+// holds records about them (the names as given, which is what the Finder shows in the parent).
+struct Targets {
+    std::set<std::string> folders;
+    std::map<std::string, std::set<std::string>> namesByParent;
+    std::vector<std::string> storeFiles;  // own store, then parent store, of each folder
+};
 
 }  // namespace
 
 ReconciliationPlanning FolderScanner::planReconciliation(
     const std::vector<std::string>& folders, const FinderLayoutPreferences& target) const {
-    // Phase 1: the resolved target folders, their names by resolved parent, and every store
-    // that may hold records about them (each once, in path order).
-    std::set<std::string> targetPaths;
-    std::map<std::string, std::set<std::string>> childNames;
-    std::set<std::string> storeFiles;
+    Targets targets;
     for (const std::string& folder : folders) {
-        const std::string canonical = platform::resolveSymbolicLinks(folder);
-        targetPaths.insert(canonical);
-        childNames[deletingLastPathComponent(canonical)].insert(lastPathComponent(canonical));
-        const std::string localStore = appending(folder, kDSStoreName);
-        const std::string parentStore = appending(deletingLastPathComponent(folder), kDSStoreName);
-        if (platform::fileExists(localStore)) storeFiles.insert(localStore);
-        if (platform::fileExists(parentStore)) storeFiles.insert(parentStore);
+        const std::string given = withoutTrailingSlash(folder);
+        const std::string canonical = platform::resolveSymbolicLinks(given);
+        if (isExcludedPath(canonical)) continue;  // left alone by every stage
+        targets.folders.insert(canonical);
+        const std::string parent = deletingLastPathComponent(given);
+        targets.namesByParent[platform::resolveSymbolicLinks(parent)].insert(
+            lastPathComponent(given));
+        targets.storeFiles.push_back(appending(given, kDSStoreName));
+        targets.storeFiles.push_back(appending(parent, kDSStoreName));
     }
+    // Each store once in path order, and each file once however many paths reach it.
+    std::set<std::string> storeFiles(targets.storeFiles.begin(), targets.storeFiles.end());
+    std::unordered_set<DeviceInode> seenFiles;
 
-    // Phase 2: one plan per store that holds at least one change.
     ReconciliationPlanning planning;
     std::optional<Bytes> freshIconViewOptions;  // serialised once, on first need
     for (const std::string& storePath : storeFiles) {
+        const auto entryType = platform::entryType(storePath);
+        if (!entryType) continue;
+        if (*entryType == platform::EntryType::symbolicLink) {
+            planning.linkedStores.push_back(displayablePath(storePath));
+            continue;
+        }
+        if (const auto identity = platform::fileIdentity(storePath)) {
+            if (!seenFiles.insert(DeviceInode::from(*identity)).second) continue;
+        }
         if (!isWellFormedUtf8(storePath)) {
             planning.unnamableStores.push_back(displayablePath(storePath));
             continue;
         }
-        DSStoreParseResult parsed = m_reader.parse(platform::readFile(storePath));
+        Bytes bytes = platform::readFile(storePath);
+        DSStoreParseResult parsed;
+        try {
+            parsed = m_reader.parse(bytes);
+        } catch (const Error& error) {
+            throw Error(error.domain(), error.code(), storeProblem(storePath, error));
+        }
         if (!parsed.isComplete()) {
             planning.undecodableStores.push_back(storePath);
             continue;
@@ -57,11 +82,11 @@ ReconciliationPlanning FolderScanner::planReconciliation(
 
         const std::string holder = deletingLastPathComponent(storePath);
         const std::string dir = platform::resolveSymbolicLinks(holder);
-        const bool isTarget = targetPaths.contains(dir);
-        const auto namesFound = childNames.find(dir);
+        const bool isTarget = targets.folders.contains(dir);
+        const auto namesFound = targets.namesByParent.find(dir);
         const std::set<std::string> noNames;
         const std::set<std::string>& names =
-            namesFound == childNames.end() ? noNames : namesFound->second;
+            namesFound == targets.namesByParent.end() ? noNames : namesFound->second;
         const std::string folderName = lastPathComponent(holder);
 
         DSStoreReconciliationPlan plan;
@@ -81,48 +106,22 @@ ReconciliationPlanning FolderScanner::planReconciliation(
             } else if (entry.filename != "." && names.contains(entry.filename)) {
                 label = entry.filename;
             }
-            const bool acted = label && (entry.code == "vstl" || entry.code == "icvp" ||
-                                         isListViewCode(entry.code));
-            if (!acted) {
+            if (!label || !isLayoutCode(entry.code)) {
                 ++plan.preservedSummary[entry.code];
                 plan.newEntries.push_back(std::move(entry));
                 continue;
             }
             touched.insert(entry.filename);
-            if (entry.code == "vstl") {
-                if (entry.value.kind() == DSStoreValue::Kind::fourCC &&
-                    entry.value.asFourCC() != target.viewStyle) {
-                    change(*label + "/vstl", entry.value.asFourCC(), target.viewStyle,
-                           kFolderOverrideChange);
+            if (entry.code == kViewStyleCode) {
+                if (const auto style = viewStyleOf(entry); style && *style != target.viewStyle) {
+                    change(*label + "/vstl", *style, target.viewStyle, kFolderOverrideChange);
                 }
-            } else if (entry.code == "icvp") {
-                const auto options = iconViewOptions(entry.value);
-                if (!options) continue;
-                const auto find = [&](std::string_view key) { return findOption(*options, key); };
-                const auto* arrangeBy = find("arrangeBy");
-                const std::string sortBy =
-                    arrangeBy && arrangeBy->ifString() ? *arrangeBy->ifString() : std::string();
-                if (sortBy != target.sortBy) {
-                    change(*label + "/icvp.arrangeBy", sortBy, target.sortBy,
-                           kFolderOverrideChange);
-                }
-                const auto* size = find("iconSize");
-                const double iconSize = size ? optionNumber(*size).value_or(0.0) : 0.0;
-                if (iconSizesDiffer(iconSize, target.iconSize)) {
-                    change(*label + "/icvp.iconSize", formatReal(iconSize),
-                           formatReal(target.iconSize), kFolderOverrideChange);
-                }
-                const auto* itemInfo = find("showItemInfo");
-                if (itemInfo && itemInfo->ifBoolean() &&
-                    *itemInfo->ifBoolean() != target.showItemInfo) {
-                    change(*label + "/icvp.showItemInfo", booleanText(*itemInfo->ifBoolean()),
-                           booleanText(target.showItemInfo), kFolderOverrideChange);
-                }
-                const auto* preview = find("showIconPreview");
-                if (preview && preview->ifBoolean() &&
-                    *preview->ifBoolean() != target.showIconPreview) {
-                    change(*label + "/icvp.showIconPreview", booleanText(*preview->ifBoolean()),
-                           booleanText(target.showIconPreview), kFolderOverrideChange);
+            } else if (entry.code == kIconViewCode) {
+                if (const auto settings = IconViewSettings::read(entry.value)) {
+                    for (auto& difference : settings->differencesFrom(target)) {
+                        change(*label + "/icvp." + difference.key, std::move(difference.oldValue),
+                               std::move(difference.newValue), kFolderOverrideChange);
+                    }
                 }
             } else {
                 change(*label + "/" + entry.code, "present", "removed", kRemoveOverrideChange);
@@ -137,10 +136,11 @@ ReconciliationPlanning FolderScanner::planReconciliation(
         // std::set keeps the names in byte order, which is character-code order for UTF-8.
         for (const std::string& name : touched) {
             plan.newEntries.push_back(
-                {name, "vstl", kTypeType, DSStoreValue::fourCC(target.viewStyle)});
+                {name, kViewStyleCode, kTypeType, DSStoreValue::fourCC(target.viewStyle)});
             plan.newEntries.push_back(
-                {name, "icvp", kTypeBlob, DSStoreValue::data(*freshIconViewOptions)});
+                {name, kIconViewCode, kTypeBlob, DSStoreValue::data(*freshIconViewOptions)});
         }
+        plan.originalBytes = std::move(bytes);
         planning.plans.push_back(std::move(plan));
     }
     return planning;

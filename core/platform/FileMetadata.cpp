@@ -4,6 +4,7 @@
 #include <sys/types.h>
 #include <sys/xattr.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -114,6 +115,26 @@ std::optional<bool> hasHiddenExtension(const std::string& path) {
     return (*flags & FinderInfoFormat::kHasHiddenExtension) != 0;
 }
 
+std::optional<ExtensionFlag> extensionFlag(const std::string& path) {
+    const auto status = linkStatus(path);
+    if (!status) return std::nullopt;
+    if (!S_ISREG(status->st_mode)) return ExtensionFlag::unsettable;
+    const FinderInfoRead info = readFinderInfo(path);
+    switch (info.state) {
+        case FinderInfoRead::State::unreadable:
+            return std::nullopt;
+        case FinderInfoRead::State::malformed:
+            return ExtensionFlag::unsettable;
+        case FinderInfoRead::State::absent:
+            return ExtensionFlag::visible;
+        case FinderInfoRead::State::wellFormed:
+            break;
+    }
+    return (finderFlags(info.bytes) & FinderInfoFormat::kHasHiddenExtension) != 0
+               ? ExtensionFlag::hidden
+               : ExtensionFlag::visible;
+}
+
 void setHasHiddenExtension(const std::string& path, bool hidden) {
     static constexpr std::string_view kVerb = "set the hidden-extension flag of";
     if (!linkStatus(path)) throw posixError(errno, kVerb, path);
@@ -135,6 +156,14 @@ void setHasHiddenExtension(const std::string& path, bool hidden) {
                                     : (flags & ~FinderInfoFormat::kHasHiddenExtension);
     if (info.state == FinderInfoRead::State::wellFormed && updated == flags) return;
     storeFinderFlags(info.bytes, updated);
+    if (std::all_of(info.bytes.begin(), info.bytes.end(), [](unsigned char b) { return b == 0; })) {
+        // All zero says nothing an absent record does not: leave none, as before the flag.
+        if (::lremovexattr(path.c_str(), FinderInfoFormat::kAttributeName) != 0 &&
+            errno != ENODATA) {
+            throw posixError(errno, kVerb, path);
+        }
+        return;
+    }
     // CREATE or REPLACE, so a record that appeared or vanished since the read is not clobbered.
     const int mode = info.state == FinderInfoRead::State::absent ? XATTR_CREATE : XATTR_REPLACE;
     if (::lsetxattr(path.c_str(), FinderInfoFormat::kAttributeName, info.bytes.data(),

@@ -56,11 +56,18 @@ std::optional<FileMetadata> fileMetadata(const std::string& path);
 // when the item cannot be examined.
 std::optional<bool> hasHiddenExtension(const std::string& path);
 
+// The hidden-extension flag as something to act on: `unsettable` for an item whose flag can
+// never be set (anything but a regular file, or a FinderInfo record of the wrong length, which
+// is never rewritten); nullopt when the item cannot be examined.
+enum class ExtensionFlag { visible, hidden, unsettable };
+std::optional<ExtensionFlag> extensionFlag(const std::string& path);
+
 // Sets or clears the hidden-extension flag, keeping every other byte of the FinderInfo record.
-// A missing record is created zeroed (clearing the flag of an item without a record writes
-// nothing). Throws Error (domain "POSIX") when the item cannot be examined or written,
-// including EPERM for a symbolic link, and EINVAL when the existing record is malformed: such a
-// record is left exactly as it is rather than replaced by a guess.
+// A missing record is created zeroed; a record that clearing leaves all zero is removed, as
+// one that was never there (clearing the flag of an item without a record writes nothing). Throws
+// Error (domain "POSIX") when the item cannot be examined or written, including EPERM for a
+// symbolic link, and EINVAL when the existing record is malformed: such a record is left exactly as
+// it is rather than replaced by a guess.
 void setHasHiddenExtension(const std::string& path, bool hidden);
 
 // True for a directory (not a link to one) whose name ends with a package extension (compared

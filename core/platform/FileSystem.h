@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/common/Bytes.h"
@@ -19,30 +21,72 @@ struct FileIdentity {
     friend auto operator<=>(const FileIdentity&, const FileIdentity&) = default;
 };
 
+// The type of an item itself: a link is a link, whatever it points to.
+enum class EntryType { regular, directory, symbolicLink, other };
+
 // Follows symbolic links.
 bool fileExists(const std::string& path);
 bool isDirectory(const std::string& path);
 bool isRegularFile(const std::string& path);
 // Does not follow: true for the link itself.
 bool isSymbolicLink(const std::string& path);
+// The item at the path itself (lstat); nullopt when nothing is there or it cannot be examined.
+std::optional<EntryType> entryType(const std::string& path);
 
-Bytes readFile(const std::string& path);
+// Whole-file reads refuse more than this unless told otherwise: stores and preferences files
+// are kilobytes, so a bigger one is damaged or hostile.
+inline constexpr std::uint64_t kDefaultReadLimit = std::uint64_t{64} << 20;
+// Codes of the "POSIX" errors readFile raises for things that are not plain files.
+inline constexpr int kNotRegularFile = EINVAL;
+inline constexpr int kFileTooLarge = EFBIG;
 
-// Writes `bytes` in full to a new file beside `path`, flushes it to disk, renames it over
-// `path` and flushes the folder. A reader sees the old file or the new one, never a mix. What
+// Reads a whole regular file, following links. Never blocks and never streams without end: it
+// opens without waiting (a FIFO), refuses anything that is not a regular file (a FIFO, a
+// device, a socket, a folder; so a link to /dev/zero too) and any file longer than `limit`.
+// Throws Error "POSIX" naming the path.
+Bytes readFile(const std::string& path, std::uint64_t limit = kDefaultReadLimit);
+
+// What the target of replaceFile held when its new content was planned.
+struct PlannedContent {
+    bool existed = true;
+    ByteView bytes;  // meaningful when `existed`
+};
+
+struct ReplaceOptions {
+    // Write through a symbolic link at the path to the file it names, which is replaced in its
+    // own folder; the link stays. Otherwise a link at the path is refused (ELOOP).
+    bool followFinalLink = false;
+    // Replace only when the target still holds exactly this; otherwise change nothing.
+    std::optional<PlannedContent> unlessChangedFrom;
+    // The new file's bits, whatever the target had. Without them the new file keeps the
+    // target's bits (0666 less the umask for a new file).
+    std::optional<unsigned> exactPermissionBits;
+};
+
+// Writes `bytes` in full to a temporary file beside the target (".<name>.tmp.<UUID>"), flushes
+// it, gives it the target's permission bits, extended attributes and (where this process may
+// set them: as root, or when they are already its own) owner and group, renames it over the
+// target and flushes the folder. A reader sees the old file or the new one, never a mix. What
 // it does not guarantee: that a crash during the folder flush keeps the new name, or anything
-// on file systems that ignore fsync. A new file gets 0666 less the umask; an existing target's
-// permission bits are kept. The temporary file is removed on failure.
+// on file systems that ignore fsync. Returns false, having changed nothing, when
+// `unlessChangedFrom` no longer holds. Throws Error "POSIX" naming the target (never the
+// temporary file, which is removed on failure).
+bool replaceFile(const std::string& path, ByteView bytes, const ReplaceOptions& options = {});
+// replaceFile with no conditions.
 void writeFileAtomically(const std::string& path, ByteView bytes);
-// The same, but the file ends up with exactly `permissionBits`, whether or not the target
-// existed. The temporary file is created 0600 and given its bits only before the rename, so
+// The same, but the file ends up with exactly `permissionBits` and without the target's
+// attributes. The temporary file is created 0600 and given its bits only before the rename, so
 // the content is never readable more widely than either allows.
 void writeFileAtomically(const std::string& path, ByteView bytes, unsigned permissionBits);
 
-// Moves `replacement` over `target` in one step after giving it the target's permission bits
-// (when the target exists), as the macOS replace-item operation does. On failure the
-// replacement stays where it is.
-void replaceItem(const std::string& target, const std::string& replacement);
+// True for names replaceFile gives its temporary files for a target called `targetName`
+// (also those of earlier versions, which nested one temporary name in another).
+bool isOwnTemporaryName(std::string_view name, std::string_view targetName);
+// Removes the regular files in `folder` that carry one of our temporary names for any of
+// `targetNames`: what a killed write leaves behind. Never follows links; best effort, never
+// throws. Returns how many were removed.
+std::size_t removeOwnTemporaryFiles(const std::string& folder,
+                                    const std::vector<std::string>& targetNames);
 
 // Creates `path` and any missing parents with `mode` (an existing folder is left as it is).
 void createDirectories(const std::string& path, unsigned mode = 0755);
@@ -51,19 +95,23 @@ void createDirectories(const std::string& path, unsigned mode = 0755);
 // both own the same new folder. Throws for any other failure.
 bool createDirectoryExclusively(const std::string& path, unsigned mode);
 void removeFile(const std::string& path);
+// Removes a folder and everything in it; a link inside is removed, never followed. Throws
+// Error "POSIX" for the first entry that cannot be removed.
+void removeTree(const std::string& path);
 // Copies the bytes of `source` to `destination` through an atomic write.
 void copyFile(const std::string& source, const std::string& destination);
 
-// Names in `path` that do not start with ".", sorted bytewise.
-std::vector<std::string> listDirectory(const std::string& path);
+// Names in `path`, sorted bytewise; those starting with "." only when `includeHidden`.
+std::vector<std::string> listDirectory(const std::string& path, bool includeHidden = false);
 
 struct DirectoryEntry {
     std::string name;
-    bool isDirectory = false;  // the entry itself: a link to a folder is not one
+    EntryType type = EntryType::other;
 };
 // As listDirectory, with each entry's type taken from the listing itself where the file
 // system provides it (no stat per entry).
-std::vector<DirectoryEntry> listDirectoryEntries(const std::string& path);
+std::vector<DirectoryEntry> listDirectoryEntries(const std::string& path,
+                                                 bool includeHidden = false);
 
 // stat(2), following links; nullopt when the path cannot be examined.
 std::optional<FileIdentity> fileIdentity(const std::string& path);

@@ -22,6 +22,7 @@
 #include "core/common/Error.h"
 #include "core/common/Paths.h"
 #include "core/platform/FileSystem.h"
+#include "core/platform/PosixError.h"
 
 namespace lumifold::platform {
 namespace {
@@ -44,7 +45,7 @@ bool isUsableHostId(const std::string& id) {
 
 // The machine id, else the host name, else "localhost": stable across runs on one machine.
 std::string currentHostId() {
-    if (isRegularFile(kMachineIdPath)) {
+    if (fileExists(kMachineIdPath)) {
         try {
             const std::string id = trimmed(asText(readFile(kMachineIdPath)));
             if (isUsableHostId(id)) return id;
@@ -68,18 +69,22 @@ bool isUsableApplicationId(const std::string& applicationId) {
            applicationId.find('\0') == std::string::npos;
 }
 
-// The domain file's top-level dictionary; nullopt when the file is missing, not a regular
-// file, unreadable, malformed or not a dictionary.
+// The domain file's top-level dictionary; nullopt when the file is missing, unreadable,
+// malformed or not a dictionary.
 std::optional<PlistDictionary> readDomain(const std::string& path) {
-    // Only regular files: a FIFO or a device at this path must not block or stream forever.
-    if (!isRegularFile(path)) return std::nullopt;
     try {
+        if (!fileExists(path)) return std::nullopt;
         PlistValue value = parsePropertyList(readFile(path));
         if (PlistDictionary* dictionary = value.ifDictionary()) return std::move(*dictionary);
     } catch (const Error&) {
-        // Unreadable or malformed: reads as no domain; the next write replaces it.
+        // Unreadable or malformed: reads as no domain.
     }
     return std::nullopt;
+}
+
+[[noreturn]] void throwInvalidApplication(const std::string& applicationId) {
+    throw Error(kPreferencesServiceDomain, kPreferencesInvalidApplication,
+                "\"" + applicationId + "\" is not a valid preferences application");
 }
 
 }  // namespace
@@ -122,26 +127,59 @@ std::optional<PlistValue> PreferencesService::copyAppValue(const std::string& ke
     return std::nullopt;
 }
 
+std::optional<PlistDictionary> PreferencesService::readDomainFile(const std::string& applicationId,
+                                                                  Host host) const {
+    const auto path = domainPath(applicationId, host);
+    if (!path) throwInvalidApplication(applicationId);
+    if (!fileExists(*path) && !isSymbolicLink(*path)) return std::nullopt;
+    try {
+        PlistValue value = parsePropertyList(readFile(*path));
+        if (PlistDictionary* dictionary = value.ifDictionary()) return std::move(*dictionary);
+    } catch (const Error& error) {
+        throw Error(kPreferencesServiceDomain, kPreferencesUnreadableDomain,
+                    "The preferences file \"" + printable(*path) +
+                        "\" cannot be read, so it is left as it is: " + error.message());
+    }
+    throw Error(kPreferencesServiceDomain, kPreferencesUnreadableDomain,
+                "The preferences file \"" + printable(*path) +
+                    "\" holds no dictionary, so it is left as it is");
+}
+
+std::optional<PlistValue> PreferencesService::copyValue(const std::string& key,
+                                                        const std::string& applicationId,
+                                                        Host host) const {
+    const auto dictionary = readDomainFile(applicationId, host);
+    if (!dictionary) return std::nullopt;
+    const auto found = dictionary->find(key);
+    if (found == dictionary->end()) return std::nullopt;
+    return found->second;
+}
+
 void PreferencesService::setValue(const std::string& key, const std::optional<PlistValue>& value,
                                   const std::string& applicationId, User user, Host host) {
     if (user != User::current) {
         throw Error(kPreferencesServiceDomain, kPreferencesAnyUserUnsupported,
                     "Preferences for any user cannot be written");
     }
-    const auto path = domainPath(applicationId, host);
-    if (!path) {
-        throw Error(kPreferencesServiceDomain, kPreferencesInvalidApplication,
-                    "\"" + applicationId + "\" is not a valid preferences application");
+    std::optional<PlistDictionary> dictionary = readDomainFile(applicationId, host);
+    const std::string path = *domainPath(applicationId, host);
+    if (!value) {
+        if (!dictionary || dictionary->erase(key) == 0) return;  // nothing to remove
+        if (dictionary->empty()) {
+            // As the system's own service does, a domain with no keys keeps no file.
+            removeFile(path);
+            return;
+        }
+    } else {
+        if (!dictionary) dictionary.emplace();
+        (*dictionary)[key] = *value;
     }
-    PlistDictionary dictionary = readDomain(*path).value_or(PlistDictionary{});
-    if (value) {
-        dictionary[key] = *value;
-    } else if (dictionary.erase(key) == 0) {
-        return;  // nothing to remove; an unreadable file is left as it is
-    }
-    const Bytes bytes = toBinaryPropertyList(PlistValue::dictionary(std::move(dictionary)));
-    createDirectories(deletingLastPathComponent(*path), 0700);
-    writeFileAtomically(*path, bytes);
+    const Bytes bytes = toBinaryPropertyList(PlistValue::dictionary(std::move(*dictionary)));
+    createDirectories(deletingLastPathComponent(path), 0700);
+    // Write through a link: sync tools keep preference files as links into their folder.
+    ReplaceOptions options;
+    options.followFinalLink = true;
+    replaceFile(path, bytes, options);
 }
 
 // setValue writes the file and flushes it before it returns, so nothing is ever pending.

@@ -11,6 +11,7 @@ inline constexpr const char* kPreferencesServiceDomain = "PreferencesService";
 enum PreferencesServiceError : int {
     kPreferencesInvalidApplication = 1,  // an application id that cannot name a domain file
     kPreferencesAnyUserUnsupported = 2,  // domains of all users are not this user's to write
+    kPreferencesUnreadableDomain = 3,    // a domain file that exists but holds no dictionary
 };
 
 // The user's preference domains, read and written the way the system's preferences service
@@ -32,9 +33,16 @@ class PreferencesService final {
     // dictionary is skipped; nullopt when no domain holds the key. Never throws.
     std::optional<PlistValue> copyAppValue(const std::string& key,
                                            const std::string& applicationId) const;
-    // Sets (or, with nullopt, removes) `key` in one domain of the current user. Throws Error
-    // when the domain's file cannot be written, for User::any, and for an application id that
-    // cannot name a file. A domain file that is unreadable or not a dictionary is replaced.
+    // The value of `key` in exactly one domain of the current user (no fallback to other
+    // domains); nullopt when the domain has no file or no such key. Throws Error naming the
+    // file when it exists but cannot be read, is not a property list or holds no dictionary,
+    // and for an application id that cannot name a file.
+    std::optional<PlistValue> copyValue(const std::string& key, const std::string& applicationId,
+                                        Host host) const;
+    // Sets (or, with nullopt, removes) `key` in one domain of the current user; a domain left
+    // empty by a removal has no file. Throws Error when the domain's file cannot be written,
+    // for User::any, and for an application id that cannot name a file. A domain file that
+    // exists but cannot be read as a dictionary is never replaced: that throws too, naming it.
     void setValue(const std::string& key, const std::optional<PlistValue>& value,
                   const std::string& applicationId, User user, Host host);
     // Makes earlier writes of this process durable; false when that failed. On Linux setValue
@@ -50,6 +58,10 @@ class PreferencesService final {
     const std::string& hostIdentifier() const { return m_hostId; }
 
   private:
+    // The domain file's dictionary; nullopt when there is no file. Throws as copyValue does.
+    std::optional<PlistDictionary> readDomainFile(const std::string& applicationId,
+                                                  Host host) const;
+
     std::string m_home;
     std::string m_hostId;
 };

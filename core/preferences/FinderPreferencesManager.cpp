@@ -5,7 +5,7 @@
 #include "core/common/Error.h"
 #include "core/common/Numbers.h"
 #include "core/common/Paths.h"
-#include "core/platform/Uuid.h"
+#include "core/platform/PosixError.h"
 
 namespace lumifold {
 namespace {
@@ -24,7 +24,6 @@ constexpr const char* kIconViewSettingsKey = "IconViewSettings";
 constexpr const char* kViewSettingsKeys[] = {"StandardViewSettings", "FK_StandardViewSettings",
                                              "DesktopViewSettings"};
 constexpr const char* kIconViewKeyPrefix = "StandardViewSettings.IconViewSettings.";
-constexpr const char* kTemporaryPrefix = ".finder.plist.tmp.";
 
 const PlistValue* member(const PlistDictionary& dictionary, const std::string& key) {
     const auto found = dictionary.find(key);
@@ -96,23 +95,40 @@ FinderPreferencesManager::FinderPreferencesManager(std::optional<std::string> pr
                                               "Library/Preferences/com.apple.finder.plist")),
       m_preferences(std::move(preferences)) {}
 
-std::optional<PlistDictionary> FinderPreferencesManager::loadPreferencesDictionary() const {
-    // Only a regular file is read: a FIFO or a device at this path must not block or stream
-    // without end.
-    if (!platform::isRegularFile(m_plistPath)) return std::nullopt;
+PreferencesFile FinderPreferencesManager::readPreferencesFile() const {
+    PreferencesFile file;
+    file.path = m_plistPath;
+    file.exists = platform::entryType(m_plistPath).has_value();
+    if (!file.exists) return file;
+    const std::string shown = "The preferences file \"" + platform::printable(m_plistPath) + "\"";
     try {
-        PlistValue value = platform::parsePropertyList(platform::readFile(m_plistPath));
-        if (PlistDictionary* dictionary = value.ifDictionary()) return std::move(*dictionary);
-    } catch (const Error&) {
-        // Unreadable, malformed or oversized: reads as no file.
+        // A FIFO, a device or a dangling link here is refused by the read itself.
+        file.bytes = platform::readFile(m_plistPath);
+        PlistValue value = platform::parsePropertyList(file.bytes);
+        if (PlistDictionary* dictionary = value.ifDictionary()) {
+            file.dictionary = std::move(*dictionary);
+        } else {
+            file.problem = shown + " holds no dictionary";
+        }
+    } catch (const Error& error) {
+        file.problem = shown + " cannot be read: " + error.message();
     }
-    return std::nullopt;
+    return file;
+}
+
+std::optional<PlistDictionary> FinderPreferencesManager::loadPreferencesDictionary() const {
+    return readPreferencesFile().dictionary;
 }
 
 FinderLayoutPreferences FinderPreferencesManager::currentPreferences() const {
+    return currentPreferences(readPreferencesFile());
+}
+
+FinderLayoutPreferences FinderPreferencesManager::currentPreferences(
+    const PreferencesFile& preferencesFile) const {
     // The fallbacks are the preferred set, so a missing or damaged file reads as preferred.
     FinderLayoutPreferences current = FinderLayoutPreferences::preferred(kDefaultGridSpacing);
-    const auto file = loadPreferencesDictionary();
+    const auto& file = preferencesFile.dictionary;
     if (!file) return current;
 
     readString(*file, kViewStyleKey, current.viewStyle);
@@ -149,7 +165,12 @@ FinderLayoutPreferences FinderPreferencesManager::currentPreferences() const {
 
 std::vector<SettingChange> FinderPreferencesManager::plistChanges(
     const FinderLayoutPreferences& target) const {
-    const FinderLayoutPreferences current = currentPreferences();
+    return plistChanges(target, readPreferencesFile());
+}
+
+std::vector<SettingChange> FinderPreferencesManager::plistChanges(
+    const FinderLayoutPreferences& target, const PreferencesFile& file) const {
+    const FinderLayoutPreferences current = currentPreferences(file);
     const std::string fileName = lastPathComponent(m_plistPath);
     std::vector<SettingChange> changes;
     const auto add = [&](std::string key, std::string oldValue, std::string newValue) {
@@ -193,18 +214,52 @@ std::vector<SettingChange> FinderPreferencesManager::plistChanges(
 }
 
 bool FinderPreferencesManager::showsAllExtensions() const {
+    return showsAllExtensions(readPreferencesFile());
+}
+
+bool FinderPreferencesManager::showsAllExtensions(const PreferencesFile& file) const {
     if (const auto global = booleanIn(m_preferences.copyAppValue(
             kShowAllExtensionsKey, PreferencesService::kAnyApplication))) {
         return *global;
     }
-    if (const auto file = loadPreferencesDictionary()) {
-        if (const auto shown = booleanAt(*file, kShowAllExtensionsKey)) return *shown;
+    if (file.dictionary) {
+        if (const auto shown = booleanAt(*file.dictionary, kShowAllExtensionsKey)) return *shown;
     }
     return false;
 }
 
+std::vector<PushedPreference> FinderPreferencesManager::plannedPushes(
+    const FinderLayoutPreferences& target) const {
+    std::vector<PushedPreference> pushes = pushesFor(target);
+    for (PushedPreference& push : pushes) {
+        if (const auto value =
+                m_preferences.copyValue(push.key, push.domain, PreferencesService::Host::current)) {
+            push.originalValue = platform::toXmlPropertyList(*value);
+        }
+    }
+    return pushes;
+}
+
+std::vector<PushedPreference> FinderPreferencesManager::pushesFor(
+    const FinderLayoutPreferences& target) {
+    const std::string shown =
+        platform::toXmlPropertyList(PlistValue::boolean(!target.hideFileExtensions));
+    // The global domain first, then the Finder's own.
+    return {{PreferencesService::kAnyApplication, true, kShowAllExtensionsKey, std::nullopt, shown},
+            {kFinderApplicationId, true, kShowAllExtensionsKey, std::nullopt, shown}};
+}
+
 void FinderPreferencesManager::writePreferences(const FinderLayoutPreferences& target) {
-    PlistDictionary root = loadPreferencesDictionary().value_or(PlistDictionary{});
+    writePreferences(target, readPreferencesFile(), pushesFor(target));
+}
+
+PreferencesWrite FinderPreferencesManager::writePreferences(
+    const FinderLayoutPreferences& target, const PreferencesFile& planned,
+    const std::vector<PushedPreference>& pushes) {
+    if (planned.problem) {
+        throw Error(kDomain, kUnreadablePreferences, *planned.problem + "; it is left as it is");
+    }
+    PlistDictionary root = planned.dictionary.value_or(PlistDictionary{});
     root[kViewStyleKey] = PlistValue::string(target.viewStyle);
     root[kGroupByKey] = PlistValue::string(target.groupBy);
     root[kShowAllExtensionsKey] = PlistValue::boolean(!target.hideFileExtensions);
@@ -226,33 +281,33 @@ void FinderPreferencesManager::writePreferences(const FinderLayoutPreferences& t
 
     // Serialise before anything touches the disk.
     const Bytes bytes = platform::toBinaryPropertyList(PlistValue::dictionary(std::move(root)));
-    const std::string folder = deletingLastPathComponent(m_plistPath);
     // The folder always exists on a real system; a fresh or sandbox home may lack it.
-    platform::createDirectories(folder, 0700);
-    const std::string temporary = appending(folder, kTemporaryPrefix + platform::makeUuidString());
-    platform::writeFileAtomically(temporary, bytes);
-    platform::replaceItem(m_plistPath, temporary);
+    if (!planned.exists) platform::createDirectories(deletingLastPathComponent(m_plistPath), 0700);
+    PreferencesWrite result;
+    // Sync tools keep this file as a link into their own folder: write through it.
+    platform::ReplaceOptions options;
+    options.followFinalLink = true;
+    options.unlessChangedFrom = platform::PlannedContent{planned.exists, planned.bytes};
+    result.fileWritten = platform::replaceFile(m_plistPath, bytes, options);
 
     // Only extension visibility goes through the service; the view settings live in the file,
     // which the Finder rereads when the coordinator relaunches it.
     const PlistValue shown = PlistValue::boolean(!target.hideFileExtensions);
     using User = PreferencesService::User;
     using Host = PreferencesService::Host;
-    // The service's set and synchronise calls report nothing on macOS and are not checked
-    // there; a push that fails here must not turn the completed file write into a failure.
-    try {
-        m_preferences.setValue(kShowAllExtensionsKey, shown, PreferencesService::kAnyApplication,
-                               User::current, Host::current);
-    } catch (const Error&) {
+    for (const PushedPreference& push : pushes) {
+        try {
+            m_preferences.setValue(push.key, shown, push.domain, User::current, Host::current);
+            result.pushed.push_back(push);
+        } catch (const Error& error) {
+            // The file write stands; the caller reports the push that did not happen.
+            result.warnings.push_back("Could not set " + push.key + " in the " + push.domain +
+                                      " preferences: " + error.message());
+        }
+        m_preferences.synchronize(push.domain, User::current, Host::current);
     }
-    m_preferences.synchronize(PreferencesService::kAnyApplication, User::current, Host::current);
-    try {
-        m_preferences.setValue(kShowAllExtensionsKey, shown, kFinderApplicationId, User::current,
-                               Host::current);
-    } catch (const Error&) {
-    }
-    m_preferences.synchronize(kFinderApplicationId, User::current, Host::current);
     m_preferences.appSynchronize(kFinderApplicationId);
+    return result;
 }
 
 }  // namespace lumifold

@@ -33,7 +33,8 @@ TEST_F(BackupTest, SnapshotCopiesEveryFileAndLaterRecordsTheLiveChecksums) {
     int calls = 0;
     BackupManager ticking(
         std::nullopt, BackupManagerHost{.now = [&] { return now + std::chrono::seconds(calls++); },
-                                        .homeDirectory = home.path()});
+                                        .homeDirectory = home.path(),
+                                        .preferencesPath = {}});
 
     const BackupManifest manifest =
         ticking.createSnapshot(preferencesPath(), {desktop, documents}, kChanges, kExtensions);
@@ -66,7 +67,7 @@ TEST_F(BackupTest, SnapshotCopiesEveryFileAndLaterRecordsTheLiveChecksums) {
     writeStore("Desktop", "after");
     platform::removeFile(documents);
     const BackupManifest recorded =
-        manager.recordPostModificationHashes(manifest.id, preferencesPath(), {});
+        manager.recordPostModificationHashes(manifest.id, preferencesPath(), ApplyOutcome{});
     EXPECT_EQ(recorded.finderPlistPostSHA256, checksumOf(preferencesPath()));
     EXPECT_EQ(recorded.dsStoreBackups[0].postModificationSHA256, checksumOf(desktop));
     EXPECT_EQ(recorded.dsStoreBackups[1].postModificationSHA256, std::nullopt);
@@ -177,8 +178,9 @@ TEST_F(BackupTest, ListingSkipsWhatIsNotASnapshot) {
 TEST_F(BackupTest, PostModificationHashesNeedAManifest) {
     home.writeFile(".lumifold/backups/garbled/manifest.json", "[]");
     for (const char* id : {"2025-01-31T14-05-09Z", "garbled"}) {
-        EXPECT_LUMIFOLD_ERROR(manager.recordPostModificationHashes(id, preferencesPath(), {}),
-                              kBackupManagerDomain, kBackupManifestNotFound, "Manifest not found");
+        EXPECT_LUMIFOLD_ERROR(
+            manager.recordPostModificationHashes(id, preferencesPath(), ApplyOutcome{}),
+            kBackupManagerDomain, kBackupManifestNotFound, "Manifest not found");
     }
     EXPECT_EQ(manifestText("garbled"), "[]");
 }

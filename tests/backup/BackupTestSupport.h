@@ -28,8 +28,9 @@ inline system_clock::time_point utc(int y, unsigned mo, unsigned d, int h, int m
 class BackupTest : public ::testing::Test {
   protected:
     BackupTest()
-        : manager(std::nullopt,
-                  BackupManagerHost{.now = [this] { return now; }, .homeDirectory = home.path()}) {}
+        : manager(std::nullopt, BackupManagerHost{.now = [this] { return now; },
+                                                  .homeDirectory = home.path(),
+                                                  .preferencesPath = {}}) {}
 
     std::string preferencesPath() const {
         return home / "Library/Preferences/com.apple.finder.plist";

@@ -77,7 +77,7 @@ TEST_F(RestoreTest, ApplyDriftRefusalAndForcedRestoreBringEverythingBack) {
     writeStore("Documents", "documents after", 0644);
     platform::setHasHiddenExtension(report, true);
     const BackupManifest manifest =
-        manager.recordPostModificationHashes(created.id, preferencesPath(), {});
+        manager.recordPostModificationHashes(created.id, preferencesPath(), ApplyOutcome{});
     const std::string directory = snapshotDirectory(manifest.id);
     EXPECT_FALSE(manager.evaluateRestore(manifest).hasModifications());
 
@@ -174,7 +174,7 @@ TEST_F(RestoreTest, DeletedStoreIsRecreatedWithoutForce) {
     const BackupManifest created = manager.createSnapshot(preferencesPath(), {desktop}, {}, {});
     writeStore("Desktop", "applied");
     const BackupManifest manifest =
-        manager.recordPostModificationHashes(created.id, preferencesPath(), {});
+        manager.recordPostModificationHashes(created.id, preferencesPath(), ApplyOutcome{});
     platform::removeFile(desktop);
 
     const auto summary = manager.evaluateRestore(manifest);
@@ -191,18 +191,55 @@ TEST_F(RestoreTest, DeletedStoreIsRecreatedWithoutForce) {
     EXPECT_EQ(platform::permissionBits(desktop), 0604u);
 }
 
-TEST_F(RestoreTest, MissingCopyIsSkippedAndMissingFlagFilesIgnored) {
+// Whatever went wrong since the snapshot, a restore that cannot put everything back safely
+// writes nothing at all, force or not.
+TEST_F(RestoreTest, DamagedCopiesAndLinkedTargetsStopTheWholeRestore) {
+    writePreferences(true);
     const std::string desktop = writeStore("Desktop", "one");
-    const std::string music = writeStore("Music", "two");
-    BackupManifest manifest = manager.createSnapshot(preferencesPath(), {desktop, music}, {},
-                                                     {{home / "Desktop/gone.pdf", true}});
-    platform::removeFile(
-        appending(snapshotDirectory(manifest.id), manifest.dsStoreBackups[0].backupRelativePath));
-    writeStore("Desktop", "live one");
-    writeStore("Music", "live two");
+    const std::string report = home.writeFile("Desktop/report.pdf", "pdf");
+    const BackupManifest manifest = manager.createSnapshot(
+        preferencesPath(), {desktop}, {}, {{report, true}, {home / "Desktop/gone.pdf", true}});
+    const std::string copy =
+        appending(snapshotDirectory(manifest.id), manifest.dsStoreBackups[0].backupRelativePath);
+    const auto link = [](const std::string& to, const std::string& at) {
+        platform::removeFile(at);
+        ASSERT_EQ(::symlink(to.c_str(), at.c_str()), 0);
+    };
+    using Break = std::function<void()>;
+    const std::vector<std::tuple<const char*, int, Break>> cases{
+        {"store copy missing", kBackupDamagedCopy, [&] { platform::removeFile(copy); }},
+        {"store copy altered", kBackupDamagedCopy,
+         [&] { home.writeFile(copy.substr(home.path().size() + 1), "two"); }},
+        {"store copy a link", kBackupDamagedCopy, [&] { link(desktop, copy); }},
+        {"preferences copy missing", kBackupDamagedCopy,
+         [&] { platform::removeFile(manifest.finderPlistBackupPath); }},
+        {"live store a link", kBackupUnsafeManifestPath,
+         [&] { link(home / "elsewhere", desktop); }},
+        {"flagged file a link", kBackupUnsafeManifestPath,
+         [&] { link(home / "elsewhere", report); }},
+    };
+    const std::string snapshot = snapshotDirectory(manifest.id);
+    std::filesystem::copy(snapshot, snapshot + ".kept", std::filesystem::copy_options::recursive);
+    for (const auto& [what, code, breakIt] : cases) {
+        SCOPED_TRACE(what);
+        home.writeFile("elsewhere", "elsewhere");
+        writeStore("Desktop", "live");
+        home.writeFile("Desktop/report.pdf", "pdf");
+        breakIt();
+        const auto state = liveState();
+        EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(manifest, true), kBackupManagerDomain,
+                                   code);
+        EXPECT_EQ(liveState(), state);
+        std::filesystem::remove_all(snapshot);
+        std::filesystem::copy(snapshot + ".kept", snapshot,
+                              std::filesystem::copy_options::recursive);
+        platform::removeFile(desktop);
+        platform::removeFile(report);
+    }
+    // Intact, it restores; a flagged file that is gone is passed by.
+    writeStore("Desktop", "live");
     manager.restoreSnapshot(manifest, true);
-    EXPECT_EQ(asText(platform::readFile(desktop)), "live one");
-    EXPECT_EQ(asText(platform::readFile(music)), "two");
+    EXPECT_EQ(asText(platform::readFile(desktop)), "one");
     EXPECT_FALSE(platform::fileExists(home / "Desktop/gone.pdf"));
 }
 
@@ -251,11 +288,14 @@ TEST_F(RestoreTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
     const Field id = [](auto& m) -> auto& { return m.id; };
     const char* const outside = "is outside the snapshot folder";
     const char* const relative = "is not an absolute path";
+    const char* const notAStore = "is not the absolute path of a .DS_Store file";
     const std::vector<std::tuple<std::string, const char*, Field>> cases{
         {"/etc/passwd", outside, copy},
         {"../../../outside", outside, copy},
         {"files/../../x", outside, copy},
-        {"Desktop/.DS_Store", relative, store},
+        {"Desktop/.DS_Store", notAStore, store},
+        {home / "outside", notAStore, store},
+        {home / "Desktop/../.DS_Store", notAStore, store},
         {"com.apple.finder.plist", relative, plist},
         {"report.pdf", relative, flagged},
         {home / "outside", outside, plistCopy},
@@ -276,6 +316,17 @@ TEST_F(RestoreTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
         EXPECT_EQ(liveState(), state) << offending;
         EXPECT_EQ(currentHostValue(PreferencesService::kAnyApplication), std::nullopt);
     }
+    // A snapshot of another preferences file (another home, or this one before it moved).
+    BackupManifest foreign = good;
+    foreign.finderPlistOriginalPath = home / "Old/Library/Preferences/com.apple.finder.plist";
+    EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(foreign, true), kBackupManagerDomain,
+                               kBackupForeignHome);
+    // Only the value Apply pushes may be pushed back.
+    BackupManifest pushing = good;
+    pushing.pushedPreferences = {{"com.other.app", true, "AppleShowAllExtensions", "x", "y"}};
+    EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(pushing, true), kBackupManagerDomain,
+                               kBackupUnsafeManifestPath);
+    EXPECT_EQ(liveState(), state);
     // The untouched manifest restores.
     manager.restoreSnapshot(good, true);
     EXPECT_EQ(asText(platform::readFile(desktop)), "snapshot");

@@ -156,9 +156,9 @@ TEST_F(EngineApplyTest, SecondOfThreeStoresFailingLeavesTheFirstWrittenAndTheThi
     const Bytes third = platform::readFile(stores[2]);
     const auto thirdTime = platform::modificationTimeNanoseconds(stores[2]);
     finder.running = true;
-    finder.onQuit = [&] { blockWithFolder(stores[1]); };
+    finder.onQuit = [&] { breakFolderOf(stores[1]); };
 
-    EXPECT_LUMIFOLD_ERROR_CODE(engine->apply(folders, true), "POSIX", EISDIR);
+    EXPECT_LUMIFOLD_ERROR_CODE(engine->apply(folders, true), "POSIX", ENOTDIR);
     EXPECT_TRUE(hasEntry(readStore(stores[0]), viewStyle(".", "icnv")));
     EXPECT_EQ(platform::readFile(stores[2]), third);
     EXPECT_EQ(platform::modificationTimeNanoseconds(stores[2]), thirdTime);
@@ -226,7 +226,8 @@ TEST_F(EngineApplyTest, GivenPreferencesPathAndBackupDirectoryAreTheOnesUsed) {
     EXPECT_EQ(manifest.finderPlistOriginalPath, preferences);
     EXPECT_TRUE(
         platform::isRegularFile(elsewhere + "/snapshots/" + manifest.id + "/manifest.json"));
-    EXPECT_FALSE(platform::fileExists(home / ".lumifold"));
+    // Only the home's lock lives there.
+    EXPECT_EQ(platform::listDirectory(home / ".lumifold", true), std::vector<std::string>{"lock"});
     EXPECT_EQ(platform::readFile(preferencesPath()), usersFile);
     EXPECT_TRUE(custom.verify(std::vector<std::string>{}).finderDefaultsValid);
 }

@@ -87,7 +87,8 @@ TEST_F(EngineInspectPreviewTest, TransferWarningLeadsAndARejectedStoreBecomesOne
               (std::vector<std::string>{
                   "Finder currently has active file transfers. Finder relaunch should be "
                   "deferred until transfers complete.",
-                  "Failed to evaluate .DS_Store reconciliation: Invalid magic header"}));
+                  "Failed to evaluate .DS_Store reconciliation: Could not read \"" + downloads +
+                      "/.DS_Store\": Invalid magic header"}));
     EXPECT_TRUE(preview.targetDSStorePaths.empty());
     EXPECT_TRUE(preview.preservedEntriesSummary.empty());
     EXPECT_FALSE(preview.plistChanges.empty());

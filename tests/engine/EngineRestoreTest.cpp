@@ -87,8 +87,8 @@ TEST_F(EngineRestoreTest,
 TEST_F(EngineRestoreTest, FailedRestoreStillRelaunchesTheFinder) {
     engine->apply(folders, false);
     finder.running = true;
-    finder.onQuit = [&] { blockWithFolder(picturesStore); };
-    EXPECT_LUMIFOLD_ERROR_CODE(engine->restore(std::nullopt, true), "POSIX", EISDIR);
+    finder.onQuit = [&] { breakFolderOf(picturesStore); };
+    EXPECT_LUMIFOLD_ERROR_CODE(engine->restore(std::nullopt, true), "POSIX", ENOTDIR);
     EXPECT_EQ(finder.calls, kQuitThenRestart);
     EXPECT_TRUE(finder.running);
 }

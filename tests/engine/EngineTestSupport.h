@@ -212,6 +212,8 @@ class EngineTest : public ::testing::Test {
                 it.disable_recursion_pending();
                 continue;
             }
+            // The lock (and the folder that holds it) is no change to the home.
+            if (path == home / ".lumifold" || path == home / ".lumifold/lock") continue;
             struct stat info {};
             if (::lstat(path.c_str(), &info) != 0) continue;
             std::string& print = prints[path];
@@ -231,10 +233,12 @@ class EngineTest : public ::testing::Test {
         return kept;
     }
 
-    // Puts a non-empty folder where a file is: no rename can replace it, not even as root.
-    void blockWithFolder(const std::string& path) const {
-        platform::removeFile(path);
-        home.writeFile(path.substr(home.path().size() + 1) + "/occupant", "x");
+    // Puts a plain file where the folder holding `path` is, so nothing can be written there,
+    // not even as root.
+    void breakFolderOf(const std::string& path) const {
+        const std::string folder = deletingLastPathComponent(path);
+        std::filesystem::rename(folder, folder + ".moved");
+        home.writeFile(folder.substr(home.path().size() + 1), "not a folder");
     }
 
     // A store in `relative` whose second record has a type code the reader does not know.

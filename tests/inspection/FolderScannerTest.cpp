@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
-
-#include <cmath>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <nlohmann/json.hpp>
 
 #include "core/common/Paths.h"
@@ -271,26 +271,37 @@ TEST_F(FolderScannerTest, ExcludedFoldersAreNeitherInspectedNorListed) {
     EXPECT_TRUE(scanner.inspectFolders({link("include", "/usr/include")}, kPreferred).empty());
 }
 
-TEST_F(FolderScannerTest, FileNamesThatAreNotUtf8AreLeftOutAndReported) {
+TEST_F(FolderScannerTest, FilesWhoseNameOrFlagCannotBeHandledAreLeftOutAndReported) {
     const std::string downloads = folder("Downloads");
     file("Downloads/good.txt");
     file("Downloads/bad\xFF.txt");
     file("Downloads/also\xC3(.pdf");
     const std::string other = folder("Other");
     file("Other/x\xFE.txt");
+    // Items whose flag can never be set: planned, they would be planned again forever.
+    ASSERT_EQ(::mkfifo((downloads + "/pipe.txt").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("good.txt", (downloads + "/link.txt").c_str()), 0);
+    const std::string damaged = file("Downloads/damaged.txt");
+    const bool attributes =
+        ::setxattr(damaged.c_str(), "user.com.apple.FinderInfo", "short", 5, 0) == 0;
 
-    UndecodableNames undecodable;
-    EXPECT_EQ(scanner.filesWithVisibleExtensions({downloads, other}, &undecodable),
-              std::vector<std::string>{downloads + "/good.txt"});
-    EXPECT_EQ(undecodable.count, 3u);
-    EXPECT_EQ(undecodable.folders, (std::vector<std::string>{downloads, other}));
+    ScanNotes notes;
+    const std::vector<std::string> visible =
+        attributes ? std::vector<std::string>{downloads + "/good.txt"}
+                   : std::vector<std::string>{damaged, downloads + "/good.txt"};
+    EXPECT_EQ(scanner.filesWithVisibleExtensions({downloads, other}, &notes), visible);
+    EXPECT_EQ(notes.undecodable.count, 3u);
+    EXPECT_EQ(notes.undecodable.folders, (std::vector<std::string>{downloads, other}));
+    std::vector<std::string> unsettable{downloads + "/link.txt", downloads + "/pipe.txt"};
+    if (attributes) unsettable.insert(unsettable.begin(), damaged);
+    EXPECT_EQ(notes.unsettable, unsettable);
 
-    UndecodableNames fromInspection;
+    ScanNotes fromInspection;
     const auto results = scanner.inspectFolders({downloads}, kPreferred, &fromInspection);
     ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(results[0].unhiddenExtensionFilesCount, 1);
+    EXPECT_EQ(results[0].unhiddenExtensionFilesCount, attributes ? 1 : 2);
     EXPECT_NO_THROW((void)nlohmann::json(results).dump());
-    EXPECT_EQ(fromInspection.count, 2u);
+    EXPECT_EQ(fromInspection.undecodable.count, 2u);
     EXPECT_EQ(scanner.filesWithVisibleExtensions({other}), std::vector<std::string>{});
 }
 
@@ -349,7 +360,7 @@ TEST_F(FolderScannerPlanningTest, AMatchingStoreOrNoStoreNeedsNoPlan) {
                                               {"iconSize", size},
                                               {"showItemInfo", PlistValue::boolean(false)},
                                               {"showIconPreview", PlistValue::boolean(true)},
-                                              {"textSize", PlistValue::real(16)},
+                                              {"textSize", PlistValue::real(12)},
                                               {"gridSpacing", PlistValue::real(100)}}),
                                blob(".", "Iloc")});
         const auto planning = plan({desktop, folder("Empty"), home / "Missing"});
@@ -370,12 +381,15 @@ TEST_F(FolderScannerPlanningTest, IconViewOptionsAreComparedKeyByKey) {
 
     writeStore("Pictures", {iconView(".", {{"arrangeBy", PlistValue::string("name")},
                                            {"iconSize", PlistValue::real(44.02)},
+                                           {"textSize", PlistValue::integer(16)},
                                            {"showItemInfo", PlistValue::boolean(true)},
                                            {"showIconPreview", PlistValue::boolean(false)}})});
+    // Every value Inspect flags is one the planner rewrites.
     EXPECT_EQ(onlyPlan({pictures}).localChanges,
               (std::vector<SettingChange>{
                   folderOverride(label, "Pictures/icvp.arrangeBy", "name", "kind"),
                   folderOverride(label, "Pictures/icvp.iconSize", "44.02", "44.0"),
+                  folderOverride(label, "Pictures/icvp.textSize", "16.0", "12.0"),
                   folderOverride(label, "Pictures/icvp.showItemInfo", "true", "false"),
                   folderOverride(label, "Pictures/icvp.showIconPreview", "false", "true")}));
 }

@@ -46,7 +46,7 @@ class FileMetadataTest : public ::testing::Test {
     std::string file;
 };
 
-TEST_F(FileMetadataTest, HidingCreatesAZeroedRecordWithOnlyTheFlag) {
+TEST_F(FileMetadataTest, HidingCreatesAZeroedRecordWithOnlyTheFlagAndClearingRemovesIt) {
     // Clearing an absent flag writes nothing.
     setHasHiddenExtension(file, false);
     EXPECT_EQ(hasHiddenExtension(file), false);
@@ -58,9 +58,10 @@ TEST_F(FileMetadataTest, HidingCreatesAZeroedRecordWithOnlyTheFlag) {
     expected[9] = '\x10';
     EXPECT_EQ(finderInfo(file), expected);
 
+    // A record left all zero says nothing an absent one does not: it goes, as it came.
     setHasHiddenExtension(file, false);
     EXPECT_EQ(hasHiddenExtension(file), false);
-    EXPECT_EQ(finderInfo(file), std::string(32, '\0'));
+    EXPECT_EQ(finderInfo(file), std::nullopt);
 }
 
 TEST_F(FileMetadataTest, FlagChangesKeepEveryOtherByte) {
@@ -126,7 +127,7 @@ TEST_F(FileMetadataTest, SymbolicLinksAreDescribedAsThemselvesAndNeverFollowed) 
     // Setting the flag through a link leaves the target alone.
     setHasHiddenExtension(file, false);
     EXPECT_LUMIFOLD_ERROR_CODE(setHasHiddenExtension(fileLink, true), kPosixDomain, EPERM);
-    EXPECT_EQ(finderInfo(file), std::string(32, '\0'));
+    EXPECT_EQ(finderInfo(file), std::nullopt);
 }
 
 TEST_F(FileMetadataTest, PackagesAreDirectoriesWithAPackageExtensionOrTheBundleFlag) {

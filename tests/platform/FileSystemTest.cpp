@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 
+#include "core/platform/FileLock.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
 #include "core/platform/Uuid.h"
@@ -41,34 +44,115 @@ TEST_F(FileSystemTest, AtomicWriteReplacesContentKeepsOrSetsBitsAndLeavesNoTempo
     EXPECT_EQ(entryCount(home / "a"), 3u);
 }
 
-TEST_F(FileSystemTest, ReplaceItemKeepsTheTargetsBitsOrMovesOntoAMissingTarget) {
-    const std::string target = home.writeFile("target", "old");
-    const std::string replacement = home.writeFile("replacement", "new");
-    setPermissionBits(target, 0600);
-    setPermissionBits(replacement, 0644);
-    replaceItem(target, replacement);
+TEST_F(FileSystemTest, ReplacingKeepsOwnerBitsAndAttributesAndWritesThroughAFinalLink) {
+    const std::string target = home.writeFile("real/target", "old");
+    setPermissionBits(target, 0640);
+    ASSERT_EQ(::setxattr(target.c_str(), "user.kept", "v", 1, 0), 0) << "no user attributes here";
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown(target.c_str(), 4321, 4321), 0);
+    }
+    ASSERT_EQ(::symlink(target.c_str(), (home / "link").c_str()), 0);
+
+    ReplaceOptions throughLink;
+    throughLink.followFinalLink = true;
+    EXPECT_TRUE(replaceFile(home / "link", asBytes("new"), throughLink));
+    EXPECT_TRUE(isSymbolicLink(home / "link"));
     EXPECT_EQ(asText(readFile(target)), "new");
-    EXPECT_EQ(permissionBits(target), 0600u);
-    EXPECT_FALSE(fileExists(replacement));
+    EXPECT_EQ(permissionBits(target), 0640u);
+    char value[4] = {};
+    EXPECT_EQ(::getxattr(target.c_str(), "user.kept", value, sizeof value), 1);
+    struct stat info {};
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    if (root) {
+        EXPECT_EQ(info.st_uid, 4321u);
+    }
+    // Only our own file is in the target's folder; nothing beside the link.
+    EXPECT_EQ(entryCount(home / "real"), 1u);
 
-    replaceItem(home / "fresh", home.writeFile("replacement", "newer"));
-    EXPECT_EQ(asText(readFile(home / "fresh")), "newer");
+    EXPECT_LUMIFOLD_ERROR_CODE(replaceFile(home / "link", asBytes("x")), kPosixDomain, ELOOP);
+    ASSERT_EQ(::symlink("nowhere", (home / "dangling").c_str()), 0);
+    EXPECT_LUMIFOLD_ERROR(
+        replaceFile(home / "dangling", asBytes("x"), throughLink), kPosixDomain, ENOENT,
+        "Could not write \"" + home / "dangling" + "\": it is a dangling symbolic link");
 }
 
-TEST_F(FileSystemTest, FailuresNameTheOperationAndThePath) {
-    const std::string missing = home / "missing";
-    EXPECT_LUMIFOLD_ERROR(readFile(missing), "POSIX", ENOENT,
-                          "Could not read \"" + missing + "\": No such file or directory");
-    EXPECT_LUMIFOLD_ERROR_CODE(writeFileAtomically(home / "no/such/folder/f", asBytes("x")),
-                               "POSIX", ENOENT);
-    EXPECT_LUMIFOLD_ERROR_CODE(readFile(home.path()), "POSIX", EISDIR);
+TEST_F(FileSystemTest, ReplacingOnlyWhatStillHoldsThePlannedBytes) {
+    const std::string target = home.writeFile("t", "planned");
+    const Bytes planned = toBytes(std::string("planned"));
+    ReplaceOptions options;
+    options.unlessChangedFrom = PlannedContent{true, planned};
+    for (const std::string meanwhile : {"another", "planned and more", ""}) {
+        home.writeFile("t", meanwhile);
+        EXPECT_FALSE(replaceFile(target, asBytes("ours"), options)) << meanwhile;
+        EXPECT_EQ(asText(readFile(target)), meanwhile);
+    }
+    home.writeFile("t", "planned");
+    EXPECT_TRUE(replaceFile(target, asBytes("ours"), options));
+    EXPECT_EQ(asText(readFile(target)), "ours");
+    // Planned as absent: a file that appeared meanwhile is left alone.
+    options.unlessChangedFrom = PlannedContent{false, {}};
+    EXPECT_FALSE(replaceFile(target, asBytes("x"), options));
+    EXPECT_EQ(entryCount(home.path()), 1u);
 }
 
-TEST_F(FileSystemTest, ListingSkipsHiddenNamesAndSorts) {
+TEST_F(FileSystemTest, ReadsRefuseAnythingButABoundedRegularFileWithoutBlocking) {
+    ASSERT_EQ(::mkfifo((home / "fifo").c_str(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", (home / "zero").c_str()), 0);
+    EXPECT_LUMIFOLD_ERROR(readFile(home / "fifo"), kPosixDomain, kNotRegularFile,
+                          "Could not read \"" + home / "fifo" + "\": it is not a regular file");
+    EXPECT_LUMIFOLD_ERROR_CODE(readFile(home / "zero"), kPosixDomain, kNotRegularFile);
+    const std::string big = home.writeFile("big", std::string(3 << 20, 'x'));
+    EXPECT_LUMIFOLD_ERROR(readFile(big, 2 << 20), kPosixDomain, kFileTooLarge,
+                          "Could not read \"" + big + "\": it is larger than 2 MiB");
+    EXPECT_EQ(readFile(big).size(), std::size_t{3} << 20);
+    // A control character in a path is shown, never printed raw.
+    EXPECT_LUMIFOLD_ERROR(readFile(home / "a\nb"), kPosixDomain, ENOENT,
+                          "Could not read \"" + home / "a\\x0Ab" + "\": No such file or directory");
+}
+
+TEST_F(FileSystemTest, OnlyOurOwnLeftoverFilesAreRemoved) {
+    const std::string uuid = makeUuidString();
+    const std::vector<std::pair<std::string, bool>> names = {
+        {"..DS_Store.tmp." + uuid, true},
+        {"...DS_Store.tmp." + uuid + ".tmp." + uuid, true},  // an earlier version's nesting
+        {".com.apple.finder.plist.tmp." + uuid, true},
+        {".DS_Store.tmp." + uuid, false},  // no dot of its own: not one of ours
+        {"..DS_Store.tmp." + uuid + "x", false},
+        {"..DS_Store.tmp.not-a-uuid", false},
+        {"..other.tmp." + uuid, false},
+        {".DS_Store", false},
+    };
+    for (const auto& [name, ours] : names) {
+        EXPECT_EQ(isOwnTemporaryName(name, ".DS_Store") ||
+                      isOwnTemporaryName(name, "com.apple.finder.plist"),
+                  ours)
+            << name;
+        home.writeFile("d/" + name, "x");
+    }
+    // A link carrying our name is not ours to follow or remove.
+    ASSERT_EQ(::symlink("/etc/hostname", (home / ("d/..DS_Store.tmp." + makeUuidString())).c_str()),
+              0);
+    EXPECT_EQ(removeOwnTemporaryFiles(home / "d", {".DS_Store", "com.apple.finder.plist"}), 3u);
+    EXPECT_EQ(entryCount(home / "d"), names.size() - 3 + 1);
+}
+
+TEST_F(FileSystemTest, ALockIsHeldByOneHolderAtATime) {
+    const std::string path = home / "lock";
+    {
+        auto first = FileLock::tryAcquire(path);
+        ASSERT_TRUE(first.has_value());
+        EXPECT_FALSE(FileLock::tryAcquire(path).has_value());
+    }
+    EXPECT_TRUE(FileLock::tryAcquire(path).has_value());
+}
+
+TEST_F(FileSystemTest, ListingSkipsHiddenNamesUnlessAskedAndSorts) {
     home.writeFile("d/b", "");
     home.writeFile("d/a", "");
     home.writeFile("d/.DS_Store", "");
     EXPECT_EQ(listDirectory(home / "d"), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(listDirectory(home / "d", true), (std::vector<std::string>{".DS_Store", "a", "b"}));
 }
 
 TEST_F(FileSystemTest, SymbolicLinksResolveAndShareIdentity) {

@@ -106,15 +106,28 @@ TEST_F(PreferencesServiceTest, SetValueCreatesFoldersAndKeepsOtherKeys) {
     EXPECT_FALSE(fileExists(path(kFinder, Host::any)));
 }
 
-TEST_F(PreferencesServiceTest, SetValueReplacesADamagedDomainFileOnlyOnWrite) {
+TEST_F(PreferencesServiceTest, ADomainFileThatCannotBeReadIsNeverReplaced) {
     const std::string file = path(kAny, Host::current);
-    writeFileAt(file, "damaged");
-    // Removing a key that cannot be there leaves the file alone.
+    for (const std::string damaged : {"damaged", "<plist><array/></plist>"}) {
+        writeFileAt(file, damaged);
+        for (const auto& value :
+             {std::optional(PlistValue::string("v")), std::optional<PlistValue>()}) {
+            EXPECT_LUMIFOLD_ERROR_CODE(
+                service.setValue("Key", value, kAny, User::current, Host::current),
+                kPreferencesServiceDomain, kPreferencesUnreadableDomain);
+        }
+        EXPECT_LUMIFOLD_ERROR_CODE(service.copyValue("Key", kAny, Host::current),
+                                   kPreferencesServiceDomain, kPreferencesUnreadableDomain);
+        EXPECT_EQ(asText(readFile(file)), damaged);
+    }
+}
+
+TEST_F(PreferencesServiceTest, ADomainLeftEmptyLosesItsFile) {
+    service.setValue("Key", PlistValue::string("v"), kAny, User::current, Host::current);
+    EXPECT_EQ(service.copyValue("Key", kAny, Host::current), PlistValue::string("v"));
+    EXPECT_EQ(service.copyValue("Key", kAny, Host::any), std::nullopt);
     service.setValue("Key", std::nullopt, kAny, User::current, Host::current);
-    EXPECT_EQ(asText(readFile(file)), "damaged");
-    service.setValue("Key", PlistValue::string("value"), kAny, User::current, Host::current);
-    EXPECT_EQ(parsePropertyList(readFile(file)),
-              PlistValue::dictionary({{"Key", PlistValue::string("value")}}));
+    EXPECT_FALSE(entryType(path(kAny, Host::current)).has_value());
 }
 
 TEST_F(PreferencesServiceTest, ApplicationIdsCannotNameOtherFiles) {

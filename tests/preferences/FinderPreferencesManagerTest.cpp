@@ -84,11 +84,28 @@ class FinderPreferencesManagerTest : public ::testing::Test {
         return names;
     }
 
-    void expectReadsAsMissing() {
+    // A file that is there but cannot be used reads with the fallbacks, says why naming
+    // itself, and is never overwritten.
+    void expectReadsAsMissingAndIsKept() {
         EXPECT_FALSE(manager.loadPreferencesDictionary().has_value());
         EXPECT_EQ(manager.currentPreferences(), kPreferred);
         EXPECT_TRUE(manager.plistChanges(kPreferred).empty());
         EXPECT_FALSE(manager.showsAllExtensions());
+        const auto problem = manager.readPreferencesFile().problem;
+        ASSERT_TRUE(problem.has_value());
+        EXPECT_NE(problem->find(preferencesPath()), std::string::npos) << *problem;
+        const auto before = preferencesFolderNames();
+        const auto bytes = platform::isRegularFile(preferencesPath())
+                               ? platform::readFile(preferencesPath())
+                               : Bytes();
+        EXPECT_LUMIFOLD_ERROR_CODE(manager.writePreferences(kPreferred),
+                                   FinderPreferencesManager::kDomain,
+                                   FinderPreferencesManager::kUnreadablePreferences);
+        EXPECT_EQ(preferencesFolderNames(), before);
+        if (platform::isRegularFile(preferencesPath())) {
+            EXPECT_EQ(platform::readFile(preferencesPath()), bytes);
+        }
+        EXPECT_FALSE(platform::fileExists(home / "Library/Preferences/ByHost"));
     }
 
     lumifold::testing::TempHome home;
@@ -208,7 +225,7 @@ TEST_F(FinderPreferencesManagerTest, ExtensionVisibilityComesFromTheFileThenTheS
 
 // Damaged files: reading never fails -------------------------------------------------------
 
-TEST_F(FinderPreferencesManagerTest, DamagedFilesReadAsMissing) {
+TEST_F(FinderPreferencesManagerTest, DamagedFilesReadAsMissingAndAreNeverOverwritten) {
     const std::string xml =
         xmlPlist("<dict><key>AppleShowAllExtensions</key><true/>" +
                  iconViewSettings("<key>iconSize</key><integer>64</integer>") + "</dict>");
@@ -224,16 +241,19 @@ TEST_F(FinderPreferencesManagerTest, DamagedFilesReadAsMissing) {
           "bplist00" + std::string(200, '\xff')}) {
         SCOPED_TRACE(index++);
         writeFile(damaged);
-        expectReadsAsMissing();
+        expectReadsAsMissingAndIsKept();
     }
 
     ::unlink(preferencesPath().c_str());
     home.makeFolder(kPreferencesFile);
-    expectReadsAsMissing();
+    expectReadsAsMissingAndIsKept();
     ::rmdir(preferencesPath().c_str());
     // A FIFO would block a plain read until someone writes to it.
     ASSERT_EQ(::mkfifo(preferencesPath().c_str(), 0600), 0);
-    expectReadsAsMissing();
+    expectReadsAsMissingAndIsKept();
+    ::unlink(preferencesPath().c_str());
+    ASSERT_EQ(::symlink("/dev/zero", preferencesPath().c_str()), 0);
+    expectReadsAsMissingAndIsKept();
 }
 
 TEST_F(FinderPreferencesManagerTest, FiftyMegabyteFilesReadWithoutFailing) {
@@ -241,7 +261,7 @@ TEST_F(FinderPreferencesManagerTest, FiftyMegabyteFilesReadWithoutFailing) {
     std::string garbage = "bplist00";
     garbage.resize(kSize, '\x5a');
     writeFile(garbage);
-    expectReadsAsMissing();
+    expectReadsAsMissingAndIsKept();
 
     // A well-formed one is read in full, or refused as too large and read as missing.
     home.writeFile(kPreferencesFile,
@@ -302,21 +322,27 @@ TEST_F(FinderPreferencesManagerTest, WritingKeepsUnrelatedKeys) {
               (std::vector<std::string>{"ByHost", "com.apple.finder.plist"}));
 }
 
-TEST_F(FinderPreferencesManagerTest, WritingWithoutADictionaryCreatesOnlyTheWrittenKeys) {
-    for (const bool topLevelArray : {false, true}) {
-        if (topLevelArray) writeFile(xmlPlist("<array><string>NSWindowFrame</string></array>"));
-        manager.writePreferences(kPreferred);
-        const PlistDictionary written = readBack();
-        std::vector<std::string> keys;
-        for (const auto& [key, value] : written) keys.push_back(key);
-        EXPECT_EQ(keys, (std::vector<std::string>{"AppleShowAllExtensions", "DesktopViewSettings",
-                                                  "FK_StandardViewSettings", "FXArrangeGroupViewBy",
-                                                  "FXPreferredViewStyle", "StandardViewSettings"}));
-        EXPECT_EQ(
-            dictionaryIn(dictionaryIn(written, "DesktopViewSettings"), "IconViewSettings").size(),
-            8u);
-        EXPECT_EQ(manager.currentPreferences(), kPreferred);
-    }
+TEST_F(FinderPreferencesManagerTest, WritingWithoutAFileCreatesOnlyTheWrittenKeys) {
+    manager.writePreferences(kPreferred);
+    const PlistDictionary written = readBack();
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : written) keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"AppleShowAllExtensions", "DesktopViewSettings",
+                                              "FK_StandardViewSettings", "FXArrangeGroupViewBy",
+                                              "FXPreferredViewStyle", "StandardViewSettings"}));
+    EXPECT_EQ(dictionaryIn(dictionaryIn(written, "DesktopViewSettings"), "IconViewSettings").size(),
+              8u);
+    EXPECT_EQ(manager.currentPreferences(), kPreferred);
+}
+
+TEST_F(FinderPreferencesManagerTest, AFileChangedSincePlanningIsLeftAsItsWriterLeftIt) {
+    writeEntries("<key>FXPreferredViewStyle</key><string>Nlsv</string>");
+    const PreferencesFile planned = manager.readPreferencesFile();
+    writeEntries("<key>FXPreferredViewStyle</key><string>clmv</string>");
+    const Bytes changed = platform::readFile(preferencesPath());
+    const PreferencesWrite written = manager.writePreferences(kPreferred, planned, {});
+    EXPECT_FALSE(written.fileWritten);
+    EXPECT_EQ(platform::readFile(preferencesPath()), changed);
 }
 
 TEST_F(FinderPreferencesManagerTest, WritingPushesExtensionVisibilityThroughTheService) {
@@ -351,19 +377,18 @@ TEST_F(FinderPreferencesManagerTest, WritingToAnotherPathUsesItsNameAndLeavesThe
     EXPECT_FALSE(platform::fileExists(preferencesPath()));
 }
 
-TEST_F(FinderPreferencesManagerTest, FailedReplacementRaisesAndLeavesTheTemporaryFile) {
-    // A folder in the file's place cannot be replaced by a file.
-    home.writeFile(std::string(kPreferencesFile) + "/inside", "x");
-    EXPECT_LUMIFOLD_ERROR_CODE(manager.writePreferences(kPreferred), "POSIX", EISDIR);
-    const std::regex temporaryName(
-        R"(\.finder\.plist\.tmp\.[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12})");
-    const auto names = preferencesFolderNames();
-    EXPECT_EQ(
-        std::count_if(names.begin(), names.end(),
-                      [&](const auto& name) { return std::regex_match(name, temporaryName); }),
-        1);
-    // The service was not told anything.
-    EXPECT_FALSE(platform::fileExists(home / "Library/Preferences/ByHost"));
+TEST_F(FinderPreferencesManagerTest, PreferencesKeptAsALinkAreWrittenThroughIt) {
+    const std::string synced = home.writeFile("Sync/com.apple.finder.plist", "");
+    writeEntries("<key>ShowPathbar</key><true/>");
+    platform::copyFile(preferencesPath(), synced);
+    ::unlink(preferencesPath().c_str());
+    ASSERT_EQ(::symlink(synced.c_str(), preferencesPath().c_str()), 0);
+    manager.writePreferences(kPreferred);
+    EXPECT_TRUE(platform::isSymbolicLink(preferencesPath()));
+    EXPECT_EQ(manager.currentPreferences(), kPreferred);
+    EXPECT_TRUE(manager.loadPreferencesDictionary()->contains("ShowPathbar"));
+    EXPECT_EQ(preferencesFolderNames(),
+              (std::vector<std::string>{"ByHost", "com.apple.finder.plist"}));
 }
 
 TEST_F(FinderPreferencesManagerTest, UnwritableFolderRaisesAndKeepsTheFile) {

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/common/Bytes.h"
+#include "core/common/Error.h"
+#include "core/engine/ChangePreview.h"
+#include "core/inspection/DSStoreReconciliationPlan.h"
+#include "core/preferences/FinderLayoutPreferences.h"
+#include "core/preferences/FinderPreferencesManager.h"
+#include "core/preferences/PushedPreference.h"
+
+namespace lumifold {
+
+// One store to rewrite: its plan (with the bytes it was planned from) and its new image.
+struct StoreRewrite {
+    DSStoreReconciliationPlan plan;
+    Bytes image;
+};
+
+// Everything one planning step found. Preview shows it; Apply carries out this very value:
+// it snapshots the bytes the plan was made from and replaces a file only while it still holds
+// them.
+struct ChangePlan {
+    std::vector<std::string> folders;
+    FinderLayoutPreferences target;
+    PreferencesFile preferences;
+    std::vector<PushedPreference> pushes;
+    std::vector<StoreRewrite> stores;
+    std::vector<std::string> extensionFiles;  // files whose extension is to be hidden
+    ChangePreview preview;
+    // Why Apply must not start (an unreadable preferences or store file, a store that cannot
+    // be written); Preview reports it as a warning.
+    std::optional<Error> refusal;
+};
+
+}  // namespace lumifold

@@ -1,0 +1,24 @@
+#include "core/preferences/PushedPreference.h"
+
+#include "core/preferences/OptionalJsonFields.h"
+
+namespace lumifold {
+
+void to_json(nlohmann::json& json, const PushedPreference& pushed) {
+    json = nlohmann::json{
+        {"domain", pushed.domain}, {"currentHost", pushed.currentHost}, {"key", pushed.key}};
+    if (pushed.originalValue) json["originalValue"] = *pushed.originalValue;
+    if (pushed.pushedValue) json["pushedValue"] = *pushed.pushedValue;
+}
+
+void from_json(const nlohmann::json& json, PushedPreference& pushed) {
+    PushedPreference decoded;
+    decoded.domain = json_fields::requiredString(json, "domain");
+    decoded.currentHost = json_fields::requiredBoolean(json, "currentHost");
+    decoded.key = json_fields::requiredString(json, "key");
+    decoded.originalValue = json_fields::optionalString(json, "originalValue");
+    decoded.pushedValue = json_fields::optionalString(json, "pushedValue");
+    pushed = std::move(decoded);
+}
+
+}  // namespace lumifold

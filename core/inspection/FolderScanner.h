@@ -88,8 +88,8 @@ class FolderScanner final {
     // left out, as in every stage. Throws the first read error (domain "POSIX") or reader error
     // (DSStoreReader::kDomain, its message naming the file) met, or the property-list error of
     // serialising the fresh icon-view record; no partial result is returned then. Stores the
-    // reader can only partly decode, stores whose path is not UTF-8 and stores that are
-    // symbolic links are reported instead of planned.
+    // reader can only partly decode, stores whose path is not UTF-8 and stores that need a
+    // change but are symbolic links are reported instead of planned.
     ReconciliationPlanning planReconciliation(const std::vector<std::string>& folders,
                                               const FinderLayoutPreferences& target) const;
 

@@ -57,12 +57,13 @@ ReconciliationPlanning FolderScanner::planReconciliation(
     for (const std::string& storePath : storeFiles) {
         const auto entryType = platform::entryType(storePath);
         if (!entryType) continue;
-        if (*entryType == platform::EntryType::symbolicLink) {
-            planning.linkedStores.push_back(displayablePath(storePath));
-            continue;
-        }
+        // A link is read like any store (a link to a device fails the planning as a device
+        // does), but never rewritten: the file it names is planned by its own path, if at all.
+        const bool isLink = *entryType == platform::EntryType::symbolicLink;
         if (const auto identity = platform::fileIdentity(storePath)) {
-            if (!seenFiles.insert(DeviceInode::from(*identity)).second) continue;
+            const DeviceInode key = DeviceInode::from(*identity);
+            if (seenFiles.contains(key)) continue;
+            if (!isLink) seenFiles.insert(key);
         }
         if (!isWellFormedUtf8(storePath)) {
             planning.unnamableStores.push_back(displayablePath(storePath));
@@ -129,6 +130,10 @@ ReconciliationPlanning FolderScanner::planReconciliation(
         }
 
         if (plan.localChanges.empty()) continue;
+        if (isLink) {
+            planning.linkedStores.push_back(displayablePath(storePath));
+            continue;
+        }
         if (!freshIconViewOptions) {
             freshIconViewOptions = platform::toBinaryPropertyList(
                 platform::PlistValue::dictionary(target.iconViewOptionsDictionary()));

@@ -10,6 +10,10 @@ void putOptional(nlohmann::json& json, const char* key, const std::optional<T>& 
     if (value) json[key] = *value;
 }
 
+void putOptional(nlohmann::json& json, const char* key, const std::optional<double>& value) {
+    if (value) json_fields::putNumber(json, key, *value);
+}
+
 const nlohmann::json* optionalMember(const nlohmann::json& object, const char* key) {
     const auto found = object.find(key);
     return found == object.end() ? nullptr : &*found;

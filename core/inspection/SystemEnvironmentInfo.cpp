@@ -9,10 +9,10 @@ void to_json(nlohmann::json& json, const SystemEnvironmentInfo& info) {
         {"buildVersion", info.buildVersion},
         {"architecture", info.architecture},
         {"currentFinderDefaults", info.currentFinderDefaults},
-        {"defaultGridSpacing", info.defaultGridSpacing},
         {"supportedAPIsSummary", info.supportedAPIsSummary},
         {"undocumentedFieldsSummary", info.undocumentedFieldsSummary},
     };
+    json_fields::putNumber(json, "defaultGridSpacing", info.defaultGridSpacing);
 }
 
 void from_json(const nlohmann::json& json, SystemEnvironmentInfo& info) {

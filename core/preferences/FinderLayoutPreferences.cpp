@@ -50,15 +50,15 @@ void to_json(nlohmann::json& json, const FinderLayoutPreferences& preferences) {
         {"viewStyle", preferences.viewStyle},
         {"groupBy", preferences.groupBy},
         {"sortBy", preferences.sortBy},
-        {"iconSize", preferences.iconSize},
-        {"gridSpacing", preferences.gridSpacing},
-        {"textSize", preferences.textSize},
         {"labelOnBottom", preferences.labelOnBottom},
         {"showItemInfo", preferences.showItemInfo},
         {"showIconPreview", preferences.showIconPreview},
         {"backgroundType", preferences.backgroundType},
         {"hideFileExtensions", preferences.hideFileExtensions},
     };
+    json_fields::putNumber(json, "iconSize", preferences.iconSize);
+    json_fields::putNumber(json, "gridSpacing", preferences.gridSpacing);
+    json_fields::putNumber(json, "textSize", preferences.textSize);
 }
 
 void from_json(const nlohmann::json& json, FinderLayoutPreferences& preferences) {

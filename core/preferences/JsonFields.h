@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <nlohmann/json.hpp>
@@ -62,6 +63,12 @@ inline std::int64_t requiredInteger(const nlohmann::json& object, const char* ke
         wrongType(value, key, "an integer within the signed 64-bit range");
     }
     return value.get<std::int64_t>();
+}
+
+// Sets `key` to `value` unless it is NaN or infinite: JSON has no such numbers, and a null in
+// their place would read back as another type. The key is left out instead.
+inline void putNumber(nlohmann::json& object, const char* key, double value) {
+    if (std::isfinite(value)) object[key] = value;
 }
 
 inline std::vector<std::string> requiredStrings(const nlohmann::json& object, const char* key) {

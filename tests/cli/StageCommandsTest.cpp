@@ -131,16 +131,38 @@ TEST_F(StageCommandsTest, RestoreFailsWithoutASnapshotAndRefusesDriftUnlessForce
     EXPECT_EQ(platform::readFile(documentsStore), original);
 }
 
-TEST_F(StageCommandsTest, SnapshotsAreListedNewestFirst) {
+TEST_F(StageCommandsTest, SnapshotsAreListedNewestFirstAndOnlyPruneRemovesIncompleteOnes) {
     const auto first = runJson({"apply", "--json"})["manifest"]["id"].get<std::string>();
     home.writeFile("Documents/again.txt", "txt");
     const auto second = runJson({"apply", "--json"})["manifest"]["id"].get<std::string>();
+    home.makeFolder(".lumifold/backups/2000-01-01T00-00-00Z/files");  // a killed snapshot
     const auto list = runJson({"snapshots", "--json"});
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0]["id"], second);
     EXPECT_EQ(list[1]["id"], first);
-    const std::string text = run({"snapshots"}).out;
-    EXPECT_LT(text.find(second), text.find(first + " "));
+    const CliResult text = run({"snapshots"});
+    EXPECT_LT(text.out.find(second), text.out.find(first + " "));
+    EXPECT_EQ(text.err,
+              "Snapshot folder 2000-01-01T00-00-00Z: incomplete: it has no manifest (remove it "
+              "with lumifold prune)\n");
+
+    EXPECT_EQ(run({"prune"}).out, "Removed snapshot 2000-01-01T00-00-00Z\n");
+    EXPECT_TRUE(run({"snapshots"}).err.empty());
+    EXPECT_EQ(run({"prune", "--keep", "1"}).out, "Removed snapshot " + first + "\n");
+    EXPECT_EQ(run({"prune", "--keep", "-1"}).status, 2);
+}
+
+TEST_F(StageCommandsTest, AMistypedHomeIsAnErrorAndAnIncompleteApplyExitsThree) {
+    const CliResult missing = testing::runCli(home, {"--home", home / "Hoem", "apply"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "lumifold: The home folder \"" + home / "Hoem" + "\" does not exist\n");
+    EXPECT_FALSE(platform::fileExists(home / "Hoem"));
+
+    // Apply cannot make a missing folder compliant; its own closing audit says so.
+    platform::removeTree(home / "Music");
+    const CliResult applied = run({"apply"});
+    EXPECT_EQ(applied.status, 3) << applied.err;
+    EXPECT_NE(applied.out.find("Not compliant"), std::string::npos);
 }
 
 }  // namespace

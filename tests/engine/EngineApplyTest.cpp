@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "core/finder/FinderCoordinator.h"
+#include "core/platform/FileLock.h"
+#include "core/platform/Uuid.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/LumifoldAssertions.h"
 
@@ -36,8 +39,18 @@ TEST_F(EngineApplyTest, RealisticHomeEndsFullyCompliantAndKeepsForeignRecords) {
     const std::string report = home.writeFile("Documents/report.pdf", "pdf");
     const std::string notes = home.writeFile("Documents/notes.txt", "txt");
     platform::setHasHiddenExtension(home.writeFile("Desktop/photo.jpg", "jpg"), true);
+    // What killed runs left: our own temporary names go, anything else stays.
+    const std::string leftover =
+        home.writeFile("Documents/..DS_Store.tmp." + platform::makeUuidString(), "x");
+    const std::string preferencesLeftover = home.writeFile(
+        "Library/Preferences/.com.apple.finder.plist.tmp." + platform::makeUuidString(), "x");
+    const std::string foreign = home.writeFile("Documents/..DS_Store.tmp.mine", "x");
 
     const ApplyResult result = engine->apply(std::nullopt, true);
+    EXPECT_FALSE(platform::fileExists(leftover));
+    EXPECT_FALSE(platform::fileExists(preferencesLeftover));
+    EXPECT_TRUE(platform::fileExists(foreign));
+    EXPECT_EQ(result.extensionsHidden, 2u);
 
     EXPECT_TRUE(result.verification.isFullyCompliant());
     EXPECT_TRUE(result.warnings.empty());
@@ -230,6 +243,85 @@ TEST_F(EngineApplyTest, GivenPreferencesPathAndBackupDirectoryAreTheOnesUsed) {
     EXPECT_EQ(platform::listDirectory(home / ".lumifold", true), std::vector<std::string>{"lock"});
     EXPECT_EQ(platform::readFile(preferencesPath()), usersFile);
     EXPECT_TRUE(custom.verify(std::vector<std::string>{}).finderDefaultsValid);
+}
+
+// What another program writes between planning and writing is neither lost nor rolled back.
+TEST_F(EngineApplyTest, AFileAnotherProgramChangesDuringApplyIsLeftAsItWroteIt) {
+    writeUserPreferences();
+    const std::vector<std::string> folders{home.makeFolder("Documents")};
+    const std::string store = writeStore("Documents", {viewStyle(".", "Nlsv")});
+    finder.running = true;
+    Bytes theirStore, theirPreferences;
+    finder.onQuit = [&] {  // after the snapshot, before the first write
+        theirStore = platform::readFile(writeStore("Documents", {comment("a.txt", "theirs")}));
+        theirPreferences = platform::readFile(writeUserPreferences(99.0));
+    };
+
+    const ApplyResult result = engine->apply(folders, true);
+    EXPECT_EQ(platform::readFile(store), theirStore);
+    EXPECT_EQ(platform::readFile(preferencesPath()), theirPreferences);
+    const auto names = [&](const std::string& path) {
+        return std::count_if(result.warnings.begin(), result.warnings.end(),
+                             [&](const auto& w) { return w.find(path) != std::string::npos; });
+    };
+    EXPECT_EQ(names(store), 1);
+    EXPECT_EQ(names(preferencesPath()), 1);
+    const BackupManifest& manifest = result.manifest;
+    ASSERT_EQ(manifest.dsStoreBackups.size(), 1u);
+    EXPECT_TRUE(manifest.dsStoreBackups[0].notWritten);
+    EXPECT_EQ(manifest.dsStoreBackups[0].postModificationSHA256, platform::sha256Hex(theirStore));
+    EXPECT_TRUE(manifest.finderPlistNotWritten);
+
+    // Restore passes both by, even forced; the next Apply plans them afresh.
+    engine->restore(std::nullopt, true);
+    EXPECT_EQ(platform::readFile(store), theirStore);
+    EXPECT_EQ(platform::readFile(preferencesPath()), theirPreferences);
+    EXPECT_FALSE(engine->preview(folders).plistChanges.empty());
+}
+
+TEST_F(EngineApplyTest, AnotherProcessHoldingTheLockStopsWritingButNotReading) {
+    double now = 0;
+    const auto waiting = makeEngine(home.path(), [&](EngineOptions& options) {
+        options.monotonicSeconds = [&] { return now; };
+        options.sleep = [&](double seconds) { now += seconds; };
+    });
+    const std::vector<std::string> folders{home.makeFolder("Documents")};
+    engine->apply(folders, false);
+    writeStore("Documents", {viewStyle(".", "Nlsv")});
+    home.makeFolder(".lumifold");
+    auto held = platform::FileLock::tryAcquire(home / ".lumifold/lock");
+    ASSERT_TRUE(held.has_value());
+    const Fingerprint before = fingerprint(true);
+
+    const std::vector<std::function<void()>> writers{[&] { waiting->apply(folders, false); },
+                                                     [&] { waiting->restore(std::nullopt, true); },
+                                                     [&] { waiting->prune(0); }};
+    for (const auto& write : writers) {
+        now = 0;
+        EXPECT_LUMIFOLD_ERROR(write(), LumifoldEngine::kDomain, LumifoldEngine::kLocked,
+                              "Another Lumifold process is applying or restoring in this home; "
+                              "try again when it has finished");
+        EXPECT_GE(now, LumifoldEngine::kLockTimeout);
+        EXPECT_LT(now, LumifoldEngine::kLockTimeout + 1);
+    }
+    EXPECT_EQ(fingerprint(true), before);
+    EXPECT_EQ(waiting->preview(folders).targetDSStorePaths.size(), 1u);
+    EXPECT_FALSE(waiting->verify(folders).isFullyCompliant());
+    held.reset();
+    EXPECT_EQ(waiting->apply(folders, false).manifest.dsStoreBackups.size(), 1u);
+}
+
+TEST_F(EngineApplyTest, FailedPushesAreReportedAndNeverCountAsDrift) {
+    writeUserPreferences();
+    home.writeFile("Library/Preferences/ByHost", "a file where the folder belongs");
+    const ApplyResult result = engine->apply(std::vector<std::string>{}, false);
+    ASSERT_EQ(result.warnings.size(), 2u);
+    EXPECT_EQ(result.warnings[0].rfind("Could not set AppleShowAllExtensions in the ", 0), 0u);
+    ASSERT_TRUE(result.manifest.pushedPreferences.has_value());
+    for (const auto& pushed : *result.manifest.pushedPreferences) {
+        EXPECT_FALSE(pushed.pushedValue.has_value()) << pushed.domain;
+    }
+    EXPECT_FALSE(engine->backupManager().evaluateRestore(result.manifest).hasModifications());
 }
 
 }  // namespace

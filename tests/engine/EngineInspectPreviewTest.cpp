@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <functional>
+
+#include "core/platform/PreferencesService.h"
 #include "tests/engine/EngineTestSupport.h"
 
 namespace lumifold::testing {
@@ -96,6 +101,81 @@ TEST_F(EngineInspectPreviewTest, TransferWarningLeadsAndARejectedStoreBecomesOne
               (std::vector<SettingChange>{{"Downloads", "setup.dmg/hasHiddenExtension",
                                            "false (visible)", "true (hidden)", "File Extension"}}));
     EXPECT_TRUE(finder.calls.empty());
+}
+
+// A file Apply would read or write that cannot be read never hangs a stage and is never
+// overwritten: the reading stages name it and go on, Apply names it and changes nothing.
+TEST_F(EngineInspectPreviewTest, FilesThatCannotBeReadAreNamedAndNothingIsWritten) {
+    writeUserPreferences();
+    const std::vector<std::string> folders{home.makeFolder("Documents")};
+    const std::string store = home / "Documents/.DS_Store";
+    const std::string domain = *platform::PreferencesService(home.path())
+                                    .domainPath(platform::PreferencesService::kAnyApplication,
+                                                platform::PreferencesService::Host::current);
+    const std::string preferences = preferencesPath();
+    const Bytes goodPreferences = platform::readFile(preferences);
+    const std::vector<std::pair<std::string, std::function<void()>>> cases{
+        {store, [&] { ASSERT_EQ(::mkfifo(store.c_str(), 0600), 0); }},
+        {store, [&] { ASSERT_EQ(::symlink("/dev/zero", store.c_str()), 0); }},
+        {preferences,
+         [&] { home.writeFile("Library/Preferences/com.apple.finder.plist", "<plist>"); }},
+        {domain, [&] { home.writeFile(domain.substr(home.path().size() + 1), "damaged"); }},
+    };
+    for (const auto& [path, plant] : cases) {
+        SCOPED_TRACE(path);
+        plant();
+        const Fingerprint before = fingerprint(true);
+        const auto names = [&](const std::vector<std::string>& warnings) {
+            return std::any_of(warnings.begin(), warnings.end(),
+                               [&](const auto& w) { return w.find(path) != std::string::npos; });
+        };
+        EXPECT_TRUE(names(engine->preview(folders).warnings));
+        if (path == store) {
+            std::vector<std::string> inspected, verified;
+            engine->inspect(folders, &inspected);
+            engine->verify(folders, &verified);
+            EXPECT_TRUE(names(inspected));
+            EXPECT_TRUE(names(verified));
+        }
+        try {
+            engine->apply(folders, true);
+            ADD_FAILURE() << "Apply went ahead";
+        } catch (const Error& error) {
+            EXPECT_NE(error.message().find(path), std::string::npos) << error.message();
+        }
+        EXPECT_EQ(fingerprint(true), before);
+        platform::removeFile(path);
+        home.writeFile("Library/Preferences/com.apple.finder.plist", goodPreferences);
+    }
+}
+
+// Every stage leaves the same folders alone, however the home is spelled.
+TEST_F(EngineInspectPreviewTest, ExcludedFoldersAreLeftOutOfEveryStageHoweverTheHomeIsSpelled) {
+    TempHome outside(TempHome::Place::outsideTemporary);
+    if (!outside.isOutsideTemporary()) GTEST_SKIP() << "no home outside the temporary folders";
+    const std::string mail = outside.makeFolder("Library/Mail");
+    const std::string store =
+        outside.writeFile("Library/Mail/.DS_Store", writer.encode({viewStyle(".", "Nlsv")}));
+    outside.writeFile("Library/Mail/inbox.txt", "mail");
+    const std::string documents = outside.makeFolder("Documents");
+    outside.writeFile("Documents/.DS_Store", writer.encode({viewStyle(".", "Nlsv")}));
+    ASSERT_EQ(::symlink(outside.path().c_str(), (home / "linked-home").c_str()), 0);
+    for (const std::string& spelling :
+         {outside.path(), outside.path() + "/", home / "linked-home"}) {
+        SCOPED_TRACE(spelling);
+        const auto spelled = makeEngine(spelling);
+        const std::vector<std::string> folders{spelling + "/Library/Mail",
+                                               appending(spelling, "Documents")};
+        EXPECT_EQ(spelled->inspect(folders).second.size(), 1u);
+        EXPECT_EQ(spelled->verify(folders).folderResults.size(), 1u);
+        const ChangePreview preview = spelled->preview(folders);
+        EXPECT_EQ(preview.targetDSStorePaths.size(), 1u);
+        EXPECT_TRUE(preview.folderChanges.size() == 1u) << preview.folderChanges.size();
+    }
+    const Bytes mailStore = platform::readFile(store);
+    makeEngine(outside.path() + "/")->apply(std::vector<std::string>{mail, documents}, false);
+    EXPECT_EQ(platform::readFile(store), mailStore);
+    EXPECT_FALSE(platform::hasHiddenExtension(outside / "Library/Mail/inbox.txt").value_or(false));
 }
 
 }  // namespace

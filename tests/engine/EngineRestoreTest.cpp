@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/platform/PreferencesService.h"
 #include "tests/engine/EngineTestSupport.h"
 #include "tests/support/LumifoldAssertions.h"
 
@@ -27,12 +28,54 @@ class EngineRestoreTest : public EngineTest {
     std::vector<std::string> folders;
 };
 
-TEST_F(EngineRestoreTest, NoSnapshotOrAnUnknownIdIsAnEngineError) {
+TEST_F(EngineRestoreTest, NoSnapshotOrAnUnknownOrUnusableIdIsAnEngineError) {
     EXPECT_LUMIFOLD_ERROR(engine->restore(std::nullopt, false), "LumifoldEngine", 404,
                           "No backup manifest found");
     engine->apply(folders, false);
     EXPECT_LUMIFOLD_ERROR(engine->restore("2000-01-01T00-00-00Z", true), "LumifoldEngine", 404,
                           "No backup manifest found");
+    // A folder without its manifest, or with a corrupt one, says so rather than "not found".
+    home.makeFolder(".lumifold/backups/.2001-01-01T00-00-00Z");
+    home.writeFile(".lumifold/backups/2002-01-01T00-00-00Z/manifest.json", "{\"id\":");
+    EXPECT_LUMIFOLD_ERROR(engine->restore(".2001-01-01T00-00-00Z", true), "LumifoldEngine", 410,
+                          "Snapshot .2001-01-01T00-00-00Z cannot be restored: incomplete: it has "
+                          "no manifest");
+    EXPECT_LUMIFOLD_ERROR_CODE(engine->restore("2002-01-01T00-00-00Z", true), "LumifoldEngine",
+                               410);
+    EXPECT_EQ(engine->prune(std::nullopt), std::vector<std::string>{".2001-01-01T00-00-00Z"});
+    EXPECT_EQ(engine->backupManager().snapshotProblems().size(), 1u);  // the corrupt one stays
+}
+
+// Apply records what it pushed into the preferences service and what was there, so Restore
+// puts back each value (removing what was absent) and counts a later change as drift.
+TEST_F(EngineRestoreTest, PushedPreferencesGoBackAndAChangeToThemIsDrift) {
+    using platform::PreferencesService;
+    PreferencesService service(home.path());
+    const auto host = PreferencesService::Host::current;
+    service.setValue("AppleShowAllExtensions", PlistValue::boolean(true),
+                     PreferencesService::kAnyApplication, PreferencesService::User::current, host);
+    service.setValue("Other", PlistValue::string("kept"), PreferencesService::kAnyApplication,
+                     PreferencesService::User::current, host);
+    const Fingerprint before = fingerprint();
+    const auto manifest = engine->apply(folders, false).manifest;
+    ASSERT_TRUE(manifest.pushedPreferences.has_value());
+    ASSERT_EQ(manifest.pushedPreferences->size(), 2u);
+    EXPECT_EQ((*manifest.pushedPreferences)[0].originalValue,
+              platform::toXmlPropertyList(PlistValue::boolean(true)));
+    EXPECT_EQ((*manifest.pushedPreferences)[1].originalValue, std::nullopt);
+
+    service.setValue("AppleShowAllExtensions", PlistValue::boolean(true), "com.apple.finder",
+                     PreferencesService::User::current, host);
+    const Fingerprint drifted = fingerprint(true);
+    const auto evaluation = engine->restore(std::nullopt, false);
+    EXPECT_EQ(std::count_if(evaluation.begin(), evaluation.end(),
+                            [](const auto& item) { return item.isModifiedSinceBackup; }),
+              1);
+    EXPECT_EQ(fingerprint(true), drifted);
+
+    engine->restore(std::nullopt, true);
+    // Byte for byte, and the Finder's domain file that only Apply had made is gone again.
+    EXPECT_EQ(fingerprint(), before);
 }
 
 TEST_F(EngineRestoreTest, DriftIsRefusedUntouchedThenForcedBackByteBitAndFlag) {

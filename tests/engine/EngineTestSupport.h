@@ -90,9 +90,13 @@ class EngineTest : public ::testing::Test {
     using PlistValue = platform::PlistValue;
     using PlistDictionary = platform::PlistDictionary;
 
-    EngineTest() {
+    EngineTest() { engine = makeEngine(home.path()); }
+
+    // An engine on `homePath` with this fixture's fakes; `adjust` changes its options further.
+    std::unique_ptr<LumifoldEngine> makeEngine(
+        const std::string& homePath, const std::function<void(EngineOptions&)>& adjust = {}) {
         EngineOptions options;
-        options.homeDirectory = home.path();
+        options.homeDirectory = homePath;
         options.finderHost = finder.host();
         options.clock = [this] { return snapshotTime; };
         SystemInspectorHost inspectorHost;
@@ -104,7 +108,8 @@ class EngineTest : public ::testing::Test {
             return result;
         };
         options.inspectorHost = inspectorHost;
-        engine = std::make_unique<LumifoldEngine>(std::move(options));
+        if (adjust) adjust(options);
+        return std::make_unique<LumifoldEngine>(std::move(options));
     }
 
     std::string preferencesPath() const {

@@ -32,6 +32,18 @@ TEST_F(EngineVerifyTest, FolderNotesAndFlags) {
     check({folder, true, false, false, true, false,
            "Local .DS_Store: iconSize=64.0, arrangeBy=name"});
 
+    // Verify judges a record as the planner does: a text size Apply would rewrite is a conflict.
+    const PlistDictionary textSize{{"iconSize", PlistValue::real(44.0)},
+                                   {"arrangeBy", PlistValue::string("kind")},
+                                   {"textSize", PlistValue::real(16.0)}};
+    writeStore(
+        "Documents",
+        {{".", "icvp", kTypeBlob,
+          DSStoreValue::data(platform::toBinaryPropertyList(PlistValue::dictionary(textSize)))}});
+    check(
+        {folder, true, true, true, true, false, "Local .DS_Store: iconSize=44.0, arrangeBy=kind"});
+    EXPECT_EQ(engine->preview(std::vector<std::string>{folder}).targetDSStorePaths.size(), 1u);
+
     writeStore("Documents", {viewStyle(".", "icnv"), listView(".")});
     for (const char* name : {"a.pdf", "b.txt", "c.png"}) {
         home.writeFile(std::string("Documents/") + name, "x");

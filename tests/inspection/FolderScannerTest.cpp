@@ -104,6 +104,21 @@ class FolderScannerTest : public ::testing::Test {
     FolderScanner scanner{home.path(), platform::temporaryDirectory()};
 };
 
+TEST_F(FolderScannerTest, ADesktopsOwnFolderListReplacesTheDefaultNames) {
+    const std::vector<std::string> usual{home / "Desktop",  home / "Documents", home / "Downloads",
+                                         home / "Pictures", home / "Movies",    home / "Music"};
+    EXPECT_EQ(scanner.defaultFolders(), usual);
+    home.writeFile(".config/user-dirs.dirs",
+                   "# written by the desktop\n"
+                   "XDG_DESKTOP_DIR=\"$HOME/\"\n"
+                   "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n"
+                   "XDG_MUSIC_DIR=\"/srv/shared \\\"music\\\"\"\n"
+                   "XDG_VIDEOS_DIR=not quoted\n");
+    EXPECT_EQ(scanner.defaultFolders(),
+              (std::vector<std::string>{home / "Documents", home / "Downloads", home / "Bilder",
+                                        home / "Videos", "/srv/shared \"music\""}));
+}
+
 TEST(FolderScannerPathsTest, ExclusionsHoldByWholeComponentAndNeverUnderTheTemporaryFolder) {
     const FolderScanner scanner("/Users/a", "/var/folders/zz/T");
     for (const char* path :
@@ -313,6 +328,9 @@ TEST(FolderViewSettingTest, JsonLeavesAbsentOptionalsOutAndReadsBackStrictly) {
     EXPECT_EQ(json.size(), 9u);
     EXPECT_FALSE(json.contains("currentSortBy"));
     EXPECT_EQ(json.get<FolderViewSetting>(), setting);
+    // JSON has no NaN: such a size is left out rather than written as null.
+    setting.currentTextSize = std::nan("");
+    EXPECT_EQ(nlohmann::json(setting), json);
 
     nlohmann::json missing = json;
     missing.erase("hasDSStore");
@@ -465,6 +483,16 @@ TEST_F(FolderScannerPlanningTest, AFolderThroughALinkIsMatchedByItsResolvedPath)
     EXPECT_EQ(throughParent.plans[0].dsStoreURL, linkedParent + "/.DS_Store");
     EXPECT_EQ(throughParent.plans[0].localChanges[0].key, "Documents/vstl");
     EXPECT_EQ(throughParent.plans[1].dsStoreURL, linkedParent + "/Documents/.DS_Store");
+
+    // One file reached by two paths is planned once.
+    EXPECT_EQ(plan({real, viaLink}).plans.size(), 2u);  // Real's store and the one of Documents
+    // The parent's record for a folder given through a link is the one under the link's own
+    // name, as Inspect reads it.
+    writeStore("", {viewStyle("Docs", "Nlsv")});
+    const auto inParent = plan({viaLink}).plans;
+    ASSERT_EQ(inParent.size(), 2u);
+    EXPECT_EQ(inParent[0].localChanges[0].key, "Docs/vstl");
+    EXPECT_EQ(inspectOne(viaLink).currentViewStyle, "clmv");
 }
 
 TEST_F(FolderScannerPlanningTest, AStoreWithUndecodableRecordsIsLeftAlone) {

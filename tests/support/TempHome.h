@@ -10,12 +10,18 @@ namespace lumifold::testing {
 // everything in it when the object goes away.
 class TempHome final {
   public:
-    TempHome();
+    // Where the home is made. Nothing under a temporary location is ever excluded from a stage,
+    // so tests of the exclusion rules need a home elsewhere: under $HOME/.cache.
+    enum class Place { temporary, outsideTemporary };
+
+    explicit TempHome(Place place = Place::temporary);
     ~TempHome();
     TempHome(const TempHome&) = delete;
     TempHome& operator=(const TempHome&) = delete;
 
     const std::string& path() const { return m_path; }
+    // False when a home asked to be outside the temporary locations could not be.
+    bool isOutsideTemporary() const;
     // `relative` joined to the home path.
     std::string operator/(const std::string& relative) const;
     // Creates the folder (and parents) and returns its absolute path.

@@ -27,7 +27,9 @@ constexpr std::string_view kDefaultFolderNames[] = {
 constexpr std::string_view kTemporaryPrefixes[] = {
     "/var/folders", "/private/var/folders", "/tmp", "/private/tmp"};
 constexpr std::string_view kSystemPrefixes[] = {
-    "/System", "/Library", "/usr", "/bin", "/sbin", "/private/etc", "/private/var", "/var"};
+    "/System", "/Library", "/usr", "/bin", "/sbin", "/private/etc", "/private/var", "/var",
+    // The same kind of places on Linux, so a folder linked into the system stays untouched.
+    "/etc", "/dev", "/proc", "/sys", "/run", "/boot", "/lib", "/lib32", "/lib64", "/snap"};
 constexpr std::string_view kBundleSuffixes[] = {
     ".app", ".framework", ".bundle", ".photoslibrary", ".download"};
 constexpr std::string_view kExcludedComponents[] = {

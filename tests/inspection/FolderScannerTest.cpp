@@ -127,7 +127,7 @@ TEST(FolderScannerPathsTest, ExclusionsHoldByWholeComponentAndNeverUnderTheTempo
           "/Users/a/code/node_modules/pkg", "/Users/a/Applications/Tool.app",
           "/Users/a/Tool.app/Contents", "/Users/a/Pictures/Photos Library.photoslibrary",
           "/Users/a/Downloads/big.zip.download", "/Users/a/p/.git", "/Users/a/p/target/debug",
-          "/Users/a/p/.venv"}) {
+          "/Users/a/p/.venv", "/etc/ssh", "/proc/1", "/sys/kernel", "/dev/shm", "/boot"}) {
         EXPECT_TRUE(scanner.isExcludedPath(path)) << path;
     }
     for (const char* path :

@@ -413,8 +413,10 @@ void BackupManager::checkLiveTargets(const BackupManifest& manifest) const {
     for (const DSStoreBackupItem& item : manifest.dsStoreBackups) {
         if (item.notWritten) continue;
         const auto type = platform::entryType(item.originalPath);
-        if (type == EntryType::symbolicLink) refuse(item.originalPath, "it is a symbolic link");
-        if (type && type != EntryType::regular) refuse(item.originalPath, "it is not a file");
+        if (type && type != EntryType::regular) {
+            refuse(item.originalPath,
+                   type == EntryType::symbolicLink ? "it is a symbolic link" : "it is not a file");
+        }
     }
     for (const FileExtensionBackupItem& item : manifest.fileExtensionBackups) {
         const auto type = platform::entryType(item.filePath);

@@ -169,10 +169,30 @@ TEST_F(BackupTest, ListingSkipsWhatIsNotASnapshot) {
     home.writeFile(".lumifold/backups/incomplete/manifest.json",
                    text.erase(text.find(applied), applied.size()));
 
+    // A manifest copied into another folder would restore under a false name.
+    home.writeFile(".lumifold/backups/.copied/manifest.json", manifestText(kept.id));
+
     EXPECT_EQ(idsOf(manager.listManifests()), std::vector<std::string>{kept.id});
     EXPECT_EQ(manager.loadManifest("incomplete"), std::nullopt);
     EXPECT_EQ(manager.loadManifest("missing"), std::nullopt);
     EXPECT_EQ(manager.loadManifest("../backups/" + kept.id), std::nullopt);
+    EXPECT_EQ(manager.loadManifest(".copied"), std::nullopt);
+    std::vector<std::string> problems;
+    for (const auto& problem : manager.snapshotProblems()) {
+        problems.push_back(problem.name + (problem.incomplete ? " (incomplete)" : ""));
+    }
+    EXPECT_EQ(problems, (std::vector<std::string>{".copied", "broken", "incomplete",
+                                                  "stray-folder (incomplete)"}));
+}
+
+TEST_F(BackupTest, SnapshotFoldersWhoseNamesBeginWithADotAreListed) {
+    now = utc(2025, 1, 31, 14, 5, 9);
+    const BackupManifest made = manager.createSnapshot(preferencesPath(), {}, {}, {});
+    std::string text = manifestText(made.id);
+    const std::string id = "\"id\": \"" + made.id + "\"";
+    text.replace(text.find(id), id.size(), "\"id\": \".hidden\"");
+    home.writeFile(".lumifold/backups/.hidden/manifest.json", text);
+    EXPECT_EQ(idsOf(manager.listManifests()), (std::vector<std::string>{made.id, ".hidden"}));
 }
 
 TEST_F(BackupTest, PostModificationHashesNeedAManifest) {

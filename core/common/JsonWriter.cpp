@@ -1,0 +1,199 @@
+#include "core/common/JsonWriter.h"
+
+#include <array>
+#include <charconv>
+#include <stdexcept>
+
+namespace lumifold {
+namespace {
+
+constexpr std::size_t kFlushThreshold = 64 * 1024;
+constexpr std::size_t kIndent = 2;
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+// Bytes of the well-formed UTF-8 sequence at the start of `text`, or the bytes of the longest
+// prefix that could still have begun one (at least 1) as a negative number.
+long sequenceAt(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return -1;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if (i >= text.size() || byte(i) < low || byte(i) > high) return -static_cast<long>(i);
+        low = 0x80;
+        high = 0xBF;
+    }
+    return static_cast<long>(length);
+}
+
+}  // namespace
+
+JsonWriter::JsonWriter(Sink sink, Options options) : m_sink(std::move(sink)), m_options(options) {
+    m_buffer.reserve(kFlushThreshold + 4096);
+}
+
+void JsonWriter::newline(std::size_t depth) {
+    m_buffer.push_back('\n');
+    m_buffer.append(depth * kIndent, ' ');
+}
+
+void JsonWriter::beforeValue() {
+    if (m_afterKey) {
+        m_afterKey = false;
+        return;
+    }
+    if (m_hasMembers.empty()) return;  // the document's one value
+    m_buffer += m_hasMembers.back() ? "," : "";
+    m_hasMembers.back() = true;
+    newline(m_hasMembers.size());
+}
+
+void JsonWriter::key(std::string_view name) {
+    beforeValue();
+    writeString(name);
+    m_buffer += ": ";
+    m_afterKey = true;
+}
+
+void JsonWriter::beginObject() {
+    beforeValue();
+    m_buffer.push_back('{');
+    m_hasMembers.push_back(false);
+}
+
+void JsonWriter::beginArray() {
+    beforeValue();
+    m_buffer.push_back('[');
+    m_hasMembers.push_back(false);
+}
+
+void JsonWriter::endObject() {
+    const bool members = m_hasMembers.back();
+    m_hasMembers.pop_back();
+    if (members) newline(m_hasMembers.size());
+    m_buffer.push_back('}');
+    flushIfLarge();
+}
+
+void JsonWriter::endArray() {
+    const bool members = m_hasMembers.back();
+    m_hasMembers.pop_back();
+    if (members) newline(m_hasMembers.size());
+    m_buffer.push_back(']');
+    flushIfLarge();
+}
+
+void JsonWriter::string(std::string_view text) {
+    beforeValue();
+    writeString(text);
+}
+
+void JsonWriter::writeString(std::string_view text) {
+    m_buffer.push_back('"');
+    while (!text.empty()) {
+        const long length = sequenceAt(text);
+        if (length < 0) {
+            if (!m_options.replaceInvalidUtf8) {
+                throw std::invalid_argument("text that is not well-formed UTF-8");
+            }
+            m_buffer += kReplacement;
+            text.remove_prefix(static_cast<std::size_t>(-length));
+            continue;
+        }
+        if (length > 1) {
+            m_buffer.append(text.substr(0, static_cast<std::size_t>(length)));
+            text.remove_prefix(static_cast<std::size_t>(length));
+            continue;
+        }
+        const char c = text.front();
+        text.remove_prefix(1);
+        switch (c) {
+            case '"':
+                m_buffer += "\\\"";
+                break;
+            case '\\':
+                m_buffer += "\\\\";
+                break;
+            case '\b':
+                m_buffer += "\\b";
+                break;
+            case '\f':
+                m_buffer += "\\f";
+                break;
+            case '\n':
+                m_buffer += "\\n";
+                break;
+            case '\r':
+                m_buffer += "\\r";
+                break;
+            case '\t':
+                m_buffer += "\\t";
+                break;
+            case '/':
+                m_buffer += m_options.escapeSolidus ? "\\/" : "/";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    static constexpr char kHex[] = "0123456789abcdef";
+                    m_buffer += "\\u00";
+                    m_buffer.push_back(kHex[(c >> 4) & 0xF]);
+                    m_buffer.push_back(kHex[c & 0xF]);
+                } else {
+                    m_buffer.push_back(c);
+                }
+        }
+    }
+    m_buffer.push_back('"');
+    flushIfLarge();
+}
+
+void JsonWriter::integer(std::int64_t value) {
+    beforeValue();
+    std::array<char, 24> digits{};
+    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+    m_buffer.append(digits.data(), end);
+}
+
+void JsonWriter::unsignedInteger(std::uint64_t value) {
+    beforeValue();
+    std::array<char, 24> digits{};
+    const auto end = std::to_chars(digits.data(), digits.data() + digits.size(), value).ptr;
+    m_buffer.append(digits.data(), end);
+}
+
+void JsonWriter::boolean(bool value) {
+    beforeValue();
+    m_buffer += value ? "true" : "false";
+}
+
+void JsonWriter::null() {
+    beforeValue();
+    m_buffer += "null";
+}
+
+void JsonWriter::flushIfLarge() {
+    if (m_buffer.size() < kFlushThreshold) return;
+    m_sink(m_buffer);
+    m_buffer.clear();
+}
+
+void JsonWriter::finish() {
+    if (!m_buffer.empty()) m_sink(m_buffer);
+    m_buffer.clear();
+}
+
+}  // namespace lumifold

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumifold {
+
+// Writes JSON as it goes, so a document of a million entries never exists as a tree. The text
+// is byte for byte what nlohmann's dump(2) gives for the same values in the same order (keys
+// are written in the order the caller gives them). Output collects in a buffer handed to `sink`
+// whenever it grows past a threshold and at finish().
+class JsonWriter final {
+  public:
+    struct Options {
+        // Every "/" inside strings written as "\/".
+        bool escapeSolidus = false;
+        // Text that is not well-formed UTF-8 gets U+FFFD for each bad sequence (as the tree's
+        // "replace" handler does) instead of an exception.
+        bool replaceInvalidUtf8 = false;
+    };
+    using Sink = std::function<void(std::string_view)>;
+
+    JsonWriter(Sink sink, Options options);
+    JsonWriter(const JsonWriter&) = delete;
+    JsonWriter& operator=(const JsonWriter&) = delete;
+
+    void beginObject();
+    void endObject();
+    void beginArray();
+    void endArray();
+    // The next member's key; the value follows with one of the calls above or below.
+    void key(std::string_view name);
+    // Throws std::invalid_argument for text that is not UTF-8 (unless replaced).
+    void string(std::string_view text);
+    void integer(std::int64_t value);
+    void unsignedInteger(std::uint64_t value);
+    void boolean(bool value);
+    void null();
+
+    // Hands the rest of the text to the sink.
+    void finish();
+
+  private:
+    void beforeValue();
+    void writeString(std::string_view text);
+    void newline(std::size_t depth);
+    void flushIfLarge();
+
+    Sink m_sink;
+    Options m_options;
+    std::string m_buffer;
+    // One entry per open container: whether it has a member yet.
+    std::vector<bool> m_hasMembers;
+    bool m_afterKey = false;
+};
+
+}  // namespace lumifold

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <random>
+#include <string>
+
+#include "core/common/JsonWriter.h"
+
+namespace lumifold {
+namespace {
+
+// Writes `value` through the streaming writer, in the tree's own key order.
+void write(JsonWriter& writer, const nlohmann::json& value) {
+    if (value.is_object()) {
+        writer.beginObject();
+        for (const auto& [key, member] : value.items()) {
+            writer.key(key);
+            write(writer, member);
+        }
+        writer.endObject();
+    } else if (value.is_array()) {
+        writer.beginArray();
+        for (const auto& element : value) write(writer, element);
+        writer.endArray();
+    } else if (value.is_string()) {
+        writer.string(value.get_ref<const std::string&>());
+    } else if (value.is_boolean()) {
+        writer.boolean(value.get<bool>());
+    } else if (value.is_number_unsigned()) {
+        writer.unsignedInteger(value.get<std::uint64_t>());
+    } else if (value.is_number_integer()) {
+        writer.integer(value.get<std::int64_t>());
+    } else {
+        writer.null();
+    }
+}
+
+std::string streamed(const nlohmann::json& value, JsonWriter::Options options = {}) {
+    std::string text;
+    JsonWriter writer([&](std::string_view chunk) { text.append(chunk); }, options);
+    write(writer, value);
+    writer.finish();
+    return text;
+}
+
+// A random document: nested containers, empty ones, every escape and multi-byte text.
+nlohmann::json randomValue(std::mt19937& random, int depth) {
+    static const std::string kPieces[] = {"a",    "/",    "\"", "\\",   "\n", "\t", "\x01",
+                                          "\x1f", "\x7f", "é",  "日本", "😀",  " ",  "key"};
+    const auto text = [&] {
+        std::string s;
+        for (int n = static_cast<int>(random() % 6); n > 0; --n) s += kPieces[random() % 14];
+        return s;
+    };
+    switch (depth > 3 ? random() % 4 : random() % 6) {
+        case 0:
+            return text();
+        case 1:
+            return static_cast<std::int64_t>(random()) - (1LL << 31);
+        case 2:
+            return random() % 2 == 0;
+        case 3:
+            return std::uint64_t{18446744073709551615ULL};
+        case 4: {
+            nlohmann::json array = nlohmann::json::array();
+            for (int n = static_cast<int>(random() % 4); n > 0; --n) {
+                array.push_back(randomValue(random, depth + 1));
+            }
+            return array;
+        }
+        default: {
+            nlohmann::json object = nlohmann::json::object();
+            for (int n = static_cast<int>(random() % 4); n > 0; --n) {
+                object[text()] = randomValue(random, depth + 1);
+            }
+            return object;
+        }
+    }
+}
+
+TEST(JsonWriterTest, WritesWhatTheTreeDumps) {
+    const auto seed = std::getenv("LUMIFOLD_SEED")
+                          ? static_cast<unsigned>(std::stoul(std::getenv("LUMIFOLD_SEED")))
+                          : 20261206u;
+    std::mt19937 random(seed);
+    for (int i = 0; i < 300; ++i) {
+        const nlohmann::json value = randomValue(random, 0);
+        ASSERT_EQ(streamed(value), value.dump(2)) << "seed " << seed << ", document " << i;
+    }
+    // Large enough to be handed to the sink in several pieces.
+    nlohmann::json big = nlohmann::json::array();
+    for (int i = 0; i < 20000; ++i) big.push_back({{"path", "/a/b/" + std::to_string(i)}});
+    EXPECT_EQ(streamed(big), big.dump(2));
+}
+
+TEST(JsonWriterTest, EscapesTheSolidusAndReplacesBadTextOnlyWhenAsked) {
+    const nlohmann::json value = {{"p", "/a/b"}};
+    EXPECT_EQ(streamed(value, {.escapeSolidus = true, .replaceInvalidUtf8 = false}),
+              "{\n  \"p\": \"\\/a\\/b\"\n}");
+    const std::string bad = "a\xE0\x80z\xC3";
+    EXPECT_THROW(streamed(bad), std::invalid_argument);
+    EXPECT_EQ(streamed(bad, {.escapeSolidus = false, .replaceInvalidUtf8 = true}),
+              nlohmann::json(bad).dump(2, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+}  // namespace
+}  // namespace lumifold

@@ -11,109 +11,65 @@ DSStoreEntry entry(std::string filename, std::string code = "Iloc") {
     return {std::move(filename), std::move(code), kTypeLong, DSStoreValue::integer(0)};
 }
 
-TEST(DSStoreEntryOrderingTest, LowerCasedNamesDecideFirst) {
-    EXPECT_LT(entry("apple"), entry("Banana"));
-    EXPECT_FALSE(entry("Banana") < entry("apple"));
-    // The exact names would order "Banana" first; lower-casing must win.
-    EXPECT_LT(entry("apple", "vstl"), entry("Banana", "Iloc"));
-}
-
-TEST(DSStoreEntryOrderingTest, ExactNamesBreakCaseTies) {
-    EXPECT_LT(entry("Foo"), entry("foo"));
-    EXPECT_FALSE(entry("foo") < entry("Foo"));
-    // ...even when the codes point the other way.
-    EXPECT_LT(entry("Foo", "vstl"), entry("foo", "Iloc"));
-}
-
-TEST(DSStoreEntryOrderingTest, CodesCompareCaseSensitively) {
-    const std::vector<std::string> codes = {"Iloc", "bwsp", "icvp", "lsvp", "vstl"};
-    for (std::size_t i = 0; i + 1 < codes.size(); ++i) {
-        EXPECT_LT(entry("x", codes[i]), entry("x", codes[i + 1])) << codes[i];
+TEST(DSStoreEntryTest, OrdersByLowerCasedNameThenNameThenCode) {
+    const std::vector<std::tuple<DSStoreEntry, DSStoreEntry, const char*>> ordered = {
+        {entry("apple", "vstl"), entry("Banana", "Iloc"), "lower-cased names decide first"},
+        {entry("Foo", "vstl"), entry("foo", "Iloc"), "exact names break case ties"},
+        {entry("x", "Iloc"), entry("x", "bwsp"), "codes compare case-sensitively"},
+        {entry("."), entry("0"), "a dot sorts before digits"},
+        {entry("Doc"), entry("Docs"), "a proper prefix sorts first"},
+        {entry(""), entry("a"), "the empty name sorts first"},
+        {entry("Cafe\u0301", "Iloc"), entry("Caf\u00E9", "bwsp"), "canonical forms tie"},
+        {entry("Caf\u00E9", "Iloc"), entry("Cafe\u0301", "bwsp"), "canonical forms tie"},
+        {entry("iz"), entry("\u0130"), "full lower-casing: \"İ\" is \"i\" + U+0307"},
+        {entry("\uFFFD"), entry("\U0001F600"), "scalars compare by value, not UTF-16 unit"},
+    };
+    for (const auto& [less, greater, why] : ordered) {
+        SCOPED_TRACE(why);
+        EXPECT_TRUE(less < greater && greater > less && less <= greater && greater >= less);
+        EXPECT_FALSE(greater < less || less > greater || greater <= less || less >= greater);
     }
 }
 
-TEST(DSStoreEntryOrderingTest, DotSortsBeforeLettersAndDigits) {
-    EXPECT_LT(entry("."), entry("0"));
-    EXPECT_LT(entry("."), entry("A"));
-    EXPECT_LT(entry("."), entry("a"));
+TEST(DSStoreEntryTest, EqualityComparesEveryFieldByCanonicalForm) {
+    DSStoreEntry shor = entry("x");
+    shor.typecode = kTypeShor;
+    const std::vector<std::tuple<DSStoreEntry, DSStoreEntry, bool>> pairs = {
+        {entry("Caf\u00E9"), entry("Cafe\u0301"), true},
+        {entry("Foo"), entry("foo"), false},
+        {entry("x"), entry("x", "bwsp"), false},
+        {entry("x"), shor, false},
+        {entry("x"), {"x", "Iloc", kTypeLong, DSStoreValue::integer(1)}, false},
+    };
+    for (const auto& [a, b, equal] : pairs) EXPECT_EQ(a == b, equal) << a.filename;
+
+    const std::vector<std::tuple<DSStoreValue, DSStoreValue, bool>> values = {
+        {DSStoreValue::string("e\u0301"), DSStoreValue::string("\u00E9"), true},
+        {DSStoreValue::fourCC("e\u0301"), DSStoreValue::fourCC("\u00E9"), true},
+        {DSStoreValue::data({std::byte{1}}), DSStoreValue::data({std::byte{1}}), true},
+        {DSStoreValue::data({std::byte{1}}), DSStoreValue::data({std::byte{2}}), false},
+        {DSStoreValue::integer(1), DSStoreValue::uint64(1), false},
+        {DSStoreValue::fourCC("icnv"), DSStoreValue::string("icnv"), false},
+        {DSStoreValue::boolean(false), DSStoreValue::integer(0), false},
+    };
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        EXPECT_EQ(std::get<0>(values[i]) == std::get<1>(values[i]), std::get<2>(values[i])) << i;
+    }
 }
 
-TEST(DSStoreEntryOrderingTest, ProperPrefixSortsFirst) {
-    EXPECT_LT(entry("Doc"), entry("Docs"));
-    EXPECT_LT(entry(""), entry("a"));
-}
-
-TEST(DSStoreEntryOrderingTest, UsesFullLowerCaseAndCanonicalForms) {
-    // Decomposed and composed forms of one name tie; the code decides.
-    EXPECT_LT(entry("Cafe\u0301", "Iloc"), entry("Caf\u00E9", "bwsp"));
-    EXPECT_LT(entry("Caf\u00E9", "Iloc"), entry("Cafe\u0301", "bwsp"));
-    // The full mapping of "İ" is "i" + U+0307, which sorts after "iz"; the simple mapping
-    // ("i") would sort before it.
-    EXPECT_LT(entry("iz"), entry("\u0130"));
-    // Scalars beyond the BMP compare by scalar value, not by UTF-16 unit.
-    EXPECT_LT(entry("\uFFFD"), entry("\U0001F600"));
-}
-
-TEST(DSStoreEntryOrderingTest, DerivedComparisonsFollowLessThan) {
-    const auto a = entry("a");
-    const auto b = entry("b");
-    EXPECT_TRUE(a <= b);
-    EXPECT_TRUE(b > a);
-    EXPECT_TRUE(b >= a);
-    EXPECT_TRUE(a <= a && a >= a);
-}
-
-TEST(DSStoreEntryEqualityTest, SameKeyDifferentValuesAreUnorderedButUnequal) {
-    DSStoreEntry a = entry("x");
-    DSStoreEntry b = entry("x");
-    b.value = DSStoreValue::integer(1);
-    EXPECT_FALSE(a < b);
-    EXPECT_FALSE(b < a);
-    EXPECT_NE(a, b);
-}
-
-TEST(DSStoreEntryEqualityTest, NamesCompareWithoutCaseFolding) {
-    EXPECT_NE(entry("Foo"), entry("foo"));
-    EXPECT_EQ(entry("Caf\u00E9"), entry("Cafe\u0301"));  // canonical equivalence
-}
-
-TEST(DSStoreEntryEqualityTest, DifferentCasesAreNeverEqual) {
-    EXPECT_NE(DSStoreValue::integer(1), DSStoreValue::uint64(1));
-    EXPECT_NE(DSStoreValue::fourCC("icnv"), DSStoreValue::string("icnv"));
-    EXPECT_NE(DSStoreValue::boolean(false), DSStoreValue::integer(0));
-    EXPECT_EQ(DSStoreValue::string("e\u0301"), DSStoreValue::string("\u00E9"));
-}
-
-TEST(DSStoreEntryEqualityTest, DataComparesByBytes) {
-    const Bytes bytes = {std::byte{1}, std::byte{2}};
-    Bytes copy;
-    copy.push_back(std::byte{1});
-    copy.push_back(std::byte{2});
-    EXPECT_EQ(DSStoreValue::data(bytes), DSStoreValue::data(copy));
-    EXPECT_NE(DSStoreValue::data(bytes), DSStoreValue::data(Bytes{std::byte{1}}));
-}
-
-TEST(DSStoreEntryEqualityTest, TypecodeTakesPart) {
-    DSStoreEntry a = entry("x");
-    DSStoreEntry b = entry("x");
-    b.typecode = kTypeShor;
-    EXPECT_NE(a, b);
-}
-
-TEST(SortEntriesTest, AgreesWithLessThanAndKeepsEqualKeysInInputOrder) {
-    std::vector<DSStoreEntry> entries = {entry("b"), entry("A", "vstl"),
-                                         entry("a"), entry("B", "Iloc"),
-                                         entry("."), entry("A", "Iloc")};
-    entries.push_back(entry("a"));
-    entries.back().value = DSStoreValue::integer(7);  // same key as entries[2]
+TEST(DSStoreEntryTest, SortKeepsEqualKeysInInputOrder) {
+    std::vector<DSStoreEntry> entries = {entry("b"),
+                                         entry("A", "vstl"),
+                                         entry("a"),
+                                         entry("B"),
+                                         entry("."),
+                                         entry("A"),
+                                         {"a", "Iloc", kTypeLong, DSStoreValue::integer(7)}};
     sortEntries(entries);
-    EXPECT_TRUE(std::is_sorted(entries.begin(), entries.end()));
-    std::vector<std::string> names;
-    for (const auto& e : entries) names.push_back(e.filename + "/" + e.code);
-    EXPECT_EQ(names, (std::vector<std::string>{"./Iloc", "A/Iloc", "A/vstl", "a/Iloc", "a/Iloc",
-                                               "B/Iloc", "b/Iloc"}));
-    EXPECT_EQ(entries[3].value, DSStoreValue::integer(0));
-    EXPECT_EQ(entries[4].value, DSStoreValue::integer(7));
+    std::string order;
+    for (const auto& e : entries) order += e.filename + "/" + e.code + " ";
+    EXPECT_EQ(order, "./Iloc A/Iloc A/vstl a/Iloc a/Iloc B/Iloc b/Iloc ");
+    EXPECT_EQ(entries[4].value, DSStoreValue::integer(7));  // after its equal-keyed twin
 }
 
 }  // namespace

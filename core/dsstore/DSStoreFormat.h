@@ -65,8 +65,8 @@ inline constexpr std::uint64_t kAllocatorAlignment = 0x2000;
 inline constexpr std::array<std::uint8_t, 16> kReservedHeaderBytes = {
     0x00, 0x00, 0x10, 0x0C, 0x00, 0x00, 0x00, 0x87, 0x00, 0x00, 0x20, 0x0B, 0x00, 0x00, 0x00, 0x00};
 
-// Walks deeper than this are malformed: a 4096-byte node holds at least one record, and a
-// store of a million records is about four levels deep.
+// A tree of more levels than this (the root is level 1) is malformed: a 4096-byte node holds
+// at least one record, and a store of a million records is about four levels deep.
 inline constexpr int kMaxTreeDepth = 64;
 
 }  // namespace lumifold::dsstore_format

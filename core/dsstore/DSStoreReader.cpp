@@ -212,7 +212,7 @@ DSStoreParseResult DSStoreReader::parse(ByteView bytes) const {
     if (header.size < fmt::kTreeHeaderMinimumSize) fail(kTreeHeaderTooSmall);
 
     DSStoreParseResult result;
-    walk.walk(header.u32(0), 0, result);
+    walk.walk(header.u32(0), 1, result);  // the root is level 1
     return result;
 }
 

@@ -170,6 +170,22 @@ TEST(DSStoreReaderTest, ReadsShorAsFourBytesAndAnyNonZeroBoolAsTrue) {
     EXPECT_EQ(entries.entries[1].value, DSStoreValue::boolean(true));
 }
 
+TEST(DSStoreReaderTest, AcceptsSixtyFourLevelsAndNoMore) {
+    for (const std::uint32_t levels : {64u, 65u}) {
+        SCOPED_TRACE(levels);
+        RawStore store;  // a chain of internal nodes with m = 0, then an empty leaf
+        for (std::uint32_t i = 1; i < levels; ++i) store.addBlock(nodeHeader(i + 1, 0), 5);
+        store.addBlock(nodeHeader(0, 0), 5);
+        store.addDirectoryEntry("DSDB", store.addBlock(treeHeader(1), 5));
+        if (levels == 64) {
+            EXPECT_TRUE(DSStoreReader().parse(store.build()).entries.empty());
+        } else {
+            EXPECT_LUMIFOLD_ERROR(DSStoreReader().parse(store.build()), DSStoreReader::kDomain,
+                                  DSStoreReader::kInvalidTree, "Invalid B-tree structure");
+        }
+    }
+}
+
 TEST(DSStoreReaderTest, ReadEntriesReadsTheFileAndPassesFileErrorsOn) {
     TempHome home;
     const std::string path = home.writeFile(".DS_Store", leafImage());

@@ -48,10 +48,23 @@ inline constexpr std::uint64_t kDirectoryCountPosition = 8 + 4 * kStandardSlotCo
 inline constexpr std::uint64_t kAllocatorFixedSpan = kAddressShift + kDirectoryCountPosition + 4;
 inline constexpr const char* kDirectoryName = "DSDB";
 
+inline constexpr std::uint64_t kAddressSize = 4;  // one slot of the address table
 inline constexpr std::uint32_t kAddressSizeMask = 0x1F;
+
+// B-tree header block, relative to its first byte.
+inline constexpr std::uint64_t kTreeRootPosition = 0;
+inline constexpr std::uint64_t kTreeRecordCountPosition = 8;
 inline constexpr std::uint64_t kTreeHeaderMinimumSize = 20;
+
+// Node block, relative to its first byte.
+inline constexpr std::uint64_t kNodeRightmostPosition = 0;
+inline constexpr std::uint64_t kNodeCountPosition = 4;
 inline constexpr std::uint64_t kNodeHeaderSize = 8;
 inline constexpr std::uint64_t kChildPointerSize = 4;
+
+// The smallest record: an empty name's u32 length, code, type and a one-byte "bool". No
+// file holds more records than its size divided by this.
+inline constexpr std::uint64_t kMinimumRecordSize = 4 + 4 + 4 + 1;
 
 // Writer layout.
 inline constexpr std::uint64_t kNodeSize = 4096;

@@ -150,6 +150,10 @@ TEST(DSStoreReaderTest, RejectsEachDamageWithItsError) {
          R::kBlockOutOfRange},
         {{"the root as its own child", T, {{kRoot + 8, 3}}}, R::kInvalidTree},
         {{"a child that is also P", T, {{kRoot + 8, 2}}}, R::kInvalidTree},
+        {{"P naming the first leaf through another slot",
+          T,
+          {{kRoot, 5}, {kTwoLevelSlots + 4 * 5, 0x4C}}},
+         R::kInvalidTree},
     };
     for (const auto& [damage, code] : cases) {
         SCOPED_TRACE(damage.what);
@@ -184,6 +188,29 @@ TEST(DSStoreReaderTest, AcceptsSixtyFourLevelsAndNoMore) {
                                   DSStoreReader::kInvalidTree, "Invalid B-tree structure");
         }
     }
+}
+
+TEST(DSStoreReaderTest, RejectsMoreRecordsThanTheFileCanHold) {
+    // 32-byte chunks, each both a leaf header (P = 0, m = 127) and the tail of a 32-byte record
+    // running into the next chunk: leaves starting at successive chunks read the same bytes.
+    Bytes chunks;
+    for (int chunk = 0; chunk < 256; ++chunk) {
+        for (const std::uint32_t value : {0u, 127u, 0u, word("Iloc"), word("blob"), 16u, 0u, 0u}) {
+            appendU32(chunks, value);
+        }
+    }
+    RawStore store;
+    store.addBlock(chunks, 13);  // block 1, at 0x2000
+    Bytes root = nodeHeader(129, 127);
+    for (std::uint32_t block = 2; block <= 129; ++block) {
+        store.setSlot(block, (0x2000 + 32 * (block - 2)) | 12);
+        if (block == 129) break;
+        appendU32(root, block);
+        appendLongRecord(root, "r", "Iloc", 0);
+    }
+    store.addDirectoryEntry("DSDB", store.addBlock(treeHeader(store.addBlock(root, 12)), 5));
+    EXPECT_LUMIFOLD_ERROR(DSStoreReader().parse(store.build()), DSStoreReader::kDomain,
+                          DSStoreReader::kInvalidTree, "Invalid B-tree structure");
 }
 
 TEST(DSStoreReaderTest, ReadEntriesReadsTheFileAndPassesFileErrorsOn) {

@@ -111,41 +111,59 @@ struct Level {
     std::vector<std::size_t> separators;  // promoted records, one between each pair of nodes
 };
 
+// Whether `record` can sit in an internal node, beside its child pointer.
+bool fitsInternalNode(const EncodedRecords& records, std::size_t record) {
+    return records.size(record) + fmt::kChildPointerSize <= fmt::kNodeSize - fmt::kNodeHeaderSize;
+}
+
 // Packs `items` greedily into nodes of at most kNodeSize bytes; an item that does not fit the
-// current node closes it and is promoted to the level above.
+// current node closes it and is promoted to the level above. An item too big for an internal
+// node is never promoted: its left neighbour is, even if that leaves an empty leaf. Only two
+// such items side by side cannot be separated, and no layout exists for them.
 Level packLevel(const std::vector<std::size_t>& items, const EncodedRecords& records,
                 std::uint64_t extra) {
-    const std::uint64_t limit = fmt::kNodeSize - fmt::kNodeHeaderSize - extra;
+    const std::uint64_t capacity = fmt::kNodeSize - fmt::kNodeHeaderSize;
     Level level;
     Node current;
-    std::uint64_t size = fmt::kNodeHeaderSize;
+    std::uint64_t used = 0;
     for (const std::size_t item : items) {
-        const std::uint64_t r = records.size(item);
-        if (r > limit) fail(DSStoreWriter::kRecordTooLarge);
-        const std::uint64_t s = size + r + extra;
-        if (s > fmt::kNodeSize && !current.empty()) {
+        const std::uint64_t size = records.size(item) + extra;
+        if (size > capacity) fail(DSStoreWriter::kRecordTooLarge);
+        if (current.empty() || used + size <= capacity) {
+            current.push_back(item);
+            used += size;
+        } else if (fitsInternalNode(records, item)) {
             level.nodes.push_back(std::move(current));
             level.separators.push_back(item);
             current.clear();
-            size = fmt::kNodeHeaderSize;
+            used = 0;
         } else {
-            current.push_back(item);
-            size = s;
+            // An item too big to share a node always sits alone, so current's last item is
+            // its left neighbour.
+            if (!fitsInternalNode(records, current.back())) fail(DSStoreWriter::kRecordTooLarge);
+            level.separators.push_back(current.back());
+            current.pop_back();
+            level.nodes.push_back(std::move(current));
+            current = {item};
+            used = size;
         }
     }
     if (!current.empty() || level.nodes.empty()) level.nodes.push_back(std::move(current));
 
     // The last item was promoted, so it has no right neighbour. Give it one: it becomes a node
-    // of its own, and the separators shift right past the trailing single-record nodes, taking
-    // the last record of the nearest node that can spare one. Every node stays within its size
-    // (each record alone fits, as checked above).
+    // of its own, and the separators shift right past the trailing single-record nodes that
+    // fit an internal node, taking the last record of the nearest node that can spare one.
+    // Every node stays within its size (each record alone fits, as checked above).
     if (level.separators.size() == level.nodes.size()) {
         const std::size_t k = level.nodes.size();
         std::size_t j = k;
-        while (j > 0 && level.nodes[j - 1].size() < 2) --j;
-        if (j == 0) {
-            // Every node holds one record and no two neighbours fit together: an empty node
-            // is the only right neighbour there is.
+        while (j > 0 && level.nodes[j - 1].size() == 1 &&
+               fitsInternalNode(records, level.nodes[j - 1].front())) {
+            --j;
+        }
+        if (j == 0 || level.nodes[j - 1].size() < 2) {
+            // No node before can spare a record without promoting one too big for an
+            // internal node: an empty node is the right neighbour.
             level.nodes.emplace_back();
             return level;
         }

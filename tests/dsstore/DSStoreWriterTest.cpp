@@ -104,6 +104,71 @@ TEST(DSStoreWriterTest, LaysOutHeaderNodesTreeHeaderAndAllocator) {
     }
 }
 
+// A layout exists unless a record overflows a leaf, or two neighbours both overflow an
+// internal node: each must then sit alone in a leaf, with nothing between them to separate them.
+bool layoutExists(const std::vector<std::size_t>& sizes) {
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        if (sizes[i] > 4088 || (i > 0 && sizes[i - 1] > 4084 && sizes[i] > 4084)) return false;
+    }
+    return true;
+}
+
+// Records of `sizes`, named in sorted order, read back exactly (so no 4096-byte node block
+// overflowed: the reader never reads past one), or no layout exists and nothing is encoded.
+void expectWrittenOrRefused(const std::vector<std::size_t>& sizes) {
+    SCOPED_TRACE(::testing::PrintToString(sizes));
+    std::vector<DSStoreEntry> entries;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        entries.push_back(entryWithRecordSize(std::string(1, char('a' + i)), sizes[i]));
+    }
+    if (!layoutExists(sizes)) {
+        EXPECT_LUMIFOLD_ERROR(DSStoreWriter().encode(entries), DSStoreWriter::kDomain,
+                              DSStoreWriter::kRecordTooLarge, "Record too large");
+        return;
+    }
+    Bytes image;
+    ASSERT_NO_THROW(image = DSStoreWriter().encode(entries));
+    const DSStoreParseResult result = DSStoreReader().parse(image);
+    EXPECT_TRUE(result.isComplete());
+    EXPECT_TRUE(result.entries == entries);
+}
+
+TEST(DSStoreWriterTest, WritesEveryListThatHasALayout) {
+    const std::vector<std::vector<std::size_t>> lists = {
+        {4088},
+        {4089},  // a record alone in a leaf
+        // too big for an internal node: its neighbours must separate it
+        {100, 4085},
+        {100, 4086},
+        {100, 4087},
+        {100, 4088},
+        {4088, 100},
+        {100, 4086, 100},
+        {2000, 2000, 200, 4086, 200},
+        {4085, 4085},
+        {100, 4088, 4086, 100},
+        // the last record moves up and needs a right neighbour
+        {1000, 1000, 1000, 1000, 1000},
+        {1000, 1000, 1000, 3000, 3000, 3000, 3000},
+        {3000, 3000}};
+    for (const auto& sizes : lists) expectWrittenOrRefused(sizes);
+}
+
+TEST(DSStoreWriterTest, WritesRandomListsNearTheSizeLimitsWheneverALayoutExists) {
+    const std::uint64_t seed = testSeed(0x1EAF);
+    SCOPED_TRACE("seed " + std::to_string(seed) + " (LUMIFOLD_TEST_SEED replays it)");
+    std::mt19937_64 random(seed);
+    const std::pair<std::size_t, std::size_t> kClusters[] = {{18, 60}, {1990, 2050}, {4078, 4089}};
+    for (int list = 0; list < 400; ++list) {
+        std::vector<std::size_t> sizes(1 + random() % 26);
+        for (auto& size : sizes) {
+            const auto [low, high] = kClusters[random() % 3];
+            size = low + random() % (high - low + 1);
+        }
+        expectWrittenOrRefused(sizes);
+    }
+}
+
 TEST(DSStoreWriterTest, RejectsEachFaultyRecordBeforeWriting) {
     const std::vector<std::tuple<DSStoreEntry, int, const char*>> cases = {
         {longEntry("a", "Ilo", 0), DSStoreWriter::kInvalidCode, "Invalid code"},

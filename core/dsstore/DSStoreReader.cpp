@@ -175,8 +175,9 @@ class TreeWalk final {
 DSStoreParseResult DSStoreReader::parse(ByteView bytes) const {
     const std::uint64_t length = bytes.size();
     if (length < fmt::kMinimumFileSize) fail(kFileTooSmall);
-    if (loadU32(bytes.data()) != fmt::kHeaderFirstWord ||
-        std::memcmp(bytes.data() + 4, fmt::kMagic.data(), fmt::kMagic.size()) != 0) {
+    if (loadU32(bytes.data() + fmt::kHeaderFirstWordPosition) != fmt::kHeaderFirstWord ||
+        std::memcmp(bytes.data() + fmt::kMagicPosition, fmt::kMagic.data(), fmt::kMagic.size()) !=
+            0) {
         fail(kInvalidMagic);
     }
     const std::uint64_t allocator = loadU32(bytes.data() + fmt::kAllocatorOffsetPosition);
@@ -184,27 +185,31 @@ DSStoreParseResult DSStoreReader::parse(ByteView bytes) const {
 
     // Position of the allocator block's first byte in the file.
     const std::uint64_t base = allocator + fmt::kAddressShift;
-    const std::uint64_t blockCount = loadU32(bytes.data() + base);
+    const std::uint64_t blockCount =
+        loadU32(bytes.data() + base + fmt::kAllocatorBlockCountPosition);
     std::uint64_t slotCount = fmt::kStandardSlotCount;
     if (blockCount > fmt::kStandardSlotCount) {
         slotCount = (blockCount + fmt::kSlotGranule - 1) / fmt::kSlotGranule * fmt::kSlotGranule;
     }
     const std::uint64_t tablePosition = base + fmt::kAllocatorTablePosition;
-    const std::uint64_t countPosition = tablePosition + 4 * slotCount;
-    if (countPosition + 4 > length) fail(kTocOutOfBounds);
+    const std::uint64_t countPosition = tablePosition + fmt::kAddressSize * slotCount;
+    if (countPosition + fmt::kDirectoryCountSize > length) fail(kTocOutOfBounds);
 
     std::optional<std::uint64_t> treeBlock;
     const std::uint32_t directoryCount = loadU32(bytes.data() + countPosition);
-    std::uint64_t p = countPosition + 4;
+    const std::string_view treeName(fmt::kDirectoryName.data(), fmt::kDirectoryName.size());
+    std::uint64_t p = countPosition + fmt::kDirectoryCountSize;
     for (std::uint32_t i = 0; i < directoryCount; ++i) {
-        if (p + 1 > length) break;
+        if (p + fmt::kDirectoryNameLengthSize > length) break;
+        const std::uint64_t name = p + fmt::kDirectoryNameLengthSize;
         const std::uint64_t nameLength = std::to_integer<std::uint64_t>(bytes[p]);
-        if (p + 1 + nameLength + 4 > length) break;
-        const std::string_view name(reinterpret_cast<const char*>(bytes.data() + p + 1),
-                                    nameLength);
+        const std::uint64_t end = name + nameLength + fmt::kDirectoryBlockNumberSize;
+        if (end > length) break;
         // A later entry of the same name replaces an earlier one.
-        if (name == fmt::kDirectoryName) treeBlock = loadU32(bytes.data() + p + 1 + nameLength);
-        p += 1 + nameLength + 4;
+        if (asText(bytes.subspan(name, nameLength)) == treeName) {
+            treeBlock = loadU32(bytes.data() + name + nameLength);
+        }
+        p = end;
     }
     if (!treeBlock || *treeBlock >= slotCount) fail(kDirectoryEntryMissing);
 

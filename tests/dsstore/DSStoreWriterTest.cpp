@@ -170,19 +170,17 @@ TEST(DSStoreWriterTest, WritesRandomListsNearTheSizeLimitsWheneverALayoutExists)
 }
 
 TEST(DSStoreWriterTest, RejectsEachFaultyRecordBeforeWriting) {
+    using W = DSStoreWriter;
     const std::vector<std::tuple<DSStoreEntry, int, const char*>> cases = {
-        {longEntry("a", "Ilo", 0), DSStoreWriter::kInvalidCode, "Invalid code"},
-        {longEntry("a", "Il\u0100c", 0), DSStoreWriter::kInvalidCode, "Invalid code"},
-        {{"a", "Iloc", "longs", DSStoreValue::integer(0)},
-         DSStoreWriter::kInvalidTypecode,
-         "Invalid typecode"},
+        {longEntry("a", "Ilo", 0), W::kInvalidCode, "Invalid code"},
+        {longEntry("a", "Il\u0100c", 0), W::kInvalidCode, "Invalid code"},
+        {{"a", "Iloc", "longs", DSStoreValue::integer(0)}, W::kInvalidTypecode, "Invalid typecode"},
         {{"a", "vstl", kTypeType, DSStoreValue::fourCC("icnvv")},
-         DSStoreWriter::kInvalidFourCC,
+         W::kInvalidFourCC,
          "Invalid fourCC"},
-        {longEntry("bad\xFF", "Iloc", 0), DSStoreWriter::kInvalidText, "Invalid text"},
-        {{"a", "cmmt", kTypeUstr, DSStoreValue::string("\xC3")},
-         DSStoreWriter::kInvalidText,
-         "Invalid text"},
+        {longEntry("bad\xFF", "Iloc", 0), W::kInvalidText, "Invalid text"},
+        {{"a", "cmmt", kTypeUstr, DSStoreValue::string("\xC3")}, W::kInvalidText, "Invalid text"},
+        {entryWithRecordSize("a", 4089), W::kRecordTooLarge, "Record too large"},
     };
     for (const auto& [entry, code, message] : cases) {
         SCOPED_TRACE(message);

@@ -84,6 +84,22 @@ int runDump(const DumpOptions& options) {
     return kExitSuccess;
 }
 
+// A library's message may quote the input: bytes outside printable ASCII are shown as \xNN,
+// so no input reaches the terminal as control bytes.
+std::string printable(std::string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F) {
+            out += c;
+        } else {
+            out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+        }
+    }
+    return out;
+}
+
 // Every line is checked before the store is written, so bad input touches nothing.
 std::vector<DSStoreEntry> readEntryLines(std::istream& input) {
     std::vector<DSStoreEntry> entries;
@@ -94,9 +110,10 @@ std::vector<DSStoreEntry> readEntryLines(std::istream& input) {
             entries.push_back(entryFromJsonLine(nlohmann::json::parse(text)));
         } catch (const nlohmann::json::exception& error) {
             throw std::runtime_error("line " + std::to_string(number) + ": not valid JSON (" +
-                                     error.what() + ")");
+                                     printable(error.what()) + ")");
         } catch (const std::invalid_argument& error) {
-            throw std::runtime_error("line " + std::to_string(number) + ": " + error.what());
+            throw std::runtime_error("line " + std::to_string(number) + ": " +
+                                     printable(error.what()));
         }
     }
     return entries;

@@ -78,6 +78,10 @@ TEST_F(DSStoreCommandsTest, BadInputNamesTheLineAndTouchesNothing) {
         {R"({"filename": 3, "code": "Iloc", "type": "bool", "value": true})", "must be a string"},
         {"{not json", "not valid JSON"},
         {"[1, 2]", "expected a JSON object"},
+        // Input quoted in a message must not reach the terminal as control bytes.
+        {R"("type": "bool", "value": true, "\u001b[2J": 1)", "unknown key \"\\u001b[2J\""},
+        {R"("type": "\u0007\u009b", "value": 1)", "unknown type \"\\u0007\\u009b\""},
+        {"{\"filename\": \"\x9B\x07", "not valid JSON"},
     };
     for (const auto& [fields, reason] : cases) {
         SCOPED_TRACE(fields);
@@ -92,7 +96,9 @@ TEST_F(DSStoreCommandsTest, BadInputNamesTheLineAndTouchesNothing) {
         EXPECT_EQ(result.status, 1);
         EXPECT_TRUE(result.err.starts_with("lumifold: line 2: ")) << result.err;
         EXPECT_NE(result.err.find(reason), std::string::npos) << result.err;
-        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1);
+        EXPECT_TRUE(std::all_of(result.err.begin(), result.err.end() - 1,
+                                [](unsigned char c) { return c >= 0x20 && c < 0x7F; }));
+        EXPECT_TRUE(result.err.ends_with('\n'));
         EXPECT_EQ(asText(platform::readFile(store)), "keep me");
     }
 }

@@ -1,5 +1,6 @@
 #include "cli/DSStoreCommands.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <iostream>
@@ -66,10 +67,22 @@ struct WriteOptions {
     std::string file;
 };
 
+// Output goes out in blocks of about this many bytes rather than line by line.
+constexpr std::size_t kOutputBlock = 1 << 16;
+
+// "1 record", "2 records".
+std::string records(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " record" : " records");
+}
+
+// Prints every record that was read; when the reader had to pass over records or alter their
+// text, says so on standard error and returns kExitNotCompliant, since writing these lines
+// back would lose them.
 int runDump(const DumpOptions& options) {
     const DSStoreReader reader;
-    const Bytes bytes = platform::readFile(absolutePath(options.file));
-    for (const auto& entry : reader.parseEntries(bytes)) {
+    const DSStoreParseResult result = reader.parse(platform::readFile(absolutePath(options.file)));
+    std::string out;
+    for (const auto& entry : result.entries) {
         auto line = entryToJsonLine(entry);
         if (options.decode && entry.value.kind() == DSStoreValue::Kind::data) {
             try {
@@ -78,10 +91,20 @@ int runDump(const DumpOptions& options) {
                 // Not a property list (icon positions, for example): the bytes say it all.
             }
         }
-        std::cout << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-                  << '\n';
+        out += line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        out += '\n';
+        if (out.size() >= kOutputBlock) {
+            std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+            out.clear();
+        }
     }
-    return kExitSuccess;
+    std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+    std::cout.flush();
+    if (result.isComplete()) return kExitSuccess;
+    std::cerr << "lumifold: " << records(result.skippedRecords) << " could not be decoded and "
+              << records(result.alteredRecords) << (result.alteredRecords == 1 ? " was" : " were")
+              << " read with altered text; writing these lines back would lose them\n";
+    return kExitNotCompliant;
 }
 
 // A library's message may quote the input: bytes outside printable ASCII are shown as \xNN,
@@ -101,13 +124,15 @@ std::string printable(std::string_view text) {
 }
 
 // Every line is checked before the store is written, so bad input touches nothing.
-std::vector<DSStoreEntry> readEntryLines(std::istream& input) {
+std::vector<DSStoreEntry> readEntryLines(std::string_view text) {
     std::vector<DSStoreEntry> entries;
-    std::string text;
-    for (int number = 1; std::getline(input, text); ++number) {
-        if (text.find_first_not_of(" \t\r") == std::string::npos) continue;
+    for (std::size_t start = 0, number = 1; start < text.size(); ++number) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
         try {
-            entries.push_back(entryFromJsonLine(nlohmann::json::parse(text)));
+            entries.push_back(entryFromJsonLine(nlohmann::json::parse(line)));
         } catch (const nlohmann::json::exception& error) {
             throw std::runtime_error("line " + std::to_string(number) + ": not valid JSON (" +
                                      printable(error.what()) + ")");
@@ -119,8 +144,19 @@ std::vector<DSStoreEntry> readEntryLines(std::istream& input) {
     return entries;
 }
 
+// All of standard input, read in large blocks.
+std::string readAll(std::istream& input) {
+    std::string text;
+    std::vector<char> block(kOutputBlock);
+    while (input.read(block.data(), static_cast<std::streamsize>(block.size())) ||
+           input.gcount() > 0) {
+        text.append(block.data(), static_cast<std::size_t>(input.gcount()));
+    }
+    return text;
+}
+
 int runWrite(const WriteOptions& options) {
-    const auto entries = readEntryLines(std::cin);
+    const auto entries = readEntryLines(readAll(std::cin));
     const DSStoreWriter writer;
     writer.write(entries, absolutePath(options.file));
     return kExitSuccess;

@@ -103,6 +103,24 @@ TEST_F(DSStoreCommandsTest, BadInputNamesTheLineAndTouchesNothing) {
     }
 }
 
+TEST_F(DSStoreCommandsTest, DumpPrintsWhatItReadAndSaysWhatItSkipped) {
+    Bytes image = DSStoreWriter().encode({{"a", "cmmt", kTypeUstr, DSStoreValue::string("x")},
+                                          {"b", "dscl", kTypeBool, DSStoreValue::boolean(true)},
+                                          {"c", "dscl", kTypeBool, DSStoreValue::boolean(true)}});
+    const std::size_t a = 0x4C, c = a + 20 + 15;  // records in the one leaf
+    image[a + 18] = std::byte{0xD8};              // a's text: a lone surrogate
+    image[c + 10] = std::byte{'x'};               // c's type: unknown
+    home.writeFile(".DS_Store", image);
+    const auto result = runCli(home, {"dsstore", "dump", store});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.out, R"({"filename":"a","code":"cmmt","type":"ustr","value":""}
+{"filename":"b","code":"dscl","type":"bool","value":true}
+)");
+    EXPECT_EQ(result.err,
+              "lumifold: 1 record could not be decoded and 1 record was read with altered text; "
+              "writing these lines back would lose them\n");
+}
+
 TEST_F(DSStoreCommandsTest, UnreadableStoreFailsWithTheReadersMessage) {
     home.writeFile(".DS_Store", std::string(40, 'x'));
     const auto result = runCli(home, {"dsstore", "dump", store});

@@ -67,8 +67,8 @@ struct WriteOptions {
     std::string file;
 };
 
-// Output goes out in blocks of about this many bytes rather than line by line.
-constexpr std::size_t kOutputBlock = 1 << 16;
+// Standard input is read in blocks of this many bytes.
+constexpr std::size_t kInputBlock = 1 << 16;
 
 // "1 record", "2 records".
 std::string records(std::size_t count) {
@@ -81,7 +81,7 @@ std::string records(std::size_t count) {
 int runDump(const DumpOptions& options) {
     const DSStoreReader reader;
     const DSStoreParseResult result = reader.parse(platform::readFile(absolutePath(options.file)));
-    std::string out;
+    std::string out;  // every line, written at once
     for (const auto& entry : result.entries) {
         auto line = entryToJsonLine(entry);
         if (options.decode && entry.value.kind() == DSStoreValue::Kind::data) {
@@ -93,10 +93,6 @@ int runDump(const DumpOptions& options) {
         }
         out += line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
         out += '\n';
-        if (out.size() >= kOutputBlock) {
-            std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
-            out.clear();
-        }
     }
     std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
     std::cout.flush();
@@ -147,7 +143,7 @@ std::vector<DSStoreEntry> readEntryLines(std::string_view text) {
 // All of standard input, read in large blocks.
 std::string readAll(std::istream& input) {
     std::string text;
-    std::vector<char> block(kOutputBlock);
+    std::vector<char> block(kInputBlock);
     while (input.read(block.data(), static_cast<std::streamsize>(block.size())) ||
            input.gcount() > 0) {
         text.append(block.data(), static_cast<std::size_t>(input.gcount()));

@@ -142,7 +142,10 @@ class TreeWalk final {
         std::uint64_t q = fmt::kNodeHeaderSize;
         for (std::uint32_t i = 0; i < count; ++i) {
             if (rightmost != 0) {
-                if (q + fmt::kChildPointerSize > node.size) break;
+                if (q + fmt::kChildPointerSize > node.size) {
+                    result.skippedRecords += count - i;  // the count runs past the node
+                    break;
+                }
                 const std::uint32_t child = node.u32(q);
                 q += fmt::kChildPointerSize;
                 walk(child, level + 1, result);

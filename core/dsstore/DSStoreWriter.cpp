@@ -142,8 +142,8 @@ Level packLevel(const std::vector<std::size_t>& items, const EncodedRecords& rec
             used = 0;
         } else {
             // An item too big to share a node always sits alone, so current's last item is
-            // its left neighbour.
-            if (!fitsInternalNode(records, current.back())) fail(DSStoreWriter::kRecordTooLarge);
+            // its left neighbour. When that is too big as well, the level above refuses it:
+            // nothing can separate the two, and no layout exists.
             level.separators.push_back(current.back());
             current.pop_back();
             level.nodes.push_back(std::move(current));

@@ -20,32 +20,16 @@ class DSStoreCommandsTest : public ::testing::Test {
     const std::string store = home / ".DS_Store";
 };
 
+// Lines in any order, a blank line, a CRLF ending and no final newline; dumped in tree order.
 TEST_F(DSStoreCommandsTest, WriteThenDumpRoundTripsInTreeOrder) {
-    const auto written =
-        runCli(home, {"dsstore", "write", store},
-               R"({"filename": ".", "code": "vstl", "type": "type", "value": "icnv"})"
-               "\n"
-               R"({"filename": "b", "code": "Iloc", "type": "blob", "value": "AAAAUAAAABc="})"
-               "\n\n"
-               R"({"filename": "a", "code": "moDD", "type": "dutc", "value": 18446744073709551615})"
-               "\n"
-               R"({"filename": "a", "code": "dscl", "type": "bool", "value": true})"
-               "\n"
-               R"({"filename": "a", "code": "fwvh", "type": "shor", "value": 4294967295})"
-               "\r\n"
-               R"({"filename": "a", "code": "cmmt", "type": "ustr", "value": "café"})");
+    const std::string b = R"({"filename":"b","code":"Iloc","type":"blob","value":"AAAAUAAAABc="})";
+    const std::string a = R"({"filename":"a","code":"cmmt","type":"ustr","value":"café"})";
+    const auto written = runCli(home, {"dsstore", "write", store}, b + "\n\n" + a + "\r\n" + b);
     ASSERT_EQ(written.status, 0) << written.err;
     const auto dumped = runCli(home, {"dsstore", "dump", store});
-    ASSERT_EQ(dumped.status, 0) << dumped.err;
+    EXPECT_EQ(dumped.status, 0);
     EXPECT_EQ(dumped.err, "");
-    EXPECT_EQ(dumped.out,
-              R"({"filename":".","code":"vstl","type":"type","value":"icnv"}
-{"filename":"a","code":"cmmt","type":"ustr","value":"café"}
-{"filename":"a","code":"dscl","type":"bool","value":true}
-{"filename":"a","code":"fwvh","type":"shor","value":4294967295}
-{"filename":"a","code":"moDD","type":"dutc","value":18446744073709551615}
-{"filename":"b","code":"Iloc","type":"blob","value":"AAAAUAAAABc="}
-)");
+    EXPECT_EQ(dumped.out, a + "\n" + b + "\n" + b + "\n");
 }
 
 TEST_F(DSStoreCommandsTest, DecodeShowsPropertyListBlobsAsJson) {
@@ -67,38 +51,17 @@ TEST_F(DSStoreCommandsTest, DecodeShowsPropertyListBlobsAsJson) {
 
 TEST_F(DSStoreCommandsTest, BadInputNamesTheLineAndTouchesNothing) {
     home.writeFile(".DS_Store", "keep me");
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {R"("type": "blob", "value": "@@")", "base64"},
-        {R"("type": "long", "value": -1)", "whole number"},
-        {R"("type": "long", "value": 4294967296)", "whole number"},
-        {R"("type": "long", "value": 1.5)", "whole number"},
-        {R"("type": "blub", "value": 1)", "unknown type"},
-        {R"("type": "bool")", "missing key \"value\""},
-        {R"("type": "bool", "value": true, "x": 1)", "unknown key"},
-        {R"({"filename": 3, "code": "Iloc", "type": "bool", "value": true})", "must be a string"},
-        {"{not json", "not valid JSON"},
-        {"[1, 2]", "expected a JSON object"},
-        // Input quoted in a message must not reach the terminal as control bytes.
-        {R"("type": "bool", "value": true, "\u001b[2J": 1)", "unknown key \"\\u001b[2J\""},
-        {R"("type": "\u0007\u009b", "value": 1)", "unknown type \"\\u0007\\u009b\""},
-        {"{\"filename\": \"\x9B\x07", "not valid JSON"},
-    };
-    for (const auto& [fields, reason] : cases) {
-        SCOPED_TRACE(fields);
-        const std::string line = fields.starts_with("\"")
-                                     ? R"({"filename": "a", "code": "Iloc", )" + fields + "}"
-                                     : fields;
-        const auto result =
-            runCli(home, {"dsstore", "write", store},
-                   R"({"filename": "a", "code": "Iloc", "type": "long", "value": 1})"
-                   "\n" +
-                       line + "\n");
+    const std::string good = R"({"filename": "a", "code": "Iloc", "type": "long", "value": 1})";
+    for (const auto& [line, reason] : std::vector<std::pair<std::string, std::string>>{
+             {R"({"filename": "a", "code": "Iloc", "type": "blub", "value": 1})", "unknown type"},
+             {"{\"filename\": \"\x9B\x07", "not valid JSON"}}) {
+        SCOPED_TRACE(reason);
+        const auto result = runCli(home, {"dsstore", "write", store}, good + "\n" + line + "\n");
         EXPECT_EQ(result.status, 1);
-        EXPECT_TRUE(result.err.starts_with("lumifold: line 2: ")) << result.err;
-        EXPECT_NE(result.err.find(reason), std::string::npos) << result.err;
+        EXPECT_TRUE(result.err.starts_with("lumifold: line 2: " + reason)) << result.err;
+        // A library's message quotes the input: no control byte may reach the terminal.
         EXPECT_TRUE(std::all_of(result.err.begin(), result.err.end() - 1,
                                 [](unsigned char c) { return c >= 0x20 && c < 0x7F; }));
-        EXPECT_TRUE(result.err.ends_with('\n'));
         EXPECT_EQ(asText(platform::readFile(store)), "keep me");
     }
 }
@@ -119,14 +82,6 @@ TEST_F(DSStoreCommandsTest, DumpPrintsWhatItReadAndSaysWhatItSkipped) {
     EXPECT_EQ(result.err,
               "lumifold: 1 record could not be decoded and 1 record was read with altered text; "
               "writing these lines back would lose them\n");
-}
-
-TEST_F(DSStoreCommandsTest, UnreadableStoreFailsWithTheReadersMessage) {
-    home.writeFile(".DS_Store", std::string(40, 'x'));
-    const auto result = runCli(home, {"dsstore", "dump", store});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "lumifold: Invalid magic header\n");
-    EXPECT_EQ(result.out, "");
 }
 
 TEST_F(DSStoreCommandsTest, WrongUsageExitsWithTwo) {

@@ -1,8 +1,8 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "core/dsstore/DSStoreEntry.h"
+#include "core/dsstore/DSStoreEntryJson.h"
 
 namespace lumifold {
 namespace {
@@ -32,6 +32,7 @@ TEST(DSStoreEntryTest, OrdersByLowerCasedNameThenNameThenCode) {
 }
 
 TEST(DSStoreEntryTest, EqualityComparesEveryFieldByCanonicalForm) {
+    auto valued = [](DSStoreValue value) { return DSStoreEntry{"x", "Iloc", kTypeLong, value}; };
     DSStoreEntry shor = entry("x");
     shor.typecode = kTypeShor;
     const std::vector<std::tuple<DSStoreEntry, DSStoreEntry, bool>> pairs = {
@@ -39,37 +40,63 @@ TEST(DSStoreEntryTest, EqualityComparesEveryFieldByCanonicalForm) {
         {entry("Foo"), entry("foo"), false},
         {entry("x"), entry("x", "bwsp"), false},
         {entry("x"), shor, false},
-        {entry("x"), {"x", "Iloc", kTypeLong, DSStoreValue::integer(1)}, false},
+        {valued(DSStoreValue::string("e\u0301")), valued(DSStoreValue::string("\u00E9")), true},
+        {valued(DSStoreValue::fourCC("e\u0301")), valued(DSStoreValue::fourCC("\u00E9")), true},
+        {valued(DSStoreValue::data({std::byte{1}})), valued(DSStoreValue::data({std::byte{1}})),
+         true},
+        {valued(DSStoreValue::data({std::byte{1}})), valued(DSStoreValue::data({std::byte{2}})),
+         false},
+        {valued(DSStoreValue::integer(1)), valued(DSStoreValue::uint64(1)), false},
+        {valued(DSStoreValue::integer(1)), valued(DSStoreValue::integer(2)), false},
+        {valued(DSStoreValue::fourCC("icnv")), valued(DSStoreValue::string("icnv")), false},
+        {valued(DSStoreValue::boolean(false)), valued(DSStoreValue::integer(0)), false},
     };
-    for (const auto& [a, b, equal] : pairs) EXPECT_EQ(a == b, equal) << a.filename;
-
-    const std::vector<std::tuple<DSStoreValue, DSStoreValue, bool>> values = {
-        {DSStoreValue::string("e\u0301"), DSStoreValue::string("\u00E9"), true},
-        {DSStoreValue::fourCC("e\u0301"), DSStoreValue::fourCC("\u00E9"), true},
-        {DSStoreValue::data({std::byte{1}}), DSStoreValue::data({std::byte{1}}), true},
-        {DSStoreValue::data({std::byte{1}}), DSStoreValue::data({std::byte{2}}), false},
-        {DSStoreValue::integer(1), DSStoreValue::uint64(1), false},
-        {DSStoreValue::fourCC("icnv"), DSStoreValue::string("icnv"), false},
-        {DSStoreValue::boolean(false), DSStoreValue::integer(0), false},
-    };
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        EXPECT_EQ(std::get<0>(values[i]) == std::get<1>(values[i]), std::get<2>(values[i])) << i;
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        EXPECT_EQ(std::get<0>(pairs[i]) == std::get<1>(pairs[i]), std::get<2>(pairs[i])) << i;
     }
 }
 
 TEST(DSStoreEntryTest, SortKeepsEqualKeysInInputOrder) {
-    std::vector<DSStoreEntry> entries = {entry("b"),
-                                         entry("A", "vstl"),
-                                         entry("a"),
-                                         entry("B"),
-                                         entry("."),
-                                         entry("A"),
-                                         {"a", "Iloc", kTypeLong, DSStoreValue::integer(7)}};
+    std::vector<DSStoreEntry> entries = {entry("b"), entry("A", "vstl"), entry("a"), entry("B"),
+                                         entry("."), entry("A"),         entry("a")};
+    entries.back().value = DSStoreValue::integer(7);
     sortEntries(entries);
     std::string order;
     for (const auto& e : entries) order += e.filename + "/" + e.code + " ";
     EXPECT_EQ(order, "./Iloc A/Iloc A/vstl a/Iloc a/Iloc B/Iloc b/Iloc ");
     EXPECT_EQ(entries[4].value, DSStoreValue::integer(7));  // after its equal-keyed twin
+}
+
+TEST(DSStoreEntryJsonTest, RoundTripsEveryTypeAndNamesWhatIsWrong) {
+    for (const std::string line :
+         {R"({"filename":"é","code":"vstl","type":"type","value":"icnv"})",
+          R"({"filename":"a","code":"Iloc","type":"blob","value":"AAAAUAAAABc="})",
+          R"({"filename":"a","code":"moDD","type":"dutc","value":18446744073709551615})",
+          R"({"filename":"a","code":"fwvh","type":"shor","value":4294967295})",
+          R"({"filename":"a","code":"dscl","type":"bool","value":true})"}) {
+        EXPECT_EQ(entryToJsonLine(entryFromJsonLine(nlohmann::json::parse(line))).dump(), line);
+    }
+    const std::vector<std::pair<std::string, std::string>> faults = {
+        {R"("type": "blob", "value": "@@")", "not valid base64"},
+        {R"("type": "long", "value": -1)", "whole number from 0 to 4294967295"},
+        {R"("type": "long", "value": 4294967296)", "whole number"},
+        {R"("type": "comp", "value": 1.5)", "whole number from 0 to 18446744073709551615"},
+        {R"("type": "ustr", "value": 1)", "must be a string"},
+        {R"("type": "bool", "value": 1)", "true or false"},
+        {R"("type": "bool")", "missing key \"value\""},
+        {R"("type": 3, "value": 1)", "\"type\" must be a string"},
+        // Input quoted in a message is escaped, so no control byte can reach a terminal.
+        {R"("type": "\u0007", "value": 1)", R"(unknown type "\u0007" (expected bool, long)"},
+        {R"("type": "bool", "value": true, "\u001b[2J": 1)", R"(unknown key "\u001b[2J")"},
+    };
+    for (const auto& [fields, message] : faults) {
+        SCOPED_TRACE(fields);
+        const auto line =
+            nlohmann::json::parse(R"({"filename": "a", "code": "Iloc", )" + fields + "}");
+        EXPECT_THAT([&] { entryFromJsonLine(line); },
+                    ::testing::ThrowsMessage<std::invalid_argument>(::testing::HasSubstr(message)));
+    }
+    EXPECT_THROW(entryFromJsonLine(nlohmann::json::array()), std::invalid_argument);
 }
 
 }  // namespace

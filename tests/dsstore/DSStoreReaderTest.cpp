@@ -4,7 +4,6 @@
 #include "core/dsstore/DSStoreWriter.h"
 #include "tests/dsstore/DSStoreTestSupport.h"
 #include "tests/support/LumifoldAssertions.h"
-#include "tests/support/TempHome.h"
 
 namespace lumifold {
 namespace {
@@ -15,9 +14,10 @@ using namespace lumifold::testing;
 // records at kRecordA and kRecordB) and "c" (a "ustr" at kRecordC) in one leaf.
 constexpr std::size_t kLeaf = 0x44, kRecordA = kLeaf + 8, kRecordB = kRecordA + 18,
                       kRecordC = kRecordB + 18;
-constexpr std::size_t kAllocator = 0x2004, kSlots = kAllocator + 8;
+constexpr std::size_t kTreeHeader = 0x1044, kAllocator = 0x2004, kSlots = kAllocator + 8;
 constexpr std::size_t kDirectoryCount = kAllocator + 0x408, kDirectory = kDirectoryCount + 4;
-// The two-level image holds "a" to "i": leaves are blocks 1 and 2, "e" is in the root, block 3.
+// The two-level image holds "a" to "i" (1012-byte records): leaves are blocks 1 and 2, and "e"
+// is in the root, block 3, which a 1024-byte block would hold exactly.
 constexpr std::size_t kRoot = 0x44 + 2 * 4096, kTwoLevelSlots = 0x4004 + 8;
 
 // A record's fields, from its start, for a one-unit name.
@@ -32,9 +32,41 @@ Bytes leafImage() {
 Bytes twoLevelImage() {
     std::vector<DSStoreEntry> entries;
     for (char name = 'a'; name <= 'i'; ++name) {
-        entries.push_back(entryWithRecordSize(std::string(1, name), 1000));
+        entries.push_back(entryWithRecordSize(std::string(1, name), 1012));
     }
     return DSStoreWriter().encode(entries);
+}
+
+// A chain of `levels` nodes: internal nodes with m = 0, each naming the next, then a leaf.
+Bytes chainImage(std::uint32_t levels) {
+    RawStore store;
+    for (std::uint32_t i = 1; i < levels; ++i) store.addBlock(nodeHeader(i + 1, 0), 5);
+    store.addBlock(nodeHeader(0, 0), 5);
+    store.addDirectoryEntry("DSDB", store.addBlock(treeHeader(1), 5));
+    return store.build();
+}
+
+// 32-byte chunks, each both a leaf header (P = 0, m = 127) and the tail of a 32-byte record
+// running into the next chunk, so leaves starting at successive chunks read the same bytes.
+// A root names 128 of those leaves: 16 256 records from a 67 588-byte file.
+Bytes overlappingLeavesImage() {
+    Bytes chunks;
+    for (int chunk = 0; chunk < 256; ++chunk) {
+        for (const std::uint32_t value : {0u, 127u, 0u, word("Iloc"), word("blob"), 16u, 0u, 0u}) {
+            appendU32(chunks, value);
+        }
+    }
+    RawStore store;
+    store.addBlock(chunks, 13);  // block 1, at 0x2000
+    Bytes root = nodeHeader(129, 127);
+    for (std::uint32_t block = 2; block <= 129; ++block) {
+        store.setSlot(block, (0x2000 + 32 * (block - 2)) | 12);
+        if (block == 129) break;
+        appendU32(root, block);
+        appendLongRecord(root, "r", "Iloc", 0);
+    }
+    store.addDirectoryEntry("DSDB", store.addBlock(treeHeader(store.addBlock(root, 12)), 5));
+    return store.build();
 }
 
 // The names read, "-" for an empty one.
@@ -46,22 +78,22 @@ std::string names(const std::vector<DSStoreEntry>& entries) {
 
 using Words = std::vector<std::pair<std::size_t, std::uint32_t>>;  // file position, value
 
-// Damage to one of the two images: u32 values written over it, then an optional cut.
+// An image with u32 values written over it, then cut when `cut` is not 0.
 struct Damage {
     const char* what;
-    bool twoLevel;
+    Bytes (*image)();
     Words words;
-    std::size_t cut = 0;  // the image's new size, when not 0
+    std::size_t cut = 0;
 };
 
 Bytes damaged(const Damage& damage) {
-    Bytes image = damage.twoLevel ? twoLevelImage() : leafImage();
+    Bytes image = damage.image();
     for (const auto& [position, value] : damage.words) putU32(image, position, value);
     if (damage.cut != 0) image.resize(damage.cut);
     return image;
 }
 
-// The leaf image with two "DSDB" directory entries, naming `first` and `second`.
+// Two "DSDB" directory entries in the leaf image, naming `first` and `second`.
 Words twoDirectoryEntries(std::uint32_t first, std::uint32_t second) {
     return {{kDirectoryCount, 2},
             {kDirectory + 5, first},
@@ -70,7 +102,7 @@ Words twoDirectoryEntries(std::uint32_t first, std::uint32_t second) {
             {kDirectory + 14, second}};
 }
 
-constexpr bool L = false, T = true;  // the leaf or the two-level image
+constexpr auto L = leafImage, T = twoLevelImage;
 
 TEST(DSStoreReaderTest, ReadsWhatCanBeDecodedAndCountsTheRest) {
     struct Case {
@@ -100,8 +132,16 @@ TEST(DSStoreReaderTest, ReadsWhatCanBeDecodedAndCountsTheRest) {
         {{"a directory cut short", L, {{kDirectoryCount, 3}}, kDirectory + 12}, "abc", 0, 0},
         {{"a later directory entry of the same name", L, twoDirectoryEntries(200, 2)}, "abc", 0, 0},
         {{"a root with no records", T, {{kRoot + 4, 0}}}, "fghi", 0, 0},
+        {{"a root whose count runs past its block, before bad bytes",
+          T,
+          {{kRoot + 4, 2}, {kTwoLevelSlots + 12, 0x204A}, {kRoot + 1024, ~0u}}},
+         "abcdefghi",
+         1,
+         0},
         {{"an undecodable root record", T, {{kRoot + 22, word("zzzz")}}}, "abcdfghi", 1, 0},
         {{"P naming an empty slot", T, {{kRoot, 250}}}, "abcde", 0, 0},
+        {{"a tree header promising 4 billion records", L, {{kTreeHeader + 8, ~0u}}}, "abc", 0, 0},
+        {{"64 levels", [] { return chainImage(64); }, {}}, "", 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.damage.what);
@@ -109,6 +149,33 @@ TEST(DSStoreReaderTest, ReadsWhatCanBeDecodedAndCountsTheRest) {
         EXPECT_EQ(names(result.entries), c.names);
         EXPECT_EQ(result.skippedRecords, c.skipped);
         EXPECT_EQ(result.alteredRecords, c.altered);
+    }
+}
+
+TEST(DSStoreReaderTest, ReadsShorAsFourBytesAndAnyNonZeroBoolAsTrue) {
+    const auto result = DSStoreReader().parse(damaged({"",
+                                                       L,
+                                                       {{kRecordA + kType, word("shor")},
+                                                        {kRecordA + kValue, 0x0001'0002},
+                                                        {kRecordB + kType, word("bool")},
+                                                        {kRecordB + kValue, 0x0200'0000}}}));
+    ASSERT_GE(result.entries.size(), 2u);
+    EXPECT_EQ(result.entries[0].value, DSStoreValue::integer(0x0001'0002));
+    EXPECT_EQ(result.entries[1].value, DSStoreValue::boolean(true));
+}
+
+TEST(DSStoreReaderTest, PassesOverRecordsCutByTheEndOfTheirBlock) {
+    const std::vector<std::tuple<const char*, const char*, std::size_t>> cases = {
+        {"long", "abcd", 1},  // fills the 32-byte block: the second record's length is cut
+        {"long", "abcdefg", 2}, {"bool", "abcdef", 2}, {"long", "abcde", 2},
+        {"shor", "abcde", 2},   {"type", "abcde", 2},  {"comp", "abcde", 2},
+        {"dutc", "abcde", 2},   {"blob", "abcde", 2},  {"ustr", "abcde", 2}};
+    for (const auto& [type, name, skipped] : cases) {
+        Bytes leaf = nodeHeader(0, 2);
+        appendLongRecord(leaf, name, "Iloc", 0, type);
+        RawStore store;
+        store.addDirectoryEntry("DSDB", store.addBlock(treeHeader(store.addBlock(leaf, 5)), 5));
+        EXPECT_EQ(DSStoreReader().parse(store.build()).skippedRecords, skipped) << type << name;
     }
 }
 
@@ -136,7 +203,10 @@ TEST(DSStoreReaderTest, RejectsEachDamageWithItsError) {
         {{"the tree beyond the table", L, {{kDirectory + 5, 256}}}, R::kDirectoryEntryMissing},
         {{"a lower-case directory name", L, {{kDirectory + 1, word("dsdb")}}},
          R::kDirectoryEntryMissing},
-        {{"a five-byte directory name", L, {{kDirectory, 0x0544'5344}}}, R::kDirectoryEntryMissing},
+        {{"a five-byte directory name",
+          L,
+          {{kDirectory, 0x0544'5344}, {kDirectory + 4, 0x4258'0000}, {kDirectory + 6, 2}}},
+         R::kDirectoryEntryMissing},
         {{"a later entry naming an empty slot", L, twoDirectoryEntries(2, 200)},
          R::kTreeHeaderTooSmall},
         {{"a 16-byte tree header", L, {{kSlots + 8, 0x1044}}}, R::kTreeHeaderTooSmall},
@@ -150,6 +220,8 @@ TEST(DSStoreReaderTest, RejectsEachDamageWithItsError) {
          R::kBlockOutOfRange},
         {{"the root as its own child", T, {{kRoot + 8, 3}}}, R::kInvalidTree},
         {{"a child that is also P", T, {{kRoot + 8, 2}}}, R::kInvalidTree},
+        {{"more than 64 levels", [] { return chainImage(65); }, {}}, R::kInvalidTree},
+        {{"more records than the file can hold", overlappingLeavesImage, {}}, R::kInvalidTree},
         {{"P naming the first leaf through another slot",
           T,
           {{kRoot, 5}, {kTwoLevelSlots + 4 * 5, 0x4C}}},
@@ -160,64 +232,6 @@ TEST(DSStoreReaderTest, RejectsEachDamageWithItsError) {
         EXPECT_LUMIFOLD_ERROR(DSStoreReader().parse(damaged(damage)), R::kDomain, code,
                               kMessages[code]);
     }
-}
-
-TEST(DSStoreReaderTest, ReadsShorAsFourBytesAndAnyNonZeroBoolAsTrue) {
-    const auto entries = DSStoreReader().parse(damaged({"",
-                                                        L,
-                                                        {{kRecordA + kType, word("shor")},
-                                                         {kRecordA + kValue, 0x0001'0002},
-                                                         {kRecordB + kType, word("bool")},
-                                                         {kRecordB + kValue, 0x0200'0000}}}));
-    ASSERT_GE(entries.entries.size(), 2u);
-    EXPECT_EQ(entries.entries[0].value, DSStoreValue::integer(0x0001'0002));
-    EXPECT_EQ(entries.entries[1].value, DSStoreValue::boolean(true));
-}
-
-TEST(DSStoreReaderTest, AcceptsSixtyFourLevelsAndNoMore) {
-    for (const std::uint32_t levels : {64u, 65u}) {
-        SCOPED_TRACE(levels);
-        RawStore store;  // a chain of internal nodes with m = 0, then an empty leaf
-        for (std::uint32_t i = 1; i < levels; ++i) store.addBlock(nodeHeader(i + 1, 0), 5);
-        store.addBlock(nodeHeader(0, 0), 5);
-        store.addDirectoryEntry("DSDB", store.addBlock(treeHeader(1), 5));
-        if (levels == 64) {
-            EXPECT_TRUE(DSStoreReader().parse(store.build()).entries.empty());
-        } else {
-            EXPECT_LUMIFOLD_ERROR(DSStoreReader().parse(store.build()), DSStoreReader::kDomain,
-                                  DSStoreReader::kInvalidTree, "Invalid B-tree structure");
-        }
-    }
-}
-
-TEST(DSStoreReaderTest, RejectsMoreRecordsThanTheFileCanHold) {
-    // 32-byte chunks, each both a leaf header (P = 0, m = 127) and the tail of a 32-byte record
-    // running into the next chunk: leaves starting at successive chunks read the same bytes.
-    Bytes chunks;
-    for (int chunk = 0; chunk < 256; ++chunk) {
-        for (const std::uint32_t value : {0u, 127u, 0u, word("Iloc"), word("blob"), 16u, 0u, 0u}) {
-            appendU32(chunks, value);
-        }
-    }
-    RawStore store;
-    store.addBlock(chunks, 13);  // block 1, at 0x2000
-    Bytes root = nodeHeader(129, 127);
-    for (std::uint32_t block = 2; block <= 129; ++block) {
-        store.setSlot(block, (0x2000 + 32 * (block - 2)) | 12);
-        if (block == 129) break;
-        appendU32(root, block);
-        appendLongRecord(root, "r", "Iloc", 0);
-    }
-    store.addDirectoryEntry("DSDB", store.addBlock(treeHeader(store.addBlock(root, 12)), 5));
-    EXPECT_LUMIFOLD_ERROR(DSStoreReader().parse(store.build()), DSStoreReader::kDomain,
-                          DSStoreReader::kInvalidTree, "Invalid B-tree structure");
-}
-
-TEST(DSStoreReaderTest, ReadEntriesReadsTheFileAndPassesFileErrorsOn) {
-    TempHome home;
-    const std::string path = home.writeFile(".DS_Store", leafImage());
-    EXPECT_EQ(names(DSStoreReader().readEntries(path)), "abc");
-    EXPECT_LUMIFOLD_ERROR_CODE(DSStoreReader().readEntries(home / "missing"), "POSIX", ENOENT);
 }
 
 }  // namespace

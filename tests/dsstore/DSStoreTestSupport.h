@@ -72,25 +72,25 @@ class RawStore {
     }
 
     Bytes build() const {
-        const std::size_t allocator = kAllocatorOffset + 4;
+        const std::uint32_t allocator = kAllocatorOffset + 4;
         Bytes image(allocator + 2048, std::byte{0});
-        putU32(image, 0, 1);
-        putText(image, 4, "Bud1");
-        for (const std::size_t at : {std::size_t{8}, std::size_t{16}})
-            putU32(image, at, kAllocatorOffset);
-        putU32(image, 12, 2048);
-        putU32(image, allocator, static_cast<std::uint32_t>(m_slots.size() + 1));
-        putU32(image, allocator + 8, kAllocatorOffset | 11);
-        for (std::size_t i = 0; i < m_slots.size(); ++i) {
-            putU32(image, allocator + 12 + 4 * i, m_slots[i]);
-        }
         for (const auto& [offset, content] : m_placed) {
             std::copy(content.begin(), content.end(), image.begin() + offset + 4);
         }
+        for (const auto& [at, value] : {std::pair{0u, 1u},
+                                        {4u, word("Bud1")},
+                                        {8u, kAllocatorOffset},
+                                        {12u, 2048u},
+                                        {16u, kAllocatorOffset},
+                                        {allocator, std::uint32_t(m_slots.size() + 1)},
+                                        {allocator + 8, kAllocatorOffset | 11}}) {
+            putU32(image, at, value);
+        }
+        for (std::size_t i = 0; i < m_slots.size(); ++i)
+            putU32(image, allocator + 12 + 4 * i, m_slots[i]);
         std::size_t p = allocator + 8 + 4 * 256;
         putU32(image, p, static_cast<std::uint32_t>(m_directory.size()));
-        p += 4;
-        for (const auto& [name, block] : m_directory) {
+        for (p += 4; const auto& [name, block] : m_directory) {
             image[p] = static_cast<std::byte>(name.size());
             putText(image, p + 1, name);
             putU32(image, p + 1 + name.size(), block);

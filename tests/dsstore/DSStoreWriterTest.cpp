@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <random>
+#include <regex>
+#include <set>
 
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
@@ -20,86 +22,44 @@ TEST(DSStoreWriterTest, LaysOutHeaderNodesTreeHeaderAndAllocator) {
     for (char name = 'a'; name <= 'i'; ++name) {
         nine.push_back(entryWithRecordSize(std::string(1, name), 1000));
     }
-    struct Case {
-        const char* what;
-        std::vector<DSStoreEntry> entries;
-        std::size_t size;
-        std::vector<std::pair<std::size_t, std::uint32_t>> words;  // file position, value
-    };
-    const std::vector<Case> cases = {
-        {"one record",
-         {longEntry("a", "Iloc", 0x01020304)},
+    // Runs of u32 values from a file position.
+    using Runs = std::vector<std::pair<std::size_t, std::vector<std::uint32_t>>>;
+    const std::vector<std::tuple<std::vector<DSStoreEntry>, std::size_t, Runs>> cases = {
+        {{longEntry("a", "Iloc", 0x01020304)},
          10244,
-         {// header, then its 16 reserved bytes
-          {0, 1},
-          {4, word("Bud1")},
-          {8, 0x2000},
-          {12, 2048},
-          {16, 0x2000},
-          {20, 0x100C},
-          {24, 0x87},
-          {28, 0x200B},
-          {32, 0},
-          // the leaf: P, m, then the record (name "a", code, type, value)
-          {0x44, 0},
-          {0x48, 1},
-          {0x4C, 1},
-          {0x50, 0x0061'496C},
-          {0x54, word("oclo")},
-          {0x58, 0x6E67'0102},
-          {0x5C, 0x0304'0000},
-          // tree header: root, levels, records, nodes, page size
-          {0x1044, 1},
-          {0x1048, 1},
-          {0x104C, 1},
-          {0x1050, 1},
-          {0x1054, 4096},
-          // allocator: blocks, addresses (allocator, leaf, tree header), directory
-          {0x2004, 3},
-          {0x2008, 0},
-          {0x200C, 0x200B},
-          {0x2010, 0x4C},
-          {0x2014, 0x1045},
-          {0x2018, 0},
-          {0x240C, 1},
-          {0x2410, 0x0444'5344},
-          {0x2414, 0x4200'0000},
-          {0x2415, 2}}},
-        {"no record", {}, 10244, {{0x48, 0}, {0x104C, 0}, {0x2004, 3}}},
-        {"a blob stored as a long",
-         {{"a", "Iloc", kTypeLong, DSStoreValue::data({std::byte{7}})}},
+         {// the header and its reserved bytes; the leaf: P, m, the record; the tree header
+          {0, {1, word("Bud1"), 0x2000, 2048, 0x2000, 0x100C, 0x87, 0x200B, 0}},
+          {0x44, {0, 1, 1, 0x0061'496C, word("oclo"), 0x6E67'0102, 0x0304'0000}},
+          {0x1044, {1, 1, 1, 1, 4096}},
+          // the allocator: blocks, addresses (allocator, leaf, tree header), the directory
+          {0x2004, {3, 0, 0x200B, 0x4C, 0x1045, 0}},
+          {0x240C, {1, 0x0444'5344, 0x4200'0000, 0x0200'0000}}}},
+        {{}, 10244, {{0x48, {0}}, {0x104C, {0}}, {0x2004, {3}}}},
+        // a value is written as its case, whatever the type says
+        {{{"a", "Iloc", kTypeLong, DSStoreValue::data({std::byte{7}})}},
          10244,
-         {{0x56, word("long")}, {0x5A, 1}, {0x5E, 0x0700'0000}}},
-        {"nine 1000-byte records in two levels",
-         nine,
+         {{0x56, {word("long"), 1, 0x0700'0000}}}},
+        // two leaves of four records, "e" in the root between them
+        {nine,
          18436,
-         {// leaves of four records each; the root holds "e" between them
-          {0x48, 4},
-          {0x1048, 4},
-          {0x104E, 0x0001'0066},
-          {0x2044, 2},
-          {0x2048, 1},
-          {0x204C, 1},
-          {0x2052, 0x0001'0065},
-          {0x3044, 3},
-          {0x3048, 2},
-          {0x304C, 9},
-          {0x3050, 3},
-          {8, 0x4000},
-          {0x4004, 5},
-          {0x400C, 0x400B},
-          {0x4010, 0x4C},
-          {0x4014, 0x104C},
-          {0x4018, 0x204C},
-          {0x401C, 0x3045},
-          {0x4415, 4}}},
+         {{0x48, {4}},
+          {0x1048, {4}},
+          {0x104E, {0x0001'0066}},
+          {0x2044, {2, 1, 1}},
+          {0x2052, {0x0001'0065}},
+          {0x3044, {3, 2, 9, 3, 4096}},
+          {8, {0x4000}},
+          {0x4004, {5, 0, 0x400B, 0x4C, 0x104C, 0x204C, 0x3045}},
+          {0x4415, {4}}}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const Bytes image = DSStoreWriter().encode(c.entries);
-        ASSERT_EQ(image.size(), c.size);
-        for (const auto& [position, value] : c.words) {
-            EXPECT_EQ(u32At(image, position), value) << std::hex << "at 0x" << position;
+    for (const auto& [entries, size, runs] : cases) {
+        SCOPED_TRACE(entries.size());
+        const Bytes image = DSStoreWriter().encode(entries);
+        ASSERT_EQ(image.size(), size);
+        for (const auto& [start, values] : runs) {
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                EXPECT_EQ(u32At(image, start + 4 * i), values[i]) << std::hex << start + 4 * i;
+            }
         }
     }
 }
@@ -191,35 +151,31 @@ TEST(DSStoreWriterTest, RejectsEachFaultyRecordBeforeWriting) {
     }
 }
 
-TEST(DSStoreWriterTest, WriteReplacesTheFileAndKeepsItsPermissions) {
+TEST(DSStoreWriterTest, WriteReplacesTheFileOrLeavesItsTemporaryFile) {
     TempHome home;
-    const std::string path = home.writeFile("Desktop/.DS_Store", "old");
+    const std::string path = home.writeFile("a/.DS_Store", "old");
     platform::setPermissionBits(path, 0640);
     const std::vector<DSStoreEntry> entries = {longEntry(".", "Iloc", 5)};
     DSStoreWriter().write(entries, path);
+    EXPECT_THROW(DSStoreWriter().write({longEntry("a", "Ilo", 0)}, path),
+                 Error);  // touches nothing
     EXPECT_EQ(DSStoreReader().readEntries(path), entries);
     EXPECT_EQ(platform::permissionBits(path), 0640u);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home / "Desktop"), {}), 1);
+    auto names = [&](const std::string& folder) {
+        std::set<std::string> found;
+        for (const auto& item : std::filesystem::directory_iterator(home / folder)) {
+            found.insert(item.path().filename().string());
+        }
+        return found;
+    };
+    EXPECT_EQ(names("a"), std::set<std::string>{".DS_Store"});
 
-    // An encoding error touches nothing.
-    EXPECT_THROW(DSStoreWriter().write({longEntry("a", "Ilo", 0)}, path), Error);
-    EXPECT_EQ(DSStoreReader().readEntries(path), entries);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home / "Desktop"), {}), 1);
-}
-
-TEST(DSStoreWriterTest, FailedReplaceKeepsTheTemporaryFile) {
-    TempHome home;
-    home.writeFile("Desktop/.DS_Store/occupied", "x");  // a folder stands where the file goes
-    EXPECT_THROW(DSStoreWriter().write({longEntry(".", "Iloc", 5)}, home / "Desktop/.DS_Store"),
-                 Error);
-    std::vector<std::string> names;
-    for (const auto& item : std::filesystem::directory_iterator(home / "Desktop")) {
-        names.push_back(item.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    ASSERT_EQ(names.size(), 2u);
-    EXPECT_EQ(names[0].rfind("..DS_Store.tmp.", 0), 0u) << names[0];
-    EXPECT_EQ(names[0].size(), std::string("..DS_Store.tmp.").size() + 36);
+    home.writeFile("b/.DS_Store/occupied", "x");  // a folder stands where the file goes
+    EXPECT_THROW(DSStoreWriter().write(entries, home / "b/.DS_Store"), Error);
+    const auto left = names("b");
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_TRUE(std::regex_match(*left.begin(), std::regex(R"(\.\.DS_Store\.tmp\.[-0-9A-F]{36})")))
+        << *left.begin();
 }
 
 }  // namespace

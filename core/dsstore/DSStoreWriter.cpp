@@ -151,12 +151,13 @@ Level packLevel(const std::vector<std::size_t>& items, const EncodedRecords& rec
             used = size;
         }
     }
-    if (!current.empty() || level.nodes.empty()) level.nodes.push_back(std::move(current));
+    if (!current.empty()) level.nodes.push_back(std::move(current));
 
     // The last item was promoted, so it has no right neighbour. Give it one: it becomes a node
     // of its own, and the separators shift right past the trailing single-record nodes that
     // fit an internal node, taking the last record of the nearest node that can spare one.
-    // Every node stays within its size (each record alone fits, as checked above).
+    // Every node stays within its size (each record alone fits, as checked above). With no
+    // items at all, this leaves the one empty node.
     if (level.separators.size() == level.nodes.size()) {
         const std::size_t k = level.nodes.size();
         std::size_t j = k;

@@ -312,7 +312,7 @@ void writeAllocator(std::byte* allocator, const Layout& layout) {
     put(slots + fmt::kAddressSize * layout.treeHeaderBlock(),
         layout.treeHeaderOffset | fmt::kTreeHeaderSizeCode);
     std::byte* directory = slots + fmt::kAddressSize * layout.slotCount;
-    put(directory, 1);
+    put(directory, 1);  // entries
     std::byte* entry = directory + fmt::kDirectoryCountSize;
     entry[0] = std::byte{fmt::kDirectoryName.size()};
     std::memcpy(entry + fmt::kDirectoryNameLengthSize, fmt::kDirectoryName.data(),

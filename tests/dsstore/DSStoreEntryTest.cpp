@@ -13,7 +13,7 @@ DSStoreEntry entry(std::string filename, std::string code = "Iloc") {
 
 TEST(DSStoreEntryTest, OrdersByLowerCasedNameThenNameThenCode) {
     const std::vector<std::tuple<DSStoreEntry, DSStoreEntry, const char*>> ordered = {
-        {entry("apple", "vstl"), entry("Banana", "Iloc"), "lower-cased names decide first"},
+        {entry("alpha", "vstl"), entry("Beta", "Iloc"), "lower-cased names decide first"},
         {entry("Foo", "vstl"), entry("foo", "Iloc"), "exact names break case ties"},
         {entry("x", "Iloc"), entry("x", "bwsp"), "codes compare case-sensitively"},
         {entry("."), entry("0"), "a dot sorts before digits"},

@@ -1,5 +1,6 @@
 #include "cli/DSStoreCommands.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <iostream>
@@ -66,10 +67,22 @@ struct WriteOptions {
     std::string file;
 };
 
+// Standard input is read in blocks of this many bytes.
+constexpr std::size_t kInputBlock = 1 << 16;
+
+// "1 record", "2 records".
+std::string records(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " record" : " records");
+}
+
+// Prints every record that was read; when the reader had to pass over records or alter their
+// text, says so on standard error and returns kExitNotCompliant, since writing these lines
+// back would lose them.
 int runDump(const DumpOptions& options) {
     const DSStoreReader reader;
-    const Bytes bytes = platform::readFile(absolutePath(options.file));
-    for (const auto& entry : reader.parseEntries(bytes)) {
+    const DSStoreParseResult result = reader.parse(platform::readFile(absolutePath(options.file)));
+    std::string out;  // every line, written at once
+    for (const auto& entry : result.entries) {
         auto line = entryToJsonLine(entry);
         if (options.decode && entry.value.kind() == DSStoreValue::Kind::data) {
             try {
@@ -78,32 +91,68 @@ int runDump(const DumpOptions& options) {
                 // Not a property list (icon positions, for example): the bytes say it all.
             }
         }
-        std::cout << line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)
-                  << '\n';
+        out += line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        out += '\n';
     }
-    return kExitSuccess;
+    std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+    std::cout.flush();
+    if (result.isComplete()) return kExitSuccess;
+    std::cerr << "lumifold: " << records(result.skippedRecords) << " could not be decoded and "
+              << records(result.alteredRecords) << (result.alteredRecords == 1 ? " was" : " were")
+              << " read with altered text; writing these lines back would lose them\n";
+    return kExitNotCompliant;
+}
+
+// A library's message may quote the input: bytes outside printable ASCII are shown as \xNN,
+// so no input reaches the terminal as control bytes.
+std::string printable(std::string_view text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F) {
+            out += c;
+        } else {
+            out += {'\\', 'x', kHex[byte >> 4], kHex[byte & 0xF]};
+        }
+    }
+    return out;
 }
 
 // Every line is checked before the store is written, so bad input touches nothing.
-std::vector<DSStoreEntry> readEntryLines(std::istream& input) {
+std::vector<DSStoreEntry> readEntryLines(std::string_view text) {
     std::vector<DSStoreEntry> entries;
-    std::string text;
-    for (int number = 1; std::getline(input, text); ++number) {
-        if (text.find_first_not_of(" \t\r") == std::string::npos) continue;
+    for (std::size_t start = 0, number = 1; start < text.size(); ++number) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
         try {
-            entries.push_back(entryFromJsonLine(nlohmann::json::parse(text)));
+            entries.push_back(entryFromJsonLine(nlohmann::json::parse(line)));
         } catch (const nlohmann::json::exception& error) {
             throw std::runtime_error("line " + std::to_string(number) + ": not valid JSON (" +
-                                     error.what() + ")");
+                                     printable(error.what()) + ")");
         } catch (const std::invalid_argument& error) {
-            throw std::runtime_error("line " + std::to_string(number) + ": " + error.what());
+            throw std::runtime_error("line " + std::to_string(number) + ": " +
+                                     printable(error.what()));
         }
     }
     return entries;
 }
 
+// All of standard input, read in large blocks.
+std::string readAll(std::istream& input) {
+    std::string text;
+    std::vector<char> block(kInputBlock);
+    while (input.read(block.data(), static_cast<std::streamsize>(block.size())) ||
+           input.gcount() > 0) {
+        text.append(block.data(), static_cast<std::size_t>(input.gcount()));
+    }
+    return text;
+}
+
 int runWrite(const WriteOptions& options) {
-    const auto entries = readEntryLines(std::cin);
+    const auto entries = readEntryLines(readAll(std::cin));
     const DSStoreWriter writer;
     writer.write(entries, absolutePath(options.file));
     return kExitSuccess;

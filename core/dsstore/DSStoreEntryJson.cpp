@@ -10,6 +10,11 @@ namespace {
 
 [[noreturn]] void invalid(const std::string& what) { throw std::invalid_argument(what); }
 
+// `text` as a JSON string of ASCII only, so a message that quotes input holds no control bytes.
+std::string quoted(const std::string& text) {
+    return nlohmann::json(text).dump(-1, ' ', true, nlohmann::json::error_handler_t::replace);
+}
+
 const nlohmann::json& member(const nlohmann::json& line, const char* key) {
     const auto found = line.find(key);
     if (found == line.end()) invalid(std::string("missing key \"") + key + "\"");
@@ -72,7 +77,7 @@ DSStoreEntry entryFromJsonLine(const nlohmann::json& line) {
     if (!line.is_object()) invalid("expected a JSON object");
     for (const auto& [key, unused] : line.items()) {
         if (key != "filename" && key != "code" && key != "type" && key != "value") {
-            invalid("unknown key \"" + key + "\"");
+            invalid("unknown key " + quoted(key));
         }
     }
     DSStoreEntry entry;
@@ -100,8 +105,8 @@ DSStoreEntry entryFromJsonLine(const nlohmann::json& line) {
         if (!bytes) invalid("the value of a \"blob\" record is not valid base64");
         entry.value = DSStoreValue::data(std::move(*bytes));
     } else {
-        invalid("unknown type \"" + type +
-                "\" (expected bool, long, shor, type, ustr, blob, comp or dutc)");
+        invalid("unknown type " + quoted(type) +
+                " (expected bool, long, shor, type, ustr, blob, comp or dutc)");
     }
     return entry;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <unordered_set>
 
 #include "core/common/BigEndian.h"
 #include "core/common/Error.h"
@@ -36,6 +37,7 @@ namespace fmt = dsstore_format;
 struct Block {
     const std::byte* data = nullptr;
     std::uint64_t size = 0;
+    std::uint64_t start = 0;  // in the image
 
     std::uint32_t u32(std::uint64_t at) const { return loadU32(data + at); }
 };
@@ -107,48 +109,47 @@ std::optional<DSStoreEntry> decodeRecord(const Block& node, std::uint64_t& q, bo
 class TreeWalk final {
   public:
     TreeWalk(ByteView image, std::uint64_t tablePosition, std::uint64_t slotCount)
-        : m_image(image), m_tablePosition(tablePosition), m_visited(slotCount, false) {}
+        : m_image(image),
+          m_tablePosition(tablePosition),
+          m_slotCount(slotCount),
+          m_recordLimit(image.size() / fmt::kMinimumRecordSize) {}
+
+    // Every record, even in overlapping nodes, is counted against what the file can hold.
+    std::uint64_t recordLimit() const { return m_recordLimit; }
 
     Block fetch(std::uint64_t blockNumber) const {
-        if (blockNumber >= m_visited.size()) fail(DSStoreReader::kInvalidBlockId);
-        const std::uint32_t address = loadU32(m_image.data() + m_tablePosition + 4 * blockNumber);
+        if (blockNumber >= m_slotCount) fail(DSStoreReader::kInvalidBlockId);
+        const std::uint32_t address =
+            loadU32(m_image.data() + m_tablePosition + fmt::kAddressSize * blockNumber);
         const std::uint64_t size = std::uint64_t{1} << (address & fmt::kAddressSizeMask);
         const std::uint64_t start = (address & ~fmt::kAddressSizeMask) + fmt::kAddressShift;
         const std::uint64_t end = start + size;
         if (start > m_image.size() || end > m_image.size()) fail(DSStoreReader::kBlockOutOfRange);
-        return {m_image.data() + start, size};
+        return {m_image.data() + start, size, start};
     }
 
-    void walk(std::uint64_t blockNumber, int depth, DSStoreParseResult& result) {
+    // Walks the subtree of `blockNumber`, the root being level 1.
+    void walk(std::uint64_t blockNumber, int level, DSStoreParseResult& result) {
         // The block-number check comes first so a bad reference reports as such.
         const Block node = fetch(blockNumber);
-        if (depth > fmt::kMaxTreeDepth || m_visited[blockNumber]) {
+        // Nodes are told apart by where they start: several slots may name one node.
+        if (level > fmt::kMaxTreeDepth || !m_visited.insert(node.start).second) {
             fail(DSStoreReader::kInvalidTree);
         }
-        m_visited[blockNumber] = true;
         if (node.size < fmt::kNodeHeaderSize) return;
-        const std::uint32_t rightmost = node.u32(0);
-        const std::uint32_t count = node.u32(4);
+        const std::uint32_t rightmost = node.u32(fmt::kNodeRightmostPosition);
+        const std::uint32_t count = node.u32(fmt::kNodeCountPosition);
         std::uint64_t q = fmt::kNodeHeaderSize;
-
-        if (rightmost == 0) {
-            for (std::uint32_t i = 0; i < count; ++i) {
-                bool altered = false;
-                auto entry = decodeRecord(node, q, altered);
-                if (!entry) {
-                    result.skippedRecords += count - i;
-                    return;
-                }
-                result.alteredRecords += altered ? 1 : 0;
-                result.entries.push_back(std::move(*entry));
-            }
-            return;
-        }
         for (std::uint32_t i = 0; i < count; ++i) {
-            if (q + fmt::kChildPointerSize > node.size) break;
-            const std::uint32_t child = node.u32(q);
-            q += fmt::kChildPointerSize;
-            walk(child, depth + 1, result);
+            if (rightmost != 0) {
+                if (q + fmt::kChildPointerSize > node.size) {
+                    result.skippedRecords += count - i;  // the count runs past the node
+                    break;
+                }
+                const std::uint32_t child = node.u32(q);
+                q += fmt::kChildPointerSize;
+                walk(child, level + 1, result);
+            }
             bool altered = false;
             auto entry = decodeRecord(node, q, altered);
             if (!entry) {
@@ -157,16 +158,19 @@ class TreeWalk final {
                 result.skippedRecords += count - i;
                 break;
             }
+            if (result.entries.size() == m_recordLimit) fail(DSStoreReader::kInvalidTree);
             result.alteredRecords += altered ? 1 : 0;
             result.entries.push_back(std::move(*entry));
         }
-        walk(rightmost, depth + 1, result);
+        if (rightmost != 0) walk(rightmost, level + 1, result);
     }
 
   private:
     ByteView m_image;
     std::uint64_t m_tablePosition;
-    std::vector<bool> m_visited;
+    std::uint64_t m_slotCount;
+    std::uint64_t m_recordLimit;
+    std::unordered_set<std::uint64_t> m_visited;  // start positions of the nodes walked
 };
 
 }  // namespace
@@ -174,8 +178,9 @@ class TreeWalk final {
 DSStoreParseResult DSStoreReader::parse(ByteView bytes) const {
     const std::uint64_t length = bytes.size();
     if (length < fmt::kMinimumFileSize) fail(kFileTooSmall);
-    if (loadU32(bytes.data()) != fmt::kHeaderFirstWord ||
-        std::memcmp(bytes.data() + 4, fmt::kMagic.data(), fmt::kMagic.size()) != 0) {
+    if (loadU32(bytes.data() + fmt::kHeaderFirstWordPosition) != fmt::kHeaderFirstWord ||
+        std::memcmp(bytes.data() + fmt::kMagicPosition, fmt::kMagic.data(), fmt::kMagic.size()) !=
+            0) {
         fail(kInvalidMagic);
     }
     const std::uint64_t allocator = loadU32(bytes.data() + fmt::kAllocatorOffsetPosition);
@@ -183,27 +188,31 @@ DSStoreParseResult DSStoreReader::parse(ByteView bytes) const {
 
     // Position of the allocator block's first byte in the file.
     const std::uint64_t base = allocator + fmt::kAddressShift;
-    const std::uint64_t blockCount = loadU32(bytes.data() + base);
+    const std::uint64_t blockCount =
+        loadU32(bytes.data() + base + fmt::kAllocatorBlockCountPosition);
     std::uint64_t slotCount = fmt::kStandardSlotCount;
     if (blockCount > fmt::kStandardSlotCount) {
         slotCount = (blockCount + fmt::kSlotGranule - 1) / fmt::kSlotGranule * fmt::kSlotGranule;
     }
     const std::uint64_t tablePosition = base + fmt::kAllocatorTablePosition;
-    const std::uint64_t countPosition = tablePosition + 4 * slotCount;
-    if (countPosition + 4 > length) fail(kTocOutOfBounds);
+    const std::uint64_t countPosition = tablePosition + fmt::kAddressSize * slotCount;
+    if (countPosition + fmt::kDirectoryCountSize > length) fail(kTocOutOfBounds);
 
     std::optional<std::uint64_t> treeBlock;
     const std::uint32_t directoryCount = loadU32(bytes.data() + countPosition);
-    std::uint64_t p = countPosition + 4;
+    const std::string_view treeName(fmt::kDirectoryName.data(), fmt::kDirectoryName.size());
+    std::uint64_t p = countPosition + fmt::kDirectoryCountSize;
     for (std::uint32_t i = 0; i < directoryCount; ++i) {
-        if (p + 1 > length) break;
+        if (p + fmt::kDirectoryNameLengthSize > length) break;
+        const std::uint64_t name = p + fmt::kDirectoryNameLengthSize;
         const std::uint64_t nameLength = std::to_integer<std::uint64_t>(bytes[p]);
-        if (p + 1 + nameLength + 4 > length) break;
-        const std::string_view name(reinterpret_cast<const char*>(bytes.data() + p + 1),
-                                    nameLength);
+        const std::uint64_t end = name + nameLength + fmt::kDirectoryBlockNumberSize;
+        if (end > length) break;
         // A later entry of the same name replaces an earlier one.
-        if (name == fmt::kDirectoryName) treeBlock = loadU32(bytes.data() + p + 1 + nameLength);
-        p += 1 + nameLength + 4;
+        if (asText(bytes.subspan(name, nameLength)) == treeName) {
+            treeBlock = loadU32(bytes.data() + name + nameLength);
+        }
+        p = end;
     }
     if (!treeBlock || *treeBlock >= slotCount) fail(kDirectoryEntryMissing);
 
@@ -212,7 +221,9 @@ DSStoreParseResult DSStoreReader::parse(ByteView bytes) const {
     if (header.size < fmt::kTreeHeaderMinimumSize) fail(kTreeHeaderTooSmall);
 
     DSStoreParseResult result;
-    walk.walk(header.u32(0), 0, result);
+    result.entries.reserve(
+        std::min<std::uint64_t>(header.u32(fmt::kTreeRecordCountPosition), walk.recordLimit()));
+    walk.walk(header.u32(fmt::kTreeRootPosition), 1, result);
     return result;
 }
 

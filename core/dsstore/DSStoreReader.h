@@ -43,8 +43,10 @@ class DSStoreReader final {
     DSStoreReader(const DSStoreReader&) = delete;
     DSStoreReader& operator=(const DSStoreReader&) = delete;
 
-    // The records in tree order. Throws Error (domain kDomain) when `bytes` is not a store or
-    // a block reference anywhere in the tree is bad; no partial list is returned then.
+    // The records in tree order. Throws Error (domain kDomain) when `bytes` is not a store, a
+    // block reference anywhere in the tree is bad, or the tree is malformed (a node reached
+    // twice, more than 64 levels, more records than the file's size allows); no partial list
+    // is returned then.
     std::vector<DSStoreEntry> parseEntries(ByteView bytes) const;
     // As parseEntries, and says whether records were passed over.
     DSStoreParseResult parse(ByteView bytes) const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <numeric>
 
 #include "core/common/BigEndian.h"
 #include "core/common/Error.h"
@@ -84,7 +85,8 @@ void appendRecord(Bytes& out, const DSStoreEntry& entry) {
             break;
         case DSStoreValue::Kind::data: {
             const Bytes& data = value.asData();
-            if (data.size() > fmt::kNodeSize) fail(DSStoreWriter::kRecordTooLarge);
+            // Bigger can never fit a node; checked before copying so the length fits 32 bits.
+            if (data.size() > fmt::kNodeCapacity) fail(DSStoreWriter::kRecordTooLarge);
             appendU32(out, static_cast<std::uint32_t>(data.size()));
             out.insert(out.end(), data.begin(), data.end());
             break;
@@ -100,6 +102,7 @@ struct EncodedRecords {
     Bytes buffer;
     std::vector<std::size_t> offsets{0};
 
+    std::size_t count() const { return offsets.size() - 1; }
     std::size_t size(std::size_t i) const { return offsets[i + 1] - offsets[i]; }
     const std::byte* data(std::size_t i) const { return buffer.data() + offsets[i]; }
 };
@@ -111,41 +114,60 @@ struct Level {
     std::vector<std::size_t> separators;  // promoted records, one between each pair of nodes
 };
 
+// Whether `record` can sit in an internal node, beside its child pointer.
+bool fitsInternalNode(const EncodedRecords& records, std::size_t record) {
+    return records.size(record) + fmt::kChildPointerSize <= fmt::kNodeCapacity;
+}
+
 // Packs `items` greedily into nodes of at most kNodeSize bytes; an item that does not fit the
-// current node closes it and is promoted to the level above.
+// current node closes it and is promoted to the level above. An item too big for an internal
+// node is never promoted: its left neighbour is, even if that leaves an empty leaf. Only two
+// such items side by side cannot be separated, and no layout exists for them.
 Level packLevel(const std::vector<std::size_t>& items, const EncodedRecords& records,
                 std::uint64_t extra) {
-    const std::uint64_t limit = fmt::kNodeSize - fmt::kNodeHeaderSize - extra;
+    const std::uint64_t capacity = fmt::kNodeCapacity;
     Level level;
     Node current;
-    std::uint64_t size = fmt::kNodeHeaderSize;
+    std::uint64_t used = 0;
     for (const std::size_t item : items) {
-        const std::uint64_t r = records.size(item);
-        if (r > limit) fail(DSStoreWriter::kRecordTooLarge);
-        const std::uint64_t s = size + r + extra;
-        if (s > fmt::kNodeSize && !current.empty()) {
+        const std::uint64_t size = records.size(item) + extra;
+        if (size > capacity) fail(DSStoreWriter::kRecordTooLarge);
+        if (current.empty() || used + size <= capacity) {
+            current.push_back(item);
+            used += size;
+        } else if (fitsInternalNode(records, item)) {
             level.nodes.push_back(std::move(current));
             level.separators.push_back(item);
             current.clear();
-            size = fmt::kNodeHeaderSize;
+            used = 0;
         } else {
-            current.push_back(item);
-            size = s;
+            // An item too big to share a node always sits alone, so current's last item is
+            // its left neighbour. When that is too big as well, the level above refuses it:
+            // nothing can separate the two, and no layout exists.
+            level.separators.push_back(current.back());
+            current.pop_back();
+            level.nodes.push_back(std::move(current));
+            current = {item};
+            used = size;
         }
     }
-    if (!current.empty() || level.nodes.empty()) level.nodes.push_back(std::move(current));
+    if (!current.empty()) level.nodes.push_back(std::move(current));
 
     // The last item was promoted, so it has no right neighbour. Give it one: it becomes a node
-    // of its own, and the separators shift right past the trailing single-record nodes, taking
-    // the last record of the nearest node that can spare one. Every node stays within its size
-    // (each record alone fits, as checked above).
+    // of its own, and the separators shift right past the trailing single-record nodes that
+    // fit an internal node, taking the last record of the nearest node that can spare one.
+    // Every node stays within its size (each record alone fits, as checked above). With no
+    // items at all, this leaves the one empty node.
     if (level.separators.size() == level.nodes.size()) {
         const std::size_t k = level.nodes.size();
         std::size_t j = k;
-        while (j > 0 && level.nodes[j - 1].size() < 2) --j;
-        if (j == 0) {
-            // Every node holds one record and no two neighbours fit together: an empty node
-            // is the only right neighbour there is.
+        while (j > 0 && level.nodes[j - 1].size() == 1 &&
+               fitsInternalNode(records, level.nodes[j - 1].front())) {
+            --j;
+        }
+        if (j == 0 || level.nodes[j - 1].size() < 2) {
+            // No node before can spare a record without promoting one too big for an
+            // internal node: an empty node is the right neighbour.
             level.nodes.emplace_back();
             return level;
         }
@@ -170,124 +192,161 @@ std::uint64_t roundUp(std::uint64_t value, std::uint64_t multiple) {
     return (value + multiple - 1) / multiple * multiple;
 }
 
+// Every sorted record encoded, each checked to fit a leaf on its own.
+EncodedRecords encodeRecords(const std::vector<DSStoreEntry>& sorted) {
+    EncodedRecords records;
+    records.offsets.reserve(sorted.size() + 1);
+    for (const auto& entry : sorted) {
+        const std::size_t start = records.buffer.size();
+        appendRecord(records.buffer, entry);
+        if (records.buffer.size() - start > fmt::kNodeCapacity) {
+            fail(DSStoreWriter::kRecordTooLarge);
+        }
+        records.offsets.push_back(records.buffer.size());
+    }
+    return records;
+}
+
+// The tree's levels, leaves first and the single root last.
+std::vector<Level> shapeLevels(const EncodedRecords& records) {
+    std::vector<Level> levels;
+    std::vector<std::size_t> items(records.count());
+    std::iota(items.begin(), items.end(), std::size_t{0});
+    std::uint64_t extra = 0;
+    for (;;) {
+        levels.push_back(packLevel(items, records, extra));
+        if (levels.back().nodes.size() == 1) return levels;
+        items = levels.back().separators;
+        extra = fmt::kChildPointerSize;
+    }
+}
+
+// Where everything goes. Block 0 is the allocator, blocks 1 to nodeCount the nodes in level
+// order (so the root has the highest number), block nodeCount + 1 the tree header.
+struct Layout {
+    std::vector<std::uint64_t> firstBlockOfLevel;
+    std::uint64_t nodeCount = 0;
+    std::uint64_t treeHeaderOffset = 0;
+    std::uint64_t allocatorOffset = 0;
+    std::uint64_t allocatorSize = fmt::kAllocatorSize;
+    std::uint32_t allocatorSizeCode = fmt::kAllocatorSizeCode;
+    std::uint64_t slotCount = fmt::kStandardSlotCount;
+    std::uint64_t imageSize = 0;
+
+    std::uint64_t blockCount() const { return nodeCount + 2; }
+    std::uint64_t treeHeaderBlock() const { return nodeCount + 1; }
+    static std::uint64_t nodeOffset(std::uint64_t block) {
+        return fmt::kFirstNodeOffset + (block - 1) * fmt::kNodeSize;
+    }
+};
+
+Layout planLayout(const std::vector<Level>& levels) {
+    Layout layout;
+    for (const auto& level : levels) {
+        layout.firstBlockOfLevel.push_back(layout.nodeCount + 1);
+        layout.nodeCount += level.nodes.size();
+    }
+    layout.treeHeaderOffset = Layout::nodeOffset(layout.nodeCount + 1);
+    layout.allocatorOffset =
+        roundUp(layout.treeHeaderOffset + fmt::kTreeHeaderSize, fmt::kAllocatorAlignment);
+    // Beyond 256 blocks the table grows in steps of 256 slots and the allocator block to the
+    // next power of two that holds it and the one directory entry.
+    if (layout.blockCount() > fmt::kStandardSlotCount) {
+        layout.slotCount = roundUp(layout.blockCount(), fmt::kSlotGranule);
+        const std::uint64_t needed = fmt::kAllocatorTablePosition +
+                                     fmt::kAddressSize * layout.slotCount +
+                                     fmt::kDirectoryCountSize + fmt::kDirectoryNameLengthSize +
+                                     fmt::kDirectoryName.size() + fmt::kDirectoryBlockNumberSize;
+        while (layout.allocatorSize < needed) {
+            layout.allocatorSize *= 2;
+            ++layout.allocatorSizeCode;
+        }
+    }
+    layout.imageSize = layout.allocatorOffset + fmt::kAddressShift + layout.allocatorSize;
+    if (layout.imageSize > kMaxU32) fail(DSStoreWriter::kStoreTooLarge);
+    return layout;
+}
+
+// Every value below fits 32 bits: the image itself does (checked in planLayout).
+void put(std::byte* at, std::uint64_t value) { storeU32(at, static_cast<std::uint32_t>(value)); }
+
+void writeNodes(std::byte* space, const std::vector<Level>& levels, const Layout& layout,
+                const EncodedRecords& records) {
+    std::uint64_t block = 1;
+    for (std::size_t l = 0; l < levels.size(); ++l) {
+        std::uint64_t child = l == 0 ? 0 : layout.firstBlockOfLevel[l - 1];  // next child
+        for (const Node& node : levels[l].nodes) {
+            std::byte* out = space + Layout::nodeOffset(block++);
+            std::uint64_t q = fmt::kNodeHeaderSize;
+            for (const std::size_t record : node) {
+                if (l > 0) {
+                    put(out + q, child++);
+                    q += fmt::kChildPointerSize;
+                }
+                std::memcpy(out + q, records.data(record), records.size(record));
+                q += records.size(record);
+            }
+            put(out + fmt::kNodeRightmostPosition, l == 0 ? 0 : child++);  // a leaf has P = 0
+            put(out + fmt::kNodeCountPosition, node.size());
+        }
+    }
+}
+
+void writeTreeHeader(std::byte* header, const Layout& layout, std::size_t levelCount,
+                     std::size_t recordCount) {
+    put(header + fmt::kTreeRootPosition, layout.nodeCount);
+    put(header + fmt::kTreeLevelCountPosition, levelCount);
+    put(header + fmt::kTreeRecordCountPosition, recordCount);
+    put(header + fmt::kTreeNodeCountPosition, layout.nodeCount);
+    put(header + fmt::kTreePageSizePosition, fmt::kNodeSize);
+}
+
+// Block count, every block's address, then the directory with its one entry.
+void writeAllocator(std::byte* allocator, const Layout& layout) {
+    put(allocator + fmt::kAllocatorBlockCountPosition, layout.blockCount());
+    std::byte* slots = allocator + fmt::kAllocatorTablePosition;
+    put(slots, layout.allocatorOffset | layout.allocatorSizeCode);
+    for (std::uint64_t block = 1; block <= layout.nodeCount; ++block) {
+        put(slots + fmt::kAddressSize * block, Layout::nodeOffset(block) | fmt::kNodeSizeCode);
+    }
+    put(slots + fmt::kAddressSize * layout.treeHeaderBlock(),
+        layout.treeHeaderOffset | fmt::kTreeHeaderSizeCode);
+    std::byte* directory = slots + fmt::kAddressSize * layout.slotCount;
+    put(directory, 1);  // entries
+    std::byte* entry = directory + fmt::kDirectoryCountSize;
+    entry[0] = std::byte{fmt::kDirectoryName.size()};
+    std::memcpy(entry + fmt::kDirectoryNameLengthSize, fmt::kDirectoryName.data(),
+                fmt::kDirectoryName.size());
+    put(entry + fmt::kDirectoryNameLengthSize + fmt::kDirectoryName.size(),
+        layout.treeHeaderBlock());
+}
+
+void writeFileHeader(std::byte* file, const Layout& layout) {
+    put(file + fmt::kHeaderFirstWordPosition, fmt::kHeaderFirstWord);
+    std::memcpy(file + fmt::kMagicPosition, fmt::kMagic.data(), fmt::kMagic.size());
+    put(file + fmt::kAllocatorOffsetPosition, layout.allocatorOffset);
+    put(file + fmt::kAllocatorSizePosition, layout.allocatorSize);
+    put(file + fmt::kAllocatorOffsetCopyPosition, layout.allocatorOffset);
+    std::memcpy(file + fmt::kReservedHeaderPosition, fmt::kReservedHeaderBytes.data(),
+                fmt::kReservedHeaderBytes.size());
+}
+
 }  // namespace
 
 Bytes DSStoreWriter::encode(const std::vector<DSStoreEntry>& entries) const {
     std::vector<DSStoreEntry> sorted = entries;
     sortEntries(sorted);
+    const EncodedRecords records = encodeRecords(sorted);
+    const std::vector<Level> levels = shapeLevels(records);
+    const Layout layout = planLayout(levels);
 
-    EncodedRecords records;
-    records.offsets.reserve(sorted.size() + 1);
-    for (const auto& entry : sorted) {
-        appendRecord(records.buffer, entry);
-        records.offsets.push_back(records.buffer.size());
-    }
-
-    // Shape the tree, leaves first and the single root last.
-    std::vector<Level> levels;
-    std::vector<std::size_t> items(sorted.size());
-    for (std::size_t i = 0; i < items.size(); ++i) items[i] = i;
-    std::uint64_t extra = 0;
-    for (;;) {
-        levels.push_back(packLevel(items, records, extra));
-        if (levels.back().nodes.size() == 1) break;
-        items = levels.back().separators;
-        extra = fmt::kChildPointerSize;
-    }
-
-    // Number the nodes from 1 in level order; the root gets the highest number.
-    std::vector<std::uint64_t> firstBlockOfLevel;
-    std::uint64_t nodeCount = 0;
-    for (const auto& level : levels) {
-        firstBlockOfLevel.push_back(nodeCount + 1);
-        nodeCount += level.nodes.size();
-    }
-    const std::uint64_t blockCount = nodeCount + 2;
-    const std::uint64_t treeHeaderOffset = fmt::kFirstNodeOffset + nodeCount * fmt::kNodeSize;
-    const std::uint64_t allocatorOffset =
-        roundUp(treeHeaderOffset + fmt::kTreeHeaderSize, fmt::kAllocatorAlignment);
-
-    // Up to 256 blocks the table has 256 slots in a 2048-byte block; beyond that the table
-    // grows in steps of 256 slots and the block to the next power of two that holds it.
-    std::uint64_t slotCount = fmt::kStandardSlotCount;
-    std::uint64_t allocatorSize = fmt::kAllocatorSize;
-    std::uint32_t allocatorSizeCode = fmt::kAllocatorSizeCode;
-    if (blockCount > fmt::kStandardSlotCount) {
-        slotCount = roundUp(blockCount, fmt::kSlotGranule);
-        const std::uint64_t needed = fmt::kAllocatorTablePosition + 4 * slotCount + 4 + 1 + 4 + 4;
-        while (allocatorSize < needed) {
-            allocatorSize *= 2;
-            ++allocatorSizeCode;
-        }
-    }
-    const std::uint64_t imageSize = allocatorOffset + fmt::kAddressShift + allocatorSize;
-    if (imageSize > kMaxU32) fail(kStoreTooLarge);
-
-    Bytes image(imageSize, std::byte{0});
-    auto at = [&](std::uint64_t offset) { return image.data() + offset + fmt::kAddressShift; };
-
-    // Nodes.
-    std::uint64_t block = 1;
-    for (std::size_t l = 0; l < levels.size(); ++l) {
-        std::size_t child = 0;  // running index into the level below
-        for (const Node& node : levels[l].nodes) {
-            std::byte* out = at(fmt::kFirstNodeOffset + (block - 1) * fmt::kNodeSize);
-            std::uint64_t q = fmt::kNodeHeaderSize;
-            auto putRecord = [&](std::size_t record) {
-                std::memcpy(out + q, records.data(record), records.size(record));
-                q += records.size(record);
-            };
-            if (l == 0) {
-                storeU32(out, 0);
-                for (const std::size_t record : node) putRecord(record);
-            } else {
-                const std::uint64_t below = firstBlockOfLevel[l - 1];
-                storeU32(out, static_cast<std::uint32_t>(below + child + node.size()));
-                for (const std::size_t record : node) {
-                    storeU32(out + q, static_cast<std::uint32_t>(below + child++));
-                    q += fmt::kChildPointerSize;
-                    putRecord(record);
-                }
-                ++child;
-            }
-            storeU32(out + 4, static_cast<std::uint32_t>(node.size()));
-            ++block;
-        }
-    }
-
-    // B-tree header block.
-    std::byte* treeHeader = at(treeHeaderOffset);
-    storeU32(treeHeader, static_cast<std::uint32_t>(nodeCount));
-    storeU32(treeHeader + 4, static_cast<std::uint32_t>(levels.size()));
-    storeU32(treeHeader + 8, static_cast<std::uint32_t>(sorted.size()));
-    storeU32(treeHeader + 12, static_cast<std::uint32_t>(nodeCount));
-    storeU32(treeHeader + 16, static_cast<std::uint32_t>(fmt::kNodeSize));
-
-    // Allocator block: block count, addresses, then the directory with its one entry.
-    std::byte* allocator = at(allocatorOffset);
-    storeU32(allocator, static_cast<std::uint32_t>(blockCount));
-    std::byte* slot = allocator + fmt::kAllocatorTablePosition;
-    storeU32(slot, static_cast<std::uint32_t>(allocatorOffset | allocatorSizeCode));
-    for (std::uint64_t i = 1; i <= nodeCount; ++i) {
-        const std::uint64_t offset = fmt::kFirstNodeOffset + (i - 1) * fmt::kNodeSize;
-        storeU32(slot + 4 * i, static_cast<std::uint32_t>(offset | fmt::kNodeSizeCode));
-    }
-    storeU32(slot + 4 * (nodeCount + 1),
-             static_cast<std::uint32_t>(treeHeaderOffset | fmt::kTreeHeaderSizeCode));
-    std::byte* directory = slot + 4 * slotCount;
-    storeU32(directory, 1);
-    directory[4] = std::byte{4};
-    std::memcpy(directory + 5, fmt::kDirectoryName, 4);
-    storeU32(directory + 9, static_cast<std::uint32_t>(nodeCount + 1));
-
-    // File header, over its own 36 bytes.
-    storeU32(image.data(), fmt::kHeaderFirstWord);
-    std::memcpy(image.data() + 4, fmt::kMagic.data(), fmt::kMagic.size());
-    storeU32(image.data() + 8, static_cast<std::uint32_t>(allocatorOffset));
-    storeU32(image.data() + 12, static_cast<std::uint32_t>(allocatorSize));
-    storeU32(image.data() + 16, static_cast<std::uint32_t>(allocatorOffset));
-    std::memcpy(image.data() + 20, fmt::kReservedHeaderBytes.data(),
-                fmt::kReservedHeaderBytes.size());
+    Bytes image(layout.imageSize, std::byte{0});
+    // Stored offsets count from file position kAddressShift.
+    std::byte* space = image.data() + fmt::kAddressShift;
+    writeNodes(space, levels, layout, records);
+    writeTreeHeader(space + layout.treeHeaderOffset, layout, levels.size(), sorted.size());
+    writeAllocator(space + layout.allocatorOffset, layout);
+    writeFileHeader(image.data(), layout);
     return image;
 }
 

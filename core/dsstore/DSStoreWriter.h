@@ -27,7 +27,8 @@ class DSStoreWriter final {
     DSStoreWriter& operator=(const DSStoreWriter&) = delete;
 
     // The image for `entries` in any order (sorted stably here, duplicates kept). Throws Error
-    // (domain kDomain) for the first faulty entry in sorted order; touches no file.
+    // (domain kDomain) for the first faulty entry in sorted order, or kRecordTooLarge when no
+    // B-tree layout exists (two neighbours each too big for an internal node); touches no file.
     Bytes encode(const std::vector<DSStoreEntry>& entries) const;
 
     // Encodes, writes the image to ".<name>.tmp.<UUID>" beside `path` and replaces `path` with

@@ -1,8 +1,8 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "core/dsstore/DSStoreEntry.h"
+#include "core/dsstore/DSStoreEntryJson.h"
 
 namespace lumifold {
 namespace {
@@ -11,109 +11,92 @@ DSStoreEntry entry(std::string filename, std::string code = "Iloc") {
     return {std::move(filename), std::move(code), kTypeLong, DSStoreValue::integer(0)};
 }
 
-TEST(DSStoreEntryOrderingTest, LowerCasedNamesDecideFirst) {
-    EXPECT_LT(entry("apple"), entry("Banana"));
-    EXPECT_FALSE(entry("Banana") < entry("apple"));
-    // The exact names would order "Banana" first; lower-casing must win.
-    EXPECT_LT(entry("apple", "vstl"), entry("Banana", "Iloc"));
-}
-
-TEST(DSStoreEntryOrderingTest, ExactNamesBreakCaseTies) {
-    EXPECT_LT(entry("Foo"), entry("foo"));
-    EXPECT_FALSE(entry("foo") < entry("Foo"));
-    // ...even when the codes point the other way.
-    EXPECT_LT(entry("Foo", "vstl"), entry("foo", "Iloc"));
-}
-
-TEST(DSStoreEntryOrderingTest, CodesCompareCaseSensitively) {
-    const std::vector<std::string> codes = {"Iloc", "bwsp", "icvp", "lsvp", "vstl"};
-    for (std::size_t i = 0; i + 1 < codes.size(); ++i) {
-        EXPECT_LT(entry("x", codes[i]), entry("x", codes[i + 1])) << codes[i];
+TEST(DSStoreEntryTest, OrdersByLowerCasedNameThenNameThenCode) {
+    const std::vector<std::tuple<DSStoreEntry, DSStoreEntry, const char*>> ordered = {
+        {entry("alpha", "vstl"), entry("Beta", "Iloc"), "lower-cased names decide first"},
+        {entry("Foo", "vstl"), entry("foo", "Iloc"), "exact names break case ties"},
+        {entry("x", "Iloc"), entry("x", "bwsp"), "codes compare case-sensitively"},
+        {entry("."), entry("0"), "a dot sorts before digits"},
+        {entry("Doc"), entry("Docs"), "a proper prefix sorts first"},
+        {entry(""), entry("a"), "the empty name sorts first"},
+        {entry("Cafe\u0301", "Iloc"), entry("Caf\u00E9", "bwsp"), "canonical forms tie"},
+        {entry("Caf\u00E9", "Iloc"), entry("Cafe\u0301", "bwsp"), "canonical forms tie"},
+        {entry("iz"), entry("\u0130"), "full lower-casing: \"İ\" is \"i\" + U+0307"},
+        {entry("\uFFFD"), entry("\U0001F600"), "scalars compare by value, not UTF-16 unit"},
+    };
+    for (const auto& [less, greater, why] : ordered) {
+        SCOPED_TRACE(why);
+        EXPECT_TRUE(less < greater && greater > less && less <= greater && greater >= less);
+        EXPECT_FALSE(greater < less || less > greater || greater <= less || less >= greater);
     }
 }
 
-TEST(DSStoreEntryOrderingTest, DotSortsBeforeLettersAndDigits) {
-    EXPECT_LT(entry("."), entry("0"));
-    EXPECT_LT(entry("."), entry("A"));
-    EXPECT_LT(entry("."), entry("a"));
+TEST(DSStoreEntryTest, EqualityComparesEveryFieldByCanonicalForm) {
+    auto valued = [](DSStoreValue value) { return DSStoreEntry{"x", "Iloc", kTypeLong, value}; };
+    DSStoreEntry shor = entry("x");
+    shor.typecode = kTypeShor;
+    const std::vector<std::tuple<DSStoreEntry, DSStoreEntry, bool>> pairs = {
+        {entry("Caf\u00E9"), entry("Cafe\u0301"), true},
+        {entry("Foo"), entry("foo"), false},
+        {entry("x"), entry("x", "bwsp"), false},
+        {entry("x"), shor, false},
+        {valued(DSStoreValue::string("e\u0301")), valued(DSStoreValue::string("\u00E9")), true},
+        {valued(DSStoreValue::fourCC("e\u0301")), valued(DSStoreValue::fourCC("\u00E9")), true},
+        {valued(DSStoreValue::data({std::byte{1}})), valued(DSStoreValue::data({std::byte{1}})),
+         true},
+        {valued(DSStoreValue::data({std::byte{1}})), valued(DSStoreValue::data({std::byte{2}})),
+         false},
+        {valued(DSStoreValue::integer(1)), valued(DSStoreValue::uint64(1)), false},
+        {valued(DSStoreValue::integer(1)), valued(DSStoreValue::integer(2)), false},
+        {valued(DSStoreValue::fourCC("icnv")), valued(DSStoreValue::string("icnv")), false},
+        {valued(DSStoreValue::boolean(false)), valued(DSStoreValue::integer(0)), false},
+    };
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        EXPECT_EQ(std::get<0>(pairs[i]) == std::get<1>(pairs[i]), std::get<2>(pairs[i])) << i;
+    }
 }
 
-TEST(DSStoreEntryOrderingTest, ProperPrefixSortsFirst) {
-    EXPECT_LT(entry("Doc"), entry("Docs"));
-    EXPECT_LT(entry(""), entry("a"));
-}
-
-TEST(DSStoreEntryOrderingTest, UsesFullLowerCaseAndCanonicalForms) {
-    // Decomposed and composed forms of one name tie; the code decides.
-    EXPECT_LT(entry("Cafe\u0301", "Iloc"), entry("Caf\u00E9", "bwsp"));
-    EXPECT_LT(entry("Caf\u00E9", "Iloc"), entry("Cafe\u0301", "bwsp"));
-    // The full mapping of "İ" is "i" + U+0307, which sorts after "iz"; the simple mapping
-    // ("i") would sort before it.
-    EXPECT_LT(entry("iz"), entry("\u0130"));
-    // Scalars beyond the BMP compare by scalar value, not by UTF-16 unit.
-    EXPECT_LT(entry("\uFFFD"), entry("\U0001F600"));
-}
-
-TEST(DSStoreEntryOrderingTest, DerivedComparisonsFollowLessThan) {
-    const auto a = entry("a");
-    const auto b = entry("b");
-    EXPECT_TRUE(a <= b);
-    EXPECT_TRUE(b > a);
-    EXPECT_TRUE(b >= a);
-    EXPECT_TRUE(a <= a && a >= a);
-}
-
-TEST(DSStoreEntryEqualityTest, SameKeyDifferentValuesAreUnorderedButUnequal) {
-    DSStoreEntry a = entry("x");
-    DSStoreEntry b = entry("x");
-    b.value = DSStoreValue::integer(1);
-    EXPECT_FALSE(a < b);
-    EXPECT_FALSE(b < a);
-    EXPECT_NE(a, b);
-}
-
-TEST(DSStoreEntryEqualityTest, NamesCompareWithoutCaseFolding) {
-    EXPECT_NE(entry("Foo"), entry("foo"));
-    EXPECT_EQ(entry("Caf\u00E9"), entry("Cafe\u0301"));  // canonical equivalence
-}
-
-TEST(DSStoreEntryEqualityTest, DifferentCasesAreNeverEqual) {
-    EXPECT_NE(DSStoreValue::integer(1), DSStoreValue::uint64(1));
-    EXPECT_NE(DSStoreValue::fourCC("icnv"), DSStoreValue::string("icnv"));
-    EXPECT_NE(DSStoreValue::boolean(false), DSStoreValue::integer(0));
-    EXPECT_EQ(DSStoreValue::string("e\u0301"), DSStoreValue::string("\u00E9"));
-}
-
-TEST(DSStoreEntryEqualityTest, DataComparesByBytes) {
-    const Bytes bytes = {std::byte{1}, std::byte{2}};
-    Bytes copy;
-    copy.push_back(std::byte{1});
-    copy.push_back(std::byte{2});
-    EXPECT_EQ(DSStoreValue::data(bytes), DSStoreValue::data(copy));
-    EXPECT_NE(DSStoreValue::data(bytes), DSStoreValue::data(Bytes{std::byte{1}}));
-}
-
-TEST(DSStoreEntryEqualityTest, TypecodeTakesPart) {
-    DSStoreEntry a = entry("x");
-    DSStoreEntry b = entry("x");
-    b.typecode = kTypeShor;
-    EXPECT_NE(a, b);
-}
-
-TEST(SortEntriesTest, AgreesWithLessThanAndKeepsEqualKeysInInputOrder) {
-    std::vector<DSStoreEntry> entries = {entry("b"), entry("A", "vstl"),
-                                         entry("a"), entry("B", "Iloc"),
-                                         entry("."), entry("A", "Iloc")};
-    entries.push_back(entry("a"));
-    entries.back().value = DSStoreValue::integer(7);  // same key as entries[2]
+TEST(DSStoreEntryTest, SortKeepsEqualKeysInInputOrder) {
+    std::vector<DSStoreEntry> entries = {entry("b"), entry("A", "vstl"), entry("a"), entry("B"),
+                                         entry("."), entry("A"),         entry("a")};
+    entries.back().value = DSStoreValue::integer(7);
     sortEntries(entries);
-    EXPECT_TRUE(std::is_sorted(entries.begin(), entries.end()));
-    std::vector<std::string> names;
-    for (const auto& e : entries) names.push_back(e.filename + "/" + e.code);
-    EXPECT_EQ(names, (std::vector<std::string>{"./Iloc", "A/Iloc", "A/vstl", "a/Iloc", "a/Iloc",
-                                               "B/Iloc", "b/Iloc"}));
-    EXPECT_EQ(entries[3].value, DSStoreValue::integer(0));
-    EXPECT_EQ(entries[4].value, DSStoreValue::integer(7));
+    std::string order;
+    for (const auto& e : entries) order += e.filename + "/" + e.code + " ";
+    EXPECT_EQ(order, "./Iloc A/Iloc A/vstl a/Iloc a/Iloc B/Iloc b/Iloc ");
+    EXPECT_EQ(entries[4].value, DSStoreValue::integer(7));  // after its equal-keyed twin
+}
+
+TEST(DSStoreEntryJsonTest, RoundTripsEveryTypeAndNamesWhatIsWrong) {
+    for (const std::string line :
+         {R"({"filename":"é","code":"vstl","type":"type","value":"icnv"})",
+          R"({"filename":"a","code":"Iloc","type":"blob","value":"AAAAUAAAABc="})",
+          R"({"filename":"a","code":"moDD","type":"dutc","value":18446744073709551615})",
+          R"({"filename":"a","code":"fwvh","type":"shor","value":4294967295})",
+          R"({"filename":"a","code":"dscl","type":"bool","value":true})"}) {
+        EXPECT_EQ(entryToJsonLine(entryFromJsonLine(nlohmann::json::parse(line))).dump(), line);
+    }
+    const std::vector<std::pair<std::string, std::string>> faults = {
+        {R"("type": "blob", "value": "@@")", "not valid base64"},
+        {R"("type": "long", "value": -1)", "whole number from 0 to 4294967295"},
+        {R"("type": "long", "value": 4294967296)", "whole number"},
+        {R"("type": "comp", "value": 1.5)", "whole number from 0 to 18446744073709551615"},
+        {R"("type": "ustr", "value": 1)", "must be a string"},
+        {R"("type": "bool", "value": 1)", "true or false"},
+        {R"("type": "bool")", "missing key \"value\""},
+        {R"("type": 3, "value": 1)", "\"type\" must be a string"},
+        // Input quoted in a message is escaped, so no control byte can reach a terminal.
+        {R"("type": "\u0007", "value": 1)", R"(unknown type "\u0007" (expected bool, long)"},
+        {R"("type": "bool", "value": true, "\u001b[2J": 1)", R"(unknown key "\u001b[2J")"},
+    };
+    for (const auto& [fields, message] : faults) {
+        SCOPED_TRACE(fields);
+        const auto line =
+            nlohmann::json::parse(R"({"filename": "a", "code": "Iloc", )" + fields + "}");
+        EXPECT_THAT([&] { entryFromJsonLine(line); },
+                    ::testing::ThrowsMessage<std::invalid_argument>(::testing::HasSubstr(message)));
+    }
+    EXPECT_THROW(entryFromJsonLine(nlohmann::json::array()), std::invalid_argument);
 }
 
 }  // namespace

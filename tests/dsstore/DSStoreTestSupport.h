@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
-#include <random>
+#include <cstdlib>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -11,38 +13,36 @@
 
 namespace lumifold::testing {
 
-inline DSStoreEntry blobEntry(std::string filename, std::string code, std::size_t size,
-                              std::byte fill = std::byte{0xAB}) {
-    return {std::move(filename), std::move(code), kTypeBlob, DSStoreValue::data(Bytes(size, fill))};
-}
-
 inline DSStoreEntry longEntry(std::string filename, std::string code, std::uint32_t value) {
     return {std::move(filename), std::move(code), kTypeLong, DSStoreValue::integer(value)};
 }
 
-// A blob entry whose encoded record is exactly `recordSize` bytes (one-unit name).
+// A blob entry whose encoded record is exactly `recordSize` bytes (>= 18, one-unit name).
 inline DSStoreEntry entryWithRecordSize(std::string oneUnitName, std::size_t recordSize) {
     // u32 name length + 2 name bytes + code + type + u32 blob length
-    return blobEntry(std::move(oneUnitName), "Iloc", recordSize - 4 - 2 - 8 - 4);
+    return {std::move(oneUnitName), "Iloc", kTypeBlob,
+            DSStoreValue::data(Bytes(recordSize - 18, std::byte{0xAB}))};
 }
 
-// Encoded size of a record with an ASCII name.
-inline std::size_t recordSize(const DSStoreEntry& entry, std::size_t payload) {
-    return 4 + 2 * entry.filename.size() + 8 + payload;
+// The seed of a random test: LUMIFOLD_TEST_SEED when set, else `fallback`. Tests print it.
+inline std::uint64_t testSeed(std::uint64_t fallback) {
+    const char* text = std::getenv("LUMIFOLD_TEST_SEED");
+    return text ? std::strtoull(text, nullptr, 0) : fallback;
 }
 
 inline std::uint32_t u32At(const Bytes& image, std::size_t position) {
     return loadU32(image.data() + position);
 }
 
+// The big-endian value of four characters, such as a type code.
+inline std::uint32_t word(const char (&text)[5]) { return loadU32(asBytes(text).data()); }
+
 inline void putU32(Bytes& image, std::size_t position, std::uint32_t value) {
     storeU32(image.data() + position, value);
 }
 
 inline void putText(Bytes& image, std::size_t position, std::string_view text) {
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        image[position + i] = static_cast<std::byte>(text[i]);
-    }
+    for (std::size_t i = 0; i < text.size(); ++i) image[position + i] = std::byte(text[i]);
 }
 
 // Lays out a store by hand, for shapes the writer never produces: blocks of chosen sizes,
@@ -53,47 +53,44 @@ class RawStore {
 
     // Returns the new block's number. `content` is padded to 2^sizeCode bytes.
     std::uint32_t addBlock(Bytes content, std::uint32_t sizeCode) {
-        const std::uint64_t size = std::uint64_t{1} << sizeCode;
+        const std::uint32_t size = std::uint32_t{1} << sizeCode;
         m_next = (m_next + size - 1) / size * size;
         content.resize(size);
-        m_blocks.push_back({m_next, sizeCode, std::move(content)});
+        if (m_next + 4 + size > kAllocatorOffset) throw std::length_error("too many blocks");
+        m_slots.push_back(m_next | sizeCode);
+        m_placed.emplace_back(m_next, std::move(content));
         m_next += size;
-        return static_cast<std::uint32_t>(m_blocks.size());
+        return static_cast<std::uint32_t>(m_slots.size());
     }
     void addDirectoryEntry(const std::string& name, std::uint32_t block) {
         m_directory.emplace_back(name, block);
     }
-    // Overrides the slot value of `block` (an address, or 0).
+    // Gives `block` (an existing or a new slot) the address `address`.
     void setSlot(std::uint32_t block, std::uint32_t address) {
-        m_slotOverrides.emplace_back(block, address);
+        m_slots.resize(std::max<std::size_t>(m_slots.size(), block));
+        m_slots[block - 1] = address;
     }
 
     Bytes build() const {
-        const std::size_t slots = 256;
-        Bytes image(kAllocatorOffset + 4 + 2048, std::byte{0});
-        putU32(image, 0, 1);
-        putText(image, 4, "Bud1");
-        putU32(image, 8, kAllocatorOffset);
-        putU32(image, 12, 2048);
-        putU32(image, 16, kAllocatorOffset);
-        const std::size_t allocator = kAllocatorOffset + 4;
-        putU32(image, allocator, static_cast<std::uint32_t>(m_blocks.size() + 1));
-        putU32(image, allocator + 8, kAllocatorOffset | 11);
-        for (std::size_t i = 0; i < m_blocks.size(); ++i) {
-            const Block& block = m_blocks[i];
-            if (block.offset + 4 + block.content.size() > kAllocatorOffset)
-                throw std::length_error("too many blocks");
-            putU32(image, allocator + 8 + 4 * (i + 1),
-                   static_cast<std::uint32_t>(block.offset | block.sizeCode));
-            std::copy(block.content.begin(), block.content.end(),
-                      image.begin() + static_cast<long>(block.offset + 4));
+        const std::uint32_t allocator = kAllocatorOffset + 4;
+        Bytes image(allocator + 2048, std::byte{0});
+        for (const auto& [offset, content] : m_placed) {
+            std::copy(content.begin(), content.end(), image.begin() + offset + 4);
         }
-        for (const auto& [block, address] : m_slotOverrides)
-            putU32(image, allocator + 8 + 4 * block, address);
-        std::size_t p = allocator + 8 + 4 * slots;
+        for (const auto& [at, value] : {std::pair{0u, 1u},
+                                        {4u, word("Bud1")},
+                                        {8u, kAllocatorOffset},
+                                        {12u, 2048u},
+                                        {16u, kAllocatorOffset},
+                                        {allocator, std::uint32_t(m_slots.size() + 1)},
+                                        {allocator + 8, kAllocatorOffset | 11}}) {
+            putU32(image, at, value);
+        }
+        for (std::size_t i = 0; i < m_slots.size(); ++i)
+            putU32(image, allocator + 12 + 4 * i, m_slots[i]);
+        std::size_t p = allocator + 8 + 4 * 256;
         putU32(image, p, static_cast<std::uint32_t>(m_directory.size()));
-        p += 4;
-        for (const auto& [name, block] : m_directory) {
+        for (p += 4; const auto& [name, block] : m_directory) {
             image[p] = static_cast<std::byte>(name.size());
             putText(image, p + 1, name);
             putU32(image, p + 1 + name.size(), block);
@@ -103,15 +100,10 @@ class RawStore {
     }
 
   private:
-    struct Block {
-        std::uint64_t offset;
-        std::uint32_t sizeCode;
-        Bytes content;
-    };
-    std::vector<Block> m_blocks;
+    std::vector<std::uint32_t> m_slots;                     // of blocks 1, 2, ...
+    std::vector<std::pair<std::uint32_t, Bytes>> m_placed;  // offset, content
     std::vector<std::pair<std::string, std::uint32_t>> m_directory;
-    std::vector<std::pair<std::uint32_t, std::uint32_t>> m_slotOverrides;
-    std::uint64_t m_next = 0x40;
+    std::uint32_t m_next = 0x40;
 };
 
 // Node bytes: u32 P, u32 m, then whatever follows.

@@ -26,11 +26,7 @@ const platform::PlistValue* findOption(const platform::PlistDictionary& options,
     return found == options.end() ? nullptr : &found->second;
 }
 
-std::optional<double> optionNumber(const platform::PlistValue& value) {
-    if (const double* real = value.ifReal()) return *real;
-    if (const std::int64_t* integer = value.ifInteger()) return static_cast<double>(*integer);
-    return std::nullopt;
-}
+std::optional<double> optionNumber(const platform::PlistValue& value) { return value.asNumber(); }
 
 bool iconSizesDiffer(double current, double target) {
     return !(std::fabs(current - target) <= 0.01);

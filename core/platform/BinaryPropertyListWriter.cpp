@@ -38,10 +38,10 @@ void appendMarker(Bytes& out, std::uint8_t type, std::uint64_t low) {
     out.push_back(static_cast<std::byte>((type << 4) | low));
 }
 
-// Unsigned values below 2^32 take 1, 2 or 4 bytes; others 8 signed bytes (the bits of a
-// negative value), or 16 when `wide` (2^63 and above).
-void appendInteger(Bytes& out, std::uint64_t bits, bool negative, bool wide) {
-    const std::size_t width = wide ? 16 : negative ? 8 : widthFor(bits);
+// Values below 2^32 take 1, 2 or 4 bytes; others 8 signed bytes (a negative value's bits are
+// 2^63 and above, so they take 8 too), or 16 when `wide` (2^63 and above, unsigned).
+void appendInteger(Bytes& out, std::uint64_t bits, bool wide) {
+    const std::size_t width = wide ? 16 : widthFor(bits);
     appendMarker(out, fmt::kTypeInteger, static_cast<std::uint64_t>(std::countr_zero(width)));
     if (wide) appendU64(out, 0);
     appendWide(out, bits, std::min<std::size_t>(width, 8));
@@ -51,7 +51,7 @@ void appendInteger(Bytes& out, std::uint64_t bits, bool negative, bool wide) {
 void appendCounted(Bytes& out, std::uint8_t type, std::uint64_t count) {
     if (count < fmt::kCountFollows) return appendMarker(out, type, count);
     appendMarker(out, type, fmt::kCountFollows);
-    appendInteger(out, count, false, false);
+    appendInteger(out, count, false);
 }
 
 class Writer final {
@@ -63,8 +63,10 @@ class Writer final {
         std::vector<std::uint64_t> offsets;
         for (const Object& object : m_objects) {
             offsets.push_back(out.size());
-            out.insert(out.end(), object.scalar.begin(), object.scalar.end());
-            if (object.type == 0) continue;
+            if (object.scalar) {
+                out.insert(out.end(), object.scalar->begin(), object.scalar->end());
+                continue;
+            }
             const std::size_t count = object.references.size();
             appendCounted(out, object.type, object.type == fmt::kTypeArray ? count : count / 2);
             for (const std::uint64_t reference : object.references) {
@@ -85,9 +87,10 @@ class Writer final {
     }
 
   private:
-    // A scalar's encoding, or a container's type and references (a dictionary's keys first).
+    // A scalar's encoding (held once, in m_shared), or a container's type and references (a
+    // dictionary's keys first).
     struct Object {
-        Bytes scalar;
+        const Bytes* scalar = nullptr;
         std::uint8_t type = 0;
         std::vector<std::uint64_t> references;
     };
@@ -111,7 +114,7 @@ class Writer final {
             m_objects.emplace_back();
             std::vector<std::uint64_t> references;
             for (const PlistValue& item : *items) references.push_back(add(item, depth + 1));
-            m_objects[index] = {{}, fmt::kTypeArray, std::move(references)};
+            m_objects[index] = {nullptr, fmt::kTypeArray, std::move(references)};
         } else if (const PlistDictionary* entries = value.ifDictionary()) {
             m_objects.emplace_back();
             std::vector<std::uint64_t> references(2 * entries->size());
@@ -121,7 +124,7 @@ class Writer final {
                 references[i] = share(text(key, "a key"));
                 references[entries->size() + i++] = add(item, depth + 1);
             }
-            m_objects[index] = {{}, fmt::kTypeDictionary, std::move(references)};
+            m_objects[index] = {nullptr, fmt::kTypeDictionary, std::move(references)};
         } else {
             return share(scalar(value));
         }
@@ -130,8 +133,8 @@ class Writer final {
 
     // The object holding `encoded`, added unless an equal one exists.
     std::uint64_t share(Bytes encoded) {
-        const auto [found, added] = m_shared.try_emplace(encoded, m_objects.size());
-        if (added) m_objects.push_back({std::move(encoded), 0, {}});
+        const auto [found, added] = m_shared.try_emplace(std::move(encoded), m_objects.size());
+        if (added) m_objects.push_back({&found->first, 0, {}});
         return found->second;
     }
 
@@ -155,9 +158,9 @@ class Writer final {
     Bytes scalar(const PlistValue& value) {
         Bytes out;
         if (const std::int64_t* number = value.ifInteger()) {
-            appendInteger(out, std::bit_cast<std::uint64_t>(*number), *number < 0, false);
+            appendInteger(out, std::bit_cast<std::uint64_t>(*number), false);
         } else if (const std::uint64_t* wide = value.ifUnsignedInteger()) {
-            appendInteger(out, *wide, false, true);
+            appendInteger(out, *wide, true);
         } else if (const double* real = value.ifReal()) {
             out.push_back(std::byte{fmt::kMarkerDouble});
             appendU64(out, std::bit_cast<std::uint64_t>(*real));

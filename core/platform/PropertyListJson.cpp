@@ -5,8 +5,8 @@
 
 #include "core/common/Base64.h"
 #include "core/common/Numbers.h"
-#include "core/platform/PropertyListDate.h"
 #include "core/platform/PropertyListFormat.h"
+#include "core/platform/PropertyListText.h"
 
 namespace lumifold::platform {
 namespace {

@@ -9,8 +9,8 @@
 #include "core/common/Base64.h"
 #include "core/common/Error.h"
 #include "core/common/Text.h"
-#include "core/platform/PropertyListDate.h"
 #include "core/platform/PropertyListFormat.h"
+#include "core/platform/PropertyListText.h"
 
 namespace lumifold::platform {
 namespace {
@@ -29,37 +29,6 @@ std::string_view trimmed(std::string_view text) {
     const std::size_t first = text.find_first_not_of(kSpace);
     if (first == std::string_view::npos) return {};
     return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
-}
-
-// Decimal or "0x" hexadecimal with an optional sign, from -2^63 to 2^64 - 1. Leading zeros
-// are plain decimal.
-std::optional<PlistValue> parseInteger(std::string_view text) {
-    const bool negative = text.starts_with('-');
-    if (negative || text.starts_with('+')) text.remove_prefix(1);
-    const bool hex = text.starts_with("0x") || text.starts_with("0X");
-    if (hex) text.remove_prefix(2);
-    std::uint64_t magnitude = 0;
-    const auto [end, error] =
-        std::from_chars(text.data(), text.data() + text.size(), magnitude, hex ? 16 : 10);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    if (!negative) return PlistValue::unsignedInteger(magnitude);
-    if (magnitude > std::uint64_t{1} << 63) return std::nullopt;
-    return PlistValue::integer(static_cast<std::int64_t>(~magnitude + 1));
-}
-
-// Decimal with an optional sign, or nan, inf and infinity in any case.
-std::optional<double> parseReal(std::string_view text) {
-    const bool plus = text.starts_with('+');
-    if (plus) text.remove_prefix(1);
-    double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || (plus && text[0] == '-') || error != std::errc() ||
-        end != text.data() + text.size()) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 // A document in UTF-16 with a byte-order mark, as UTF-8.
@@ -159,7 +128,6 @@ class Reader final {
         const std::size_t nameEnd = m_text.find_first_of(" \t\r\n/>", m_at);
         if (nameEnd == std::string_view::npos) fail("unterminated tag");
         tag.name = m_text.substr(m_at, nameEnd - m_at);
-        if (tag.name.empty()) fail("tag without a name");
         m_at = nameEnd;
         for (;;) {
             skipSpace();
@@ -217,7 +185,7 @@ class Reader final {
     void readReference(std::string& out) {
         constexpr std::size_t kLongest = 32;  // "&#x" and leading zeros
         const std::size_t end = m_text.find(';', m_at);
-        if (end == std::string_view::npos || end - m_at > kLongest) fail("malformed reference");
+        if (end - m_at > kLongest) fail("malformed reference");  // no ';' (npos) included
         const std::string_view name = m_text.substr(m_at + 1, end - m_at - 1);
         m_at = end + 1;
         constexpr std::pair<std::string_view, char> kNamed[] = {
@@ -231,7 +199,7 @@ class Reader final {
         std::uint32_t code = 0;
         const auto [last, error] =
             std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
-        if (!name.starts_with('#') || digits.empty() || error != std::errc() ||
+        if (!name.starts_with('#') || error != std::errc() ||
             last != digits.data() + digits.size() || code > 0x10FFFF) {
             fail("unknown reference &" + std::string(name) + ";");
         }
@@ -263,9 +231,10 @@ class Reader final {
             return PlistValue::boolean(name == "true");
         }
         if (name == "integer") {
-            if (std::optional<PlistValue> value = parseInteger(text)) return std::move(*value);
+            if (std::optional<PlistValue> value = parsePropertyListInteger(text))
+                return std::move(*value);
         } else if (name == "real") {
-            if (const std::optional<double> value = parseReal(text))
+            if (const std::optional<double> value = parsePropertyListReal(text))
                 return PlistValue::real(*value);
         } else if (const std::optional<double> value = parsePropertyListDate(text)) {
             return PlistValue::date({*value});

@@ -9,8 +9,8 @@
 #include "core/common/Numbers.h"
 #include "core/common/Text.h"
 #include "core/platform/PropertyList.h"
-#include "core/platform/PropertyListDate.h"
 #include "core/platform/PropertyListFormat.h"
+#include "core/platform/PropertyListText.h"
 #include "core/platform/XmlPropertyListReader.h"
 
 namespace lumifold::platform {

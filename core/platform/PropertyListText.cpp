@@ -1,4 +1,4 @@
-#include "core/platform/PropertyListDate.h"
+#include "core/platform/PropertyListText.h"
 
 #include <array>
 #include <charconv>
@@ -111,6 +111,34 @@ std::optional<double> parsePropertyListDate(std::string_view text) {
                                   : "-" + std::to_string(-whole - 1) + "." + complement(digits);
     double value = 0;
     std::from_chars(exact.data(), exact.data() + exact.size(), value);
+    return value;
+}
+
+std::optional<PlistValue> parsePropertyListInteger(std::string_view text) {
+    const bool negative = text.starts_with('-');
+    if (negative || text.starts_with('+')) text.remove_prefix(1);
+    const bool hex = text.starts_with("0x") || text.starts_with("0X");
+    if (hex) text.remove_prefix(2);
+    std::uint64_t magnitude = 0;
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), magnitude, hex ? 16 : 10);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+        return std::nullopt;
+    }
+    if (!negative) return PlistValue::unsignedInteger(magnitude);
+    if (magnitude > std::uint64_t{1} << 63) return std::nullopt;
+    return PlistValue::integer(static_cast<std::int64_t>(~magnitude + 1));
+}
+
+std::optional<double> parsePropertyListReal(std::string_view text) {
+    const bool plus = text.starts_with('+');
+    if (plus) text.remove_prefix(1);
+    double value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || (plus && text[0] == '-') || error != std::errc() ||
+        end != text.data() + text.size()) {
+        return std::nullopt;
+    }
     return value;
 }
 

@@ -35,6 +35,10 @@ V integer(std::int64_t value) { return V::integer(value); }
 V date(double seconds) { return V::date({seconds}); }
 V list(PlistArray items) { return V::array(std::move(items)); }
 V dict(PlistDictionary entries) { return V::dictionary(std::move(entries)); }
+V nested(V value, int levels) {
+    while (levels-- > 0) value = list({value});
+    return value;
+}
 
 // A document with every part of the prolog around `body`.
 Bytes xml(const std::string& body) {
@@ -90,7 +94,8 @@ TEST(PropertyListTest, WritesEveryKindAndReadsItBack) {
         list({V::real(44.0), V::real(0.1), V::real(-0.0), V::real(1e-300), V::real(kInf),
               V::real(-kInf), V::real(kNan), V::real(std::numeric_limits<double>::max())}),
         list({V::boolean(true), V::boolean(false)}),
-        list({str(""), str("<&>\"']]>"), str("tab\t lf\n cr\r \x01 nul\0"s), str("é 日本 😀")}),
+        list({str(""), str("<&>\"']]>"), str("tab\t lf\n cr\r \x01 nul\0"s), str("é"),
+              str("日本 😀")}),
         list({str(kHigh), str("a" + kLow + kHigh + "b"), str(kHigh + "😀")}),
         list({date(0), date(100.5), date(1e9 + 0.1), date(-0.1), date(-1e-300), date(kYear0),
               date(63113904000) /* 4001-01-01 */, date(-3187296000) /* 1900-01-01 */,
@@ -100,11 +105,16 @@ TEST(PropertyListTest, WritesEveryKindAndReadsItBack) {
         list(PlistArray(15, str("counts from 15 follow the marker"))),
         dict({{"empty", dict({{"array", list({})}, {"dictionary", dict({})}})},
               {"not a UID", dict({{"CF$UID", str("5")}})},
+              {"nor this", dict({{"CF$UID", integer(5)}, {"x", integer(6)}})},
               {"ключ " + kHigh, list({dict({{"", integer(1)}})})}}),
     };
-    // Values XML cannot hold: its writer refuses them; binary keeps them.
-    const std::vector<V> binaryOnly = {date(kNan), date(kYear10000), date(kYear0 - 0.5),
-                                       dict({{"CF$UID", integer(5)}})};
+    // Values XML cannot hold (or not within the readers' bounds); binary keeps them.
+    const std::vector<V> binaryOnly = {list(PlistArray(400000, V::uid(1))),
+                                       nested(V::uid(1), 512),
+                                       dict({{"CF$UID", integer(5)}}),
+                                       date(kNan),
+                                       date(kYear10000),
+                                       date(kYear0 - 0.5)};
     for (const V& value : values) {
         EXPECT_EQ(parsePropertyList(toBinaryPropertyList(value)), value);
         EXPECT_EQ(parsePropertyList(asBytes(toXmlPropertyList(value))), value);
@@ -115,14 +125,19 @@ TEST(PropertyListTest, WritesEveryKindAndReadsItBack) {
                                    kPropertyListUnwritable);
     }
     // Nothing writes what no reader would take back.
-    V deep = integer(1);
-    for (int i = 0; i < 513; ++i) deep = list({deep});
-    for (const V& value : {str("bad \xff"), dict({{"\xff", integer(1)}}), deep}) {
+    for (const V& value :
+         {str("bad \xff"), str(kHigh + kLow), dict({{"\xff", integer(1)}}), nested(integer(1), 513),
+          list(PlistArray(1 << 20, V::boolean(true))),
+          list({V::data(Bytes(33 << 20)), V::data(Bytes(33 << 20))}),
+          list({V::data(Bytes((64 << 20) - 100000)), list(PlistArray(30000, list({})))})}) {
         EXPECT_LUMIFOLD_ERROR_CODE(toBinaryPropertyList(value), kPropertyListDomain,
                                    kPropertyListUnwritable);
         EXPECT_LUMIFOLD_ERROR_CODE(toXmlPropertyList(value), kPropertyListDomain,
                                    kPropertyListUnwritable);
     }
+    // Other readers turn a raw carriage return into a line feed, and "]]>" is not text.
+    EXPECT_NE(toXmlPropertyList(str("\r]]>")).find("<string>&#xD;]]&gt;</string>"),
+              std::string::npos);
     EXPECT_EQ(str(kHigh).ifString(), nullptr);
     EXPECT_EQ(V::unsignedInteger(5), integer(5));
     EXPECT_EQ(V::unsignedInteger(kTop).asNumber(), 18446744073709551616.0);
@@ -155,12 +170,14 @@ TEST(PropertyListTest, WritesTheSmallestEncodingAndReadsItBack) {
 }
 
 TEST(PropertyListTest, ReadsWhatOtherWritersMayWrite) {
-    EXPECT_EQ(parsePropertyList(xml("<array><integer> 0x10 </integer><integer>-0x10</integer>"
-                                    "<integer>+7</integer><integer>010</integer><real>5</real>"
-                                    "<real>NaN</real><real>+Infinity</real><real>-INF</real>"
-                                    "<date>2001-01-01T00:00:00.50Z</date></array>")),
-              list({integer(16), integer(-16), integer(7), integer(10), V::real(5), V::real(kNan),
-                    V::real(kInf), V::real(-kInf), date(0.5)}));
+    EXPECT_EQ(
+        parsePropertyList(xml(
+            "<array><integer> 0x10 </integer><integer>-0x10</integer>"
+            "<integer>+7</integer><integer>010</integer><real>5</real>"
+            "<real>NaN</real><real>+Infinity</real><real>-INF</real>"
+            "<date>2001-01-01T00:00:00.50Z</date><date>2000-12-31T23:59:59.000Z</date></array>")),
+        list({integer(16), integer(-16), integer(7), integer(10), V::real(5), V::real(kNan),
+              V::real(kInf), V::real(-kInf), date(0.5), date(-1)}));
     EXPECT_EQ(parsePropertyList(xml("<array><string>&lt;&#x41;&#66;<![CDATA[<&>]]><!-- c -->"
                                     "<?pi?>&#xD83D;&#xDE00;</string><data> AAEC\n\tAwQ= </data>"
                                     "<string>&#xD800;</string><true/><false></false><string/>"
@@ -203,8 +220,14 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
     tableBeyondEnd.back() = std::byte{0xF0};
     Bytes badOffset = binaryList({arrayObject({1, 1}), toBytes("\x51x")});
     badOffset[badOffset.size() - 33] = std::byte{0x7F};  // the last offset in the table
-    Bytes data = toBytes("\x4F\x11\x0E\xD8");            // 3800 bytes
-    data.resize(3804);
+    // Data, ASCII or UTF-16 of 3800 units: 14^4 references to it give 146 MB or more.
+    Bytes wideText = toBytes("\xFE\xFF");  // 22 Mi characters U+4E4E: 66 MiB once in UTF-8
+    wideText.resize(44 << 20, std::byte{0x4E});
+    const auto leaf = [](std::uint8_t marker) {
+        Bytes object = {std::byte{marker}, std::byte{0x11}, std::byte{0x0E}, std::byte{0xD8}};
+        object.resize(object.size() + 7600);
+        return object;
+    };
     constexpr int kBad = kPropertyListMalformed;
     constexpr int kBig = kPropertyListTooLarge;
     const auto repeated = [](const std::string& text, std::size_t count) {
@@ -224,9 +247,11 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
         {badOffset, kBad, "object offset out of range"},
         {binaryList({arrayObject({1, 9}), toBytes("\x09")}), kBad, "object reference out of range"},
         {one("\x5Fx"), kBad, "bad count"},
+        {one("\x15"), kBad, "bad integer size"},
+        {one("\x87\x01"), kBad, "object runs past the object area"},
         {one("\x55xy"), kBad, "object runs past the object area"},
         {one("\x51\xC3"), kBad, "ASCII string holds a byte above 0x7F"},
-        {one("\x14\0\0\0\0\0\0\0\x01\0\0\0\0\0\0\0\0"sv), kBad, "integer wider than 64 bits"},
+        {one("\x14\0\0\0\0\0\0\0\x01\x80\0\0\0\0\0\0\0"sv), kBad, "integer wider than 64 bits"},
         {one("\x14\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\0\0\0\0\0\0\0\x01"sv), kBad,
          "integer wider than 64 bits"},
         {one("\x88\x01\x02\x03\x04\x05\x06\x07\x08\x09"), kBad, "unsupported object type 136"},
@@ -235,10 +260,13 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
         {binaryList({arrayObject({1, 1}), toBytes("\xD1\x02\x00"sv), toBytes("\x51k")}), kBad,
          "object contains itself"},
         {chain(40, 2, 1, toBytes("\x09")), kBig, "more values than the bound allows"},  // 2^40
-        {chain(4, 14, 2, data), kBig, "strings and data exceed the size bound"},        // 146 MB
+        {chain(4, 14, 2, leaf(0x4F)), kBig, "strings and data exceed the size bound"},
+        {chain(4, 14, 2, leaf(0x5F)), kBig, "strings and data exceed the size bound"},
+        {chain(4, 14, 2, leaf(0x6F)), kBig, "strings and data exceed the size bound"},
         {chain(200000, 1, 4, toBytes("\x09")), kBig, "nested too deeply"},
         {toBytes("not a property list"), kBad, "text where an element belongs"},
         holds("integer", "12abc"),
+        holds("real", "1.5x"),
         holds("integer", "18446744073709551616"),
         holds("real", "+-1"),
         holds("integer", "-0x8000000000000001"),
@@ -246,6 +274,7 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
         holds("date", "2001-01-01T24:00:00Z"),
         holds("date", "2001-01-01T00:00:00.Z"),
         holds("date", "10000-01-01T00:00:00Z"),
+        holds("date", "2001-01-01 00:00:00Z"),
         {xml("<data>!!!!</data>"), kBad, "<data> is not base64"},
         {xml("<true>yes</true>"), kBad, "<true> holds text"},
         {xml("<array><integer>1</array>"), kBad, "markup inside <integer>"},
@@ -253,7 +282,10 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
         {xml("<dict><key>a</key></dict>"), kBad, "unexpected </dict>"},
         {xml("<string>&nbsp;</string>"), kBad, "unknown reference &nbsp;"},
         {xml("<string>&#x110000;</string>"), kBad, "unknown reference &#x110000;"},
-        {xml("<string>fish & chips</string>"), kBad, "malformed reference"},
+        {xml("<string>fish & chips, and far later a semicolon;</string>"), kBad,
+         "malformed reference"},
+        {xml("<string>&#1x;</string>"), kBad, "unknown reference &#1x;"},
+        {xml("<string>&#99999999999;</string>"), kBad, "unknown reference &#99999999999;"},
         {xml("<string/><string/>"), kBad, "<plist> holds more than one value"},
         {toBytes("<!DOCTYPE plist [<!ENTITY e 'x'>]><plist/>"), kBad,
          "DOCTYPE with an internal subset"},
@@ -262,8 +294,13 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
         {toBytes("<plist version=\"1.0><true/>"), kBad, "unterminated attribute value"},
         {toBytes("<string>\xFF</string>"), kBad, "not well-formed UTF-8"},
         {toBytes("<!-- x"), kBad, "unterminated comment"},
+        {toBytes("<array>"), kBad, "unexpected end of the document"},
+        {toBytes("<string>abc"), kBad, "<string> is not closed"},
+        {toBytes("<plist version><true/></plist>"), kBad, "malformed tag <plist>"},
+        {toBytes("<plist version=1><true/></plist>"), kBad, "attribute value without quotes"},
         {toBytes("\xFF\xFE<\0!"sv), kBad, "UTF-16 text of an odd length"},
         {toBytes("\xFE\xFF\xD8\x00"sv), kBad, "not well-formed UTF-16"},
+        {wideText, kBig, "larger than the bound"},
         {xml(repeated("<array>", 200000)), kBig, "nested too deeply"},
         {xml("<array>" + repeated("<true/>", 1 << 20)), kBig, "more values than the bound allows"},
     };

@@ -210,24 +210,15 @@ TEST(PropertyListTest, ReadsWhatOtherWritersMayWrite) {
 
 // Each case reaches the check its message names.
 TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
-    EXPECT_LUMIFOLD_ERROR(parsePropertyList({}), kPropertyListDomain, kPropertyListMalformed,
-                          "Empty property list");
-    EXPECT_LUMIFOLD_ERROR(parsePropertyList(Bytes((64 << 20) + 1, std::byte{' '})),
-                          kPropertyListDomain, kPropertyListTooLarge,
-                          "Property list larger than 67108864 bytes");
     const Bytes sample = toBinaryPropertyList(list({str("abc"), integer(1)}));
     Bytes tableBeyondEnd = one("\x51x");
     tableBeyondEnd.back() = std::byte{0xF0};
     Bytes badOffset = binaryList({arrayObject({1, 1}), toBytes("\x51x")});
     badOffset[badOffset.size() - 33] = std::byte{0x7F};  // the last offset in the table
-    // Data, ASCII or UTF-16 of 3800 units: 14^4 references to it give 146 MB or more.
     Bytes wideText = toBytes("\xFE\xFF");  // 22 Mi characters U+4E4E: 66 MiB once in UTF-8
     wideText.resize(44 << 20, std::byte{0x4E});
-    const auto leaf = [](std::uint8_t marker) {
-        Bytes object = {std::byte{marker}, std::byte{0x11}, std::byte{0x0E}, std::byte{0xD8}};
-        object.resize(object.size() + 7600);
-        return object;
-    };
+    // Data, ASCII or UTF-16 of 3800 units below arrays that refer 14 times to the next: 146 MB.
+    const std::string units(7600, '\0');
     constexpr int kBad = kPropertyListMalformed;
     constexpr int kBig = kPropertyListTooLarge;
     const auto repeated = [](const std::string& text, std::size_t count) {
@@ -235,11 +226,9 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
         while (count-- > 0) out += text;
         return out;
     };
-    const auto holds = [&](const std::string& name, const std::string& text) {
-        return std::tuple{xml("<" + name + ">" + text + "</" + name + ">"), kBad,
-                          "<" + name + "> holds \"" + text + "\""};
-    };
-    const std::vector<std::tuple<Bytes, int, std::string>> cases = {
+    std::vector<std::tuple<Bytes, int, std::string>> cases = {
+        {{}, kBad, "Empty property list"},
+        {Bytes((64 << 20) + 1, std::byte{' '}), kBig, "Property list larger than 67108864 bytes"},
         {Bytes(sample.begin(), sample.end() - 1), kBad, "bad trailer (offset or reference size)"},
         {Bytes(sample.begin(), sample.begin() + 20), kBad, "too short"},
         {binaryList({toBytes("\x51x")}, 1, 1), kBad, "bad trailer (object count or top object)"},
@@ -260,21 +249,14 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
         {binaryList({arrayObject({1, 1}), toBytes("\xD1\x02\x00"sv), toBytes("\x51k")}), kBad,
          "object contains itself"},
         {chain(40, 2, 1, toBytes("\x09")), kBig, "more values than the bound allows"},  // 2^40
-        {chain(4, 14, 2, leaf(0x4F)), kBig, "strings and data exceed the size bound"},
-        {chain(4, 14, 2, leaf(0x5F)), kBig, "strings and data exceed the size bound"},
-        {chain(4, 14, 2, leaf(0x6F)), kBig, "strings and data exceed the size bound"},
+        {chain(4, 14, 2, toBytes("\x4F\x11\x0E\xD8" + units)), kBig,
+         "strings and data exceed the size bound"},
+        {chain(4, 14, 2, toBytes("\x5F\x11\x0E\xD8" + units)), kBig,
+         "strings and data exceed the size bound"},
+        {chain(4, 14, 2, toBytes("\x6F\x11\x0E\xD8" + units)), kBig,
+         "strings and data exceed the size bound"},
         {chain(200000, 1, 4, toBytes("\x09")), kBig, "nested too deeply"},
         {toBytes("not a property list"), kBad, "text where an element belongs"},
-        holds("integer", "12abc"),
-        holds("real", "1.5x"),
-        holds("integer", "18446744073709551616"),
-        holds("real", "+-1"),
-        holds("integer", "-0x8000000000000001"),
-        holds("date", "2001-02-29T00:00:00Z"),
-        holds("date", "2001-01-01T24:00:00Z"),
-        holds("date", "2001-01-01T00:00:00.Z"),
-        holds("date", "10000-01-01T00:00:00Z"),
-        holds("date", "2001-01-01 00:00:00Z"),
         {xml("<data>!!!!</data>"), kBad, "<data> is not base64"},
         {xml("<true>yes</true>"), kBad, "<true> holds text"},
         {xml("<array><integer>1</array>"), kBad, "markup inside <integer>"},
@@ -304,14 +286,25 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
         {xml(repeated("<array>", 200000)), kBig, "nested too deeply"},
         {xml("<array>" + repeated("<true/>", 1 << 20)), kBig, "more values than the bound allows"},
     };
+    for (const std::string_view element :  // "name|text": <name>text</name>
+         {"integer|12abc", "real|1.5x", "integer|18446744073709551616", "real|+-1",
+          "integer|-0x8000000000000001", "date|2001-02-29T00:00:00Z", "date|2001-01-01T24:00:00Z",
+          "date|2001-01-01T00:00:00.Z", "date|10000-01-01T00:00:00Z",
+          "date|2001-01-01 00:00:00Z"}) {
+        const std::string name(element.substr(0, element.find('|')));
+        const std::string text(element.substr(element.find('|') + 1));
+        cases.emplace_back(xml("<" + name + ">" + text + "</" + name + ">"), kBad,
+                           "<" + name + "> holds \"" + text + "\"");
+    }
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(i);
         const auto& [bytes, code, detail] = cases[i];
-        const bool binary = asText(bytes).starts_with("bplist");
-        EXPECT_LUMIFOLD_ERROR(
-            parsePropertyList(bytes), kPropertyListDomain, code,
-            (binary ? "Malformed binary property list: " : "Malformed XML property list: ") +
-                detail);
+        // Empty and oversized input is refused before either reader sees it.
+        const std::string prefix = bytes.empty() || bytes.size() > (64 << 20) ? ""
+                                   : asText(bytes).starts_with("bplist")
+                                       ? "Malformed binary property list: "
+                                       : "Malformed XML property list: ";
+        EXPECT_LUMIFOLD_ERROR(parsePropertyList(bytes), kPropertyListDomain, code, prefix + detail);
     }
 }
 

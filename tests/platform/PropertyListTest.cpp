@@ -103,6 +103,7 @@ TEST(PropertyListTest, WritesEveryKindAndReadsItBack) {
         list({V::data({}), V::data(Bytes(20, std::byte{0xAB}))}),
         list({V::uid(0), V::uid(255), V::uid(65536), V::uid(kTop)}),
         list(PlistArray(15, str("counts from 15 follow the marker"))),
+        nested(V::uid(1), 511),  // XML's UID dictionary reaches the deepest level allowed
         dict({{"empty", dict({{"array", list({})}, {"dictionary", dict({})}})},
               {"not a UID", dict({{"CF$UID", str("5")}})},
               {"nor this", dict({{"CF$UID", integer(5)}, {"x", integer(6)}})},
@@ -124,7 +125,8 @@ TEST(PropertyListTest, WritesEveryKindAndReadsItBack) {
         EXPECT_LUMIFOLD_ERROR_CODE(toXmlPropertyList(value), kPropertyListDomain,
                                    kPropertyListUnwritable);
     }
-    // Nothing writes what no reader would take back.
+    // Nothing writes what no reader would take back: the last two are 66 MiB of data shared (33
+    // MiB written) and less than 64 MiB of data in more than 64 MiB written.
     for (const V& value :
          {str("bad \xff"), str(kHigh + kLow), dict({{"\xff", integer(1)}}), nested(integer(1), 513),
           list(PlistArray(1 << 20, V::boolean(true))),

@@ -17,6 +17,7 @@
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PropertyList.h"
+#include "core/platform/PropertyListJson.h"
 
 namespace lumifold::cli {
 namespace {
@@ -25,43 +26,6 @@ struct DumpOptions {
     std::string file;
     bool decode = false;
 };
-
-// A property list as JSON: data as base64 text, dates as ISO 8601 text.
-nlohmann::ordered_json plistToJson(const platform::PlistValue& value) {
-    using Kind = platform::PlistValue::Kind;
-    switch (value.kind()) {
-        case Kind::string:
-            return *value.ifString();
-        case Kind::integer:
-            return *value.ifInteger();
-        case Kind::real:
-            return *value.ifReal();
-        case Kind::boolean:
-            return *value.ifBoolean();
-        case Kind::date: {
-            // Property-list dates count seconds from 2001-01-01T00:00:00Z.
-            constexpr double kReferenceDate = 978307200.0;
-            const auto seconds = static_cast<std::int64_t>(
-                std::floor(value.ifDate()->secondsSinceReferenceDate + kReferenceDate));
-            return formatIso8601(
-                std::chrono::system_clock::time_point(std::chrono::seconds(seconds)));
-        }
-        case Kind::data:
-            return base64Encode(*value.ifData());
-        case Kind::array: {
-            nlohmann::ordered_json array = nlohmann::ordered_json::array();
-            for (const auto& element : *value.ifArray()) array.push_back(plistToJson(element));
-            return array;
-        }
-        case Kind::dictionary: {
-            nlohmann::ordered_json object = nlohmann::ordered_json::object();
-            for (const auto& [key, element] : *value.ifDictionary())
-                object[key] = plistToJson(element);
-            return object;
-        }
-    }
-    return nullptr;
-}
 
 struct WriteOptions {
     std::string file;
@@ -86,7 +50,8 @@ int runDump(const DumpOptions& options) {
         auto line = entryToJsonLine(entry);
         if (options.decode && entry.value.kind() == DSStoreValue::Kind::data) {
             try {
-                line["plist"] = plistToJson(platform::parsePropertyList(entry.value.asData()));
+                line["plist"] =
+                    platform::plistToJson(platform::parsePropertyList(entry.value.asData()));
             } catch (const Error&) {
                 // Not a property list (icon positions, for example): the bytes say it all.
             }

@@ -1,6 +1,4 @@
 # Every external package is found here, once.
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
 find_package(ICU REQUIRED COMPONENTS uc i18n)
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 find_package(nlohmann_json 3.10 REQUIRED)

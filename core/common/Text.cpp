@@ -17,8 +17,9 @@ bool isAscii(std::string_view text) {
 }
 
 // Decodes the scalar at `index`, advancing it; returns -1 for an ill-formed sequence
-// (overlong forms, surrogates, values above U+10FFFF and truncated sequences included).
-UChar32 nextScalar(std::string_view text, std::size_t& index) {
+// (overlong forms, values above U+10FFFF, truncated sequences and, unless allowed,
+// surrogates included).
+UChar32 nextScalar(std::string_view text, std::size_t& index, bool allowSurrogates = false) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     const unsigned char lead = byte(index);
     int length = 0;
@@ -46,7 +47,7 @@ UChar32 nextScalar(std::string_view text, std::size_t& index) {
         c = (c << 6) | (byte(i) & 0x3F);
     }
     index = i;
-    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return -1;
+    if (c < minimum || c > 0x10FFFF || (!allowSurrogates && c >= 0xD800 && c <= 0xDFFF)) return -1;
     return c;
 }
 
@@ -139,6 +140,50 @@ std::optional<std::string> utf16BigEndianToUtf8(const unsigned char* bytes, std:
     return decodeUtf16(byteCount / 2, [bytes](std::size_t i) {
         return static_cast<char16_t>((bytes[2 * i] << 8) | bytes[2 * i + 1]);
     });
+}
+
+void appendGeneralisedUtf8(std::string& out, char32_t c) {
+    if (U16_IS_TRAIL(c) && out.size() >= 3) {
+        const auto at = [&](std::size_t back) {
+            return static_cast<unsigned char>(out[out.size() - back]);
+        };
+        // ED A0..AF xx is a high surrogate: the two are one scalar, written as one sequence.
+        if (at(3) == 0xED && (at(2) & 0xF0) == 0xA0) {
+            const auto lead =
+                static_cast<char16_t>(0xD000 | ((at(2) & 0x3F) << 6) | (at(1) & 0x3F));
+            out.resize(out.size() - 3);
+            c = static_cast<char32_t>(U16_GET_SUPPLEMENTARY(lead, c));
+        }
+    }
+    appendUtf8(out, static_cast<UChar32>(c));
+}
+
+std::string utf16ToGeneralisedUtf8(std::u16string_view units) {
+    std::string out;
+    out.reserve(units.size());
+    for (const char16_t unit : units) appendGeneralisedUtf8(out, unit);
+    return out;
+}
+
+std::optional<std::u16string> generalisedUtf8ToUtf16(std::string_view text) {
+    std::u16string units;
+    units.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const UChar32 c = nextScalar(text, i, true);
+        if (c < 0) return std::nullopt;
+        if (c > 0xFFFF) {
+            units.push_back(static_cast<char16_t>(U16_LEAD(c)));
+            units.push_back(static_cast<char16_t>(U16_TRAIL(c)));
+            continue;
+        }
+        // A pair spelt as two three-byte sequences has the four-byte form; only that one is
+        // accepted, so each text has one spelling.
+        if (c >= 0xDC00 && c <= 0xDFFF && !units.empty() && U16_IS_LEAD(units.back())) {
+            return std::nullopt;
+        }
+        units.push_back(static_cast<char16_t>(c));
+    }
+    return units;
 }
 
 std::optional<std::string> toLatin1(std::string_view text) {

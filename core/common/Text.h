@@ -18,6 +18,16 @@ std::optional<std::string> utf16ToUtf8(std::u16string_view units);
 // Decodes `byteCount` bytes of UTF-16 big-endian (an even count); nullopt when not well-formed.
 std::optional<std::string> utf16BigEndianToUtf8(const unsigned char* bytes, std::size_t byteCount);
 
+// Generalised UTF-8 is UTF-8 that may also hold a lone UTF-16 surrogate as its three-byte
+// sequence (ED A0 80 to ED BF BF), so any UTF-16 text converts to it and back unchanged. A
+// surrogate pair is always its scalar's four-byte sequence.
+std::string utf16ToGeneralisedUtf8(std::u16string_view units);
+// Appends `c` (any code point to U+10FFFF, surrogates included); a low surrogate right after a
+// high one joins it into their scalar.
+void appendGeneralisedUtf8(std::string& out, char32_t c);
+// nullopt when `text` is not generalised UTF-8.
+std::optional<std::u16string> generalisedUtf8ToUtf16(std::string_view text);
+
 // ISO 8859-1 bytes of `text`; nullopt when a character lies above U+00FF (the conversion
 // would lose it) or `text` is not well-formed UTF-8.
 std::optional<std::string> toLatin1(std::string_view text);

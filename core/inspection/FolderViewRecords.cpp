@@ -19,10 +19,7 @@ const PlistValue* member(const PlistDictionary& options, const char* key) {
 
 std::optional<double> numberAt(const PlistDictionary& options, const char* key) {
     const PlistValue* value = member(options, key);
-    if (value == nullptr) return std::nullopt;
-    if (const double* real = value->ifReal()) return *real;
-    if (const std::int64_t* integer = value->ifInteger()) return static_cast<double>(*integer);
-    return std::nullopt;
+    return value == nullptr ? std::nullopt : value->asNumber();
 }
 
 std::optional<bool> booleanAt(const PlistDictionary& options, const char* key) {

@@ -106,20 +106,20 @@ class Reader final {
         return count;
     }
 
-    std::int64_t readInteger(std::uint8_t low, std::uint64_t at) const {
-        if (low > 4) fail(kPropertyListMalformed, "bad integer size");
+    PlistValue readInteger(std::uint8_t low, std::uint64_t at) const {
+        if (low > fmt::kLog2WideInteger) fail(kPropertyListMalformed, "bad integer size");
         const std::size_t width = std::size_t{1} << low;
         need(at, width);
-        if (width < 8) return static_cast<std::int64_t>(load(at, width));
-        if (width == 8) return std::bit_cast<std::int64_t>(load(at, 8));
-        // 16 bytes, two's complement: only values that fit in 64 signed bits are accepted.
+        if (width < 8) return PlistValue::integer(static_cast<std::int64_t>(load(at, width)));
+        if (width == 8) return PlistValue::integer(std::bit_cast<std::int64_t>(load(at, 8)));
+        // 16 bytes, two's complement: the high half must be zero or extend the low half's sign.
         const std::uint64_t high = load(at, 8);
         const std::uint64_t value = load(at + 8, 8);
-        const bool negative = value > static_cast<std::uint64_t>(INT64_MAX);
-        if (high != (negative ? ~std::uint64_t{0} : 0)) {
-            fail(kPropertyListMalformed, "integer outside the signed 64-bit range");
+        if (high == 0) return PlistValue::unsignedInteger(value);
+        if (high != ~std::uint64_t{0} || value <= static_cast<std::uint64_t>(INT64_MAX)) {
+            fail(kPropertyListMalformed, "integer wider than 64 bits");
         }
-        return std::bit_cast<std::int64_t>(value);
+        return PlistValue::integer(std::bit_cast<std::int64_t>(value));
     }
 
     double readDouble(std::size_t width, std::uint64_t at) const {
@@ -164,9 +164,10 @@ class Reader final {
                 if (marker == fmt::kMarkerTrue) return PlistValue::boolean(true);
                 break;
             case fmt::kTypeInteger:
-                return PlistValue::integer(readInteger(low, at));
+                return readInteger(low, at);
             case fmt::kTypeReal:
-                if (low == 2 || low == 3) return PlistValue::real(readDouble(low == 2 ? 4 : 8, at));
+                if (marker == fmt::kMarkerFloat) return PlistValue::real(readDouble(4, at));
+                if (marker == fmt::kMarkerDouble) return PlistValue::real(readDouble(8, at));
                 break;
             case fmt::kMarkerDate >> 4:
                 if (marker == fmt::kMarkerDate) return PlistValue::date({readDouble(8, at)});
@@ -195,11 +196,17 @@ class Reader final {
                 need(at, units);
                 need(at, units * 2);
                 spendPayload(units * 2);
-                auto text = utf16BigEndianToUtf8(
-                    reinterpret_cast<const unsigned char*>(m_bytes.data() + at), units * 2);
-                if (!text) fail(kPropertyListMalformed, "string is not well-formed UTF-16");
-                return PlistValue::string(std::move(*text));
+                std::u16string text(static_cast<std::size_t>(units), u'\0');
+                for (std::size_t i = 0; i < text.size(); ++i) {
+                    text[i] = static_cast<char16_t>(load(at + 2 * i, 2));
+                }
+                // A lone surrogate gives an opaque string that is written back unchanged.
+                return PlistValue::string(utf16ToGeneralisedUtf8(text));
             }
+            case fmt::kTypeUid:
+                if (low >= fmt::kMaxUidSize) break;
+                need(at, low + 1);
+                return PlistValue::uid(load(at, low + 1));
             case fmt::kTypeArray:
                 return readArray(index, low, at, depth);
             case fmt::kTypeDictionary:
@@ -235,12 +242,11 @@ class Reader final {
         m_onPath[index] = true;
         for (std::uint64_t i = 0; i < count; ++i) {
             PlistValue key = readObject(reference(at + i * m_referenceSize), depth + 1);
-            if (!key.ifString()) fail(kPropertyListMalformed, "dictionary key is not a string");
+            const std::string* text = key.ifString() ? key.ifString() : key.ifOpaqueString();
+            if (!text) fail(kPropertyListMalformed, "dictionary key is not a string");
             const std::uint64_t valueAt = at + (count + i) * m_referenceSize;
-            PlistValue value = readObject(reference(valueAt), depth + 1);
-            if (!entries.emplace(std::move(*key.ifString()), std::move(value)).second) {
-                fail(kPropertyListMalformed, "duplicate dictionary key");
-            }
+            // Of two equal keys the last wins, as other readers do.
+            entries.insert_or_assign(*text, readObject(reference(valueAt), depth + 1));
         }
         m_onPath[index] = false;
         return PlistValue::dictionary(std::move(entries));

@@ -45,11 +45,7 @@ void readBoolean(const PlistDictionary& dictionary, const char* key, bool& field
 // A real, or an integer converted.
 void readSize(const PlistDictionary& dictionary, const char* key, double& field) {
     if (const PlistValue* value = member(dictionary, key)) {
-        if (const double* real = value->ifReal()) {
-            field = *real;
-        } else if (const std::int64_t* integer = value->ifInteger()) {
-            field = static_cast<double>(*integer);
-        }
+        if (const std::optional<double> number = value->asNumber()) field = *number;
     }
 }
 

@@ -1,0 +1,306 @@
+#include "core/platform/XmlPropertyListReader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "core/common/Base64.h"
+#include "core/common/Error.h"
+#include "core/common/Text.h"
+#include "core/platform/PropertyListFormat.h"
+#include "core/platform/PropertyListText.h"
+
+namespace lumifold::platform {
+namespace {
+
+namespace fmt = plist_format;
+
+constexpr std::string_view kSpace = " \t\r\n";
+
+[[noreturn]] void fail(PropertyListError code, const std::string& detail) {
+    throw Error(kPropertyListDomain, code, "Malformed XML property list: " + detail);
+}
+
+[[noreturn]] void fail(const std::string& detail) { fail(kPropertyListMalformed, detail); }
+
+std::string_view trimmed(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(kSpace);
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+}
+
+// A document in UTF-16 with a byte-order mark, as UTF-8.
+std::string fromUtf16(ByteView bytes) {
+    if (bytes.size() % 2 != 0) fail("UTF-16 text of an odd length");
+    const bool bigEndian = bytes[0] == std::byte{0xFE};
+    std::u16string units(bytes.size() / 2 - 1, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        const auto first = std::to_integer<char16_t>(bytes[2 + 2 * i]);
+        const auto second = std::to_integer<char16_t>(bytes[3 + 2 * i]);
+        units[i] = static_cast<char16_t>(bigEndian ? first << 8 | second : second << 8 | first);
+    }
+    std::optional<std::string> text = utf16ToUtf8(units);
+    if (!text) fail("not well-formed UTF-16");
+    return std::move(*text);
+}
+
+struct Tag {
+    std::string_view name;
+    bool closing = false;  // </name>
+    bool empty = false;    // <name/>
+};
+
+// A recursive descent over the text; recursion stops at the depth bound.
+class Reader final {
+  public:
+    explicit Reader(std::string_view text) : m_text(text) {}
+
+    PlistValue readDocument() {
+        skipMisc(true);
+        const Tag root = readTag();
+        PlistValue value;
+        if (root.name == "plist" && !root.closing && !root.empty) {
+            skipMisc(false);
+            value = readValue(readTag(), 0);
+            skipMisc(false);
+            if (const Tag end = readTag(); !end.closing || end.name != "plist") {
+                fail("<plist> holds more than one value");
+            }
+        } else {
+            value = readValue(root, 0);  // a bare value as the root
+        }
+        skipMisc(false);
+        if (m_at != m_text.size()) fail("content after the root element");
+        return value;
+    }
+
+  private:
+    bool consume(std::string_view prefix) {
+        if (!m_text.substr(m_at).starts_with(prefix)) return false;
+        m_at += prefix.size();
+        return true;
+    }
+
+    void skipSpace() { m_at = std::min(m_text.find_first_not_of(kSpace, m_at), m_text.size()); }
+
+    void skipPast(std::string_view terminator, const char* what) {
+        const std::size_t end = m_text.find(terminator, m_at);
+        if (end == std::string_view::npos) fail(std::string("unterminated ") + what);
+        m_at = end + terminator.size();
+    }
+
+    // Skips a comment or processing instruction at the position; false when there is none.
+    bool skipComment() {
+        if (consume("<!--")) {
+            skipPast("-->", "comment");
+        } else if (consume("<?")) {
+            skipPast("?>", "processing instruction");
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    // Skips white space, comments and processing instructions (and, in the prolog, a DOCTYPE).
+    void skipMisc(bool prolog) {
+        for (skipSpace(); skipComment() || (prolog && skipDoctype()); skipSpace()) {
+        }
+    }
+
+    bool skipDoctype() {
+        const std::size_t start = m_at;
+        if (!consume("<!DOCTYPE")) return false;
+        skipPast(">", "DOCTYPE");
+        if (m_text.substr(start, m_at - start).find('[') != std::string_view::npos) {
+            fail("DOCTYPE with an internal subset");
+        }
+        return true;
+    }
+
+    // Reads a start, end or empty-element tag; attributes are read past and ignored.
+    Tag readTag() {
+        if (m_at >= m_text.size()) fail("unexpected end of the document");
+        if (!consume("<")) fail("text where an element belongs");
+        Tag tag;
+        tag.closing = consume("/");
+        const std::size_t nameEnd = m_text.find_first_of(" \t\r\n/>", m_at);
+        if (nameEnd == std::string_view::npos) fail("unterminated tag");
+        tag.name = m_text.substr(m_at, nameEnd - m_at);
+        m_at = nameEnd;
+        for (;;) {
+            skipSpace();
+            if (consume(">")) return tag;
+            if (!tag.closing && consume("/>")) {
+                tag.empty = true;
+                return tag;
+            }
+            const std::size_t equals = m_text.find_first_of("=<>", m_at);
+            if (tag.closing || equals == std::string_view::npos || m_text[equals] != '=') {
+                fail("malformed tag <" + std::string(tag.name) + ">");
+            }
+            m_at = equals + 1;
+            skipSpace();
+            const char quote = m_at < m_text.size() ? m_text[m_at] : '\0';
+            if (quote != '"' && quote != '\'') fail("attribute value without quotes");
+            m_at = m_text.find(quote, m_at + 1);
+            if (m_at == std::string_view::npos) fail("unterminated attribute value");
+            ++m_at;
+        }
+    }
+
+    void countValue() {
+        if (++m_values > fmt::kMaxValueCount) {
+            fail(kPropertyListTooLarge, "more values than the bound allows");
+        }
+    }
+
+    // The text of `tag` up to its end tag, references resolved, in generalised UTF-8 (a
+    // reference to a lone surrogate is kept).
+    std::string readText(const Tag& tag) {
+        std::string out;
+        while (!tag.empty) {
+            const std::size_t next = m_text.find_first_of("<&", m_at);
+            if (next == std::string_view::npos)
+                fail("<" + std::string(tag.name) + "> is not closed");
+            out.append(m_text.substr(m_at, next - m_at));
+            m_at = next;
+            if (m_text[m_at] == '&') {
+                readReference(out);
+            } else if (consume("<![CDATA[")) {
+                const std::size_t start = m_at;
+                skipPast("]]>", "CDATA section");
+                out.append(m_text.substr(start, m_at - 3 - start));
+            } else if (!skipComment()) {
+                if (const Tag end = readTag(); !end.closing || end.name != tag.name) {
+                    fail("markup inside <" + std::string(tag.name) + ">");
+                }
+                break;
+            }
+        }
+        return out;
+    }
+
+    void readReference(std::string& out) {
+        constexpr std::size_t kLongest = 32;  // "&#x" and leading zeros
+        const std::size_t end = m_text.find(';', m_at);
+        if (end - m_at > kLongest) fail("malformed reference");  // no ';' (npos) included
+        const std::string_view name = m_text.substr(m_at + 1, end - m_at - 1);
+        m_at = end + 1;
+        constexpr std::pair<std::string_view, char> kNamed[] = {
+            {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+        for (const auto& [entity, character] : kNamed) {
+            if (name == entity) return out.push_back(character);
+        }
+        const bool hex = name.starts_with("#x");
+        const std::string_view digits =
+            name.substr(std::min<std::size_t>(hex ? 2 : 1, name.size()));
+        std::uint32_t code = 0;
+        const auto [last, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), code, hex ? 16 : 10);
+        if (!name.starts_with('#') || error != std::errc() ||
+            last != digits.data() + digits.size() || code > 0x10FFFF) {
+            fail("unknown reference &" + std::string(name) + ";");
+        }
+        appendGeneralisedUtf8(out, code);
+    }
+
+    PlistValue readValue(const Tag& tag, std::size_t depth) {
+        const std::string name(tag.name);
+        if (tag.closing) fail("unexpected </" + name + ">");
+        if (depth > fmt::kMaxDepth) fail(kPropertyListTooLarge, "nested too deeply");
+        countValue();
+        if (name == "dict") return readDictionary(tag, depth);
+        if (name == "array") return readArray(tag, depth);
+        if (name == "string") return PlistValue::string(readText(tag));
+        if (name == "data") {
+            std::string text = readText(tag);
+            std::erase_if(text, [](char c) { return kSpace.find(c) != std::string_view::npos; });
+            std::optional<Bytes> bytes = base64Decode(text);
+            if (!bytes) fail("<data> is not base64");
+            return PlistValue::data(std::move(*bytes));
+        }
+        if (name != "true" && name != "false" && name != "integer" && name != "real" &&
+            name != "date") {
+            fail("unexpected <" + name + ">");
+        }
+        const std::string text(trimmed(readText(tag)));
+        if (name == "true" || name == "false") {
+            if (!text.empty()) fail("<" + name + "> holds text");
+            return PlistValue::boolean(name == "true");
+        }
+        if (name == "integer") {
+            if (std::optional<PlistValue> value = parsePropertyListInteger(text))
+                return std::move(*value);
+        } else if (name == "real") {
+            if (const std::optional<double> value = parsePropertyListReal(text))
+                return PlistValue::real(*value);
+        } else if (const std::optional<double> value = parsePropertyListDate(text)) {
+            return PlistValue::date({*value});
+        }
+        fail("<" + name + "> holds \"" + text.substr(0, 40) + "\"");
+    }
+
+    PlistValue readArray(const Tag& tag, std::size_t depth) {
+        PlistArray items;
+        for (bool open = !tag.empty; open;) {
+            skipMisc(false);
+            const Tag next = readTag();
+            open = !next.closing || next.name != "array";
+            if (open) items.push_back(readValue(next, depth + 1));
+        }
+        return PlistValue::array(std::move(items));
+    }
+
+    PlistValue readDictionary(const Tag& tag, std::size_t depth) {
+        PlistDictionary entries;
+        while (!tag.empty) {
+            skipMisc(false);
+            const Tag keyTag = readTag();
+            if (keyTag.closing && keyTag.name == "dict") break;
+            if (keyTag.closing || keyTag.name != "key")
+                fail("<dict> holds a value without a <key>");
+            countValue();
+            std::string key = readText(keyTag);
+            skipMisc(false);
+            // Of two equal keys the last wins, as other readers do.
+            entries.insert_or_assign(std::move(key), readValue(readTag(), depth + 1));
+        }
+        if (const std::optional<std::uint64_t> uid = uidInXml(entries))
+            return PlistValue::uid(*uid);
+        return PlistValue::dictionary(std::move(entries));
+    }
+
+    std::string_view m_text;
+    std::size_t m_at = 0;
+    std::size_t m_values = 0;
+};
+
+}  // namespace
+
+std::optional<std::uint64_t> uidInXml(const PlistDictionary& entries) {
+    if (entries.size() != 1 || entries.begin()->first != fmt::kUidKey) return std::nullopt;
+    const PlistValue& value = entries.begin()->second;
+    if (const std::int64_t* number = value.ifInteger(); number && *number >= 0) {
+        return static_cast<std::uint64_t>(*number);
+    }
+    if (const std::uint64_t* number = value.ifUnsignedInteger()) return *number;
+    return std::nullopt;
+}
+
+PlistValue readXmlPropertyList(ByteView bytes) {
+    std::string_view text = asText(bytes);
+    std::string converted;
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3);
+    } else if (text.starts_with("\xFE\xFF") || text.starts_with("\xFF\xFE")) {
+        converted = fromUtf16(bytes);
+        text = converted;
+    }
+    if (text.size() > fmt::kMaxInputSize) fail(kPropertyListTooLarge, "larger than the bound");
+    if (!isWellFormedUtf8(text)) fail("not well-formed UTF-8");
+    return Reader(text).readDocument();
+}
+
+}  // namespace lumifold::platform

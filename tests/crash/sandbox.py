@@ -179,9 +179,10 @@ def differences(before, after, home, originals):
                 if old[i] != new[i]:
                     faults.append(f"{path}: {label} {old[i]} -> {new[i]}")
             for name in sorted(set(old[5]) | set(new[5])):
-                if old[5].get(name) != new[5].get(name):
-                    faults.append(f"{path}: attribute {name} {old[5].get(name)!r} -> "
-                                  f"{new[5].get(name)!r}")
+                was, now = (old[5].get(name), new[5].get(name))
+                if was != now:
+                    show = lambda value: "absent" if value is None else value.hex()
+                    faults.append(f"{path}: attribute {name} {show(was)} -> {show(now)}")
     return faults, left, by_value
 
 

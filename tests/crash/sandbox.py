@@ -157,9 +157,10 @@ def fingerprint(home):
 
 
 def differences(before, after, home, originals):
-    """What differs, sorted into three lists: faults; folders Apply made that no snapshot
-    holds; and domain files whose every value came back but not their bytes (the snapshot keeps
-    a domain's values, not its file, and Restore writes them back in its own encoding)."""
+    """What differs, sorted into three lists: faults (as lines); folders Apply made that no
+    snapshot holds; and the paths of domain files whose every value came back but not their
+    bytes (a snapshot keeps a domain's values, not its file, and Restore writes them back in
+    its own encoding)."""
     faults, left, by_value = [], [], []
     for path in sorted(set(before) | set(after)):
         old, new = before.get(path), after.get(path)
@@ -173,7 +174,7 @@ def differences(before, after, home, originals):
         elif old[0] != new[0] or old[0] == "link":
             faults.append(f"{path}: was {old[:2]}, now {new[:2]}")
         elif old[2:] == new[2:] and same_domain_values(home, path, originals):
-            by_value.append(f"{path}: same values, other bytes")
+            by_value.append(path)
         else:
             for label, i in [("bytes", 1), ("owner", 2), ("group", 3), ("bits", 4)]:
                 if old[i] != new[i]:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <tuple>
 #include <utility>
 
 #include "core/common/Error.h"
@@ -105,6 +106,14 @@ bool hasDotComponent(const std::string& path) {
 
 std::string quoted(const std::string& path) { return "\"" + platform::printable(path) + "\""; }
 
+// Copies live directly in the snapshot's "files" folder.
+void checkCopyPath(const std::string& relative) {
+    const std::string prefix = std::string(kFilesFolderName) + "/";
+    if (!relative.starts_with(prefix) || !isSingleComponent(relative.substr(prefix.size()))) {
+        throwUnsafePath(relative, "is outside the snapshot folder");
+    }
+}
+
 [[noreturn]] void throwDamagedCopy(const std::string& copy, const char* why) {
     throw Error(kBackupManagerDomain, kBackupDamagedCopy,
                 "The snapshot's copy " + quoted(copy) + " " + why +
@@ -115,7 +124,8 @@ std::string quoted(const std::string& path) { return "\"" + platform::printable(
 
 struct BackupManager::Copies {
     std::optional<Bytes> preferences;
-    std::vector<std::optional<Bytes>> stores;  // by item; nullopt for items restore passes by
+    std::vector<std::optional<Bytes>> stores;   // by item; nullopt for items restore passes by
+    std::vector<std::optional<Bytes>> domains;  // by pushed preference; nullopt: no file was
 };
 
 BackupManagerHost BackupManagerHost::system() {
@@ -192,16 +202,20 @@ BackupManifest BackupManager::createSnapshot(const SnapshotRequest& request) {
                                       kPrivateFileMode);
     }
 
-    for (const SnapshotSource& store : request.dsStores) {
-        const std::string checksum = platform::sha256Hex(store.bytes);
+    // Copies go to "files/<first 12 digits of the checksum>_<name>".
+    const auto copy = [&](const std::string& path, ByteView bytes) {
+        const std::string checksum = platform::sha256Hex(bytes);
         const std::string name =
-            checksum.substr(0, kCopyNameDigestLength) + "_" + lastPathComponent(store.path);
-        platform::writeFileAtomically(appending(filesDirectory, name), store.bytes,
-                                      kPrivateFileMode);
+            checksum.substr(0, kCopyNameDigestLength) + "_" + lastPathComponent(path);
+        platform::writeFileAtomically(appending(filesDirectory, name), bytes, kPrivateFileMode);
+        return std::pair{std::string(kFilesFolderName) + "/" + name, checksum};
+    };
+    for (const SnapshotSource& store : request.dsStores) {
+        const auto [copied, checksum] = copy(store.path, store.bytes);
         const auto bits = platform::permissionBits(store.path);
         manifest.dsStoreBackups.push_back(DSStoreBackupItem{
             .originalPath = store.path,
-            .backupRelativePath = std::string(kFilesFolderName) + "/" + name,
+            .backupRelativePath = copied,
             .originalSHA256 = checksum,
             .postModificationSHA256 = std::nullopt,
             .posixPermissions =
@@ -212,7 +226,17 @@ BackupManifest BackupManager::createSnapshot(const SnapshotRequest& request) {
     manifest.createdAt = std::chrono::floor<std::chrono::seconds>(m_host.now());
     manifest.appliedChanges = request.appliedChanges;
     manifest.fileExtensionBackups = request.fileExtensionBackups;
-    manifest.pushedPreferences = request.pushedPreferences;
+    if (request.pushedPreferences) {
+        manifest.pushedPreferences.emplace();
+        for (const PlannedPush& push : *request.pushedPreferences) {
+            PushedPreference record = push.record;
+            if (push.domainBytes) {
+                std::tie(record.backupRelativePath, record.originalSHA256) =
+                    copy(push.domainPath, *push.domainBytes);
+            }
+            manifest.pushedPreferences->push_back(std::move(record));
+        }
+    }
     saveManifest(id, manifest);
     return manifest;
 }
@@ -261,6 +285,11 @@ BackupManifest BackupManager::recordPostModificationHashes(const std::string& sn
                     return pushed.domain == recorded.domain && pushed.key == recorded.key;
                 });
             if (!reached) recorded.pushedValue.reset();
+            // Only a domain Apply wrote is one Restore may put back byte for byte.
+            const auto path =
+                platform::PreferencesService(m_host.homeDirectory)
+                    .domainPath(recorded.domain, platform::PreferencesService::Host::current);
+            if (reached && path) recorded.postModificationSHA256 = checksumOfFileIfReadable(*path);
         }
     }
     saveManifest(snapshotID, *manifest);
@@ -381,11 +410,7 @@ void BackupManager::checkManifestPaths(const BackupManifest& manifest) const {
             lastPathComponent(item.originalPath) != kDSStoreName) {
             throwUnsafePath(item.originalPath, "is not the absolute path of a .DS_Store file");
         }
-        const std::string& relative = item.backupRelativePath;
-        const std::string prefix = std::string(kFilesFolderName) + "/";
-        if (!relative.starts_with(prefix) || !isSingleComponent(relative.substr(prefix.size()))) {
-            throwUnsafePath(relative, "is outside the snapshot folder");
-        }
+        checkCopyPath(item.backupRelativePath);
     }
     for (const FileExtensionBackupItem& item : manifest.fileExtensionBackups) {
         if (!isAbsolute(item.filePath) || hasDotComponent(item.filePath)) {
@@ -400,6 +425,7 @@ void BackupManager::checkManifestPaths(const BackupManifest& manifest) const {
             pushed.key != kShowAllExtensionsKey || !pushed.currentHost) {
             throwUnsafePath(pushed.domain + " " + pushed.key, "is not a preference Apply sets");
         }
+        if (pushed.backupRelativePath) checkCopyPath(*pushed.backupRelativePath);
     }
 }
 
@@ -475,6 +501,14 @@ BackupManager::Copies BackupManager::readCopies(const BackupManifest& manifest) 
         }
         copies.stores.push_back(
             readCopy(appending(directory, item.backupRelativePath), item.originalSHA256));
+    }
+    for (const PushedPreference& pushed :
+         manifest.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
+        copies.domains.push_back(
+            pushed.backupRelativePath
+                ? std::optional(readCopy(appending(directory, *pushed.backupRelativePath),
+                                         pushed.originalSHA256))
+                : std::nullopt);
     }
     return copies;
 }
@@ -603,7 +637,9 @@ void BackupManager::restoreSnapshot(const BackupManifest& manifest, bool force) 
         platform::replaceFile(manifest.finderPlistOriginalPath, *copies.preferences, throughLink);
         if (!manifest.pushedPreferences) pushShowAllExtensions(*copies.preferences);
     }
-    if (manifest.pushedPreferences) restorePushedPreferences(*manifest.pushedPreferences);
+    if (manifest.pushedPreferences) {
+        restorePushedPreferences(*manifest.pushedPreferences, copies.domains);
+    }
 
     for (std::size_t i = 0; i < manifest.dsStoreBackups.size(); ++i) {
         const DSStoreBackupItem& item = manifest.dsStoreBackups[i];
@@ -627,17 +663,54 @@ void BackupManager::restoreSnapshot(const BackupManifest& manifest, bool force) 
     }
 }
 
-void BackupManager::restorePushedPreferences(const std::vector<PushedPreference>& pushed) const {
+// The checksum of the domain file Apply's push makes from the snapshot's copy: an Apply killed
+// before it recorded its checksums still leaves a file Restore can recognise as untouched.
+std::optional<std::string> BackupManager::checksumAfterPush(const PushedPreference& value,
+                                                            const std::optional<Bytes>& copy) {
+    if (!value.pushedValue) return std::nullopt;
+    try {
+        platform::PlistValue root =
+            copy ? platform::parsePropertyList(*copy) : platform::PlistValue();
+        platform::PlistDictionary* dictionary = root.ifDictionary();
+        if (dictionary == nullptr) return std::nullopt;
+        (*dictionary)[value.key] = platform::parsePropertyList(asBytes(*value.pushedValue));
+        return platform::sha256Hex(platform::toBinaryPropertyList(root));
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+}
+
+void BackupManager::restorePushedPreferences(
+    const std::vector<PushedPreference>& pushed,
+    const std::vector<std::optional<Bytes>>& domainCopies) const {
     using platform::PreferencesService;
     PreferencesService preferences(m_host.homeDirectory);
-    for (const PushedPreference& value : pushed) {
-        std::optional<platform::PlistValue> original;
-        if (value.originalValue) {
-            original = platform::parsePropertyList(asBytes(*value.originalValue));
+    for (std::size_t i = 0; i < pushed.size(); ++i) {
+        const PushedPreference& value = pushed[i];
+        const std::string path =
+            *preferences.domainPath(value.domain, PreferencesService::Host::current);
+        // A domain nobody touched since Apply comes back byte for byte; one that changed since
+        // gets its value back and keeps the other program's changes.
+        const auto current = checksumOfFileIfReadable(path);
+        if (current && (current == value.postModificationSHA256 ||
+                        current == checksumAfterPush(value, domainCopies[i]))) {
+            if (domainCopies[i]) {
+                platform::ReplaceOptions throughLink;
+                throughLink.followFinalLink = true;
+                platform::replaceFile(path, *domainCopies[i], throughLink);
+            } else {
+                platform::removeFile(path);  // Apply made it
+            }
+        } else {
+            std::optional<platform::PlistValue> original;
+            if (value.originalValue) {
+                original = platform::parsePropertyList(asBytes(*value.originalValue));
+            }
+            // Where the key was absent it is removed again; a domain left empty loses its file.
+            preferences.setValue(value.key, original, value.domain,
+                                 PreferencesService::User::current,
+                                 PreferencesService::Host::current);
         }
-        // Where the key was absent it is removed again; a domain left empty loses its file.
-        preferences.setValue(value.key, original, value.domain, PreferencesService::User::current,
-                             PreferencesService::Host::current);
         preferences.synchronize(value.domain, PreferencesService::User::current,
                                 PreferencesService::Host::current);
     }

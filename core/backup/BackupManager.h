@@ -11,6 +11,7 @@
 #include "core/backup/FileExtensionBackupItem.h"
 #include "core/backup/RestoreEvaluationSummary.h"
 #include "core/common/Bytes.h"
+#include "core/preferences/FinderPreferencesManager.h"
 #include "core/preferences/SettingChange.h"
 
 namespace lumifold {
@@ -53,7 +54,8 @@ struct SnapshotRequest {
     std::vector<SnapshotSource> dsStores;
     std::vector<SettingChange> appliedChanges;
     std::vector<FileExtensionBackupItem> fileExtensionBackups;
-    std::optional<std::vector<PushedPreference>> pushedPreferences;
+    // What Apply pushes, each with its domain's file as read (copied into the snapshot).
+    std::optional<std::vector<PlannedPush>> pushedPreferences;
 };
 
 // What Apply did not do, for the manifest to say so.
@@ -170,7 +172,10 @@ class BackupManager final {
     struct Copies;
     Copies readCopies(const BackupManifest& manifest) const;
     void pushShowAllExtensions(ByteView preferencesBytes) const;
-    void restorePushedPreferences(const std::vector<PushedPreference>& pushed) const;
+    static std::optional<std::string> checksumAfterPush(const PushedPreference& value,
+                                                        const std::optional<Bytes>& copy);
+    void restorePushedPreferences(const std::vector<PushedPreference>& pushed,
+                                  const std::vector<std::optional<Bytes>>& domainCopies) const;
     const std::string& preferencesPath() const { return m_preferencesPath; }
 
     std::string m_baseBackupDirectory;

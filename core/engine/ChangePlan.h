@@ -27,7 +27,7 @@ struct ChangePlan {
     std::vector<std::string> folders;
     FinderLayoutPreferences target;
     PreferencesFile preferences;
-    std::vector<PushedPreference> pushes;
+    std::vector<PlannedPush> pushes;
     std::vector<StoreRewrite> stores;
     std::vector<std::string> extensionFiles;  // files whose extension is to be hidden
     ChangePreview preview;

@@ -127,14 +127,19 @@ std::optional<PlistValue> PreferencesService::copyAppValue(const std::string& ke
     return std::nullopt;
 }
 
-std::optional<PlistDictionary> PreferencesService::readDomainFile(const std::string& applicationId,
+PreferencesService::DomainFile PreferencesService::readDomainFile(const std::string& applicationId,
                                                                   Host host) const {
     const auto path = domainPath(applicationId, host);
     if (!path) throwInvalidApplication(applicationId);
-    if (!fileExists(*path) && !isSymbolicLink(*path)) return std::nullopt;
+    DomainFile file{.path = *path, .bytes = std::nullopt, .dictionary = std::nullopt};
+    if (!fileExists(*path) && !isSymbolicLink(*path)) return file;
     try {
-        PlistValue value = parsePropertyList(readFile(*path));
-        if (PlistDictionary* dictionary = value.ifDictionary()) return std::move(*dictionary);
+        file.bytes = readFile(*path);
+        PlistValue value = parsePropertyList(*file.bytes);
+        if (PlistDictionary* dictionary = value.ifDictionary()) {
+            file.dictionary = std::move(*dictionary);
+            return file;
+        }
     } catch (const Error& error) {
         throw Error(kPreferencesServiceDomain, kPreferencesUnreadableDomain,
                     "The preferences file \"" + printable(*path) +
@@ -148,7 +153,7 @@ std::optional<PlistDictionary> PreferencesService::readDomainFile(const std::str
 std::optional<PlistValue> PreferencesService::copyValue(const std::string& key,
                                                         const std::string& applicationId,
                                                         Host host) const {
-    const auto dictionary = readDomainFile(applicationId, host);
+    const auto dictionary = readDomainFile(applicationId, host).dictionary;
     if (!dictionary) return std::nullopt;
     const auto found = dictionary->find(key);
     if (found == dictionary->end()) return std::nullopt;
@@ -161,8 +166,7 @@ void PreferencesService::setValue(const std::string& key, const std::optional<Pl
         throw Error(kPreferencesServiceDomain, kPreferencesAnyUserUnsupported,
                     "Preferences for any user cannot be written");
     }
-    std::optional<PlistDictionary> dictionary = readDomainFile(applicationId, host);
-    const std::string path = *domainPath(applicationId, host);
+    auto [path, bytes, dictionary] = readDomainFile(applicationId, host);
     if (!value) {
         if (!dictionary || dictionary->erase(key) == 0) return;  // nothing to remove
         if (dictionary->empty()) {
@@ -172,14 +176,16 @@ void PreferencesService::setValue(const std::string& key, const std::optional<Pl
         }
     } else {
         if (!dictionary) dictionary.emplace();
+        const auto found = dictionary->find(key);
+        if (found != dictionary->end() && found->second == *value) return;  // already so
         (*dictionary)[key] = *value;
     }
-    const Bytes bytes = toBinaryPropertyList(PlistValue::dictionary(std::move(*dictionary)));
+    const Bytes encoded = toBinaryPropertyList(PlistValue::dictionary(std::move(*dictionary)));
     createDirectories(deletingLastPathComponent(path), 0700);
     // Write through a link: sync tools keep preference files as links into their folder.
     ReplaceOptions options;
     options.followFinalLink = true;
-    replaceFile(path, bytes, options);
+    replaceFile(path, encoded, options);
 }
 
 // setValue writes the file and flushes it before it returns, so nothing is ever pending.

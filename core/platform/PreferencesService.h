@@ -40,7 +40,8 @@ class PreferencesService final {
     std::optional<PlistValue> copyValue(const std::string& key, const std::string& applicationId,
                                         Host host) const;
     // Sets (or, with nullopt, removes) `key` in one domain of the current user; a domain left
-    // empty by a removal has no file. Throws Error when the domain's file cannot be written,
+    // empty by a removal has no file, and a domain that already holds the value is not
+    // rewritten. Throws Error when the domain's file cannot be written,
     // for User::any, and for an application id that cannot name a file. A domain file that
     // exists but cannot be read as a dictionary is never replaced: that throws too, naming it.
     void setValue(const std::string& key, const std::optional<PlistValue>& value,
@@ -57,11 +58,16 @@ class PreferencesService final {
     // The current host's name in ByHost files: /etc/machine-id, else the host name.
     const std::string& hostIdentifier() const { return m_hostId; }
 
-  private:
-    // The domain file's dictionary; nullopt when there is no file. Throws as copyValue does.
-    std::optional<PlistDictionary> readDomainFile(const std::string& applicationId,
-                                                  Host host) const;
+    // One domain's file as read: its path, and its bytes and dictionary when it exists.
+    struct DomainFile {
+        std::string path;
+        std::optional<Bytes> bytes;
+        std::optional<PlistDictionary> dictionary;
+    };
+    // The file of one domain of the current user. Throws as copyValue does.
+    DomainFile readDomainFile(const std::string& applicationId, Host host) const;
 
+  private:
     std::string m_home;
     std::string m_hostId;
 };

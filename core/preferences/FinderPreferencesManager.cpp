@@ -224,25 +224,37 @@ bool FinderPreferencesManager::showsAllExtensions(const PreferencesFile& file) c
     return false;
 }
 
-std::vector<PushedPreference> FinderPreferencesManager::plannedPushes(
+std::vector<PlannedPush> FinderPreferencesManager::plannedPushes(
     const FinderLayoutPreferences& target) const {
-    std::vector<PushedPreference> pushes = pushesFor(target);
-    for (PushedPreference& push : pushes) {
-        if (const auto value =
-                m_preferences.copyValue(push.key, push.domain, PreferencesService::Host::current)) {
-            push.originalValue = platform::toXmlPropertyList(*value);
+    std::vector<PlannedPush> pushes = pushesFor(target);
+    for (PlannedPush& push : pushes) {
+        auto [path, bytes, dictionary] =
+            m_preferences.readDomainFile(push.record.domain, PreferencesService::Host::current);
+        push.domainBytes = std::move(bytes);
+        if (!dictionary) continue;
+        if (const auto found = dictionary->find(push.record.key); found != dictionary->end()) {
+            push.record.originalValue = platform::toXmlPropertyList(found->second);
         }
     }
     return pushes;
 }
 
-std::vector<PushedPreference> FinderPreferencesManager::pushesFor(
-    const FinderLayoutPreferences& target) {
+std::vector<PlannedPush> FinderPreferencesManager::pushesFor(
+    const FinderLayoutPreferences& target) const {
     const std::string shown =
         platform::toXmlPropertyList(PlistValue::boolean(!target.hideFileExtensions));
+    std::vector<PlannedPush> pushes;
     // The global domain first, then the Finder's own.
-    return {{PreferencesService::kAnyApplication, true, kShowAllExtensionsKey, std::nullopt, shown},
-            {kFinderApplicationId, true, kShowAllExtensionsKey, std::nullopt, shown}};
+    for (const char* domain : {PreferencesService::kAnyApplication, kFinderApplicationId}) {
+        PlannedPush push;
+        push.record.domain = domain;
+        push.record.key = kShowAllExtensionsKey;
+        push.record.pushedValue = shown;
+        push.domainPath =
+            m_preferences.domainPath(domain, PreferencesService::Host::current).value_or("");
+        pushes.push_back(std::move(push));
+    }
+    return pushes;
 }
 
 void FinderPreferencesManager::writePreferences(const FinderLayoutPreferences& target) {
@@ -251,7 +263,7 @@ void FinderPreferencesManager::writePreferences(const FinderLayoutPreferences& t
 
 PreferencesWrite FinderPreferencesManager::writePreferences(
     const FinderLayoutPreferences& target, const PreferencesFile& planned,
-    const std::vector<PushedPreference>& pushes) {
+    const std::vector<PlannedPush>& pushes) {
     if (planned.problem) {
         throw Error(kDomain, kUnreadablePreferences, *planned.problem + "; it is left as it is");
     }
@@ -291,7 +303,8 @@ PreferencesWrite FinderPreferencesManager::writePreferences(
     const PlistValue shown = PlistValue::boolean(!target.hideFileExtensions);
     using User = PreferencesService::User;
     using Host = PreferencesService::Host;
-    for (const PushedPreference& push : pushes) {
+    for (const PlannedPush& planning : pushes) {
+        const PushedPreference& push = planning.record;
         try {
             m_preferences.setValue(push.key, shown, push.domain, User::current, Host::current);
             result.pushed.push_back(push);

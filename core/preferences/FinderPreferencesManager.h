@@ -26,6 +26,13 @@ struct PreferencesFile {
     std::optional<std::string> problem;
 };
 
+// A push writePreferences makes, with its domain's file as planning read it.
+struct PlannedPush {
+    PushedPreference record;
+    std::string domainPath;
+    std::optional<Bytes> domainBytes;  // nullopt: the domain had no file
+};
+
 // What writePreferences did.
 struct PreferencesWrite {
     // false when the file no longer held what it was planned from: it was left alone.
@@ -84,7 +91,7 @@ class FinderPreferencesManager final {
     // The values writePreferences(target) pushes into the preferences service, each with what
     // its domain holds now. Throws Error naming a domain file that exists but cannot be read,
     // and kPropertyListUnwritable for a value held now that cannot be recorded as text.
-    std::vector<PushedPreference> plannedPushes(const FinderLayoutPreferences& target) const;
+    std::vector<PlannedPush> plannedPushes(const FinderLayoutPreferences& target) const;
 
     // Writes `target` into the file, keeping every other key, then pushes the extension
     // visibility through the preferences service. Throws, writing nothing, when the file exists
@@ -96,11 +103,11 @@ class FinderPreferencesManager final {
     // pushed. Failed pushes are reported, not thrown.
     PreferencesWrite writePreferences(const FinderLayoutPreferences& target,
                                       const PreferencesFile& planned,
-                                      const std::vector<PushedPreference>& pushes);
+                                      const std::vector<PlannedPush>& pushes);
 
   private:
     // The pushes of `target`, without what the domains hold now.
-    static std::vector<PushedPreference> pushesFor(const FinderLayoutPreferences& target);
+    std::vector<PlannedPush> pushesFor(const FinderLayoutPreferences& target) const;
 
     std::string m_plistPath;
     platform::PreferencesService m_preferences;

@@ -15,13 +15,19 @@ struct PushedPreference {
     std::string key;
     std::optional<std::string> originalValue;  // absent: the key was absent
     std::optional<std::string> pushedValue;    // absent: the push did not happen
+    // The domain's file before Apply, copied into the snapshot ("files/<name>"; absent when
+    // there was no file), with its checksum ("" then), and the file's checksum as Apply left
+    // it: a domain nobody touched since comes back byte for byte.
+    std::optional<std::string> backupRelativePath;
+    std::string originalSHA256;
+    std::optional<std::string> postModificationSHA256;
 
     friend bool operator==(const PushedPreference&, const PushedPreference&) = default;
 };
 
-// {"domain", "currentHost", "key", "originalValue", "pushedValue"}; absent values left out.
+// The field names as keys; absent values left out.
 void to_json(nlohmann::json& json, const PushedPreference& pushed);
-// domain, currentHost and key are required; the values may be absent or null. Throws
+// domain, currentHost and key are required; the others may be absent or null. Throws
 // nlohmann::json::out_of_range or type_error otherwise.
 void from_json(const nlohmann::json& json, PushedPreference& pushed);
 

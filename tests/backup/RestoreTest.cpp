@@ -323,7 +323,10 @@ TEST_F(RestoreTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
                                kBackupForeignHome);
     // Only the value Apply pushes may be pushed back.
     BackupManifest pushing = good;
-    pushing.pushedPreferences = {{"com.other.app", true, "AppleShowAllExtensions", "x", "y"}};
+    PushedPreference foreignDomain;
+    foreignDomain.domain = "com.other.app";
+    foreignDomain.key = "AppleShowAllExtensions";
+    pushing.pushedPreferences = {foreignDomain};
     EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(pushing, true), kBackupManagerDomain,
                                kBackupUnsafeManifestPath);
     EXPECT_EQ(liveState(), state);

@@ -156,12 +156,10 @@ def fingerprint(home):
     return prints
 
 
-def differences(before, after, home, originals):
-    """What differs, sorted into three lists: faults (as lines); folders Apply made that no
-    snapshot holds; and the paths of domain files whose every value came back but not their
-    bytes (a snapshot keeps a domain's values, not its file, and Restore writes them back in
-    its own encoding)."""
-    faults, left, by_value = [], [], []
+def differences(before, after):
+    """What differs, sorted into two lists: faults (as lines), and folders Apply made for the
+    per-host domains that no snapshot holds (left empty by Restore)."""
+    faults, left = [], []
     for path in sorted(set(before) | set(after)):
         old, new = before.get(path), after.get(path)
         if old == new:
@@ -173,8 +171,6 @@ def differences(before, after, home, originals):
             faults.append(f"{path}: missing")
         elif old[0] != new[0] or old[0] == "link":
             faults.append(f"{path}: was {old[:2]}, now {new[:2]}")
-        elif old[2:] == new[2:] and same_domain_values(home, path, originals):
-            by_value.append(path)
         else:
             for label, i in [("bytes", 1), ("owner", 2), ("group", 3), ("bits", 4)]:
                 if old[i] != new[i]:
@@ -184,15 +180,4 @@ def differences(before, after, home, originals):
                 if was != now:
                     show = lambda value: "absent" if value is None else value.hex()
                     faults.append(f"{path}: attribute {name} {show(was)} -> {show(now)}")
-    return faults, left, by_value
-
-
-def same_domain_values(home, relative, originals):
-    """True for a domain file that holds the values of its original bytes."""
-    if not relative.startswith("Library/Preferences/ByHost/") or relative not in originals:
-        return False
-    try:
-        with open(os.path.join(home, relative), "rb") as f:
-            return plistlib.loads(f.read()) == plistlib.loads(originals[relative])
-    except Exception:  # not a property list: the byte difference stands as a fault
-        return False
+    return faults, left

@@ -52,10 +52,12 @@ TEST_F(EngineRestoreTest, PushedPreferencesGoBackAndAChangeToThemIsDrift) {
     using platform::PreferencesService;
     PreferencesService service(home.path());
     const auto host = PreferencesService::Host::current;
-    service.setValue("AppleShowAllExtensions", PlistValue::boolean(true),
-                     PreferencesService::kAnyApplication, PreferencesService::User::current, host);
-    service.setValue("Other", PlistValue::string("kept"), PreferencesService::kAnyApplication,
-                     PreferencesService::User::current, host);
+    // Written by another program, in XML: an untouched domain must come back byte for byte.
+    const std::string global = *service.domainPath(PreferencesService::kAnyApplication, host);
+    home.writeFile(global.substr(home.path().size() + 1),
+                   platform::toXmlPropertyList(PlistValue::dictionary(
+                       {{"AppleShowAllExtensions", PlistValue::boolean(true)},
+                        {"Other", PlistValue::string("kept")}})));
     const Fingerprint before = fingerprint();
     const auto manifest = engine->apply(folders, false).manifest;
     ASSERT_TRUE(manifest.pushedPreferences.has_value());
@@ -74,7 +76,8 @@ TEST_F(EngineRestoreTest, PushedPreferencesGoBackAndAChangeToThemIsDrift) {
     EXPECT_EQ(fingerprint(true), drifted);
 
     engine->restore(std::nullopt, true);
-    // Byte for byte, and the Finder's domain file that only Apply had made is gone again.
+    // The untouched global domain byte for byte; the Finder's, changed since, by value, and as
+    // only Apply had made it, it is gone again.
     EXPECT_EQ(fingerprint(), before);
 }
 

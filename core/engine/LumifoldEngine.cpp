@@ -127,16 +127,16 @@ ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
             plan.stores.push_back({std::move(store), std::move(image)});
         }
         for (const auto& store : planning.undecodableStores) {
-            preview.warnings.push_back("Skipped " + store +
+            preview.warnings.push_back("Skipped " + platform::printable(store) +
                                        ": it holds records that cannot be decoded, so it is left "
                                        "unchanged.");
         }
         for (const auto& store : planning.unnamableStores) {
-            preview.warnings.push_back("Skipped " + store +
+            preview.warnings.push_back("Skipped " + platform::printable(store) +
                                        ": its path is not valid UTF-8, so it is left unchanged.");
         }
         for (const auto& store : planning.linkedStores) {
-            preview.warnings.push_back("Skipped " + store +
+            preview.warnings.push_back("Skipped " + platform::printable(store) +
                                        ": it is a symbolic link, so it is left unchanged.");
         }
     } catch (const Error& error) {

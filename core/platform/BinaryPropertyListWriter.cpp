@@ -35,7 +35,7 @@ void appendWide(Bytes& out, std::uint64_t value, std::size_t width) {
 }
 
 void appendMarker(Bytes& out, std::uint8_t type, std::uint64_t low) {
-    out.push_back(static_cast<std::byte>((type << 4) | low));
+    out.push_back(static_cast<std::byte>((std::uint64_t{type} << 4) | low));
 }
 
 // Values below 2^32 take 1, 2 or 4 bytes; others 8 signed bytes (a negative value's bits are

@@ -22,18 +22,18 @@ int runApply(const GlobalOptions& global, const ApplyOptions& options) {
     const int status = result.verification.isFullyCompliant() ? kExitSuccess : kExitNotCompliant;
     if (options.stage.json) {
         nlohmann::ordered_json json;
-        json["manifest"] = nlohmann::json(result.manifest);
+        json["snapshot"] = nlohmann::json(result.snapshot);
         json["verification"] = result.verification;
         json["extensionsHidden"] = result.extensionsHidden;
         printJson(json);
         return status;
     }
-    const BackupManifest& manifest = result.manifest;
-    std::cout << "Settings applied. Snapshot " << manifest.id << " holds "
-              << manifest.dsStoreBackups.size() << " store(s)"
-              << (manifest.finderPlistOriginalSHA256.empty() ? "" : ", the preferences file")
-              << " and " << manifest.fileExtensionBackups.size() << " extension flag(s); "
-              << result.extensionsHidden << " extension(s) were hidden.\n\n";
+    const SnapshotSummary& snapshot = result.snapshot;
+    std::cout << "Settings applied. Snapshot " << snapshot.id << " holds " << snapshot.storeCount
+              << " store(s)" << (snapshot.holdsPreferences ? ", the preferences file" : "")
+              << " and " << snapshot.extensionCount << " extension flag(s); "
+              << result.extensionsHidden << " extension(s) were hidden. (lumifold snapshots "
+              << snapshot.id << " --json shows the whole manifest.)\n\n";
     printReport(result.verification);
     return status;
 }

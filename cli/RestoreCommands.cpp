@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <stdexcept>
 
 #include "cli/EngineCommandSupport.h"
 #include "core/common/Iso8601.h"
@@ -42,25 +43,43 @@ int runRestore(const GlobalOptions& global, const RestoreOptions& options) {
     return kExitSuccess;
 }
 
-int runSnapshots(const GlobalOptions& global, bool json) {
+struct SnapshotsOptions {
+    std::string id;  // empty: every snapshot
+    bool json = false;
+};
+
+int runSnapshots(const GlobalOptions& global, const SnapshotsOptions& options) {
     const auto engine = makeEngine(global);
-    const auto manifests = engine->backupManager().listManifests();
-    const auto problems = engine->backupManager().snapshotProblems();
-    for (const auto& problem : problems) {
+    if (!options.id.empty() && options.json) {
+        // One whole manifest, as it stands on disk (it can hold a million entries).
+        engine->backupManager().copyManifestText(options.id, [](std::string_view chunk) {
+            std::cout.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        });
+        return kExitSuccess;
+    }
+    const auto listing = engine->backupManager().listSnapshots();
+    for (const auto& problem : listing.problems) {
         std::cerr << "Snapshot folder " << platform::printable(problem.name) << ": "
                   << problem.problem
                   << (problem.incomplete ? " (remove it with lumifold prune)" : "") << '\n';
     }
-    if (json) {
-        printJson(nlohmann::json(manifests));
+    std::vector<SnapshotSummary> shown;
+    for (const auto& summary : listing.snapshots) {
+        if (options.id.empty() || summary.id == options.id) shown.push_back(summary);
+    }
+    if (!options.id.empty() && shown.empty()) {
+        throw std::runtime_error("No snapshot " + platform::printable(options.id));
+    }
+    if (options.json) {
+        printJson(nlohmann::json(shown));
         return kExitSuccess;
     }
-    if (manifests.empty()) std::cout << "No snapshots yet.\n";
-    for (const auto& manifest : manifests) {
-        std::cout << manifest.id << "  " << formatIso8601(manifest.createdAt) << "  "
-                  << manifest.dsStoreBackups.size() << " store(s), "
-                  << manifest.appliedChanges.size() << " change(s)"
-                  << (manifest.finderPlistPostSHA256 ? "" : "  (apply did not finish)") << '\n';
+    if (shown.empty()) std::cout << "No snapshots yet.\n";
+    for (const auto& summary : shown) {
+        std::cout << summary.id << "  " << formatIso8601(summary.createdAt) << "  "
+                  << summary.storeCount << " store(s), " << summary.changeCount << " change(s), "
+                  << summary.extensionCount << " extension flag(s)"
+                  << (summary.complete ? "" : "  (apply did not finish)") << '\n';
     }
     return kExitSuccess;
 }
@@ -90,11 +109,14 @@ void addRestoreCommands(CLI::App& app, const GlobalOptions& global, Action& acti
         action = [&global, restore] { return runRestore(global, *restore); };
     });
 
-    auto json = std::make_shared<bool>(false);
-    auto* snapshotsCommand = app.add_subcommand("snapshots", "List snapshots, newest first");
-    snapshotsCommand->add_flag("--json", *json, "Print the manifests as JSON");
-    snapshotsCommand->callback([&global, &action, json] {
-        action = [&global, json] { return runSnapshots(global, *json); };
+    auto snapshots = std::make_shared<SnapshotsOptions>();
+    auto* snapshotsCommand = app.add_subcommand(
+        "snapshots", "List snapshots, newest first, or show one (with --json, its whole manifest)");
+    snapshotsCommand->add_option("ID", snapshots->id, "One snapshot's identifier");
+    snapshotsCommand->add_flag("--json", snapshots->json,
+                               "Print summaries as JSON, or the one snapshot's manifest");
+    snapshotsCommand->callback([&global, &action, snapshots] {
+        action = [&global, snapshots] { return runSnapshots(global, *snapshots); };
     });
 
     auto prune = std::make_shared<PruneOptions>();

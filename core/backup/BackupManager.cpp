@@ -1,6 +1,7 @@
 #include "core/backup/BackupManager.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <tuple>
 #include <utility>
@@ -35,6 +36,8 @@ constexpr unsigned kPrivateFileMode = 0600;
 constexpr int kMaximumIdentifierSuffix = 9999;
 // A manifest lists every file of an Apply; a million of them is far below this.
 constexpr std::uint64_t kManifestReadLimit = std::uint64_t{1} << 30;
+constexpr const char* kSummaryFileName = "summary.json";
+constexpr std::uint64_t kSummaryReadLimit = 64 * 1024;
 constexpr const char* kDSStoreName = ".DS_Store";
 
 // A name that addresses exactly one entry of the store folder.
@@ -158,10 +161,12 @@ BackupManifest BackupManager::createSnapshot(
     const std::string& finderPlistURL, const std::vector<std::string>& dsStoreURLs,
     const std::vector<SettingChange>& appliedChanges,
     const std::vector<FileExtensionBackupItem>& fileExtensionBackups) {
+    BackupManifest manifest;
+    manifest.appliedChanges = appliedChanges;
+    manifest.fileExtensionBackups = fileExtensionBackups;
     SnapshotRequest request;
     request.finderPlistURL = finderPlistURL;
-    request.appliedChanges = appliedChanges;
-    request.fileExtensionBackups = fileExtensionBackups;
+    request.lists = ManifestLists::of(manifest);
     if (platform::fileExists(finderPlistURL)) {
         request.finderPlistBytes = platform::readFile(finderPlistURL);
     }
@@ -169,10 +174,11 @@ BackupManifest BackupManager::createSnapshot(
         if (!platform::fileExists(location)) continue;
         request.dsStores.push_back({location, platform::readFile(location)});
     }
-    return createSnapshot(request);
+    static_cast<ManifestHeader&>(manifest) = createSnapshot(request).header;
+    return manifest;
 }
 
-BackupManifest BackupManager::createSnapshot(const SnapshotRequest& request) {
+WrittenSnapshot BackupManager::createSnapshot(const SnapshotRequest& request) {
     const std::string baseId = iso8601Identifier(m_host.now());
 
     // Missing parents (~/.lumifold itself for the default store) are created private too.
@@ -192,7 +198,7 @@ BackupManifest BackupManager::createSnapshot(const SnapshotRequest& request) {
     const std::string filesDirectory = appending(directory, kFilesFolderName);
     platform::createDirectories(filesDirectory, kPrivateFolderMode);
 
-    BackupManifest manifest;
+    ManifestHeader manifest;
     manifest.id = id;
     manifest.finderPlistOriginalPath = request.finderPlistURL;
     manifest.finderPlistBackupPath = appending(directory, kPreferencesCopyName);
@@ -224,8 +230,6 @@ BackupManifest BackupManager::createSnapshot(const SnapshotRequest& request) {
     }
 
     manifest.createdAt = std::chrono::floor<std::chrono::seconds>(m_host.now());
-    manifest.appliedChanges = request.appliedChanges;
-    manifest.fileExtensionBackups = request.fileExtensionBackups;
     if (request.pushedPreferences) {
         manifest.pushedPreferences.emplace();
         for (const PlannedPush& push : *request.pushedPreferences) {
@@ -237,20 +241,77 @@ BackupManifest BackupManager::createSnapshot(const SnapshotRequest& request) {
             manifest.pushedPreferences->push_back(std::move(record));
         }
     }
-    saveManifest(id, manifest);
-    return manifest;
+    WrittenSnapshot written{.header = std::move(manifest), .summary = {}};
+    saveManifest(written.header, request.lists, &written.summary);
+    return written;
 }
 
-void BackupManager::saveManifest(const std::string& directoryName,
-                                 const BackupManifest& manifest) const {
-    std::string text;
+void BackupManager::saveManifest(const ManifestHeader& header, const ManifestLists& lists,
+                                 SnapshotSummary* summary) const {
+    const std::string path = manifestPath(header.id);
+    std::size_t changes = 0, flags = 0;
+    const ManifestLists counted{
+        .appliedChanges =
+            [&](const auto& each) {
+                lists.appliedChanges([&](const SettingChange& change) {
+                    ++changes;
+                    each(change);
+                });
+            },
+        .fileExtensionBackups =
+            [&](const auto& each) {
+                lists.fileExtensionBackups([&](const FileExtensionBackupItem& item) {
+                    ++flags;
+                    each(item);
+                });
+            },
+    };
+    platform::ReplaceOptions options;
+    options.exactPermissionBits = kPrivateFileMode;
     try {
-        text = encodeManifestFile(manifest);
-    } catch (const nlohmann::json::exception& error) {
+        platform::replaceFileWith(
+            path,
+            [&](const platform::ByteWriter& write) {
+                writeManifestFile(header, counted,
+                                  [&](std::string_view chunk) { write(asBytes(chunk)); });
+            },
+            options);
+    } catch (const std::invalid_argument& error) {
         throw Error(kBackupManagerDomain, kBackupManifestUnencodable,
                     std::string("Could not encode the snapshot manifest: ") + error.what());
     }
-    platform::writeFileAtomically(manifestPath(directoryName), asBytes(text), kPrivateFileMode);
+
+    // A summary beside the manifest lets listing skip reading it; the manifest's size and
+    // time say whether the summary still describes it.
+    const SnapshotSummary written = SnapshotSummary::of(header, changes, flags);
+    nlohmann::json cache = written;
+    cache["manifestSize"] = platform::fileSize(path).value_or(0);
+    cache["manifestModified"] = platform::modificationTimeNanoseconds(path).value_or(0);
+    platform::writeFileAtomically(appending(snapshotDirectory(header.id), kSummaryFileName),
+                                  asBytes(cache.dump()), kPrivateFileMode);
+    if (summary != nullptr) *summary = written;
+}
+
+std::optional<SnapshotSummary> BackupManager::cachedSummary(const std::string& name) const {
+    try {
+        const std::string summaryPath = appending(snapshotDirectory(name), kSummaryFileName);
+        if (!platform::entryType(summaryPath)) return std::nullopt;
+        const nlohmann::json cache =
+            nlohmann::json::parse(asText(platform::readFile(summaryPath, kSummaryReadLimit)));
+        const std::string path = manifestPath(name);
+        if (cache.at("manifestSize") != platform::fileSize(path).value_or(0) ||
+            cache.at("manifestModified") !=
+                platform::modificationTimeNanoseconds(path).value_or(0)) {
+            return std::nullopt;  // the manifest changed since: the summary says nothing
+        }
+        SnapshotSummary summary = cache.get<SnapshotSummary>();
+        if (summary.id != name) return std::nullopt;
+        return summary;
+    } catch (const Error&) {
+        return std::nullopt;
+    } catch (const nlohmann::json::exception&) {
+        return std::nullopt;
+    }
 }
 
 BackupManifest BackupManager::recordPostModificationHashes(
@@ -266,11 +327,27 @@ BackupManifest BackupManager::recordPostModificationHashes(const std::string& sn
     if (!manifest) {
         throw Error(kBackupManagerDomain, kBackupManifestNotFound, kBackupManifestNotFoundMessage);
     }
+    recordOutcome(*manifest, finderPlistURL, outcome);
+    saveManifest(*manifest, ManifestLists::of(*manifest));
+    return *manifest;
+}
+
+WrittenSnapshot BackupManager::completeSnapshot(const SnapshotRequest& request,
+                                                const WrittenSnapshot& created,
+                                                const ApplyOutcome& outcome) {
+    WrittenSnapshot completed{.header = created.header, .summary = {}};
+    recordOutcome(completed.header, request.finderPlistURL, outcome);
+    saveManifest(completed.header, request.lists, &completed.summary);
+    return completed;
+}
+
+void BackupManager::recordOutcome(ManifestHeader& manifest, const std::string& finderPlistURL,
+                                  const ApplyOutcome& outcome) const {
     if (auto checksum = checksumOfFileIfReadable(finderPlistURL)) {
-        manifest->finderPlistPostSHA256 = std::move(checksum);
+        manifest.finderPlistPostSHA256 = std::move(checksum);
     }
-    manifest->finderPlistNotWritten = outcome.preferencesNotWritten;
-    for (DSStoreBackupItem& item : manifest->dsStoreBackups) {
+    manifest.finderPlistNotWritten = outcome.preferencesNotWritten;
+    for (DSStoreBackupItem& item : manifest.dsStoreBackups) {
         if (auto checksum = checksumOfFileIfReadable(item.originalPath)) {
             item.postModificationSHA256 = std::move(checksum);
         }
@@ -278,8 +355,8 @@ BackupManifest BackupManager::recordPostModificationHashes(const std::string& sn
             std::find(outcome.storesNotWritten.begin(), outcome.storesNotWritten.end(),
                       item.originalPath) != outcome.storesNotWritten.end();
     }
-    if (manifest->pushedPreferences && outcome.pushed) {
-        for (PushedPreference& recorded : *manifest->pushedPreferences) {
+    if (manifest.pushedPreferences && outcome.pushed) {
+        for (PushedPreference& recorded : *manifest.pushedPreferences) {
             const bool reached = std::any_of(
                 outcome.pushed->begin(), outcome.pushed->end(), [&](const auto& pushed) {
                     return pushed.domain == recorded.domain && pushed.key == recorded.key;
@@ -292,15 +369,23 @@ BackupManifest BackupManager::recordPostModificationHashes(const std::string& sn
             if (reached && path) recorded.postModificationSHA256 = checksumOfFileIfReadable(*path);
         }
     }
-    saveManifest(snapshotID, *manifest);
-    return *manifest;
 }
+
+namespace {
+
+// The manifest at `path`, read as a stream; throws Error (the file) or nlohmann's exceptions.
+BackupManifest readManifest(const std::string& path, bool keepChanges,
+                            std::size_t* changeCount = nullptr) {
+    const platform::FileHandle file = platform::openForReading(path, kManifestReadLimit);
+    return decodeManifestFile(file.get(), keepChanges, changeCount);
+}
+
+}  // namespace
 
 std::optional<BackupManifest> BackupManager::loadManifest(const std::string& id) const {
     if (!isSingleComponent(id)) return std::nullopt;
     try {
-        BackupManifest manifest =
-            decodeManifestFile(asText(platform::readFile(manifestPath(id), kManifestReadLimit)));
+        BackupManifest manifest = readManifest(manifestPath(id), true);
         // A manifest moved or copied into another folder would restore under a false name.
         if (manifest.id != id) return std::nullopt;
         return manifest;
@@ -311,29 +396,87 @@ std::optional<BackupManifest> BackupManager::loadManifest(const std::string& id)
     }
 }
 
-std::vector<BackupManifest> BackupManager::listManifests() const {
-    std::vector<std::string> names;
-    try {
-        names = platform::listDirectory(m_baseBackupDirectory, true);
-    } catch (const Error&) {
-        return {};
-    }
-    std::vector<std::pair<IdentifierKey, BackupManifest>> found;
-    for (const std::string& name : names) {
-        if (auto manifest = loadManifest(name)) {
-            found.emplace_back(IdentifierKey(manifest->id), std::move(*manifest));
+BackupManifest BackupManager::loadManifestForRestore(const std::string& id) const {
+    if (isSingleComponent(id)) {
+        try {
+            BackupManifest manifest = readManifest(manifestPath(id), false);
+            if (manifest.id == id) return manifest;
+        } catch (const Error&) {
+        } catch (const nlohmann::json::exception&) {
         }
     }
+    const auto problem = problemWith(id);
+    throw Error(kBackupManagerDomain, kBackupManifestUnreadable,
+                "Snapshot " + platform::printable(id) + " cannot be read: " +
+                    (problem ? problem->problem : std::string("there is no such snapshot")));
+}
+
+void BackupManager::copyManifestText(const std::string& id,
+                                     const std::function<void(std::string_view)>& sink) const {
+    (void)loadManifestForRestore(id);  // it reads, and as this snapshot's
+    {
+        const platform::FileHandle file =
+            platform::openForReading(manifestPath(id), kManifestReadLimit);
+        std::array<char, 64 * 1024> buffer{};
+        for (std::size_t count = 0;
+             (count = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0;) {
+            sink(std::string_view(buffer.data(), count));
+        }
+        if (std::ferror(file.get())) throw platform::posixError(EIO, "read", manifestPath(id));
+    }
+}
+
+std::vector<std::string> BackupManager::snapshotNames() const {
+    try {
+        return platform::listDirectory(m_baseBackupDirectory, true);
+    } catch (const Error&) {
+        return {};  // no store yet
+    }
+}
+
+namespace {
+
+void sortNewestFirst(std::vector<std::pair<IdentifierKey, SnapshotSummary>>& found) {
     std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
         if (a.second.createdAt != b.second.createdAt) {
             return a.second.createdAt > b.second.createdAt;
         }
         return b.first < a.first;
     });
+}
+
+}  // namespace
+
+std::vector<BackupManifest> BackupManager::listManifests() const {
     std::vector<BackupManifest> manifests;
-    manifests.reserve(found.size());
-    for (auto& entry : found) manifests.push_back(std::move(entry.second));
+    for (const SnapshotSummary& summary : listSnapshots().snapshots) {
+        if (auto manifest = loadManifest(summary.id)) manifests.push_back(std::move(*manifest));
+    }
     return manifests;
+}
+
+BackupManager::Listing BackupManager::listSnapshots() const {
+    Listing listing;
+    std::vector<std::pair<IdentifierKey, SnapshotSummary>> found;
+    for (const std::string& name : snapshotNames()) {
+        if (platform::entryType(snapshotDirectory(name)) != platform::EntryType::directory) {
+            continue;  // a stray file is no snapshot
+        }
+        if (auto summary = cachedSummary(name)) {
+            found.emplace_back(IdentifierKey(name), std::move(*summary));
+        } else if (auto problem = problemWith(name)) {
+            listing.problems.push_back(std::move(*problem));
+        } else {
+            std::size_t changes = 0;
+            const BackupManifest manifest = readManifest(manifestPath(name), false, &changes);
+            found.emplace_back(
+                IdentifierKey(name),
+                SnapshotSummary::of(manifest, changes, manifest.fileExtensionBackups.size()));
+        }
+    }
+    sortNewestFirst(found);
+    for (auto& entry : found) listing.snapshots.push_back(std::move(entry.second));
+    return listing;
 }
 
 std::optional<SnapshotProblem> BackupManager::problemWith(const std::string& id) const {
@@ -346,8 +489,7 @@ std::optional<SnapshotProblem> BackupManager::problemWith(const std::string& id)
         return SnapshotProblem{id, true, "incomplete: it has no manifest"};
     }
     try {
-        const BackupManifest manifest =
-            decodeManifestFile(asText(platform::readFile(path, kManifestReadLimit)));
+        const BackupManifest manifest = readManifest(path, false);
         if (manifest.id == id) return std::nullopt;
         return SnapshotProblem{id, false,
                                "its manifest belongs to snapshot " + quoted(manifest.id)};
@@ -359,29 +501,21 @@ std::optional<SnapshotProblem> BackupManager::problemWith(const std::string& id)
 }
 
 std::vector<SnapshotProblem> BackupManager::snapshotProblems() const {
-    std::vector<SnapshotProblem> problems;
-    try {
-        for (const std::string& name : platform::listDirectory(m_baseBackupDirectory, true)) {
-            if (auto problem = problemWith(name)) problems.push_back(std::move(*problem));
-        }
-    } catch (const Error&) {
-        // No store yet: nothing to report.
-    }
-    return problems;
+    return listSnapshots().problems;
 }
 
 std::vector<std::string> BackupManager::prune(std::optional<std::size_t> keep) {
+    const Listing listing = listSnapshots();
     std::vector<std::string> removed;
-    for (const SnapshotProblem& problem : snapshotProblems()) {
+    for (const SnapshotProblem& problem : listing.problems) {
         if (!problem.incomplete) continue;
         platform::removeTree(snapshotDirectory(problem.name));
         removed.push_back(problem.name);
     }
     if (keep) {
-        const std::vector<BackupManifest> manifests = listManifests();
-        for (std::size_t i = *keep; i < manifests.size(); ++i) {
-            platform::removeTree(snapshotDirectory(manifests[i].id));
-            removed.push_back(manifests[i].id);
+        for (std::size_t i = *keep; i < listing.snapshots.size(); ++i) {
+            platform::removeTree(snapshotDirectory(listing.snapshots[i].id));
+            removed.push_back(listing.snapshots[i].id);
         }
     }
     return removed;

@@ -47,13 +47,13 @@ struct SnapshotSource {
     Bytes bytes;
 };
 
-// Everything a snapshot holds, from reads the caller already made.
+// Everything a snapshot holds, from reads the caller already made. The two long lists are
+// enumerations, so they need not exist in memory; they are enumerated once per manifest write.
 struct SnapshotRequest {
     std::string finderPlistURL;
     std::optional<Bytes> finderPlistBytes;  // nullopt: there was no preferences file
     std::vector<SnapshotSource> dsStores;
-    std::vector<SettingChange> appliedChanges;
-    std::vector<FileExtensionBackupItem> fileExtensionBackups;
+    ManifestLists lists;
     // What Apply pushes, each with its domain's file as read (copied into the snapshot).
     std::optional<std::vector<PlannedPush>> pushedPreferences;
 };
@@ -65,6 +65,12 @@ struct ApplyOutcome {
     // The pushes that reached the preferences service; the manifest forgets the pushed value
     // of the others, so they never count as drift.
     std::optional<std::vector<PushedPreference>> pushed;
+};
+
+// A snapshot as written: its manifest without the long lists, and its summary.
+struct WrittenSnapshot {
+    ManifestHeader header;
+    SnapshotSummary summary;
 };
 
 // A snapshot folder without a usable manifest.
@@ -99,8 +105,9 @@ class BackupManager final {
                                   const std::vector<std::string>& dsStoreURLs,
                                   const std::vector<SettingChange>& appliedChanges,
                                   const std::vector<FileExtensionBackupItem>& fileExtensionBackups);
-    // The same from bytes the caller read, so the snapshot holds exactly what was planned from.
-    BackupManifest createSnapshot(const SnapshotRequest& request);
+    // The same from bytes the caller read, so the snapshot holds exactly what was planned from;
+    // the manifest is written as it is produced, and a summary beside it.
+    WrittenSnapshot createSnapshot(const SnapshotRequest& request);
 
     // Records the checksums of the live files after Apply: the preferences file at
     // `finderPlistURL` and the files named by the manifest's own .DS_Store items
@@ -115,16 +122,36 @@ class BackupManager final {
     BackupManifest recordPostModificationHashes(const std::string& snapshotID,
                                                 const std::string& finderPlistURL,
                                                 const ApplyOutcome& outcome);
+    // The same for a snapshot this process just wrote from `request`: the manifest is written
+    // again from the request, never read back and decoded.
+    WrittenSnapshot completeSnapshot(const SnapshotRequest& request, const WrittenSnapshot& created,
+                                     const ApplyOutcome& outcome);
 
     // The manifest of snapshot `id`; nullopt when it is missing or does not decode, when it
     // names another snapshot than its folder, or when `id` is not a single folder name. Never
     // throws.
     std::optional<BackupManifest> loadManifest(const std::string& id) const;
+    // The manifest of `id` for a restore: the applied changes are checked but not kept. Throws
+    // Error kBackupManifestUnreadable naming the problem.
+    BackupManifest loadManifestForRestore(const std::string& id) const;
+    // Hands the manifest file of `id` to `sink` as it stands, piece by piece, after checking
+    // that it reads as this snapshot's. Throws Error kBackupManifestUnreadable naming the
+    // problem.
+    void copyManifestText(const std::string& id,
+                          const std::function<void(std::string_view)>& sink) const;
 
     // Every readable manifest of the store (hidden folders too), newest createdAt first; equal
     // createdAt ordered by identifier, the later first ("<id>-10" before "<id>-9" before
     // "<id>"). Never throws.
     std::vector<BackupManifest> listManifests() const;
+    // Every snapshot's summary, in the order of listManifests, from the summary written beside
+    // each manifest (or the manifest itself when that summary is missing or stale), and the
+    // folders without a usable manifest. Never throws.
+    struct Listing {
+        std::vector<SnapshotSummary> snapshots;
+        std::vector<SnapshotProblem> problems;
+    };
+    Listing listSnapshots() const;
     // The snapshot folders listManifests passes over, by name. Never throws.
     std::vector<SnapshotProblem> snapshotProblems() const;
     // Why snapshot `id` cannot be used, when a folder of that name exists without a usable
@@ -163,7 +190,13 @@ class BackupManager final {
   private:
     std::string snapshotDirectory(const std::string& id) const;
     std::string manifestPath(const std::string& id) const;
-    void saveManifest(const std::string& directoryName, const BackupManifest& manifest) const;
+    void saveManifest(const ManifestHeader& header, const ManifestLists& lists,
+                      SnapshotSummary* summary = nullptr) const;
+    void recordOutcome(ManifestHeader& manifest, const std::string& finderPlistURL,
+                       const ApplyOutcome& outcome) const;
+    // The summary of snapshot `name` when its summary file matches its manifest.
+    std::optional<SnapshotSummary> cachedSummary(const std::string& name) const;
+    std::vector<std::string> snapshotNames() const;
     // Throws kBackupUnsafeManifestPath unless every path of `manifest` stays in its place.
     void checkManifestPaths(const BackupManifest& manifest) const;
     // Throws unless every live file restore would write is a regular file or absent.

@@ -1,87 +1,420 @@
 #include "core/backup/BackupManifest.h"
 
+#include <set>
+#include <stdexcept>
+#include <utility>
+
 #include "core/common/Iso8601.h"
 #include "core/preferences/OptionalJsonFields.h"
 
 namespace lumifold {
+namespace {
 
-void to_json(nlohmann::json& json, const BackupManifest& manifest) {
-    json = nlohmann::json{{"id", manifest.id},
-                          {"createdAt", formatIso8601(manifest.createdAt)},
-                          {"finderPlistOriginalPath", manifest.finderPlistOriginalPath},
-                          {"finderPlistBackupPath", manifest.finderPlistBackupPath},
-                          {"finderPlistOriginalSHA256", manifest.finderPlistOriginalSHA256},
-                          {"dsStoreBackups", manifest.dsStoreBackups},
-                          {"appliedChanges", manifest.appliedChanges},
-                          {"fileExtensionBackups", manifest.fileExtensionBackups}};
-    if (manifest.finderPlistPostSHA256) {
-        json["finderPlistPostSHA256"] = *manifest.finderPlistPostSHA256;
-    }
-    if (manifest.pushedPreferences) json["pushedPreferences"] = *manifest.pushedPreferences;
-    if (manifest.finderPlistNotWritten) json["finderPlistNotWritten"] = true;
+using nlohmann::json;
+
+// Keys below are written in the order a sorted JSON object lists them.
+
+void writeChange(JsonWriter& out, const SettingChange& change) {
+    out.beginObject();
+    out.key("changeType");
+    out.string(change.changeType);
+    out.key("key");
+    out.string(change.key);
+    out.key("newValue");
+    out.string(change.newValue);
+    out.key("oldValue");
+    out.string(change.oldValue);
+    out.key("target");
+    out.string(change.target);
+    out.endObject();
 }
 
-void from_json(const nlohmann::json& json, BackupManifest& manifest) {
-    BackupManifest decoded;
-    decoded.id = json_fields::requiredString(json, "id");
-    const std::string createdAt = json_fields::requiredString(json, "createdAt");
-    const auto moment = parseIso8601(createdAt);
-    if (!moment) {
-        json_fields::wrongType(json.at("createdAt"), "createdAt",
-                               "a UTC date-time such as 2025-01-31T14:05:10Z");
+void writeStoreItem(JsonWriter& out, const DSStoreBackupItem& item) {
+    out.beginObject();
+    out.key("backupRelativePath");
+    out.string(item.backupRelativePath);
+    if (item.notWritten) {
+        out.key("notWritten");
+        out.boolean(true);
     }
-    decoded.createdAt = *moment;
-    decoded.finderPlistOriginalPath = json_fields::requiredString(json, "finderPlistOriginalPath");
-    decoded.finderPlistBackupPath = json_fields::requiredString(json, "finderPlistBackupPath");
-    decoded.finderPlistOriginalSHA256 =
-        json_fields::requiredString(json, "finderPlistOriginalSHA256");
-    decoded.finderPlistPostSHA256 = json_fields::optionalString(json, "finderPlistPostSHA256");
-    decoded.dsStoreBackups =
-        json_fields::requiredArray(json, "dsStoreBackups").get<std::vector<DSStoreBackupItem>>();
-    decoded.appliedChanges =
-        json_fields::requiredArray(json, "appliedChanges").get<std::vector<SettingChange>>();
-    if (const nlohmann::json* extensions =
-            json_fields::optionalMember(json, "fileExtensionBackups")) {
-        if (!extensions->is_array()) {
-            json_fields::wrongType(*extensions, "fileExtensionBackups", "an array");
-        }
-        decoded.fileExtensionBackups = extensions->get<std::vector<FileExtensionBackupItem>>();
+    out.key("originalPath");
+    out.string(item.originalPath);
+    out.key("originalSHA256");
+    out.string(item.originalSHA256);
+    out.key("posixPermissions");
+    out.unsignedInteger(item.posixPermissions);
+    if (item.postModificationSHA256) {
+        out.key("postModificationSHA256");
+        out.string(*item.postModificationSHA256);
     }
-    if (const nlohmann::json* pushed = json_fields::optionalMember(json, "pushedPreferences")) {
-        if (!pushed->is_array()) json_fields::wrongType(*pushed, "pushedPreferences", "an array");
-        decoded.pushedPreferences = pushed->get<std::vector<PushedPreference>>();
-    }
-    if (const nlohmann::json* notWritten =
-            json_fields::optionalMember(json, "finderPlistNotWritten")) {
-        if (!notWritten->is_boolean()) {
-            json_fields::wrongType(*notWritten, "finderPlistNotWritten", "a boolean");
-        }
-        decoded.finderPlistNotWritten = notWritten->get<bool>();
-    }
-    manifest = std::move(decoded);
+    out.endObject();
 }
 
-std::string escapingSolidus(std::string_view dumpedJson) {
-    std::string escaped;
-    escaped.reserve(dumpedJson.size() + dumpedJson.size() / 8);
-    for (const char c : dumpedJson) {
-        if (c == '/') escaped.push_back('\\');
-        escaped.push_back(c);
+void writeFlagItem(JsonWriter& out, const FileExtensionBackupItem& item) {
+    out.beginObject();
+    out.key("filePath");
+    out.string(item.filePath);
+    out.key("originalHasHiddenExtension");
+    out.boolean(item.originalHasHiddenExtension);
+    out.endObject();
+}
+
+void writeOptional(JsonWriter& out, const char* key, const std::optional<std::string>& value) {
+    if (!value) return;
+    out.key(key);
+    out.string(*value);
+}
+
+void writePushed(JsonWriter& out, const PushedPreference& pushed) {
+    out.beginObject();
+    writeOptional(out, "backupRelativePath", pushed.backupRelativePath);
+    out.key("currentHost");
+    out.boolean(pushed.currentHost);
+    out.key("domain");
+    out.string(pushed.domain);
+    out.key("key");
+    out.string(pushed.key);
+    if (!pushed.originalSHA256.empty()) writeOptional(out, "originalSHA256", pushed.originalSHA256);
+    writeOptional(out, "originalValue", pushed.originalValue);
+    writeOptional(out, "postModificationSHA256", pushed.postModificationSHA256);
+    writeOptional(out, "pushedValue", pushed.pushedValue);
+    out.endObject();
+}
+
+// Builds one small JSON value from parse events: an element of a manifest's long lists, or one
+// of its other members, never the whole document.
+class ValueBuilder final {
+  public:
+    bool done() const { return m_stack.empty() && m_started; }
+    json take() {
+        m_started = false;
+        return std::move(m_root);
     }
-    return escaped;
+
+    void scalar(json value) {
+        if (m_stack.empty()) {
+            m_root = std::move(value);
+            m_started = true;
+        } else {
+            place(std::move(value));
+        }
+    }
+    void open(json container) {
+        json* at = nullptr;
+        if (m_stack.empty()) {
+            m_root = std::move(container);
+            m_started = true;
+            at = &m_root;
+        } else {
+            at = place(std::move(container));
+        }
+        m_stack.push_back(at);
+    }
+    void close() { m_stack.pop_back(); }
+    void key(std::string name) { m_key = std::move(name); }
+
+  private:
+    json* place(json value) {
+        json& parent = *m_stack.back();
+        if (parent.is_array()) {
+            parent.push_back(std::move(value));
+            return &parent.back();
+        }
+        json& slot = parent[m_key];  // a later equal key wins, as in a whole-document parse
+        slot = std::move(value);
+        return &slot;
+    }
+
+    json m_root;
+    bool m_started = false;
+    std::vector<json*> m_stack;
+    std::string m_key;
+};
+
+// Reads a manifest as parse events: the long lists one element at a time, decoded and checked
+// as each ends; every other member as a small value of its own.
+class ManifestReader final : public nlohmann::json_sax<json> {
+  public:
+    ManifestReader(bool keepChanges) : m_keepChanges(keepChanges) {}
+
+    BackupManifest finish(std::size_t* changeCount) {
+        const json& header = m_header;
+        BackupManifest manifest;
+        manifest.id = json_fields::requiredString(header, "id");
+        const std::string createdAt = json_fields::requiredString(header, "createdAt");
+        const auto moment = parseIso8601(createdAt);
+        if (!moment) {
+            json_fields::wrongType(header.at("createdAt"), "createdAt",
+                                   "a UTC date-time such as 2025-01-31T14:05:10Z");
+        }
+        manifest.createdAt = *moment;
+        manifest.finderPlistOriginalPath =
+            json_fields::requiredString(header, "finderPlistOriginalPath");
+        manifest.finderPlistBackupPath =
+            json_fields::requiredString(header, "finderPlistBackupPath");
+        manifest.finderPlistOriginalSHA256 =
+            json_fields::requiredString(header, "finderPlistOriginalSHA256");
+        manifest.finderPlistPostSHA256 =
+            json_fields::optionalString(header, "finderPlistPostSHA256");
+        if (const json* notWritten = json_fields::optionalMember(header, "finderPlistNotWritten")) {
+            if (!notWritten->is_boolean()) {
+                json_fields::wrongType(*notWritten, "finderPlistNotWritten", "a boolean");
+            }
+            manifest.finderPlistNotWritten = notWritten->get<bool>();
+        }
+        for (const char* list : {"dsStoreBackups", "appliedChanges"}) {
+            if (!m_seen.contains(list)) json_fields::required(header, list);
+        }
+        if (m_pushedSeen) manifest.pushedPreferences = std::move(m_pushed);
+        manifest.dsStoreBackups = std::move(m_stores);
+        manifest.appliedChanges = std::move(m_changes);
+        manifest.fileExtensionBackups = std::move(m_flags);
+        if (changeCount != nullptr) *changeCount = m_changeCount;
+        return manifest;
+    }
+
+    bool null() override { return value(nullptr); }
+    bool boolean(bool flag) override { return value(flag); }
+    bool number_integer(number_integer_t number) override { return value(number); }
+    bool number_unsigned(number_unsigned_t number) override { return value(number); }
+    bool number_float(number_float_t number, const string_t&) override { return value(number); }
+    bool string(string_t& text) override { return value(std::move(text)); }
+    bool binary(binary_t&) override { return value(nullptr); }
+
+    bool start_object(std::size_t) override {
+        if (m_depth++ == 0) return true;  // the manifest itself
+        m_builder.open(json::object());
+        return true;
+    }
+    bool end_object() override {
+        if (--m_depth == 0) return true;
+        m_builder.close();
+        return finishValue();
+    }
+    bool start_array(std::size_t) override {
+        if (m_depth++ == 0) throwNotAManifest();
+        if (m_depth == 2 && isList(m_key)) {
+            // A repeated key replaces the earlier list, as a whole-document parse would.
+            m_list = m_key;
+            m_seen.insert(m_key);
+            clearList(m_key);
+            return true;
+        }
+        m_builder.open(json::array());
+        return true;
+    }
+    bool end_array() override {
+        --m_depth;
+        if (m_depth == 1 && !m_list.empty()) {
+            m_list.clear();
+            return true;
+        }
+        m_builder.close();
+        return finishValue();
+    }
+    bool key(string_t& name) override {
+        if (m_depth == 1) {
+            m_key = name;
+        } else {
+            m_builder.key(std::move(name));
+        }
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&,
+                     const nlohmann::detail::exception& error) override {
+        throw json::parse_error::create(101, 0, error.what(), nullptr);
+    }
+
+  private:
+    static bool isList(const std::string& key) {
+        return key == "dsStoreBackups" || key == "appliedChanges" ||
+               key == "fileExtensionBackups" || key == "pushedPreferences";
+    }
+    [[noreturn]] static void throwNotAManifest() {
+        throw json::type_error::create(302, "a manifest must be a JSON object", nullptr);
+    }
+
+    void clearList(const std::string& key) {
+        if (key == "dsStoreBackups") m_stores.clear();
+        if (key == "appliedChanges") {
+            m_changes.clear();
+            m_changeCount = 0;
+        }
+        if (key == "fileExtensionBackups") m_flags.clear();
+        if (key == "pushedPreferences") {
+            m_pushed.clear();
+            m_pushedSeen = true;
+        }
+    }
+
+    template <typename T>
+    bool value(T scalar) {
+        if (m_depth == 0) throwNotAManifest();
+        m_builder.scalar(json(std::move(scalar)));
+        return finishValue();
+    }
+
+    // Called after each value and each closed container: a complete value is either an
+    // element of the list being read or a member of the manifest.
+    bool finishValue() {
+        if (!m_builder.done()) return true;
+        json value = m_builder.take();
+        if (m_list.empty()) {
+            if (!isList(m_key)) {
+                m_header[m_key] = std::move(value);
+                return true;
+            }
+            // A list key without a list: null stands for an absent optional list.
+            if (!value.is_null() || m_key == "dsStoreBackups" || m_key == "appliedChanges") {
+                json_fields::wrongType(value, m_key.c_str(), "an array");
+            }
+            clearList(m_key);
+            if (m_key == "pushedPreferences") m_pushedSeen = false;
+        } else if (m_list == "dsStoreBackups") {
+            m_stores.push_back(value.get<DSStoreBackupItem>());
+        } else if (m_list == "appliedChanges") {
+            auto change = value.get<SettingChange>();
+            ++m_changeCount;
+            if (m_keepChanges) m_changes.push_back(std::move(change));
+        } else if (m_list == "fileExtensionBackups") {
+            m_flags.push_back(value.get<FileExtensionBackupItem>());
+        } else {
+            m_pushed.push_back(value.get<PushedPreference>());
+        }
+        return true;
+    }
+
+    bool m_keepChanges;
+    int m_depth = 0;
+    std::string m_key;
+    std::string m_list;  // the long list being read, if any
+    ValueBuilder m_builder;
+    json m_header = json::object();
+    std::set<std::string> m_seen;
+    std::vector<DSStoreBackupItem> m_stores;
+    std::vector<SettingChange> m_changes;
+    std::size_t m_changeCount = 0;
+    std::vector<FileExtensionBackupItem> m_flags;
+    std::vector<PushedPreference> m_pushed;
+    bool m_pushedSeen = false;
+};
+
+}  // namespace
+
+ManifestLists ManifestLists::of(const BackupManifest& manifest) {
+    return ManifestLists{
+        .appliedChanges =
+            [&manifest](const auto& each) {
+                for (const auto& change : manifest.appliedChanges) each(change);
+            },
+        .fileExtensionBackups =
+            [&manifest](const auto& each) {
+                for (const auto& item : manifest.fileExtensionBackups) each(item);
+            },
+    };
+}
+
+void writeManifestFile(const ManifestHeader& header, const ManifestLists& lists,
+                       const JsonWriter::Sink& sink) {
+    JsonWriter out(sink, {.escapeSolidus = true, .replaceInvalidUtf8 = false});
+    out.beginObject();
+    out.key("appliedChanges");
+    out.beginArray();
+    lists.appliedChanges([&](const SettingChange& change) { writeChange(out, change); });
+    out.endArray();
+    out.key("createdAt");
+    out.string(formatIso8601(header.createdAt));
+    out.key("dsStoreBackups");
+    out.beginArray();
+    for (const auto& item : header.dsStoreBackups) writeStoreItem(out, item);
+    out.endArray();
+    out.key("fileExtensionBackups");
+    out.beginArray();
+    lists.fileExtensionBackups(
+        [&](const FileExtensionBackupItem& item) { writeFlagItem(out, item); });
+    out.endArray();
+    out.key("finderPlistBackupPath");
+    out.string(header.finderPlistBackupPath);
+    if (header.finderPlistNotWritten) {
+        out.key("finderPlistNotWritten");
+        out.boolean(true);
+    }
+    out.key("finderPlistOriginalPath");
+    out.string(header.finderPlistOriginalPath);
+    out.key("finderPlistOriginalSHA256");
+    out.string(header.finderPlistOriginalSHA256);
+    writeOptional(out, "finderPlistPostSHA256", header.finderPlistPostSHA256);
+    out.key("id");
+    out.string(header.id);
+    if (header.pushedPreferences) {
+        out.key("pushedPreferences");
+        out.beginArray();
+        for (const auto& pushed : *header.pushedPreferences) writePushed(out, pushed);
+        out.endArray();
+    }
+    out.endObject();
+    out.finish();
+    sink("\n");
 }
 
 std::string encodeManifestFile(const BackupManifest& manifest) {
-    // nlohmann::json keeps object members in a std::map, so dump() lists keys in ascending
-    // bytewise order at every level.
-    const nlohmann::json json = manifest;
-    std::string text = escapingSolidus(json.dump(2));
-    text.push_back('\n');
+    std::string text;
+    writeManifestFile(manifest, ManifestLists::of(manifest),
+                      [&text](std::string_view chunk) { text.append(chunk); });
     return text;
 }
 
-BackupManifest decodeManifestFile(std::string_view text) {
-    return nlohmann::json::parse(text.begin(), text.end()).get<BackupManifest>();
+BackupManifest decodeManifestFile(std::string_view text, bool keepChanges,
+                                  std::size_t* changeCount) {
+    ManifestReader reader(keepChanges);
+    json::sax_parse(text.begin(), text.end(), &reader);
+    return reader.finish(changeCount);
+}
+
+BackupManifest decodeManifestFile(std::FILE* file, bool keepChanges, std::size_t* changeCount) {
+    ManifestReader reader(keepChanges);
+    json::sax_parse(file, &reader);
+    return reader.finish(changeCount);
+}
+
+SnapshotSummary SnapshotSummary::of(const ManifestHeader& header, std::size_t changeCount,
+                                    std::size_t extensionCount) {
+    return SnapshotSummary{.id = header.id,
+                           .createdAt = header.createdAt,
+                           .storeCount = header.dsStoreBackups.size(),
+                           .changeCount = changeCount,
+                           .extensionCount = extensionCount,
+                           .holdsPreferences = !header.finderPlistOriginalSHA256.empty(),
+                           .complete = header.finderPlistPostSHA256.has_value()};
+}
+
+void to_json(nlohmann::json& json, const SnapshotSummary& summary) {
+    json = nlohmann::json{{"id", summary.id},
+                          {"createdAt", formatIso8601(summary.createdAt)},
+                          {"storeCount", summary.storeCount},
+                          {"changeCount", summary.changeCount},
+                          {"extensionCount", summary.extensionCount},
+                          {"holdsPreferences", summary.holdsPreferences},
+                          {"complete", summary.complete}};
+}
+
+void from_json(const nlohmann::json& json, SnapshotSummary& summary) {
+    using namespace json_fields;
+    SnapshotSummary decoded;
+    decoded.id = requiredString(json, "id");
+    const auto moment = parseIso8601(requiredString(json, "createdAt"));
+    if (!moment) wrongType(json.at("createdAt"), "createdAt", "a UTC date-time");
+    decoded.createdAt = *moment;
+    for (auto [key, field] : {std::pair{"storeCount", &decoded.storeCount},
+                              std::pair{"changeCount", &decoded.changeCount},
+                              std::pair{"extensionCount", &decoded.extensionCount}}) {
+        const std::int64_t count = requiredInteger(json, key);
+        if (count < 0) wrongType(json.at(key), key, "a count");
+        *field = static_cast<std::size_t>(count);
+    }
+    decoded.holdsPreferences = requiredBoolean(json, "holdsPreferences");
+    decoded.complete = requiredBoolean(json, "complete");
+    summary = std::move(decoded);
 }
 
 }  // namespace lumifold

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -9,14 +12,15 @@
 
 #include "core/backup/DSStoreBackupItem.h"
 #include "core/backup/FileExtensionBackupItem.h"
+#include "core/common/JsonWriter.h"
 #include "core/preferences/PushedPreference.h"
 #include "core/preferences/SettingChange.h"
 
 namespace lumifold {
 
-// The content of a snapshot's manifest.json: what was copied, with which checksums, and what
-// the Apply that took the snapshot changes. Identified by `id`, the snapshot directory's name.
-struct BackupManifest {
+// Everything a snapshot's manifest says but the two lists that grow with the home (the applied
+// changes and the extension flags): what Apply returns and what a restore plan needs first.
+struct ManifestHeader {
     std::string id;
     // Whole seconds, UTC; taken after the copies were written.
     std::chrono::system_clock::time_point createdAt;
@@ -27,8 +31,6 @@ struct BackupManifest {
     std::string finderPlistOriginalSHA256;
     std::optional<std::string> finderPlistPostSHA256;
     std::vector<DSStoreBackupItem> dsStoreBackups;
-    std::vector<SettingChange> appliedChanges;
-    std::vector<FileExtensionBackupItem> fileExtensionBackups;
     // What Apply pushed into the preferences service and what was there before; absent in
     // manifests of older versions, whose restore pushes the copied file's value instead.
     std::optional<std::vector<PushedPreference>> pushedPreferences;
@@ -36,31 +38,67 @@ struct BackupManifest {
     // left it alone; Restore passes it by.
     bool finderPlistNotWritten = false;
 
+    friend bool operator==(const ManifestHeader&, const ManifestHeader&) = default;
+};
+
+// The content of a snapshot's manifest.json: what was copied, with which checksums, and what
+// the Apply that took the snapshot changes. Identified by `id`, the snapshot directory's name.
+struct BackupManifest : ManifestHeader {
+    std::vector<SettingChange> appliedChanges;
+    std::vector<FileExtensionBackupItem> fileExtensionBackups;
+
     friend bool operator==(const BackupManifest&, const BackupManifest&) = default;
 };
 
-// The field names as keys; createdAt as "2025-01-31T14:05:10Z"; finderPlistPostSHA256 and
-// pushedPreferences left out when absent, finderPlistNotWritten when false.
-void to_json(nlohmann::json& json, const BackupManifest& manifest);
-// Strict: id, createdAt (exactly the form above), finderPlistOriginalPath,
-// finderPlistBackupPath, finderPlistOriginalSHA256, dsStoreBackups and appliedChanges are
-// required and must not be null. finderPlistPostSHA256, pushedPreferences and
-// finderPlistNotWritten may be absent or null; fileExtensionBackups may be absent or null (an
-// empty list). Throws nlohmann::json's
-// out_of_range or type_error otherwise.
-void from_json(const nlohmann::json& json, BackupManifest& manifest);
+// The two lists of a manifest as enumerations, so a manifest of a million entries can be
+// written without the entries ever existing together in memory.
+struct ManifestLists {
+    using Changes = std::function<void(const std::function<void(const SettingChange&)>&)>;
+    using Flags = std::function<void(const std::function<void(const FileExtensionBackupItem&)>&)>;
+    Changes appliedChanges;
+    Flags fileExtensionBackups;
 
-// The manifest.json text: pretty-printed, the keys of every object in ascending order, and
-// every "/" inside strings written as "\/". Throws nlohmann::json::type_error for strings
-// that are not valid UTF-8.
+    // The lists of `manifest` itself.
+    static ManifestLists of(const BackupManifest& manifest);
+};
+
+// Writes the manifest.json text to `sink` as it goes: pretty-printed, the keys of every object
+// in ascending order, every "/" inside strings written as "\/"; absent optionals left out.
+// Throws std::invalid_argument for text that is not valid UTF-8.
+void writeManifestFile(const ManifestHeader& header, const ManifestLists& lists,
+                       const JsonWriter::Sink& sink);
 std::string encodeManifestFile(const BackupManifest& manifest);
-// Reads manifest.json text; throws nlohmann::json::exception for text that is not JSON or not
-// a manifest (see from_json).
-BackupManifest decodeManifestFile(std::string_view text);
 
-// Writes every "/" of dumped JSON text as "\/". Safe on the whole text: outside strings JSON
-// has no "/", and inside them the dump never produces "/" as part of another escape or of a
-// multi-byte UTF-8 sequence (continuation bytes are 0x80 and above).
-std::string escapingSolidus(std::string_view dumpedJson);
+// Reads manifest.json text as it goes, strictly: id, createdAt (exactly "2025-01-31T14:05:10Z"),
+// finderPlistOriginalPath, finderPlistBackupPath, finderPlistOriginalSHA256, dsStoreBackups and
+// appliedChanges are required and must not be null; the optional fields may be absent or null;
+// fileExtensionBackups absent or null is an empty list. Throws nlohmann::json::exception for
+// text that is not JSON or not a manifest. With `keepChanges` false the applied changes are
+// checked but not kept, and `changeCount` (when given) receives how many there were.
+BackupManifest decodeManifestFile(std::string_view text, bool keepChanges = true,
+                                  std::size_t* changeCount = nullptr);
+// The same, reading an open file as it goes.
+BackupManifest decodeManifestFile(std::FILE* file, bool keepChanges = true,
+                                  std::size_t* changeCount = nullptr);
+
+// What a snapshot is, in a few numbers: what listing shows without reading whole manifests.
+struct SnapshotSummary {
+    std::string id;
+    std::chrono::system_clock::time_point createdAt;
+    std::size_t storeCount = 0;
+    std::size_t changeCount = 0;
+    std::size_t extensionCount = 0;
+    bool holdsPreferences = false;  // the preferences file was copied
+    bool complete = false;          // Apply recorded its post-change checksums
+
+    static SnapshotSummary of(const ManifestHeader& header, std::size_t changeCount,
+                              std::size_t extensionCount);
+    friend bool operator==(const SnapshotSummary&, const SnapshotSummary&) = default;
+};
+
+// The field names as keys; createdAt as in the manifest.
+void to_json(nlohmann::json& json, const SnapshotSummary& summary);
+// Strict as the manifest; throws nlohmann::json::exception.
+void from_json(const nlohmann::json& json, SnapshotSummary& summary);
 
 }  // namespace lumifold

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/common/Bytes.h"
 #include "core/common/Error.h"
+#include "core/common/FileList.h"
 #include "core/engine/ChangePreview.h"
 #include "core/inspection/DSStoreReconciliationPlan.h"
 #include "core/preferences/FinderLayoutPreferences.h"
@@ -29,11 +32,20 @@ struct ChangePlan {
     PreferencesFile preferences;
     std::vector<PlannedPush> pushes;
     std::vector<StoreRewrite> stores;
-    std::vector<std::string> extensionFiles;  // files whose extension is to be hidden
+    FileList extensionFiles;  // files whose extension is to be hidden
+    // The preview without the extension changes, which extensionFiles holds as names (a home
+    // of a million files would otherwise keep a million change records).
     ChangePreview preview;
     // Why Apply must not start (an unreadable preferences or store file, a store that cannot
     // be written); Preview reports it as a warning.
     std::optional<Error> refusal;
 };
+
+// The change that hides the extension of `name` in `folder`.
+SettingChange extensionChange(std::string_view folder, std::string_view name);
+
+// Calls `each` with every change of the plan, in the preview's order: the global changes, the
+// stores' changes, then one per extension to hide.
+void forEachChange(const ChangePlan& plan, const std::function<void(const SettingChange&)>& each);
 
 }  // namespace lumifold

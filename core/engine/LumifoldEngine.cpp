@@ -76,8 +76,29 @@ std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine:
     return {std::move(environment), std::move(settings)};
 }
 
+SettingChange extensionChange(std::string_view folder, std::string_view name) {
+    return {lastPathComponent(folder), std::string(name) + "/hasHiddenExtension", "false (visible)",
+            "true (hidden)", "File Extension"};
+}
+
+void forEachChange(const ChangePlan& plan, const std::function<void(const SettingChange&)>& each) {
+    for (const SettingChange& change : plan.preview.plistChanges) each(change);
+    for (const SettingChange& change : plan.preview.folderChanges) each(change);
+    const FileList& files = plan.extensionFiles;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        each(extensionChange(files.folder(i), files.name(i)));
+    }
+}
+
 ChangePreview LumifoldEngine::preview(const FolderList& folders) const {
-    return plan(folders).preview;
+    ChangePlan plan = this->plan(folders);
+    ChangePreview preview = std::move(plan.preview);
+    const FileList& files = plan.extensionFiles;
+    preview.folderChanges.reserve(preview.folderChanges.size() + files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        preview.folderChanges.push_back(extensionChange(files.folder(i), files.name(i)));
+    }
+    return preview;
 }
 
 ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
@@ -155,12 +176,7 @@ ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
 
     if (plan.target.hideFileExtensions) {
         ScanNotes notes;
-        plan.extensionFiles = m_scanner.filesWithVisibleExtensions(plan.folders, &notes);
-        for (const auto& file : plan.extensionFiles) {
-            preview.folderChanges.push_back({lastPathComponent(deletingLastPathComponent(file)),
-                                             lastPathComponent(file) + "/hasHiddenExtension",
-                                             "false (visible)", "true (hidden)", "File Extension"});
-        }
+        plan.extensionFiles = m_scanner.visibleExtensionFiles(plan.folders, &notes);
         if (notes.undecodable.count > 0) {
             preview.warnings.push_back("Left " + std::to_string(notes.undecodable.count) +
                                        " file(s) out of extension hiding because their names "

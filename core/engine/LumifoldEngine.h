@@ -42,7 +42,10 @@ struct EngineOptions {
 // program changed meanwhile, flags and preference pushes that failed), and how many extension
 // flags it actually set.
 struct ApplyResult {
-    BackupManifest manifest;
+    // The snapshot's manifest but its two long lists (loadManifest(id) has them), and its
+    // summary with their counts.
+    ManifestHeader manifest;
+    SnapshotSummary snapshot;
     VerificationReport verification;
     std::vector<std::string> warnings;
     std::size_t extensionsHidden = 0;

@@ -58,23 +58,22 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
                          lastPathComponent(resolvedPreferences));
     removeLeftovers(touched);
 
-    // The plan saw each of these files with its extension visible; no second read is needed.
-    std::vector<FileExtensionBackupItem> extensionItems;
-    extensionItems.reserve(plan.extensionFiles.size());
-    for (const std::string& file : plan.extensionFiles) extensionItems.push_back({file, false});
-
+    // The manifest's long lists are made from the plan as they are written, twice (at the
+    // snapshot and when it is completed); they never exist in memory. The plan saw each of
+    // these files with its extension visible, so no second read is needed.
+    const FileList& files = plan.extensionFiles;
     SnapshotRequest request;
     request.finderPlistURL = preferencesPath;
-    request.appliedChanges = plan.preview.plistChanges;
-    request.fileExtensionBackups = std::move(extensionItems);
+    request.lists.appliedChanges = [&plan](const auto& each) { forEachChange(plan, each); };
+    request.lists.fileExtensionBackups = [&files](const auto& each) {
+        for (std::size_t i = 0; i < files.size(); ++i) each({files.path(i), false});
+    };
     request.pushedPreferences = plan.pushes;
     if (plan.preferences.exists) request.finderPlistBytes = plan.preferences.bytes;
     for (const StoreRewrite& store : plan.stores) {
         request.dsStores.push_back({store.plan.dsStoreURL, store.plan.originalBytes});
     }
-    request.appliedChanges.insert(request.appliedChanges.end(), plan.preview.folderChanges.begin(),
-                                  plan.preview.folderChanges.end());
-    const BackupManifest snapshot = m_backupManager.createSnapshot(request);
+    const WrittenSnapshot snapshot = m_backupManager.createSnapshot(request);
 
     bool finderQuit = false;
     if (relaunchFinder && m_coordinator.isFinderRunning()) {
@@ -107,7 +106,8 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
 
         std::vector<std::string> refused;
         std::string firstReason;
-        for (const std::string& file : plan.extensionFiles) {
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            const std::string file = files.path(i);
             try {
                 platform::setHasHiddenExtension(file, true);
                 ++result.extensionsHidden;
@@ -127,8 +127,9 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
                                       (refused.size() > kNamedInWarning ? ", ..." : "") +
                                       "); the first failure: " + firstReason);
         }
-        result.manifest =
-            m_backupManager.recordPostModificationHashes(snapshot.id, preferencesPath, outcome);
+        WrittenSnapshot completed = m_backupManager.completeSnapshot(request, snapshot, outcome);
+        result.manifest = std::move(completed.header);
+        result.snapshot = std::move(completed.summary);
     } catch (...) {
         // Never leave the user without a Finder: start it again, then report the failure.
         if (finderQuit) restartFinderQuietly();
@@ -145,11 +146,11 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
 std::vector<RestoreEvaluationItem> LumifoldEngine::restore(
     const std::optional<std::string>& backupID, bool force) {
     const platform::FileLock held = lock();
-    const auto manifests = m_backupManager.listManifests();
-    const auto chosen = std::find_if(manifests.begin(), manifests.end(), [&](const auto& manifest) {
-        return !backupID || manifest.id == *backupID;
+    const auto snapshots = m_backupManager.listSnapshots().snapshots;
+    const auto found = std::find_if(snapshots.begin(), snapshots.end(), [&](const auto& summary) {
+        return !backupID || summary.id == *backupID;
     });
-    if (chosen == manifests.end()) {
+    if (found == snapshots.end()) {
         if (backupID) {
             if (const auto problem = m_backupManager.problemWith(*backupID)) {
                 throw Error(kDomain, kUnusableSnapshot,
@@ -159,6 +160,9 @@ std::vector<RestoreEvaluationItem> LumifoldEngine::restore(
         }
         throw Error(kDomain, kNoBackupManifest, "No backup manifest found");
     }
+    // One manifest, read as a stream; its change list is checked but not kept.
+    const BackupManifest manifest = m_backupManager.loadManifestForRestore(found->id);
+    const BackupManifest* chosen = &manifest;
 
     const RestoreEvaluationSummary evaluation = m_backupManager.evaluateRestore(*chosen);
     if (evaluation.hasModifications() && !force) return evaluation.items;

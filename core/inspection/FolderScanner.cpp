@@ -232,7 +232,7 @@ std::optional<std::vector<std::string>> FolderScanner::visibleExtensionFilesIn(
             if (notes != nullptr) notes->unsettable.push_back(child);
             continue;
         }
-        files.push_back(child);
+        files.push_back(name);
     }
     return files;
 }
@@ -316,16 +316,20 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
 
 std::vector<std::string> FolderScanner::filesWithVisibleExtensions(
     const std::vector<std::string>& folders, ScanNotes* notes) const {
-    std::vector<std::string> files;
+    return visibleExtensionFiles(folders, notes).paths();
+}
+
+FileList FolderScanner::visibleExtensionFiles(const std::vector<std::string>& folders,
+                                              ScanNotes* notes) const {
+    FileList files;
     for (const std::string& folder : folders) {
         const std::string canonical = platform::resolveSymbolicLinks(folder);
         if (isExcludedPath(canonical)) continue;
         if (auto found = visibleExtensionFilesIn(canonical, notes)) {
-            files.insert(files.end(), std::make_move_iterator(found->begin()),
-                         std::make_move_iterator(found->end()));
+            files.addFolder(canonical, std::move(*found));
         }
     }
-    std::sort(files.begin(), files.end());
+    files.sortByPath();
     return files;
 }
 

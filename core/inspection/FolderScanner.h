@@ -8,6 +8,7 @@
 
 #include "core/common/Bytes.h"
 #include "core/common/Error.h"
+#include "core/common/FileList.h"
 #include "core/dsstore/DSStoreReader.h"
 #include "core/inspection/DSStoreReconciliationPlan.h"
 #include "core/inspection/FolderViewSetting.h"
@@ -81,6 +82,9 @@ class FolderScanner final {
     // cannot be set are left out; when `notes` is given, they are added to it. Never throws.
     std::vector<std::string> filesWithVisibleExtensions(const std::vector<std::string>& folders,
                                                         ScanNotes* notes = nullptr) const;
+    // The same as a compact list, for homes of a million files.
+    FileList visibleExtensionFiles(const std::vector<std::string>& folders,
+                                   ScanNotes* notes = nullptr) const;
 
     // Plans, for each .DS_Store of the folders and of their parents that needs a change, the
     // full list of records it is to hold so the folders show `target`, with the bytes it was
@@ -107,8 +111,8 @@ class FolderScanner final {
     struct Overrides;
     void readOverrides(const std::string& storePath, const std::string& filename, bool onlyAbsent,
                        Overrides& overrides, ScanNotes* notes) const;
-    // Visible-extension files directly in `directory` (resolved); nullopt when it cannot be
-    // listed.
+    // The names of the visible-extension files directly in `directory` (resolved); nullopt
+    // when it cannot be listed.
     std::optional<std::vector<std::string>> visibleExtensionFilesIn(const std::string& directory,
                                                                     ScanNotes* notes) const;
 

@@ -28,8 +28,10 @@ class Descriptor final {
     ~Descriptor() {
         if (m_fd >= 0) ::close(m_fd);
     }
+    Descriptor(Descriptor&& other) noexcept : m_fd(other.release()) {}
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor& operator=(Descriptor&&) = delete;
     int get() const { return m_fd; }
     int release() { return std::exchange(m_fd, -1); }
 
@@ -86,21 +88,42 @@ std::optional<EntryType> entryType(const std::string& path) {
     return EntryType::other;
 }
 
-Bytes readFile(const std::string& path, std::uint64_t limit) {
-    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused just below.
+namespace {
+
+Error tooLargeError(const std::string& path, std::uint64_t limit) {
+    return fileError(kFileTooLarge, "read", path,
+                     "it is larger than " + std::to_string(limit >> 20) + " MiB");
+}
+
+// Opens `path` for reading without ever waiting (O_NONBLOCK: a FIFO is refused, not waited
+// for) and only when it is a regular file of at most `limit` bytes.
+Descriptor openRegularFile(const std::string& path, std::uint64_t limit, struct stat& info) {
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (fd.get() < 0) throw posixError(errno, "read", path);
-    struct stat info {};
     if (::fstat(fd.get(), &info) != 0) throw posixError(errno, "read", path);
     if (S_ISDIR(info.st_mode)) throw posixError(EISDIR, "read", path);
     if (!S_ISREG(info.st_mode)) {
         throw fileError(kNotRegularFile, "read", path, "it is not a regular file");
     }
-    const auto tooLarge = [&] {
-        return fileError(kFileTooLarge, "read", path,
-                         "it is larger than " + std::to_string(limit >> 20) + " MiB");
-    };
-    if (static_cast<std::uint64_t>(info.st_size) > limit) throw tooLarge();
+    if (static_cast<std::uint64_t>(info.st_size) > limit) throw tooLargeError(path, limit);
+    return fd;
+}
+
+}  // namespace
+
+FileHandle openForReading(const std::string& path, std::uint64_t limit) {
+    struct stat info {};
+    Descriptor fd = openRegularFile(path, limit, info);
+    std::FILE* file = ::fdopen(fd.get(), "rb");
+    if (file == nullptr) throw posixError(errno, "read", path);
+    fd.release();
+    return FileHandle(file, &std::fclose);
+}
+
+Bytes readFile(const std::string& path, std::uint64_t limit) {
+    struct stat info {};
+    Descriptor fd = openRegularFile(path, limit, info);
+    const auto tooLarge = [&] { return tooLargeError(path, limit); };
     Bytes bytes(static_cast<std::size_t>(info.st_size));
     std::size_t filled = 0;
     for (;;) {
@@ -252,6 +275,12 @@ std::size_t removeOwnTemporaryFiles(const std::string& folder,
 }
 
 bool replaceFile(const std::string& path, ByteView bytes, const ReplaceOptions& options) {
+    return replaceFileWith(
+        path, [&](const ByteWriter& write) { write(bytes); }, options);
+}
+
+bool replaceFileWith(const std::string& path, const std::function<void(const ByteWriter&)>& produce,
+                     const ReplaceOptions& options) {
     const std::string target = replacementTarget(path, options.followFinalLink);
     const std::string folder = deletingLastPathComponent(target);
     const std::string temporary = appending(
@@ -261,7 +290,7 @@ bool replaceFile(const std::string& path, ByteView bytes, const ReplaceOptions& 
                          createMode));
     if (fd.get() < 0) throw posixError(errno, "write", path);
     try {
-        writeAll(fd.get(), bytes, path);
+        produce([&](ByteView bytes) { writeAll(fd.get(), bytes, path); });
         if (options.exactPermissionBits) {
             if (::fchmod(fd.get(), static_cast<mode_t>(*options.exactPermissionBits)) != 0) {
                 throw posixError(errno, "write", path);
@@ -403,6 +432,12 @@ std::optional<std::int64_t> modificationTimeNanoseconds(const std::string& path)
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) return std::nullopt;
     return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+}
+
+std::optional<std::uint64_t> fileSize(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size);
 }
 
 std::string resolveSymbolicLinks(const std::string& path) {

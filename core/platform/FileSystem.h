@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +48,10 @@ inline constexpr int kFileTooLarge = EFBIG;
 // device, a socket, a folder; so a link to /dev/zero too) and any file longer than `limit`.
 // Throws Error "POSIX" naming the path.
 Bytes readFile(const std::string& path, std::uint64_t limit = kDefaultReadLimit);
+// The same checks, for a file read as a stream (a manifest of a million entries need not be
+// in memory whole). Throws as readFile does.
+using FileHandle = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+FileHandle openForReading(const std::string& path, std::uint64_t limit = kDefaultReadLimit);
 
 // What the target of replaceFile held when its new content was planned.
 struct PlannedContent {
@@ -72,6 +79,12 @@ struct ReplaceOptions {
 // `unlessChangedFrom` no longer holds. Throws Error "POSIX" naming the target (never the
 // temporary file, which is removed on failure).
 bool replaceFile(const std::string& path, ByteView bytes, const ReplaceOptions& options = {});
+// The same, with the content written as `produce` hands it over, piece by piece, so a large
+// file never has to exist in memory whole. An exception from `produce` removes the temporary
+// file and leaves the target as it was.
+using ByteWriter = std::function<void(ByteView)>;
+bool replaceFileWith(const std::string& path, const std::function<void(const ByteWriter&)>& produce,
+                     const ReplaceOptions& options = {});
 // replaceFile with no conditions.
 void writeFileAtomically(const std::string& path, ByteView bytes);
 // The same, but the file ends up with exactly `permissionBits` and without the target's
@@ -118,6 +131,7 @@ std::optional<FileIdentity> fileIdentity(const std::string& path);
 std::optional<unsigned> permissionBits(const std::string& path);
 void setPermissionBits(const std::string& path, unsigned bits);
 std::optional<std::int64_t> modificationTimeNanoseconds(const std::string& path);
+std::optional<std::uint64_t> fileSize(const std::string& path);
 
 // The path with every symbolic link resolved; a path that cannot be resolved comes back as
 // given.

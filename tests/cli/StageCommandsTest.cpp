@@ -93,8 +93,13 @@ TEST_F(StageCommandsTest, VerifyFailsBeforeApplyAndPassesAfter) {
     EXPECT_NE(before.out.find("Not compliant"), std::string::npos);
 
     const auto applied = runJson({"apply", "--json"});
-    EXPECT_TRUE(applied.contains("manifest") && applied.contains("verification"));
-    EXPECT_EQ(applied["manifest"]["dsStoreBackups"].size(), 1u);
+    EXPECT_TRUE(applied.contains("snapshot") && applied.contains("verification"));
+    EXPECT_EQ(applied["snapshot"]["storeCount"], 1);
+    // The whole manifest of that snapshot, as it stands on disk.
+    const std::string id = applied["snapshot"]["id"];
+    const auto manifest = runJson({"snapshots", id, "--json"});
+    EXPECT_EQ(manifest["id"], id);
+    EXPECT_EQ(manifest["dsStoreBackups"].size(), 1u);
 
     const CliResult after = run({"verify"});
     EXPECT_EQ(after.status, 0) << after.out << after.err;
@@ -132,9 +137,9 @@ TEST_F(StageCommandsTest, RestoreFailsWithoutASnapshotAndRefusesDriftUnlessForce
 }
 
 TEST_F(StageCommandsTest, SnapshotsAreListedNewestFirstAndOnlyPruneRemovesIncompleteOnes) {
-    const auto first = runJson({"apply", "--json"})["manifest"]["id"].get<std::string>();
+    const auto first = runJson({"apply", "--json"})["snapshot"]["id"].get<std::string>();
     home.writeFile("Documents/again.txt", "txt");
-    const auto second = runJson({"apply", "--json"})["manifest"]["id"].get<std::string>();
+    const auto second = runJson({"apply", "--json"})["snapshot"]["id"].get<std::string>();
     home.makeFolder(".lumifold/backups/2000-01-01T00-00-00Z/files");  // a killed snapshot
     const auto list = runJson({"snapshots", "--json"});
     ASSERT_EQ(list.size(), 2u);

@@ -58,8 +58,12 @@ TEST_F(EngineApplyTest, RealisticHomeEndsFullyCompliantAndKeepsForeignRecords) {
     EXPECT_TRUE(hiddenExtension(report));
     EXPECT_TRUE(hiddenExtension(notes));
 
-    // The snapshot: both rewritten stores, the two visible files as they were, post checksums.
-    const BackupManifest& manifest = result.manifest;
+    // The snapshot: both rewritten stores, the two visible files as they were, post checksums;
+    // the manifest on disk says what the result and its summary say.
+    const BackupManifest manifest = *engine->backupManager().loadManifest(result.manifest.id);
+    EXPECT_EQ(static_cast<const ManifestHeader&>(manifest), result.manifest);
+    EXPECT_EQ(result.snapshot, SnapshotSummary::of(manifest, manifest.appliedChanges.size(),
+                                                   manifest.fileExtensionBackups.size()));
     ASSERT_EQ(manifest.dsStoreBackups.size(), 2u);
     EXPECT_EQ(manifest.dsStoreBackups[0].originalPath, homeStore);
     EXPECT_EQ(manifest.dsStoreBackups[1].originalPath, documentsStore);
@@ -97,8 +101,8 @@ TEST_F(EngineApplyTest, NothingToChangeStillSnapshotsThePreferencesFile) {
 
     const ApplyResult result = engine->apply(std::nullopt, true);
     EXPECT_TRUE(result.manifest.dsStoreBackups.empty());
-    EXPECT_TRUE(result.manifest.fileExtensionBackups.empty());
-    EXPECT_TRUE(result.manifest.appliedChanges.empty());
+    EXPECT_EQ(result.snapshot.extensionCount, 0u);
+    EXPECT_EQ(result.snapshot.changeCount, 0u);
     EXPECT_TRUE(platform::isRegularFile(result.manifest.finderPlistBackupPath));
     EXPECT_TRUE(result.manifest.finderPlistPostSHA256.has_value());
     EXPECT_TRUE(result.verification.isFullyCompliant());
@@ -266,7 +270,7 @@ TEST_F(EngineApplyTest, AFileAnotherProgramChangesDuringApplyIsLeftAsItWroteIt) 
     };
     EXPECT_EQ(names(store), 1);
     EXPECT_EQ(names(preferencesPath()), 1);
-    const BackupManifest& manifest = result.manifest;
+    const ManifestHeader& manifest = result.manifest;
     ASSERT_EQ(manifest.dsStoreBackups.size(), 1u);
     EXPECT_TRUE(manifest.dsStoreBackups[0].notWritten);
     EXPECT_EQ(manifest.dsStoreBackups[0].postModificationSHA256, platform::sha256Hex(theirStore));
@@ -321,7 +325,9 @@ TEST_F(EngineApplyTest, FailedPushesAreReportedAndNeverCountAsDrift) {
     for (const auto& pushed : *result.manifest.pushedPreferences) {
         EXPECT_FALSE(pushed.pushedValue.has_value()) << pushed.domain;
     }
-    EXPECT_FALSE(engine->backupManager().evaluateRestore(result.manifest).hasModifications());
+    EXPECT_FALSE(engine->backupManager()
+                     .evaluateRestore(*engine->backupManager().loadManifest(result.manifest.id))
+                     .hasModifications());
 }
 
 }  // namespace

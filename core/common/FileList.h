@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lumifold {
+
+// Files by folder and name, in the order of their full paths. A million files cost a million
+// names and a small index, not a million full paths: a home's whole list stays small enough to
+// plan, snapshot and write from.
+class FileList final {
+  public:
+    // Adds the files of one folder (names as listed); a folder may be added twice.
+    void addFolder(std::string folder, std::vector<std::string> names);
+    // Orders every file by its full path, bytewise, as a list of paths would sort.
+    void sortByPath();
+
+    std::size_t size() const { return m_order.size(); }
+    bool empty() const { return m_order.empty(); }
+    std::string_view folder(std::size_t i) const;
+    std::string_view name(std::size_t i) const;
+    std::string path(std::size_t i) const;
+
+    // The paths, for callers that want a plain list.
+    std::vector<std::string> paths() const;
+
+  private:
+    struct Ref {
+        std::uint32_t folder;
+        std::uint32_t name;
+    };
+    struct Folder {
+        std::string path;
+        std::vector<std::string> names;
+    };
+    bool pathLess(const Ref& a, const Ref& b) const;
+
+    std::vector<Folder> m_folders;
+    std::vector<Ref> m_order;
+};
+
+}  // namespace lumifold

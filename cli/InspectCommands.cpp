@@ -1,8 +1,11 @@
 #include "cli/InspectCommands.h"
 
 #include <iostream>
+#include <map>
+#include <string_view>
 
 #include "cli/EngineCommandSupport.h"
+#include "core/common/JsonWriter.h"
 #include "core/common/Numbers.h"
 
 namespace lumifold::cli {
@@ -46,25 +49,98 @@ int runInspect(const GlobalOptions& global, const StageOptions& options) {
     return kExitSuccess;
 }
 
-void printChanges(const char* title, const std::vector<SettingChange>& changes) {
-    std::cout << title << " (" << changes.size() << "):\n";
-    for (const auto& change : changes) {
-        std::cout << "  " << change.target << "  " << change.key << ": " << change.oldValue
-                  << " -> " << change.newValue << "  [" << change.changeType << "]\n";
-    }
+void printChange(const SettingChange& change) {
+    std::cout << "  " << change.target << "  " << change.key << ": " << change.oldValue << " -> "
+              << change.newValue << "  [" << change.changeType << "]\n";
 }
 
-int runPreview(const GlobalOptions& global, const StageOptions& options) {
+// How many extension changes of one folder the text form lists before it sums up the rest.
+constexpr std::size_t kExtensionChangesShown = 20;
+
+struct PreviewOptions {
+    StageOptions stage;
+    bool all = false;
+};
+
+// The preview as JSON, written as it goes: the same text the preview record's JSON gives, but a
+// million extension changes never exist as records or as a tree.
+void printPreviewJson(const ChangePlan& plan) {
+    JsonWriter out([](std::string_view chunk) { std::cout << chunk; },
+                   {.escapeSolidus = false, .replaceInvalidUtf8 = true});
+    const ChangePreview& preview = plan.preview;
+    const auto change = [&](const SettingChange& each) {
+        out.beginObject();
+        for (const auto& [key, value] :
+             {std::pair{"target", &each.target}, std::pair{"key", &each.key},
+              std::pair{"oldValue", &each.oldValue}, std::pair{"newValue", &each.newValue},
+              std::pair{"changeType", &each.changeType}}) {
+            out.key(key);
+            out.string(*value);
+        }
+        out.endObject();
+    };
+    out.beginObject();
+    out.key("plistChanges");
+    out.beginArray();
+    for (const auto& each : preview.plistChanges) change(each);
+    out.endArray();
+    out.key("folderChanges");
+    out.beginArray();
+    for (const auto& each : preview.folderChanges) change(each);
+    const FileList& files = plan.extensionFiles;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        change(extensionChange(files.folder(i), files.name(i)));
+    }
+    out.endArray();
+    out.key("preservedEntriesSummary");
+    out.beginObject();
+    for (const auto& [code, count] : preview.preservedEntriesSummary) {
+        out.key(code);
+        out.integer(count);
+    }
+    out.endObject();
+    for (const auto& [key, list] : {std::pair{"targetDSStorePaths", &preview.targetDSStorePaths},
+                                    std::pair{"warnings", &preview.warnings}}) {
+        out.key(key);
+        out.beginArray();
+        for (const auto& text : *list) out.string(text);
+        out.endArray();
+    }
+    out.endObject();
+    out.finish();
+    std::cout << '\n';
+}
+
+int runPreview(const GlobalOptions& global, const PreviewOptions& options) {
     const auto engine = makeEngine(global);
-    const auto folders = folderList(options);
+    const auto folders = folderList(options.stage);
     noteExcludedFolders(*engine, folders);
-    const ChangePreview preview = engine->preview(folders);
-    if (options.json) {
-        printJson(preview);
+    const ChangePlan plan = engine->plan(folders);
+    if (options.stage.json) {
+        printPreviewJson(plan);
         return kExitSuccess;
     }
-    printChanges("Global preference changes", preview.plistChanges);
-    printChanges("Folder changes", preview.folderChanges);
+    const ChangePreview& preview = plan.preview;
+    std::cout << "Global preference changes (" << preview.plistChanges.size() << "):\n";
+    for (const auto& change : preview.plistChanges) printChange(change);
+    const FileList& files = plan.extensionFiles;
+    std::cout << "Folder changes (" << preview.folderChanges.size() + files.size() << "):\n";
+    for (const auto& change : preview.folderChanges) printChange(change);
+    // A million hidden extensions stay readable: a few per folder, then how many more.
+    std::map<std::string_view, std::size_t> shown;
+    std::size_t more = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const std::string_view folder = files.folder(i);
+        if (options.all || shown[folder]++ < kExtensionChangesShown) {
+            printChange(extensionChange(folder, files.name(i)));
+        } else {
+            ++more;
+        }
+        if (more > 0 && (i + 1 == files.size() || files.folder(i + 1) != folder)) {
+            std::cout << "  \u2026 and " << more << " more in " << folder << '\n';
+            more = 0;
+        }
+    }
     std::cout << "Stores to rewrite (" << preview.targetDSStorePaths.size() << "):\n";
     for (const auto& path : preview.targetDSStorePaths) std::cout << "  " << path << '\n';
     std::cout << "Records kept unchanged in them:";
@@ -88,10 +164,12 @@ void addInspectCommands(CLI::App& app, const GlobalOptions& global, Action& acti
         action = [&global, inspect] { return runInspect(global, *inspect); };
     });
 
-    auto preview = std::make_shared<StageOptions>();
+    auto preview = std::make_shared<PreviewOptions>();
     auto* previewCommand =
         app.add_subcommand("preview", "List every change Apply would make, without writing");
-    addStageOptions(*previewCommand, *preview);
+    addStageOptions(*previewCommand, preview->stage);
+    previewCommand->add_flag("--all", preview->all,
+                             "List every extension change, not the first 20 of each folder");
     previewCommand->callback([&global, &action, preview] {
         action = [&global, preview] { return runPreview(global, *preview); };
     });

@@ -137,6 +137,17 @@ std::optional<ExtensionFlag> extensionFlag(const std::string& path) {
 
 void setHasHiddenExtension(const std::string& path, bool hidden) {
     static constexpr std::string_view kVerb = "set the hidden-extension flag of";
+    if (hidden) {
+        // Most files have no record yet: creating one is the only access they need. CREATE
+        // fails for a file that has one, which is then read and updated below.
+        FinderInfo fresh{};
+        storeFinderFlags(fresh, FinderInfoFormat::kHasHiddenExtension);
+        if (::lsetxattr(path.c_str(), FinderInfoFormat::kAttributeName, fresh.data(),
+                        fresh.size(), XATTR_CREATE) == 0) {
+            return;
+        }
+        if (errno != EEXIST) throw posixError(errno, kVerb, path);
+    }
     if (!linkStatus(path)) throw posixError(errno, kVerb, path);
     FinderInfoRead info = readFinderInfo(path);
     switch (info.state) {

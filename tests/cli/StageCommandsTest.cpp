@@ -7,6 +7,7 @@
 
 #include "core/dsstore/DSStoreEntry.h"
 #include "core/dsstore/DSStoreWriter.h"
+#include "core/engine/LumifoldEngine.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PropertyList.h"
 #include "tests/cli/CliRunner.h"
@@ -77,6 +78,11 @@ TEST_F(StageCommandsTest, InspectDescribesTheDefaultFoldersOrTheRepeatedFolderOp
 
 TEST_F(StageCommandsTest, PreviewHasItsFiveKeysAndWritesNothing) {
     const Bytes before = platform::readFile(documentsStore);
+    // The streamed JSON is byte for byte the preview record's JSON.
+    EngineOptions options;
+    options.homeDirectory = home.path();
+    const nlohmann::ordered_json record = LumifoldEngine(options).preview();
+    EXPECT_EQ(run({"preview", "--json"}).out, record.dump(2) + "\n");
     const auto json = runJson({"preview", "--json"});
     EXPECT_EQ(keysOf(json),
               (std::vector<std::string>{"plistChanges", "folderChanges", "preservedEntriesSummary",
@@ -85,6 +91,18 @@ TEST_F(StageCommandsTest, PreviewHasItsFiveKeysAndWritesNothing) {
     EXPECT_EQ(json["folderChanges"].size(), 2u);  // the view style and report.pdf
     EXPECT_EQ(platform::readFile(documentsStore), before);
     EXPECT_FALSE(platform::fileExists(home / ".lumifold"));
+}
+
+TEST_F(StageCommandsTest, PreviewTextListsTwentyExtensionsAFolderUnlessAllAreAsked) {
+    for (int i = 0; i < 25; ++i) home.writeFile("Music/" + std::to_string(100 + i) + ".mp3", "");
+    const std::string text = run({"preview"}).out;
+    EXPECT_NE(text.find("Folder changes (27):"), std::string::npos) << text;
+    EXPECT_NE(text.find("119.mp3/hasHiddenExtension"), std::string::npos);
+    EXPECT_EQ(text.find("120.mp3/hasHiddenExtension"), std::string::npos);
+    EXPECT_NE(text.find("\u2026 and 5 more in " + home / "Music" + "\n"), std::string::npos);
+    const std::string all = run({"preview", "--all"}).out;
+    EXPECT_NE(all.find("124.mp3/hasHiddenExtension"), std::string::npos);
+    EXPECT_EQ(all.find("more in"), std::string::npos);
 }
 
 TEST_F(StageCommandsTest, VerifyFailsBeforeApplyAndPassesAfter) {

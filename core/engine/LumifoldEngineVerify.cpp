@@ -10,6 +10,8 @@
 namespace lumifold {
 namespace {
 
+const std::vector<DSStoreEntry> kNoEntries;
+
 // Folds one icon-view record into the item, as the planner judges it; the settings when the
 // record holds a dictionary.
 std::optional<IconViewSettings> checkIconView(const DSStoreValue& value,
@@ -61,6 +63,7 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
     }
 
     ScanNotes notes;
+    FolderScanner::StoreReads reads;
     for (const std::string& folder : list) {
         // Folders every stage leaves alone are not audited either.
         if (m_scanner.isExcludedPath(platform::resolveSymbolicLinks(folder))) continue;
@@ -77,10 +80,10 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
         item.notes = "Inherits global defaults cleanly";
 
         const std::string localStore = appending(folder, ".DS_Store");
-        const auto local = platform::entryType(localStore)
-                               ? m_scanner.readStoreForInspection(localStore, &notes)
-                               : std::nullopt;
-        for (const auto& entry : local.value_or(std::vector<DSStoreEntry>{})) {
+        const auto* local = platform::entryType(localStore)
+                                ? m_scanner.readStoreForInspection(localStore, &notes, reads)
+                                : nullptr;
+        for (const auto& entry : local ? *local : kNoEntries) {
             if (entry.filename != ".") continue;
             if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
                 item.viewStyleMatches = false;
@@ -100,10 +103,10 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
 
         const std::string name = lastPathComponent(folder);
         const std::string parentStore = appending(deletingLastPathComponent(folder), ".DS_Store");
-        const auto parent = platform::entryType(parentStore)
-                                ? m_scanner.readStoreForInspection(parentStore, &notes)
-                                : std::nullopt;
-        for (const auto& entry : parent.value_or(std::vector<DSStoreEntry>{})) {
+        const auto* parent = platform::entryType(parentStore)
+                                 ? m_scanner.readStoreForInspection(parentStore, &notes, reads)
+                                 : nullptr;
+        for (const auto& entry : parent ? *parent : kNoEntries) {
             if (entry.filename != name) continue;
             if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
                 item.viewStyleMatches = false;

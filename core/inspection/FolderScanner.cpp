@@ -165,16 +165,21 @@ bool FolderScanner::isCloudPlaceholder(const std::string& path) const {
     return status.has_value() && *status != platform::UbiquitousDownloadingStatus::current;
 }
 
-std::optional<std::vector<DSStoreEntry>> FolderScanner::readStoreForInspection(
-    const std::string& storePath, ScanNotes* notes) const {
-    try {
-        // Inspection only looks, so the records that can be decoded are worth showing even
-        // when others in the store cannot be.
-        return m_reader.parseEntries(platform::readFile(storePath));
-    } catch (const Error& error) {
-        if (notes != nullptr) notes->warnings.push_back(storeProblem(storePath, error));
-        return std::nullopt;  // an unreadable store contributes no overrides
+const std::vector<DSStoreEntry>* FolderScanner::readStoreForInspection(const std::string& storePath,
+                                                                       ScanNotes* notes,
+                                                                       StoreReads& reads) const {
+    auto [found, first] = reads.try_emplace(storePath);
+    if (first) {
+        try {
+            // Inspection only looks, so the records that can be decoded are worth showing even
+            // when others in the store cannot be.
+            found->second = m_reader.parseEntries(platform::readFile(storePath));
+        } catch (const Error& error) {
+            // An unreadable store contributes no overrides.
+            if (notes != nullptr) notes->warnings.push_back(storeProblem(storePath, error));
+        }
     }
+    return found->second ? &*found->second : nullptr;
 }
 
 std::string FolderScanner::storeProblem(const std::string& storePath, const Error& error) {
@@ -184,8 +189,9 @@ std::string FolderScanner::storeProblem(const std::string& storePath, const Erro
 }
 
 void FolderScanner::readOverrides(const std::string& storePath, const std::string& filename,
-                                  bool onlyAbsent, Overrides& overrides, ScanNotes* notes) const {
-    const auto entries = readStoreForInspection(storePath, notes);
+                                  bool onlyAbsent, Overrides& overrides, ScanNotes* notes,
+                                  StoreReads& reads) const {
+    const auto* entries = readStoreForInspection(storePath, notes, reads);
     if (!entries) return;
     const auto set = [onlyAbsent](auto& field, const auto& value) {
         if (value && (!onlyAbsent || !field.has_value())) field = value;
@@ -241,6 +247,7 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
     const std::vector<std::string>& folders, const FinderLayoutPreferences& target,
     ScanNotes* notes) const {
     std::vector<FolderViewSetting> results;
+    StoreReads reads;
     std::set<std::string> seenPaths;
     std::unordered_set<DeviceInode> seenObjects;
     for (const std::string& folder : folders) {
@@ -265,8 +272,10 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
         setting.hasDSStore = hasLocal || hasParent;
 
         Overrides overrides;
-        if (hasLocal) readOverrides(localStore, ".", false, overrides, notes);
-        if (hasParent) readOverrides(parentStore, lastPathComponent(given), true, overrides, notes);
+        if (hasLocal) readOverrides(localStore, ".", false, overrides, notes, reads);
+        if (hasParent) {
+            readOverrides(parentStore, lastPathComponent(given), true, overrides, notes, reads);
+        }
         setting.currentViewStyle = overrides.viewStyle;
         setting.currentSortBy = overrides.sortBy;
         setting.currentIconSize = overrides.iconSize;

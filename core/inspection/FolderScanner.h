@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -100,17 +101,21 @@ class FolderScanner final {
     // `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
     static std::string displayablePath(std::string_view text);
 
-    // The records of a store for a stage that only looks; nullopt, with a warning naming the
-    // file in `notes`, when it cannot be read or decoded. Never throws.
-    std::optional<std::vector<DSStoreEntry>> readStoreForInspection(const std::string& storePath,
-                                                                    ScanNotes* notes) const;
+    // Stores read during one stage, by path: each is read and decoded once however many
+    // folders it holds records for (the home's store holds records for every default folder).
+    using StoreReads = std::map<std::string, std::optional<std::vector<DSStoreEntry>>>;
+    // The records of a store for a stage that only looks; nullptr, with a warning naming the
+    // file in `notes` (once), when it cannot be read or decoded. Never throws.
+    const std::vector<DSStoreEntry>* readStoreForInspection(const std::string& storePath,
+                                                            ScanNotes* notes,
+                                                            StoreReads& reads) const;
     // "Could not read "<path>": <reason>" for an error met reading a store.
     static std::string storeProblem(const std::string& storePath, const Error& error);
 
   private:
     struct Overrides;
     void readOverrides(const std::string& storePath, const std::string& filename, bool onlyAbsent,
-                       Overrides& overrides, ScanNotes* notes) const;
+                       Overrides& overrides, ScanNotes* notes, StoreReads& reads) const;
     // The names of the visible-extension files directly in `directory` (resolved); nullopt
     // when it cannot be listed.
     std::optional<std::vector<std::string>> visibleExtensionFilesIn(const std::string& directory,

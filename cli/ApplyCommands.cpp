@@ -13,10 +13,12 @@ struct ApplyOptions {
 };
 
 int runApply(const GlobalOptions& global, const ApplyOptions& options) {
-    const auto engine = makeEngine(global);
+    ProgressLine progress(!options.stage.json);
+    const auto engine = makeEngine(global, &progress);
     const auto folders = folderList(options.stage);
     noteExcludedFolders(*engine, folders);
     const ApplyResult result = engine->apply(folders, !options.noRelaunch);
+    progress.finish();
     printWarnings(result.warnings);
     // Apply's own closing audit decides: a run that left anything out is not a success.
     const int status = result.verification.isFullyCompliant() ? kExitSuccess : kExitNotCompliant;
@@ -39,11 +41,13 @@ int runApply(const GlobalOptions& global, const ApplyOptions& options) {
 }
 
 int runVerify(const GlobalOptions& global, const StageOptions& options) {
-    const auto engine = makeEngine(global);
+    ProgressLine progress(!options.json);
+    const auto engine = makeEngine(global, &progress);
     const auto folders = folderList(options);
     noteExcludedFolders(*engine, folders);
     std::vector<std::string> warnings;
     const VerificationReport report = engine->verify(folders, &warnings);
+    progress.finish();
     printWarnings(warnings);
     if (options.json) {
         printJson(report);

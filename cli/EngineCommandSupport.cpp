@@ -15,8 +15,9 @@ void addStageOptions(CLI::App& command, StageOptions& options) {
     command.add_flag("--json", options.json, "Print the result as JSON");
 }
 
-std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global) {
+std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global, ProgressLine* progress) {
     EngineOptions options;
+    if (progress != nullptr) options.progress = progress->callback();
     if (!global.home.empty()) options.homeDirectory = absolutePath(global.home);
     // A mistyped home must not become a fresh one that Apply fills with files.
     if (!platform::isDirectory(options.homeDirectory)) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/CliSupport.h"
+#include "cli/ProgressLine.h"
 #include "core/engine/LumifoldEngine.h"
 
 namespace lumifold::cli {
@@ -20,7 +21,9 @@ void addStageOptions(CLI::App& command, StageOptions& options);
 
 // An engine working on `global.home` (or the user's home); throws when that home does not
 // exist.
-std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global);
+// `progress`, when given, is told how far long operations are.
+std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global,
+                                           ProgressLine* progress = nullptr);
 
 // Each warning as one "Warning: ..." line on standard error.
 void printWarnings(const std::vector<std::string>& warnings);

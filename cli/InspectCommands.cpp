@@ -23,11 +23,13 @@ void printLayout(const FinderLayoutPreferences& layout) {
 }
 
 int runInspect(const GlobalOptions& global, const StageOptions& options) {
-    const auto engine = makeEngine(global);
+    ProgressLine progress(!options.json);
+    const auto engine = makeEngine(global, &progress);
     const auto chosen = folderList(options);
     noteExcludedFolders(*engine, chosen);
     std::vector<std::string> warnings;
     const auto [system, folders] = engine->inspect(chosen, &warnings);
+    progress.finish();
     printWarnings(warnings);
     if (options.json) {
         nlohmann::ordered_json json;
@@ -112,10 +114,12 @@ void printPreviewJson(const ChangePlan& plan) {
 }
 
 int runPreview(const GlobalOptions& global, const PreviewOptions& options) {
-    const auto engine = makeEngine(global);
+    ProgressLine progress(!options.stage.json);
+    const auto engine = makeEngine(global, &progress);
     const auto folders = folderList(options.stage);
     noteExcludedFolders(*engine, folders);
     const ChangePlan plan = engine->plan(folders);
+    progress.finish();
     if (options.stage.json) {
         printPreviewJson(plan);
         return kExitSuccess;

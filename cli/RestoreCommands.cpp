@@ -18,9 +18,11 @@ struct RestoreOptions {
 };
 
 int runRestore(const GlobalOptions& global, const RestoreOptions& options) {
-    const auto engine = makeEngine(global);
+    ProgressLine progress(!options.json);
+    const auto engine = makeEngine(global, &progress);
     const auto id = options.id.empty() ? std::nullopt : std::optional<std::string>(options.id);
     const auto evaluation = engine->restore(id, options.force);
+    progress.finish();
     const bool drifted = std::any_of(evaluation.begin(), evaluation.end(),
                                      [](const auto& item) { return item.isModifiedSinceBackup; });
     const bool restored = !drifted || options.force;

@@ -44,6 +44,7 @@ LumifoldEngine::LumifoldEngine(EngineOptions options)
       m_monotonicSeconds(options.monotonicSeconds ? options.monotonicSeconds
                                                   : platform::monotonicSeconds),
       m_sleep(options.sleep ? options.sleep : platform::sleepSeconds),
+      m_progress(std::move(options.progress)),
       m_preferencesManager(options.preferencesPath, m_home),
       m_scanner(m_home),
       m_inspector(m_home, options.inspectorHost.value_or(SystemInspectorHost::system())),
@@ -64,7 +65,9 @@ std::vector<std::string> LumifoldEngine::resolveFolders(const FolderList& folder
 std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine::inspect(
     const FolderList& folders, std::vector<std::string>* warnings) const {
     const auto list = resolveFolders(folders);
+    report("Inspect", "Describing the machine");
     SystemEnvironmentInfo environment = m_inspector.inspect(m_preferencesManager.plistURL());
+    report("Inspect", "Reading folders", 0, list.size());
     ScanNotes notes;
     auto settings = m_scanner.inspectFolders(list, targetLayout(), &notes);
     if (warnings != nullptr) {
@@ -132,6 +135,7 @@ ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
                      error.message() + "; Apply changes nothing while it cannot be read"));
     }
 
+    report("Preview", "Reading stores");
     try {
         ReconciliationPlanning planning = m_scanner.planReconciliation(plan.folders, plan.target);
         for (DSStoreReconciliationPlan& store : planning.plans) {
@@ -175,6 +179,7 @@ ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
     }
 
     if (plan.target.hideFileExtensions) {
+        report("Preview", "Listing files", 0, plan.folders.size());
         ScanNotes notes;
         plan.extensionFiles = m_scanner.visibleExtensionFiles(plan.folders, &notes);
         if (notes.undecodable.count > 0) {
@@ -192,6 +197,14 @@ ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
         }
     }
     return plan;
+}
+
+void LumifoldEngine::report(std::string_view stage, std::string_view step, std::uint64_t done,
+                            std::optional<std::uint64_t> total) const {
+    if (!m_progress) return;
+    constexpr std::uint64_t kEvery = 256;
+    if (total && done % kEvery != 0 && done != *total) return;
+    m_progress(Progress{.stage = stage, .step = step, .done = done, .total = total});
 }
 
 platform::FileLock LumifoldEngine::lock() const {

@@ -12,6 +12,7 @@
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/engine/ChangePlan.h"
 #include "core/engine/ChangePreview.h"
+#include "core/engine/Progress.h"
 #include "core/engine/VerificationReport.h"
 #include "core/finder/FinderCoordinator.h"
 #include "core/inspection/FolderScanner.h"
@@ -35,6 +36,8 @@ struct EngineOptions {
     // Waiting for another Lumifold process's lock; default the real clock and sleep.
     std::function<double()> monotonicSeconds;
     std::function<void(double seconds)> sleep;
+    // Told how far long operations are; none by default.
+    ProgressCallback progress;
 };
 
 // What apply returns: the completed snapshot, the audit after writing, the warnings of the
@@ -116,10 +119,15 @@ class LumifoldEngine final {
     // Removes what killed writes left in the folders a run touches.
     void removeLeftovers(const std::vector<std::pair<std::string, std::string>>& files) const;
     ApplyResult carryOut(const ChangePlan& plan, bool relaunchFinder);
+    // Tells the progress callback, if any; a step with a known total is told about every
+    // 256th item and its last, so a million items cost little.
+    void report(std::string_view stage, std::string_view step, std::uint64_t done = 0,
+                std::optional<std::uint64_t> total = std::nullopt) const;
 
     std::string m_home;
     std::function<double()> m_monotonicSeconds;
     std::function<void(double)> m_sleep;
+    ProgressCallback m_progress;
     FinderPreferencesManager m_preferencesManager;
     FolderScanner m_scanner;
     SystemInspector m_inspector;

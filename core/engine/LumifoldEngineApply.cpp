@@ -73,6 +73,7 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
     for (const StoreRewrite& store : plan.stores) {
         request.dsStores.push_back({store.plan.dsStoreURL, store.plan.originalBytes});
     }
+    report("Apply", "Taking the snapshot");
     const WrittenSnapshot snapshot = m_backupManager.createSnapshot(request);
 
     bool finderQuit = false;
@@ -85,6 +86,7 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
     result.warnings = plan.preview.warnings;
     ApplyOutcome outcome;
     try {
+        report("Apply", "Writing preferences");
         const PreferencesWrite written =
             m_preferencesManager.writePreferences(plan.target, plan.preferences, plan.pushes);
         outcome.preferencesNotWritten = !written.fileWritten;
@@ -93,7 +95,9 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
         result.warnings.insert(result.warnings.end(), written.warnings.begin(),
                                written.warnings.end());
 
+        std::uint64_t storesDone = 0;
         for (const StoreRewrite& store : plan.stores) {
+            report("Apply", "Writing stores", storesDone++, plan.stores.size());
             const std::string& path = store.plan.dsStoreURL;
             platform::ReplaceOptions options;
             options.unlessChangedFrom = platform::PlannedContent{true, store.plan.originalBytes};
@@ -107,6 +111,7 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
         std::vector<std::string> refused;
         std::string firstReason;
         for (std::size_t i = 0; i < files.size(); ++i) {
+            report("Apply", "Hiding extensions", i, files.size());
             const std::string file = files.path(i);
             try {
                 platform::setHasHiddenExtension(file, true);
@@ -117,6 +122,7 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
                 refused.push_back(file);
             }
         }
+        report("Apply", "Hiding extensions", files.size(), files.size());
         if (!refused.empty()) {
             std::string names;
             for (std::size_t i = 0; i < refused.size() && i < kNamedInWarning; ++i) {
@@ -127,6 +133,7 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
                                       (refused.size() > kNamedInWarning ? ", ..." : "") +
                                       "); the first failure: " + firstReason);
         }
+        report("Apply", "Recording checksums");
         WrittenSnapshot completed = m_backupManager.completeSnapshot(request, snapshot, outcome);
         result.manifest = std::move(completed.header);
         result.snapshot = std::move(completed.summary);
@@ -164,9 +171,11 @@ std::vector<RestoreEvaluationItem> LumifoldEngine::restore(
     const BackupManifest manifest = m_backupManager.loadManifestForRestore(found->id);
     const BackupManifest* chosen = &manifest;
 
+    report("Restore", "Checking the snapshot");
     const RestoreEvaluationSummary evaluation = m_backupManager.evaluateRestore(*chosen);
     if (evaluation.hasModifications() && !force) return evaluation.items;
 
+    report("Restore", "Restoring files");
     if (!m_coordinator.isFinderRunning()) {
         m_backupManager.restoreSnapshot(*chosen, force);
         return evaluation.items;

@@ -64,7 +64,9 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
 
     ScanNotes notes;
     FolderScanner::StoreReads reads;
+    std::uint64_t checked = 0;
     for (const std::string& folder : list) {
+        this->report("Verify", "Checking folders", checked++, list.size());
         // Folders every stage leaves alone are not audited either.
         if (m_scanner.isExcludedPath(platform::resolveSymbolicLinks(folder))) continue;
         FolderVerificationItem item;
@@ -129,6 +131,7 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
         }
         report.folderResults.push_back(std::move(item));
     }
+    this->report("Verify", "Checking folders", list.size(), list.size());
     if (warnings != nullptr) {
         warnings->insert(warnings->end(), notes.warnings.begin(), notes.warnings.end());
     }

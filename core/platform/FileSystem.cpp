@@ -448,6 +448,8 @@ std::string resolveSymbolicLinks(const std::string& path) {
     return result;
 }
 
+bool standardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 std::string homeDirectory() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
     if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir) {

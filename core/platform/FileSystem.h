@@ -137,6 +137,9 @@ std::optional<std::uint64_t> fileSize(const std::string& path);
 // given.
 std::string resolveSymbolicLinks(const std::string& path);
 
+// True when standard error is a terminal a person watches (not a file or a pipe).
+bool standardErrorIsTerminal();
+
 // $HOME, else the password database's entry for the current user.
 std::string homeDirectory();
 // $TMPDIR without a trailing slash, else "/tmp".

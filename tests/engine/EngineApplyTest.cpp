@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 
 #include "core/finder/FinderCoordinator.h"
 #include "core/platform/FileLock.h"
@@ -328,6 +329,31 @@ TEST_F(EngineApplyTest, FailedPushesAreReportedAndNeverCountAsDrift) {
     EXPECT_FALSE(engine->backupManager()
                      .evaluateRestore(*engine->backupManager().loadManifest(result.manifest.id))
                      .hasModifications());
+}
+
+TEST_F(EngineApplyTest, ProgressNamesEachStepAndEndsEachCountedOneAtItsTotal) {
+    std::vector<std::string> steps;
+    std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> last;
+    const auto watched = makeEngine(home.path(), [&](EngineOptions& options) {
+        options.progress = [&](const Progress& progress) {
+            const std::string step =
+                std::string(progress.stage) + ": " + std::string(progress.step);
+            if (steps.empty() || steps.back() != step) steps.push_back(step);
+            if (progress.total) last[step] = {progress.done, *progress.total};
+        };
+    });
+    const std::vector<std::string> folders{home.makeFolder("Documents")};
+    writeStore("Documents", {viewStyle(".", "Nlsv")});
+    for (int i = 0; i < 600; ++i) home.writeFile("Documents/" + std::to_string(i) + ".txt", "");
+    watched->apply(folders, false);
+    EXPECT_EQ(steps,
+              (std::vector<std::string>{"Preview: Reading stores", "Preview: Listing files",
+                                        "Apply: Taking the snapshot", "Apply: Writing preferences",
+                                        "Apply: Writing stores", "Apply: Hiding extensions",
+                                        "Apply: Recording checksums", "Verify: Checking folders"}));
+    EXPECT_EQ(last["Apply: Hiding extensions"],
+              (std::pair<std::uint64_t, std::uint64_t>{600, 600}));
+    EXPECT_EQ(last["Verify: Checking folders"], (std::pair<std::uint64_t, std::uint64_t>{1, 1}));
 }
 
 }  // namespace

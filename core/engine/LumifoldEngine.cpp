@@ -81,7 +81,7 @@ std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine:
 
 SettingChange extensionChange(std::string_view folder, std::string_view name) {
     return {lastPathComponent(folder), std::string(name) + "/hasHiddenExtension", "false (visible)",
-            "true (hidden)", "File Extension"};
+            "true (hidden)", changeTypeText(ChangeType::fileExtension)};
 }
 
 void forEachChange(const ChangePlan& plan, const std::function<void(const SettingChange&)>& each) {

@@ -45,9 +45,6 @@ struct ScanNotes {
 // construction, so nothing reads the real ones behind the caller's back.
 class FolderScanner final {
   public:
-    static constexpr const char* kFolderOverrideChange = "Folder Override";
-    static constexpr const char* kRemoveOverrideChange = "Remove Override";
-
     explicit FolderScanner(std::string homeDirectory = platform::homeDirectory(),
                            std::string temporaryDirectory = platform::temporaryDirectory());
     FolderScanner(const FolderScanner&) = delete;
@@ -113,6 +110,14 @@ class FolderScanner final {
     static std::string storeProblem(const std::string& storePath, const Error& error);
 
   private:
+    struct PlanTargets;
+    PlanTargets collectPlanTargets(const std::vector<std::string>& folders) const;
+    // The plan for one store's records; nullopt when it needs no change.
+    std::optional<DSStoreReconciliationPlan> planStore(const std::string& storePath,
+                                                       std::vector<DSStoreEntry> entries,
+                                                       const PlanTargets& targets,
+                                                       const FinderLayoutPreferences& target) const;
+
     struct Overrides;
     void readOverrides(const std::string& storePath, const std::string& filename, bool onlyAbsent,
                        Overrides& overrides, ScanNotes* notes, StoreReads& reads) const;

@@ -23,20 +23,40 @@ std::string withoutTrailingSlash(std::string path) {
     return path;
 }
 
-// The chosen folders as the planner needs them: the resolved folders (whose own stores hold
-// "." records about them) and, by resolved parent, the names under which the parent's store
-// holds records about them (the names as given, which is what the Finder shows in the parent).
-struct Targets {
-    std::set<std::string> folders;
-    std::map<std::string, std::set<std::string>> namesByParent;
-    std::vector<std::string> storeFiles;  // own store, then parent store, of each folder
+// The fresh records of a target folder, serialised once on first need.
+class FreshRecords final {
+  public:
+    explicit FreshRecords(const FinderLayoutPreferences& target) : m_target(target) {}
+
+    void append(const std::string& name, std::vector<DSStoreEntry>& entries) {
+        if (!m_iconView) {
+            m_iconView = platform::toBinaryPropertyList(
+                platform::PlistValue::dictionary(m_target.iconViewOptionsDictionary()));
+        }
+        entries.push_back(
+            {name, kViewStyleCode, kTypeType, DSStoreValue::fourCC(m_target.viewStyle)});
+        entries.push_back({name, kIconViewCode, kTypeBlob, DSStoreValue::data(*m_iconView)});
+    }
+
+  private:
+    const FinderLayoutPreferences& m_target;
+    std::optional<Bytes> m_iconView;
 };
 
 }  // namespace
 
-ReconciliationPlanning FolderScanner::planReconciliation(
-    const std::vector<std::string>& folders, const FinderLayoutPreferences& target) const {
-    Targets targets;
+// The chosen folders as the planner needs them: the resolved folders (whose own stores hold
+// "." records about them) and, by resolved parent, the names under which the parent's store
+// holds records about them (the names as given, which is what the Finder shows in the parent).
+struct FolderScanner::PlanTargets {
+    std::set<std::string> folders;
+    std::map<std::string, std::set<std::string>> namesByParent;
+    std::set<std::string> storeFiles;  // each folder's own store and its parent's, in path order
+};
+
+FolderScanner::PlanTargets FolderScanner::collectPlanTargets(
+    const std::vector<std::string>& folders) const {
+    PlanTargets targets;
     for (const std::string& folder : folders) {
         const std::string given = withoutTrailingSlash(folder);
         const std::string canonical = platform::resolveSymbolicLinks(given);
@@ -45,16 +65,74 @@ ReconciliationPlanning FolderScanner::planReconciliation(
         const std::string parent = deletingLastPathComponent(given);
         targets.namesByParent[platform::resolveSymbolicLinks(parent)].insert(
             lastPathComponent(given));
-        targets.storeFiles.push_back(appending(given, kDSStoreName));
-        targets.storeFiles.push_back(appending(parent, kDSStoreName));
+        targets.storeFiles.insert(appending(given, kDSStoreName));
+        targets.storeFiles.insert(appending(parent, kDSStoreName));
     }
-    // Each store once in path order, and each file once however many paths reach it.
-    std::set<std::string> storeFiles(targets.storeFiles.begin(), targets.storeFiles.end());
-    std::unordered_set<DeviceInode> seenFiles;
+    return targets;
+}
 
+std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
+    const std::string& storePath, std::vector<DSStoreEntry> entries, const PlanTargets& targets,
+    const FinderLayoutPreferences& target) const {
+    const std::string holder = deletingLastPathComponent(storePath);
+    const std::string dir = platform::resolveSymbolicLinks(holder);
+    const bool isTarget = targets.folders.contains(dir);
+    const auto namesFound = targets.namesByParent.find(dir);
+    const std::set<std::string> noNames;
+    const std::set<std::string>& names =
+        namesFound == targets.namesByParent.end() ? noNames : namesFound->second;
+    const std::string folderName = lastPathComponent(holder);
+
+    DSStoreReconciliationPlan plan;
+    plan.dsStoreURL = storePath;
+    plan.targetLabel = folderName + "/" + kDSStoreName;
+    std::set<std::string> touched;
+    const auto change = [&](std::string key, std::string oldValue, std::string newValue,
+                            ChangeType type) {
+        plan.localChanges.push_back({plan.targetLabel, std::move(key), std::move(oldValue),
+                                     std::move(newValue), changeTypeText(type)});
+    };
+    for (DSStoreEntry& entry : entries) {
+        std::optional<std::string> label;
+        if (entry.filename == "." && isTarget) {
+            label = folderName;
+        } else if (entry.filename != "." && names.contains(entry.filename)) {
+            label = entry.filename;
+        }
+        if (!label || !isLayoutCode(entry.code)) {
+            ++plan.preservedSummary[entry.code];
+            plan.newEntries.push_back(std::move(entry));
+            continue;
+        }
+        touched.insert(entry.filename);
+        if (entry.code == kViewStyleCode) {
+            if (const auto style = viewStyleOf(entry); style && *style != target.viewStyle) {
+                change(*label + "/vstl", *style, target.viewStyle, ChangeType::folderOverride);
+            }
+        } else if (entry.code == kIconViewCode) {
+            if (const auto settings = IconViewSettings::read(entry.value)) {
+                for (auto& difference : settings->differencesFrom(target)) {
+                    change(*label + "/icvp." + difference.key, std::move(difference.oldValue),
+                           std::move(difference.newValue), ChangeType::folderOverride);
+                }
+            }
+        } else {
+            change(*label + "/" + entry.code, "present", "removed", ChangeType::removeOverride);
+        }
+    }
+    if (plan.localChanges.empty()) return std::nullopt;
+    // std::set keeps the names in byte order, which is character-code order for UTF-8.
+    FreshRecords fresh(target);
+    for (const std::string& name : touched) fresh.append(name, plan.newEntries);
+    return plan;
+}
+
+ReconciliationPlanning FolderScanner::planReconciliation(
+    const std::vector<std::string>& folders, const FinderLayoutPreferences& target) const {
+    const PlanTargets targets = collectPlanTargets(folders);
+    std::unordered_set<DeviceInode> seenFiles;  // each file once, however many paths reach it
     ReconciliationPlanning planning;
-    std::optional<Bytes> freshIconViewOptions;  // serialised once, on first need
-    for (const std::string& storePath : storeFiles) {
+    for (const std::string& storePath : targets.storeFiles) {
         const auto entryType = platform::entryType(storePath);
         if (!entryType) continue;
         // A link is read like any store (a link to a device fails the planning as a device
@@ -80,73 +158,14 @@ ReconciliationPlanning FolderScanner::planReconciliation(
             planning.undecodableStores.push_back(storePath);
             continue;
         }
-
-        const std::string holder = deletingLastPathComponent(storePath);
-        const std::string dir = platform::resolveSymbolicLinks(holder);
-        const bool isTarget = targets.folders.contains(dir);
-        const auto namesFound = targets.namesByParent.find(dir);
-        const std::set<std::string> noNames;
-        const std::set<std::string>& names =
-            namesFound == targets.namesByParent.end() ? noNames : namesFound->second;
-        const std::string folderName = lastPathComponent(holder);
-
-        DSStoreReconciliationPlan plan;
-        plan.dsStoreURL = storePath;
-        plan.targetLabel = folderName + "/" + kDSStoreName;
-        std::set<std::string> touched;
-        const auto change = [&](std::string key, std::string oldValue, std::string newValue,
-                                const char* type) {
-            plan.localChanges.push_back(
-                {plan.targetLabel, std::move(key), std::move(oldValue), std::move(newValue), type});
-        };
-
-        for (DSStoreEntry& entry : parsed.entries) {
-            std::optional<std::string> label;
-            if (entry.filename == "." && isTarget) {
-                label = folderName;
-            } else if (entry.filename != "." && names.contains(entry.filename)) {
-                label = entry.filename;
-            }
-            if (!label || !isLayoutCode(entry.code)) {
-                ++plan.preservedSummary[entry.code];
-                plan.newEntries.push_back(std::move(entry));
-                continue;
-            }
-            touched.insert(entry.filename);
-            if (entry.code == kViewStyleCode) {
-                if (const auto style = viewStyleOf(entry); style && *style != target.viewStyle) {
-                    change(*label + "/vstl", *style, target.viewStyle, kFolderOverrideChange);
-                }
-            } else if (entry.code == kIconViewCode) {
-                if (const auto settings = IconViewSettings::read(entry.value)) {
-                    for (auto& difference : settings->differencesFrom(target)) {
-                        change(*label + "/icvp." + difference.key, std::move(difference.oldValue),
-                               std::move(difference.newValue), kFolderOverrideChange);
-                    }
-                }
-            } else {
-                change(*label + "/" + entry.code, "present", "removed", kRemoveOverrideChange);
-            }
-        }
-
-        if (plan.localChanges.empty()) continue;
+        auto plan = planStore(storePath, std::move(parsed.entries), targets, target);
+        if (!plan) continue;
         if (isLink) {
             planning.linkedStores.push_back(displayablePath(storePath));
             continue;
         }
-        if (!freshIconViewOptions) {
-            freshIconViewOptions = platform::toBinaryPropertyList(
-                platform::PlistValue::dictionary(target.iconViewOptionsDictionary()));
-        }
-        // std::set keeps the names in byte order, which is character-code order for UTF-8.
-        for (const std::string& name : touched) {
-            plan.newEntries.push_back(
-                {name, kViewStyleCode, kTypeType, DSStoreValue::fourCC(target.viewStyle)});
-            plan.newEntries.push_back(
-                {name, kIconViewCode, kTypeBlob, DSStoreValue::data(*freshIconViewOptions)});
-        }
-        plan.originalBytes = std::move(bytes);
-        planning.plans.push_back(std::move(plan));
+        plan->originalBytes = std::move(bytes);
+        planning.plans.push_back(std::move(*plan));
     }
     return planning;
 }

@@ -170,11 +170,12 @@ std::vector<SettingChange> FinderPreferencesManager::plistChanges(
     const std::string fileName = lastPathComponent(m_plistPath);
     std::vector<SettingChange> changes;
     const auto add = [&](std::string key, std::string oldValue, std::string newValue) {
-        changes.push_back(SettingChange{.target = fileName,
-                                        .key = std::move(key),
-                                        .oldValue = std::move(oldValue),
-                                        .newValue = std::move(newValue),
-                                        .changeType = kGlobalPreferenceChange});
+        changes.push_back(
+            SettingChange{.target = fileName,
+                          .key = std::move(key),
+                          .oldValue = std::move(oldValue),
+                          .newValue = std::move(newValue),
+                          .changeType = changeTypeText(ChangeType::globalPreference)});
     };
     const std::string prefix = kIconViewKeyPrefix;
 

@@ -21,7 +21,21 @@ struct SettingChange {
     friend bool operator==(const SettingChange&, const SettingChange&) = default;
 };
 
-inline constexpr const char* kGlobalPreferenceChange = "Global Preference";
+// The kinds of change, and the text each has in a SettingChange.
+enum class ChangeType { globalPreference, folderOverride, removeOverride, fileExtension };
+constexpr const char* changeTypeText(ChangeType type) {
+    switch (type) {
+        case ChangeType::globalPreference:
+            return "Global Preference";
+        case ChangeType::folderOverride:
+            return "Folder Override";
+        case ChangeType::removeOverride:
+            return "Remove Override";
+        case ChangeType::fileExtension:
+            return "File Extension";
+    }
+    return "";
+}
 
 // {"target", "key", "oldValue", "newValue", "changeType"}, all strings.
 void to_json(nlohmann::json& json, const SettingChange& change);

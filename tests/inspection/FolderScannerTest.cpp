@@ -42,12 +42,12 @@ DSStoreEntry blob(std::string filename, std::string code) {
 SettingChange folderOverride(std::string target, std::string key, std::string oldValue,
                              std::string newValue) {
     return {std::move(target), std::move(key), std::move(oldValue), std::move(newValue),
-            FolderScanner::kFolderOverrideChange};
+            changeTypeText(ChangeType::folderOverride)};
 }
 
 SettingChange removal(std::string target, std::string key) {
     return {std::move(target), std::move(key), "present", "removed",
-            FolderScanner::kRemoveOverrideChange};
+            changeTypeText(ChangeType::removeOverride)};
 }
 
 // `entries` followed by the icon-view records a rewrite gives each of `names`.
@@ -121,13 +121,28 @@ TEST_F(FolderScannerTest, ADesktopsOwnFolderListReplacesTheDefaultNames) {
 
 TEST(FolderScannerPathsTest, ExclusionsHoldByWholeComponentAndNeverUnderTheTemporaryFolder) {
     const FolderScanner scanner("/Users/a", "/var/folders/zz/T");
-    for (const char* path :
-         {"/Library", "/Library/Fonts", "/usr/local/x", "/private/var/db", "/System",
-          "/Users/a/Library", "/Users/a/Library/Mail", "/Users/a/.Trash", "/Users/a/.Trash/x",
-          "/Users/a/code/node_modules/pkg", "/Users/a/Applications/Tool.app",
-          "/Users/a/Tool.app/Contents", "/Users/a/Pictures/Photos Library.photoslibrary",
-          "/Users/a/Downloads/big.zip.download", "/Users/a/p/.git", "/Users/a/p/target/debug",
-          "/Users/a/p/.venv", "/etc/ssh", "/proc/1", "/sys/kernel", "/dev/shm", "/boot"}) {
+    for (const char* path : {"/Library",
+                             "/Library/Fonts",
+                             "/usr/local/x",
+                             "/private/var/db",
+                             "/System",
+                             "/Users/a/Library",
+                             "/Users/a/Library/Mail",
+                             "/Users/a/.Trash",
+                             "/Users/a/.Trash/x",
+                             "/Users/a/code/node_modules/pkg",
+                             "/Users/a/Applications/Tool.app",
+                             "/Users/a/Tool.app/Contents",
+                             "/Users/a/Pictures/Photos Library.photoslibrary",
+                             "/Users/a/Downloads/big.zip.download",
+                             "/Users/a/p/.git",
+                             "/Users/a/p/target/debug",
+                             "/Users/a/p/.venv",
+                             "/etc/ssh",
+                             "/proc/1",
+                             "/sys/kernel",
+                             "/dev/shm",
+                             "/boot"}) {
         EXPECT_TRUE(scanner.isExcludedPath(path)) << path;
     }
     for (const char* path :

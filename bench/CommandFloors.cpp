@@ -1,0 +1,358 @@
+// The least work each whole command must do, as a program of its own, so
+// scripts/measure-performance can put a floor beside every `lumifold` timing. Each floor does
+// the same system calls the command cannot avoid (listing, attribute reads and writes, durable
+// file writes) and nothing else: no planning, no checksums, no JSON trees. Output that a
+// command prints or a file it writes is given as a file of the same bytes and streamed through.
+//
+//   command-floors noop
+//   command-floors apply FOLDER... --manifest FILE --into DIR
+//   command-floors restore FOLDER... [--copy SOURCE TARGET]...
+//   command-floors snapshots BACKUPS
+//   command-floors preview FOLDER... --print FILE
+//   command-floors dump STORE --print FILE
+//   command-floors write TARGET --image FILE        (reads standard input first)
+// and three helpers, never timed themselves:
+//   command-floors time RESULT PROGRAM ARG...       (runs PROGRAM, writes to RESULT its wall
+//                                                    seconds, maximum resident KiB and status)
+//   command-floors show-extensions FOLDER...        (removes every file's attribute)
+//   command-floors hide-extensions FOLDER...        (sets every file's hidden-extension flag)
+//
+// Standalone on purpose (only the FinderInfo constants come from the core), so the script can
+// build it with one compiler call whatever state the build folders are in.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/platform/FileMetadata.h"
+
+namespace {
+
+namespace Format = lumifold::platform::FinderInfoFormat;
+using FinderInfo = std::array<unsigned char, Format::kSize>;
+
+constexpr std::size_t kBlock = 1 << 16;
+constexpr std::size_t kHeaderBytes = 4096;
+
+[[noreturn]] void fail(const std::string& what, const std::string& path) {
+    std::fprintf(stderr, "command-floors: could not %s \"%s\": %s\n", what.c_str(), path.c_str(),
+                 std::strerror(errno));
+    std::exit(1);
+}
+
+[[noreturn]] void usage() {
+    std::fputs(
+        "usage: command-floors noop|apply|restore|snapshots|preview|dump|write|"
+        "show-extensions|hide-extensions ...\n",
+        stderr);
+    std::exit(2);
+}
+
+// Calls `visit` with the path of every regular file of `folder` whose name does not start with
+// a dot, straight from the listing's own type (one getdents, no stat).
+void forEachFile(const std::string& folder, const std::function<void(const std::string&)>& visit) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) fail("list", folder);
+    std::string path = folder + "/";
+    const std::size_t stem = path.size();
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.' || entry->d_type != DT_REG) continue;
+        path.resize(stem);
+        path += entry->d_name;
+        visit(path);
+    }
+    ::closedir(dir);
+}
+
+// 0 when the attribute is absent; its length otherwise.
+ssize_t readInfo(const std::string& path, FinderInfo& info) {
+    const ssize_t length =
+        ::lgetxattr(path.c_str(), Format::kAttributeName, info.data(), info.size());
+    if (length < 0 && errno != ENODATA) fail("read the attribute of", path);
+    return std::max<ssize_t>(length, 0);
+}
+
+void setHidden(const std::string& path, FinderInfo& info, bool existed) {
+    const unsigned flags = (unsigned{info[Format::kFlagsOffset]} << 8) |
+                           info[Format::kFlagsOffset + 1] | Format::kHasHiddenExtension;
+    info[Format::kFlagsOffset] = static_cast<unsigned char>(flags >> 8);
+    info[Format::kFlagsOffset + 1] = static_cast<unsigned char>(flags & 0xFF);
+    if (::lsetxattr(path.c_str(), Format::kAttributeName, info.data(), info.size(),
+                    existed ? XATTR_REPLACE : XATTR_CREATE) != 0) {
+        fail("write the attribute of", path);
+    }
+}
+
+void writeAll(int fd, const char* data, std::size_t size, const std::string& path) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            fail("write", path);
+        }
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+// Streams `source` to `output` in blocks, so memory stays one block whatever the size.
+void streamFile(const std::string& source, int output, const std::string& outputName) {
+    const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail("open", source);
+    std::vector<char> block(kBlock);
+    for (;;) {
+        const ssize_t got = ::read(fd, block.data(), block.size());
+        if (got < 0) fail("read", source);
+        if (got == 0) break;
+        writeAll(output, block.data(), static_cast<std::size_t>(got), outputName);
+    }
+    ::close(fd);
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+// The durable replacement every rewrite of the real program makes: a temporary file beside
+// the target, written, flushed, renamed over it, and the folder flushed.
+void replaceDurably(const std::string& target, const std::function<void(int)>& fill) {
+    const std::string temporary = target + ".floor-tmp";
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) fail("create", temporary);
+    fill(fd);
+    if (::fsync(fd) != 0) fail("flush", temporary);
+    ::close(fd);
+    if (::rename(temporary.c_str(), target.c_str()) != 0) fail("rename", temporary);
+    const int folder = ::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
+}
+
+void copyDurably(const std::string& source, const std::string& target) {
+    replaceDurably(target, [&](int fd) { streamFile(source, fd, target); });
+}
+
+std::string readWhole(int fd, const std::string& name) {
+    std::string text;
+    std::vector<char> block(kBlock);
+    for (;;) {
+        const ssize_t got = ::read(fd, block.data(), block.size());
+        if (got < 0) fail("read", name);
+        if (got == 0) break;
+        text.append(block.data(), static_cast<std::size_t>(got));
+    }
+    return text;
+}
+
+// Positional arguments up to the first "--" option, then the option's values.
+struct Arguments {
+    std::vector<std::string> positional;
+    std::vector<std::pair<std::string, std::vector<std::string>>> options;
+
+    Arguments(int argc, char** argv) {
+        for (int i = 2; i < argc; ++i) {
+            const std::string_view arg = argv[i];
+            if (arg.starts_with("--")) {
+                options.emplace_back(std::string(arg), std::vector<std::string>{});
+            } else if (options.empty()) {
+                positional.emplace_back(arg);
+            } else {
+                options.back().second.emplace_back(arg);
+            }
+        }
+    }
+
+    std::string single(std::string_view name) const {
+        for (const auto& [option, values] : options) {
+            if (option == name && values.size() == 1) return values[0];
+        }
+        usage();
+    }
+};
+
+// List the folders, one read and one write of the attribute per file, the manifest written
+// twice (as a snapshot is written before and completed after the changes), and a closing
+// audit: list and one read per file again.
+int applyFloor(const Arguments& args) {
+    const std::string manifest = args.single("--manifest");
+    const std::string target = args.single("--into") + "/manifest.json";
+    for (const auto& folder : args.positional) {
+        forEachFile(folder, [](const std::string& path) {
+            FinderInfo info{};
+            const bool existed = readInfo(path, info) == static_cast<ssize_t>(Format::kSize);
+            setHidden(path, info, existed);
+        });
+    }
+    for (int pass = 0; pass < 2; ++pass) copyDurably(manifest, target);
+    std::size_t visible = 0;
+    for (const auto& folder : args.positional) {
+        forEachFile(folder, [&](const std::string& path) {
+            FinderInfo info{};
+            if (readInfo(path, info) != static_cast<ssize_t>(Format::kSize)) ++visible;
+        });
+    }
+    return visible == 0 ? 0 : 3;
+}
+
+// One read and one write of each flag (the flag cleared, which leaves no attribute), and the
+// snapshot's copies put back durably.
+int restoreFloor(const Arguments& args) {
+    for (const auto& folder : args.positional) {
+        forEachFile(folder, [](const std::string& path) {
+            FinderInfo info{};
+            readInfo(path, info);
+            if (::lremovexattr(path.c_str(), Format::kAttributeName) != 0 && errno != ENODATA) {
+                fail("write the attribute of", path);
+            }
+        });
+    }
+    for (const auto& [option, values] : args.options) {
+        if (option != "--copy" || values.size() != 2) usage();
+        copyDurably(values[0], values[1]);
+    }
+    return 0;
+}
+
+// Each snapshot's small header: the first block of its manifest.
+int snapshotsFloor(const Arguments& args) {
+    if (args.positional.size() != 1) usage();
+    const std::string backups = args.positional[0];
+    DIR* dir = ::opendir(backups.c_str());
+    if (dir == nullptr) fail("list", backups);
+    std::vector<std::string> lines;
+    std::array<char, kHeaderBytes> header{};
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        const std::string path = backups + "/" + entry->d_name + "/manifest.json";
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) fail("open", path);
+        if (::read(fd, header.data(), header.size()) < 0) fail("read", path);
+        ::close(fd);
+        lines.push_back(std::string(entry->d_name) + '\n');
+    }
+    ::closedir(dir);
+    std::sort(lines.rbegin(), lines.rend());
+    for (const auto& line : lines) writeAll(1, line.data(), line.size(), "standard output");
+    return 0;
+}
+
+// Scan (list and one attribute read per file), sort what is visible, print the given bytes.
+int previewFloor(const Arguments& args) {
+    std::vector<std::string> visible;
+    for (const auto& folder : args.positional) {
+        forEachFile(folder, [&](const std::string& path) {
+            FinderInfo info{};
+            if (readInfo(path, info) != static_cast<ssize_t>(Format::kSize)) {
+                visible.push_back(path);
+            }
+        });
+    }
+    std::sort(visible.begin(), visible.end());
+    streamFile(args.single("--print"), 1, "standard output");
+    return 0;
+}
+
+// Read the store whole (a parser needs all of it), print the given bytes.
+int dumpFloor(const Arguments& args) {
+    if (args.positional.size() != 1) usage();
+    const int fd = ::open(args.positional[0].c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail("open", args.positional[0]);
+    const std::string store = readWhole(fd, args.positional[0]);
+    ::close(fd);
+    streamFile(args.single("--print"), 1, "standard output");
+    return store.empty() ? 1 : 0;
+}
+
+// Read standard input whole (every line is checked before a byte is written), then replace
+// the target durably with the given image.
+int writeFloor(const Arguments& args) {
+    if (args.positional.size() != 1) usage();
+    const std::string input = readWhole(0, "standard input");
+    copyDurably(args.single("--image"), args.positional[0]);
+    return input.empty() ? 1 : 0;
+}
+
+int showExtensions(const Arguments& args) {
+    for (const auto& folder : args.positional) {
+        forEachFile(folder, [](const std::string& path) {
+            if (::lremovexattr(path.c_str(), Format::kAttributeName) != 0 && errno != ENODATA) {
+                fail("remove the attribute of", path);
+            }
+        });
+    }
+    return 0;
+}
+
+int hideExtensions(const Arguments& args) {
+    for (const auto& folder : args.positional) {
+        forEachFile(folder, [](const std::string& path) {
+            FinderInfo info{};
+            const bool existed = readInfo(path, info) == static_cast<ssize_t>(Format::kSize);
+            setHidden(path, info, existed);
+        });
+    }
+    return 0;
+}
+
+// The launcher: a child's maximum resident set counts the pages of whoever forked it until it
+// calls exec, so measured programs are started from this small process rather than from the
+// script's interpreter (as GNU time does, but with a finer clock).
+int timeProgram(int argc, char** argv) {
+    if (argc < 4) usage();
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = ::fork();
+    if (child < 0) fail("start", argv[3]);
+    if (child == 0) {
+        ::execvp(argv[3], argv + 3);
+        std::fprintf(stderr, "command-floors: could not run \"%s\": %s\n", argv[3],
+                     std::strerror(errno));
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (::wait4(child, &status, 0, &usage) < 0) fail("wait for", argv[3]);
+    const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    FILE* result = std::fopen(argv[2], "w");
+    if (result == nullptr) fail("create", argv[2]);
+    std::fprintf(result, "%.6f %ld %d\n", seconds.count(), usage.ru_maxrss, code);
+    std::fclose(result);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) usage();
+    const std::string_view command = argv[1];
+    if (command == "time") return timeProgram(argc, argv);
+    const Arguments args(argc, argv);
+    if (command == "noop") return 0;
+    if (command == "apply") return applyFloor(args);
+    if (command == "restore") return restoreFloor(args);
+    if (command == "snapshots") return snapshotsFloor(args);
+    if (command == "preview") return previewFloor(args);
+    if (command == "dump") return dumpFloor(args);
+    if (command == "write") return writeFloor(args);
+    if (command == "show-extensions") return showExtensions(args);
+    if (command == "hide-extensions") return hideExtensions(args);
+    usage();
+}

@@ -749,12 +749,16 @@ std::vector<std::pair<std::string, std::string>> BackupManager::restoredFiles(
 }
 
 void BackupManager::restoreSnapshot(const BackupManifest& manifest, bool force) {
+    restoreSnapshot(manifest, force, evaluateRestore(manifest));
+}
+
+void BackupManager::restoreSnapshot(const BackupManifest& manifest, bool force,
+                                    const RestoreEvaluationSummary& evaluation) {
     // Every check comes before the first byte is written: an unsafe or foreign manifest, a
     // live file that is a link, a damaged copy, then drift.
     checkManifestPaths(manifest);
     checkLiveTargets(manifest);
     const Copies copies = readCopies(manifest);
-    const RestoreEvaluationSummary evaluation = evaluateRestore(manifest);
     if (!force && evaluation.hasModifications()) {
         throw Error(kBackupManagerDomain, kBackupDriftWithoutForce,
                     kBackupDriftWithoutForceMessage);
@@ -787,12 +791,13 @@ void BackupManager::restoreSnapshot(const BackupManifest& manifest, bool force) 
         }
     }
 
+    // Checked above to be regular files or gone; the attribute calls never follow a link, and
+    // a file gone since is passed by.
     for (const FileExtensionBackupItem& item : manifest.fileExtensionBackups) {
-        if (platform::entryType(item.filePath) != platform::EntryType::regular) continue;
         try {
             platform::setHasHiddenExtension(item.filePath, item.originalHasHiddenExtension);
         } catch (const Error&) {
-            // A file system without extended attributes: nothing to keep.
+            // Gone, or a file system without extended attributes: nothing to keep.
         }
     }
 }

@@ -181,6 +181,9 @@ class BackupManager final {
     // drifted and `force` is false. Then throws the file system's Error when a live file cannot
     // be written (files restored before it stay restored).
     void restoreSnapshot(const BackupManifest& manifest, bool force);
+    // The same with the evaluation the caller just made of `manifest`, so it is not made twice.
+    void restoreSnapshot(const BackupManifest& manifest, bool force,
+                         const RestoreEvaluationSummary& evaluation);
 
     // The folders whose files a restore of `manifest` writes, and the names of those files:
     // where leftovers of a killed write may lie.

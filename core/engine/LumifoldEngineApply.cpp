@@ -177,12 +177,12 @@ std::vector<RestoreEvaluationItem> LumifoldEngine::restore(
 
     report("Restore", "Restoring files");
     if (!m_coordinator.isFinderRunning()) {
-        m_backupManager.restoreSnapshot(*chosen, force);
+        m_backupManager.restoreSnapshot(*chosen, force, evaluation);
         return evaluation.items;
     }
     m_coordinator.quitFinder(kFinderQuitTimeout);
     try {
-        m_backupManager.restoreSnapshot(*chosen, force);
+        m_backupManager.restoreSnapshot(*chosen, force, evaluation);
     } catch (...) {
         restartFinderQuietly();
         throw;

@@ -227,7 +227,7 @@ std::optional<std::vector<std::string>> FolderScanner::visibleExtensionFilesIn(
         if (type == EntryType::directory || pathExtension(name).empty()) continue;
         const std::string child = appending(directory, name);
         // Only a regular file keeps the flag; anything else would be planned forever.
-        const auto flag = type == EntryType::regular ? platform::extensionFlag(child)
+        const auto flag = type == EntryType::regular ? platform::extensionFlagOfRegularFile(child)
                                                      : std::optional(ExtensionFlag::unsettable);
         if (!flag || *flag == ExtensionFlag::hidden) continue;
         if (!isWellFormedUtf8(child)) {

@@ -119,6 +119,10 @@ std::optional<ExtensionFlag> extensionFlag(const std::string& path) {
     const auto status = linkStatus(path);
     if (!status) return std::nullopt;
     if (!S_ISREG(status->st_mode)) return ExtensionFlag::unsettable;
+    return extensionFlagOfRegularFile(path);
+}
+
+std::optional<ExtensionFlag> extensionFlagOfRegularFile(const std::string& path) {
     const FinderInfoRead info = readFinderInfo(path);
     switch (info.state) {
         case FinderInfoRead::State::unreadable:
@@ -148,7 +152,6 @@ void setHasHiddenExtension(const std::string& path, bool hidden) {
         }
         if (errno != EEXIST) throw posixError(errno, kVerb, path);
     }
-    if (!linkStatus(path)) throw posixError(errno, kVerb, path);
     FinderInfoRead info = readFinderInfo(path);
     switch (info.state) {
         case FinderInfoRead::State::unreadable:

@@ -121,13 +121,28 @@ TEST_F(FolderScannerTest, ADesktopsOwnFolderListReplacesTheDefaultNames) {
 
 TEST(FolderScannerPathsTest, ExclusionsHoldByWholeComponentAndNeverUnderTheTemporaryFolder) {
     const FolderScanner scanner("/Users/a", "/var/folders/zz/T");
-    for (const char* path :
-         {"/Library", "/Library/Fonts", "/usr/local/x", "/private/var/db", "/System",
-          "/Users/a/Library", "/Users/a/Library/Mail", "/Users/a/.Trash", "/Users/a/.Trash/x",
-          "/Users/a/code/node_modules/pkg", "/Users/a/Applications/Tool.app",
-          "/Users/a/Tool.app/Contents", "/Users/a/Pictures/Photos Library.photoslibrary",
-          "/Users/a/Downloads/big.zip.download", "/Users/a/p/.git", "/Users/a/p/target/debug",
-          "/Users/a/p/.venv", "/etc/ssh", "/proc/1", "/sys/kernel", "/dev/shm", "/boot"}) {
+    for (const char* path : {"/Library",
+                             "/Library/Fonts",
+                             "/usr/local/x",
+                             "/private/var/db",
+                             "/System",
+                             "/Users/a/Library",
+                             "/Users/a/Library/Mail",
+                             "/Users/a/.Trash",
+                             "/Users/a/.Trash/x",
+                             "/Users/a/code/node_modules/pkg",
+                             "/Users/a/Applications/Tool.app",
+                             "/Users/a/Tool.app/Contents",
+                             "/Users/a/Pictures/Photos Library.photoslibrary",
+                             "/Users/a/Downloads/big.zip.download",
+                             "/Users/a/p/.git",
+                             "/Users/a/p/target/debug",
+                             "/Users/a/p/.venv",
+                             "/etc/ssh",
+                             "/proc/1",
+                             "/sys/kernel",
+                             "/dev/shm",
+                             "/boot"}) {
         EXPECT_TRUE(scanner.isExcludedPath(path)) << path;
     }
     for (const char* path :

@@ -6,6 +6,7 @@ find_package(CLI11 REQUIRED)
 find_package(Threads REQUIRED)
 if(LUMIFOLD_TESTS)
     find_package(GTest REQUIRED)
+    find_package(Python3 REQUIRED COMPONENTS Interpreter)  # the layer check
     include(GoogleTest)
 endif()
 if(LUMIFOLD_BENCH)

@@ -1,7 +1,6 @@
 #include "core/backup/BackupManager.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <tuple>
 #include <utility>
 

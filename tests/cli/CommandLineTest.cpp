@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
 #include "tests/cli/CliRunner.h"
 
 namespace lumifold {
@@ -45,6 +50,60 @@ TEST(CommandLineTest, PrintsHelpVersionAndUsageErrorsUnderTheProgramsName) {
             ASSERT_NE(at, std::string::npos) << fragment;
         }
         EXPECT_EQ(text.find(LUMIFOLD_CLI_PATH), std::string::npos);
+    }
+}
+
+// The commands and long options a help text lists.
+std::set<std::string> listedIn(const std::string& help) {
+    static const std::regex command("^  (\\w+) "), option("^  (?:-\\w,)?(--[\\w-]+)");
+    std::set<std::string> words;
+    bool inCommands = false;
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        if (!line.empty() && line[0] != ' ') inCommands = line == "Commands:";
+        std::smatch match;
+        if (std::regex_search(line, match, inCommands ? command : option)) words.insert(match[1]);
+    }
+    return words;
+}
+
+// What the completion offers after `typed` for a word starting with `current`, in an empty
+// folder, so file names never mix in.
+std::set<std::string> completed(const testing::TempHome& scratch,
+                                const std::vector<std::string>& typed, const std::string& current) {
+    std::string line = "cd '" + scratch.makeFolder("empty") + "' && source '" +
+                       LUMIFOLD_COMPLETION_PATH + "'\nCOMP_WORDS=(lumifold";
+    for (const auto& word : typed) line += " " + word;
+    line += " '" + current + "')\nCOMP_CWORD=" + std::to_string(typed.size() + 1) +
+            "\n_lumifold\nprintf '%s\\n' \"${COMPREPLY[@]}\" > '" + (scratch / "offered") + "'\n";
+    std::ofstream(scratch / "complete.sh") << line;
+    EXPECT_EQ(std::system(("bash '" + (scratch / "complete.sh") + "'").c_str()), 0);
+    std::set<std::string> words;
+    std::ifstream offered(scratch / "offered");
+    for (std::string word; std::getline(offered, word);) {
+        if (!word.empty()) words.insert(word);
+    }
+    return words;
+}
+
+// Walks every command the help lists, so a command or option added without completion fails.
+TEST(CommandLineTest, CompletionOffersWhatEachHelpLists) {
+    testing::TempHome scratch;
+    std::vector<std::vector<std::string>> pending{{}};
+    while (!pending.empty()) {
+        const auto command = pending.back();
+        pending.pop_back();
+        auto arguments = command;
+        arguments.push_back("--help");
+        const auto listed = listedIn(runCli(scratch, arguments).out);
+        auto offered = completed(scratch, command, "");
+        offered.merge(completed(scratch, command, "-"));
+        EXPECT_EQ(offered, listed) << ::testing::PrintToString(command);
+        for (const auto& word : listed) {
+            if (word.starts_with('-')) continue;
+            pending.push_back(command);
+            pending.back().push_back(word);
+        }
     }
 }
 

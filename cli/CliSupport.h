@@ -1,7 +1,14 @@
 #pragma once
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+
+namespace CLI {
+class App;
+class Formatter;
+}  // namespace CLI
 
 namespace lumifold::cli {
 
@@ -18,6 +25,16 @@ struct GlobalOptions {
 
 // The command chosen on the command line, run after parsing succeeded.
 using Action = std::function<int()>;
+
+// The help's layout, with "COMMAND" in usage lines; given to the program before its commands
+// are added, so they share it.
+std::shared_ptr<CLI::Formatter> helpFormatter();
+
+// Parses the command line into `app`. Returns nullopt when a command was chosen, to be run;
+// otherwise the exit status, once the help, the version or what was wrong is printed. A word
+// that names no command of its group is reported as an unknown command, with the group's
+// commands; a group given no command prints its help.
+std::optional<int> parseCommandLine(CLI::App& app, int argc, const char* const* argv);
 
 // Runs `action`; any error becomes one line on standard error and kExitFailure.
 int runGuarded(const Action& action);

@@ -8,7 +8,12 @@
 
 int main(int argc, char** argv) {
     using namespace lumifold::cli;
-    CLI::App app{"lumifold: one preferred Finder layout for every chosen folder"};
+    // Named here, not from argv[0], so usage lines say "lumifold" however it was started.
+    CLI::App app{"lumifold: one preferred Finder layout for every chosen folder", "lumifold"};
+    app.formatter(helpFormatter());
+    app.group("Commands");  // the heading of the commands, which inherit it
+    app.set_version_flag("--version", std::string("lumifold ") + LUMIFOLD_VERSION,
+                         "Print the version and exit");
     app.require_subcommand(1);
     app.fallthrough();  // --home may also follow the command name
     GlobalOptions global;
@@ -20,11 +25,6 @@ int main(int argc, char** argv) {
     addRestoreCommands(app, global, action);
     addDSStoreCommands(app, action);
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& error) {
-        const int status = app.exit(error);
-        return status == 0 ? kExitSuccess : kExitUsage;
-    }
+    if (const auto status = parseCommandLine(app, argc, argv)) return *status;
     return action ? runGuarded(action) : kExitUsage;
 }

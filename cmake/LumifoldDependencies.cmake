@@ -4,8 +4,10 @@ find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 find_package(nlohmann_json 3.10 REQUIRED)
 find_package(CLI11 REQUIRED)
 find_package(Threads REQUIRED)
+find_program(HELP2MAN help2man)  # optional: makes the man page
 if(LUMIFOLD_TESTS)
     find_package(GTest REQUIRED)
+    find_package(Python3 REQUIRED COMPONENTS Interpreter)  # the layer check
     include(GoogleTest)
 endif()
 if(LUMIFOLD_BENCH)

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <tuple>
 #include <utility>
 
@@ -190,7 +189,7 @@ WrittenSnapshot BackupManager::createSnapshot(const SnapshotRequest& request) {
          !platform::createDirectoryExclusively(snapshotDirectory(id), kPrivateFolderMode);
          ++suffix) {
         if (suffix > kMaximumIdentifierSuffix) {
-            throw platform::posixError(EEXIST, "create folder", snapshotDirectory(id));
+            throw platform::alreadyExistsError("create folder", snapshotDirectory(id));
         }
         id = baseId + "-" + std::to_string(suffix);
     }

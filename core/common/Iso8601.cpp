@@ -87,7 +87,15 @@ std::optional<system_clock::time_point> parseIso8601(std::string_view text) {
     const year_month_day date{year{yearValue}, month{static_cast<unsigned>(monthValue)},
                               day{static_cast<unsigned>(dayValue)}};
     if (!date.ok()) return std::nullopt;
-    return sys_days{date} + hours{hourValue} + minutes{minuteValue} + seconds{secondValue};
+    const sys_seconds moment =
+        sys_days{date} + hours{hourValue} + minutes{minuteValue} + seconds{secondValue};
+    // A clock that counts nanoseconds in 64 bits reaches only the years 1677 to 2262; a moment
+    // beyond its range would wrap around into another date.
+    if (moment < ceil<seconds>(system_clock::time_point::min()) ||
+        moment > floor<seconds>(system_clock::time_point::max())) {
+        return std::nullopt;
+    }
+    return system_clock::time_point{moment};
 }
 
 std::string iso8601Identifier(system_clock::time_point time) {

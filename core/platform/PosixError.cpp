@@ -41,4 +41,8 @@ Error posixError(int errnum, std::string_view verb, std::string_view path) {
     return fileError(errnum, verb, path, std::strerror(errnum));
 }
 
+Error alreadyExistsError(std::string_view verb, std::string_view path) {
+    return posixError(EEXIST, verb, path);
+}
+
 }  // namespace lumifold::platform

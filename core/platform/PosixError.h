@@ -16,6 +16,8 @@ Error posixError(int errnum, std::string_view verb, std::string_view path);
 // The same form with our own reason, for failures errno cannot describe ("it is not a regular
 // file"); `code` is the closest errno.
 Error fileError(int code, std::string_view verb, std::string_view path, std::string_view reason);
+// EEXIST's error, for callers that give up after taking every free name themselves.
+Error alreadyExistsError(std::string_view verb, std::string_view path);
 // `text` with every control character written as "\xNN", safe to put in a one-line message.
 std::string printable(std::string_view text);
 

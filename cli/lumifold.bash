@@ -1,0 +1,42 @@
+# bash completion for lumifold: its commands, their options, and folders or files where an
+# option or argument names one. tests/cli/CommandLineTest.cpp checks it against every --help.
+_lumifold() {
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+    # The commands typed so far: the words before the cursor that are not options or values.
+    local command="" i
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        case ${COMP_WORDS[i]} in
+        --home | --folder | --keep) ((i++)) ;;
+        -*) ;;
+        *) command="${command:+$command }${COMP_WORDS[i]}" ;;
+        esac
+    done
+    case $prev in
+    --home | --folder)
+        COMPREPLY=($(compgen -d -- "$cur"))
+        return
+        ;;
+    --keep) return ;;
+    esac
+
+    local words files=""
+    case $command in
+    "") words="inspect preview apply verify restore snapshots prune dsstore --home --help --version" ;;
+    inspect | verify) words="--folder --json --help" ;;
+    preview) words="--folder --json --all --help" ;;
+    apply) words="--folder --json --no-relaunch --help" ;;
+    restore) words="--force --json --help" ;;
+    snapshots) words="--json --help" ;;
+    prune) words="--keep --help" ;;
+    dsstore) words="dump write --help" ;;
+    "dsstore dump") words="--decode --help" files=yes ;;
+    "dsstore write") words="--help" files=yes ;;
+    *) return ;;
+    esac
+    if [[ -n $files && $cur != -* ]]; then
+        COMPREPLY=($(compgen -f -- "$cur"))
+    else
+        COMPREPLY=($(compgen -W "$words" -- "$cur"))
+    fi
+}
+complete -F _lumifold lumifold

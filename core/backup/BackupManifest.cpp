@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "core/common/Iso8601.h"
-#include "core/preferences/OptionalJsonFields.h"
+#include "core/common/OptionalJsonFields.h"
 
 namespace lumifold {
 namespace {

@@ -1,6 +1,6 @@
 #include "core/backup/DSStoreBackupItem.h"
 
-#include "core/preferences/OptionalJsonFields.h"
+#include "core/common/OptionalJsonFields.h"
 
 namespace lumifold {
 

@@ -1,6 +1,6 @@
 #include "core/backup/RestoreEvaluationItem.h"
 
-#include "core/preferences/JsonFields.h"
+#include "core/common/JsonFields.h"
 
 namespace lumifold {
 

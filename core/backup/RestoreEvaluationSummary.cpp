@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/preferences/OptionalJsonFields.h"
+#include "core/common/OptionalJsonFields.h"
 
 namespace lumifold {
 

@@ -7,11 +7,9 @@
 
 #include "core/common/BigEndian.h"
 #include "core/common/Error.h"
-#include "core/common/Paths.h"
 #include "core/common/Text.h"
 #include "core/dsstore/DSStoreFormat.h"
 #include "core/platform/FileSystem.h"
-#include "core/platform/Uuid.h"
 
 namespace lumifold {
 namespace {
@@ -348,11 +346,6 @@ Bytes DSStoreWriter::encode(const std::vector<DSStoreEntry>& entries) const {
     writeAllocator(space + layout.allocatorOffset, layout);
     writeFileHeader(image.data(), layout);
     return image;
-}
-
-std::string DSStoreWriter::temporaryPathFor(const std::string& path) {
-    return appending(deletingLastPathComponent(path),
-                     "." + lastPathComponent(path) + ".tmp." + platform::makeUuidString());
 }
 
 void DSStoreWriter::write(const std::vector<DSStoreEntry>& entries, const std::string& path) const {

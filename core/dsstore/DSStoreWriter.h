@@ -33,11 +33,8 @@ class DSStoreWriter final {
 
     // Encodes, writes the image to ".<name>.tmp.<UUID>" beside `path` and replaces `path` with
     // it. Encoding errors come before any file is touched; file errors (domain "POSIX") pass
-    // through, and after a failed replace the temporary file stays.
+    // through, and a failed replace removes the temporary file.
     void write(const std::vector<DSStoreEntry>& entries, const std::string& path) const;
-
-    // The temporary name `write` uses for `path`.
-    static std::string temporaryPathFor(const std::string& path);
 };
 
 }  // namespace lumifold

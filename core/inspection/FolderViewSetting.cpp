@@ -1,6 +1,6 @@
 #include "core/inspection/FolderViewSetting.h"
 
-#include "core/preferences/JsonFields.h"
+#include "core/common/JsonFields.h"
 
 namespace lumifold {
 namespace {

@@ -1,6 +1,6 @@
 #include "core/inspection/SystemEnvironmentInfo.h"
 
-#include "core/preferences/JsonFields.h"
+#include "core/common/JsonFields.h"
 
 namespace lumifold {
 void to_json(nlohmann::json& json, const SystemEnvironmentInfo& info) {

@@ -60,8 +60,7 @@ std::optional<bool> hasHiddenExtension(const std::string& path);
 // never be set (anything but a regular file, or a FinderInfo record of the wrong length, which
 // is never rewritten); nullopt when the item cannot be examined.
 enum class ExtensionFlag { visible, hidden, unsettable };
-std::optional<ExtensionFlag> extensionFlag(const std::string& path);
-// The same for an item its folder's listing already showed to be a regular file: one read.
+// For an item its folder's listing already showed to be a regular file: one read.
 std::optional<ExtensionFlag> extensionFlagOfRegularFile(const std::string& path);
 
 // Sets or clears the hidden-extension flag, keeping every other byte of the FinderInfo record.

@@ -1,6 +1,6 @@
 #include "core/preferences/PushedPreference.h"
 
-#include "core/preferences/OptionalJsonFields.h"
+#include "core/common/OptionalJsonFields.h"
 
 namespace lumifold {
 

@@ -107,7 +107,7 @@ SELF_CHECK = [
     ("core/common/Text.cpp", "<", "unicode/unistr.h", True),
     ("core/common/Text.h", "<", "unicode/unistr.h", False),
     ("core/platform/Sha256.cpp", "<", "openssl/evp.h", True),
-    ("core/platform/FileSystem.cpp", "<", "openssl/evp.h", False),
+    ("core/platform/FileSystemLinux.cpp", "<", "openssl/evp.h", False),
     ("core/platform/PropertyList.cpp", "<", "plist/plist.h", False),
     ("core/backup/A.h", "<", "nlohmann/json.hpp", True),
     ("core/engine/A.cpp", "<", "CLI/CLI.hpp", False),

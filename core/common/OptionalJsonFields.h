@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "core/preferences/JsonFields.h"
+#include "core/common/JsonFields.h"
 
 // Readers of optional members for the snapshot records: a missing key and a JSON null both
 // read as absent; any other value must have the right type (nlohmann::json::type_error

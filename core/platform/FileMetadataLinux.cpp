@@ -115,13 +115,6 @@ std::optional<bool> hasHiddenExtension(const std::string& path) {
     return (*flags & FinderInfoFormat::kHasHiddenExtension) != 0;
 }
 
-std::optional<ExtensionFlag> extensionFlag(const std::string& path) {
-    const auto status = linkStatus(path);
-    if (!status) return std::nullopt;
-    if (!S_ISREG(status->st_mode)) return ExtensionFlag::unsettable;
-    return extensionFlagOfRegularFile(path);
-}
-
 std::optional<ExtensionFlag> extensionFlagOfRegularFile(const std::string& path) {
     const FinderInfoRead info = readFinderInfo(path);
     switch (info.state) {

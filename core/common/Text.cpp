@@ -256,4 +256,31 @@ std::string lowercaseFull(std::string_view text) {
     return out;
 }
 
+long utf8SequenceAt(std::string_view text) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+        return -1;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if (i >= text.size() || byte(i) < low || byte(i) > high) return -static_cast<long>(i);
+        low = 0x80;
+        high = 0xBF;
+    }
+    return static_cast<long>(length);
+}
+
 }  // namespace lumifold

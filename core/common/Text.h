@@ -10,6 +10,9 @@ namespace lumifold {
 // through std::optional instead of guessing.
 
 bool isWellFormedUtf8(std::string_view text);
+// Bytes of the well-formed UTF-8 sequence at the start of non-empty `text`, or, when there is
+// none, the bytes of the longest prefix that could still have begun one (at least 1), negated.
+long utf8SequenceAt(std::string_view text);
 
 // UTF-8 to UTF-16 code units; nullopt when `text` is not well-formed UTF-8.
 std::optional<std::u16string> utf8ToUtf16(std::string_view text);

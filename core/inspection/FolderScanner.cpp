@@ -68,35 +68,6 @@ void noteUndecodable(ScanNotes* notes, const std::string& directory) {
     }
 }
 
-// Length of the well-formed UTF-8 sequence at the start of `text`; 0 when there is none.
-std::size_t utf8SequenceLength(std::string_view text) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) return 1;
-    std::size_t length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-    } else {
-        return 0;
-    }
-    if (text.size() < length) return 0;
-    if (byte(1) < low || byte(1) > high) return 0;
-    for (std::size_t i = 2; i < length; ++i) {
-        if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-    }
-    return length;
-}
-
 }  // namespace
 
 struct FolderScanner::Overrides {
@@ -346,13 +317,13 @@ std::string FolderScanner::displayablePath(std::string_view text) {
     std::string shown;
     shown.reserve(text.size());
     while (!text.empty()) {
-        const std::size_t length = utf8SequenceLength(text);
-        if (length == 0) {
+        const long length = utf8SequenceAt(text);
+        if (length < 0) {
             shown += "\xEF\xBF\xBD";
             text.remove_prefix(1);
         } else {
-            shown.append(text.substr(0, length));
-            text.remove_prefix(length);
+            shown.append(text.substr(0, static_cast<std::size_t>(length)));
+            text.remove_prefix(static_cast<std::size_t>(length));
         }
     }
     return shown;

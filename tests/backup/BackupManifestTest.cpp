@@ -9,6 +9,7 @@
 #include "core/backup/RestoreEvaluationSummary.h"
 #include "core/common/Iso8601.h"
 #include "tests/backup/BackupTestSupport.h"
+#include "tests/support/TestSeed.h"
 
 namespace lumifold::testing {
 namespace {
@@ -114,10 +115,9 @@ TEST(BackupManifestTest, SolidusEscapingSurvivesEveryOtherEscape) {
 
 // The streaming writer against the tree on manifests with every optional part present or not.
 TEST(BackupManifestTest, StreamedTextEqualsTheTreesByteForByte) {
-    const auto seed = std::getenv("LUMIFOLD_SEED")
-                          ? static_cast<unsigned>(std::stoul(std::getenv("LUMIFOLD_SEED")))
-                          : 20261206u;
-    std::mt19937 random(seed);
+    const auto seed = testSeed();
+    SCOPED_TRACE(seedTrace(seed));
+    std::mt19937 random(static_cast<std::mt19937::result_type>(seed));
     const auto maybe = [&](std::string text) {
         return random() % 2 ? std::optional<std::string>(std::move(text)) : std::nullopt;
     };
@@ -149,7 +149,7 @@ TEST(BackupManifestTest, StreamedTextEqualsTheTreesByteForByte) {
             }
         }
         const std::string text = encodeManifestFile(manifest);
-        ASSERT_EQ(text, treeText(manifest)) << "seed " << seed << ", round " << round;
+        ASSERT_EQ(text, treeText(manifest)) << "round " << round;
         ASSERT_EQ(decodeManifestFile(text), manifest) << text;
     }
 }

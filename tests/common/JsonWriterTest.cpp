@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/common/JsonWriter.h"
+#include "tests/support/TestSeed.h"
 
 namespace lumifold {
 namespace {
@@ -79,13 +80,12 @@ nlohmann::json randomValue(std::mt19937& random, int depth) {
 }
 
 TEST(JsonWriterTest, WritesWhatTheTreeDumps) {
-    const auto seed = std::getenv("LUMIFOLD_SEED")
-                          ? static_cast<unsigned>(std::stoul(std::getenv("LUMIFOLD_SEED")))
-                          : 20261206u;
-    std::mt19937 random(seed);
+    const auto seed = testing::testSeed();
+    SCOPED_TRACE(testing::seedTrace(seed));
+    std::mt19937 random(static_cast<std::mt19937::result_type>(seed));
     for (int i = 0; i < 300; ++i) {
         const nlohmann::json value = randomValue(random, 0);
-        ASSERT_EQ(streamed(value), value.dump(2)) << "seed " << seed << ", document " << i;
+        ASSERT_EQ(streamed(value), value.dump(2)) << "document " << i;
     }
     // Large enough to be handed to the sink in several pieces.
     nlohmann::json big = nlohmann::json::array();

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "core/common/Numbers.h"
+#include "tests/support/TestSeed.h"
 
 namespace lumifold {
 namespace {
@@ -19,8 +20,8 @@ TEST(FormatRealTest, WholeNumbersGainPointZeroOthersUseTheShortestText) {
 }
 
 TEST(FormatRealTest, TextReadsBackAsTheSameValue) {
-    const unsigned seed = std::random_device{}();
-    SCOPED_TRACE("seed " + std::to_string(seed));
+    const auto seed = testing::testSeed();
+    SCOPED_TRACE(testing::seedTrace(seed));
     std::mt19937_64 generator(seed);
     std::uniform_real_distribution<double> distribution(-1e6, 1e6);
     for (int i = 0; i < 2000; ++i) {

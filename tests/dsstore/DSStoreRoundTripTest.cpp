@@ -71,8 +71,8 @@ class DSStoreRoundTripTest : public ::testing::TestWithParam<Shape> {};
 // Reads back exactly the given list in stable sorted order, and re-encoding what was read gives
 // the same image: nothing depends on input order.
 TEST_P(DSStoreRoundTripTest, ReadsBackTheSortedList) {
-    const std::uint64_t seed = testing::testSeed(0x5EED0000 + GetParam().count);
-    SCOPED_TRACE("seed " + std::to_string(seed) + " (LUMIFOLD_TEST_SEED replays it)");
+    const std::uint64_t seed = testing::testSeed();
+    SCOPED_TRACE(testing::seedTrace(seed));
     EntryGenerator generator(seed);
     std::vector<DSStoreEntry> entries;
     for (std::size_t i = 0; i < GetParam().count; ++i) {

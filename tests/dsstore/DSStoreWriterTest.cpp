@@ -115,8 +115,8 @@ TEST(DSStoreWriterTest, WritesEveryListThatHasALayout) {
 }
 
 TEST(DSStoreWriterTest, WritesRandomListsNearTheSizeLimitsWheneverALayoutExists) {
-    const std::uint64_t seed = testSeed(0x1EAF);
-    SCOPED_TRACE("seed " + std::to_string(seed) + " (LUMIFOLD_TEST_SEED replays it)");
+    const std::uint64_t seed = testSeed();
+    SCOPED_TRACE(seedTrace(seed));
     std::mt19937_64 random(seed);
     const std::pair<std::size_t, std::size_t> kClusters[] = {{18, 60}, {1990, 2050}, {4078, 4089}};
     for (int list = 0; list < 400; ++list) {

@@ -137,57 +137,42 @@ TEST_F(RestoreTest, ExtensionFlagOfTheCopyIsPushedOnlyWhenItIsABoolean) {
         PlistValue::boolean(false));
 }
 
-TEST_F(RestoreTest, UnrecordedSnapshotSeesEveryRewrittenFileAsDrifted) {
-    writePreferences(true);
-    const std::string desktop = writeStore("Desktop", "before");
-    const BackupManifest manifest = manager.createSnapshot(preferencesPath(), {desktop}, {}, {});
-    writePreferences(false);
-    writeStore("Desktop", "after");
-    const auto summary = manager.evaluateRestore(manifest);
-    ASSERT_EQ(summary.items.size(), 2u);
-    EXPECT_EQ(summary.items[0].statusDescription, std::string(kStatusContentChanged));
-    EXPECT_EQ(summary.items[0].expectedSHA256, manifest.finderPlistOriginalSHA256);
-    EXPECT_EQ(summary.items[1].statusDescription, std::string(kStatusDriftDetected));
-    EXPECT_EQ(summary.items[1].expectedSHA256, manifest.dsStoreBackups[0].originalSHA256);
-    EXPECT_TRUE(summary.hasModifications());
-}
-
-TEST_F(RestoreTest, PreferencesThatDidNotExistAreNeitherCreatedNorReplaced) {
-    const BackupManifest manifest = manager.createSnapshot(preferencesPath(), {}, {}, {});
-    EXPECT_TRUE(manager.evaluateRestore(manifest).items.empty());
+// A deleted store is recreated without force. Without recorded checksums every rewritten file
+// is drift, and a preferences file the snapshot lacked is neither created nor replaced.
+TEST_F(RestoreTest, EvaluationNamesEachFilesStateAndRestoreActsOnIt) {
+    const std::string desktop = writeStore("Desktop", "desktop", 0604);
+    const std::string music = writeStore("Music", "music", 0640);
+    const BackupManifest manifest =
+        manager.createSnapshot(preferencesPath(), {desktop, music}, {}, {});
+    const auto copyOf = [&](std::size_t i) {
+        return appending(snapshotDirectory(manifest.id),
+                         manifest.dsStoreBackups[i].backupRelativePath);
+    };
+    const auto itemFor = [&](std::size_t i, bool modified, std::string live, const char* status) {
+        return RestoreEvaluationItem{
+            manifest.dsStoreBackups[i].originalPath,   copyOf(i), modified, std::move(live),
+            manifest.dsStoreBackups[i].originalSHA256, status};
+    };
+    platform::removeFile(music);
+    auto summary = manager.evaluateRestore(manifest);
+    EXPECT_EQ(summary.items[1], itemFor(1, false, "missing", kStatusWillBeRecreated));
+    EXPECT_FALSE(summary.hasModifications());
     manager.restoreSnapshot(manifest, false);
-    EXPECT_FALSE(platform::fileExists(preferencesPath()));
+    EXPECT_EQ(asText(platform::readFile(music)), "music");
+    EXPECT_EQ(platform::permissionBits(music), 0640u);
 
     writePreferences(true);
-    const auto summary = manager.evaluateRestore(manifest);
-    ASSERT_EQ(summary.items.size(), 1u);
+    writeStore("Desktop", "changed");
+    summary = manager.evaluateRestore(manifest);
+    ASSERT_EQ(summary.items.size(), 3u);
     EXPECT_EQ(summary.items[0].expectedSHA256, "");
-    EXPECT_EQ(summary.items[0].statusDescription, std::string(kStatusContentChanged));
-    EXPECT_TRUE(summary.items[0].isModifiedSinceBackup);
+    EXPECT_EQ(summary.items[0].statusDescription, kStatusContentChanged);
+    EXPECT_EQ(summary.items[1], itemFor(0, true, checksumOf(desktop), kStatusDriftDetected));
+    EXPECT_TRUE(summary.hasModifications());
     const std::string live = checksumOf(preferencesPath());
     manager.restoreSnapshot(manifest, true);
     EXPECT_EQ(checksumOf(preferencesPath()), live);
-}
-
-TEST_F(RestoreTest, DeletedStoreIsRecreatedWithoutForce) {
-    const std::string desktop = writeStore("Desktop", "snapshot bytes", 0604);
-    const BackupManifest created = manager.createSnapshot(preferencesPath(), {desktop}, {}, {});
-    writeStore("Desktop", "applied");
-    const BackupManifest manifest =
-        manager.recordPostModificationHashes(created.id, preferencesPath(), ApplyOutcome{});
-    platform::removeFile(desktop);
-
-    const auto summary = manager.evaluateRestore(manifest);
-    EXPECT_EQ(summary.items, (std::vector<RestoreEvaluationItem>{
-                                 {desktop,
-                                  appending(snapshotDirectory(manifest.id),
-                                            manifest.dsStoreBackups[0].backupRelativePath),
-                                  false, "missing", manifest.dsStoreBackups[0].originalSHA256,
-                                  kStatusWillBeRecreated}}));
-    EXPECT_FALSE(summary.hasModifications());
-
-    manager.restoreSnapshot(manifest, false);
-    EXPECT_EQ(asText(platform::readFile(desktop)), "snapshot bytes");
+    EXPECT_EQ(asText(platform::readFile(desktop)), "desktop");
     EXPECT_EQ(platform::permissionBits(desktop), 0604u);
 }
 
@@ -256,14 +241,6 @@ TEST_F(RestoreTest, StoreWhoseFolderIsGoneStopsTheRestore) {
                                ENOENT);
     EXPECT_EQ(asText(platform::readFile(desktop)), "one");  // restored before the failure
     EXPECT_EQ(platform::hasHiddenExtension(home / "Desktop/x.pdf"), false);  // never reached
-}
-
-TEST_F(RestoreTest, UnreadableLiveStoreIsNeitherReportedNorBlocking) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
-    const std::string desktop = writeStore("Desktop", "one");
-    const BackupManifest manifest = manager.createSnapshot(preferencesPath(), {desktop}, {}, {});
-    writeStore("Desktop", "changed", 0000);
-    EXPECT_TRUE(manager.evaluateRestore(manifest).items.empty());
 }
 
 // A manifest is only data: whatever it says, restore reads inside its snapshot and writes

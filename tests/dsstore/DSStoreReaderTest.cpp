@@ -180,16 +180,6 @@ TEST(DSStoreReaderTest, PassesOverRecordsCutByTheEndOfTheirBlock) {
 }
 
 TEST(DSStoreReaderTest, RejectsEachDamageWithItsError) {
-    const char* const kMessages[] = {"",
-                                     "File too small",
-                                     "Invalid magic header",
-                                     "Root offset out of bounds",
-                                     "TOC out of bounds",
-                                     "DSDB TOC entry missing",
-                                     "Invalid block id",
-                                     "Block data out of range",
-                                     "DSDB block too small",
-                                     "Invalid B-tree structure"};
     using R = DSStoreReader;
     const std::vector<std::pair<Damage, int>> cases = {
         {{"31 bytes", L, {}, 31}, R::kFileTooSmall},
@@ -229,8 +219,7 @@ TEST(DSStoreReaderTest, RejectsEachDamageWithItsError) {
     };
     for (const auto& [damage, code] : cases) {
         SCOPED_TRACE(damage.what);
-        EXPECT_LUMIFOLD_ERROR(DSStoreReader().parse(damaged(damage)), R::kDomain, code,
-                              kMessages[code]);
+        EXPECT_LUMIFOLD_ERROR_CODE(DSStoreReader().parse(damaged(damage)), R::kDomain, code);
     }
 }
 

@@ -46,43 +46,32 @@ class FileMetadataTest : public ::testing::Test {
     std::string file;
 };
 
-TEST_F(FileMetadataTest, HidingCreatesAZeroedRecordWithOnlyTheFlagAndClearingRemovesIt) {
-    // Clearing an absent flag writes nothing.
-    setHasHiddenExtension(file, false);
-    EXPECT_EQ(hasHiddenExtension(file), false);
+// A record is created zeroed but for the flag, and goes when clearing leaves it all zero;
+// every other byte of a busy record is kept.
+TEST_F(FileMetadataTest, TheFlagChangesOnlyItsBitAndAnEmptyRecordGoes) {
+    setHasHiddenExtension(file, false);  // clearing an absent flag writes nothing
     EXPECT_EQ(finderInfo(file), std::nullopt);
-
     setHasHiddenExtension(file, true);
     EXPECT_EQ(hasHiddenExtension(file), true);
-    std::string expected(32, '\0');
-    expected[9] = '\x10';
-    EXPECT_EQ(finderInfo(file), expected);
-
-    // A record left all zero says nothing an absent one does not: it goes, as it came.
+    EXPECT_EQ(finderInfo(file), std::string(9, '\0') + '\x10' + std::string(22, '\0'));
     setHasHiddenExtension(file, false);
     EXPECT_EQ(hasHiddenExtension(file), false);
     EXPECT_EQ(finderInfo(file), std::nullopt);
-}
 
-TEST_F(FileMetadataTest, FlagChangesKeepEveryOtherByte) {
-    // Busy bytes with big-endian finder flags 0x5A2F: neither 0x1000 in the high byte nor 0x10
-    // in the bytes past the flags is the hidden-extension bit.
-    std::string original;
-    for (int i = 0; i < 32; ++i) original.push_back(static_cast<char>(0xA0 + i));
-    original[8] = '\x5A';
-    original[9] = '\x2F';
-    original[12] = '\x10';
-    plantFinderInfo(file, original);
+    // Finder flags 0x5A2F: neither 0x1000 in the high byte nor 0x10 past the flags is the bit.
+    std::string busy;
+    for (int i = 0; i < 32; ++i) busy.push_back(static_cast<char>(0xA0 + i));
+    busy[8] = '\x5A';
+    busy[9] = '\x2F';
+    busy[12] = '\x10';
+    plantFinderInfo(file, busy);
     EXPECT_EQ(hasHiddenExtension(file), false);
-
     setHasHiddenExtension(file, true);
-    std::string hidden = original;
+    std::string hidden = busy;
     hidden[9] = '\x3F';
     EXPECT_EQ(finderInfo(file), hidden);
-    EXPECT_EQ(hasHiddenExtension(file), true);
-
     setHasHiddenExtension(file, false);
-    EXPECT_EQ(finderInfo(file), original);
+    EXPECT_EQ(finderInfo(file), busy);
 }
 
 TEST_F(FileMetadataTest, MalformedRecordReadsNotHiddenAndIsNeverRewritten) {
@@ -96,38 +85,31 @@ TEST_F(FileMetadataTest, MalformedRecordReadsNotHiddenAndIsNeverRewritten) {
     }
 }
 
-TEST_F(FileMetadataTest, DirectoriesCarryTheFlagToo) {
+TEST_F(FileMetadataTest, FoldersCarryTheFlagAndLinksAreNeverFollowed) {
     const std::string folder = home.makeFolder("Pictures");
     setHasHiddenExtension(folder, true);
-    EXPECT_EQ(hasHiddenExtension(folder), true);
     const FileMetadata metadata = fileMetadata(folder).value();
-    EXPECT_TRUE(metadata.isDirectory);
-    EXPECT_FALSE(metadata.isPackage);
-    EXPECT_TRUE(metadata.hasHiddenExtension);
-    // Local items are never cloud items.
-    EXPECT_FALSE(metadata.isUbiquitousItem);
-    EXPECT_EQ(metadata.ubiquitousItemDownloadingStatus, std::nullopt);
-}
+    EXPECT_TRUE(metadata.isDirectory && metadata.hasHiddenExtension);
+    EXPECT_FALSE(metadata.isPackage || metadata.isUbiquitousItem);  // local: never a cloud item
 
-TEST_F(FileMetadataTest, SymbolicLinksAreDescribedAsThemselvesAndNeverFollowed) {
     setHasHiddenExtension(file, true);
-    const std::string fileLink = home / "link.txt";
-    const std::string folderLink = home / "Linked.app";
+    const std::string fileLink = home / "link.txt", folderLink = home / "Linked.app";
     ASSERT_EQ(::symlink(file.c_str(), fileLink.c_str()), 0);
     ASSERT_EQ(::symlink(home.makeFolder("Real.app").c_str(), folderLink.c_str()), 0);
-
     EXPECT_TRUE(fileMetadata(fileLink).value().isSymbolicLink);
-    // The target's flag is not the link's.
-    EXPECT_FALSE(fileMetadata(fileLink).value().hasHiddenExtension);
-    EXPECT_EQ(hasHiddenExtension(fileLink), false);
-    EXPECT_TRUE(fileMetadata(folderLink).value().isSymbolicLink);
+    EXPECT_FALSE(fileMetadata(fileLink).value().hasHiddenExtension);  // the target's, not its
     EXPECT_FALSE(fileMetadata(folderLink).value().isDirectory);
     EXPECT_FALSE(isPackage(folderLink));
-
-    // Setting the flag through a link leaves the target alone.
     setHasHiddenExtension(file, false);
     EXPECT_LUMIFOLD_ERROR_CODE(setHasHiddenExtension(fileLink, true), kPosixDomain, EPERM);
     EXPECT_EQ(finderInfo(file), std::nullopt);
+
+    const std::string missing = home / "missing.txt";
+    EXPECT_EQ(fileMetadata(missing), std::nullopt);
+    EXPECT_EQ(hasHiddenExtension(missing), std::nullopt);
+    EXPECT_LUMIFOLD_ERROR(setHasHiddenExtension(missing, true), kPosixDomain, ENOENT,
+                          "Could not set the hidden-extension flag of \"" + missing +
+                              "\": No such file or directory");
 }
 
 TEST_F(FileMetadataTest, PackagesAreDirectoriesWithAPackageExtensionOrTheBundleFlag) {
@@ -144,16 +126,6 @@ TEST_F(FileMetadataTest, PackagesAreDirectoriesWithAPackageExtensionOrTheBundleF
     record[8] = '\x20';  // bundle bit 0x2000
     plantFinderInfo(flagged, record);
     EXPECT_TRUE(isPackage(flagged));
-}
-
-TEST_F(FileMetadataTest, MissingItemCannotBeExamined) {
-    const std::string missing = home / "Documents/missing.txt";
-    EXPECT_EQ(fileMetadata(missing), std::nullopt);
-    EXPECT_EQ(hasHiddenExtension(missing), std::nullopt);
-    EXPECT_FALSE(isPackage(missing));
-    EXPECT_LUMIFOLD_ERROR(setHasHiddenExtension(missing, true), kPosixDomain, ENOENT,
-                          "Could not set the hidden-extension flag of \"" + missing +
-                              "\": No such file or directory");
 }
 
 }  // namespace

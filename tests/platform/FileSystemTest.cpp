@@ -16,32 +16,31 @@
 namespace lumifold::platform {
 namespace {
 
-// Every entry of the folder, hidden ones too, so a left-over temporary file shows.
-std::size_t entryCount(const std::string& folder) {
-    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
-}
-
 class FileSystemTest : public ::testing::Test {
   protected:
+    // Every name in the folder, hidden ones too, so a left-over temporary file shows.
+    std::vector<std::string> names(const std::string& folder) const {
+        return listDirectory(home / folder, true);
+    }
+    void link(const std::string& target, const std::string& at) const {
+        ASSERT_EQ(::symlink(target.c_str(), (home / at).c_str()), 0) << at;
+    }
     testing::TempHome home;
 };
 
-TEST_F(FileSystemTest, AtomicWriteReplacesContentKeepsOrSetsBitsAndLeavesNoTemporaryFile) {
+TEST_F(FileSystemTest, AtomicWriteKeepsTheTargetsBitsUnlessGivenAndLeavesNoTemporaryFile) {
     const std::string kept = home.writeFile("a/kept", "old content");
     setPermissionBits(kept, 0640);
     writeFileAtomically(kept, asBytes("new"));
     EXPECT_EQ(asText(readFile(kept)), "new");
     EXPECT_EQ(permissionBits(kept), 0640u);
-
     // Given bits are exactly the result, for a new target and for a wider existing one.
     writeFileAtomically(home / "a/fresh", asBytes("secret"), 0600);
     EXPECT_EQ(permissionBits(home / "a/fresh"), 0600u);
-    const std::string wide = home.writeFile("a/wide", "old");
-    setPermissionBits(wide, 0644);
-    writeFileAtomically(wide, asBytes("new"), 0600);
-    EXPECT_EQ(permissionBits(wide), 0600u);
-    EXPECT_EQ(asText(readFile(wide)), "new");
-    EXPECT_EQ(entryCount(home / "a"), 3u);
+    setPermissionBits(kept, 0644);
+    writeFileAtomically(kept, asBytes("newer"), 0600);
+    EXPECT_EQ(permissionBits(kept), 0600u);
+    EXPECT_EQ(names("a"), (std::vector<std::string>{"fresh", "kept"}));
 }
 
 TEST_F(FileSystemTest, ReplacingKeepsOwnerBitsAndAttributesAndWritesThroughAFinalLink) {
@@ -52,8 +51,7 @@ TEST_F(FileSystemTest, ReplacingKeepsOwnerBitsAndAttributesAndWritesThroughAFina
     if (root) {
         ASSERT_EQ(::chown(target.c_str(), 4321, 4321), 0);
     }
-    ASSERT_EQ(::symlink(target.c_str(), (home / "link").c_str()), 0);
-
+    link(target, "link");
     ReplaceOptions throughLink;
     throughLink.followFinalLink = true;
     EXPECT_TRUE(replaceFile(home / "link", asBytes("new"), throughLink));
@@ -67,11 +65,10 @@ TEST_F(FileSystemTest, ReplacingKeepsOwnerBitsAndAttributesAndWritesThroughAFina
     if (root) {
         EXPECT_EQ(info.st_uid, 4321u);
     }
-    // Only our own file is in the target's folder; nothing beside the link.
-    EXPECT_EQ(entryCount(home / "real"), 1u);
+    EXPECT_EQ(names("real"), std::vector<std::string>{"target"});
 
     EXPECT_LUMIFOLD_ERROR_CODE(replaceFile(home / "link", asBytes("x")), kPosixDomain, ELOOP);
-    ASSERT_EQ(::symlink("nowhere", (home / "dangling").c_str()), 0);
+    link("nowhere", "dangling");
     EXPECT_LUMIFOLD_ERROR(
         replaceFile(home / "dangling", asBytes("x"), throughLink), kPosixDomain, ENOENT,
         "Could not write \"" + home / "dangling" + "\": it is a dangling symbolic link");
@@ -79,7 +76,7 @@ TEST_F(FileSystemTest, ReplacingKeepsOwnerBitsAndAttributesAndWritesThroughAFina
 
 TEST_F(FileSystemTest, ReplacingOnlyWhatStillHoldsThePlannedBytes) {
     const std::string target = home.writeFile("t", "planned");
-    const Bytes planned = toBytes(std::string("planned"));
+    const Bytes planned = toBytes("planned");
     ReplaceOptions options;
     options.unlessChangedFrom = PlannedContent{true, planned};
     for (const std::string meanwhile : {"another", "planned and more", ""}) {
@@ -93,12 +90,12 @@ TEST_F(FileSystemTest, ReplacingOnlyWhatStillHoldsThePlannedBytes) {
     // Planned as absent: a file that appeared meanwhile is left alone.
     options.unlessChangedFrom = PlannedContent{false, {}};
     EXPECT_FALSE(replaceFile(target, asBytes("x"), options));
-    EXPECT_EQ(entryCount(home.path()), 1u);
+    EXPECT_EQ(names(""), std::vector<std::string>{"t"});
 }
 
 TEST_F(FileSystemTest, ReadsRefuseAnythingButABoundedRegularFileWithoutBlocking) {
     ASSERT_EQ(::mkfifo((home / "fifo").c_str(), 0600), 0);
-    ASSERT_EQ(::symlink("/dev/zero", (home / "zero").c_str()), 0);
+    link("/dev/zero", "zero");
     EXPECT_LUMIFOLD_ERROR(readFile(home / "fifo"), kPosixDomain, kNotRegularFile,
                           "Could not read \"" + home / "fifo" + "\": it is not a regular file");
     EXPECT_LUMIFOLD_ERROR_CODE(readFile(home / "zero"), kPosixDomain, kNotRegularFile);
@@ -113,7 +110,7 @@ TEST_F(FileSystemTest, ReadsRefuseAnythingButABoundedRegularFileWithoutBlocking)
 
 TEST_F(FileSystemTest, OnlyOurOwnLeftoverFilesAreRemoved) {
     const std::string uuid = makeUuidString();
-    const std::vector<std::pair<std::string, bool>> names = {
+    const std::vector<std::pair<std::string, bool>> cases = {
         {"..DS_Store.tmp." + uuid, true},
         {"...DS_Store.tmp." + uuid + ".tmp." + uuid, true},  // an earlier version's nesting
         {".com.apple.finder.plist.tmp." + uuid, true},
@@ -123,7 +120,7 @@ TEST_F(FileSystemTest, OnlyOurOwnLeftoverFilesAreRemoved) {
         {"..other.tmp." + uuid, false},
         {".DS_Store", false},
     };
-    for (const auto& [name, ours] : names) {
+    for (const auto& [name, ours] : cases) {
         EXPECT_EQ(isOwnTemporaryName(name, ".DS_Store") ||
                       isOwnTemporaryName(name, "com.apple.finder.plist"),
                   ours)
@@ -131,62 +128,47 @@ TEST_F(FileSystemTest, OnlyOurOwnLeftoverFilesAreRemoved) {
         home.writeFile("d/" + name, "x");
     }
     // A link carrying our name is not ours to follow or remove.
-    ASSERT_EQ(::symlink("/etc/hostname", (home / ("d/..DS_Store.tmp." + makeUuidString())).c_str()),
-              0);
+    link("/etc/hostname", "d/..DS_Store.tmp." + makeUuidString());
     EXPECT_EQ(removeOwnTemporaryFiles(home / "d", {".DS_Store", "com.apple.finder.plist"}), 3u);
-    EXPECT_EQ(entryCount(home / "d"), names.size() - 3 + 1);
+    EXPECT_EQ(names("d").size(), cases.size() - 3 + 1);
 }
 
-TEST_F(FileSystemTest, ALockIsHeldByOneHolderAtATime) {
-    const std::string path = home / "lock";
-    {
-        auto first = FileLock::tryAcquire(path);
-        ASSERT_TRUE(first.has_value());
-        EXPECT_FALSE(FileLock::tryAcquire(path).has_value());
-    }
-    EXPECT_TRUE(FileLock::tryAcquire(path).has_value());
-}
-
-TEST_F(FileSystemTest, ListingSkipsHiddenNamesUnlessAskedAndSorts) {
-    home.writeFile("d/b", "");
-    home.writeFile("d/a", "");
-    home.writeFile("d/.DS_Store", "");
-    EXPECT_EQ(listDirectory(home / "d"), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(listDirectory(home / "d", true), (std::vector<std::string>{".DS_Store", "a", "b"}));
-}
-
-TEST_F(FileSystemTest, SymbolicLinksResolveAndShareIdentity) {
-    const std::string real = home.makeFolder("real");
-    ASSERT_EQ(::symlink(real.c_str(), (home / "link").c_str()), 0);
-    EXPECT_TRUE(isSymbolicLink(home / "link"));
-    EXPECT_FALSE(isSymbolicLink(real));
-    EXPECT_EQ(resolveSymbolicLinks(home / "link"), real);
-    EXPECT_EQ(fileIdentity(home / "link"), fileIdentity(real));
-    EXPECT_EQ(resolveSymbolicLinks(home / "nowhere"), home / "nowhere");
-    EXPECT_FALSE(fileIdentity(home / "nowhere").has_value());
-}
-
-TEST_F(FileSystemTest, FoldersAreCreatedWithTheModeAndClaimedExclusivelyOnce) {
+TEST_F(FileSystemTest, FoldersLinksListingsAndLocks) {
     const std::string path = home / "x/y/z";
     createDirectories(path, 0700);
     createDirectories(path, 0700);  // a second call is harmless
     EXPECT_EQ(permissionBits(path).value() & 0077, 0u);
-
     const std::string claimed = home / "claimed";
     EXPECT_TRUE(createDirectoryExclusively(claimed, 0700));
     EXPECT_EQ(permissionBits(claimed).value() & 0077, 0u);
     EXPECT_FALSE(createDirectoryExclusively(claimed, 0700));
-    // A plain file in the way is "already there" too.
     EXPECT_FALSE(createDirectoryExclusively(home.writeFile("plain", "x"), 0700));
     EXPECT_LUMIFOLD_ERROR_CODE(createDirectoryExclusively(home / "missing/child", 0700),
                                kPosixDomain, ENOENT);
-}
 
-TEST(UuidTest, IsVersionFourUpperCase) {
+    home.writeFile("claimed/b", "");
+    home.writeFile("claimed/.DS_Store", "");
+    link(claimed, "link");
+    EXPECT_EQ(listDirectory(home / "link"), std::vector<std::string>{"b"});
+    EXPECT_EQ(listDirectory(claimed, true), (std::vector<std::string>{".DS_Store", "b"}));
+    EXPECT_TRUE(isSymbolicLink(home / "link"));
+    EXPECT_FALSE(isSymbolicLink(claimed));
+    EXPECT_EQ(resolveSymbolicLinks(home / "link"), claimed);
+    EXPECT_EQ(fileIdentity(home / "link"), fileIdentity(claimed));
+    EXPECT_EQ(resolveSymbolicLinks(home / "nowhere"), home / "nowhere");
+    EXPECT_FALSE(fileIdentity(home / "nowhere").has_value());
+
+    {
+        auto first = FileLock::tryAcquire(home / "lock");
+        ASSERT_TRUE(first.has_value());
+        EXPECT_FALSE(FileLock::tryAcquire(home / "lock").has_value());
+    }
+    EXPECT_TRUE(FileLock::tryAcquire(home / "lock").has_value());
+
+    // Version 4, upper case, fresh each time.
     const std::string uuid = makeUuidString();
-    ASSERT_EQ(uuid.size(), 36u);
-    EXPECT_EQ(uuid[8], '-');
-    EXPECT_EQ(uuid[14], '4');
+    EXPECT_EQ(uuid.size(), 36u);
+    EXPECT_EQ(uuid.substr(14, 1) + uuid[8], "4-");
     EXPECT_NE(std::string("89AB").find(uuid[19]), std::string::npos);
     EXPECT_EQ(uuid.find_first_of("abcdef"), std::string::npos);
     EXPECT_NE(makeUuidString(), uuid);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "core/platform/Sha256.h"
 #include "core/platform/SystemVersion.h"
 
 namespace lumifold::platform {
@@ -13,9 +14,17 @@ TEST(SystemVersionTest, ReleaseTextGivesItsLeadingNumbers) {
                                                                     {"", {}},
                                                                     {"-1.2", {}},
                                                                     {"99999999999.1", {}}};
-    for (const auto& [text, version] : cases)
+    for (const auto& [text, version] : cases) {
         EXPECT_EQ(versionFromReleaseText(text), version) << text;
+    }
     EXPECT_GT(operatingSystemVersion().major, 0);
+}
+
+TEST(Sha256Test, MatchesPublishedDigestsInLowerCaseHex) {
+    EXPECT_EQ(sha256Hex(asBytes("")),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(sha256Hex(asBytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
 }
 
 }  // namespace

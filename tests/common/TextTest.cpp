@@ -1,6 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include "core/common/Base64.h"
+#include "core/common/Iso8601.h"
+#include "core/common/Numbers.h"
+#include "core/common/Paths.h"
 #include "core/common/Text.h"
+#include "tests/support/TestSeed.h"
 
 namespace lumifold {
 namespace {
@@ -41,6 +51,111 @@ TEST(TextTest, NfcComposesAndLowercasingUsesFullMappingsWithoutContext) {
     // Final sigma would need context; per scalar every sigma becomes the medial form.
     EXPECT_EQ(lowercaseFull("\u039F\u03A3"), "\u03BF\u03C3");
     EXPECT_EQ(lowercaseFull("\U00010400"), "\U00010428");  // Deseret, outside the BMP
+}
+
+TEST(Base64Test, EncodesKnownVectorsAndDecodesThemBack) {
+    // RFC 4648's vectors: no, two and one padding characters.
+    const std::pair<const char*, const char*> vectors[] = {{"", ""},
+                                                           {"f", "Zg=="},
+                                                           {"fo", "Zm8="},
+                                                           {"foo", "Zm9v"},
+                                                           {"foob", "Zm9vYg=="},
+                                                           {"fooba", "Zm9vYmE="},
+                                                           {"foobar", "Zm9vYmFy"}};
+    for (const auto& [text, encoded] : vectors) {
+        EXPECT_EQ(base64Encode(asBytes(text)), encoded);
+        EXPECT_EQ(base64Decode(encoded), toBytes(std::string(text))) << encoded;
+    }
+    // Every byte value, so every alphabet character, "+" and "/" included.
+    Bytes all;
+    for (int i = 0; i < 256; ++i) all.push_back(static_cast<std::byte>(i));
+    const std::string encoded = base64Encode(all);
+    EXPECT_EQ(encoded.substr(0, 12), "AAECAwQFBgcI");
+    EXPECT_EQ(encoded.substr(encoded.size() - 8), "/P3+/w==");
+    EXPECT_EQ(base64Decode(encoded), all);
+    EXPECT_EQ(base64Decode("+/+/"), (Bytes{std::byte{0xFB}, std::byte{0xFF}, std::byte{0xBF}}));
+}
+
+TEST(Base64Test, RefusesAnythingButStrictPaddedText) {
+    for (const char* bad : {"Zg", "Zg=", "Zm9vY", "Zg==Zg==", "Z===", "Zm=v", "=Zm8", "Zm8 ",
+                            " Zm8", "Zm\n8", "Zm-_", "Zm8."}) {
+        EXPECT_EQ(base64Decode(bad), std::nullopt) << bad;
+    }
+    EXPECT_EQ(base64Decode(std::string("Zm8\0", 4)), std::nullopt);
+}
+
+TEST(PathsTest, TrailingSlashesAndTheRootAreHandled) {
+    EXPECT_EQ(lastPathComponent("/Users/a/Desktop/"), "Desktop");
+    EXPECT_EQ(lastPathComponent("/"), "/");
+    EXPECT_EQ(lastPathComponent("name"), "name");
+    EXPECT_EQ(deletingLastPathComponent("/Users/a/Desktop"), "/Users/a");
+    EXPECT_EQ(deletingLastPathComponent("/Users"), "/");
+    EXPECT_EQ(deletingLastPathComponent("/"), "/");
+    EXPECT_EQ(appending("/Users/a/", "/x"), "/Users/a/x");
+    EXPECT_EQ(appending("/", "tmp"), "/tmp");
+}
+
+TEST(FormatRealTest, WholeNumbersGainPointZeroOthersUseTheShortestText) {
+    const std::pair<double, const char*> cases[] = {
+        {44, "44.0"},      {0, "0.0"},         {-3, "-3.0"},
+        {0.1, "0.1"},      {44.005, "44.005"}, {1.0 / 3.0, "0.3333333333333333"},
+        {1e300, "1e+300"}, {INFINITY, "inf"},  {-INFINITY, "-inf"},
+        {NAN, "nan"}};
+    for (const auto& [value, text] : cases) EXPECT_EQ(formatReal(value), text);
+}
+
+TEST(FormatRealTest, TextReadsBackAsTheSameValue) {
+    const auto seed = testing::testSeed();
+    SCOPED_TRACE(testing::seedTrace(seed));
+    std::mt19937_64 generator(seed);
+    std::uniform_real_distribution<double> distribution(-1e6, 1e6);
+    for (int i = 0; i < 2000; ++i) {
+        const double value = distribution(generator);
+        EXPECT_EQ(std::strtod(formatReal(value).c_str(), nullptr), value);
+    }
+}
+
+using namespace std::chrono;
+
+system_clock::time_point at(int y, unsigned mo, unsigned d, int h, int mi, int s) {
+    return sys_days{year{y} / month{mo} / day{d}} + hours{h} + minutes{mi} + seconds{s};
+}
+
+TEST(Iso8601Test, FormatsWholeSecondsInUtcRoundingDown) {
+    EXPECT_EQ(formatIso8601(at(2025, 1, 31, 14, 5, 10)), "2025-01-31T14:05:10Z");
+    EXPECT_EQ(formatIso8601(at(2025, 12, 31, 23, 59, 59) + milliseconds{999}),
+              "2025-12-31T23:59:59Z");
+    // Before the epoch too.
+    EXPECT_EQ(formatIso8601(at(1969, 12, 31, 23, 59, 59) + milliseconds{500}),
+              "1969-12-31T23:59:59Z");
+    EXPECT_EQ(iso8601Identifier(at(2025, 3, 5, 9, 3, 7)), "2025-03-05T09-03-07Z");
+}
+
+TEST(Iso8601Test, ParsesWhatItFormatsAndNothingElse) {
+    for (const auto time : {at(2024, 2, 29, 0, 0, 0), at(1999, 12, 31, 23, 59, 59)}) {
+        EXPECT_EQ(parseIso8601(formatIso8601(time)), time) << formatIso8601(time);
+    }
+    // Zone, case, separators, fractions, offsets, field widths, padding and out-of-range fields.
+    for (const char* text :
+         {"2025-01-31T14:05:10",  "2025-01-31T14:05:10z",     "2025-01-31t14:05:10Z",
+          "2025-01-31 14:05:10Z", "2025-01-31T14:05:10.000Z", "2025-01-31T14:05:10+00:00",
+          "2025-01-31T14-05-10Z", "2025-1-31T14:05:10Z",      "+025-01-31T14:05:10Z",
+          "2025-01-31T14:05:1 Z", "2025-01-31T14:05:10Z ",    " 2025-01-31T14:05:10Z",
+          "2025-13-01T00:00:00Z", "2025-00-01T00:00:00Z",     "2025-02-29T00:00:00Z",
+          "2025-04-31T00:00:00Z", "2025-01-00T00:00:00Z",     "2025-01-31T24:00:00Z",
+          "2025-01-31T23:60:00Z", "2025-01-31T23:59:60Z",     ""}) {
+        EXPECT_EQ(parseIso8601(text), std::nullopt) << text;
+    }
+}
+
+// Where the clock counts nanoseconds these years lie beyond its range, and must not wrap.
+TEST(Iso8601Test, ParsesADistantYearOnlyWhenTheClockHoldsIt) {
+    for (const char* text :
+         {"0000-01-01T00:00:00Z", "1012-01-31T14:05:10Z", "9999-12-31T23:59:59Z"}) {
+        if (const auto time = parseIso8601(text)) {
+            EXPECT_EQ(formatIso8601(*time), text);
+        }
+    }
 }
 
 }  // namespace

@@ -46,37 +46,25 @@ std::string streamed(const nlohmann::json& value, JsonWriter::Options options = 
 
 // A random document: nested containers, empty ones, every escape and multi-byte text.
 nlohmann::json randomValue(std::mt19937& random, int depth) {
-    static const std::string kPieces[] = {"a",    "/",    "\"", "\\",   "\n", "\t", "\x01",
-                                          "\x1f", "\x7f", "é",  "日本", "😀",  " ",  "key"};
-    const auto text = [&] {
-        std::string s;
-        for (int n = static_cast<int>(random() % 6); n > 0; --n) s += kPieces[random() % 14];
-        return s;
-    };
-    switch (depth > 3 ? random() % 4 : random() % 6) {
-        case 0:
-            return text();
-        case 1:
-            return static_cast<std::int64_t>(random()) - (1LL << 31);
-        case 2:
-            return random() % 2 == 0;
-        case 3:
-            return std::uint64_t{18446744073709551615ULL};
-        case 4: {
-            nlohmann::json array = nlohmann::json::array();
-            for (int n = static_cast<int>(random() % 4); n > 0; --n) {
-                array.push_back(randomValue(random, depth + 1));
-            }
-            return array;
-        }
-        default: {
-            nlohmann::json object = nlohmann::json::object();
-            for (int n = static_cast<int>(random() % 4); n > 0; --n) {
-                object[text()] = randomValue(random, depth + 1);
-            }
-            return object;
+    static const std::string kPieces = "a/\"\\\n\t\x01\x1f\x7f";
+    std::string text = random() % 2 ? "\u00E9\u65E5\U0001F600" : "key";
+    for (int n = static_cast<int>(random() % 6); n > 0; --n) text += kPieces[random() % 9];
+    const auto kind = depth > 3 ? random() % 4 : random() % 6;
+    nlohmann::json value = kind == 0 ? nlohmann::json(text)
+                           : kind == 1
+                               ? nlohmann::json(static_cast<std::int64_t>(random()) - (1LL << 31))
+                           : kind == 2 ? nlohmann::json(random() % 2 == 0)
+                           : kind == 3 ? nlohmann::json(std::uint64_t{18446744073709551615ULL})
+                           : kind == 4 ? nlohmann::json::array()
+                                       : nlohmann::json::object();
+    for (int n = kind < 4 ? 0 : static_cast<int>(random() % 4); n > 0; --n) {
+        if (kind == 4) {
+            value.push_back(randomValue(random, depth + 1));
+        } else {
+            value[text + std::to_string(n)] = randomValue(random, depth + 1);
         }
     }
+    return value;
 }
 
 TEST(JsonWriterTest, WritesWhatTheTreeDumps) {

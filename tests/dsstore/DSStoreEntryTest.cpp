@@ -16,7 +16,6 @@ TEST(DSStoreEntryTest, OrdersByLowerCasedNameThenNameThenCode) {
         {entry("alpha", "vstl"), entry("Beta", "Iloc"), "lower-cased names decide first"},
         {entry("Foo", "vstl"), entry("foo", "Iloc"), "exact names break case ties"},
         {entry("x", "Iloc"), entry("x", "bwsp"), "codes compare case-sensitively"},
-        {entry("."), entry("0"), "a dot sorts before digits"},
         {entry("Doc"), entry("Docs"), "a proper prefix sorts first"},
         {entry(""), entry("a"), "the empty name sorts first"},
         {entry("Cafe\u0301", "Iloc"), entry("Caf\u00E9", "bwsp"), "canonical forms tie"},
@@ -59,18 +58,14 @@ TEST(DSStoreEntryJsonTest, RoundTripsEveryTypeAndNamesWhatIsWrong) {
          {R"({"filename":"é","code":"vstl","type":"type","value":"icnv"})",
           R"({"filename":"a","code":"Iloc","type":"blob","value":"AAAAUAAAABc="})",
           R"({"filename":"a","code":"moDD","type":"dutc","value":18446744073709551615})",
-          R"({"filename":"a","code":"fwvh","type":"shor","value":4294967295})",
           R"({"filename":"a","code":"dscl","type":"bool","value":true})"}) {
         EXPECT_EQ(entryToJsonLine(entryFromJsonLine(nlohmann::json::parse(line))).dump(), line);
     }
     const std::vector<std::pair<std::string, std::string>> faults = {
         {R"("type": "blob", "value": "@@")", "not valid base64"},
         {R"("type": "long", "value": -1)", "whole number from 0 to 4294967295"},
-        {R"("type": "long", "value": 4294967296)", "whole number"},
         {R"("type": "comp", "value": 1.5)", "whole number from 0 to 18446744073709551615"},
-        {R"("type": "ustr", "value": 1)", "must be a string"},
         {R"("type": "bool", "value": 1)", "true or false"},
-        {R"("type": "bool")", "missing key \"value\""},
         {R"("type": 3, "value": 1)", "\"type\" must be a string"},
         // Input quoted in a message is escaped, so no control byte can reach a terminal.
         {R"("type": "\u0007", "value": 1)", R"(unknown type "\u0007" (expected bool, long)"},

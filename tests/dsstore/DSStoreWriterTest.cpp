@@ -33,12 +33,6 @@ TEST(DSStoreWriterTest, LaysOutHeaderNodesTreeHeaderAndAllocator) {
           // the allocator: blocks, addresses (allocator, leaf, tree header), the directory
           {0x2004, {3, 0, 0x200B, 0x4C, 0x1045, 0}},
           {0x240C, {1, 0x0444'5344, 0x4200'0000, 0x0200'0000}}}},
-        {{}, 10244, {{0x48, {0}}, {0x104C, {0}}, {0x2004, {3}}}},
-        {{entryWithRecordSize("a", 2044), entryWithRecordSize("b", 2044)}, 10244, {{0x48, {2}}}},
-        // a value is written as its case, whatever the type says
-        {{{"a", "Iloc", kTypeLong, DSStoreValue::data({std::byte{7}})}},
-         10244,
-         {{0x56, {word("long"), 1, 0x0700'0000}}}},
         // two leaves of four records, "e" in the root between them
         {nine,
          18436,

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "core/backup/BackupManifest.h"
-#include "core/backup/RestoreEvaluationSummary.h"
 #include "core/common/Iso8601.h"
 #include "tests/support/TestSeed.h"
 
@@ -166,13 +165,6 @@ TEST_F(ManifestReadingTest, MissingNullOrMistypedValuesMakeTheManifestUnreadable
     rejects("/createdAt", "2025-01-31T14:05:10.000Z");  // the strict form only
     EXPECT_THROW(decodeManifestFile("{"), json::exception);
     EXPECT_THROW(decodeManifestFile("[]"), json::exception);
-}
-
-TEST(RestoreEvaluationSummaryTest, JsonKeepsItsKeysAndRoundTrips) {
-    RestoreEvaluationSummary summary;
-    summary.items.push_back({"/c", "/d", true, "y", "z", kStatusDriftDetected});
-    EXPECT_EQ(json(summary)["items"][0]["isModifiedSinceBackup"], true);
-    EXPECT_EQ(json(summary).get<RestoreEvaluationSummary>(), summary);
 }
 
 }  // namespace

@@ -263,25 +263,18 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
         {xml("<true>yes</true>"), kBad, "<true> holds text"},
         {xml("<array><integer>1</array>"), kBad, "markup inside <integer>"},
         {xml("<dict><string>a</string></dict>"), kBad, "<dict> holds a value without a <key>"},
-        {xml("<dict><key>a</key></dict>"), kBad, "unexpected </dict>"},
         {xml("<string>&nbsp;</string>"), kBad, "unknown reference &nbsp;"},
-        {xml("<string>&#x110000;</string>"), kBad, "unknown reference &#x110000;"},
         {xml("<string>fish & chips, and far later a semicolon;</string>"), kBad,
          "malformed reference"},
-        {xml("<string>&#1x;</string>"), kBad, "unknown reference &#1x;"},
         {xml("<string>&#99999999999;</string>"), kBad, "unknown reference &#99999999999;"},
         {xml("<string/><string/>"), kBad, "<plist> holds more than one value"},
         {toBytes("<!DOCTYPE plist [<!ENTITY e 'x'>]><plist/>"), kBad,
          "DOCTYPE with an internal subset"},
         {toBytes("<string>x</string>y"), kBad, "content after the root element"},
-        {toBytes("<plist version=\"1.0\"/>"), kBad, "unexpected <plist>"},
         {toBytes("<plist version=\"1.0><true/>"), kBad, "unterminated attribute value"},
         {toBytes("<string>\xFF</string>"), kBad, "not well-formed UTF-8"},
-        {toBytes("<!-- x"), kBad, "unterminated comment"},
         {toBytes("<array>"), kBad, "unexpected end of the document"},
         {toBytes("<string>abc"), kBad, "<string> is not closed"},
-        {toBytes("<plist version><true/></plist>"), kBad, "malformed tag <plist>"},
-        {toBytes("<plist version=1><true/></plist>"), kBad, "attribute value without quotes"},
         {toBytes("\xFF\xFE<\0!"sv), kBad, "UTF-16 text of an odd length"},
         {toBytes("\xFE\xFF\xD8\x00"sv), kBad, "not well-formed UTF-16"},
         {wideText, kBig, "larger than the bound"},
@@ -297,10 +290,9 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
                            kBig, "strings and data exceed the size bound");
     }
     for (const std::string_view element :  // "name|text": <name>text</name>
-         {"integer|12abc", "real|1.5x", "integer|18446744073709551616", "real|+-1",
-          "integer|-0x8000000000000001", "date|2001-02-29T00:00:00Z", "date|2001-01-01T24:00:00Z",
-          "date|2001-01-01T00:00:00.Z", "date|10000-01-01T00:00:00Z",
-          "date|2001-01-01 00:00:00Z"}) {
+         {"integer|12abc", "real|1.5x", "integer|18446744073709551616",
+          "integer|-0x8000000000000001", "date|2001-02-29T00:00:00Z",
+          "date|10000-01-01T00:00:00Z"}) {
         const std::string name(element.substr(0, element.find('|')));
         const std::string text(element.substr(element.find('|') + 1));
         cases.emplace_back(xml("<" + name + ">" + text + "</" + name + ">"), kBad,
@@ -316,19 +308,6 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
                                        : "Malformed XML property list: ";
         EXPECT_LUMIFOLD_ERROR(parsePropertyList(bytes), kPropertyListDomain, code, prefix + detail);
     }
-}
-
-TEST(PropertyListTest, ShowsEveryKindAsJson) {
-    const V value = dict({{"a" + kHigh, str("b" + kLow)},
-                          {"big", V::unsignedInteger(kTop)},
-                          {"dates", list({date(0.5), date(kYear10000), date(-kInf)})},
-                          {"reals", list({V::real(1.5), V::real(kNan), V::real(-kInf)})},
-                          {"uid", V::uid(3)},
-                          {"data", V::data(Bytes{std::byte{0xFF}})}});
-    EXPECT_EQ(plistToJson(value), nlohmann::ordered_json::parse(R"({
-        "a\ufffd": "b\ufffd", "big": 18446744073709551615,
-        "data": "/w==", "dates": ["2001-01-01T00:00:00.5Z", 252423993600.0, "-inf"],
-        "reals": [1.5, "nan", "-inf"], "uid": {"CF$UID": 3}})"));
 }
 
 // Checks our property lists against an independent implementation: python3's plistlib writes

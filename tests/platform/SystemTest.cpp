@@ -4,7 +4,6 @@
 
 #include "core/platform/Process.h"
 #include "core/platform/Sha256.h"
-#include "core/platform/SystemVersion.h"
 
 namespace lumifold::platform {
 namespace {
@@ -19,19 +18,6 @@ TEST(ProcessTest, ReportsStatusAndWholeOutputWithoutAShellAndNeverThrowsForAMiss
               3000000u);
     for (const std::string path : {"/nonexistent/program", "/etc/hostname", "echo", ""}) {
         EXPECT_FALSE(runProcess(path, {}).started) << path;
-    }
-}
-
-TEST(SystemVersionTest, ReleaseTextGivesItsLeadingNumbers) {
-    const std::pair<const char*, OperatingSystemVersion> cases[] = {{"6.1.0-18-amd64", {6, 1, 0}},
-                                                                    {"6.9-rc2", {6, 9, 0}},
-                                                                    {"4.19.123.4", {4, 19, 123}},
-                                                                    {"14", {14, 0, 0}},
-                                                                    {"", {}},
-                                                                    {"-1.2", {}},
-                                                                    {"99999999999.1", {}}};
-    for (const auto& [text, version] : cases) {
-        EXPECT_EQ(versionFromReleaseText(text), version) << text;
     }
 }
 

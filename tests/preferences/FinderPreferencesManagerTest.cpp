@@ -124,22 +124,6 @@ TEST_F(FinderPreferencesManagerTest, ListsChangesInOrderWithoutToleranceAndNever
             change(kShowAll, "true (shown)", "false (hidden)")}));
 }
 
-TEST_F(FinderPreferencesManagerTest, ExtensionVisibilityComesFromTheFileThenTheService) {
-    writeEntries("<key>AppleShowAllExtensions</key><true/>");
-    EXPECT_TRUE(manager.showsAllExtensions());  // no global value: the file's
-    writeEntries("<key>FXPreferredViewStyle</key><string>icnv</string>");
-    EXPECT_TRUE(manager.currentPreferences().hideFileExtensions);
-    setDomainValue("com.apple.finder", Host::current, true);
-    EXPECT_FALSE(manager.currentPreferences().hideFileExtensions);
-    EXPECT_FALSE(manager.showsAllExtensions());  // asks only the global domain and the file
-    setDomainValue(kAny, Host::any, false);
-    EXPECT_TRUE(manager.currentPreferences().hideFileExtensions);
-    // The file's own value comes first for the layout, the global domain for the answer.
-    writeEntries("<key>AppleShowAllExtensions</key><true/>");
-    EXPECT_FALSE(manager.currentPreferences().hideFileExtensions);
-    EXPECT_FALSE(manager.showsAllExtensions());
-}
-
 // A file that is there but cannot be used reads as missing, says why naming itself, and is
 // never overwritten.
 TEST_F(FinderPreferencesManagerTest, DamagedFilesReadAsMissingAndAreNeverOverwritten) {

@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 
-#include "core/platform/FileLock.h"
 #include "core/platform/FileMetadata.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
@@ -136,23 +135,6 @@ TEST_F(FileSystemTest, OnlyOurOwnLeftoverFilesAreRemoved) {
     EXPECT_EQ(names("d").size(), cases.size() - 3 + 1);
 }
 
-// A folder is claimed once, even where a file stands; one lock holder at a time.
-TEST_F(FileSystemTest, FoldersAreClaimedOnceAndLocksHeldOnce) {
-    EXPECT_TRUE(createDirectoryExclusively(home / "claimed", 0700));
-    EXPECT_FALSE(createDirectoryExclusively(home / "claimed", 0700));
-    EXPECT_FALSE(createDirectoryExclusively(home.writeFile("plain", "x"), 0700));
-    EXPECT_LUMIFOLD_ERROR_CODE(createDirectoryExclusively(home / "missing/child", 0700),
-                               kPosixDomain, ENOENT);
-    link(home / "claimed", "link");
-    EXPECT_EQ(fileIdentity(home / "link"), fileIdentity(home / "claimed"));
-    {
-        auto first = FileLock::tryAcquire(home / "lock");
-        ASSERT_TRUE(first.has_value());
-        EXPECT_FALSE(FileLock::tryAcquire(home / "lock").has_value());
-    }
-    EXPECT_TRUE(FileLock::tryAcquire(home / "lock").has_value());
-}
-
 constexpr const char* kAttribute = FinderInfoFormat::kAttributeName;
 
 // The FinderInfo bytes are read and planted directly.
@@ -234,22 +216,6 @@ TEST_F(FileMetadataTest, FoldersCarryTheFlagAndLinksAreNeverFollowed) {
     EXPECT_EQ(fileMetadata(home / "missing"), std::nullopt);
     EXPECT_EQ(hasHiddenExtension(home / "missing"), std::nullopt);
     EXPECT_LUMIFOLD_ERROR_CODE(setHasHiddenExtension(home / "missing", true), kPosixDomain, ENOENT);
-}
-
-TEST_F(FileMetadataTest, PackagesAreDirectoriesWithAPackageExtensionOrTheBundleFlag) {
-    for (const char* name : {"Editor.app", "Notes.RTFD", "Tool.xcodeproj"}) {
-        EXPECT_TRUE(isPackage(home.makeFolder(name))) << name;
-    }
-    for (const char* name : {"Projects", "Folder.apps", ".app"}) {
-        EXPECT_FALSE(isPackage(home.makeFolder(name))) << name;
-    }
-    EXPECT_FALSE(isPackage(home.writeFile("Installer.pkg", "not a folder")));
-
-    const std::string flagged = home.makeFolder("Flagged");
-    std::string record(32, '\0');
-    record[8] = '\x20';  // bundle bit 0x2000
-    plantFinderInfo(flagged, record);
-    EXPECT_TRUE(isPackage(flagged));
 }
 
 }  // namespace

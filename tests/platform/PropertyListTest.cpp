@@ -253,6 +253,11 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
         {binaryList({arrayObject({1, 1}), toBytes("\xD1\x02\x00"sv), toBytes("\x51k")}), kBad,
          "object contains itself"},
         {chain(40, 2, 1, toBytes("\x09")), kBig, "more values than the bound allows"},  // 2^40
+        // One value past the bound: an array of 2^20 references to the first object.
+        {binaryList({toBytes("\x09"),
+                     toBytes(std::string("\xAF\x12\0\x10\0\0", 6) + std::string(1 << 20, '\0'))},
+                    1, 1),
+         kBig, "more values than the bound allows"},
         {chain(200000, 1, 4, toBytes("\x09")), kBig, "nested too deeply"},
         {toBytes("not a property list"), kBad, "text where an element belongs"},
         {xml("<data>!!!!</data>"), kBad, "<data> is not base64"},

@@ -6,10 +6,8 @@
 
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
-#include "core/platform/FileSystem.h"
 #include "tests/dsstore/DSStoreTestSupport.h"
 #include "tests/support/LumifoldAssertions.h"
-#include "tests/support/TempHome.h"
 
 namespace lumifold {
 namespace {
@@ -129,15 +127,6 @@ TEST(DSStoreWriterTest, RejectsEachFaultyRecordBeforeWriting) {
             DSStoreWriter().encode({{"zz", "Il", "x", DSStoreValue::integer(0)}, entry}),
             W::kDomain, code);
     }
-}
-
-TEST(DSStoreWriterTest, AFaultyListLeavesTheFileAsItWas) {
-    TempHome home;
-    const std::string path = home.writeFile(".DS_Store", "old");
-    EXPECT_THROW(DSStoreWriter().write({longEntry("a", "Ilo", 0)}, path), Error);
-    EXPECT_EQ(asText(platform::readFile(path)), "old");
-    DSStoreWriter().write({longEntry(".", "Iloc", 5)}, path);
-    EXPECT_EQ(DSStoreReader().readEntries(path), std::vector{longEntry(".", "Iloc", 5)});
 }
 
 // Random valid entries: names across Unicode (case pairs, combining marks, other scripts,

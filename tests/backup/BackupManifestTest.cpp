@@ -56,7 +56,7 @@ BackupManifest sampleManifest() {
     return manifest;
 }
 
-// The streaming writer against the tree on manifests with every optional part present or not,
+// The streaming writer against the tree on manifests with every optional record present or not,
 // and texts where escaping "/" meets every other escape.
 TEST(BackupManifestTest, StreamedTextEqualsTheTreesByteForByte) {
     const auto seed = testSeed();

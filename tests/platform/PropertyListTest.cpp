@@ -41,7 +41,7 @@ V nested(V value, int levels) {
     return value;
 }
 
-// A document with every part of the prolog around `body`.
+// A document with every kind of prolog item around `body`.
 Bytes xml(const std::string& body) {
     const std::string prolog = "<?xml version=\"1.0\"?><!DOCTYPE plist PUBLIC \"x\" \"y\"><!--c-->";
     return toBytes(prolog + "<plist version=\"1.0\">" + body + "</plist>\n");

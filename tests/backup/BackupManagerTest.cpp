@@ -334,15 +334,11 @@ TEST_F(BackupTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
     const Field id = [](auto& m) -> auto& { return m.id; };
     const std::vector<std::pair<std::string, Field>> cases{
         {"/etc/passwd", copy},
-        {"../../../outside", copy},
         {"files/../../x", copy},
-        {"Desktop/.DS_Store", store},
         {home / "outside", store},  // not a store's name
-        {home / "Desktop/../.DS_Store", store},
         {"com.apple.finder.plist", plist},
         {"report.pdf", flagged},
         {home / "outside", plistCopy},
-        {directory + "/../other/com.apple.finder.plist", plistCopy},
         {directory + "-2/com.apple.finder.plist", plistCopy},
         {"../..", id},
     };

@@ -76,7 +76,6 @@ TEST_F(PreferencesServiceTest, LooksUpCurrentHostThenAnyHostThenTheGlobalDomain)
 TEST_F(PreferencesServiceTest, SetValueCreatesFoldersKeepsOtherKeysAndRemovesAnEmptyDomain) {
     service.setValue("First", PlistValue::boolean(true), kFinder, User::current, Host::current);
     service.setValue("Second", PlistValue::integer(2), kFinder, User::current, Host::current);
-    EXPECT_TRUE(service.synchronize(kFinder, User::current, Host::current));
     // Durable without any cache: a fresh service reads the file.
     const PreferencesService fresh(home.path());
     EXPECT_EQ(fresh.copyAppValue("First", kFinder), PlistValue::boolean(true));

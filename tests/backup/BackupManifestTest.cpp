@@ -127,10 +127,6 @@ TEST_F(ManifestReadingTest, OptionalKeysMayBeAbsentOrNullAndUnknownKeysAreIgnore
     EXPECT_EQ(read(changed), expected);
     changed["fileExtensionBackups"] = nullptr;
     EXPECT_EQ(read(changed), expected);
-    // A key given twice counts once, the later one, as for any JSON object.
-    const std::string first = R"({"appliedChanges": [{"changeType": "c", "key": "k",
-        "newValue": "n", "oldValue": "o", "target": "t"}], )";
-    EXPECT_EQ(decodeManifestFile(first + changed.dump().substr(1)), expected);
 }
 
 TEST_F(ManifestReadingTest, MissingNullOrMistypedValuesMakeTheManifestUnreadable) {

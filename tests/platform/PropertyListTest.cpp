@@ -165,9 +165,6 @@ TEST(PropertyListTest, ReadsWhatOtherWritersMayWrite) {
                                     "<dict/><array/><data/></array><!-- c -->")),
               list({str("<AB<&>😀"), V::data(toBytes("\0\1\2\3\4"sv)), str(kHigh), V::boolean(true),
                     V::boolean(false), str(""), dict({}), list({}), V::data({})}));
-    EXPECT_EQ(parsePropertyList(xml("<array><dict><key>CF$UID</key><integer>7</integer></dict>"
-                                    "<dict><key>CF$UID</key><integer>-1</integer></dict></array>")),
-              list({V::uid(7), dict({{"CF$UID", integer(-1)}})}));
     const std::vector<std::pair<Bytes, V>> cases = {
         {xml("<dict><key>a</key><string>1</string><key>a</key><true/></dict>"),
          dict({{"a", V::boolean(true)}})},

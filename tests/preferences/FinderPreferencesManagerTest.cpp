@@ -81,16 +81,6 @@ class FinderPreferencesManagerTest : public ::testing::Test {
     PlistDictionary readBack(const std::string& file) const {
         return *platform::parsePropertyList(platform::readFile(file)).ifDictionary();
     }
-    // Sets the flag in one of the user's domains, the way another program would.
-    void setDomainValue(const std::string& application, Host host, bool value) {
-        PreferencesService(home.path())
-            .setValue(kShowAll, PlistValue::boolean(value), application,
-                      PreferencesService::User::current, host);
-    }
-    PlistValue domainValue(const std::string& application) const {
-        return readBack(*PreferencesService(home.path()).domainPath(application, Host::current))
-            .at(kShowAll);
-    }
     std::vector<std::string> folderNames() const {
         return platform::listDirectory(deletingLastPathComponent(path()), true);
     }
@@ -226,14 +216,18 @@ TEST_F(FinderPreferencesManagerTest, AFileChangedSincePlanningIsLeftAsItsWriterL
 
 TEST_F(FinderPreferencesManagerTest, WritingPushesExtensionVisibilityThroughTheService) {
     // Another program showed extensions for every host; the current-host value overrides it.
-    setDomainValue(kAny, Host::any, true);
+    PreferencesService service(home.path());
+    service.setValue(kShowAll, PlistValue::boolean(true), kAny, PreferencesService::User::current,
+                     Host::any);
     auto target = kPreferred;
     for (const bool show : {false, true}) {
         target.hideFileExtensions = !show;
         manager.writePreferences(target);
         EXPECT_EQ(readBack(path()).at(kShowAll), PlistValue::boolean(show));
-        EXPECT_EQ(domainValue(kAny), PlistValue::boolean(show));
-        EXPECT_EQ(domainValue("com.apple.finder"), PlistValue::boolean(show));
+        for (const char* domain : {kAny, "com.apple.finder"}) {
+            EXPECT_EQ(service.copyValue(kShowAll, domain, Host::current),
+                      PlistValue::boolean(show));
+        }
         EXPECT_EQ(manager.showsAllExtensions(), show);
     }
 }

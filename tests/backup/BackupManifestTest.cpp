@@ -84,16 +84,10 @@ TEST(BackupManifestTest, StreamedTextEqualsTheTreesByteForByte) {
         if (random() % 2) {
             manifest.pushedPreferences.emplace();
             for (auto i = random() % 3; i > 0; --i) {
-                PushedPreference pushed;
-                pushed.domain = "com.apple.finder";
-                pushed.currentHost = random() % 2;
-                pushed.key = "AppleShowAllExtensions";
-                pushed.originalValue = maybe("<true/>");
-                pushed.pushedValue = maybe("<false/>");
-                pushed.backupRelativePath = maybe("files/y_z.plist");
-                pushed.originalSHA256 = random() % 2 ? "sum" : "";
-                pushed.postModificationSHA256 = maybe("post");
-                manifest.pushedPreferences->push_back(pushed);
+                manifest.pushedPreferences->push_back({"com.apple.finder", random() % 2 == 0,
+                                                       "AppleShowAllExtensions", maybe("<true/>"),
+                                                       maybe("<false/>"), maybe("files/y_z.plist"),
+                                                       random() % 2 ? "sum" : "", maybe("post")});
             }
         }
         const std::string text = encodeManifestFile(manifest);

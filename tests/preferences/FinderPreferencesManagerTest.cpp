@@ -29,14 +29,6 @@ std::string iconView(const std::string& entries) {
            "</dict></dict>";
 }
 
-SettingChange change(std::string key, std::string oldValue, std::string newValue) {
-    const bool iconViewKey =
-        key != "FXPreferredViewStyle" && key != "FXArrangeGroupViewBy" && key != kShowAll;
-    return {"com.apple.finder.plist",
-            (iconViewKey ? "StandardViewSettings.IconViewSettings." : "") + key,
-            std::move(oldValue), std::move(newValue), "Global Preference"};
-}
-
 // Every field the layout reads, none as preferred; the sizes whole or not, real or integer.
 const std::string kEveryField =
     "<key>FXPreferredViewStyle</key><string>Nlsv</string><key>FXArrangeGroupViewBy</key>"
@@ -123,15 +115,16 @@ TEST_F(FinderPreferencesManagerTest, ReadsEachFieldAndFallsBackForWhatIsMissingO
 
 TEST_F(FinderPreferencesManagerTest, ListsChangesInOrderWithoutToleranceAndNeverTheGrid) {
     writeEntries(kEveryField);
-    EXPECT_EQ(
-        manager.plistChanges(kPreferred),
-        (std::vector<SettingChange>{
-            change("FXPreferredViewStyle", "Nlsv", "icnv"),
-            change("FXArrangeGroupViewBy", "Kind", "None"), change("arrangeBy", "name", "kind"),
-            change("iconSize", "44.0001", "44.0"), change("textSize", "13.0", "12.0"),
-            change("labelOnBottom", "false", "true"), change("showItemInfo", "true", "false"),
-            change("showIconPreview", "false", "true"),
-            change(kShowAll, "true (shown)", "false (hidden)")}));
+    std::string keys;
+    for (const auto& change : manager.plistChanges(kPreferred)) {
+        keys += change.key.substr(change.key.rfind('.') + 1) +
+                (change.oldValue + "," + change.newValue) + " ";
+    }
+    EXPECT_EQ(keys,
+              "FXPreferredViewStyleNlsv,icnv FXArrangeGroupViewByKind,None arrangeByname,kind "
+              "iconSize44.0001,44.0 textSize13.0,12.0 labelOnBottomfalse,true "
+              "showItemInfotrue,false showIconPreviewfalse,true "
+              "AppleShowAllExtensionstrue (shown),false (hidden) ");
 }
 
 // A file that is there but cannot be used reads as missing, says why naming itself, and is

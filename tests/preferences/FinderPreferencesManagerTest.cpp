@@ -7,6 +7,7 @@
 
 #include "core/common/Paths.h"
 #include "core/platform/FileSystem.h"
+#include "core/platform/PropertyListJson.h"
 #include "core/preferences/FinderPreferencesManager.h"
 #include "tests/support/LumifoldAssertions.h"
 #include "tests/support/TempHome.h"
@@ -45,22 +46,17 @@ const PlistDictionary& in(const PlistDictionary& dictionary, const std::string& 
 
 // The folder's icon-view record: each field in its place, sizes as reals even when whole.
 TEST(FinderLayoutPreferencesTest, IconViewOptionsFollowTheFields) {
-    using platform::PlistValue;
     const auto options =
         FinderLayoutPreferences{"icnv", "None", "name", 128, 99.5, 16, false, true, false, 2, true}
             .iconViewOptionsDictionary();
-    EXPECT_EQ(options.size(), 16u);
-    for (const auto& [key, value] : std::vector<std::pair<std::string, PlistValue>>{
-             {"arrangeBy", PlistValue::string("name")},
-             {"iconSize", PlistValue::real(128)},
-             {"gridSpacing", PlistValue::real(99.5)},
-             {"textSize", PlistValue::real(16)},
-             {"labelOnBottom", PlistValue::boolean(false)},
-             {"showItemInfo", PlistValue::boolean(true)},
-             {"showIconPreview", PlistValue::boolean(false)},
-             {"backgroundType", PlistValue::integer(2)}}) {
-        EXPECT_EQ(options.at(key), value) << key;
-    }
+    std::string text;
+    for (const auto& [key, value] : options) text += key + "=" + plistToJson(value).dump() + " ";
+    EXPECT_EQ(text,
+              "arrangeBy=\"name\" backgroundColorBlue=1.0 backgroundColorGreen=1.0 "
+              "backgroundColorRed=1.0 backgroundType=2 gridOffsetX=0.0 gridOffsetY=0.0 "
+              "gridSpacing=99.5 iconSize=128.0 labelOnBottom=false scrollPositionX=0.0 "
+              "scrollPositionY=0.0 showIconPreview=false showItemInfo=true textSize=16.0 "
+              "viewOptionsVersion=1 ");
 }
 
 class FinderPreferencesManagerTest : public ::testing::Test {

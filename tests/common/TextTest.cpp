@@ -66,12 +66,12 @@ TEST(Base64Test, RefusesAnythingButStrictPaddedText) {
 }
 
 TEST(FormatRealTest, WholeNumbersGainPointZeroOthersUseTheShortestText) {
-    const std::pair<double, const char*> cases[] = {
-        {44, "44.0"},      {0, "0.0"},         {-3, "-3.0"},
-        {0.1, "0.1"},      {44.005, "44.005"}, {1.0 / 3.0, "0.3333333333333333"},
-        {1e300, "1e+300"}, {INFINITY, "inf"},  {-INFINITY, "-inf"},
-        {NAN, "nan"}};
-    for (const auto& [value, text] : cases) EXPECT_EQ(formatReal(value), text);
+    std::string text;
+    for (double value : {44.0, 0.0, -3.0, 0.1, 44.005, 1.0 / 3.0, 1e300, double{INFINITY},
+                         -double{INFINITY}, double{NAN}}) {
+        text += formatReal(value) + " ";
+    }
+    EXPECT_EQ(text, "44.0 0.0 -3.0 0.1 44.005 0.3333333333333333 1e+300 inf -inf nan ");
 }
 
 TEST(FormatRealTest, TextReadsBackAsTheSameValue) {
@@ -93,8 +93,7 @@ system_clock::time_point at(int y, unsigned mo, unsigned d, int h, int mi, int s
 
 TEST(Iso8601Test, FormatsWholeSecondsInUtcRoundingDown) {
     EXPECT_EQ(formatIso8601(at(2025, 1, 31, 14, 5, 10)), "2025-01-31T14:05:10Z");
-    // Before the epoch too.
-    EXPECT_EQ(formatIso8601(at(1969, 12, 31, 23, 59, 59) + milliseconds{500}),
+    EXPECT_EQ(formatIso8601(at(1969, 12, 31, 23, 59, 59) + milliseconds{500}),  // before 1970
               "1969-12-31T23:59:59Z");
     EXPECT_EQ(iso8601Identifier(at(2025, 3, 5, 9, 3, 7)), "2025-03-05T09-03-07Z");
 }

@@ -11,6 +11,7 @@
 #include "core/platform/FileMetadata.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
+#include "core/platform/Sha256.h"
 #include "core/platform/Uuid.h"
 #include "tests/support/LumifoldAssertions.h"
 #include "tests/support/TempHome.h"
@@ -211,6 +212,13 @@ TEST_F(FileMetadataTest, FoldersCarryTheFlagAndLinksAreNeverFollowed) {
     EXPECT_EQ(fileMetadata(home / "missing"), std::nullopt);
     EXPECT_EQ(hasHiddenExtension(home / "missing"), std::nullopt);
     EXPECT_LUMIFOLD_ERROR_CODE(setHasHiddenExtension(home / "missing", true), kPosixDomain, ENOENT);
+}
+
+TEST(Sha256Test, MatchesPublishedDigestsInLowerCaseHex) {
+    EXPECT_EQ(sha256Hex(asBytes("")),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(sha256Hex(asBytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
 }
 
 }  // namespace

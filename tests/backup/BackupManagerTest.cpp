@@ -159,9 +159,7 @@ TEST_F(BackupTest, ListingSkipsWhatIsNotASnapshotAndLoadingNamesOnlyItsOwnFolder
     EXPECT_TRUE(manager.listManifests().empty());  // no store yet
     const BackupManifest kept = manager.createSnapshot(preferencesPath(), {}, {}, {});
     const std::string text = manifestText(kept.id);
-    home.writeFile(".lumifold/backups/stray-file", "x");
     home.makeFolder(".lumifold/backups/stray-folder");
-    home.writeFile(".lumifold/backups/broken/manifest.json", "{not json");
     home.writeFile(".lumifold/backups/garbled/manifest.json", "[]");
     // A manifest copied into another folder would restore under a false name.
     home.writeFile(".lumifold/backups/copied/manifest.json", text);

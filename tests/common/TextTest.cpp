@@ -30,14 +30,6 @@ TEST(TextTest, Utf16ConversionKeepsSurrogatePairsAndRefusesIllFormedInput) {
     EXPECT_FALSE(utf16BigEndianToUtf8(bytes, 4).has_value());  // cut after the lead unit
 }
 
-TEST(TextTest, Latin1ReportsLoss) {
-    EXPECT_EQ(toLatin1("\u00FF\u00E9"), std::string("\xFF\xE9"));
-    EXPECT_FALSE(toLatin1("\u0100").has_value());
-    EXPECT_FALSE(toLatin1("\xFF").has_value());
-    EXPECT_EQ(fromLatin1(std::string("\xE9", 1)), "\u00E9");
-    EXPECT_EQ(fromLatin1(std::string("\0a", 2)), std::string("\0a", 2));
-}
-
 TEST(Base64Test, EncodesKnownVectorsAndDecodesThemBack) {
     // RFC 4648's vectors: no, two and one padding characters.
     for (const std::string vector : {"|", "f|Zg==", "fo|Zm8=", "foo|Zm9v",

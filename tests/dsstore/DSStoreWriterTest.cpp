@@ -190,6 +190,7 @@ TEST(DSStoreWriterTest, RejectsEachFaultyRecordBeforeWriting) {
              {longEntry("a", "Ilo", 0), W::kInvalidCode},
              {{"a", "Iloc", "longs", DSStoreValue::integer(0)}, W::kInvalidTypecode},
              {{"a", "vstl", kTypeType, DSStoreValue::fourCC("icnvv")}, W::kInvalidFourCC},
+             {{"a", "vstl", kTypeType, DSStoreValue::fourCC("\u0100cnv")}, W::kInvalidFourCC},
              {longEntry("bad\xFF", "Iloc", 0), W::kInvalidText},
              {{"a", "cmmt", kTypeUstr, DSStoreValue::string("\xC3")}, W::kInvalidText},
              {entryWithRecordSize("a", 4089), W::kRecordTooLarge}}) {

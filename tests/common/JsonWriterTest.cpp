@@ -69,10 +69,8 @@ TEST(JsonWriterTest, StreamsInPiecesAndReplacesBadTextOnlyWhenAsked) {
                       {.escapeSolidus = false, .replaceInvalidUtf8 = true});
     json tree = json::array();
     writer.beginArray();
-    for (int i = 0; i < 20000; ++i) {
-        writer.string(bad + std::to_string(i));
-        tree.push_back(bad + std::to_string(i));
-    }
+    for (int i = 0; i < 20000; ++i)
+        writer.string(tree.emplace_back(bad + std::to_string(i)).get_ref<const std::string&>());
     writer.endArray();
     writer.finish();
     EXPECT_EQ(text, tree.dump(2, ' ', false, json::error_handler_t::replace));

@@ -8,27 +8,10 @@
 #include "core/common/Base64.h"
 #include "core/common/Iso8601.h"
 #include "core/common/Numbers.h"
-#include "core/common/Text.h"
 #include "tests/support/TestSeed.h"
 
 namespace lumifold {
 namespace {
-
-TEST(TextTest, Utf16ConversionKeepsSurrogatePairsAndRefusesIllFormedInput) {
-    const std::string text = "a\u00E9\u4E2D\U0001F600";
-    EXPECT_EQ(utf8ToUtf16(text), u"a\u00E9\u4E2D\U0001F600");  // the emoji takes two units
-    EXPECT_EQ(utf16ToUtf8(u"a\u00E9\u4E2D\U0001F600"), text);
-    // Truncated, encoded surrogate, overlong; then lone lead and lone trail units.
-    for (const char* bad : {"\xC3", "\xED\xA0\x80", "\xC0\xAF"}) {
-        EXPECT_FALSE(utf8ToUtf16(bad).has_value()) << bad;
-    }
-    EXPECT_FALSE(utf16ToUtf8(u"\xD800").has_value() || utf16ToUtf8(u"\xDC00").has_value());
-    EXPECT_TRUE(isWellFormedUtf8("ab\u00FF") && !isWellFormedUtf8("ab\xFF"));
-
-    const unsigned char bytes[] = {0x00, 0x41, 0xD8, 0x3D, 0xDE, 0x00};
-    EXPECT_EQ(utf16BigEndianToUtf8(bytes, sizeof bytes), "A\U0001F600");
-    EXPECT_FALSE(utf16BigEndianToUtf8(bytes, 4).has_value());  // cut after the lead unit
-}
 
 TEST(Base64Test, EncodesKnownVectorsAndDecodesThemBack) {
     // RFC 4648's vectors: no, two and one padding characters.

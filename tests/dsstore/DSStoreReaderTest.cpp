@@ -75,13 +75,6 @@ Bytes overlappingLeavesImage() {
     return store.build();
 }
 
-// The names read, "-" for an empty one.
-std::string names(const std::vector<DSStoreEntry>& entries) {
-    std::string text;
-    for (const auto& entry : entries) text += entry.filename.empty() ? "-" : entry.filename;
-    return text;
-}
-
 using Words = std::vector<std::pair<std::size_t, std::uint32_t>>;  // file position, value
 
 // An image with u32 values written over it, then cut when `cut` is not 0.
@@ -137,7 +130,10 @@ TEST(DSStoreReaderTest, ReadsWhatCanBeDecodedAndCountsTheRest) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.damage.what);
         const DSStoreParseResult result = DSStoreReader().parse(damaged(c.damage));
-        EXPECT_EQ(names(result.entries), c.names);
+        std::string names;  // "-" for an empty name
+        for (const auto& entry : result.entries)
+            names += entry.filename.empty() ? "-" : entry.filename;
+        EXPECT_EQ(names, c.names);
         EXPECT_EQ(result.skippedRecords, c.skipped);
         EXPECT_EQ(result.alteredRecords, c.altered);
     }

@@ -69,13 +69,11 @@ TEST(DSStoreEntryJsonTest, RoundTripsEveryTypeAndNamesWhatIsWrong) {
           R"({"filename":"a","code":"dscl","type":"bool","value":true})"}) {
         EXPECT_EQ(entryToJsonLine(entryFromJsonLine(nlohmann::json::parse(line))).dump(), line);
     }
+    // Input quoted in a message is escaped, so no control byte can reach a terminal.
     const std::vector<std::pair<std::string, std::string>> faults = {
-        {R"("type": "blob", "value": "@@")", "not valid base64"},
         {R"("type": "long", "value": -1)", "whole number from 0 to 4294967295"},
-        // Input quoted in a message is escaped, so no control byte can reach a terminal.
         {R"("type": "\u0007", "value": 1)", R"(unknown type "\u0007" (expected bool, long)"},
-        {R"("type": "bool", "value": true, "\u001b[2J": 1)", R"(unknown key "\u001b[2J")"},
-    };
+        {R"("type": "bool", "value": true, "\u001b[2J": 1)", R"(unknown key "\u001b[2J")"}};
     for (const auto& [fields, message] : faults) {
         SCOPED_TRACE(fields);
         const auto line =
@@ -83,7 +81,6 @@ TEST(DSStoreEntryJsonTest, RoundTripsEveryTypeAndNamesWhatIsWrong) {
         EXPECT_THAT([&] { entryFromJsonLine(line); },
                     ::testing::ThrowsMessage<std::invalid_argument>(::testing::HasSubstr(message)));
     }
-    EXPECT_THROW(entryFromJsonLine(nlohmann::json::array()), std::invalid_argument);
 }
 
 TEST(DSStoreWriterTest, LaysOutHeaderNodesTreeHeaderAndAllocator) {

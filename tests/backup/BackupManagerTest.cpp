@@ -158,19 +158,18 @@ TEST_F(BackupTest, SnapshotsOfOneSecondAreNumberedAndListedNewestFirst) {
 TEST_F(BackupTest, ListingSkipsWhatIsNotASnapshotAndLoadingNamesOnlyItsOwnFolder) {
     EXPECT_TRUE(manager.listManifests().empty());  // no store yet
     const BackupManifest kept = manager.createSnapshot(preferencesPath(), {}, {}, {});
-    const std::string text = manifestText(kept.id);
     home.makeFolder(".lumifold/backups/stray-folder");
     home.writeFile(".lumifold/backups/garbled/manifest.json", "[]");
     // A manifest copied into another folder would restore under a false name.
-    home.writeFile(".lumifold/backups/copied/manifest.json", text);
+    home.writeFile(".lumifold/backups/copied/manifest.json", manifestText(kept.id));
     EXPECT_EQ(idsOf(manager.listManifests()), std::vector<std::string>{kept.id});
     for (const std::string& name :
          {std::string("copied"), std::string("garbled"), "../backups/" + kept.id}) {
         EXPECT_EQ(manager.loadManifest(name), std::nullopt) << name;
     }
-    EXPECT_LUMIFOLD_ERROR(
+    EXPECT_LUMIFOLD_ERROR_CODE(
         manager.recordPostModificationHashes("garbled", preferencesPath(), ApplyOutcome{}),
-        kBackupManagerDomain, kBackupManifestNotFound, "Manifest not found");
+        kBackupManagerDomain, kBackupManifestNotFound);
     EXPECT_EQ(manifestText("garbled"), "[]");
 }
 

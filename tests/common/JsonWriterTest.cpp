@@ -60,23 +60,5 @@ TEST(JsonWriterTest, WritesWhatTheTreeDumps) {
     }
 }
 
-// Large enough to be handed to the sink in several pieces; text that is not UTF-8 is refused
-// unless replacing it was asked for.
-TEST(JsonWriterTest, StreamsInPiecesAndReplacesBadTextOnlyWhenAsked) {
-    const std::string bad = "a\xE0\x80z\xC3";
-    std::string text;
-    JsonWriter writer([&](std::string_view chunk) { text.append(chunk); },
-                      {.escapeSolidus = false, .replaceInvalidUtf8 = true});
-    json tree = json::array();
-    writer.beginArray();
-    for (int i = 0; i < 20000; ++i)
-        writer.string(tree.emplace_back(bad + std::to_string(i)).get_ref<const std::string&>());
-    writer.endArray();
-    writer.finish();
-    EXPECT_EQ(text, tree.dump(2, ' ', false, json::error_handler_t::replace));
-    JsonWriter strict([](std::string_view) {}, {});
-    EXPECT_THROW(strict.string(bad), std::invalid_argument);
-}
-
 }  // namespace
 }  // namespace lumifold

@@ -17,9 +17,9 @@ inline DSStoreEntry longEntry(std::string filename, std::string code, std::uint3
     return {std::move(filename), std::move(code), kTypeLong, DSStoreValue::integer(value)};
 }
 
-// A blob entry whose encoded record is exactly `recordSize` bytes (>= 18, one-unit name).
+// A blob entry whose encoded record is exactly `recordSize` bytes (>= 18, one-unit name): u32
+// name length, 2 name bytes, code, type and u32 blob length come first.
 inline DSStoreEntry entryWithRecordSize(std::string oneUnitName, std::size_t recordSize) {
-    // u32 name length + 2 name bytes + code + type + u32 blob length
     return {std::move(oneUnitName), "Iloc", kTypeBlob,
             DSStoreValue::data(Bytes(recordSize - 18, std::byte{0xAB}))};
 }

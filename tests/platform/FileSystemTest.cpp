@@ -68,9 +68,8 @@ TEST_F(FileSystemTest, ReplacingKeepsOwnerBitsAndAttributesAndWritesThroughAFina
 
     EXPECT_LUMIFOLD_ERROR_CODE(replaceFile(home / "link", asBytes("x")), kPosixDomain, ELOOP);
     link("nowhere", "dangling");
-    EXPECT_LUMIFOLD_ERROR(
-        replaceFile(home / "dangling", asBytes("x"), throughLink), kPosixDomain, ENOENT,
-        "Could not write \"" + home / "dangling" + "\": it is a dangling symbolic link");
+    EXPECT_LUMIFOLD_ERROR_CODE(replaceFile(home / "dangling", asBytes("x"), throughLink),
+                               kPosixDomain, ENOENT);
 }
 
 TEST_F(FileSystemTest, ReplacingOnlyWhatStillHoldsThePlannedBytes) {
@@ -95,8 +94,7 @@ TEST_F(FileSystemTest, ReplacingOnlyWhatStillHoldsThePlannedBytes) {
 TEST_F(FileSystemTest, ReadsRefuseAnythingButABoundedRegularFileWithoutBlocking) {
     ASSERT_EQ(::mkfifo((home / "fifo").c_str(), 0600), 0);
     link("/dev/zero", "zero");
-    EXPECT_LUMIFOLD_ERROR(readFile(home / "fifo"), kPosixDomain, kNotRegularFile,
-                          "Could not read \"" + home / "fifo" + "\": it is not a regular file");
+    EXPECT_LUMIFOLD_ERROR_CODE(readFile(home / "fifo"), kPosixDomain, kNotRegularFile);
     EXPECT_LUMIFOLD_ERROR_CODE(readFile(home / "zero"), kPosixDomain, kNotRegularFile);
     const std::string big = home.writeFile("big", std::string(3 << 20, 'x'));
     EXPECT_LUMIFOLD_ERROR(readFile(big, 2 << 20), kPosixDomain, kFileTooLarge,

@@ -1,23 +1,31 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "core/backup/BackupManager.h"
+#include "core/common/Iso8601.h"
+#include "core/common/Paths.h"
+#include "core/platform/FileMetadata.h"
 #include "core/platform/PosixError.h"
-#include "tests/backup/BackupTestSupport.h"
+#include "core/platform/PreferencesService.h"
+#include "core/platform/Sha256.h"
 #include "tests/support/LumifoldAssertions.h"
+#include "tests/support/TempHome.h"
 
 namespace lumifold::testing {
 namespace {
 
-using platform::listDirectory;
+using platform::PlistValue;
+using platform::PreferencesService;
 using platform::readFile;
 
-const std::vector<SettingChange> kChanges{
-    {"com.apple.finder", "FXPreferredViewStyle", "Nlsv", "icnv", "Global Preference"}};
-const std::vector<FileExtensionBackupItem> kExtensions{{"/Users/a/Desktop/report.pdf", false}};
+std::string checksumOf(const std::string& path) { return platform::sha256Hex(readFile(path)); }
 
 std::vector<std::string> idsOf(const std::vector<BackupManifest>& manifests) {
     std::vector<std::string> ids;
@@ -25,44 +33,95 @@ std::vector<std::string> idsOf(const std::vector<BackupManifest>& manifests) {
     return ids;
 }
 
-TEST_F(BackupTest, SnapshotCopiesEveryFileAndLaterRecordsTheLiveChecksums) {
+// A snapshot store in the default place of a temporary home, on a clock the test sets.
+class BackupTest : public ::testing::Test {
+  protected:
+    std::string preferencesPath() const {
+        return home / "Library/Preferences/com.apple.finder.plist";
+    }
+    // A binary Finder preferences file with a view style and the extension flag.
+    std::string writePreferences(bool showAllExtensions,
+                                 const std::string& viewStyle = "Nlsv") const {
+        return home.writeFile(
+            "Library/Preferences/com.apple.finder.plist",
+            platform::toBinaryPropertyList(PlistValue::dictionary(
+                {{"FXPreferredViewStyle", PlistValue::string(viewStyle)},
+                 {"AppleShowAllExtensions", PlistValue::boolean(showAllExtensions)}})));
+    }
+    std::string writeStore(const std::string& folder, const std::string& content,
+                           unsigned bits = 0644) const {
+        const std::string path = home.writeFile(folder + "/.DS_Store", content);
+        platform::setPermissionBits(path, bits);
+        return path;
+    }
+    std::string snapshotDirectory(const std::string& id) const {
+        return appending(home / ".lumifold/backups", id);
+    }
+    std::string manifestText(const std::string& id) const {
+        return std::string(asText(readFile(snapshotDirectory(id) + "/manifest.json")));
+    }
+    // The flag in one current-host domain only, so the global domain cannot stand in.
+    std::optional<PlistValue> currentHostValue(const std::string& applicationId) const {
+        return PreferencesService(home.path())
+            .copyValue("AppleShowAllExtensions", applicationId, PreferencesService::Host::current);
+    }
+    // Checksum, bits and hidden-extension flag of every file under the home, except the
+    // snapshot store and the current-host preference domains (checked on their own).
+    std::map<std::string, std::string> liveState() const {
+        namespace fs = std::filesystem;
+        std::map<std::string, std::string> state;
+        for (auto it = fs::recursive_directory_iterator(home.path());
+             it != fs::recursive_directory_iterator(); ++it) {
+            const std::string path = it->path().string();
+            if (path == home / ".lumifold" || path == home / "Library/Preferences/ByHost") {
+                it.disable_recursion_pending();
+            } else if (it->is_regular_file()) {
+                state[path] = checksumOf(path) + " " +
+                              std::to_string(platform::permissionBits(path).value_or(0)) + " " +
+                              std::to_string(platform::hasHiddenExtension(path).value_or(false));
+            }
+        }
+        return state;
+    }
+
+    TempHome home;
+    std::chrono::system_clock::time_point now = *parseIso8601("2025-01-31T14:05:09Z");
+    BackupManager manager{std::nullopt, BackupManagerHost{.now = [this] { return now; },
+                                                          .homeDirectory = home.path(),
+                                                          .preferencesPath = {}}};
+};
+
+// Exact private copies (equal stores share one), missing files skipped, original bits kept for
+// restore; after Apply the checksums of the live files, an absent one left out, never null.
+TEST_F(BackupTest, SnapshotCopiesEveryFileExactlyAndLaterRecordsTheLiveChecksums) {
     writePreferences(true);
-    const std::string desktop = writeStore("Desktop", "desktop store", 0640);
+    const std::string desktop = writeStore("Desktop", "same bytes", 0640);
+    const std::string music = writeStore("Music", "same bytes", 0666);
     const std::string documents = writeStore("Documents", "documents store", 0604);
-    // createdAt is read after the copies: let the clock move on in between.
-    int calls = 0;
-    BackupManager ticking(
-        std::nullopt, BackupManagerHost{.now = [&] { return now + std::chrono::seconds(calls++); },
-                                        .homeDirectory = home.path(),
-                                        .preferencesPath = {}});
-
-    const BackupManifest manifest =
-        ticking.createSnapshot(preferencesPath(), {desktop, documents}, kChanges, kExtensions);
-
+    const BackupManifest manifest = manager.createSnapshot(
+        preferencesPath(), {desktop, home / "Movies/.DS_Store", music, documents}, {}, {});
     EXPECT_EQ(manifest.id, "2025-01-31T14-05-09Z");
-    EXPECT_EQ(manifest.createdAt, utc(2025, 1, 31, 14, 5, 10));
     const std::string directory = snapshotDirectory(manifest.id);
-    EXPECT_EQ(manifest.finderPlistOriginalPath, preferencesPath());
-    EXPECT_EQ(manifest.finderPlistBackupPath, directory + "/com.apple.finder.plist");
     EXPECT_EQ(manifest.finderPlistOriginalSHA256, checksumOf(preferencesPath()));
     EXPECT_EQ(readFile(manifest.finderPlistBackupPath), readFile(preferencesPath()));
-    EXPECT_EQ(manifest.finderPlistPostSHA256, std::nullopt);
-    const std::string desktopSum = checksumOf(desktop), documentsSum = checksumOf(documents);
-    EXPECT_EQ(manifest.dsStoreBackups,
-              (std::vector<DSStoreBackupItem>{
-                  {desktop, "files/" + desktopSum.substr(0, 12) + "_.DS_Store", desktopSum,
-                   std::nullopt, 0640},
-                  {documents, "files/" + documentsSum.substr(0, 12) + "_.DS_Store", documentsSum,
-                   std::nullopt, 0604}}));
-    for (const auto& item : manifest.dsStoreBackups) {
-        EXPECT_EQ(readFile(appending(directory, item.backupRelativePath)),
-                  readFile(item.originalPath));
+    ASSERT_EQ(manifest.dsStoreBackups.size(), 3u);
+    for (const auto& [item, path, bits] :
+         {std::tuple{manifest.dsStoreBackups[0], desktop, 0640},
+          std::tuple{manifest.dsStoreBackups[1], music, 0666},
+          std::tuple{manifest.dsStoreBackups[2], documents, 0604}}) {
+        EXPECT_EQ(item.originalPath, path);
+        EXPECT_EQ(item.originalSHA256, checksumOf(path));
+        const std::string copy = appending(directory, item.backupRelativePath);
+        EXPECT_EQ(readFile(copy), readFile(path));
+        EXPECT_EQ(platform::permissionBits(copy), 0600u);
+        EXPECT_EQ(item.posixPermissions, bits);
     }
-    EXPECT_EQ(manifest.appliedChanges, kChanges);
-    EXPECT_EQ(manifest.fileExtensionBackups, kExtensions);
+    EXPECT_EQ(platform::listDirectory(directory + "/files").size(), 2u);
+    for (const std::string& folder : {home / ".lumifold", directory, directory + "/files"}) {
+        EXPECT_EQ(platform::permissionBits(folder).value() & 0077u, 0u) << folder;
+    }
     EXPECT_EQ(manager.loadManifest(manifest.id), manifest);
 
-    // After Apply: checksums of the live files; the URL list is not consulted, the items are.
     writePreferences(false, "icnv");
     writeStore("Desktop", "after");
     platform::removeFile(documents);
@@ -70,150 +129,232 @@ TEST_F(BackupTest, SnapshotCopiesEveryFileAndLaterRecordsTheLiveChecksums) {
         manager.recordPostModificationHashes(manifest.id, preferencesPath(), ApplyOutcome{});
     EXPECT_EQ(recorded.finderPlistPostSHA256, checksumOf(preferencesPath()));
     EXPECT_EQ(recorded.dsStoreBackups[0].postModificationSHA256, checksumOf(desktop));
-    EXPECT_EQ(recorded.dsStoreBackups[1].postModificationSHA256, std::nullopt);
+    EXPECT_EQ(recorded.dsStoreBackups[2].postModificationSHA256, std::nullopt);
     EXPECT_EQ(manager.loadManifest(manifest.id), recorded);
-    // An absent checksum is left out of the file, never written as null.
-    const std::string text = manifestText(manifest.id);
-    EXPECT_EQ(text.find("null"), std::string::npos);
-    const auto first = text.find("\"postModificationSHA256\"");
-    ASSERT_NE(first, std::string::npos);
-    EXPECT_EQ(text.find("\"postModificationSHA256\"", first + 1), std::string::npos);
+    EXPECT_EQ(manifestText(manifest.id).find("null"), std::string::npos);
 }
 
-TEST_F(BackupTest, MissingFilesAreSkippedAndEqualStoresShareACopy) {
-    const std::string desktop = writeStore("Desktop", "same bytes");
-    const std::string music = writeStore("Music", "same bytes");
-    const BackupManifest manifest = manager.createSnapshot(
-        preferencesPath(), {desktop, home / "Movies/.DS_Store", music}, {}, {});
-    // The missing preferences file is recorded with an empty checksum but not copied.
-    EXPECT_EQ(manifest.finderPlistOriginalSHA256, "");
-    EXPECT_FALSE(platform::fileExists(manifest.finderPlistBackupPath));
-    ASSERT_EQ(manifest.dsStoreBackups.size(), 2u);
-    EXPECT_EQ(manifest.dsStoreBackups[0].originalPath, desktop);
-    EXPECT_EQ(manifest.dsStoreBackups[1].originalPath, music);
-    EXPECT_EQ(manifest.dsStoreBackups[0].backupRelativePath,
-              manifest.dsStoreBackups[1].backupRelativePath);
-    EXPECT_EQ(listDirectory(snapshotDirectory(manifest.id) + "/files").size(), 1u);
-
-    const BackupManifest empty = manager.createSnapshot(preferencesPath(), {}, {}, {});
-    EXPECT_TRUE(listDirectory(snapshotDirectory(empty.id) + "/files").empty());
-    EXPECT_NE(manifestText(empty.id).find("\"dsStoreBackups\": []"), std::string::npos);
-}
-
-TEST_F(BackupTest, SnapshotsArePrivateEvenWhenTheirOriginalsAreNot) {
-    writePreferences(true);
-    platform::setPermissionBits(preferencesPath(), 0644);
-    const std::string store = writeStore("Desktop", "store", 0666);
-    const BackupManifest manifest = manager.createSnapshot(preferencesPath(), {store}, {}, {});
-    const std::string directory = snapshotDirectory(manifest.id);
-    for (const std::string& folder :
-         {home / ".lumifold", home / ".lumifold/backups", directory, directory + "/files"}) {
-        EXPECT_EQ(platform::permissionBits(folder).value() & 0077u, 0u) << folder;
-    }
-    for (const std::string& file :
-         {manifest.finderPlistBackupPath, directory + "/manifest.json",
-          appending(directory, manifest.dsStoreBackups[0].backupRelativePath)}) {
-        EXPECT_EQ(platform::permissionBits(file), 0600u) << file;
-    }
-    // The original's bits are still what restore will put back.
-    EXPECT_EQ(manifest.dsStoreBackups[0].posixPermissions, 0666);
-}
-
-TEST_F(BackupTest, TwoSnapshotsInOneSecondBothSurvive) {
+TEST_F(BackupTest, SnapshotsOfOneSecondAreNumberedAndListedNewestFirst) {
     writePreferences(true);
     const std::string store = writeStore("Desktop", "first");
-    const BackupManifest first = manager.createSnapshot(preferencesPath(), {store}, kChanges, {});
+    const BackupManifest first = manager.createSnapshot(preferencesPath(), {store}, {}, {});
     writePreferences(false);
     writeStore("Desktop", "second");
     const BackupManifest second = manager.createSnapshot(preferencesPath(), {store}, {}, {});
-
-    EXPECT_EQ(first.id, "2025-01-31T14-05-09Z");
     EXPECT_EQ(second.id, "2025-01-31T14-05-09Z-2");
-    EXPECT_EQ(second.finderPlistBackupPath,
-              snapshotDirectory(second.id) + "/com.apple.finder.plist");
-    EXPECT_EQ(manager.loadManifest(first.id), first);
     EXPECT_EQ(manager.loadManifest(second.id), second);
     // The first snapshot's copies are its own, untouched by the second.
     EXPECT_EQ(checksumOf(first.finderPlistBackupPath), first.finderPlistOriginalSHA256);
     EXPECT_EQ(asText(readFile(appending(snapshotDirectory(first.id),
                                         first.dsStoreBackups[0].backupRelativePath))),
               "first");
+
+    now = *parseIso8601("2025-01-31T10:00:00Z");
+    manager.createSnapshot(preferencesPath(), {}, {}, {});
+    EXPECT_EQ(idsOf(manager.listManifests()),
+              (std::vector<std::string>{second.id, first.id, "2025-01-31T10-00-00Z"}));
 }
 
-TEST_F(BackupTest, ListingIsNewestFirstAndOrdersOneSecondByNumber) {
-    now = utc(2025, 1, 31, 10, 0, 0);
-    manager.createSnapshot(preferencesPath(), {}, {}, {});
-    now = utc(2025, 1, 31, 12, 0, 0);
-    for (int i = 0; i < 11; ++i) manager.createSnapshot(preferencesPath(), {}, {}, {});
-    now = utc(2025, 1, 31, 11, 0, 0);
-    manager.createSnapshot(preferencesPath(), {}, {}, {});
-    // The directory lists "-10" and "-11" before "-2"; the later snapshot must still lead.
-    std::vector<std::string> expected;
-    for (int n = 11; n >= 2; --n) expected.push_back("2025-01-31T12-00-00Z-" + std::to_string(n));
-    expected.insert(expected.end(),
-                    {"2025-01-31T12-00-00Z", "2025-01-31T11-00-00Z", "2025-01-31T10-00-00Z"});
-    EXPECT_EQ(idsOf(manager.listManifests()), expected);
-}
-
-TEST_F(BackupTest, ListingSkipsWhatIsNotASnapshot) {
+TEST_F(BackupTest, ListingSkipsWhatIsNotASnapshotAndLoadingNamesOnlyItsOwnFolder) {
     EXPECT_TRUE(manager.listManifests().empty());  // no store yet
-
     const BackupManifest kept = manager.createSnapshot(preferencesPath(), {}, {}, {});
-    home.writeFile(".lumifold/backups/stray-file", "x");
     home.makeFolder(".lumifold/backups/stray-folder");
-    home.writeFile(".lumifold/backups/broken/manifest.json", "{not json");
-    // A manifest without appliedChanges does not load.
-    std::string text = manifestText(kept.id);
-    const std::string applied = "\"appliedChanges\": [],";
-    ASSERT_NE(text.find(applied), std::string::npos);
-    home.writeFile(".lumifold/backups/incomplete/manifest.json",
-                   text.erase(text.find(applied), applied.size()));
-
-    // A manifest copied into another folder would restore under a false name.
-    home.writeFile(".lumifold/backups/.copied/manifest.json", manifestText(kept.id));
-
-    EXPECT_EQ(idsOf(manager.listManifests()), std::vector<std::string>{kept.id});
-    EXPECT_EQ(manager.loadManifest("incomplete"), std::nullopt);
-    EXPECT_EQ(manager.loadManifest("missing"), std::nullopt);
-    EXPECT_EQ(manager.loadManifest("../backups/" + kept.id), std::nullopt);
-    EXPECT_EQ(manager.loadManifest(".copied"), std::nullopt);
-    std::vector<std::string> problems;
-    for (const auto& problem : manager.snapshotProblems()) {
-        problems.push_back(problem.name + (problem.incomplete ? " (incomplete)" : ""));
-    }
-    EXPECT_EQ(problems, (std::vector<std::string>{".copied", "broken", "incomplete",
-                                                  "stray-folder (incomplete)"}));
-}
-
-TEST_F(BackupTest, SnapshotFoldersWhoseNamesBeginWithADotAreListed) {
-    now = utc(2025, 1, 31, 14, 5, 9);
-    const BackupManifest made = manager.createSnapshot(preferencesPath(), {}, {}, {});
-    std::string text = manifestText(made.id);
-    const std::string id = "\"id\": \"" + made.id + "\"";
-    text.replace(text.find(id), id.size(), "\"id\": \".hidden\"");
-    home.writeFile(".lumifold/backups/.hidden/manifest.json", text);
-    EXPECT_EQ(idsOf(manager.listManifests()), (std::vector<std::string>{made.id, ".hidden"}));
-}
-
-TEST_F(BackupTest, PostModificationHashesNeedAManifest) {
     home.writeFile(".lumifold/backups/garbled/manifest.json", "[]");
-    for (const char* id : {"2025-01-31T14-05-09Z", "garbled"}) {
-        EXPECT_LUMIFOLD_ERROR(
-            manager.recordPostModificationHashes(id, preferencesPath(), ApplyOutcome{}),
-            kBackupManagerDomain, kBackupManifestNotFound, "Manifest not found");
+    // A manifest copied into another folder would restore under a false name.
+    home.writeFile(".lumifold/backups/copied/manifest.json", manifestText(kept.id));
+    EXPECT_EQ(idsOf(manager.listManifests()), std::vector<std::string>{kept.id});
+    for (const std::string& name :
+         {std::string("copied"), std::string("garbled"), "../backups/" + kept.id}) {
+        EXPECT_EQ(manager.loadManifest(name), std::nullopt) << name;
     }
+    EXPECT_LUMIFOLD_ERROR_CODE(
+        manager.recordPostModificationHashes("garbled", preferencesPath(), ApplyOutcome{}),
+        kBackupManagerDomain, kBackupManifestNotFound);
     EXPECT_EQ(manifestText("garbled"), "[]");
 }
 
-TEST_F(BackupTest, UnreadableStoreFailsTheSnapshotWithoutAManifest) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+TEST_F(BackupTest, AStoreThatCannotBeReadFailsTheSnapshotBeforeAnyFolderIsMade) {
     const std::string desktop = writeStore("Desktop", "readable");
-    const std::string locked = writeStore("Documents", "locked", 0000);
-    EXPECT_LUMIFOLD_ERROR_CODE(manager.createSnapshot(preferencesPath(), {desktop, locked}, {}, {}),
-                               platform::kPosixDomain, EACCES);
-    EXPECT_FALSE(
-        platform::fileExists(snapshotDirectory("2025-01-31T14-05-09Z") + "/manifest.json"));
-    EXPECT_TRUE(manager.listManifests().empty());
+    home.makeFolder("Documents/.DS_Store");
+    EXPECT_LUMIFOLD_ERROR_CODE(
+        manager.createSnapshot(preferencesPath(), {desktop, home / "Documents/.DS_Store"}, {}, {}),
+        platform::kPosixDomain, EISDIR);
+    EXPECT_FALSE(platform::fileExists(home / ".lumifold"));
+}
+
+TEST_F(BackupTest, ApplyDriftRefusalAndForcedRestoreBringEverythingBack) {
+    writePreferences(true);
+    const std::string desktop = writeStore("Desktop", "desktop before", 0640);
+    const std::string documents = writeStore("Documents", "documents before", 0600);
+    const std::string report = home.writeFile("Desktop/report.pdf", "pdf");
+    const std::string notes = home.writeFile("Documents/notes.txt", "txt");
+    platform::setHasHiddenExtension(notes, true);
+    const auto before = liveState();
+    const BackupManifest created = manager.createSnapshot(preferencesPath(), {desktop, documents},
+                                                          {}, {{report, false}, {notes, true}});
+
+    // What Apply does.
+    writePreferences(false, "icnv");
+    writeStore("Desktop", "desktop after", 0644);
+    writeStore("Documents", "documents after", 0644);
+    platform::setHasHiddenExtension(report, true);
+    const BackupManifest manifest =
+        manager.recordPostModificationHashes(created.id, preferencesPath(), ApplyOutcome{});
+    EXPECT_FALSE(manager.evaluateRestore(manifest).hasModifications());
+
+    // Someone edits a store after Apply.
+    writeStore("Documents", "edited by hand", 0644);
+    const auto drifted = liveState();
+    EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(manifest, false), kBackupManagerDomain,
+                               kBackupDriftWithoutForce);
+    EXPECT_EQ(liveState(), drifted);
+    EXPECT_EQ(currentHostValue(PreferencesService::kAnyApplication), std::nullopt);
+
+    manager.restoreSnapshot(manifest, true);
+    EXPECT_EQ(liveState(), before);  // bytes, permission bits and hidden flags
+    EXPECT_EQ(currentHostValue(PreferencesService::kAnyApplication), PlistValue::boolean(true));
+    EXPECT_EQ(currentHostValue("com.apple.finder"), PlistValue::boolean(true));
+}
+
+// A deleted store is recreated without force. Without recorded checksums every rewritten file
+// is drift, and a preferences file the snapshot lacked is neither created nor replaced.
+TEST_F(BackupTest, EvaluationNamesEachFilesStateAndRestoreActsOnIt) {
+    const std::string desktop = writeStore("Desktop", "desktop", 0604);
+    const std::string music = writeStore("Music", "music", 0640);
+    const BackupManifest manifest =
+        manager.createSnapshot(preferencesPath(), {desktop, music}, {}, {});
+    EXPECT_FALSE(platform::fileExists(manifest.finderPlistBackupPath));  // none to copy
+    platform::removeFile(music);
+    auto summary = manager.evaluateRestore(manifest);
+    EXPECT_EQ(summary.items[1].statusDescription, kStatusWillBeRecreated);
+    EXPECT_FALSE(summary.hasModifications());
+    manager.restoreSnapshot(manifest, false);
+    EXPECT_EQ(asText(platform::readFile(music)), "music");
+    EXPECT_EQ(platform::permissionBits(music), 0640u);
+
+    writePreferences(true);
+    writeStore("Desktop", "changed");
+    summary = manager.evaluateRestore(manifest);
+    ASSERT_EQ(summary.items.size(), 3u);
+    EXPECT_EQ(summary.items[0].statusDescription, kStatusContentChanged);
+    EXPECT_EQ(summary.items[1].statusDescription, kStatusDriftDetected);
+    EXPECT_TRUE(summary.hasModifications());
+    const std::string live = checksumOf(preferencesPath());
+    manager.restoreSnapshot(manifest, true);
+    EXPECT_EQ(checksumOf(preferencesPath()), live);
+    EXPECT_EQ(asText(platform::readFile(desktop)), "desktop");
+    EXPECT_EQ(platform::permissionBits(desktop), 0604u);
+}
+
+// Whatever went wrong since the snapshot, a restore that cannot put everything back safely
+// writes nothing at all, force or not.
+TEST_F(BackupTest, DamagedCopiesAndLinkedTargetsStopTheWholeRestore) {
+    writePreferences(true);
+    const std::string desktop = writeStore("Desktop", "one");
+    const std::string report = home.writeFile("Desktop/report.pdf", "pdf");
+    const BackupManifest manifest = manager.createSnapshot(
+        preferencesPath(), {desktop}, {}, {{report, true}, {home / "Desktop/gone.pdf", true}});
+    const std::string copy =
+        appending(snapshotDirectory(manifest.id), manifest.dsStoreBackups[0].backupRelativePath);
+    const auto link = [](const std::string& to, const std::string& at) {
+        platform::removeFile(at);
+        ASSERT_EQ(::symlink(to.c_str(), at.c_str()), 0);
+    };
+    using Break = std::function<void()>;
+    const std::vector<std::tuple<const char*, int, Break>> cases{
+        {"store copy missing", kBackupDamagedCopy, [&] { platform::removeFile(copy); }},
+        {"store copy altered", kBackupDamagedCopy,
+         [&] { home.writeFile(copy.substr(home.path().size() + 1), "two"); }},
+        {"preferences copy missing", kBackupDamagedCopy,
+         [&] { platform::removeFile(manifest.finderPlistBackupPath); }},
+        {"live store a link", kBackupUnsafeManifestPath,
+         [&] { link(home / "elsewhere", desktop); }},
+        {"flagged file a link", kBackupUnsafeManifestPath,
+         [&] { link(home / "elsewhere", report); }},
+    };
+    const std::string snapshot = snapshotDirectory(manifest.id);
+    std::filesystem::copy(snapshot, snapshot + ".kept", std::filesystem::copy_options::recursive);
+    for (const auto& [what, code, breakIt] : cases) {
+        SCOPED_TRACE(what);
+        home.writeFile("elsewhere", "elsewhere");
+        writeStore("Desktop", "live");
+        home.writeFile("Desktop/report.pdf", "pdf");
+        breakIt();
+        const auto state = liveState();
+        EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(manifest, true), kBackupManagerDomain,
+                                   code);
+        EXPECT_EQ(liveState(), state);
+        std::filesystem::remove_all(snapshot);
+        std::filesystem::copy(snapshot + ".kept", snapshot,
+                              std::filesystem::copy_options::recursive);
+        platform::removeFile(desktop);
+        platform::removeFile(report);
+    }
+    // Intact, it restores; a flagged file that is gone is passed by.
+    writeStore("Desktop", "live");
+    manager.restoreSnapshot(manifest, true);
+    EXPECT_EQ(asText(platform::readFile(desktop)), "one");
+    EXPECT_FALSE(platform::fileExists(home / "Desktop/gone.pdf"));
+}
+
+// A manifest is only data: whatever it says, restore reads inside its snapshot and writes
+// only to absolute places, and refuses before writing anything otherwise.
+TEST_F(BackupTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
+    writePreferences(false);
+    const std::string desktop = writeStore("Desktop", "snapshot");
+    const std::string report = home.writeFile("Desktop/report.pdf", "pdf");
+    const BackupManifest good =
+        manager.createSnapshot(preferencesPath(), {desktop}, {}, {{report, true}});
+    writePreferences(true);
+    writeStore("Desktop", "live");
+    home.writeFile("outside", "outside the store");
+    const std::string directory = snapshotDirectory(good.id);
+
+    using Field = std::function<std::string&(BackupManifest&)>;
+    const Field copy = [](auto& m) -> auto& { return m.dsStoreBackups[0].backupRelativePath; };
+    const Field store = [](auto& m) -> auto& { return m.dsStoreBackups[0].originalPath; };
+    const Field plist = [](auto& m) -> auto& { return m.finderPlistOriginalPath; };
+    const Field plistCopy = [](auto& m) -> auto& { return m.finderPlistBackupPath; };
+    const Field flagged = [](auto& m) -> auto& { return m.fileExtensionBackups[0].filePath; };
+    const Field id = [](auto& m) -> auto& { return m.id; };
+    const std::vector<std::pair<std::string, Field>> cases{
+        {"/etc/passwd", copy},
+        {"files/../../x", copy},
+        {home / "outside", store},  // not a store's name
+        {"com.apple.finder.plist", plist},
+        {"report.pdf", flagged},
+        {directory + "-2/com.apple.finder.plist", plistCopy},
+        {"../..", id},
+    };
+    const auto state = liveState();
+    for (const auto& [offending, field] : cases) {
+        SCOPED_TRACE(offending);
+        BackupManifest manifest = good;
+        field(manifest) = offending;
+        EXPECT_LUMIFOLD_ERROR_CODE(manager.evaluateRestore(manifest), kBackupManagerDomain,
+                                   kBackupUnsafeManifestPath);
+        EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(manifest, true), kBackupManagerDomain,
+                                   kBackupUnsafeManifestPath);
+        EXPECT_EQ(liveState(), state);
+        EXPECT_EQ(currentHostValue(PreferencesService::kAnyApplication), std::nullopt);
+    }
+    // A snapshot of another preferences file (another home, or this one before it moved).
+    BackupManifest foreign = good;
+    foreign.finderPlistOriginalPath = home / "Old/Library/Preferences/com.apple.finder.plist";
+    EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(foreign, true), kBackupManagerDomain,
+                               kBackupForeignHome);
+    // Only the value Apply pushes may be pushed back.
+    BackupManifest pushing = good;
+    PushedPreference foreignDomain;
+    foreignDomain.domain = "com.other.app";
+    foreignDomain.key = "AppleShowAllExtensions";
+    pushing.pushedPreferences = {foreignDomain};
+    EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(pushing, true), kBackupManagerDomain,
+                               kBackupUnsafeManifestPath);
+    EXPECT_EQ(liveState(), state);
+    // The untouched manifest restores.
+    manager.restoreSnapshot(good, true);
+    EXPECT_EQ(asText(platform::readFile(desktop)), "snapshot");
 }
 
 }  // namespace

@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <random>
 #include <stdexcept>
 #include <string>
 
 #include "core/backup/BackupManifest.h"
-#include "core/backup/RestoreEvaluationSummary.h"
 #include "core/common/Iso8601.h"
-#include "tests/backup/BackupTestSupport.h"
+#include "tests/support/TestSeed.h"
 
 namespace lumifold::testing {
 namespace {
@@ -16,7 +14,8 @@ namespace {
 using nlohmann::json;
 
 // The tree encoder the streaming one must equal: every record as a JSON tree (nlohmann keeps
-// object keys sorted), dumped with an indent of 2, every "/" escaped.
+// object keys sorted), dumped with an indent of 2, every "/" escaped. The key names are pinned
+// here and by the reading tests below, which remove them one by one.
 json treeOf(const BackupManifest& manifest) {
     json tree{{"id", manifest.id},
               {"createdAt", formatIso8601(manifest.createdAt)},
@@ -45,7 +44,7 @@ std::string treeText(const BackupManifest& manifest) {
 BackupManifest sampleManifest() {
     BackupManifest manifest;
     manifest.id = "2025-01-31T14-05-09Z";
-    manifest.createdAt = utc(2025, 1, 31, 14, 5, 10);
+    manifest.createdAt = *parseIso8601("2025-01-31T14:05:10Z");
     manifest.finderPlistOriginalPath = "/Users/a/Library/Preferences/com.apple.finder.plist";
     manifest.finderPlistBackupPath = "/b/2025-01-31T14-05-09Z/com.apple.finder.plist";
     manifest.finderPlistOriginalSHA256 = "aa";
@@ -57,72 +56,21 @@ BackupManifest sampleManifest() {
     return manifest;
 }
 
-TEST(BackupManifestTest, FileTextIsSortedPrettyAndEscapesSolidus) {
-    const std::string expected = R"({
-  "appliedChanges": [
-    {
-      "changeType": "Global Preference",
-      "key": "FXPreferredViewStyle",
-      "newValue": "icnv",
-      "oldValue": "Nlsv",
-      "target": "com.apple.finder"
-    }
-  ],
-  "createdAt": "2025-01-31T14:05:10Z",
-  "dsStoreBackups": [
-    {
-      "backupRelativePath": "files\/0123456789ab_.DS_Store",
-      "originalPath": "\/Users\/a\/Desktop\/.DS_Store",
-      "originalSHA256": "bb",
-      "posixPermissions": 420
-    }
-  ],
-  "fileExtensionBackups": [
-    {
-      "filePath": "\/Users\/a\/Desktop\/a.pdf",
-      "originalHasHiddenExtension": true
-    }
-  ],
-  "finderPlistBackupPath": "\/b\/2025-01-31T14-05-09Z\/com.apple.finder.plist",
-  "finderPlistOriginalPath": "\/Users\/a\/Library\/Preferences\/com.apple.finder.plist",
-  "finderPlistOriginalSHA256": "aa",
-  "id": "2025-01-31T14-05-09Z"
-}
-)";
-    EXPECT_EQ(encodeManifestFile(sampleManifest()), expected);
-    EXPECT_EQ(decodeManifestFile(expected), sampleManifest());
-}
-
-TEST(BackupManifestTest, SolidusEscapingSurvivesEveryOtherEscape) {
-    BackupManifest manifest = sampleManifest();
-    for (const std::string& tricky : std::vector<std::string>{
-             "/", "\\/", "\\\\/", "a\\", "\"/\"", "line\n/tab\t/", std::string("nul\0/x", 6),
-             "\xC3\xA9/\xE2\x82\xAC/\xF0\x9F\x98\x80", "\x7F/", "//"}) {
-        manifest.finderPlistOriginalPath = tricky;
-        manifest.appliedChanges[0].newValue = tricky + tricky;
-        const std::string text = encodeManifestFile(manifest);
-        // Every "/" in the text is escaped, and the text still means the same strings.
-        for (std::size_t at = text.find('/'); at != std::string::npos;
-             at = text.find('/', at + 1)) {
-            ASSERT_GT(at, 0u);
-            EXPECT_EQ(text[at - 1], '\\') << text;
-        }
-        EXPECT_EQ(decodeManifestFile(text), manifest) << text;
-        EXPECT_EQ(text, treeText(manifest));
-    }
-}
-
-// The streaming writer against the tree on manifests with every optional part present or not.
+// The streaming writer against the tree on manifests with every optional record present or not,
+// and texts where escaping "/" meets every other escape.
 TEST(BackupManifestTest, StreamedTextEqualsTheTreesByteForByte) {
-    const auto seed = std::getenv("LUMIFOLD_SEED")
-                          ? static_cast<unsigned>(std::stoul(std::getenv("LUMIFOLD_SEED")))
-                          : 20261206u;
-    std::mt19937 random(seed);
+    const auto seed = testSeed();
+    SCOPED_TRACE(seedTrace(seed));
+    std::mt19937 random(static_cast<std::mt19937::result_type>(seed));
     const auto maybe = [&](std::string text) {
         return random() % 2 ? std::optional<std::string>(std::move(text)) : std::nullopt;
     };
+    const std::string escapes("/\\/\"\n/\t\0/\x7F\\", 11);
     for (int round = 0; round < 200; ++round) {
         BackupManifest manifest = sampleManifest();
+        manifest.finderPlistOriginalPath =
+            escapes.substr(random() % 11) + "\xC3\xA9/\xF0\x9F\x98\x80";
+        manifest.appliedChanges[0].newValue = manifest.finderPlistOriginalPath + "//";
         manifest.finderPlistPostSHA256 = maybe("post/" + std::to_string(round));
         manifest.finderPlistNotWritten = random() % 2;
         manifest.dsStoreBackups.clear();
@@ -136,20 +84,14 @@ TEST(BackupManifestTest, StreamedTextEqualsTheTreesByteForByte) {
         if (random() % 2) {
             manifest.pushedPreferences.emplace();
             for (auto i = random() % 3; i > 0; --i) {
-                PushedPreference pushed;
-                pushed.domain = "com.apple.finder";
-                pushed.currentHost = random() % 2;
-                pushed.key = "AppleShowAllExtensions";
-                pushed.originalValue = maybe("<true/>");
-                pushed.pushedValue = maybe("<false/>");
-                pushed.backupRelativePath = maybe("files/y_z.plist");
-                pushed.originalSHA256 = random() % 2 ? "sum" : "";
-                pushed.postModificationSHA256 = maybe("post");
-                manifest.pushedPreferences->push_back(pushed);
+                manifest.pushedPreferences->push_back({"com.apple.finder", random() % 2 == 0,
+                                                       "AppleShowAllExtensions", maybe("<true/>"),
+                                                       maybe("<false/>"), maybe("files/y_z.plist"),
+                                                       random() % 2 ? "sum" : "", maybe("post")});
             }
         }
         const std::string text = encodeManifestFile(manifest);
-        ASSERT_EQ(text, treeText(manifest)) << "seed " << seed << ", round " << round;
+        ASSERT_EQ(text, treeText(manifest)) << "round " << round;
         ASSERT_EQ(decodeManifestFile(text), manifest) << text;
     }
 }
@@ -177,12 +119,6 @@ TEST_F(ManifestReadingTest, OptionalKeysMayBeAbsentOrNullAndUnknownKeysAreIgnore
     BackupManifest expected = sampleManifest();
     expected.fileExtensionBackups.clear();
     EXPECT_EQ(read(changed), expected);
-    changed["fileExtensionBackups"] = nullptr;
-    EXPECT_EQ(read(changed), expected);
-    // A key given twice counts once, the later one, as for any JSON object.
-    const std::string first = R"({"appliedChanges": [{"changeType": "c", "key": "k",
-        "newValue": "n", "oldValue": "o", "target": "t"}], )";
-    EXPECT_EQ(decodeManifestFile(first + changed.dump().substr(1)), expected);
 }
 
 TEST_F(ManifestReadingTest, MissingNullOrMistypedValuesMakeTheManifestUnreadable) {
@@ -214,19 +150,9 @@ TEST_F(ManifestReadingTest, MissingNullOrMistypedValuesMakeTheManifestUnreadable
     rejects("/dsStoreBackups/0/postModificationSHA256", false);
     rejects("/fileExtensionBackups/0/originalHasHiddenExtension", 1);
     rejects("/appliedChanges/0/key", nullptr);
-    for (const char* date : {"2025-01-31T14:05:10.000Z", "2025-01-31T14:05:10+00:00",
-                             "2025-01-31T14-05-10Z", "2025-01-31 14:05:10Z", ""}) {
-        rejects("/createdAt", date);
-    }
+    rejects("/createdAt", "2025-01-31T14:05:10.000Z");  // the strict form only
     EXPECT_THROW(decodeManifestFile("{"), json::exception);
     EXPECT_THROW(decodeManifestFile("[]"), json::exception);
-}
-
-TEST(RestoreEvaluationSummaryTest, JsonKeepsItsKeysAndRoundTrips) {
-    RestoreEvaluationSummary summary;
-    summary.items.push_back({"/c", "/d", true, "y", "z", kStatusDriftDetected});
-    EXPECT_EQ(json(summary)["items"][0]["isModifiedSinceBackup"], true);
-    EXPECT_EQ(json(summary).get<RestoreEvaluationSummary>(), summary);
 }
 
 }  // namespace

@@ -1,46 +1,89 @@
 #include <gtest/gtest.h>
 
-#include "core/common/Text.h"
+#include <cmath>
+#include <cstdlib>
+#include <random>
+#include <string>
+
+#include "core/common/Base64.h"
+#include "core/common/Iso8601.h"
+#include "core/common/Numbers.h"
+#include "tests/support/TestSeed.h"
 
 namespace lumifold {
 namespace {
 
-TEST(TextTest, Utf16ConversionKeepsSurrogatePairsAndRefusesIllFormedInput) {
-    const std::string text = "a\u00E9\u4E2D\U0001F600";
-    const auto units = utf8ToUtf16(text);
-    ASSERT_TRUE(units.has_value());
-    EXPECT_EQ(units->size(), 5u);  // the emoji takes two units
-    EXPECT_EQ(utf16ToUtf8(*units), text);
-    // Truncated, encoded surrogate, overlong; then lone lead and lone trail units.
-    for (const char* bad : {"\xC3", "\xED\xA0\x80", "\xC0\xAF"}) {
-        EXPECT_FALSE(utf8ToUtf16(bad).has_value()) << bad;
+TEST(Base64Test, EncodesKnownVectorsAndDecodesThemBack) {
+    // RFC 4648's vectors: no, two and one padding characters.
+    for (const std::string vector : {"|", "f|Zg==", "fo|Zm8=", "foo|Zm9v",
+                                     "foob|Zm9vYg==", "fooba|Zm9vYmE=", "foobar|Zm9vYmFy"}) {
+        const std::string text = vector.substr(0, vector.find('|'));
+        const std::string encoded = vector.substr(vector.find('|') + 1);
+        EXPECT_EQ(base64Encode(asBytes(text)), encoded);
+        EXPECT_EQ(base64Decode(encoded), toBytes(text)) << encoded;
     }
-    EXPECT_FALSE(utf16ToUtf8(std::u16string(1, u'\xD800')).has_value());
-    EXPECT_FALSE(utf16ToUtf8(std::u16string(1, u'\xDC00')).has_value());
-    EXPECT_FALSE(isWellFormedUtf8("ab\xFF"));
-    EXPECT_TRUE(isWellFormedUtf8("ab\u00FF"));
-
-    const unsigned char bytes[] = {0x00, 0x41, 0xD8, 0x3D, 0xDE, 0x00};
-    EXPECT_EQ(utf16BigEndianToUtf8(bytes, sizeof bytes), "A\U0001F600");
-    EXPECT_FALSE(utf16BigEndianToUtf8(bytes, 4).has_value());  // cut after the lead unit
+    // Every byte value, so every alphabet character, "+" and "/" included.
+    Bytes all;
+    for (int i = 0; i < 256; ++i) all.push_back(static_cast<std::byte>(i));
+    const std::string encoded = base64Encode(all);
+    EXPECT_EQ(encoded.substr(encoded.size() - 8), "/P3+/w==");
+    EXPECT_EQ(base64Decode(encoded), all);
+    EXPECT_EQ(base64Decode("+/+/"), (Bytes{std::byte{0xFB}, std::byte{0xFF}, std::byte{0xBF}}));
 }
 
-TEST(TextTest, Latin1ReportsLoss) {
-    EXPECT_EQ(toLatin1("\u00FF\u00E9"), std::string("\xFF\xE9"));
-    EXPECT_FALSE(toLatin1("\u0100").has_value());
-    EXPECT_FALSE(toLatin1("\xFF").has_value());
-    EXPECT_EQ(fromLatin1(std::string("\xE9", 1)), "\u00E9");
-    EXPECT_EQ(fromLatin1(std::string("\0a", 2)), std::string("\0a", 2));
+TEST(Base64Test, RefusesAnythingButStrictPaddedText) {
+    for (const char* bad : {"Zg", "Zg=", "Zm9vY", "Zg==Zg==", "Z===", "Zm=v", "=Zm8", "Zm8 ",
+                            " Zm8", "Zm\n8", "Zm-_", "Zm8."}) {
+        EXPECT_EQ(base64Decode(bad), std::nullopt) << bad;
+    }
+    EXPECT_EQ(base64Decode(std::string("Zm8\0", 4)), std::nullopt);
 }
 
-TEST(TextTest, NfcComposesAndLowercasingUsesFullMappingsWithoutContext) {
-    EXPECT_EQ(nfc("e\u0301"), "\u00E9");
-    EXPECT_EQ(nfc("bad\xFF"), "bad\xFF");
-    EXPECT_EQ(lowercaseFull("\u00C9T\u00C9"), "\u00E9t\u00E9");
-    EXPECT_EQ(lowercaseFull("\u0130"), "i\u0307");  // full mapping, not the Turkish one
-    // Final sigma would need context; per scalar every sigma becomes the medial form.
-    EXPECT_EQ(lowercaseFull("\u039F\u03A3"), "\u03BF\u03C3");
-    EXPECT_EQ(lowercaseFull("\U00010400"), "\U00010428");  // Deseret, outside the BMP
+TEST(FormatRealTest, WholeNumbersGainPointZeroOthersUseTheShortestText) {
+    std::string text;
+    for (double value : {44.0, 0.0, -3.0, 0.1, 44.005, 1.0 / 3.0, 1e300, double{INFINITY},
+                         -double{INFINITY}, double{NAN}}) {
+        text += formatReal(value) + " ";
+    }
+    EXPECT_EQ(text, "44.0 0.0 -3.0 0.1 44.005 0.3333333333333333 1e+300 inf -inf nan ");
+}
+
+TEST(FormatRealTest, TextReadsBackAsTheSameValue) {
+    const auto seed = testing::testSeed();
+    SCOPED_TRACE(testing::seedTrace(seed));
+    std::mt19937_64 generator(seed);
+    std::uniform_real_distribution<double> distribution(-1e6, 1e6);
+    for (int i = 0; i < 2000; ++i) {
+        const double value = distribution(generator);
+        EXPECT_EQ(std::strtod(formatReal(value).c_str(), nullptr), value);
+    }
+}
+
+using namespace std::chrono;
+
+system_clock::time_point at(int y, unsigned mo, unsigned d, int h, int mi, int s) {
+    return sys_days{year{y} / month{mo} / day{d}} + hours{h} + minutes{mi} + seconds{s};
+}
+
+TEST(Iso8601Test, FormatsWholeSecondsInUtcRoundingDown) {
+    EXPECT_EQ(formatIso8601(at(2025, 1, 31, 14, 5, 10)), "2025-01-31T14:05:10Z");
+    EXPECT_EQ(formatIso8601(at(1969, 12, 31, 23, 59, 59) + milliseconds{500}),  // before 1970
+              "1969-12-31T23:59:59Z");
+}
+
+TEST(Iso8601Test, ParsesWhatItFormatsAndNothingElse) {
+    for (const auto time : {at(2024, 2, 29, 0, 0, 0), at(1999, 12, 31, 23, 59, 59)}) {
+        EXPECT_EQ(parseIso8601(formatIso8601(time)), time) << formatIso8601(time);
+    }
+    // Zone, case, separators, fractions, offsets, field widths, padding and out-of-range fields.
+    for (const char* text :
+         {"2025-01-31T14:05:10", "2025-01-31T14:05:10z", "2025-01-31 14:05:10Z",
+          "2025-01-31T14:05:10.000Z", "2025-01-31T14:05:10+00:00", "2025-01-31T14-05-10Z",
+          "2025-1-31T14:05:10Z", "2025-01-31T14:05:1 Z", " 2025-01-31T14:05:10Z",
+          "2025-13-01T00:00:00Z", "2025-02-29T00:00:00Z", "2025-04-31T00:00:00Z",
+          "2025-01-31T24:00:00Z", "2025-01-31T23:59:60Z", ""}) {
+        EXPECT_EQ(parseIso8601(text), std::nullopt) << text;
+    }
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -10,6 +9,7 @@
 #include "core/common/BigEndian.h"
 #include "core/common/Bytes.h"
 #include "core/dsstore/DSStoreEntry.h"
+#include "tests/support/TestSeed.h"
 
 namespace lumifold::testing {
 
@@ -17,17 +17,11 @@ inline DSStoreEntry longEntry(std::string filename, std::string code, std::uint3
     return {std::move(filename), std::move(code), kTypeLong, DSStoreValue::integer(value)};
 }
 
-// A blob entry whose encoded record is exactly `recordSize` bytes (>= 18, one-unit name).
+// A blob entry whose encoded record is exactly `recordSize` bytes (>= 18, one-unit name): u32
+// name length, 2 name bytes, code, type and u32 blob length come first.
 inline DSStoreEntry entryWithRecordSize(std::string oneUnitName, std::size_t recordSize) {
-    // u32 name length + 2 name bytes + code + type + u32 blob length
     return {std::move(oneUnitName), "Iloc", kTypeBlob,
             DSStoreValue::data(Bytes(recordSize - 18, std::byte{0xAB}))};
-}
-
-// The seed of a random test: LUMIFOLD_TEST_SEED when set, else `fallback`. Tests print it.
-inline std::uint64_t testSeed(std::uint64_t fallback) {
-    const char* text = std::getenv("LUMIFOLD_TEST_SEED");
-    return text ? std::strtoull(text, nullptr, 0) : fallback;
 }
 
 inline std::uint32_t u32At(const Bytes& image, std::size_t position) {

@@ -5,10 +5,13 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <optional>
+#include <string>
 
-#include "core/platform/FileLock.h"
+#include "core/platform/FileMetadata.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
+#include "core/platform/Sha256.h"
 #include "core/platform/Uuid.h"
 #include "tests/support/LumifoldAssertions.h"
 #include "tests/support/TempHome.h"
@@ -16,32 +19,27 @@
 namespace lumifold::platform {
 namespace {
 
-// Every entry of the folder, hidden ones too, so a left-over temporary file shows.
-std::size_t entryCount(const std::string& folder) {
-    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
-}
-
 class FileSystemTest : public ::testing::Test {
   protected:
+    // Every name in the folder, hidden ones too, so a left-over temporary file shows.
+    std::vector<std::string> names(const std::string& folder) const {
+        return listDirectory(home / folder, true);
+    }
+    void link(const std::string& target, const std::string& at) const {
+        ASSERT_EQ(::symlink(target.c_str(), (home / at).c_str()), 0) << at;
+    }
     testing::TempHome home;
 };
 
-TEST_F(FileSystemTest, AtomicWriteReplacesContentKeepsOrSetsBitsAndLeavesNoTemporaryFile) {
+TEST_F(FileSystemTest, AtomicWriteKeepsTheTargetsBitsUnlessGivenAndLeavesNoTemporaryFile) {
     const std::string kept = home.writeFile("a/kept", "old content");
     setPermissionBits(kept, 0640);
     writeFileAtomically(kept, asBytes("new"));
     EXPECT_EQ(asText(readFile(kept)), "new");
     EXPECT_EQ(permissionBits(kept), 0640u);
-
-    // Given bits are exactly the result, for a new target and for a wider existing one.
-    writeFileAtomically(home / "a/fresh", asBytes("secret"), 0600);
-    EXPECT_EQ(permissionBits(home / "a/fresh"), 0600u);
-    const std::string wide = home.writeFile("a/wide", "old");
-    setPermissionBits(wide, 0644);
-    writeFileAtomically(wide, asBytes("new"), 0600);
-    EXPECT_EQ(permissionBits(wide), 0600u);
-    EXPECT_EQ(asText(readFile(wide)), "new");
-    EXPECT_EQ(entryCount(home / "a"), 3u);
+    writeFileAtomically(kept, asBytes("newer"), 0600);  // given bits are exactly the result
+    EXPECT_EQ(permissionBits(kept), 0600u);
+    EXPECT_EQ(names("a"), std::vector<std::string>{"kept"});
 }
 
 TEST_F(FileSystemTest, ReplacingKeepsOwnerBitsAndAttributesAndWritesThroughAFinalLink) {
@@ -52,8 +50,7 @@ TEST_F(FileSystemTest, ReplacingKeepsOwnerBitsAndAttributesAndWritesThroughAFina
     if (root) {
         ASSERT_EQ(::chown(target.c_str(), 4321, 4321), 0);
     }
-    ASSERT_EQ(::symlink(target.c_str(), (home / "link").c_str()), 0);
-
+    link(target, "link");
     ReplaceOptions throughLink;
     throughLink.followFinalLink = true;
     EXPECT_TRUE(replaceFile(home / "link", asBytes("new"), throughLink));
@@ -67,19 +64,17 @@ TEST_F(FileSystemTest, ReplacingKeepsOwnerBitsAndAttributesAndWritesThroughAFina
     if (root) {
         EXPECT_EQ(info.st_uid, 4321u);
     }
-    // Only our own file is in the target's folder; nothing beside the link.
-    EXPECT_EQ(entryCount(home / "real"), 1u);
+    EXPECT_EQ(names("real"), std::vector<std::string>{"target"});
 
     EXPECT_LUMIFOLD_ERROR_CODE(replaceFile(home / "link", asBytes("x")), kPosixDomain, ELOOP);
-    ASSERT_EQ(::symlink("nowhere", (home / "dangling").c_str()), 0);
-    EXPECT_LUMIFOLD_ERROR(
-        replaceFile(home / "dangling", asBytes("x"), throughLink), kPosixDomain, ENOENT,
-        "Could not write \"" + home / "dangling" + "\": it is a dangling symbolic link");
+    link("nowhere", "dangling");
+    EXPECT_LUMIFOLD_ERROR_CODE(replaceFile(home / "dangling", asBytes("x"), throughLink),
+                               kPosixDomain, ENOENT);
 }
 
 TEST_F(FileSystemTest, ReplacingOnlyWhatStillHoldsThePlannedBytes) {
     const std::string target = home.writeFile("t", "planned");
-    const Bytes planned = toBytes(std::string("planned"));
+    const Bytes planned = toBytes("planned");
     ReplaceOptions options;
     options.unlessChangedFrom = PlannedContent{true, planned};
     for (const std::string meanwhile : {"another", "planned and more", ""}) {
@@ -93,14 +88,13 @@ TEST_F(FileSystemTest, ReplacingOnlyWhatStillHoldsThePlannedBytes) {
     // Planned as absent: a file that appeared meanwhile is left alone.
     options.unlessChangedFrom = PlannedContent{false, {}};
     EXPECT_FALSE(replaceFile(target, asBytes("x"), options));
-    EXPECT_EQ(entryCount(home.path()), 1u);
+    EXPECT_EQ(names(""), std::vector<std::string>{"t"});
 }
 
 TEST_F(FileSystemTest, ReadsRefuseAnythingButABoundedRegularFileWithoutBlocking) {
     ASSERT_EQ(::mkfifo((home / "fifo").c_str(), 0600), 0);
-    ASSERT_EQ(::symlink("/dev/zero", (home / "zero").c_str()), 0);
-    EXPECT_LUMIFOLD_ERROR(readFile(home / "fifo"), kPosixDomain, kNotRegularFile,
-                          "Could not read \"" + home / "fifo" + "\": it is not a regular file");
+    link("/dev/zero", "zero");
+    EXPECT_LUMIFOLD_ERROR_CODE(readFile(home / "fifo"), kPosixDomain, kNotRegularFile);
     EXPECT_LUMIFOLD_ERROR_CODE(readFile(home / "zero"), kPosixDomain, kNotRegularFile);
     const std::string big = home.writeFile("big", std::string(3 << 20, 'x'));
     EXPECT_LUMIFOLD_ERROR(readFile(big, 2 << 20), kPosixDomain, kFileTooLarge,
@@ -113,7 +107,7 @@ TEST_F(FileSystemTest, ReadsRefuseAnythingButABoundedRegularFileWithoutBlocking)
 
 TEST_F(FileSystemTest, OnlyOurOwnLeftoverFilesAreRemoved) {
     const std::string uuid = makeUuidString();
-    const std::vector<std::pair<std::string, bool>> names = {
+    const std::vector<std::pair<std::string, bool>> cases = {
         {"..DS_Store.tmp." + uuid, true},
         {"...DS_Store.tmp." + uuid + ".tmp." + uuid, true},  // an earlier version's nesting
         {".com.apple.finder.plist.tmp." + uuid, true},
@@ -123,7 +117,7 @@ TEST_F(FileSystemTest, OnlyOurOwnLeftoverFilesAreRemoved) {
         {"..other.tmp." + uuid, false},
         {".DS_Store", false},
     };
-    for (const auto& [name, ours] : names) {
+    for (const auto& [name, ours] : cases) {
         EXPECT_EQ(isOwnTemporaryName(name, ".DS_Store") ||
                       isOwnTemporaryName(name, "com.apple.finder.plist"),
                   ours)
@@ -131,65 +125,97 @@ TEST_F(FileSystemTest, OnlyOurOwnLeftoverFilesAreRemoved) {
         home.writeFile("d/" + name, "x");
     }
     // A link carrying our name is not ours to follow or remove.
-    ASSERT_EQ(::symlink("/etc/hostname", (home / ("d/..DS_Store.tmp." + makeUuidString())).c_str()),
-              0);
+    link("/etc/hostname", "d/..DS_Store.tmp." + makeUuidString());
     EXPECT_EQ(removeOwnTemporaryFiles(home / "d", {".DS_Store", "com.apple.finder.plist"}), 3u);
-    EXPECT_EQ(entryCount(home / "d"), names.size() - 3 + 1);
+    EXPECT_EQ(names("d").size(), cases.size() - 3 + 1);
 }
 
-TEST_F(FileSystemTest, ALockIsHeldByOneHolderAtATime) {
-    const std::string path = home / "lock";
-    {
-        auto first = FileLock::tryAcquire(path);
-        ASSERT_TRUE(first.has_value());
-        EXPECT_FALSE(FileLock::tryAcquire(path).has_value());
+constexpr const char* kAttribute = FinderInfoFormat::kAttributeName;
+
+// The FinderInfo bytes are read and planted directly.
+class FileMetadataTest : public FileSystemTest {
+  protected:
+    std::optional<std::string> finderInfo(const std::string& path) const {
+        char buffer[256];
+        const ssize_t length = ::lgetxattr(path.c_str(), kAttribute, buffer, sizeof buffer);
+        if (length < 0) return std::nullopt;
+        return std::string(buffer, static_cast<std::size_t>(length));
     }
-    EXPECT_TRUE(FileLock::tryAcquire(path).has_value());
+
+    void plantFinderInfo(const std::string& path, const std::string& bytes) const {
+        ASSERT_EQ(::setxattr(path.c_str(), kAttribute, bytes.data(), bytes.size(), 0), 0)
+            << "setxattr " << path;
+    }
+
+    std::string file = home.writeFile("Documents/report.txt", "text");
+};
+
+// A record is created zeroed but for the flag, and goes when clearing leaves it all zero;
+// every other byte of a busy record is kept.
+TEST_F(FileMetadataTest, TheFlagChangesOnlyItsBitAndAnEmptyRecordGoes) {
+    setHasHiddenExtension(file, false);  // clearing an absent flag writes nothing
+    EXPECT_EQ(finderInfo(file), std::nullopt);
+    setHasHiddenExtension(file, true);
+    EXPECT_EQ(hasHiddenExtension(file), true);
+    EXPECT_EQ(finderInfo(file), std::string(9, '\0') + '\x10' + std::string(22, '\0'));
+    setHasHiddenExtension(file, false);
+    EXPECT_EQ(hasHiddenExtension(file), false);
+    EXPECT_EQ(finderInfo(file), std::nullopt);
+
+    // Finder flags 0x5A2F: neither 0x1000 in the high byte nor 0x10 past the flags is the bit.
+    std::string busy;
+    for (int i = 0; i < 32; ++i) busy.push_back(static_cast<char>(0xA0 + i));
+    busy[8] = '\x5A';
+    busy[9] = '\x2F';
+    busy[12] = '\x10';
+    plantFinderInfo(file, busy);
+    EXPECT_EQ(hasHiddenExtension(file), false);
+    setHasHiddenExtension(file, true);
+    std::string hidden = busy;
+    hidden[9] = '\x3F';
+    EXPECT_EQ(finderInfo(file), hidden);
+    setHasHiddenExtension(file, false);
+    EXPECT_EQ(finderInfo(file), busy);
 }
 
-TEST_F(FileSystemTest, ListingSkipsHiddenNamesUnlessAskedAndSorts) {
-    home.writeFile("d/b", "");
-    home.writeFile("d/a", "");
-    home.writeFile("d/.DS_Store", "");
-    EXPECT_EQ(listDirectory(home / "d"), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(listDirectory(home / "d", true), (std::vector<std::string>{".DS_Store", "a", "b"}));
+TEST_F(FileMetadataTest, MalformedRecordReadsNotHiddenAndIsNeverRewritten) {
+    for (const std::string& malformed : {std::string(16, '\x10'), std::string(40, '\x10')}) {
+        SCOPED_TRACE(malformed.size());
+        plantFinderInfo(file, malformed);
+        EXPECT_EQ(hasHiddenExtension(file), false);
+        EXPECT_LUMIFOLD_ERROR_CODE(setHasHiddenExtension(file, true), kPosixDomain, EINVAL);
+        EXPECT_LUMIFOLD_ERROR_CODE(setHasHiddenExtension(file, false), kPosixDomain, EINVAL);
+        EXPECT_EQ(finderInfo(file), malformed);
+    }
 }
 
-TEST_F(FileSystemTest, SymbolicLinksResolveAndShareIdentity) {
-    const std::string real = home.makeFolder("real");
-    ASSERT_EQ(::symlink(real.c_str(), (home / "link").c_str()), 0);
-    EXPECT_TRUE(isSymbolicLink(home / "link"));
-    EXPECT_FALSE(isSymbolicLink(real));
-    EXPECT_EQ(resolveSymbolicLinks(home / "link"), real);
-    EXPECT_EQ(fileIdentity(home / "link"), fileIdentity(real));
-    EXPECT_EQ(resolveSymbolicLinks(home / "nowhere"), home / "nowhere");
-    EXPECT_FALSE(fileIdentity(home / "nowhere").has_value());
+TEST_F(FileMetadataTest, FoldersCarryTheFlagAndLinksAreNeverFollowed) {
+    const std::string folder = home.makeFolder("Pictures");
+    setHasHiddenExtension(folder, true);
+    const FileMetadata metadata = fileMetadata(folder).value();
+    EXPECT_TRUE(metadata.isDirectory && metadata.hasHiddenExtension);
+
+    setHasHiddenExtension(file, true);
+    const std::string fileLink = home / "link.txt", folderLink = home / "Linked.app";
+    ASSERT_EQ(::symlink(file.c_str(), fileLink.c_str()), 0);
+    ASSERT_EQ(::symlink(home.makeFolder("Real.app").c_str(), folderLink.c_str()), 0);
+    EXPECT_TRUE(fileMetadata(fileLink).value().isSymbolicLink);
+    EXPECT_FALSE(fileMetadata(fileLink).value().hasHiddenExtension);  // the target's, not its
+    EXPECT_FALSE(fileMetadata(folderLink).value().isDirectory);
+    EXPECT_FALSE(isPackage(folderLink));
+    setHasHiddenExtension(file, false);
+    EXPECT_LUMIFOLD_ERROR_CODE(setHasHiddenExtension(fileLink, true), kPosixDomain, EPERM);
+    EXPECT_EQ(finderInfo(file), std::nullopt);
+
+    EXPECT_EQ(hasHiddenExtension(home / "missing"), std::nullopt);
+    EXPECT_LUMIFOLD_ERROR_CODE(setHasHiddenExtension(home / "missing", true), kPosixDomain, ENOENT);
 }
 
-TEST_F(FileSystemTest, FoldersAreCreatedWithTheModeAndClaimedExclusivelyOnce) {
-    const std::string path = home / "x/y/z";
-    createDirectories(path, 0700);
-    createDirectories(path, 0700);  // a second call is harmless
-    EXPECT_EQ(permissionBits(path).value() & 0077, 0u);
-
-    const std::string claimed = home / "claimed";
-    EXPECT_TRUE(createDirectoryExclusively(claimed, 0700));
-    EXPECT_EQ(permissionBits(claimed).value() & 0077, 0u);
-    EXPECT_FALSE(createDirectoryExclusively(claimed, 0700));
-    // A plain file in the way is "already there" too.
-    EXPECT_FALSE(createDirectoryExclusively(home.writeFile("plain", "x"), 0700));
-    EXPECT_LUMIFOLD_ERROR_CODE(createDirectoryExclusively(home / "missing/child", 0700),
-                               kPosixDomain, ENOENT);
-}
-
-TEST(UuidTest, IsVersionFourUpperCase) {
-    const std::string uuid = makeUuidString();
-    ASSERT_EQ(uuid.size(), 36u);
-    EXPECT_EQ(uuid[8], '-');
-    EXPECT_EQ(uuid[14], '4');
-    EXPECT_NE(std::string("89AB").find(uuid[19]), std::string::npos);
-    EXPECT_EQ(uuid.find_first_of("abcdef"), std::string::npos);
-    EXPECT_NE(makeUuidString(), uuid);
+TEST(Sha256Test, MatchesPublishedDigestsInLowerCaseHex) {
+    EXPECT_EQ(sha256Hex(asBytes("")),
+              "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    EXPECT_EQ(sha256Hex(asBytes("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq")),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
 }
 
 }  // namespace

@@ -139,8 +139,8 @@ void setHasHiddenExtension(const std::string& path, bool hidden) {
         // fails for a file that has one, which is then read and updated below.
         FinderInfo fresh{};
         storeFinderFlags(fresh, FinderInfoFormat::kHasHiddenExtension);
-        if (::lsetxattr(path.c_str(), FinderInfoFormat::kAttributeName, fresh.data(),
-                        fresh.size(), XATTR_CREATE) == 0) {
+        if (::lsetxattr(path.c_str(), FinderInfoFormat::kAttributeName, fresh.data(), fresh.size(),
+                        XATTR_CREATE) == 0) {
             return;
         }
         if (errno != EEXIST) throw posixError(errno, kVerb, path);

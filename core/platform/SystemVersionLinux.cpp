@@ -1,8 +1,8 @@
+#include "core/platform/SystemVersion.h"
+
 #include <sys/utsname.h>
 
 #include <charconv>
-
-#include "core/platform/SystemVersion.h"
 
 namespace lumifold::platform {
 

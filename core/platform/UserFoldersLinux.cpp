@@ -1,10 +1,11 @@
+#include "core/platform/UserFolders.h"
+
 #include <map>
 #include <string_view>
 
 #include "core/common/Error.h"
 #include "core/common/Paths.h"
 #include "core/platform/FileSystem.h"
-#include "core/platform/UserFolders.h"
 
 namespace lumifold::platform {
 namespace {

@@ -1,49 +1,80 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
 #include <sstream>
 
-#include "tests/cli/CliRunner.h"
+#include "core/common/Base64.h"
+#include "core/dsstore/DSStoreWriter.h"
+#include "core/engine/LumifoldEngine.h"
+#include "core/platform/PropertyList.h"
+#include "tests/support/TempHome.h"
 
+// What the program adds to the engine: parsing, messages, exit statuses, JSON and text layout,
+// completion.
 namespace lumifold {
 namespace {
 
-using testing::runCli;
-
-// What a command line prints: the fragments, in this order, on one stream; the other stays
-// empty. Help asked for goes to standard output, wrong usage to standard error.
-struct Case {
-    std::vector<std::string> arguments;
-    int status;
-    bool onStandardError;
-    std::vector<std::string> fragments;
+struct CliResult {
+    int status = -1;
+    std::string out;
+    std::string err;
 };
 
-const std::vector<Case> kCases = {
-    {{"--version"}, 0, false, {"lumifold " LUMIFOLD_VERSION "\n"}},
-    {{"--help"}, 0, false, {"Usage: lumifold [OPTIONS] COMMAND", "\nCommands:\n  inspect "}},
-    {{"dsstore", "dump", "--help"}, 0, false, {"Usage: lumifold dsstore dump [OPTIONS] FILE"}},
-    {{}, 2, true, {"Usage: lumifold [OPTIONS] COMMAND", "\nCommands:\n  inspect "}},
-    {{"--home", "/", "bogus"}, 2, true, {"lumifold: unknown command 'bogus'\n", "  inspect "}},
-    {{"dsstore"}, 2, true, {"Usage: lumifold dsstore [OPTIONS] COMMAND", "  dump "}},
-    {{"dsstore", "bogus"}, 2, true, {"lumifold: unknown command 'dsstore bogus'\n", "  dump "}},
-    {{"--bogus"}, 2, true, {"lumifold: The following argument was not expected: --bogus\n"}},
-    {{"dsstore", "dump"},
-     2,
-     true,
-     {"lumifold: FILE is required\nRun 'lumifold dsstore dump --help' for more information.\n"}},
-};
+// Runs `command` in the shell with `input`, capturing both output streams in `scratch`.
+CliResult runShell(const testing::TempHome& scratch, const std::string& command,
+                   const std::string& input = "") {
+    std::ofstream(scratch / ".cli-in") << input;
+    const int raw = std::system((command + " < '" + scratch / ".cli-in" + "' > '" +
+                                 scratch / ".cli-out" + "' 2> '" + scratch / ".cli-err" + "'")
+                                    .c_str());
+    const auto read = [&](const char* name) {
+        std::ostringstream text;
+        text << std::ifstream(scratch / name).rdbuf();
+        return text.str();
+    };
+    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read(".cli-out"), read(".cli-err")};
+}
 
-TEST(CommandLineTest, PrintsHelpVersionAndUsageErrorsUnderTheProgramsName) {
+// Runs the built program with `arguments`, each single-quoted for the shell.
+CliResult runCli(const testing::TempHome& scratch, const std::vector<std::string>& arguments,
+                 const std::string& input = "") {
+    std::string command = std::string("'") + LUMIFOLD_CLI_PATH + "'";
+    for (const auto& argument : arguments) {
+        command += " '";
+        for (const char c : argument)
+            command += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        command += "'";
+    }
+    return runShell(scratch, command, input);
+}
+
+// Asked-for help goes to standard output; wrong usage to standard error, with status 2.
+TEST(CommandLineTest, PrintsVersionHelpAndUsageErrors) {
     testing::TempHome scratch;
-    for (const auto& [arguments, status, onStandardError, fragments] : kCases) {
+    const std::tuple<std::vector<std::string>, int, std::vector<std::string>> cases[] = {
+        {{"--version"}, 0, {"lumifold " LUMIFOLD_VERSION "\n"}},
+        {{"dsstore", "dump", "--help"}, 0, {"Usage: lumifold dsstore dump [OPTIONS] FILE"}},
+        {{}, 2, {"Usage: lumifold [OPTIONS] COMMAND", "\nCommands:\n  inspect "}},
+        {{"--home", "/", "bogus"}, 2, {"lumifold: unknown command 'bogus'\n", "  inspect "}},
+        {{"dsstore", "bogus"}, 2, {"lumifold: unknown command 'dsstore bogus'\n", "  dump "}},
+        {{"--bogus"}, 2, {"lumifold: The following argument was not expected: --bogus\n"}},
+        {{"dsstore", "dump"},
+         2,
+         {"lumifold: FILE is required\nRun 'lumifold dsstore dump --help' for more "
+          "information.\n"}},
+    };
+    for (const auto& [arguments, status, fragments] : cases) {
         const auto result = runCli(scratch, arguments);
         SCOPED_TRACE(::testing::PrintToString(arguments) + "\n" + result.out + result.err);
         EXPECT_EQ(result.status, status);
-        EXPECT_EQ(onStandardError ? result.out : result.err, "");
-        const std::string& text = onStandardError ? result.err : result.out;
+        EXPECT_EQ(status == 0 ? result.err : result.out, "");
+        const std::string& text = status == 0 ? result.out : result.err;
         std::size_t at = 0;
         for (const auto& fragment : fragments) {
             at = text.find(fragment, at);
@@ -53,58 +84,202 @@ TEST(CommandLineTest, PrintsHelpVersionAndUsageErrorsUnderTheProgramsName) {
     }
 }
 
-// The commands and long options a help text lists.
-std::set<std::string> listedIn(const std::string& help) {
-    static const std::regex command("^  (\\w+) "), option("^  (?:-\\w,)?(--[\\w-]+)");
-    std::set<std::string> words;
-    bool inCommands = false;
-    std::istringstream lines(help);
-    for (std::string line; std::getline(lines, line);) {
-        if (!line.empty() && line[0] != ' ') inCommands = line == "Commands:";
-        std::smatch match;
-        if (std::regex_search(line, match, inCommands ? command : option)) words.insert(match[1]);
-    }
-    return words;
-}
-
-// What the completion offers after `typed` for a word starting with `current`, in an empty
-// folder, so file names never mix in.
-std::set<std::string> completed(const testing::TempHome& scratch,
-                                const std::vector<std::string>& typed, const std::string& current) {
-    std::string line = "cd '" + scratch.makeFolder("empty") + "' && source '" +
-                       LUMIFOLD_COMPLETION_PATH + "'\nCOMP_WORDS=(lumifold";
-    for (const auto& word : typed) line += " " + word;
-    line += " '" + current + "')\nCOMP_CWORD=" + std::to_string(typed.size() + 1) +
-            "\n_lumifold\nprintf '%s\\n' \"${COMPREPLY[@]}\" > '" + (scratch / "offered") + "'\n";
-    std::ofstream(scratch / "complete.sh") << line;
-    EXPECT_EQ(std::system(("bash '" + (scratch / "complete.sh") + "'").c_str()), 0);
-    std::set<std::string> words;
-    std::ifstream offered(scratch / "offered");
-    for (std::string word; std::getline(offered, word);) {
-        if (!word.empty()) words.insert(word);
-    }
-    return words;
-}
-
 // Walks every command the help lists, so a command or option added without completion fails.
 TEST(CommandLineTest, CompletionOffersWhatEachHelpLists) {
     testing::TempHome scratch;
-    std::vector<std::vector<std::string>> pending{{}};
-    while (!pending.empty()) {
-        const auto command = pending.back();
+    const std::string empty = scratch.makeFolder("empty");  // so no file name is offered
+    const auto words = [](const std::string& text, const std::regex& pattern) {
+        std::set<std::string> found;
+        for (std::sregex_iterator at(text.begin(), text.end(), pattern), end; at != end; ++at) {
+            found.insert((*at)[1]);
+        }
+        return found;
+    };
+    for (std::vector<std::vector<std::string>> pending{{}}; !pending.empty();) {
+        const auto typed = pending.back();
         pending.pop_back();
-        auto arguments = command;
+        auto arguments = typed;
         arguments.push_back("--help");
-        const auto listed = listedIn(runCli(scratch, arguments).out);
-        auto offered = completed(scratch, command, "");
-        offered.merge(completed(scratch, command, "-"));
-        EXPECT_EQ(offered, listed) << ::testing::PrintToString(command);
-        for (const auto& word : listed) {
-            if (word.starts_with('-')) continue;
-            pending.push_back(command);
+        const std::string help = runCli(scratch, arguments).out;
+        const std::size_t commands = std::min(help.find("\nCommands:\n"), help.size());
+        auto listed = words(help.substr(0, commands), std::regex("\n  (?:-\\w,)?(--[\\w-]+)"));
+        for (const auto& word : words(help.substr(commands), std::regex("\n  (\\w+) "))) {
+            listed.insert(word);
+            pending.push_back(typed);
             pending.back().push_back(word);
         }
+        std::string script = "cd '" + empty + "' && source '" LUMIFOLD_COMPLETION_PATH "'\n";
+        for (const char* current : {"", "-"}) {
+            script += "COMP_WORDS=(lumifold";
+            for (const auto& word : typed) script += " " + word;
+            script += std::string(" '") + current +
+                      "')\nCOMP_CWORD=" + std::to_string(typed.size() + 1) +
+                      "\n_lumifold\nprintf '%s\\n' \"${COMPREPLY[@]}\"\n";
+        }
+        EXPECT_EQ(words(runShell(scratch, "bash", script).out, std::regex("([^\n]+)")), listed)
+            << ::testing::PrintToString(typed);
     }
+}
+
+class DSStoreCommandsTest : public ::testing::Test {
+  protected:
+    testing::TempHome home;
+    const std::string store = home / ".DS_Store";
+};
+
+// Lines in any order, a blank line, a CRLF ending and no final newline; dumped in tree order,
+// --decode adding what a blob's property list holds.
+TEST_F(DSStoreCommandsTest, WriteThenDumpRoundTripsInTreeOrder) {
+    const Bytes plist = platform::toBinaryPropertyList(
+        platform::PlistValue::dictionary({{"iconSize", platform::PlistValue::real(64)}}));
+    const std::string b =
+        R"({"filename":"b","code":"icvp","type":"blob","value":")" + base64Encode(plist) + "\"}";
+    const std::string a = R"({"filename":"a","code":"cmmt","type":"ustr","value":"café"})";
+    ASSERT_EQ(runCli(home, {"dsstore", "write", store}, b + "\n\n" + a + "\r\n" + b).status, 0);
+    const auto dumped = runCli(home, {"dsstore", "dump", store});
+    EXPECT_EQ(dumped.status, 0);
+    EXPECT_EQ(dumped.out, a + "\n" + b + "\n" + b + "\n");
+    const std::string decoded = runCli(home, {"dsstore", "dump", "--decode", store}).out;
+    EXPECT_EQ(decoded.find(b.substr(0, b.size() - 1) + R"(,"plist":{"iconSize":64.0}})"),
+              a.size() + 1);
+}
+
+TEST_F(DSStoreCommandsTest, BadInputNamesTheLineAndTouchesNothing) {
+    home.writeFile(".DS_Store", "keep me");
+    const std::string good = R"({"filename": "a", "code": "Iloc", "type": "long", "value": 1})";
+    for (const auto& [line, reason] : std::vector<std::pair<std::string, std::string>>{
+             {R"({"filename": "a", "code": "Iloc", "type": "blub", "value": 1})", "unknown type"},
+             {"{\"filename\": \"\x9B\x07", "not valid JSON"}}) {
+        const auto result = runCli(home, {"dsstore", "write", store}, good + "\n" + line + "\n");
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(result.err.starts_with("lumifold: line 2: " + reason)) << result.err;
+        // A library's message quotes the input: no control byte may reach the terminal.
+        EXPECT_TRUE(std::all_of(result.err.begin(), result.err.end() - 1,
+                                [](unsigned char c) { return c >= 0x20 && c < 0x7F; }));
+        EXPECT_EQ(asText(platform::readFile(store)), "keep me");
+    }
+}
+
+TEST_F(DSStoreCommandsTest, DumpPrintsWhatItReadAndSaysWhatItSkipped) {
+    Bytes image = DSStoreWriter().encode({{"a", "cmmt", kTypeUstr, DSStoreValue::string("x")},
+                                          {"b", "dscl", kTypeBool, DSStoreValue::boolean(true)},
+                                          {"c", "dscl", kTypeBool, DSStoreValue::boolean(true)}});
+    const std::size_t a = 0x4C, c = a + 20 + 15;  // records in the one leaf
+    image[a + 18] = std::byte{0xD8};              // a's text: a lone surrogate
+    image[c + 10] = std::byte{'x'};               // c's type: unknown
+    home.writeFile(".DS_Store", image);
+    const auto result = runCli(home, {"dsstore", "dump", store});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.out, R"({"filename":"a","code":"cmmt","type":"ustr","value":""}
+{"filename":"b","code":"dscl","type":"bool","value":true}
+)");
+    EXPECT_EQ(result.err,
+              "lumifold: 1 record could not be decoded and 1 record was read with altered text; "
+              "writing these lines back would lose them\n");
+}
+
+// A home whose Documents are in list view; no Finder runs here.
+class StageCommandsTest : public ::testing::Test {
+  protected:
+    StageCommandsTest() {
+        for (const char* name : {"Desktop", "Downloads", "Pictures", "Movies", "Music"}) {
+            home.makeFolder(name);
+        }
+        home.writeFile(
+            "Documents/.DS_Store",
+            DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
+        home.writeFile("Library/Preferences/com.apple.finder.plist",
+                       platform::toBinaryPropertyList(platform::PlistValue::dictionary(
+                           {{"FXPreferredViewStyle", platform::PlistValue::string("Nlsv")}})));
+        home.writeFile("Documents/report.pdf", "pdf");
+    }
+
+    CliResult run(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), {"--home", home.path()});
+        return runCli(home, arguments);
+    }
+    nlohmann::ordered_json json(const std::vector<std::string>& arguments) const {
+        return nlohmann::ordered_json::parse(run(arguments).out);  // throws, failing, if not JSON
+    }
+
+    testing::TempHome home;
+};
+
+TEST_F(StageCommandsTest, InspectAndPreviewPrintTheirRecordsAsJson) {
+    const auto inspected = json({"inspect", "--json"});
+    EXPECT_EQ(inspected["system"]["currentFinderDefaults"]["viewStyle"], "Nlsv");
+    ASSERT_EQ(inspected["folders"].size(), 6u);
+    EXPECT_EQ(inspected["folders"][1]["path"], home / "Documents");
+    const auto chosen =
+        json({"inspect", "--json", "--folder", "/x/../Music", "--folder", "/Movies"});
+    EXPECT_EQ(chosen["folders"][0]["path"], "/Music");
+    EXPECT_EQ(chosen["folders"][1]["path"], "/Movies");
+
+    // The streamed preview is byte for byte the preview record's JSON.
+    EngineOptions options;
+    options.homeDirectory = home.path();
+    const nlohmann::ordered_json record = LumifoldEngine(options).preview();
+    EXPECT_EQ(run({"preview", "--json"}).out, record.dump(2) + "\n");
+}
+
+TEST_F(StageCommandsTest, PreviewTextListsTwentyExtensionsAFolderUnlessAllAreAsked) {
+    for (int i = 0; i < 25; ++i) home.writeFile("Music/" + std::to_string(100 + i) + ".mp3", "");
+    const std::string text = run({"preview"}).out;
+    EXPECT_NE(text.find("Folder changes (27):"), std::string::npos) << text;
+    EXPECT_NE(text.find("119.mp3/hasHiddenExtension"), std::string::npos);
+    EXPECT_EQ(text.find("120.mp3/hasHiddenExtension"), std::string::npos);
+    EXPECT_NE(text.find("\u2026 and 5 more in " + home / "Music" + "\n"), std::string::npos);
+    const std::string all = run({"preview", "--all"}).out;
+    EXPECT_NE(all.find("124.mp3/hasHiddenExtension"), std::string::npos);
+    EXPECT_EQ(all.find("more in"), std::string::npos);
+}
+
+// Verify, and Apply by its closing audit, exit with 3 when the home is not compliant.
+TEST_F(StageCommandsTest, VerifyAndApplyExitWithThreeUnlessCompliant) {
+    const CliResult before = run({"verify"});
+    EXPECT_EQ(before.status, 3) << before.err;
+    EXPECT_NE(before.out.find("Not compliant"), std::string::npos);
+    const auto applied = json({"apply", "--json"});
+    EXPECT_EQ(applied["snapshot"]["storeCount"], 1);
+    EXPECT_EQ(applied["extensionsHidden"], 1);
+    const std::string id = applied["snapshot"]["id"];
+    EXPECT_EQ(json({"snapshots", id, "--json"})["dsStoreBackups"].size(), 1u);
+    const CliResult after = run({"verify"});
+    EXPECT_EQ(after.status, 0) << after.out << after.err;
+    EXPECT_NE(after.out.find("Fully compliant"), std::string::npos);
+
+    const CliResult mistyped = runCli(home, {"--home", home / "Hoem", "apply"});
+    EXPECT_EQ(mistyped.status, 1);
+    EXPECT_EQ(mistyped.err, "lumifold: The home folder \"" + home / "Hoem" + "\" does not exist\n");
+    platform::removeTree(home / "Music");  // a folder Apply cannot make compliant
+    const CliResult incomplete = run({"apply"});
+    EXPECT_EQ(incomplete.status, 3) << incomplete.err;
+    EXPECT_NE(incomplete.out.find("Not compliant"), std::string::npos);
+}
+
+TEST_F(StageCommandsTest, RestoreSnapshotsAndPruneSayWhatTheyDid) {
+    const CliResult none = run({"restore"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "lumifold: No backup manifest found\n");
+    const auto first = json({"apply", "--json"})["snapshot"]["id"].get<std::string>();
+    home.writeFile("Documents/.DS_Store", "edited since");
+    const CliResult refused = run({"restore"});
+    EXPECT_EQ(refused.status, 3);
+    EXPECT_EQ(refused.err,
+              "lumifold: files were modified since the snapshot's apply; nothing was restored. "
+              "Re-run with --force to overwrite them.\n");
+    const CliResult forced = run({"restore", "--force"});
+    EXPECT_EQ(forced.status, 0) << forced.err;
+    EXPECT_NE(forced.out.find("Snapshot restored."), std::string::npos);
+
+    run({"apply"});
+    home.makeFolder(".lumifold/backups/2000-01-01T00-00-00Z/files");  // a killed snapshot
+    EXPECT_EQ(run({"snapshots"}).err,
+              "Snapshot folder 2000-01-01T00-00-00Z: incomplete: it has no manifest (remove it "
+              "with lumifold prune)\n");
+    EXPECT_EQ(run({"prune"}).out, "Removed snapshot 2000-01-01T00-00-00Z\n");
+    EXPECT_EQ(run({"prune", "--keep", "1"}).out, "Removed snapshot " + first + "\n");
+    EXPECT_EQ(run({"prune", "--keep", "-1"}).status, 2);
 }
 
 }  // namespace

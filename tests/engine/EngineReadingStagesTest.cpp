@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/platform/PreferencesService.h"
+#include "tests/engine/EngineTestSupport.h"
+
+namespace lumifold::testing {
+namespace {
+
+// Inspect, Preview and Verify: they describe, never write.
+using EngineReadingStagesTest = EngineTest;
+
+// Store changes in path order, then extensions; kept records summed; nothing written.
+TEST_F(EngineReadingStagesTest, PreviewListsEveryChangeInOrderAndWritesNothing) {
+    writeUserPreferences(80.0);
+    EXPECT_EQ(engine->targetLayout(), FinderLayoutPreferences::preferred(80.0));
+    const std::string documents = writeStore(
+        "Documents",
+        {viewStyle(".", "Nlsv"), blob(".", "lsvp"), blob("a", "Iloc"), blob("a", "cmmt")});
+    const std::string pictures =
+        writeStore("Pictures", {viewStyle(".", "clmv"), blob("b", "Iloc"), blob("c", "Iloc")});
+    writeStore("", {blob("Elsewhere", "Iloc")});  // needs nothing, so its records are not counted
+    home.writeFile("Documents/report.pdf", "pdf");
+    finder.transferCount = "1";
+    const Fingerprint before = fingerprint(true);
+
+    const ChangePreview preview = engine->preview();
+    std::string keys;
+    for (const auto& change : preview.folderChanges)
+        keys += change.target + " " + change.key + ", ";
+    EXPECT_EQ(keys,
+              "Documents/.DS_Store Documents/lsvp, Documents/.DS_Store Documents/vstl, "
+              "Pictures/.DS_Store Pictures/vstl, Documents report.pdf/hasHiddenExtension, ");
+    EXPECT_EQ(preview.targetDSStorePaths, (std::vector<std::string>{documents, pictures}));
+    EXPECT_EQ(preview.preservedEntriesSummary,
+              (std::map<std::string, std::int64_t>{{"Iloc", 3}, {"cmmt", 1}}));
+    EXPECT_EQ(preview.warnings, std::vector<std::string>{
+                                    "Finder currently has active file transfers. Finder relaunch "
+                                    "should be deferred until transfers complete."});
+    EXPECT_EQ(fingerprint(true), before);
+    EXPECT_TRUE(finder.log.empty());
+}
+
+// An unreadable file is named by every stage and never overwritten: Apply writes nothing at all.
+TEST_F(EngineReadingStagesTest, ApplyRefusesBeforeWritingWhenAFileCannotBeRead) {
+    writeUserPreferences();
+    const std::vector<std::string> folders{home.makeFolder("Documents")};
+    const std::string store = home / "Documents/.DS_Store", preferences = preferencesPath();
+    const std::string domain = *platform::PreferencesService(home.path())
+                                    .domainPath(platform::PreferencesService::kAnyApplication,
+                                                platform::PreferencesService::Host::current);
+    const std::pair<std::string, std::function<void()>> cases[] = {
+        {store, [&] { ASSERT_EQ(::mkfifo(store.c_str(), 0600), 0); }},
+        {store, [&] { ASSERT_EQ(::symlink("/dev/zero", store.c_str()), 0); }},
+        {preferences, [&] { platform::writeFileAtomically(preferences, asBytes("<pl")); }},
+        {domain, [&] { home.writeFile(domain.substr(home.path().size() + 1), "damaged"); }},
+    };
+    for (const auto& [path, plant] : cases) {
+        SCOPED_TRACE(path);
+        const Bytes kept = platform::readFile(preferences);
+        plant();
+        const Fingerprint before = fingerprint(true);
+        const auto names = [&](const std::vector<std::string>& warnings) {
+            return std::any_of(warnings.begin(), warnings.end(),
+                               [&](const auto& w) { return w.find(path) != std::string::npos; });
+        };
+        EXPECT_TRUE(names(engine->preview(folders).warnings));
+        if (path == store) {
+            std::vector<std::string> inspected, verified;
+            engine->inspect(folders, &inspected);
+            engine->verify(folders, &verified);
+            EXPECT_TRUE(names(inspected) && names(verified));
+        }
+        try {
+            engine->apply(folders, true);
+            ADD_FAILURE() << "Apply went ahead";
+        } catch (const Error& error) {
+            EXPECT_NE(error.message().find(path), std::string::npos) << error.message();
+        }
+        EXPECT_EQ(fingerprint(true), before);
+        platform::removeFile(path);
+        platform::writeFileAtomically(preferences, kept);
+    }
+}
+
+// Every stage leaves the same folders alone, however the home is spelled.
+TEST_F(EngineReadingStagesTest, ExcludedFoldersAreLeftOutOfEveryStageHoweverTheHomeIsSpelled) {
+    TempHome outside(TempHome::Place::outsideTemporary);
+    if (!outside.isOutsideTemporary()) GTEST_SKIP() << "no home outside the temporary folders";
+    const Bytes image = writer.encode({viewStyle(".", "Nlsv")});
+    const std::string mail = outside.writeFile("Library/Mail/.DS_Store", image);
+    outside.writeFile("Library/Mail/inbox.txt", "mail");
+    outside.writeFile("Documents/.DS_Store", image);
+    ASSERT_EQ(::symlink(outside.path().c_str(), (home / "linked").c_str()), 0);
+    for (const std::string& spelling : {outside.path(), outside.path() + "/", home / "linked"}) {
+        SCOPED_TRACE(spelling);
+        const auto spelled = makeEngine(spelling);
+        const std::vector<std::string> folders{spelling + "/Library/Mail",
+                                               appending(spelling, "Documents")};
+        EXPECT_EQ(spelled->inspect(folders).second.size(), 1u);
+        EXPECT_EQ(spelled->verify(folders).folderResults.size(), 1u);
+        EXPECT_EQ(spelled->preview(folders).folderChanges.size(), 1u);
+    }
+    makeEngine(outside.path() + "/")
+        ->apply(std::vector<std::string>{outside / "Library/Mail", outside / "Documents"}, false);
+    EXPECT_EQ(platform::readFile(mail), image);
+    EXPECT_FALSE(hiddenExtension(outside / "Library/Mail/inbox.txt"));
+}
+
+// Verify judges records as the planner does: compliant exactly when Preview plans no store.
+TEST_F(EngineReadingStagesTest, VerifySaysWhatDiffersAndAgreesWithThePlanner) {
+    const std::string folder = home.makeFolder("Documents");
+    const std::tuple<Bytes, Bytes, FolderVerificationItem> cases[] = {
+        {toBytes(std::string(64, 'x')),
+         toBytes("short"),
+         {folder, true, true, true, false, false, "Inherits global defaults cleanly"}},
+        {writer.encode({iconView(".", 64.0, "name")}),
+         {},
+         {folder, true, false, false, true, false,
+          "Local .DS_Store: iconSize=64.0, arrangeBy=name"}},
+        {writer.encode({viewStyle(".", "clmv")}),
+         writer.encode({viewStyle("Documents", "Nlsv"), iconView("Documents", 44.001, "kind")}),
+         {folder, false, true, true, true, false, "Parent .DS_Store: vstl override 'Nlsv'"}},
+        {writer.encode({viewStyle(".", "icnv"), blob(".", "lsvp")}),
+         {},
+         {folder, true, true, true, true, false, "Contains list view override 'lsvp'"}},
+    };
+    for (const auto& [local, parent, expected] : cases) {
+        SCOPED_TRACE(expected.notes);
+        for (const auto& [path, image] :
+             {std::pair{folder + "/.DS_Store", local}, std::pair{home / ".DS_Store", parent}}) {
+            ::unlink(path.c_str());
+            if (!image.empty()) platform::writeFileAtomically(path, image);
+        }
+        const Fingerprint before = fingerprint(true);
+        const auto report = engine->verify(std::vector<std::string>{folder});
+        EXPECT_EQ(report.folderResults, std::vector<FolderVerificationItem>{expected});
+        EXPECT_EQ(report.isFullyCompliant(), expected.isCompliant());
+        EXPECT_EQ(engine->preview(std::vector<std::string>{folder}).targetDSStorePaths.empty(),
+                  expected.isCompliant());
+        EXPECT_EQ(fingerprint(true), before);
+    }
+    for (const char* name : {"a.pdf", "b.txt", "c.png", "README"})
+        home.writeFile(std::string("Documents/") + name, "");
+    EXPECT_EQ(engine->verify(std::vector<std::string>{folder}).folderResults[0].notes,
+              "Contains list view override 'lsvp'; 3 file(s) have visible extensions");
+
+    writeUserPreferences();
+    const auto global = engine->verify(std::vector<std::string>{});
+    EXPECT_FALSE(global.finderDefaultsValid || global.isFullyCompliant());
+    EXPECT_EQ(global.discrepancies,
+              (std::vector<std::string>{
+                  "FXPreferredViewStyle is 'Nlsv', expected 'icnv'",
+                  "FXArrangeGroupViewBy is 'Name', expected 'None'",
+                  "StandardViewSettings arrangeBy is 'name', expected 'kind'",
+                  "StandardViewSettings iconSize is 64.0, expected 44.0",
+                  "AppleShowAllExtensions is true (extensions shown), expected false (extensions "
+                  "hidden)"}));
+}
+
+}  // namespace
+}  // namespace lumifold::testing

@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include "core/platform/FileLock.h"
+#include "core/platform/PreferencesService.h"
+#include "core/platform/Uuid.h"
+#include "tests/engine/EngineTestSupport.h"
+
+namespace lumifold::testing {
+namespace {
+
+// Apply and Restore, and what keeps them from losing anything.
+class EngineWritingStagesTest : public EngineTest {
+  protected:
+    // Apply rewrites the preferences and two stores (one with odd bits) and hides two flags.
+    void makeHome() {
+        writeUserPreferences();
+        platform::setPermissionBits(preferencesPath(), 0600);
+        documentsStore = writeStore("Documents", {viewStyle(".", "Nlsv"), blob("a.pdf", "Iloc")});
+        platform::setPermissionBits(documentsStore, 0640);
+        picturesStore = writeStore("Pictures", {iconView(".", 64.0, "name")});
+        home.writeFile("Documents/a.pdf", "pdf");
+        home.writeFile("Pictures/b.png", "png");
+    }
+
+    std::string documentsStore, picturesStore;
+    const std::vector<std::string> folders{home / "Documents", home / "Pictures"};
+};
+
+TEST_F(EngineWritingStagesTest, ApplyEndsCompliantKeepsForeignRecordsAndSnapshotsFirst) {
+    if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";
+    writeUserPreferences(80.0);
+    for (const char* name : {"Pictures", "Movies", "Music"}) home.makeFolder(name);
+    const std::vector<DSStoreEntry> foreign = {blob(".", "bwsp", 1), blob("Desktop", "Iloc", 2),
+                                               blob("report.pdf", "Iloc", 3),
+                                               blob("notes.txt", "cmmt", 4)};
+    const std::string homeStore = writeStore(
+        "", {foreign[0], foreign[1], viewStyle("Documents", "Nlsv"), blob("Documents", "lsvC")});
+    const std::string documents = writeStore(
+        "Documents", {viewStyle(".", "Nlsv"), blob(".", "lsvp"), foreign[2], foreign[3]});
+    writeStore("Downloads", {iconView(".", 44.0, "kind")});  // already as wanted
+    const std::string report = home.writeFile("Documents/report.pdf", "pdf");
+    const std::string notes = home.writeFile("Documents/notes.txt", "txt");
+    platform::setHasHiddenExtension(home.writeFile("Desktop/photo.jpg", "jpg"), true);
+    // What killed runs left: our own temporary names go, anything else stays.
+    const std::string ours =
+        home.writeFile("Documents/..DS_Store.tmp." + platform::makeUuidString(), "");
+    const std::string theirs = home.writeFile("Documents/..DS_Store.tmp.mine", "");
+    // A copy window stops Apply after its snapshot; otherwise the writes follow the quit.
+    Fingerprint before = fingerprint();
+    before.erase(ours);
+    finder.transferCount = "1";
+    EXPECT_LUMIFOLD_ERROR_CODE(engine->apply(std::nullopt, true), FinderCoordinator::kErrorDomain,
+                               FinderCoordinator::kActiveTransfersErrorCode);
+    EXPECT_TRUE(fingerprint() == before && finder.log.empty());
+    finder.transferCount = "0";
+    bool untouchedAtQuit = false;
+    finder.onQuit = [&] {
+        untouchedAtQuit =
+            fingerprint() == before && engine->backupManager().listManifests().size() == 2;
+    };
+
+    const ApplyResult result = engine->apply(std::nullopt, true);
+    EXPECT_TRUE(untouchedAtQuit);
+    EXPECT_EQ(finder.log, kQuitThenRestart);
+    EXPECT_FALSE(platform::fileExists(ours));
+    EXPECT_TRUE(platform::fileExists(theirs));
+    EXPECT_TRUE(result.verification.isFullyCompliant() && result.warnings.empty());
+    EXPECT_EQ(result.extensionsHidden, 2u);
+    EXPECT_TRUE(hiddenExtension(report) && hiddenExtension(notes));
+    // Only changed stores are snapshotted and rewritten; foreign records survive byte for byte.
+    ASSERT_EQ(result.manifest.dsStoreBackups.size(), 2u);
+    EXPECT_EQ(result.manifest.dsStoreBackups[0].originalPath, homeStore);
+    EXPECT_EQ(result.manifest.dsStoreBackups[1].originalPath, documents);
+    for (std::size_t i = 0; i < foreign.size(); ++i) {
+        EXPECT_TRUE(holds(i < 2 ? homeStore : documents, foreign[i])) << i;
+    }
+    EXPECT_TRUE(holds(homeStore, viewStyle("Documents", "icnv")));
+    EXPECT_FALSE(holds(documents, blob(".", "lsvp")));
+}
+
+// What another program writes between planning and writing is neither lost nor rolled back.
+TEST_F(EngineWritingStagesTest, AFileAnotherProgramChangesDuringApplyIsLeftAsItWroteIt) {
+    makeHome();
+    Bytes theirStore, theirPreferences;
+    finder.onQuit = [&] {  // after the snapshot, before the first write
+        theirStore = platform::readFile(writeStore("Documents", {blob("a.txt", "Iloc")}));
+        theirPreferences = platform::readFile(writeUserPreferences(99.0));
+    };
+    const ApplyResult result = engine->apply(folders, true);
+    for (const auto& [path, theirs] :
+         {std::pair{documentsStore, theirStore}, std::pair{preferencesPath(), theirPreferences}}) {
+        EXPECT_EQ(platform::readFile(path), theirs);
+        EXPECT_EQ(std::count_if(result.warnings.begin(), result.warnings.end(),
+                                [&](const auto& w) { return w.find(path) != std::string::npos; }),
+                  1);
+    }
+    EXPECT_TRUE(result.manifest.dsStoreBackups[0].notWritten &&
+                result.manifest.finderPlistNotWritten);
+    // Restore passes both by, even forced; the next Apply plans them afresh.
+    engine->restore(std::nullopt, true);
+    EXPECT_EQ(platform::readFile(documentsStore), theirStore);
+    EXPECT_EQ(platform::readFile(preferencesPath()), theirPreferences);
+    EXPECT_FALSE(engine->preview(folders).plistChanges.empty());
+}
+
+TEST_F(EngineWritingStagesTest, AnotherProcessHoldingTheLockStopsWritingButNotReading) {
+    makeHome();
+    double now = 0;
+    const auto waiting = makeEngine(home.path(), [&](EngineOptions& options) {
+        options.monotonicSeconds = [&] { return now; };
+        options.sleep = [&](double seconds) { now += seconds; };
+    });
+    home.makeFolder(".lumifold");
+    auto held = platform::FileLock::tryAcquire(home / ".lumifold/lock");
+    const Fingerprint before = fingerprint(true);
+    const std::function<void()> writers[] = {[&] { waiting->apply(folders, false); },
+                                             [&] { waiting->restore(std::nullopt, true); },
+                                             [&] { waiting->prune(0); }};
+    for (const auto& write : writers) {
+        now = 0;
+        EXPECT_LUMIFOLD_ERROR_CODE(write(), LumifoldEngine::kDomain, LumifoldEngine::kLocked);
+        EXPECT_TRUE(now >= LumifoldEngine::kLockTimeout && now < LumifoldEngine::kLockTimeout + 1);
+    }
+    EXPECT_EQ(fingerprint(true), before);
+    EXPECT_EQ(waiting->preview(folders).targetDSStorePaths.size(), 2u);
+}
+
+// Drift is refused untouched; forced, every byte, bit, flag and pushed value comes back.
+TEST_F(EngineWritingStagesTest, RestoreRefusesDriftThenForcedGivesBackByteBitFlagAndValue) {
+    if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";
+    makeHome();
+    home.makeFolder("Library/Preferences/ByHost");  // Apply would make it, Restore keep it
+    const Fingerprint beforeApply = fingerprint();
+    engine->apply(folders, false);
+    ASSERT_NE(fingerprint(), beforeApply);
+    writeStore("Documents", {viewStyle(".", "clmv")});  // the user changed both since
+    platform::PreferencesService(home.path())
+        .setValue("AppleShowAllExtensions", PlistValue::boolean(true), "com.apple.finder",
+                  platform::PreferencesService::User::current,
+                  platform::PreferencesService::Host::current);
+    const Fingerprint drifted = fingerprint(true);
+    const auto evaluation = engine->restore(std::nullopt, false);
+    EXPECT_EQ(std::count_if(evaluation.begin(), evaluation.end(),
+                            [](const auto& item) { return item.isModifiedSinceBackup; }),
+              2);
+    EXPECT_EQ(fingerprint(true), drifted);
+    EXPECT_TRUE(finder.log.empty());
+    bool untouchedAtQuit = false;
+    finder.onQuit = [&] { untouchedAtQuit = fingerprint(true) == drifted; };
+    EXPECT_EQ(engine->restore(std::nullopt, true), evaluation);
+    EXPECT_TRUE(untouchedAtQuit);
+    EXPECT_EQ(fingerprint(), beforeApply);
+    EXPECT_EQ(finder.log, kQuitThenRestart);
+}
+
+// A copy window or a damaged copy stops Restore before any write; a failed write stops either
+// stage midway. The Finder always runs again.
+TEST_F(EngineWritingStagesTest, RestoreChoosesItsSnapshotAndEitherStageStopsSafely) {
+    makeHome();
+    EXPECT_LUMIFOLD_ERROR(engine->restore(std::nullopt, false), "LumifoldEngine", 404,
+                          "No backup manifest found");
+    const Bytes original = platform::readFile(preferencesPath());
+    const std::string id = engine->apply(folders, false).manifest.id;
+    const Bytes beforeSecond = platform::readFile(writeUserPreferences(70.0));
+    engine->apply(folders, false);
+    engine->restore(std::nullopt, false);
+    EXPECT_EQ(platform::readFile(preferencesPath()), beforeSecond);
+    engine->restore(id, true);
+    EXPECT_EQ(platform::readFile(preferencesPath()), original);
+    EXPECT_LUMIFOLD_ERROR_CODE(engine->restore("2000-01-01T00-00-00Z", true), "LumifoldEngine",
+                               404);
+
+    const std::string copy =
+        home / (".lumifold/backups/" + id + "/") +
+        engine->backupManager().loadManifest(id)->dsStoreBackups[0].backupRelativePath;
+    const Bytes copyBytes = platform::readFile(copy);
+    // What goes wrong, in Apply or Restore, the error, whether the Finder quits, whether files
+    // change.
+    const std::tuple<std::function<void()>, bool, const char*, int, bool, bool> cases[] = {
+        {[&] { finder.transferCount = "1"; }, false, FinderCoordinator::kErrorDomain, 1, false,
+         false},
+        {[&] { platform::writeFileAtomically(copy, asBytes("x")); }, false, kBackupManagerDomain,
+         kBackupDamagedCopy, true, false},
+        {[&] {
+             writeStore("Documents", {viewStyle(".", "Nlsv")});
+             finder.onQuit = [&] { breakFolderOf(documentsStore); };
+         },
+         true, "POSIX", ENOTDIR, true, true},
+        {[&] { finder.onQuit = [&] { breakFolderOf(picturesStore); }; }, false, "POSIX", ENOTDIR,
+         true, true},
+    };
+    for (const auto& [prepare, applies, domain, code, quits, writes] : cases) {
+        SCOPED_TRACE(std::string(domain) + (applies ? " in Apply" : " in Restore"));
+        finder.log.clear();
+        prepare();
+        const Fingerprint before = fingerprint();
+        EXPECT_LUMIFOLD_ERROR_CODE(
+            applies ? (void)engine->apply(folders, true) : (void)engine->restore(id, true), domain,
+            code);
+        EXPECT_TRUE(writes || fingerprint() == before) << "nothing is written";
+        EXPECT_EQ(finder.log, quits ? kQuitThenRestart : "");
+        EXPECT_TRUE(finder.isRunning());
+        finder.transferCount = "0";
+        platform::writeFileAtomically(copy, copyBytes);
+    }
+}
+
+}  // namespace
+}  // namespace lumifold::testing

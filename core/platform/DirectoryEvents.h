@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "core/platform/SerialQueue.h"
+
+namespace lumifold::platform {
+
+enum class DirectoryEventKind {
+    // An entry was created, deleted or moved in or out, the folder's own attributes changed, or
+    // its .DS_Store was written in place. Other entries' content and attributes do not count.
+    changed,
+    // The folder was deleted, moved away or unmounted: the source reports nothing more, and a
+    // folder made again at the same path is not seen.
+    folderGone,
+};
+
+// Change sources for folders, one per folder, whose handlers run on one SerialQueue. On Linux
+// every source of a queue is one watch on one inotify descriptor, read on the queue's thread;
+// the descriptor is open only while a source is.
+class DirectoryEvents final {
+  public:
+    using Handler = std::function<void(DirectoryEventKind)>;
+    using SourceId = std::uint64_t;
+
+    explicit DirectoryEvents(SerialQueue& queue) : m_queue(queue) {}
+    DirectoryEvents(const DirectoryEvents&) = delete;
+    DirectoryEvents& operator=(const DirectoryEvents&) = delete;
+    // Cancels every source. On the queue's thread, or once the queue has shut down.
+    ~DirectoryEvents();
+
+    // Watches `folder` (following a link to it). nullopt, with the reason in `error` when given,
+    // for a folder that is missing, not a folder, not readable, or when the system's watch limit
+    // is reached. On the queue's thread.
+    std::optional<SourceId> add(const std::string& folder, Handler handler,
+                                std::string* error = nullptr);
+    // Removes the source and its watch; a source cancelled already is left alone. On the queue's
+    // thread.
+    void cancel(SourceId source);
+    std::size_t sourceCount() const { return m_sources.size(); }
+
+  private:
+    struct Source {
+        int watch;
+        Handler handler;
+    };
+    void readEvents();
+    // Closes the descriptor once no source needs it.
+    void closeIfUnused();
+    void deliver(int watch, DirectoryEventKind kind);
+
+    SerialQueue& m_queue;
+    int m_descriptor = -1;
+    std::map<SourceId, Source> m_sources;
+    // Watches the kernel has dropped (the folder went away); their sources stay until cancelled.
+    std::set<int> m_gone;
+    SourceId m_nextSource = 1;
+};
+
+}  // namespace lumifold::platform

@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "core/watcher/ConsistencyWatcher.h"
+#include "tests/support/TempHome.h"
+
+// Real folders and inotify; only the clock is fake, so no test sleeps through a debounce.
+namespace lumifold {
+namespace {
+
+const char* const kFolders[] = {"Desktop", "Documents", "Downloads", "Pictures", "Movies", "Music"};
+
+// inotify descriptors of this process and the watches they hold, from /proc/self/fdinfo.
+std::pair<int, int> inotifyDescriptorsAndWatches() {
+    int descriptors = 0, watches = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) != "anon_inode:inotify") continue;
+        ++descriptors;
+        std::ifstream info("/proc/self/fdinfo/" + entry.path().filename().string());
+        for (std::string line; std::getline(info, line);)
+            watches += line.starts_with("inotify wd:");
+    }
+    return {descriptors, watches};
+}
+
+class ConsistencyWatcherTest : public ::testing::Test {
+  protected:
+    ConsistencyWatcherTest() {
+        std::vector<std::string> folders;
+        for (const char* name : kFolders) folders.push_back(home.makeFolder(name));
+        watcher.emplace(folders, [this] { return now.load(); });
+        watcher->setDebounceInterval(8.0);
+        watcher->setOnReconciliationNeeded([this] { ++callbacks; });
+        watcher->setOnFolderGone([this](const std::string& folder) { gone.push_back(folder); });
+    }
+    void start() {
+        watcher->start();
+        watcher->waitUntilIdle();
+    }
+    // A change of the Desktop's entries, seen once the queue has read it.
+    void change(const std::string& name = "file") {
+        home.writeFile("Desktop/" + name, "x");
+        watcher->waitUntilIdle();
+    }
+    void advance(double seconds) {
+        now = now + seconds;
+        watcher->waitUntilIdle();
+    }
+
+    testing::TempHome home;
+    std::atomic<double> now = 1000.0;
+    std::atomic<int> callbacks = 0;
+    std::vector<std::string> gone;  // touched on the queue, read after waitUntilIdle
+    std::optional<ConsistencyWatcher> watcher;
+};
+
+TEST_F(ConsistencyWatcherTest, CallsBackOnceOneIntervalAfterTheLastEventOfABurst) {
+    start();
+    change("a");
+    advance(3);
+    change("b");
+    advance(7.9);
+    EXPECT_EQ(callbacks, 0);
+    advance(0.1);
+    EXPECT_EQ(callbacks, 1);
+    advance(100);
+    EXPECT_EQ(callbacks, 1);
+}
+
+TEST_F(ConsistencyWatcherTest, PauseDropsPendingWorkAndResumeWaitsForANewEvent) {
+    watcher->setDebounceInterval(2.9);
+    start();
+    change("a");
+    watcher->pause();
+    start();  // already running: stays paused
+    watcher->waitUntilIdle();
+    EXPECT_EQ(watcher->statusText(), "Paused");
+    change("b");
+    watcher->resume();
+    advance(10);
+    EXPECT_EQ(callbacks, 0);
+    EXPECT_EQ(watcher->statusText(), "Active (watching 6 folders, debounce: 2s)");
+    change("c");
+    advance(2.9);
+    EXPECT_EQ(callbacks, 1);
+}
+
+TEST_F(ConsistencyWatcherTest, StopClosesEveryWatchAndStartOpensOneSetAgain) {
+    const auto [before, none] = inotifyDescriptorsAndWatches();
+    testing::removeTree(home / "Music");  // skipped, still counted
+    start();
+    start();
+    EXPECT_EQ(inotifyDescriptorsAndWatches(), std::make_pair(before + 1, none + 5));
+    EXPECT_EQ(watcher->statusText(), "Active (watching 6 folders, debounce: 8s)");
+    change("a");
+    watcher->stop();
+    advance(10);
+    EXPECT_EQ(inotifyDescriptorsAndWatches(), std::make_pair(before, none));
+    EXPECT_EQ(watcher->statusText(), "Stopped");
+    EXPECT_EQ(callbacks, 0);
+    start();
+    change("b");
+    advance(8);
+    EXPECT_EQ(inotifyDescriptorsAndWatches(), std::make_pair(before + 1, none + 5));
+    EXPECT_EQ(callbacks, 1);
+}
+
+// What counts as a change: the folder's entries and own attributes, and its store rewritten in
+// place; not what happens inside the other entries.
+TEST_F(ConsistencyWatcherTest, CountsEntriesTheFolderAndItsStoreOnly) {
+    const std::string desktop = home / "Desktop";
+    home.writeFile("Desktop/.DS_Store", "old");
+    home.writeFile("Desktop/notes.txt", "old");
+    const std::pair<const char*, std::function<void()>> cases[] = {
+        {"store written in place", [&] { std::ofstream(desktop + "/.DS_Store") << "new"; }},
+        {"entry renamed",
+         [&] { ::rename((desktop + "/notes.txt").c_str(), (desktop + "/n").c_str()); }},
+        {"folder's mode", [&] { ::chmod(desktop.c_str(), 0700); }},
+        {"entry removed", [&] { ::unlink((desktop + "/n").c_str()); }},
+    };
+    start();
+    int expected = 0;
+    for (const auto& [what, act] : cases) {
+        act();
+        watcher->waitUntilIdle();
+        advance(8);
+        EXPECT_EQ(callbacks, ++expected) << what;
+    }
+    const std::pair<const char*, std::function<void()>> ignored[] = {
+        {"another file's content", [&] { std::ofstream(desktop + "/.DS_Store.txt") << "x"; }},
+        {"another file's mode", [&] { ::chmod((desktop + "/.DS_Store.txt").c_str(), 0600); }},
+        {"another file's attribute",
+         [&] { ::setxattr((desktop + "/.DS_Store.txt").c_str(), "user.x", "1", 1, 0); }},
+    };
+    std::ofstream(desktop + "/.DS_Store.txt") << "made";
+    watcher->waitUntilIdle();
+    advance(8);
+    expected = callbacks;
+    for (const auto& [what, act] : ignored) {
+        act();
+        watcher->waitUntilIdle();
+        advance(8);
+        EXPECT_EQ(callbacks, expected) << what;
+    }
+}
+
+TEST_F(ConsistencyWatcherTest, AFolderMovedAwayIsNotSeenUntilTheNextStart) {
+    start();
+    ASSERT_EQ(::rename((home / "Desktop").c_str(), (home / "Moved").c_str()), 0);
+    watcher->waitUntilIdle();
+    EXPECT_EQ(gone, std::vector<std::string>{home / "Desktop"});
+    EXPECT_EQ(inotifyDescriptorsAndWatches().second, 5);  // the moved folder's watch is dropped
+    home.writeFile("Moved/a", "x");
+    home.makeFolder("Desktop");
+    change("b");
+    advance(8);
+    EXPECT_EQ(callbacks, 0);
+    watcher->stop();
+    start();
+    change("c");
+    advance(8);
+    EXPECT_EQ(callbacks, 1);
+}
+
+}  // namespace
+}  // namespace lumifold

@@ -6,7 +6,7 @@ _lumifold() {
     local command="" i
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-        --home | --folder | --keep) ((i++)) ;;
+        --home | --folder | --keep | --debounce | --keep-snapshots) ((i++)) ;;
         -*) ;;
         *) command="${command:+$command }${COMP_WORDS[i]}" ;;
         esac
@@ -16,18 +16,20 @@ _lumifold() {
         COMPREPLY=($(compgen -d -- "$cur"))
         return
         ;;
-    --keep) return ;;
+    --keep | --debounce | --keep-snapshots) return ;;
     esac
 
     local words files=""
     case $command in
-    "") words="inspect preview apply verify restore snapshots prune dsstore --home --help --version" ;;
+    "") words="inspect preview apply verify restore snapshots prune watch dsstore --home --help --version" ;;
     inspect | verify) words="--folder --json --help" ;;
     preview) words="--folder --json --all --help" ;;
     apply) words="--folder --json --no-relaunch --help" ;;
     restore) words="--force --json --help" ;;
     snapshots) words="--json --help" ;;
     prune) words="--keep --help" ;;
+    watch) words="resume --folder --debounce --daemon --no-relaunch --keep-snapshots --help" ;;
+    "watch resume") words="--help" ;;
     dsstore) words="dump write --help" ;;
     "dsstore dump") words="--decode --help" files=yes ;;
     "dsstore write") words="--help" files=yes ;;

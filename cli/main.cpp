@@ -5,6 +5,7 @@
 #include "cli/DSStoreCommands.h"
 #include "cli/InspectCommands.h"
 #include "cli/RestoreCommands.h"
+#include "cli/WatchCommands.h"
 
 int main(int argc, char** argv) {
     using namespace lumifold::cli;
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
     addInspectCommands(app, global, action);
     addApplyCommands(app, global, action);
     addRestoreCommands(app, global, action);
+    addWatchCommands(app, global, action);
     addDSStoreCommands(app, action);
 
     if (const auto status = parseCommandLine(app, argc, argv)) return *status;

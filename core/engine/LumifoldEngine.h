@@ -91,6 +91,12 @@ class LumifoldEngine final {
     // the failing component's Error; a Finder it quit is started again before the error
     // leaves.
     ApplyResult apply(const FolderList& folders, bool relaunchFinder);
+    // As apply, but once the lock is held and the plan made, asks `proceed` whether to carry it
+    // out; nullopt when it says no. Keep Consistent decides there, under the lock, so a pause
+    // a restore set while this run waited, or a plan with nothing to do, never becomes a
+    // snapshot. A plan that must not be carried out is thrown only when `proceed` says yes.
+    std::optional<ApplyResult> applyIf(const FolderList& folders, bool relaunchFinder,
+                                       const std::function<bool(const ChangePlan&)>& proceed);
 
     // Rolls back to `backupID` (default: the newest snapshot). With drift and no `force` it
     // returns the evaluation and touches nothing. Throws kNoBackupManifest when there is no
@@ -106,6 +112,8 @@ class LumifoldEngine final {
     FinderLayoutPreferences targetLayout() const;
     std::vector<std::string> resolveFolders(const FolderList& folders) const;
 
+    // The home every stage works in, links resolved.
+    const std::string& homeDirectory() const { return m_home; }
     const FinderPreferencesManager& preferencesManager() const { return m_preferencesManager; }
     const FolderScanner& scanner() const { return m_scanner; }
     const BackupManager& backupManager() const { return m_backupManager; }

@@ -37,8 +37,15 @@ void LumifoldEngine::removeLeftovers(
 }
 
 ApplyResult LumifoldEngine::apply(const FolderList& folders, bool relaunchFinder) {
+    return *applyIf(folders, relaunchFinder, [](const ChangePlan&) { return true; });
+}
+
+std::optional<ApplyResult> LumifoldEngine::applyIf(
+    const FolderList& folders, bool relaunchFinder,
+    const std::function<bool(const ChangePlan&)>& proceed) {
     const platform::FileLock held = lock();
     const ChangePlan plan = this->plan(folders);
+    if (!proceed(plan)) return std::nullopt;
     if (plan.refusal) throw *plan.refusal;
     return carryOut(plan, relaunchFinder);
 }

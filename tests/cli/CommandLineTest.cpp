@@ -64,6 +64,9 @@ TEST(CommandLineTest, PrintsVersionHelpAndUsageErrors) {
         {{"--home", "/", "bogus"}, 2, {"lumifold: unknown command 'bogus'\n", "  inspect "}},
         {{"dsstore", "bogus"}, 2, {"lumifold: unknown command 'dsstore bogus'\n", "  dump "}},
         {{"--bogus"}, 2, {"lumifold: The following argument was not expected: --bogus\n"}},
+        {{"watch", "--debounce", "nan"}, 2, {"lumifold: --debounce: a number of seconds from 0 "}},
+        {{"watch", "--debounce", "-1"}, 2, {"seconds from 0 to 86400 is needed, not '-1'"}},
+        {{"watch", "--debounce", "86401"}, 2, {"seconds from 0 to 86400 is needed, not '86401'"}},
         {{"dsstore", "dump"},
          2,
          {"lumifold: FILE is required\nRun 'lumifold dsstore dump --help' for more "

@@ -1,0 +1,121 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "core/dsstore/DSStoreReader.h"
+#include "core/dsstore/DSStoreWriter.h"
+#include "core/platform/FileSystem.h"
+#include "tests/support/TempHome.h"
+
+// The watch service as its service manager runs it: a real process on real folders, waited for
+// in real time (a second or two at --debounce 1).
+namespace lumifold {
+namespace {
+
+constexpr auto kPatience = std::chrono::seconds(60);  // only a hung service takes this long
+
+class WatchServiceTest : public ::testing::Test {
+  protected:
+    WatchServiceTest() {
+        for (const char* name :
+             {"Desktop", "Documents", "Downloads", "Pictures", "Movies", "Music"}) {
+            home.makeFolder(name);
+        }
+        home.writeFile("Documents/report.pdf", "pdf");
+    }
+    ~WatchServiceTest() override {
+        if (m_service > 0) {
+            ::kill(m_service, SIGKILL);
+            ::waitpid(m_service, nullptr, 0);
+        }
+    }
+
+    int run(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {LUMIFOLD_CLI_PATH, "--home", home.path()});
+        const pid_t child = spawn(arguments);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void startService() {
+        m_service = spawn({LUMIFOLD_CLI_PATH, "--home", home.path(), "watch", "--daemon",
+                           "--debounce", "1", "--no-relaunch"});
+    }
+    int stopService() {
+        ::kill(m_service, SIGTERM);
+        int status = 0;
+        ::waitpid(m_service, &status, 0);
+        m_service = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // Waits until the service's log holds `count` lines containing `text`; returns the log.
+    std::string awaitLog(const std::string& text, int count = 1) const {
+        for (const auto start = std::chrono::steady_clock::now();
+             std::chrono::steady_clock::now() - start < kPatience;
+             std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
+            std::ostringstream log;
+            log << std::ifstream(home / "out.log").rdbuf();
+            int found = 0;
+            for (auto at = log.str().find(text); at != std::string::npos;
+                 at = log.str().find(text, at + 1)) {
+                ++found;
+            }
+            if (found >= count) return log.str();
+        }
+        ADD_FAILURE() << "the service never logged " << text;
+        return {};
+    }
+    std::string documentsViewStyle() const {
+        for (const auto& entry : DSStoreReader().readEntries(home / "Documents/.DS_Store")) {
+            if (entry.filename == "." && entry.code == "vstl") return entry.value.asFourCC();
+        }
+        return "";
+    }
+
+    testing::TempHome home;
+
+  private:
+    pid_t spawn(const std::vector<std::string>& arguments) const {
+        posix_spawn_file_actions_t files;
+        ::posix_spawn_file_actions_init(&files);
+        ::posix_spawn_file_actions_addopen(&files, 1, (home / "out.log").c_str(),
+                                           O_WRONLY | O_CREAT | O_APPEND, 0600);
+        ::posix_spawn_file_actions_addopen(&files, 2, (home / "err.log").c_str(),
+                                           O_WRONLY | O_CREAT | O_APPEND, 0600);
+        std::vector<char*> argv;
+        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+        argv.push_back(nullptr);
+        pid_t child = -1;
+        EXPECT_EQ(::posix_spawn(&child, argv[0], &files, nullptr, argv.data(), environ), 0);
+        ::posix_spawn_file_actions_destroy(&files);
+        return child;
+    }
+    pid_t m_service = -1;
+};
+
+// One outside change gives one apply; the quiet period Apply's own writes cause finds nothing.
+TEST_F(WatchServiceTest, PutsBackAFolderSwitchedFromOutsideOnceAndStopsOnSigterm) {
+    ASSERT_EQ(run({"apply", "--no-relaunch"}), 0);
+    startService();
+    awaitLog("Keep Consistent: Active (watching 6 folders, debounce: 1s)");
+    home.writeFile(
+        "Documents/.DS_Store",
+        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
+    awaitLog("Applied: snapshot");
+    const std::string log = awaitLog("the layout holds, nothing to apply");
+    EXPECT_EQ(stopService(), 0);
+    EXPECT_EQ(documentsViewStyle(), "icnv");
+    EXPECT_EQ(platform::listDirectory(home / ".lumifold/backups").size(), 2u) << log;
+    EXPECT_NE(log.find("applying 1 change(s)"), std::string::npos) << log;
+}
+
+}  // namespace
+}  // namespace lumifold

@@ -21,13 +21,17 @@ _lumifold() {
 
     local words files=""
     case $command in
-    "") words="inspect preview apply verify restore snapshots prune dsstore --home --help --version" ;;
+    "") words="inspect preview apply verify restore snapshots prune agent dsstore --home --help --version" ;;
     inspect | verify) words="--folder --json --help" ;;
     preview) words="--folder --json --all --help" ;;
     apply) words="--folder --json --no-relaunch --help" ;;
     restore) words="--force --json --help" ;;
     snapshots) words="--json --help" ;;
     prune) words="--keep --help" ;;
+    agent) words="install uninstall status --help" ;;
+    "agent install") words="--folder --help" ;;
+    "agent uninstall") words="--help" ;;
+    "agent status") words="--json --help" ;;
     dsstore) words="dump write --help" ;;
     "dsstore dump") words="--decode --help" files=yes ;;
     "dsstore write") words="--help" files=yes ;;

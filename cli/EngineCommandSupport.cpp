@@ -15,15 +15,22 @@ void addStageOptions(CLI::App& command, StageOptions& options) {
     command.add_flag("--json", options.json, "Print the result as JSON");
 }
 
+std::string homeDirectory(const GlobalOptions& global) {
+    const std::string home =
+        global.home.empty() ? platform::homeDirectory() : absolutePath(global.home);
+    // A mistyped home must not become a fresh one that Apply (or a login service) fills with
+    // files.
+    if (!platform::isDirectory(home)) {
+        throw std::runtime_error("The home folder \"" + platform::printable(home) +
+                                 "\" does not exist");
+    }
+    return home;
+}
+
 std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global, ProgressLine* progress) {
     EngineOptions options;
     if (progress != nullptr) options.progress = progress->callback();
-    if (!global.home.empty()) options.homeDirectory = absolutePath(global.home);
-    // A mistyped home must not become a fresh one that Apply fills with files.
-    if (!platform::isDirectory(options.homeDirectory)) {
-        throw std::runtime_error("The home folder \"" + platform::printable(options.homeDirectory) +
-                                 "\" does not exist");
-    }
+    options.homeDirectory = homeDirectory(global);
     return std::make_unique<LumifoldEngine>(std::move(options));
 }
 

@@ -19,8 +19,11 @@ struct StageOptions {
 
 void addStageOptions(CLI::App& command, StageOptions& options);
 
-// An engine working on `global.home` (or the user's home); throws when that home does not
-// exist.
+// The home the commands work on: --home made absolute, or the user's own. Throws when it does
+// not exist.
+std::string homeDirectory(const GlobalOptions& global);
+
+// An engine working on homeDirectory(global).
 // `progress`, when given, is told how far long operations are.
 std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global,
                                            ProgressLine* progress = nullptr);

@@ -21,7 +21,7 @@ _lumifold() {
 
     local words files=""
     case $command in
-    "") words="inspect preview apply verify restore snapshots prune watch dsstore --home --help --version" ;;
+    "") words="inspect preview apply verify restore snapshots prune watch agent dsstore --home --help --version" ;;
     inspect | verify) words="--folder --json --help" ;;
     preview) words="--folder --json --all --help" ;;
     apply) words="--folder --json --no-relaunch --help" ;;
@@ -30,6 +30,10 @@ _lumifold() {
     prune) words="--keep --help" ;;
     watch) words="resume --folder --debounce --daemon --no-relaunch --keep-snapshots --help" ;;
     "watch resume") words="--help" ;;
+    agent) words="install uninstall status --help" ;;
+    "agent install") words="--folder --help" ;;
+    "agent uninstall") words="--help" ;;
+    "agent status") words="--json --help" ;;
     dsstore) words="dump write --help" ;;
     "dsstore dump") words="--decode --help" files=yes ;;
     "dsstore write") words="--help" files=yes ;;

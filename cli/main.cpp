@@ -1,5 +1,6 @@
 #include <CLI/CLI.hpp>
 
+#include "cli/AgentCommands.h"
 #include "cli/ApplyCommands.h"
 #include "cli/CliSupport.h"
 #include "cli/DSStoreCommands.h"
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
     addApplyCommands(app, global, action);
     addRestoreCommands(app, global, action);
     addWatchCommands(app, global, action);
+    addAgentCommands(app, global, action);
     addDSStoreCommands(app, action);
 
     if (const auto status = parseCommandLine(app, argc, argv)) return *status;

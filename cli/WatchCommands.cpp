@@ -9,6 +9,7 @@
 #include "cli/EngineCommandSupport.h"
 #include "core/common/Iso8601.h"
 #include "core/platform/Clock.h"
+#include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
 #include "core/platform/TerminationSignals.h"
 #include "core/watcher/ConsistencyWatcher.h"
@@ -122,7 +123,14 @@ int runWatch(const GlobalOptions& global, const WatchOptions& options) {
     // Before the watcher's thread starts, so that it inherits the blocked signals and a
     // SIGTERM waits for a running apply.
     platform::holdTerminationSignals();
-    ConsistencyWatcher watcher(engine->resolveFolders(folders));
+    // A folder every stage leaves alone (a system or library folder, or a link to one) would
+    // only wake the service for nothing.
+    std::vector<std::string> watched;
+    for (const auto& folder : engine->resolveFolders(folders)) {
+        if (engine->scanner().isExcludedPath(platform::resolveSymbolicLinks(folder))) continue;
+        watched.push_back(folder);
+    }
+    ConsistencyWatcher watcher(std::move(watched));
     watcher.setDebounceInterval(options.debounce);
     watcher.setOnFolderSkipped([&log](const std::string& folder, const std::string& reason) {
         log.error("Not watching " + platform::printable(folder) + ": " + reason);

@@ -92,9 +92,15 @@ struct PruneOptions {
 
 int runPrune(const GlobalOptions& global, const PruneOptions& options) {
     const auto engine = makeEngine(global);
-    const auto removed = engine->prune(options.keep);
-    for (const auto& name : removed) std::cout << "Removed snapshot " << name << '\n';
-    if (removed.empty()) std::cout << "Nothing to remove.\n";
+    const PruneResult result = engine->prune(options.keep);
+    for (const auto& kept : result.kept) {
+        std::cerr << "Kept snapshot " << platform::printable(kept.name) << ": " << kept.problem
+                  << '\n';
+    }
+    for (const auto& name : result.removed) {
+        std::cout << "Removed snapshot " << platform::printable(name) << '\n';
+    }
+    if (result.removed.empty()) std::cout << "Nothing to remove.\n";
     return kExitSuccess;
 }
 
@@ -124,9 +130,11 @@ void addRestoreCommands(CLI::App& app, const GlobalOptions& global, Action& acti
     auto prune = std::make_shared<PruneOptions>();
     auto* pruneCommand = app.add_subcommand(
         "prune",
-        "Remove snapshots that an interrupted apply left incomplete (and, with --keep, "
-        "all but the newest N)");
-    pruneCommand->add_option("--keep", prune->keep, "Keep only the newest N complete snapshots")
+        "Remove snapshots an interrupted apply left incomplete; with --keep N, also every "
+        "snapshot but the newest N and, for each file, the oldest one holding it");
+    pruneCommand
+        ->add_option("--keep", prune->keep,
+                     "Keep the newest N snapshots besides the oldest of each file")
         ->check(CLI::NonNegativeNumber);
     pruneCommand->callback([&global, &action, prune] {
         action = [&global, prune] { return runPrune(global, *prune); };

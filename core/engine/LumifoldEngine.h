@@ -104,9 +104,8 @@ class LumifoldEngine final {
     std::vector<RestoreEvaluationItem> restore(const std::optional<std::string>& backupID,
                                                bool force);
 
-    // Removes incomplete snapshots and, given `keep`, all but the newest `keep` complete ones,
-    // holding the lock. Returns the names removed.
-    std::vector<std::string> prune(std::optional<std::size_t> keep);
+    // BackupManager::prune, holding the lock.
+    PruneResult prune(std::optional<std::size_t> keep);
 
     // The preferred layout carrying the user's current grid spacing.
     FinderLayoutPreferences targetLayout() const;

@@ -199,7 +199,7 @@ std::vector<RestoreEvaluationItem> LumifoldEngine::restore(
     return evaluation.items;
 }
 
-std::vector<std::string> LumifoldEngine::prune(std::optional<std::size_t> keep) {
+PruneResult LumifoldEngine::prune(std::optional<std::size_t> keep) {
     const platform::FileLock held = lock();
     return m_backupManager.prune(keep);
 }

@@ -281,7 +281,11 @@ TEST_F(StageCommandsTest, RestoreSnapshotsAndPruneSayWhatTheyDid) {
               "Snapshot folder 2000-01-01T00-00-00Z: incomplete: it has no manifest (remove it "
               "with lumifold prune)\n");
     EXPECT_EQ(run({"prune"}).out, "Removed snapshot 2000-01-01T00-00-00Z\n");
-    EXPECT_EQ(run({"prune", "--keep", "1"}).out, "Removed snapshot " + first + "\n");
+    home.writeFile(".lumifold/backups/garbled/manifest.json", "[]");
+    const CliResult pruned = run({"prune", "--keep", "1"});
+    EXPECT_EQ(pruned.out,
+              "Nothing to remove.\n");  // the first holds the most, the second is newest
+    EXPECT_TRUE(pruned.err.starts_with("Kept snapshot garbled: its manifest is corrupt: "));
     EXPECT_EQ(run({"prune", "--keep", "-1"}).status, 2);
 }
 

@@ -63,7 +63,8 @@ int runSnapshots(const GlobalOptions& global, const SnapshotsOptions& options) {
     for (const auto& problem : listing.problems) {
         std::cerr << "Snapshot folder " << platform::printable(problem.name) << ": "
                   << problem.problem
-                  << (problem.incomplete ? " (remove it with lumifold prune)" : "") << '\n';
+                  << (problem.incomplete ? " (remove it with lumifold snapshots prune)" : "")
+                  << '\n';
     }
     std::vector<SnapshotSummary> shown;
     for (const auto& summary : listing.snapshots) {
@@ -104,6 +105,31 @@ int runPrune(const GlobalOptions& global, const PruneOptions& options) {
     return kExitSuccess;
 }
 
+// `prune` under `parent`: `lumifold snapshots prune` and, for callers of earlier versions,
+// `lumifold prune`.
+CLI::App* addPruneCommand(CLI::App& parent, const GlobalOptions& global, Action& action) {
+    auto prune = std::make_shared<PruneOptions>();
+    auto* command = parent.add_subcommand(
+        "prune",
+        "Remove snapshots an interrupted apply left incomplete; with --keep N, also every "
+        "snapshot but the newest N and, for each file, the oldest one holding it");
+    command
+        ->add_option("--keep", prune->keep,
+                     "Keep the newest N snapshots (N >= 1) besides the oldest of each file")
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                const bool positive = text.find_first_not_of("0123456789") == std::string::npos &&
+                                      text.find_first_not_of('0') != std::string::npos;
+                return positive ? std::string()
+                                : "must be a whole number of at least 1, not " + text;
+            },
+            ""));
+    command->callback([&global, &action, prune] {
+        action = [&global, prune] { return runPrune(global, *prune); };
+    });
+    return command;
+}
+
 }  // namespace
 
 void addRestoreCommands(CLI::App& app, const GlobalOptions& global, Action& action) {
@@ -123,22 +149,13 @@ void addRestoreCommands(CLI::App& app, const GlobalOptions& global, Action& acti
     snapshotsCommand->add_option("ID", snapshots->id, "One snapshot's identifier");
     snapshotsCommand->add_flag("--json", snapshots->json,
                                "Print summaries as JSON, or the one snapshot's manifest");
-    snapshotsCommand->callback([&global, &action, snapshots] {
+    const CLI::App* snapshotsPrune = addPruneCommand(*snapshotsCommand, global, action);
+    // A command's callback runs after its subcommand's, and must not replace its action.
+    snapshotsCommand->callback([&global, &action, snapshots, snapshotsPrune] {
+        if (snapshotsPrune->parsed()) return;
         action = [&global, snapshots] { return runSnapshots(global, *snapshots); };
     });
-
-    auto prune = std::make_shared<PruneOptions>();
-    auto* pruneCommand = app.add_subcommand(
-        "prune",
-        "Remove snapshots an interrupted apply left incomplete; with --keep N, also every "
-        "snapshot but the newest N and, for each file, the oldest one holding it");
-    pruneCommand
-        ->add_option("--keep", prune->keep,
-                     "Keep the newest N snapshots besides the oldest of each file")
-        ->check(CLI::NonNegativeNumber);
-    pruneCommand->callback([&global, &action, prune] {
-        action = [&global, prune] { return runPrune(global, *prune); };
-    });
+    addPruneCommand(app, global, action);
 }
 
 }  // namespace lumifold::cli

@@ -279,14 +279,13 @@ TEST_F(StageCommandsTest, RestoreSnapshotsAndPruneSayWhatTheyDid) {
     home.makeFolder(".lumifold/backups/2000-01-01T00-00-00Z/files");  // a killed snapshot
     EXPECT_EQ(run({"snapshots"}).err,
               "Snapshot folder 2000-01-01T00-00-00Z: incomplete: it has no manifest (remove it "
-              "with lumifold prune)\n");
-    EXPECT_EQ(run({"prune"}).out, "Removed snapshot 2000-01-01T00-00-00Z\n");
+              "with lumifold snapshots prune)\n");
     home.writeFile(".lumifold/backups/garbled/manifest.json", "[]");
-    const CliResult pruned = run({"prune", "--keep", "1"});
-    EXPECT_EQ(pruned.out,
-              "Nothing to remove.\n");  // the first holds the most, the second is newest
+    const CliResult pruned = run({"snapshots", "prune", "--keep", "1"});
+    EXPECT_EQ(pruned.out, "Removed snapshot 2000-01-01T00-00-00Z\n");  // the first holds the most
     EXPECT_TRUE(pruned.err.starts_with("Kept snapshot garbled: its manifest is corrupt: "));
-    EXPECT_EQ(run({"prune", "--keep", "-1"}).status, 2);
+    EXPECT_EQ(run({"prune", "--keep", "1"}).out, "Nothing to remove.\n");
+    EXPECT_EQ(run({"snapshots", "prune", "--keep", "0"}).status, 2);
 }
 
 }  // namespace

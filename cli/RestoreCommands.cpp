@@ -1,12 +1,12 @@
 #include "cli/RestoreCommands.h"
 
-#include <algorithm>
 #include <iostream>
 #include <stdexcept>
 
 #include "cli/EngineCommandSupport.h"
 #include "core/common/Iso8601.h"
 #include "core/platform/PosixError.h"
+#include "core/watcher/WatchPause.h"
 
 namespace lumifold::cli {
 namespace {
@@ -17,27 +17,41 @@ struct RestoreOptions {
     bool json = false;
 };
 
+// Keeps a running watcher from applying again over what was just rolled back. The restore
+// already happened, so a pause that cannot be written is only a warning.
+bool pauseWatching(const LumifoldEngine& engine, const std::string& snapshotId) {
+    try {
+        WatchPause(engine.homeDirectory()).pause(snapshotId);
+        return true;
+    } catch (const std::exception& error) {
+        std::cerr << "Warning: Keep Consistent could not be paused: " << error.what() << '\n';
+        return false;
+    }
+}
+
 int runRestore(const GlobalOptions& global, const RestoreOptions& options) {
     ProgressLine progress(!options.json);
     const auto engine = makeEngine(global, &progress);
     const auto id = options.id.empty() ? std::nullopt : std::optional<std::string>(options.id);
-    const auto evaluation = engine->restore(id, options.force);
+    const RestoreResult result = engine->restore(id, options.force);
     progress.finish();
-    const bool drifted = std::any_of(evaluation.begin(), evaluation.end(),
-                                     [](const auto& item) { return item.isModifiedSinceBackup; });
-    const bool restored = !drifted || options.force;
+    const bool paused = result.restored && pauseWatching(*engine, result.snapshotId);
     if (options.json) {
         nlohmann::ordered_json json;
-        json["evaluation"] = nlohmann::json(evaluation);
-        json["restored"] = restored;
+        json["evaluation"] = nlohmann::json(result.evaluation);
+        json["restored"] = result.restored;
+        json["watchPaused"] = paused;
         printJson(json);
     } else {
-        for (const auto& item : evaluation) {
+        for (const auto& item : result.evaluation) {
             std::cout << "  " << item.originalPath << ": " << item.statusDescription << '\n';
         }
-        std::cout << (restored ? "Snapshot restored.\n" : "");
+        std::cout << (result.restored ? "Snapshot restored.\n" : "");
+        std::cout << (paused ? "Keep Consistent is paused so it does not undo this restore; "
+                               "resume it with: lumifold watch resume\n"
+                             : "");
     }
-    if (!restored) {
+    if (!result.restored) {
         std::cerr << "lumifold: files were modified since the snapshot's apply; nothing was "
                      "restored. Re-run with --force to overwrite them.\n";
         return kExitNotCompliant;

@@ -271,9 +271,19 @@ TEST_F(StageCommandsTest, RestoreSnapshotsAndPruneSayWhatTheyDid) {
     EXPECT_EQ(refused.err,
               "lumifold: files were modified since the snapshot's apply; nothing was restored. "
               "Re-run with --force to overwrite them.\n");
+    // A restore pauses a running watcher; a pause it cannot write only warns.
+    const std::string paused = home / ".lumifold/watch-paused";
+    EXPECT_FALSE(platform::fileExists(paused));
     const CliResult forced = run({"restore", "--force"});
     EXPECT_EQ(forced.status, 0) << forced.err;
-    EXPECT_NE(forced.out.find("Snapshot restored."), std::string::npos);
+    EXPECT_NE(forced.out.find("Snapshot restored.\nKeep Consistent is paused"), std::string::npos);
+    EXPECT_EQ(asText(platform::readFile(paused)), first + "\n");
+    platform::removeFile(paused);
+    home.makeFolder(".lumifold/watch-paused");
+    const CliResult unpaused = run({"restore", "--force", "--json"});
+    EXPECT_EQ(unpaused.status, 0);
+    EXPECT_EQ(nlohmann::json::parse(unpaused.out)["watchPaused"], false);
+    EXPECT_TRUE(unpaused.err.starts_with("Warning: Keep Consistent could not be paused: "));
 
     run({"apply"});
     home.makeFolder(".lumifold/backups/2000-01-01T00-00-00Z/files");  // a killed snapshot

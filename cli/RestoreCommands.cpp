@@ -1,12 +1,12 @@
 #include "cli/RestoreCommands.h"
 
-#include <algorithm>
 #include <iostream>
 #include <stdexcept>
 
 #include "cli/EngineCommandSupport.h"
 #include "core/common/Iso8601.h"
 #include "core/platform/PosixError.h"
+#include "core/watcher/WatchPause.h"
 
 namespace lumifold::cli {
 namespace {
@@ -17,27 +17,41 @@ struct RestoreOptions {
     bool json = false;
 };
 
+// Keeps a running watcher from applying again over what was just rolled back. The restore
+// already happened, so a pause that cannot be written is only a warning.
+bool pauseWatching(const LumifoldEngine& engine, const std::string& snapshotId) {
+    try {
+        WatchPause(engine.homeDirectory()).pause(snapshotId);
+        return true;
+    } catch (const std::exception& error) {
+        std::cerr << "Warning: Keep Consistent could not be paused: " << error.what() << '\n';
+        return false;
+    }
+}
+
 int runRestore(const GlobalOptions& global, const RestoreOptions& options) {
     ProgressLine progress(!options.json);
     const auto engine = makeEngine(global, &progress);
     const auto id = options.id.empty() ? std::nullopt : std::optional<std::string>(options.id);
-    const auto evaluation = engine->restore(id, options.force);
+    const RestoreResult result = engine->restore(id, options.force);
     progress.finish();
-    const bool drifted = std::any_of(evaluation.begin(), evaluation.end(),
-                                     [](const auto& item) { return item.isModifiedSinceBackup; });
-    const bool restored = !drifted || options.force;
+    const bool paused = result.restored && pauseWatching(*engine, result.snapshotId);
     if (options.json) {
         nlohmann::ordered_json json;
-        json["evaluation"] = nlohmann::json(evaluation);
-        json["restored"] = restored;
+        json["evaluation"] = nlohmann::json(result.evaluation);
+        json["restored"] = result.restored;
+        json["watchPaused"] = paused;
         printJson(json);
     } else {
-        for (const auto& item : evaluation) {
+        for (const auto& item : result.evaluation) {
             std::cout << "  " << item.originalPath << ": " << item.statusDescription << '\n';
         }
-        std::cout << (restored ? "Snapshot restored.\n" : "");
+        std::cout << (result.restored ? "Snapshot restored.\n" : "");
+        std::cout << (paused ? "Keep Consistent is paused so it does not undo this restore; "
+                               "resume it with: lumifold watch resume\n"
+                             : "");
     }
-    if (!restored) {
+    if (!result.restored) {
         std::cerr << "lumifold: files were modified since the snapshot's apply; nothing was "
                      "restored. Re-run with --force to overwrite them.\n";
         return kExitNotCompliant;
@@ -63,7 +77,8 @@ int runSnapshots(const GlobalOptions& global, const SnapshotsOptions& options) {
     for (const auto& problem : listing.problems) {
         std::cerr << "Snapshot folder " << platform::printable(problem.name) << ": "
                   << problem.problem
-                  << (problem.incomplete ? " (remove it with lumifold prune)" : "") << '\n';
+                  << (problem.incomplete ? " (remove it with lumifold snapshots prune)" : "")
+                  << '\n';
     }
     std::vector<SnapshotSummary> shown;
     for (const auto& summary : listing.snapshots) {
@@ -92,10 +107,41 @@ struct PruneOptions {
 
 int runPrune(const GlobalOptions& global, const PruneOptions& options) {
     const auto engine = makeEngine(global);
-    const auto removed = engine->prune(options.keep);
-    for (const auto& name : removed) std::cout << "Removed snapshot " << name << '\n';
-    if (removed.empty()) std::cout << "Nothing to remove.\n";
+    const PruneResult result = engine->prune(options.keep);
+    for (const auto& kept : result.kept) {
+        std::cerr << "Kept snapshot " << platform::printable(kept.name) << ": " << kept.problem
+                  << '\n';
+    }
+    for (const auto& name : result.removed) {
+        std::cout << "Removed snapshot " << platform::printable(name) << '\n';
+    }
+    if (result.removed.empty()) std::cout << "Nothing to remove.\n";
     return kExitSuccess;
+}
+
+// `prune` under `parent`: `lumifold snapshots prune` and, for callers of earlier versions,
+// `lumifold prune`.
+CLI::App* addPruneCommand(CLI::App& parent, const GlobalOptions& global, Action& action) {
+    auto prune = std::make_shared<PruneOptions>();
+    auto* command = parent.add_subcommand(
+        "prune",
+        "Remove snapshots an interrupted apply left incomplete; with --keep N, also every "
+        "snapshot but the newest N and, for each file, the oldest one holding it");
+    command
+        ->add_option("--keep", prune->keep,
+                     "Keep the newest N snapshots (N >= 1) besides the oldest of each file")
+        ->check(CLI::Validator(
+            [](const std::string& text) {
+                const bool positive = text.find_first_not_of("0123456789") == std::string::npos &&
+                                      text.find_first_not_of('0') != std::string::npos;
+                return positive ? std::string()
+                                : "must be a whole number of at least 1, not " + text;
+            },
+            ""));
+    command->callback([&global, &action, prune] {
+        action = [&global, prune] { return runPrune(global, *prune); };
+    });
+    return command;
 }
 
 }  // namespace
@@ -117,20 +163,13 @@ void addRestoreCommands(CLI::App& app, const GlobalOptions& global, Action& acti
     snapshotsCommand->add_option("ID", snapshots->id, "One snapshot's identifier");
     snapshotsCommand->add_flag("--json", snapshots->json,
                                "Print summaries as JSON, or the one snapshot's manifest");
-    snapshotsCommand->callback([&global, &action, snapshots] {
+    const CLI::App* snapshotsPrune = addPruneCommand(*snapshotsCommand, global, action);
+    // A command's callback runs after its subcommand's, and must not replace its action.
+    snapshotsCommand->callback([&global, &action, snapshots, snapshotsPrune] {
+        if (snapshotsPrune->parsed()) return;
         action = [&global, snapshots] { return runSnapshots(global, *snapshots); };
     });
-
-    auto prune = std::make_shared<PruneOptions>();
-    auto* pruneCommand = app.add_subcommand(
-        "prune",
-        "Remove snapshots that an interrupted apply left incomplete (and, with --keep, "
-        "all but the newest N)");
-    pruneCommand->add_option("--keep", prune->keep, "Keep only the newest N complete snapshots")
-        ->check(CLI::NonNegativeNumber);
-    pruneCommand->callback([&global, &action, prune] {
-        action = [&global, prune] { return runPrune(global, *prune); };
-    });
+    addPruneCommand(app, global, action);
 }
 
 }  // namespace lumifold::cli

@@ -6,7 +6,8 @@
 
 namespace lumifold::cli {
 
-// `lumifold restore [ID] [--force]` and `lumifold snapshots`.
+// `lumifold restore [ID] [--force]`, `lumifold snapshots [ID]`, `lumifold snapshots prune
+// [--keep N]` and its older spelling `lumifold prune`.
 void addRestoreCommands(CLI::App& app, const GlobalOptions& global, Action& action);
 
 }  // namespace lumifold::cli

@@ -98,9 +98,11 @@ class Reconciler final {
     }
 
     void prune() {
-        for (const auto& id : m_engine.prune(m_options.keepSnapshots)) {
-            m_log.out("Removed snapshot " + id);
+        const PruneResult result = m_engine.prune(m_options.keepSnapshots);
+        for (const auto& kept : result.kept) {
+            m_log.error("Kept snapshot " + platform::printable(kept.name) + ": " + kept.problem);
         }
+        for (const auto& id : result.removed) m_log.out("Removed snapshot " + id);
     }
 
     LumifoldEngine& m_engine;

@@ -26,8 +26,8 @@ _lumifold() {
     preview) words="--folder --json --all --help" ;;
     apply) words="--folder --json --no-relaunch --help" ;;
     restore) words="--force --json --help" ;;
-    snapshots) words="--json --help" ;;
-    prune) words="--keep --help" ;;
+    snapshots) words="prune --json --help" ;;
+    prune | "snapshots prune") words="--keep --help" ;;
     watch) words="resume --folder --debounce --daemon --no-relaunch --keep-snapshots --help" ;;
     "watch resume") words="--help" ;;
     agent) words="install uninstall status --help" ;;

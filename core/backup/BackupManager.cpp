@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <array>
+#include <iterator>
 #include <tuple>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "core/common/Error.h"
@@ -108,6 +110,20 @@ bool hasDotComponent(const std::string& path) {
 }
 
 std::string quoted(const std::string& path) { return "\"" + platform::printable(path) + "\""; }
+
+// Why a manifest cannot serve as snapshot `id`'s, `read` reading it; nullopt when it can.
+template <typename Read>
+std::optional<std::string> manifestProblem(const std::string& id, const Read& read) {
+    try {
+        const std::string found = read().id;
+        if (found == id) return std::nullopt;
+        return "its manifest belongs to snapshot " + quoted(found);
+    } catch (const Error& error) {
+        return "its manifest cannot be read: " + error.message();
+    } catch (const nlohmann::json::exception& error) {
+        return std::string("its manifest is corrupt: ") + error.what();
+    }
+}
 
 // Copies live directly in the snapshot's "files" folder.
 void checkCopyPath(const std::string& relative) {
@@ -488,37 +504,101 @@ std::optional<SnapshotProblem> BackupManager::problemWith(const std::string& id)
     if (!platform::entryType(path)) {
         return SnapshotProblem{id, true, "incomplete: it has no manifest"};
     }
-    try {
-        const BackupManifest manifest = readManifest(path, false);
-        if (manifest.id == id) return std::nullopt;
-        return SnapshotProblem{id, false,
-                               "its manifest belongs to snapshot " + quoted(manifest.id)};
-    } catch (const Error& error) {
-        return SnapshotProblem{id, false, "its manifest cannot be read: " + error.message()};
-    } catch (const nlohmann::json::exception& error) {
-        return SnapshotProblem{id, false, std::string("its manifest is corrupt: ") + error.what()};
+    if (auto why = manifestProblem(id, [&] { return readManifest(path, false); })) {
+        return SnapshotProblem{id, false, std::move(*why)};
     }
+    return std::nullopt;
 }
 
 std::vector<SnapshotProblem> BackupManager::snapshotProblems() const {
     return listSnapshots().problems;
 }
 
-std::vector<std::string> BackupManager::prune(std::optional<std::size_t> keep) {
+std::optional<std::string> BackupManager::heldFiles(
+    const std::string& id, const std::function<void(std::string)>& hold) const {
+    // Each key names a kind of state and where it lives, so that a file's content and its
+    // extension flag, say, count apart.
+    return manifestProblem(id, [&] {
+        const platform::FileHandle file =
+            platform::openForReading(manifestPath(id), kManifestReadLimit);
+        const ManifestHeader header = decodeManifestHeader(
+            file.get(),
+            [&](const FileExtensionBackupItem& item) { hold("flag " + item.filePath); });
+        // What Restore passes by, or has no copy of, is not held.
+        if (!header.finderPlistOriginalSHA256.empty() && !header.finderPlistNotWritten) {
+            hold("file " + header.finderPlistOriginalPath);
+        }
+        for (const DSStoreBackupItem& item : header.dsStoreBackups) {
+            if (!item.notWritten) hold("file " + item.originalPath);
+        }
+        // A pushed value is held even without a copy of its domain: Restore then removes the
+        // file or the key Apply made, which is the state before.
+        for (const PushedPreference& pushed :
+             header.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
+            hold("domain " + pushed.domain + (pushed.currentHost ? " (current host)" : ""));
+        }
+        return header;
+    });
+}
+
+PruneResult BackupManager::prune(std::optional<std::size_t> keep) {
     const Listing listing = listSnapshots();
-    std::vector<std::string> removed;
+    PruneResult result;
     for (const SnapshotProblem& problem : listing.problems) {
-        if (!problem.incomplete) continue;
-        platform::removeTree(snapshotDirectory(problem.name));
-        removed.push_back(problem.name);
-    }
-    if (keep) {
-        for (std::size_t i = *keep; i < listing.snapshots.size(); ++i) {
-            platform::removeTree(snapshotDirectory(listing.snapshots[i].id));
-            removed.push_back(listing.snapshots[i].id);
+        if (problem.incomplete) {
+            platform::removeTree(snapshotDirectory(problem.name));
+            result.removed.push_back(problem.name);
+        } else {
+            result.kept.push_back(problem);
         }
     }
-    return removed;
+    // A link in the store was not made here: listing passes it by, so it is neither read nor
+    // removed (removeTree would take only the link), but the user should know of it.
+    for (const std::string& name : snapshotNames()) {
+        if (platform::entryType(snapshotDirectory(name)) == platform::EntryType::symbolicLink) {
+            result.kept.push_back({name, false, "it is a link, not a snapshot folder"});
+        }
+    }
+    if (!keep || listing.snapshots.size() <= *keep) return result;  // no manifest to read
+
+    // Oldest first, so the first snapshot to hold a file is the oldest that holds it. A
+    // snapshot whose manifest cannot be read stays, and counts neither as holding anything nor
+    // among the newest: every readable snapshot that is the oldest readable holder of a file
+    // stays, and the newest `keep` readable ones stay. That is all the rule would keep if the
+    // manifest could be read, and more: the unreadable one either was the oldest holder of a
+    // file (it stays anyway) or was not; and it can take no place among the newest.
+    const std::vector<SnapshotSummary>& snapshots = listing.snapshots;  // newest first
+    std::vector<bool> needed(snapshots.size()), readable(snapshots.size());
+    std::unordered_set<std::string> held;
+    std::vector<std::string> firstHeld;  // what this snapshot holds that no older one does
+    for (std::size_t i = snapshots.size(); i-- > 0;) {
+        firstHeld.clear();
+        const auto why = heldFiles(snapshots[i].id, [&](std::string key) {
+            if (!held.contains(key)) firstHeld.push_back(std::move(key));
+        });
+        if (why) {
+            // Whatever it named before failing stays unheld, for a readable snapshot to hold.
+            result.kept.push_back({snapshots[i].id, false, *why});
+            needed[i] = true;
+            continue;
+        }
+        readable[i] = true;
+        needed[i] = !firstHeld.empty();
+        held.insert(std::make_move_iterator(firstHeld.begin()),
+                    std::make_move_iterator(firstHeld.end()));
+    }
+    for (std::size_t i = 0, newest = 0; i < snapshots.size() && newest < *keep; ++i) {
+        if (readable[i]) {
+            needed[i] = true;
+            ++newest;
+        }
+    }
+    for (std::size_t i = 0; i < snapshots.size(); ++i) {
+        if (needed[i]) continue;
+        platform::removeTree(snapshotDirectory(snapshots[i].id));
+        result.removed.push_back(snapshots[i].id);
+    }
+    return result;
 }
 
 void BackupManager::checkManifestPaths(const BackupManifest& manifest) const {

@@ -80,6 +80,13 @@ struct SnapshotProblem {
     std::string problem;  // in words
 };
 
+// What pruning did: the snapshots it removed, and the folders it left although they are no
+// usable snapshot (a manifest it could not read, a link), each with the reason.
+struct PruneResult {
+    std::vector<std::string> removed;
+    std::vector<SnapshotProblem> kept;
+};
+
 // The snapshot store: copies of the Finder preferences file and of .DS_Store files, each
 // snapshot in <baseBackupDirectory>/<id>/ with a manifest.json, plus drift evaluation and
 // restore. Holds no mutable state and takes no locks; one caller at a time per store.
@@ -157,10 +164,15 @@ class BackupManager final {
     // Why snapshot `id` cannot be used, when a folder of that name exists without a usable
     // manifest.
     std::optional<SnapshotProblem> problemWith(const std::string& id) const;
-    // Removes the incomplete snapshot folders and, given `keep`, every complete snapshot
-    // beyond the newest `keep`. Folders with a corrupt manifest stay for the user to look at.
-    // Returns the names removed; throws the file system's Error.
-    std::vector<std::string> prune(std::optional<std::size_t> keep);
+    // Removes the incomplete snapshot folders (those without a manifest) and, given `keep`,
+    // every snapshot but the newest `keep` and, for each file any snapshot holds, the oldest
+    // snapshot that holds it: the one with the file as it was before Lumifold first changed
+    // it. A snapshot holds a file when its restore would put that file back: a store or the
+    // preferences file it copied and Apply wrote, a pushed preference, an extension flag.
+    // Folders with an unreadable manifest and links stay, and are reported; nothing outside
+    // the store is ever removed. Manifests are read as streams. Throws the file system's Error
+    // when a folder cannot be removed (those removed before it stay removed).
+    PruneResult prune(std::optional<std::size_t> keep);
 
     // 64 lower-case hexadecimal digits.
     static std::string sha256Hex(ByteView data);
@@ -200,6 +212,10 @@ class BackupManager final {
     // The summary of snapshot `name` when its summary file matches its manifest.
     std::optional<SnapshotSummary> cachedSummary(const std::string& name) const;
     std::vector<std::string> snapshotNames() const;
+    // Calls `hold` with a key for each file snapshot `id` holds (see prune). Returns why its
+    // manifest cannot be used, having then called `hold` for only part of it, or nullopt.
+    std::optional<std::string> heldFiles(const std::string& id,
+                                         const std::function<void(std::string)>& hold) const;
     // Throws kBackupUnsafeManifestPath unless every path of `manifest` stays in its place.
     void checkManifestPaths(const BackupManifest& manifest) const;
     // Throws unless every live file restore would write is a regular file or absent.

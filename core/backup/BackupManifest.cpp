@@ -135,7 +135,11 @@ class ValueBuilder final {
 // as each ends; every other member as a small value of its own.
 class ManifestReader final : public nlohmann::json_sax<json> {
   public:
-    ManifestReader(bool keepChanges) : m_keepChanges(keepChanges) {}
+    using FlagSink = std::function<void(const FileExtensionBackupItem&)>;
+
+    // Flags go to `eachFlag` when it is given, rather than into the manifest.
+    explicit ManifestReader(bool keepChanges, const FlagSink* eachFlag = nullptr)
+        : m_keepChanges(keepChanges), m_eachFlag(eachFlag) {}
 
     BackupManifest finish(std::size_t* changeCount) {
         const json& header = m_header;
@@ -277,7 +281,11 @@ class ManifestReader final : public nlohmann::json_sax<json> {
             ++m_changeCount;
             if (m_keepChanges) m_changes.push_back(std::move(change));
         } else if (m_list == "fileExtensionBackups") {
-            m_flags.push_back(value.get<FileExtensionBackupItem>());
+            if (m_eachFlag != nullptr) {
+                (*m_eachFlag)(value.get<FileExtensionBackupItem>());
+            } else {
+                m_flags.push_back(value.get<FileExtensionBackupItem>());
+            }
         } else {
             m_pushed.push_back(value.get<PushedPreference>());
         }
@@ -285,6 +293,7 @@ class ManifestReader final : public nlohmann::json_sax<json> {
     }
 
     bool m_keepChanges;
+    const FlagSink* m_eachFlag;
     int m_depth = 0;
     std::string m_key;
     std::string m_list;  // the long list being read, if any
@@ -375,6 +384,13 @@ BackupManifest decodeManifestFile(std::FILE* file, bool keepChanges, std::size_t
     ManifestReader reader(keepChanges);
     json::sax_parse(file, &reader);
     return reader.finish(changeCount);
+}
+
+ManifestHeader decodeManifestHeader(
+    std::FILE* file, const std::function<void(const FileExtensionBackupItem&)>& eachFlag) {
+    ManifestReader reader(false, &eachFlag);
+    json::sax_parse(file, &reader);
+    return reader.finish(nullptr);
 }
 
 SnapshotSummary SnapshotSummary::of(const ManifestHeader& header, std::size_t changeCount,

@@ -80,6 +80,11 @@ BackupManifest decodeManifestFile(std::string_view text, bool keepChanges = true
 // The same, reading an open file as it goes.
 BackupManifest decodeManifestFile(std::FILE* file, bool keepChanges = true,
                                   std::size_t* changeCount = nullptr);
+// The same without the long lists: the applied changes are checked and dropped, and each
+// extension flag is handed to `eachFlag` as it is read, so a manifest of a million entries
+// costs one entry at a time. A list given twice under one key hands over the items of both.
+ManifestHeader decodeManifestHeader(
+    std::FILE* file, const std::function<void(const FileExtensionBackupItem&)>& eachFlag);
 
 // What a snapshot is, in a few numbers: what listing shows without reading whole manifests.
 struct SnapshotSummary {

@@ -54,6 +54,14 @@ struct ApplyResult {
     std::size_t extensionsHidden = 0;
 };
 
+// What restore did: the snapshot it chose, its evaluation, and whether it wrote (it does not
+// when files drifted and force was not given).
+struct RestoreResult {
+    std::string snapshotId;
+    std::vector<RestoreEvaluationItem> evaluation;
+    bool restored = false;
+};
+
 // The facade that runs every stage. Owns one of each component for its lifetime. Operations
 // are synchronous, block the caller (the Finder quit can take seconds), take no locks and must
 // not overlap.
@@ -99,14 +107,12 @@ class LumifoldEngine final {
                                        const std::function<bool(const ChangePlan&)>& proceed);
 
     // Rolls back to `backupID` (default: the newest snapshot). With drift and no `force` it
-    // returns the evaluation and touches nothing. Throws kNoBackupManifest when there is no
-    // such snapshot, and the backup manager's or coordinator's Error.
-    std::vector<RestoreEvaluationItem> restore(const std::optional<std::string>& backupID,
-                                               bool force);
+    // returns the evaluation, not restored, and touches nothing. Throws kNoBackupManifest when
+    // there is no such snapshot, and the backup manager's or coordinator's Error.
+    RestoreResult restore(const std::optional<std::string>& backupID, bool force);
 
-    // Removes incomplete snapshots and, given `keep`, all but the newest `keep` complete ones,
-    // holding the lock. Returns the names removed.
-    std::vector<std::string> prune(std::optional<std::size_t> keep);
+    // BackupManager::prune, holding the lock.
+    PruneResult prune(std::optional<std::size_t> keep);
 
     // The preferred layout carrying the user's current grid spacing.
     FinderLayoutPreferences targetLayout() const;

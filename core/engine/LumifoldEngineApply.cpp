@@ -157,8 +157,7 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
     return result;
 }
 
-std::vector<RestoreEvaluationItem> LumifoldEngine::restore(
-    const std::optional<std::string>& backupID, bool force) {
+RestoreResult LumifoldEngine::restore(const std::optional<std::string>& backupID, bool force) {
     const platform::FileLock held = lock();
     const auto snapshots = m_backupManager.listSnapshots().snapshots;
     const auto found = std::find_if(snapshots.begin(), snapshots.end(), [&](const auto& summary) {
@@ -180,12 +179,14 @@ std::vector<RestoreEvaluationItem> LumifoldEngine::restore(
 
     report("Restore", "Checking the snapshot");
     const RestoreEvaluationSummary evaluation = m_backupManager.evaluateRestore(*chosen);
-    if (evaluation.hasModifications() && !force) return evaluation.items;
+    RestoreResult result{.snapshotId = found->id, .evaluation = evaluation.items};
+    if (evaluation.hasModifications() && !force) return result;
 
     report("Restore", "Restoring files");
+    result.restored = true;
     if (!m_coordinator.isFinderRunning()) {
         m_backupManager.restoreSnapshot(*chosen, force, evaluation);
-        return evaluation.items;
+        return result;
     }
     m_coordinator.quitFinder(kFinderQuitTimeout);
     try {
@@ -196,10 +197,10 @@ std::vector<RestoreEvaluationItem> LumifoldEngine::restore(
     }
     m_coordinator.flushPreferenceCache();
     m_coordinator.relaunchFinder();
-    return evaluation.items;
+    return result;
 }
 
-std::vector<std::string> LumifoldEngine::prune(std::optional<std::size_t> keep) {
+PruneResult LumifoldEngine::prune(std::optional<std::size_t> keep) {
     const platform::FileLock held = lock();
     return m_backupManager.prune(keep);
 }

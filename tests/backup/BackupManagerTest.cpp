@@ -173,6 +173,74 @@ TEST_F(BackupTest, ListingSkipsWhatIsNotASnapshotAndLoadingNamesOnlyItsOwnFolder
     EXPECT_EQ(manifestText("garbled"), "[]");
 }
 
+// Pruning keeps the newest snapshot and, for each file, the oldest that would put it back;
+// it leaves the unreadable ones and links, and deletes nothing through a link.
+TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
+    writePreferences(true);
+    const std::string a = writeStore("Desktop", "a"), b = writeStore("Music", "b");
+    const std::string store = home / ".lumifold/backups";
+    home.writeFile("outside/file", "not the store's");
+    // What each snapshot holds, oldest first: stores A and B, the preferences file, a flag, a
+    // pushed value. The 2nd's Apply left its two files alone, so Restore would too.
+    const std::vector<std::string> holds{"A", "PB", "P", "B", "F", "D", "A", "A"};
+    std::vector<std::string> ids;
+    const auto snapshotAll = [&, start = now] {
+        std::filesystem::remove_all(store);
+        ids.clear();
+        for (const std::string& what : holds) {
+            const auto has = [&](char c) { return what.find(c) != std::string::npos; };
+            now = start + std::chrono::seconds(ids.size() + 1);
+            BackupManifest lists;
+            if (has('F')) lists.fileExtensionBackups = {{home / "Desktop/a.pdf", false}};
+            SnapshotRequest request;
+            request.finderPlistURL = preferencesPath();
+            request.lists = ManifestLists::of(lists);
+            if (has('P')) request.finderPlistBytes = readFile(preferencesPath());
+            for (const std::string& path : {a, b}) {
+                if (has(path == a ? 'A' : 'B')) request.dsStores.push_back({path, readFile(path)});
+            }
+            if (has('D'))
+                request.pushedPreferences.emplace(1)[0].record.domain = "com.apple.finder";
+            ids.push_back(manager.createSnapshot(request).header.id);
+        }
+        const ApplyOutcome leftAlone{
+            .storesNotWritten = {b}, .preferencesNotWritten = true, .pushed = {}};
+        manager.recordPostModificationHashes(ids[1], preferencesPath(), leftAlone);
+        home.makeFolder(".lumifold/backups/killed");  // an Apply killed while snapshotting
+        for (const std::string& link : {store + "/linked", snapshotDirectory(ids[6]) + "/x"}) {
+            ASSERT_EQ(::symlink((home / "outside").c_str(), link.c_str()), 0);
+        }
+    };
+    snapshotAll();
+    // A manifest damaged without changing its size or time, so only reading it tells; which
+    // snapshots go.
+    const std::tuple<std::string, std::string, std::string, std::vector<std::string>> cases[] = {
+        {"", "", "", {"killed", ids[6], ids[1]}},
+        {ids[0], "\"id\": \"2", "\"id\": \"X", {"killed", ids[1]}},  // not its own: 7th holds A
+        {ids[7], "{", "[", {"killed", ids[1]}},  // corrupt: the 7th is the newest readable
+    };
+    for (const auto& [damaged, what, with, removed] : cases) {
+        SCOPED_TRACE(damaged);
+        snapshotAll();
+        std::vector<std::string> kept{"linked"};
+        if (!damaged.empty()) {
+            const std::string path = snapshotDirectory(damaged) + "/manifest.json";
+            const auto time = std::filesystem::last_write_time(path);
+            std::string text = manifestText(damaged);
+            platform::writeFileAtomically(
+                path, asBytes(text.replace(text.find(what), what.size(), with)));
+            std::filesystem::last_write_time(path, time);
+            kept.push_back(damaged);
+        }
+        const PruneResult result = manager.prune(1);
+        EXPECT_EQ(result.removed, removed);
+        std::vector<std::string> names;
+        for (const SnapshotProblem& problem : result.kept) names.push_back(problem.name);
+        EXPECT_EQ(names, kept);
+        EXPECT_EQ(asText(readFile(home / "outside/file")), "not the store's");
+    }
+}
+
 TEST_F(BackupTest, AStoreThatCannotBeReadFailsTheSnapshotBeforeAnyFolderIsMade) {
     const std::string desktop = writeStore("Desktop", "readable");
     home.makeFolder("Documents/.DS_Store");
@@ -345,10 +413,7 @@ TEST_F(BackupTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
                                kBackupForeignHome);
     // Only the value Apply pushes may be pushed back.
     BackupManifest pushing = good;
-    PushedPreference foreignDomain;
-    foreignDomain.domain = "com.other.app";
-    foreignDomain.key = "AppleShowAllExtensions";
-    pushing.pushedPreferences = {foreignDomain};
+    pushing.pushedPreferences.emplace(1)[0].domain = "com.other.app";
     EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(pushing, true), kBackupManagerDomain,
                                kBackupUnsafeManifestPath);
     EXPECT_EQ(liveState(), state);

@@ -271,18 +271,31 @@ TEST_F(StageCommandsTest, RestoreSnapshotsAndPruneSayWhatTheyDid) {
     EXPECT_EQ(refused.err,
               "lumifold: files were modified since the snapshot's apply; nothing was restored. "
               "Re-run with --force to overwrite them.\n");
+    // A restore pauses a running watcher; a pause it cannot write only warns.
+    const std::string paused = home / ".lumifold/watch-paused";
+    EXPECT_FALSE(platform::fileExists(paused));
     const CliResult forced = run({"restore", "--force"});
     EXPECT_EQ(forced.status, 0) << forced.err;
-    EXPECT_NE(forced.out.find("Snapshot restored."), std::string::npos);
+    EXPECT_NE(forced.out.find("Snapshot restored.\nKeep Consistent is paused"), std::string::npos);
+    EXPECT_EQ(asText(platform::readFile(paused)), first + "\n");
+    platform::removeFile(paused);
+    home.makeFolder(".lumifold/watch-paused");
+    const CliResult unpaused = run({"restore", "--force", "--json"});
+    EXPECT_EQ(unpaused.status, 0);
+    EXPECT_EQ(nlohmann::json::parse(unpaused.out)["watchPaused"], false);
+    EXPECT_TRUE(unpaused.err.starts_with("Warning: Keep Consistent could not be paused: "));
 
     run({"apply"});
     home.makeFolder(".lumifold/backups/2000-01-01T00-00-00Z/files");  // a killed snapshot
     EXPECT_EQ(run({"snapshots"}).err,
               "Snapshot folder 2000-01-01T00-00-00Z: incomplete: it has no manifest (remove it "
-              "with lumifold prune)\n");
-    EXPECT_EQ(run({"prune"}).out, "Removed snapshot 2000-01-01T00-00-00Z\n");
-    EXPECT_EQ(run({"prune", "--keep", "1"}).out, "Removed snapshot " + first + "\n");
-    EXPECT_EQ(run({"prune", "--keep", "-1"}).status, 2);
+              "with lumifold snapshots prune)\n");
+    home.writeFile(".lumifold/backups/garbled/manifest.json", "[]");
+    const CliResult pruned = run({"snapshots", "prune", "--keep", "1"});
+    EXPECT_EQ(pruned.out, "Removed snapshot 2000-01-01T00-00-00Z\n");  // the first holds the most
+    EXPECT_TRUE(pruned.err.starts_with("Kept snapshot garbled: its manifest is corrupt: "));
+    EXPECT_EQ(run({"prune", "--keep", "1"}).out, "Nothing to remove.\n");
+    EXPECT_EQ(run({"snapshots", "prune", "--keep", "0"}).status, 2);
 }
 
 }  // namespace

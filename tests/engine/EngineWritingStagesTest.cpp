@@ -139,7 +139,7 @@ TEST_F(EngineWritingStagesTest, RestoreRefusesDriftThenForcedGivesBackByteBitFla
                   platform::PreferencesService::User::current,
                   platform::PreferencesService::Host::current);
     const Fingerprint drifted = fingerprint(true);
-    const auto evaluation = engine->restore(std::nullopt, false);
+    const auto evaluation = engine->restore(std::nullopt, false).evaluation;
     EXPECT_EQ(std::count_if(evaluation.begin(), evaluation.end(),
                             [](const auto& item) { return item.isModifiedSinceBackup; }),
               2);
@@ -147,7 +147,7 @@ TEST_F(EngineWritingStagesTest, RestoreRefusesDriftThenForcedGivesBackByteBitFla
     EXPECT_TRUE(finder.log.empty());
     bool untouchedAtQuit = false;
     finder.onQuit = [&] { untouchedAtQuit = fingerprint(true) == drifted; };
-    EXPECT_EQ(engine->restore(std::nullopt, true), evaluation);
+    EXPECT_EQ(engine->restore(std::nullopt, true).evaluation, evaluation);
     EXPECT_TRUE(untouchedAtQuit);
     EXPECT_EQ(fingerprint(), beforeApply);
     EXPECT_EQ(finder.log, kQuitThenRestart);
@@ -162,8 +162,8 @@ TEST_F(EngineWritingStagesTest, RestoreChoosesItsSnapshotAndEitherStageStopsSafe
     const Bytes original = platform::readFile(preferencesPath());
     const std::string id = engine->apply(folders, false).manifest.id;
     const Bytes beforeSecond = platform::readFile(writeUserPreferences(70.0));
-    engine->apply(folders, false);
-    engine->restore(std::nullopt, false);
+    const std::string second = engine->apply(folders, false).manifest.id;
+    EXPECT_EQ(engine->restore(std::nullopt, false).snapshotId, second);
     EXPECT_EQ(platform::readFile(preferencesPath()), beforeSecond);
     engine->restore(id, true);
     EXPECT_EQ(platform::readFile(preferencesPath()), original);

@@ -17,25 +17,21 @@ struct RestoreOptions {
     bool json = false;
 };
 
-// Keeps a running watcher from applying again over what was just rolled back. The restore
-// already happened, so a pause that cannot be written is only a warning.
-bool pauseWatching(const LumifoldEngine& engine, const std::string& snapshotId) {
-    try {
-        WatchPause(engine.homeDirectory()).pause(snapshotId);
-        return true;
-    } catch (const std::exception& error) {
-        std::cerr << "Warning: Keep Consistent could not be paused: " << error.what() << '\n';
-        return false;
-    }
-}
-
 int runRestore(const GlobalOptions& global, const RestoreOptions& options) {
     ProgressLine progress(!options.json);
     const auto engine = makeEngine(global, &progress);
     const auto id = options.id.empty() ? std::nullopt : std::optional<std::string>(options.id);
+    // Named before the restore writes anything, so a running watcher never acts on its writes.
+    const auto newest = engine->backupManager().listSnapshots().snapshots;
+    const WatchPause pause(engine->homeDirectory());
+    RestorePause restorePause(pause, id ? *id : newest.empty() ? "" : newest.front().id);
     const RestoreResult result = engine->restore(id, options.force);
     progress.finish();
-    const bool paused = result.restored && pauseWatching(*engine, result.snapshotId);
+    const bool paused = result.restored && restorePause.keep(result.snapshotId);
+    if (result.restored && !paused) {
+        std::cerr << "Warning: Keep Consistent could not be paused: "
+                  << restorePause.failure().value_or("") << '\n';
+    }
     if (options.json) {
         nlohmann::ordered_json json;
         json["evaluation"] = nlohmann::json(result.evaluation);

@@ -40,4 +40,33 @@ bool WatchPause::resume() const {
     return true;
 }
 
+RestorePause::RestorePause(const WatchPause& pause, const std::string& snapshotId)
+    : m_pause(pause), m_pausedBefore(pause.isPaused()) {
+    try {
+        m_pause.pause(snapshotId);
+    } catch (const Error& error) {
+        m_failure = error.message();
+    }
+}
+
+RestorePause::~RestorePause() {
+    if (m_kept || m_pausedBefore || m_failure) return;
+    try {
+        m_pause.resume();
+    } catch (const Error&) {
+        // Left paused: the watcher then waits for `lumifold watch resume`, which is safe.
+    }
+}
+
+bool RestorePause::keep(const std::string& snapshotId) {
+    m_kept = true;
+    if (m_failure) return false;
+    try {
+        m_pause.pause(snapshotId);
+    } catch (const Error& error) {
+        m_failure = error.message();  // the earlier pause holds, with a less exact id
+    }
+    return true;
+}
+
 }  // namespace lumifold

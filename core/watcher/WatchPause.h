@@ -29,4 +29,29 @@ class WatchPause final {
     std::string m_path;
 };
 
+// Keep Consistent paused for the length of a restore, from before its first write: a watcher
+// that saw the restore's writes unpaused would apply over them. Lifted again when the restore
+// did not happen, unless it was paused before. Failing to pause is reported, not raised: a
+// restore must not fail for it.
+class RestorePause final {
+  public:
+    // `snapshotId` is the snapshot about to be restored (its id may be settled only later).
+    RestorePause(const WatchPause& pause, const std::string& snapshotId);
+    RestorePause(const RestorePause&) = delete;
+    RestorePause& operator=(const RestorePause&) = delete;
+    // Lifts the pause unless kept or it was there before. Never throws.
+    ~RestorePause();
+
+    // Why the pause could not be written; nullopt when it holds.
+    const std::optional<std::string>& failure() const { return m_failure; }
+    // The restore happened: the pause stays, naming `snapshotId`. True when it holds.
+    bool keep(const std::string& snapshotId);
+
+  private:
+    const WatchPause& m_pause;
+    bool m_pausedBefore;
+    bool m_kept = false;
+    std::optional<std::string> m_failure;
+};
+
 }  // namespace lumifold

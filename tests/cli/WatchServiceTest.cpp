@@ -102,7 +102,8 @@ class WatchServiceTest : public ::testing::Test {
 };
 
 // One outside change gives one apply; the quiet period Apply's own writes cause finds nothing.
-TEST_F(WatchServiceTest, PutsBackAFolderSwitchedFromOutsideOnceAndStopsOnSigterm) {
+// A restore pauses the service, so it does not undo what was rolled back, until resumed.
+TEST_F(WatchServiceTest, PutsBackAnOutsideChangeOnceLeavesARestoreAloneAndStopsOnSigterm) {
     ASSERT_EQ(run({"apply", "--no-relaunch"}), 0);
     startService();
     awaitLog("Keep Consistent: Active (watching 6 folders, debounce: 1s)");
@@ -110,11 +111,19 @@ TEST_F(WatchServiceTest, PutsBackAFolderSwitchedFromOutsideOnceAndStopsOnSigterm
         "Documents/.DS_Store",
         DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
     awaitLog("Applied: snapshot");
-    const std::string log = awaitLog("the layout holds, nothing to apply");
-    EXPECT_EQ(stopService(), 0);
+    std::string log = awaitLog("the layout holds, nothing to apply");
     EXPECT_EQ(documentsViewStyle(), "icnv");
     EXPECT_EQ(platform::listDirectory(home / ".lumifold/backups").size(), 2u) << log;
     EXPECT_NE(log.find("applying 1 change(s)"), std::string::npos) << log;
+
+    ASSERT_EQ(run({"restore"}), 0);
+    awaitLog("Keep Consistent is paused since snapshot");
+    EXPECT_EQ(documentsViewStyle(), "Nlsv");
+    ASSERT_EQ(run({"watch", "resume"}), 0);
+    home.writeFile("Documents/new.txt", "x");
+    log = awaitLog("Applied: snapshot", 2);
+    EXPECT_EQ(stopService(), 0) << log;
+    EXPECT_EQ(documentsViewStyle(), "icnv");
 }
 
 }  // namespace

@@ -65,7 +65,11 @@ int main(int argc, char** argv) {
     const QDir out(QString::fromLocal8Bit(argv[1]));
     const auto file = [&](const char* name) { return out.filePath(QString::fromLatin1(name)); };
 
-    LumifoldViewModel model;
+    lumifold::app::AppEnvironment environment = lumifold::app::AppEnvironment::system();
+    // A sandbox's login service is its own: the user's service managers are not asked.
+    environment.launchAgent =
+        lumifold::LaunchAgentHost::system(environment.engine.homeDirectory, true);
+    LumifoldViewModel model(std::move(environment));
     MainContentView window(model);
     window.resize(780, 520);
     window.show();

@@ -5,6 +5,7 @@
 #include <QThreadPool>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,6 +79,8 @@ class LumifoldViewModel final : public QObject {
     // The watcher's own "Stopped" / "Paused" / "Active (...)".
     QString watcherStatusText() const;
     const std::optional<StageProgress>& progress() const { return m_progress; }
+    // For tests, which drive the watcher on a fake clock.
+    ConsistencyWatcher& watcherForTesting() { return *m_watcher; }
 
     void setRelaunchFinderOnApply(bool relaunch);
     void setDebounceInterval(double seconds);  // the screen's slider: 5 to 30
@@ -116,6 +119,33 @@ class LumifoldViewModel final : public QObject {
     void progressChanged();
 
   private:
+    // Stores a stage's results on the GUI thread and gives its final status message, if any.
+    using Commit = std::function<std::optional<QString>()>;
+    // A stage's engine work, run on the worker; throws what the engine throws.
+    using StageWork = std::function<Commit(LumifoldEngine&)>;
+
+    // The frame every background action shares: ignored while a stage runs (false); otherwise
+    // sets isWorking, the start message, clears the error, and runs `work` on the worker. On
+    // the GUI thread its commit then runs, or on an error the message goes to errorMessage,
+    // `failure` to the status and `onFailure` runs.
+    bool runStage(std::optional<QString> start, std::optional<QString> failure, StageWork work,
+                  std::function<void()> onFailure = {}, bool clearsError = true);
+    StageWork inspection();
+    // Worker: what Apply and Keep Consistent do after writing, and the commit storing it all.
+    Commit afterApply(LumifoldEngine& engine, ApplyResult result);
+    // The watcher's quiet period ended (GUI thread).
+    void reconcile();
+    // The watcher's queue has run what was asked of it; its status text is current.
+    void watcherSettled();
+    // Worker: hands the newest progress to the GUI thread, one hop in flight at most.
+    void postProgress(const Progress& progress);
+    void takeProgress();
+
+    template <typename T>
+    void store(T& field, T value, void (LumifoldViewModel::*changed)());
+    template <typename T>
+    void change(T& field, T value, void (LumifoldViewModel::*changed)());
+
     AppEnvironment m_environment;
     std::unique_ptr<LumifoldEngine> m_engine;
     std::unique_ptr<ConsistencyWatcher> m_watcher;
@@ -138,6 +168,10 @@ class LumifoldViewModel final : public QObject {
     bool m_isWatcherActive = false;
     bool m_isLaunchAgentInstalled = false;
     std::optional<StageProgress> m_progress;
+
+    std::mutex m_progressMutex;  // guards the two below, shared with the worker
+    std::optional<StageProgress> m_latestProgress;
+    bool m_progressPosted = false;
 };
 
 }  // namespace lumifold::app

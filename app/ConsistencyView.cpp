@@ -45,8 +45,6 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
     m_slider->setRange(5, 30);
     m_slider->setSingleStep(1);
     m_slider->setPageStep(5);
-    m_slider->setTickPosition(QSlider::TicksBelow);
-    m_slider->setTickInterval(5);
     watcher->content()->addWidget(m_slider);
     m_toggle = parts::button({}, "", QStringLiteral("watcherToggle"),
                              QStringLiteral("Start or Stop Watcher"));
@@ -63,11 +61,11 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
     m_agentInstalled = parts::bold(new QLabel);
     m_agentInstalled->setObjectName(QStringLiteral("agentInstalled"));
     installedLine->addWidget(m_agentInstalled, 1);
-    agent->content()->addLayout(installedLine);
     m_agentButton = new QPushButton;
     m_agentButton->setObjectName(QStringLiteral("agentButton"));
     m_agentButton->setAccessibleName(QStringLiteral("Install or Uninstall LaunchAgent"));
-    agent->content()->addWidget(m_agentButton, 0, Qt::AlignLeft);
+    installedLine->addWidget(m_agentButton);
+    agent->content()->addLayout(installedLine);
 
     auto* folders = new Group(QStringLiteral("Monitored Folders"), "folder.badge.gearshape",
                               QStringLiteral("monitoredGroup"));
@@ -87,7 +85,7 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
         this);
     auto* folderList = parts::rowView(m_folderRows, QStringLiteral("monitoredFolderList"));
     folderList->setHeaderHidden(true);
-    folderList->setMinimumHeight(140);
+    folderList->setMinimumHeight(110);
     folders->content()->addWidget(folderList);
 
     auto* content = new QWidget;

@@ -1,6 +1,7 @@
 #include "app/InspectView.h"
 
 #include <QGridLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeView>
@@ -15,7 +16,7 @@
 namespace lumifold::app {
 namespace {
 
-enum Column { kFolder, kBadges, kStatus };
+enum Column { kFolder, kBadges };
 
 QString badges(const FolderViewSetting& folder) {
     QStringList badges;
@@ -31,10 +32,11 @@ QVariant badgeTint(const FolderViewSetting& folder) {
     return tint;
 }
 
-QString reasons(const FolderViewSetting& folder) {
-    if (folder.conflictReasons.empty()) return QStringLiteral("Consistent with preferred layout");
-    QStringList lines;
+// The path, and below it the reasons it conflicts, one per line, or that it does not.
+QString pathAndReasons(const FolderViewSetting& folder) {
+    QStringList lines{QString::fromStdString(folder.path)};
     for (const auto& reason : folder.conflictReasons) lines << QString::fromStdString(reason);
+    if (folder.conflictReasons.empty()) lines << QStringLiteral("Consistent with preferred layout");
     return lines.join(QLatin1Char('\n'));
 }
 
@@ -80,25 +82,26 @@ InspectView::InspectView(LumifoldViewModel& model, QWidget* parent)
 
     m_folders = new Group({}, "folder", QStringLiteral("foldersGroup"));
     m_folderRows = new RowModel(
-        {QStringLiteral("Folder"), QString(), QStringLiteral("Status")},
-        [this] { return m_model.scannedFolders().size(); },
+        {QStringLiteral("Folder"), QString()}, [this] { return m_model.scannedFolders().size(); },
         [this](std::size_t row, int column, int role) -> QVariant {
             const FolderViewSetting& folder = m_model.scannedFolders()[row];
-            if (column == kFolder && role == Qt::DisplayRole)
-                return QString::fromStdString(folder.path);
+            if (column == kFolder && (role == Qt::DisplayRole || role == Qt::ToolTipRole)) {
+                return pathAndReasons(folder);
+            }
             if (column == kFolder && role == Qt::DecorationRole) {
                 return symbolIcon(folder.conflicting ? "exclamationmark.triangle.fill"
                                                      : "checkmark.circle.fill");
             }
             if (column == kBadges && role == Qt::DisplayRole) return badges(folder);
             if (column == kBadges && role == Qt::BackgroundRole) return badgeTint(folder);
-            if (column == kStatus && role == Qt::DisplayRole) return reasons(folder);
             return {};
         },
         this);
     auto* folderList = parts::rowView(m_folderRows, QStringLiteral("scannedFolderList"), true);
-    folderList->setColumnWidth(kFolder, 240);
-    folderList->setColumnWidth(kBadges, 60);
+    folderList->setTextElideMode(Qt::ElideRight);
+    folderList->header()->setStretchLastSection(false);
+    folderList->header()->setSectionResizeMode(kFolder, QHeaderView::Stretch);
+    folderList->header()->setSectionResizeMode(kBadges, QHeaderView::ResizeToContents);
     m_folders->content()->addWidget(folderList);
 
     auto* layout = new QVBoxLayout(this);

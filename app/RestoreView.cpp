@@ -90,7 +90,7 @@ RestoreView::RestoreView(LumifoldViewModel& model, QWidget* parent)
         },
         this);
     auto* evaluationList = parts::rowView(m_evaluationRows, QStringLiteral("evaluationList"));
-    evaluationList->setColumnWidth(0, 320);
+    evaluationList->setColumnWidth(0, 290);
     m_verdict = new IconText(QStringLiteral("evaluationVerdict"));
     m_forceToggle =
         new QCheckBox(QStringLiteral("Force restore (overwrite post-backup modifications)"));

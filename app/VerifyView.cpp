@@ -1,5 +1,6 @@
 #include "app/VerifyView.h"
 
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeView>
@@ -63,22 +64,21 @@ VerifyView::VerifyView(LumifoldViewModel& model, QWidget* parent)
 
     m_audits = new Group({}, "folder", QStringLiteral("folderAuditsGroup"));
     m_auditRows = new RowModel(
-        {QStringLiteral("Folder"), QStringLiteral("Status"), QStringLiteral("Notes")},
+        {QStringLiteral("Folder"), QStringLiteral("Status")},
         [this] {
             const auto& report = m_model.lastVerification();
             return report ? report->folderResults.size() : std::size_t{0};
         },
         [this](std::size_t row, int column, int role) -> QVariant {
             const FolderVerificationItem& item = m_model.lastVerification()->folderResults[row];
-            if (role == Qt::DisplayRole) {
-                if (column == 0) return QString::fromStdString(item.path);
-                if (column == 1) {
-                    return item.isCompliant() ? QStringLiteral("Compliant")
-                                              : QStringLiteral("Drift / Conflict");
-                }
-                return QString::fromStdString(item.notes);
+            if (column == 0 && (role == Qt::DisplayRole || role == Qt::ToolTipRole)) {
+                return QString::fromStdString(item.path + "\n" + item.notes);  // notes below
             }
-            if (role == Qt::DecorationRole && column == 1) {
+            if (column == 1 && role == Qt::DisplayRole) {
+                return item.isCompliant() ? QStringLiteral("Compliant")
+                                          : QStringLiteral("Drift / Conflict");
+            }
+            if (column == 1 && role == Qt::DecorationRole) {
                 return symbolIcon(item.isCompliant() ? "checkmark.circle.fill"
                                                      : "xmark.circle.fill");
             }
@@ -86,8 +86,10 @@ VerifyView::VerifyView(LumifoldViewModel& model, QWidget* parent)
         },
         this);
     auto* audits = parts::rowView(m_auditRows, QStringLiteral("folderAuditList"), true);
-    audits->setColumnWidth(0, 240);
-    audits->setColumnWidth(1, 130);
+    audits->setTextElideMode(Qt::ElideRight);
+    audits->header()->setStretchLastSection(false);
+    audits->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    audits->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     m_audits->content()->addWidget(audits);
 
     m_report = new QWidget;

@@ -2,9 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCheckBox>
 #include <QDeadlineTimer>
-#include <QLabel>
 #include <QTest>
 #include <QTreeView>
 #include <functional>
@@ -21,7 +19,7 @@
 namespace lumifold::app {
 namespace {
 
-// The real main window over the real controller, on a home of its own.
+// The real main window over the real controller, on a home of its own with a pretend Finder.
 class ScreensTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
@@ -57,25 +55,22 @@ class ScreensTest : public ::testing::Test {
         waitIdle();
     }
 
-    // The texts of the labels and buttons the user sees on the current screen.
+    // The texts of the labels and buttons the user sees.
     QStringList visibleTexts() const {
         QStringList texts;
-        for (auto* label : window->findChildren<QLabel*>()) {
-            if (label->isVisible()) texts << label->text();
-        }
-        for (auto* button : window->findChildren<QAbstractButton*>()) {
-            if (button->isVisible()) texts << button->text();
+        for (const QWidget* widget : window->findChildren<QWidget*>()) {
+            const QVariant text = widget->property("text");
+            if (widget->isVisible() && text.isValid()) texts << text.toString();
         }
         return texts;
     }
 
     template <typename Widget>
-    Widget* visible(const char* objectName) const {
-        auto* widget = window->findChild<Widget*>(QString::fromLatin1(objectName));
-        return widget && widget->isVisible() ? widget : nullptr;
+    Widget* find(const char* objectName) const {
+        return window->findChild<Widget*>(QString::fromLatin1(objectName));
     }
 
-    void writeDesktopStore(std::vector<DSStoreEntry> entries) {
+    void writeDesktopStore(const std::vector<DSStoreEntry>& entries) {
         DSStoreWriter().write(entries, home.makeFolder("Desktop") + "/.DS_Store");
     }
 
@@ -87,22 +82,18 @@ class ScreensTest : public ::testing::Test {
 
 TEST_F(ScreensTest, EveryIconHasAFallbackWithoutATheme) {
     QIcon::setThemeName({});
-    for (std::string_view symbol : knownSymbols()) {
+    for (std::string_view symbol : knownSymbols())
         EXPECT_FALSE(symbolIcon(symbol).isNull()) << symbol;
-    }
 }
 
 TEST_F(ScreensTest, VerifyWithoutAReportShowsOnlyTheInvitation) {
     start();
     show(Section::verify);
-    const QStringList texts = visibleTexts();
-    EXPECT_TRUE(texts.contains("No verification report has been run yet."));
-    EXPECT_TRUE(texts.contains("Run Verification Now"));
+    EXPECT_TRUE(visibleTexts().contains("No verification report has been run yet."));
     for (const char* part : {"Overall Status", "Global Preferences", "Inaccessible Folders"}) {
-        EXPECT_FALSE(texts.contains(part)) << part;
+        EXPECT_FALSE(visibleTexts().contains(part)) << part;
     }
-
-    QTest::mouseClick(visible<QAbstractButton>("runVerificationNowButton"), Qt::LeftButton);
+    QTest::mouseClick(find<QAbstractButton>("runVerificationNowButton"), Qt::LeftButton);
     waitIdle();
     EXPECT_TRUE(visibleTexts().contains("Overall Status"));
     EXPECT_FALSE(visibleTexts().contains("No verification report has been run yet."));
@@ -114,7 +105,7 @@ TEST_F(ScreensTest, EmptySnapshotListStillOffersARestoreThatDoesNothing) {
     EXPECT_TRUE(visibleTexts().contains("No backups found in ~/.lumifold/backups/."));
     EXPECT_TRUE(visibleTexts().contains("Available Snapshots (0)"));
     const QString before = model->statusMessage();
-    QTest::mouseClick(visible<QAbstractButton>("restoreButton"), Qt::LeftButton);
+    QTest::mouseClick(find<QAbstractButton>("restoreButton"), Qt::LeftButton);
     EXPECT_FALSE(model->isWorking());
     EXPECT_EQ(model->statusMessage(), before);
 }
@@ -133,21 +124,18 @@ TEST_F(ScreensTest, DriftAfterApplyOffersTheForceToggle) {
     writeDesktopStore(entries);
 
     show(Section::restore);
-    auto* list = visible<QTreeView>("snapshotList");
-    ASSERT_NE(list, nullptr);
+    auto* list = find<QTreeView>("snapshotList");
     const QModelIndex select = list->model()->index(0, 2);
     EXPECT_EQ(select.data().toString(), "Select");
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(select).center());
     waitIdle([&] { return model->restoreEvaluation().has_value(); });
-
     EXPECT_EQ(select.data().toString(), "Selected");
     EXPECT_TRUE(
-        visibleTexts().contains("Changes detected since this backup was taken! Some files "
-                                "were modified by another app or user."));
-    auto* force = visible<QCheckBox>("forceToggle");
-    ASSERT_NE(force, nullptr);
+        visibleTexts().contains("Changes detected since this backup was taken! Some "
+                                "files were modified by another app or user."));
     EXPECT_TRUE(visibleTexts().contains("Restore Snapshot"));
-    force->click();
+    ASSERT_TRUE(find<QWidget>("forceToggle")->isVisible());
+    find<QAbstractButton>("forceToggle")->click();
     EXPECT_TRUE(visibleTexts().contains("Force Restore Snapshot"));
 }
 

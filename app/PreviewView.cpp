@@ -99,7 +99,10 @@ PreviewView::PreviewView(LumifoldViewModel& model, QWidget* parent)
         QStringLiteral("No folder overrides to reconcile."), QStringLiteral("folderChangesEmpty")));
     m_folders->content()->addWidget(m_folderList);
     m_folders->content()->addWidget(m_foldersEmpty);
-    for (QTreeView* list : {m_plistList, m_folderList}) list->setColumnWidth(0, 260);
+    for (QTreeView* list : {m_plistList, m_folderList}) {
+        list->setColumnWidth(0, 260);
+        list->setTextElideMode(Qt::ElideLeft);  // a key's last part names the setting
+    }
 
     auto* preserved = new Group(QStringLiteral("Metadata Preserved Guarantee"),
                                 "shield.checkerboard", QStringLiteral("preservedGroup"));

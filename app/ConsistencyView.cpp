@@ -46,8 +46,8 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
     m_slider->setSingleStep(1);
     m_slider->setPageStep(5);
     watcher->content()->addWidget(m_slider);
-    m_toggle = parts::button({}, "", QStringLiteral("watcherToggle"),
-                             QStringLiteral("Start or Stop Watcher"));
+    m_toggle = new QPushButton;
+    m_toggle->setObjectName(QStringLiteral("watcherToggle"));
     watcher->content()->addWidget(m_toggle, 0, Qt::AlignLeft);
 
     auto* agent = new Group(QStringLiteral("LaunchAgent Persistence (Optional)"),
@@ -63,7 +63,6 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
     installedLine->addWidget(m_agentInstalled, 1);
     m_agentButton = new QPushButton;
     m_agentButton->setObjectName(QStringLiteral("agentButton"));
-    m_agentButton->setAccessibleName(QStringLiteral("Install or Uninstall LaunchAgent"));
     installedLine->addWidget(m_agentButton);
     agent->content()->addLayout(installedLine);
 
@@ -129,6 +128,7 @@ void ConsistencyView::showWatcher() {
     m_watcherStatus->setText(m_model.watcherStatusText());
     m_toggle->setText(m_model.isWatcherActive() ? QStringLiteral("Stop Watcher")
                                                 : QStringLiteral("Start Watcher"));
+    m_toggle->setAccessibleName(m_toggle->text());
 }
 
 void ConsistencyView::showDebounce() {
@@ -149,6 +149,7 @@ void ConsistencyView::showAgent() {
     }
     m_agentButton->setText(installed ? QStringLiteral("Uninstall Agent")
                                      : QStringLiteral("Install LaunchAgent"));
+    m_agentButton->setAccessibleName(m_agentButton->text());
 }
 
 }  // namespace lumifold::app

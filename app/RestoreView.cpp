@@ -167,6 +167,7 @@ void RestoreView::showEvaluation() {
 void RestoreView::showForce() {
     m_restore->setText(m_force ? QStringLiteral("Force Restore Snapshot")
                                : QStringLiteral("Restore Snapshot"));
+    m_restore->setAccessibleName(m_restore->text());
 }
 
 }  // namespace lumifold::app

@@ -86,8 +86,7 @@ class Reconciler final {
 
   private:
     bool wanted(const ChangePlan& plan) {
-        const std::size_t changes = plan.preview.plistChanges.size() +
-                                    plan.preview.folderChanges.size() + plan.extensionFiles.size();
+        const std::size_t changes = changeCount(plan);
         if (changes == 0) {
             m_log.out("Folders changed; the layout holds, nothing to apply");
             if (plan.refusal) m_log.error("Warning: " + std::string(plan.refusal->what()));

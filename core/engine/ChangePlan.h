@@ -48,4 +48,7 @@ SettingChange extensionChange(std::string_view folder, std::string_view name);
 // stores' changes, then one per extension to hide.
 void forEachChange(const ChangePlan& plan, const std::function<void(const SettingChange&)>& each);
 
+// How many changes forEachChange gives; none means the layout holds.
+std::size_t changeCount(const ChangePlan& plan);
+
 }  // namespace lumifold

@@ -93,6 +93,11 @@ void forEachChange(const ChangePlan& plan, const std::function<void(const Settin
     }
 }
 
+std::size_t changeCount(const ChangePlan& plan) {
+    return plan.preview.plistChanges.size() + plan.preview.folderChanges.size() +
+           plan.extensionFiles.size();
+}
+
 ChangePreview LumifoldEngine::preview(const FolderList& folders) const {
     ChangePlan plan = this->plan(folders);
     ChangePreview preview = std::move(plan.preview);

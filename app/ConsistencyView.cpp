@@ -1,0 +1,155 @@
+#include "app/ConsistencyView.h"
+
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "app/Group.h"
+#include "app/Icons.h"
+#include "app/LumifoldViewModel.h"
+#include "app/RowModel.h"
+#include "app/ScreenParts.h"
+
+namespace lumifold::app {
+
+ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
+    : QWidget(parent), m_model(model) {
+    setObjectName(QStringLiteral("consistencyView"));
+
+    auto* watcher = new Group(QStringLiteral("Background Watcher Control"), "timer",
+                              QStringLiteral("watcherGroup"));
+    auto* statusLine = new QHBoxLayout;
+    statusLine->addWidget(parts::secondary(new QLabel(QStringLiteral("In-App Watcher Status"))));
+    m_watcherStatus = parts::bold(new QLabel);
+    m_watcherStatus->setObjectName(QStringLiteral("watcherStatus"));
+    statusLine->addWidget(m_watcherStatus, 1, Qt::AlignRight);
+    watcher->content()->addLayout(statusLine);
+    watcher->content()->addWidget(parts::secondary(parts::text(QStringLiteral(
+        "Waits until Finder window activity is quiescent before reconciling overrides. Avoids "
+        "fighting user interaction."))));
+    m_debounce = new QLabel;
+    m_debounce->setObjectName(QStringLiteral("debounceText"));
+    QFont medium = m_debounce->font();
+    medium.setWeight(QFont::Medium);
+    m_debounce->setFont(medium);
+    watcher->content()->addWidget(m_debounce);
+    m_slider = new QSlider(Qt::Horizontal);
+    m_slider->setObjectName(QStringLiteral("debounceSlider"));
+    m_slider->setAccessibleName(QStringLiteral("Debounce Interval"));
+    m_slider->setRange(5, 30);
+    m_slider->setSingleStep(1);
+    m_slider->setPageStep(5);
+    watcher->content()->addWidget(m_slider);
+    m_toggle = new QPushButton;
+    m_toggle->setObjectName(QStringLiteral("watcherToggle"));
+    watcher->content()->addWidget(m_toggle, 0, Qt::AlignLeft);
+
+    auto* agent = new Group(QStringLiteral("LaunchAgent Persistence (Optional)"),
+                            "gear.badge.checkmark", QStringLiteral("agentGroup"));
+    agent->content()->addWidget(parts::text(QStringLiteral(
+        "Install a lightweight user LaunchAgent "
+        "(~/Library/LaunchAgents/com.quarnish.lumifold.watcher.plist) to maintain preferred "
+        "settings even across system reboots.")));
+    auto* installedLine = new QHBoxLayout;
+    installedLine->addWidget(new QLabel(QStringLiteral("Agent Installed:")));
+    m_agentInstalled = parts::bold(new QLabel);
+    m_agentInstalled->setObjectName(QStringLiteral("agentInstalled"));
+    installedLine->addWidget(m_agentInstalled, 1);
+    m_agentButton = new QPushButton;
+    m_agentButton->setObjectName(QStringLiteral("agentButton"));
+    installedLine->addWidget(m_agentButton);
+    agent->content()->addLayout(installedLine);
+
+    auto* folders = new Group(QStringLiteral("Monitored Folders"), "folder.badge.gearshape",
+                              QStringLiteral("monitoredGroup"));
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPointSizeF(font().pointSizeF() * 0.85);
+    m_folderRows = new RowModel(
+        {QStringLiteral("Folder")}, [this] { return m_model.scannedFolders().size(); },
+        [this, mono, check = tintedSymbolIcon("checkmark.circle", parts::green())](
+            std::size_t row, int, int role) -> QVariant {
+            if (role == Qt::DisplayRole) {
+                return QString::fromStdString(m_model.scannedFolders()[row].path);
+            }
+            if (role == Qt::DecorationRole) return check;
+            if (role == Qt::FontRole) return mono;
+            return {};
+        },
+        this);
+    auto* folderList = parts::rowView(m_folderRows, QStringLiteral("monitoredFolderList"));
+    folderList->setHeaderHidden(true);
+    folderList->setMinimumHeight(110);
+    folders->content()->addWidget(folderList);
+
+    auto* content = new QWidget;
+    auto* column = new QVBoxLayout(content);
+    column->addWidget(parts::heading(QStringLiteral("Keep Consistent Mode"),
+                                     QStringLiteral("Optional background enforcement. "
+                                                    "Non-polling, debounced, and limited to "
+                                                    "selected folders.")));
+    column->addWidget(watcher);
+    column->addWidget(agent);
+    column->addWidget(folders, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(parts::scrollable(content));
+
+    connect(m_slider, &QSlider::valueChanged, &m_model,
+            [this](int seconds) { m_model.setDebounceInterval(seconds); });
+    connect(m_toggle, &QPushButton::clicked, &m_model, &LumifoldViewModel::toggleWatcher);
+    connect(m_agentButton, &QPushButton::clicked, this, [this] {
+        if (m_model.isLaunchAgentInstalled()) {
+            m_model.uninstallLaunchAgent();
+        } else {
+            m_model.installLaunchAgent();
+        }
+    });
+    connect(&m_model, &LumifoldViewModel::debounceIntervalChanged, this,
+            &ConsistencyView::showDebounce);
+    connect(&m_model, &LumifoldViewModel::isWatcherActiveChanged, this,
+            &ConsistencyView::showWatcher);
+    connect(&m_model, &LumifoldViewModel::watcherStatusTextChanged, this,
+            &ConsistencyView::showWatcher);
+    connect(&m_model, &LumifoldViewModel::isLaunchAgentInstalledChanged, this,
+            &ConsistencyView::showAgent);
+    connect(&m_model, &LumifoldViewModel::scannedFoldersChanged, m_folderRows, &RowModel::reload);
+    showDebounce();
+    showWatcher();
+    showAgent();
+}
+
+void ConsistencyView::showWatcher() {
+    m_watcherStatus->setText(m_model.watcherStatusText());
+    m_toggle->setText(m_model.isWatcherActive() ? QStringLiteral("Stop Watcher")
+                                                : QStringLiteral("Start Watcher"));
+    m_toggle->setAccessibleName(m_toggle->text());
+}
+
+void ConsistencyView::showDebounce() {
+    const double seconds = m_model.debounceInterval();
+    m_debounce->setText(
+        QStringLiteral("Debounce Interval: %1 seconds").arg(QString::number(seconds, 'f', 0)));
+    const QSignalBlocker quiet(m_slider);  // the model's own value is not a user's move
+    m_slider->setValue(static_cast<int>(std::lround(seconds)));
+}
+
+void ConsistencyView::showAgent() {
+    const bool installed = m_model.isLaunchAgentInstalled();
+    m_agentInstalled->setText(installed ? QStringLiteral("Yes (Active)") : QStringLiteral("No"));
+    if (installed) {
+        parts::tinted(m_agentInstalled, parts::green());
+    } else {
+        parts::secondary(m_agentInstalled);
+    }
+    m_agentButton->setText(installed ? QStringLiteral("Uninstall Agent")
+                                     : QStringLiteral("Install LaunchAgent"));
+    m_agentButton->setAccessibleName(m_agentButton->text());
+}
+
+}  // namespace lumifold::app

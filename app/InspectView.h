@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+
+namespace lumifold::app {
+
+class Group;
+class LumifoldViewModel;
+class RowModel;
+
+// The Inspect section: the machine, the target layout with the user's saved grid spacing, and
+// the override state of each scanned default folder.
+class InspectView final : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit InspectView(LumifoldViewModel& model, QWidget* parent = nullptr);
+
+  private:
+    void showSystemInfo();
+    void showFolders();
+
+    LumifoldViewModel& m_model;
+    QLabel* m_environment;
+    QLabel* m_gridSpacing;
+    Group* m_folders;
+    RowModel* m_folderRows;
+};
+
+}  // namespace lumifold::app

@@ -1,0 +1,177 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/backup/BackupManifest.h"
+#include "core/backup/RestoreEvaluationSummary.h"
+#include "core/engine/ChangePreview.h"
+#include "core/engine/LumifoldEngine.h"
+#include "core/engine/VerificationReport.h"
+#include "core/inspection/FolderViewSetting.h"
+#include "core/inspection/SystemEnvironmentInfo.h"
+#include "core/watcher/ConsistencyWatcher.h"
+#include "core/watcher/LaunchAgent.h"
+
+namespace lumifold::app {
+
+// What the controller works on. `system()` is the user's machine; tests start from it and
+// replace the Finder, the clock and the service managers.
+struct AppEnvironment {
+    EngineOptions engine;            // home (HOME on Linux), Finder host, clocks
+    LaunchAgentHost launchAgent;     // where the login service goes, how commands run
+    std::string commandLineProgram;  // the lumifold the login service runs
+    std::function<double()> watcherClock = platform::monotonicSeconds;
+    static AppEnvironment system();
+};
+
+// Where a stage's engine work is, for the status bar; `total` 0 when unknown.
+struct StageProgress {
+    QString text;  // "Apply: Hiding extensions"
+    quint64 done = 0;
+    quint64 total = 0;
+};
+
+// The one object between the screens and the core: it owns the engine and the watcher, holds
+// every value a screen shows, and runs each stage's engine calls one after another on one
+// worker thread, never on the GUI thread. Results come back by queued call and are stored on
+// the GUI thread, which is the only thread that touches this object's state. Each field has a
+// change signal, emitted after the new value is stored.
+class LumifoldViewModel final : public QObject {
+    Q_OBJECT
+
+  public:
+    // Builds the engine and the watcher (default folders), reads whether the login service is
+    // installed, and starts Inspect.
+    explicit LumifoldViewModel(AppEnvironment environment = AppEnvironment::system(),
+                               QObject* parent = nullptr);
+    // Waits for a running stage (an Apply is never cut in half) and stops the watcher.
+    ~LumifoldViewModel() override;
+
+    const std::optional<SystemEnvironmentInfo>& systemInfo() const { return m_systemInfo; }
+    const std::vector<FolderViewSetting>& scannedFolders() const { return m_scannedFolders; }
+    const std::optional<ChangePreview>& currentPreview() const { return m_currentPreview; }
+    // The last Apply's snapshot ("Files Backed Up" is storeCount + 1, "Changes Executed" is
+    // changeCount): its whole manifest stays on disk.
+    const std::optional<SnapshotSummary>& lastManifest() const { return m_lastManifest; }
+    const std::optional<VerificationReport>& lastVerification() const { return m_lastVerification; }
+    // Summaries, newest first; a manifest is read only when selected or restored.
+    const std::vector<SnapshotSummary>& availableBackups() const { return m_availableBackups; }
+    const std::optional<SnapshotSummary>& selectedBackup() const { return m_selectedBackup; }
+    const std::optional<RestoreEvaluationSummary>& restoreEvaluation() const {
+        return m_restoreEvaluation;
+    }
+    bool isWorking() const { return m_isWorking; }
+    const QString& statusMessage() const { return m_statusMessage; }
+    const std::optional<QString>& errorMessage() const { return m_errorMessage; }
+    bool hasActiveTransfers() const { return m_hasActiveTransfers; }
+    bool relaunchFinderOnApply() const { return m_relaunchFinderOnApply; }
+    double debounceInterval() const { return m_debounceInterval; }
+    bool isWatcherActive() const { return m_isWatcherActive; }
+    bool isLaunchAgentInstalled() const { return m_isLaunchAgentInstalled; }
+    // The watcher's own "Stopped" / "Paused" / "Active (...)".
+    QString watcherStatusText() const;
+    const std::optional<StageProgress>& progress() const { return m_progress; }
+    // For tests, which drive the watcher on a fake clock.
+    ConsistencyWatcher& watcherForTesting() { return *m_watcher; }
+
+    void setRelaunchFinderOnApply(bool relaunch);
+    void setDebounceInterval(double seconds);  // the screen's slider: 5 to 30
+
+  public slots:
+    void inspect();
+    void refresh();
+    void generatePreview();
+    void apply();
+    void verify();
+    // On the worker like a stage: hashing a large snapshot's files takes seconds.
+    void selectBackup(const SnapshotSummary& backup);
+    void restore(bool force);
+    void toggleWatcher();
+    void installLaunchAgent();
+    void uninstallLaunchAgent();
+
+  signals:
+    void systemInfoChanged();
+    void scannedFoldersChanged();
+    void currentPreviewChanged();
+    void lastManifestChanged();
+    void lastVerificationChanged();
+    void availableBackupsChanged();
+    void selectedBackupChanged();
+    void restoreEvaluationChanged();
+    void isWorkingChanged();
+    void statusMessageChanged();
+    void errorMessageChanged();
+    void hasActiveTransfersChanged();
+    void relaunchFinderOnApplyChanged();
+    void debounceIntervalChanged();
+    void isWatcherActiveChanged();
+    void isLaunchAgentInstalledChanged();
+    void watcherStatusTextChanged();
+    void progressChanged();
+
+  private:
+    // Stores a stage's results on the GUI thread and gives its final status message, if any.
+    using Commit = std::function<std::optional<QString>()>;
+    // A stage's engine work, run on the worker; throws what the engine throws.
+    using StageWork = std::function<Commit(LumifoldEngine&)>;
+
+    // The frame every background action shares: ignored while a stage runs (false); otherwise
+    // sets isWorking, the start message, clears the error, and runs `work` on the worker. On
+    // the GUI thread its commit then runs, or on an error the message goes to errorMessage,
+    // `failure` to the status and `onFailure` runs.
+    bool runStage(std::optional<QString> start, std::optional<QString> failure, StageWork work,
+                  std::function<void()> onFailure = {}, bool clearsError = true);
+    StageWork inspection();
+    // Worker: what Apply and Keep Consistent do after writing, and the commit storing it all.
+    Commit afterApply(LumifoldEngine& engine, ApplyResult result);
+    // The watcher's quiet period ended (GUI thread).
+    void reconcile();
+    // The watcher's queue has run what was asked of it; its status text is current.
+    void watcherSettled();
+    // Worker: hands the newest progress to the GUI thread, one hop in flight at most.
+    void postProgress(const Progress& progress);
+    void takeProgress();
+
+    template <typename T>
+    void store(T& field, T value, void (LumifoldViewModel::*changed)());
+    template <typename T>
+    void change(T& field, T value, void (LumifoldViewModel::*changed)());
+
+    AppEnvironment m_environment;
+    std::unique_ptr<LumifoldEngine> m_engine;
+    std::unique_ptr<ConsistencyWatcher> m_watcher;
+    QThreadPool m_worker;  // one thread: stages never overlap
+
+    std::optional<SystemEnvironmentInfo> m_systemInfo;
+    std::vector<FolderViewSetting> m_scannedFolders;
+    std::optional<ChangePreview> m_currentPreview;
+    std::optional<SnapshotSummary> m_lastManifest;
+    std::optional<VerificationReport> m_lastVerification;
+    std::vector<SnapshotSummary> m_availableBackups;
+    std::optional<SnapshotSummary> m_selectedBackup;
+    std::optional<RestoreEvaluationSummary> m_restoreEvaluation;
+    bool m_isWorking = false;
+    QString m_statusMessage = QStringLiteral("Ready");
+    std::optional<QString> m_errorMessage;
+    bool m_hasActiveTransfers = false;
+    bool m_relaunchFinderOnApply = true;
+    double m_debounceInterval = 8.0;
+    bool m_isWatcherActive = false;
+    bool m_isLaunchAgentInstalled = false;
+    std::optional<StageProgress> m_progress;
+
+    std::mutex m_progressMutex;  // guards the two below, shared with the worker
+    std::optional<StageProgress> m_latestProgress;
+    bool m_progressPosted = false;
+};
+
+}  // namespace lumifold::app

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QTreeView;
+
+namespace lumifold::app {
+
+class Group;
+class LumifoldViewModel;
+class RowModel;
+
+// The Preview Changes section: the dry run's warnings, the global preference changes, the
+// folder override changes (and extension changes), and the records kept in place.
+class PreviewView final : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit PreviewView(LumifoldViewModel& model, QWidget* parent = nullptr);
+
+  private:
+    void showPreview();
+
+    LumifoldViewModel& m_model;
+    QTreeView* m_warningList;
+    RowModel* m_warnings;
+    Group* m_plist;
+    RowModel* m_plistRows;
+    QTreeView* m_plistList;
+    QLabel* m_plistEmpty;
+    Group* m_folders;
+    RowModel* m_folderRows;
+    QTreeView* m_folderList;
+    QLabel* m_foldersEmpty;
+    QLabel* m_preserved;
+};
+
+}  // namespace lumifold::app

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QTreeView;
+
+namespace lumifold::app {
+
+class Group;
+class IconText;
+class LumifoldViewModel;
+class RowModel;
+
+// The Restore section: the snapshots, the chosen one's drift evaluation, and the restore
+// button. The force flag is this screen's own; it starts off, and choosing another snapshot
+// turns it off again.
+class RestoreView final : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit RestoreView(LumifoldViewModel& model, QWidget* parent = nullptr);
+
+  private:
+    void showSnapshots();
+    void showEvaluation();
+    void showForce();
+    void selectRow(int row);
+
+    LumifoldViewModel& m_model;
+    bool m_force = false;
+    Group* m_snapshots;
+    RowModel* m_snapshotRows;
+    QTreeView* m_snapshotList;
+    QLabel* m_noSnapshots;
+    Group* m_evaluation;
+    RowModel* m_evaluationRows;
+    IconText* m_verdict;
+    QCheckBox* m_forceToggle;
+    QPushButton* m_restore;
+};
+
+}  // namespace lumifold::app

@@ -66,19 +66,6 @@ std::string findCommandLineProgram() {
     return onPath.isEmpty() ? kFallbackProgram : QFile::encodeName(onPath).toStdString();
 }
 
-// Puts a restore's pause back as it was before (best effort: a pause left behind only holds
-// Keep Consistent back until Start Watcher lifts it).
-void undoPause(const WatchPause& pause, const std::optional<std::string>& before) {
-    try {
-        if (before) {
-            pause.pause(*before);
-        } else {
-            pause.resume();
-        }
-    } catch (const Error&) {
-    }
-}
-
 }  // namespace
 
 AppEnvironment AppEnvironment::system() {
@@ -345,18 +332,13 @@ void LumifoldViewModel::restore(bool force) {
         kRestoring, kRestoreHalted,
         [this, id = chosen->id, force, resumeWatcher](LumifoldEngine& engine) -> Commit {
             // The service's pause goes first, so no watcher sees the restore's writes unpaused.
+            // Lifted again when nothing is restored, a throw included.
             const WatchPause pause(engine.homeDirectory());
-            const auto pausedBefore = pause.pausedBy();
-            pause.pause(id);
-            RestoreEvaluationSummary evaluation;
-            try {
-                evaluation.items = engine.restore(id, force);
-            } catch (const std::exception&) {
-                undoPause(pause, pausedBefore);
-                throw;
-            }
-            const bool restored = force || !evaluation.hasModifications();
-            if (!restored) undoPause(pause, pausedBefore);
+            RestorePause restorePause(pause, id);
+            RestoreResult result = engine.restore(id, force);
+            const bool restored = result.restored;
+            if (restored) restorePause.keep(result.snapshotId);
+            RestoreEvaluationSummary evaluation{std::move(result.evaluation)};
             auto folders = engine.inspect().second;
             auto verification = engine.verify();
             const bool transfers = engine.coordinator().hasActiveTransfers();

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/backup/BackupManifest.h"
@@ -141,10 +142,16 @@ class LumifoldViewModel final : public QObject {
     void postProgress(const Progress& progress);
     void takeProgress();
 
+    // Stores a field and tells its observers; `change` only when the value differs.
     template <typename T>
-    void store(T& field, T value, void (LumifoldViewModel::*changed)());
+    void store(T& field, T value, void (LumifoldViewModel::*changed)()) {
+        field = std::move(value);
+        emit(this->*changed)();
+    }
     template <typename T>
-    void change(T& field, T value, void (LumifoldViewModel::*changed)());
+    void change(T& field, T value, void (LumifoldViewModel::*changed)()) {
+        if (!(field == value)) store(field, std::move(value), changed);
+    }
 
     AppEnvironment m_environment;
     std::unique_ptr<LumifoldEngine> m_engine;

@@ -1,0 +1,230 @@
+#include <QTest>
+#include <atomic>
+#include <semaphore>
+#include <thread>
+
+#include "app/LumifoldViewModel.h"
+#include "core/watcher/WatchPause.h"
+#include "tests/engine/EngineTestSupport.h"
+
+// The controller on a real temporary home; only the Finder, the watcher's clock and the service
+// managers are fake.
+namespace lumifold::app {
+namespace {
+
+constexpr const char* kJob = "Library/LaunchAgents/com.quarnish.lumifold.watcher.plist";
+
+class LumifoldViewModelTest : public lumifold::testing::EngineTest {
+  protected:
+    LumifoldViewModelTest() {
+        for (const char* name :
+             {"Desktop", "Documents", "Downloads", "Pictures", "Movies", "Music"})
+            home.makeFolder(name);
+        writeUserPreferences();
+    }
+    // Every test's engine work ran off the GUI thread.
+    void TearDown() override {
+        model.reset();
+        EXPECT_EQ(finderCallsOnGuiThread, 0);
+    }
+
+    AppEnvironment environment() {
+        AppEnvironment environment = AppEnvironment::system();
+        environment.engine.homeDirectory = home.path();
+        FinderHost host = finder.host();
+        host.runAppleScript = [this, script = host.runAppleScript](const std::string& text) {
+            if (std::this_thread::get_id() == guiThread) ++finderCallsOnGuiThread;
+            if (holdFinder.exchange(false)) finderReleased.acquire();
+            return script(text);
+        };
+        environment.engine.finderHost = host;
+        // Another home than the user's: no service manager is asked anything.
+        environment.launchAgent = LaunchAgentHost::system(home.path(), true);
+        environment.commandLineProgram = "/opt/lumifold/bin/lumifold";
+        environment.watcherClock = [this] { return now.load(); };
+        return environment;
+    }
+    void start() {
+        model = std::make_unique<LumifoldViewModel>(environment());
+        settle();
+    }
+    void settle() {
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !model->isWorking(); }, 20000));
+    }
+    template <typename... Parameters, typename... Arguments>
+    void run(void (LumifoldViewModel::*action)(Parameters...), Arguments&&... arguments) {
+        (model.get()->*action)(std::forward<Arguments>(arguments)...);
+        settle();
+    }
+    // Runs `during` while a Preview waits on the worker for the Finder's answer.
+    void duringAStage(const std::function<void()>& during) {
+        holdFinder = true;
+        model->generatePreview();
+        during();
+        finderReleased.release();
+        settle();
+    }
+    // A change in the Desktop, then a quiet period on the watcher's clock; true once the
+    // controller has heard of it.
+    bool quietPeriodEnds(const std::string& name) {
+        home.writeFile("Desktop/" + name, "x");
+        model->watcherForTesting().waitUntilIdle();
+        now = now + 60;
+        model->watcherForTesting().waitUntilIdle();
+        return QTest::qWaitFor(
+            [this] { return model->statusMessage() == "Keep Consistent: reconciling view..."; },
+            20000);
+    }
+    std::optional<std::string> pausedBy() const { return WatchPause(home.path()).pausedBy(); }
+    std::size_t snapshotsOnDisk() const {
+        return engine->backupManager().listSnapshots().snapshots.size();
+    }
+
+    const std::thread::id guiThread = std::this_thread::get_id();
+    std::atomic<int> finderCallsOnGuiThread = 0;
+    std::atomic<bool> holdFinder = false;  // the next Finder question waits for the release
+    std::binary_semaphore finderReleased{0};
+    std::atomic<double> now = 1000.0;
+    std::unique_ptr<LumifoldViewModel> model;
+};
+
+TEST_F(LumifoldViewModelTest, StagesRunOneAtATimeEachWithItsMessages) {
+    model = std::make_unique<LumifoldViewModel>(environment());
+    EXPECT_EQ(model->statusMessage(), "Inspecting environment and folders...");
+    model->apply();  // ignored while Inspect runs
+    EXPECT_EQ(model->statusMessage(), "Inspecting environment and folders...");
+    EXPECT_EQ(model->errorMessage(), std::nullopt);
+    settle();
+    EXPECT_EQ(model->statusMessage(), "Inspection complete.");
+    EXPECT_EQ(model->scannedFolders().size(), 6u);
+    EXPECT_FALSE(model->currentPreview()->plistChanges.empty());
+
+    const struct {
+        void (LumifoldViewModel::*action)();
+        const char* start;
+        const char* end;
+    } stages[] = {
+        {&LumifoldViewModel::generatePreview, "Generating preview...",
+         "Dry-run preview generated."},
+        {&LumifoldViewModel::verify, "Verifying folder compliance...", "Discrepancies found."},
+        {&LumifoldViewModel::apply, "Applying preferred settings...",
+         "Settings applied successfully!"},
+        {&LumifoldViewModel::verify, "Verifying folder compliance...",
+         "All folders fully compliant."},
+        {&LumifoldViewModel::refresh, "All folders fully compliant.", "Inspection complete."},
+    };
+    int told = 0;  // progress that reached the GUI thread during the stage
+    QObject::connect(model.get(), &LumifoldViewModel::progressChanged,
+                     [&] { told += model->progress().has_value(); });
+    for (const auto& stage : stages) {
+        told = 0;
+        (model.get()->*stage.action)();
+        EXPECT_EQ(model->statusMessage(), stage.start);
+        settle();
+        EXPECT_EQ(model->statusMessage(), stage.end);
+        EXPECT_GT(told, 0) << stage.end;
+        EXPECT_EQ(model->progress(), std::nullopt) << stage.end;
+    }
+    EXPECT_EQ(model->lastManifest()->id, model->availableBackups().at(0).id);
+}
+
+TEST_F(LumifoldViewModelTest, AFailedApplyShowsTheEngineErrorUnchanged) {
+    home.writeFile("Library/Preferences/com.apple.finder.plist", "not a property list");
+    start();
+    run(&LumifoldViewModel::apply);
+    EXPECT_EQ(model->statusMessage(), "Apply failed.");
+    EXPECT_EQ(model->errorMessage(), QString::fromStdString(engine->plan().refusal->what()));
+    EXPECT_EQ(model->lastManifest(), std::nullopt);
+    run(&LumifoldViewModel::refresh);  // as the Apply screen is shown again: the error stays
+    EXPECT_TRUE(model->errorMessage());
+    run(&LumifoldViewModel::generatePreview);
+    EXPECT_EQ(model->errorMessage(), std::nullopt);
+}
+
+TEST_F(LumifoldViewModelTest, RestoreTakesTheFirstListedSnapshotAndPausesKeepConsistent) {
+    start();
+    model->restore(false);  // no snapshot: nothing happens
+    EXPECT_FALSE(model->isWorking());
+    model->toggleWatcher();
+    run(&LumifoldViewModel::apply);
+    run(&LumifoldViewModel::apply);
+    ASSERT_EQ(model->availableBackups().size(), 2u);
+    duringAStage([this] { model->restore(false); });
+    EXPECT_EQ(model->statusMessage(), "Dry-run preview generated.");
+    EXPECT_TRUE(model->watcherStatusText().startsWith("Active"));
+    run(&LumifoldViewModel::restore, false);
+    EXPECT_EQ(model->statusMessage(), "Restore completed.");
+    EXPECT_EQ(pausedBy(), model->availableBackups().front().id);
+    EXPECT_FALSE(model->isWatcherActive());
+    EXPECT_EQ(model->watcherStatusText(), "Paused");
+    model->toggleWatcher();
+    EXPECT_EQ(pausedBy(), std::nullopt);
+    EXPECT_TRUE(model->watcherStatusText().startsWith("Active"));
+}
+
+// Neither a drifted snapshot without force nor a Finder busy copying changes a file, and
+// neither leaves Keep Consistent paused.
+TEST_F(LumifoldViewModelTest, ARestoreThatRefusesOrHaltsChangesNothing) {
+    writeStore("Desktop", {viewStyle(".", "Nlsv")});
+    start();
+    run(&LumifoldViewModel::apply);
+    writeStore("Desktop", {viewStyle(".", "clmv")});
+    run(&LumifoldViewModel::selectBackup, model->availableBackups().front());
+    ASSERT_TRUE(model->restoreEvaluation() && model->restoreEvaluation()->hasModifications());
+    const auto before = fingerprint();
+    run(&LumifoldViewModel::restore, false);
+    EXPECT_EQ(model->statusMessage(), "Restore completed.");
+    EXPECT_TRUE(model->restoreEvaluation()->hasModifications());
+
+    finder.transferCount = "1";
+    run(&LumifoldViewModel::restore, true);
+    EXPECT_EQ(model->statusMessage(), "Restore halted.");
+    EXPECT_EQ(model->errorMessage(), FinderCoordinator::kActiveTransfersMessage);
+    EXPECT_EQ(fingerprint(), before);
+    EXPECT_EQ(pausedBy(), std::nullopt);
+}
+
+TEST_F(LumifoldViewModelTest, KeepConsistentAppliesOnlyWhileTheLayoutDoesNotHold) {
+    start();
+    model->setDebounceInterval(100);
+    model->toggleWatcher();
+    EXPECT_EQ(model->watcherStatusText(), "Active (watching 6 folders, debounce: 30s)");
+    ASSERT_TRUE(quietPeriodEnds("first"));
+    settle();
+    EXPECT_EQ(model->statusMessage(), "Settings applied successfully!");
+    ASSERT_TRUE(quietPeriodEnds("second"));
+    settle();
+    EXPECT_EQ(model->statusMessage(), "Keep Consistent: layout holds.");
+    EXPECT_EQ(snapshotsOnDisk(), 1u);
+}
+
+TEST_F(LumifoldViewModelTest, KeepConsistentDuringAStageOnlySaysSo) {
+    start();
+    model->toggleWatcher();
+    duringAStage([this] { EXPECT_TRUE(quietPeriodEnds("change")); });
+    model.reset();  // waits for anything still queued on the worker
+    EXPECT_EQ(snapshotsOnDisk(), 0u);
+}
+
+TEST_F(LumifoldViewModelTest, TheLoginServiceRunsTheCommandLineProgram) {
+    start();
+    run(&LumifoldViewModel::installLaunchAgent);
+    EXPECT_EQ(model->statusMessage(), "LaunchAgent installed.");
+    EXPECT_TRUE(model->isLaunchAgentInstalled());
+    EXPECT_NE(asText(platform::readFile(home / kJob)).find("/opt/lumifold/bin/lumifold"),
+              std::string::npos);
+    run(&LumifoldViewModel::uninstallLaunchAgent);
+    EXPECT_EQ(model->statusMessage(), "LaunchAgent uninstalled.");
+    EXPECT_FALSE(model->isLaunchAgentInstalled());
+
+    home.makeFolder(std::string(kJob) + "/in-the-way");
+    run(&LumifoldViewModel::installLaunchAgent);  // cannot write over a folder
+    EXPECT_TRUE(model->errorMessage());
+    EXPECT_EQ(model->statusMessage(), "LaunchAgent uninstalled.");
+    run(&LumifoldViewModel::uninstallLaunchAgent);  // nor remove it
+    EXPECT_TRUE(model->errorMessage());
+    EXPECT_TRUE(model->isLaunchAgentInstalled());
+}
+
+}  // namespace
+}  // namespace lumifold::app

@@ -41,7 +41,7 @@ bool WatchPause::resume() const {
 }
 
 RestorePause::RestorePause(const WatchPause& pause, const std::string& snapshotId)
-    : m_pause(pause), m_pausedBefore(pause.isPaused()) {
+    : m_pause(pause), m_before(pause.pausedBy()) {
     try {
         m_pause.pause(snapshotId);
     } catch (const Error& error) {
@@ -50,9 +50,13 @@ RestorePause::RestorePause(const WatchPause& pause, const std::string& snapshotI
 }
 
 RestorePause::~RestorePause() {
-    if (m_kept || m_pausedBefore || m_failure) return;
+    if (m_kept || m_failure) return;
     try {
-        m_pause.resume();
+        if (m_before) {
+            m_pause.pause(*m_before);
+        } else {
+            m_pause.resume();
+        }
     } catch (const Error&) {
         // Left paused: the watcher then waits for `lumifold watch resume`, which is safe.
     }

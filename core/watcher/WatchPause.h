@@ -30,16 +30,16 @@ class WatchPause final {
 };
 
 // Keep Consistent paused for the length of a restore, from before its first write: a watcher
-// that saw the restore's writes unpaused would apply over them. Lifted again when the restore
-// did not happen, unless it was paused before. Failing to pause is reported, not raised: a
-// restore must not fail for it.
+// that saw the restore's writes unpaused would apply over them. Put back as it was when the
+// restore did not happen (lifted, or naming the snapshot an earlier pause named). Failing to pause
+// is reported, not raised: a restore must not fail for it.
 class RestorePause final {
   public:
     // `snapshotId` is the snapshot about to be restored (its id may be settled only later).
     RestorePause(const WatchPause& pause, const std::string& snapshotId);
     RestorePause(const RestorePause&) = delete;
     RestorePause& operator=(const RestorePause&) = delete;
-    // Lifts the pause unless kept or it was there before. Never throws.
+    // Puts the pause back as it was unless kept. Never throws.
     ~RestorePause();
 
     // Why the pause could not be written; nullopt when it holds.
@@ -49,7 +49,7 @@ class RestorePause final {
 
   private:
     const WatchPause& m_pause;
-    bool m_pausedBefore;
+    std::optional<std::string> m_before;
     bool m_kept = false;
     std::optional<std::string> m_failure;
 };

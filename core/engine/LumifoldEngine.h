@@ -63,8 +63,8 @@ struct RestoreResult {
 };
 
 // The facade that runs every stage. Owns one of each component for its lifetime. Operations
-// are synchronous, block the caller (the Finder quit can take seconds), take no locks and must
-// not overlap.
+// are synchronous and block the caller (the Finder quit can take seconds); calls on one engine
+// must not overlap. Apply, Restore and pruning hold ~/.lumifold/lock against other processes.
 class LumifoldEngine final {
   public:
     // nullopt: the scanner's default folders; an empty list means no folders at all.

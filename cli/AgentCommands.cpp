@@ -20,6 +20,7 @@ constexpr const char* kFallbackProgram = "/usr/local/bin/lumifold";
 
 struct InstallOptions {
     std::vector<std::string> folders;
+    TreeOptions tree;
 };
 
 struct StatusOptions {
@@ -42,6 +43,7 @@ int runInstall(const GlobalOptions& global, const InstallOptions& options) {
     // The service must go on working on the home this command was given.
     std::vector<std::string> daemonArguments;
     if (!global.home.empty()) daemonArguments = {"--home", home};
+    for (auto& argument : options.tree.arguments()) daemonArguments.push_back(std::move(argument));
     const auto installation = agent.installLaunchAgent(
         platform::executablePath().value_or(kFallbackProgram), folders, daemonArguments);
     std::cout << "Wrote the job description "
@@ -130,6 +132,7 @@ void addAgentCommands(CLI::App& app, const GlobalOptions& global, Action& action
         "install", "Write the login service and start it (replacing an earlier one)");
     installCommand->add_option("--folder", install->folders,
                                "A folder for the watcher to keep consistent (repeatable)");
+    addTreeOptions(*installCommand, install->tree);
     installCommand->callback([&global, &action, install] {
         action = [&global, install] { return runInstall(global, *install); };
     });

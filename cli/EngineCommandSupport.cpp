@@ -8,11 +8,45 @@
 
 namespace lumifold::cli {
 
+std::vector<std::string> TreeOptions::arguments() const {
+    if (!recursive) return {};
+    std::vector<std::string> result{"--recursive"};
+    if (depth) result.insert(result.end(), {"--depth", std::to_string(*depth)});
+    for (const auto& glob : excludes) result.insert(result.end(), {"--exclude", glob});
+    return result;
+}
+
+void addTreeOptions(CLI::App& command, TreeOptions& options) {
+    auto* recursive = command.add_flag(
+        "--recursive", options.recursive,
+        "Each folder with its subfolders (not through links, hidden folders or mount points)");
+    command.add_option("--depth", options.depth, "With --recursive: at most N levels below")
+        ->check(CLI::NonNegativeNumber)
+        ->needs(recursive);
+    command
+        .add_option("--exclude", options.excludes,
+                    "With --recursive: leave out folders whose name or path matches this glob, "
+                    "with their subfolders (repeatable)")
+        ->needs(recursive);
+}
+
 void addStageOptions(CLI::App& command, StageOptions& options) {
     command.add_option("--folder", options.folders,
                        "A folder to work on (repeatable; default: Desktop, Documents, Downloads, "
                        "Pictures, Movies and Music)");
+    addTreeOptions(command, options.tree);
     command.add_flag("--json", options.json, "Print the result as JSON");
+}
+
+void addAllFoldersFlag(CLI::App& command, StageOptions& options) {
+    command.add_flag("--all", options.all,
+                     "With --recursive: list every folder, not only those that are not consistent");
+}
+
+void printUnlisted(std::size_t count, const char* what) {
+    if (count == 0) return;
+    std::cout << "  \u2026 and " << count << ' ' << what
+              << " folder(s) not listed (--all lists them)\n";
 }
 
 std::string homeDirectory(const GlobalOptions& global) {
@@ -54,6 +88,14 @@ LumifoldEngine::FolderList folderList(const StageOptions& options) {
     std::vector<std::string> folders;
     for (const auto& folder : options.folders) folders.push_back(absolutePath(folder));
     return folders;
+}
+
+LumifoldEngine::FolderList chosenFolders(const LumifoldEngine& engine, const StageOptions& options,
+                                         std::vector<std::string>& warnings) {
+    const auto chosen = folderList(options);
+    noteExcludedFolders(engine, chosen);
+    if (!options.tree.recursive) return chosen;
+    return engine.expandTrees(chosen, options.tree.folderTreeOptions(), &warnings);
 }
 
 void printJson(const nlohmann::ordered_json& json) {

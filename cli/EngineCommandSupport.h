@@ -1,7 +1,9 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,13 +13,36 @@
 
 namespace lumifold::cli {
 
+// --recursive and what goes with it.
+struct TreeOptions {
+    bool recursive = false;
+    std::optional<std::size_t> depth;
+    std::vector<std::string> excludes;
+
+    FolderTreeOptions folderTreeOptions() const { return {depth, excludes}; }
+    // The options again, as command-line arguments (for the login service).
+    std::vector<std::string> arguments() const;
+};
+
+void addTreeOptions(CLI::App& command, TreeOptions& options);
+
 // Options every stage command takes.
 struct StageOptions {
     std::vector<std::string> folders;  // --folder, repeatable; empty means the default folders
     bool json = false;
+    TreeOptions tree;
+    bool all = false;  // --all where a stage lists folders: every one, not only those that differ
 };
 
 void addStageOptions(CLI::App& command, StageOptions& options);
+// --all for a stage whose text form lists folders.
+void addAllFoldersFlag(CLI::App& command, StageOptions& options);
+// Whether the text form lists a folder that is consistent: with --recursive only under --all.
+inline bool listsConsistentFolders(const StageOptions& options) {
+    return options.all || !options.tree.recursive;
+}
+// "  ... and N <what> folder(s) not listed (--all lists them)" when N > 0.
+void printUnlisted(std::size_t count, const char* what);
 
 // The home the commands work on: --home made absolute, or the user's own. Throws when it does
 // not exist.
@@ -35,6 +60,10 @@ void noteExcludedFolders(const LumifoldEngine& engine, const LumifoldEngine::Fol
 
 // The folder list the user asked for: nullopt for the default folders.
 LumifoldEngine::FolderList folderList(const StageOptions& options);
+// The folders a stage works on: folderList, or with --recursive every folder of their trees
+// (what the walk passed over added to `warnings`). Notes excluded chosen folders.
+LumifoldEngine::FolderList chosenFolders(const LumifoldEngine& engine, const StageOptions& options,
+                                         std::vector<std::string>& warnings);
 
 // Pretty-printed JSON on standard output.
 void printJson(const nlohmann::ordered_json& json);

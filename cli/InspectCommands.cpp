@@ -25,9 +25,8 @@ void printLayout(const FinderLayoutPreferences& layout) {
 int runInspect(const GlobalOptions& global, const StageOptions& options) {
     ProgressLine progress(!options.json);
     const auto engine = makeEngine(global, &progress);
-    const auto chosen = folderList(options);
-    noteExcludedFolders(*engine, chosen);
     std::vector<std::string> warnings;
+    const auto chosen = chosenFolders(*engine, options, warnings);
     const auto [system, folders] = engine->inspect(chosen, &warnings);
     progress.finish();
     printWarnings(warnings);
@@ -42,12 +41,18 @@ int runInspect(const GlobalOptions& global, const StageOptions& options) {
               << system.architecture << "\nFinder defaults:\n";
     printLayout(system.currentFinderDefaults);
     std::cout << "\nFolders:\n";
+    std::size_t unlisted = 0;
     for (const auto& folder : folders) {
+        if (!folder.conflicting && !listsConsistentFolders(options)) {
+            ++unlisted;
+            continue;
+        }
         std::cout << "  " << folder.path << (folder.conflicting ? "  [conflicting]" : "  [ok]");
         if (folder.isSymlink) std::cout << "  (link to " << folder.canonicalPath << ")";
         std::cout << '\n';
         for (const auto& reason : folder.conflictReasons) std::cout << "    - " << reason << '\n';
     }
+    printUnlisted(unlisted, "consistent");
     return kExitSuccess;
 }
 
@@ -61,7 +66,7 @@ constexpr std::size_t kExtensionChangesShown = 20;
 
 struct PreviewOptions {
     StageOptions stage;
-    bool all = false;
+    bool all = false;  // every extension change
 };
 
 // The preview as JSON, written as it goes: the same text the preview record's JSON gives, but a
@@ -116,10 +121,11 @@ void printPreviewJson(const ChangePlan& plan) {
 int runPreview(const GlobalOptions& global, const PreviewOptions& options) {
     ProgressLine progress(!options.stage.json);
     const auto engine = makeEngine(global, &progress);
-    const auto folders = folderList(options.stage);
-    noteExcludedFolders(*engine, folders);
+    std::vector<std::string> warnings;
+    const auto folders = chosenFolders(*engine, options.stage, warnings);
     const ChangePlan plan = engine->plan(folders);
     progress.finish();
+    printWarnings(warnings);
     if (options.stage.json) {
         printPreviewJson(plan);
         return kExitSuccess;
@@ -164,6 +170,7 @@ void addInspectCommands(CLI::App& app, const GlobalOptions& global, Action& acti
     auto* inspectCommand =
         app.add_subcommand("inspect", "Describe the machine, the Finder defaults and each folder");
     addStageOptions(*inspectCommand, *inspect);
+    addAllFoldersFlag(*inspectCommand, *inspect);
     inspectCommand->callback([&global, &action, inspect] {
         action = [&global, inspect] { return runInspect(global, *inspect); };
     });

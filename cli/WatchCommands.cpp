@@ -26,6 +26,7 @@ struct WatchOptions {
     bool daemon = false;
     bool noRelaunch = false;
     std::optional<std::size_t> keepSnapshots;
+    TreeOptions tree;
 };
 
 // Lines from the main thread and the watcher's, each whole and flushed at once, so a service
@@ -71,7 +72,7 @@ class Reconciler final {
     void reconcile() {
         try {
             const auto result = m_engine.applyIf(
-                m_folders, !m_options.noRelaunch,
+                folders(), !m_options.noRelaunch,
                 [this](const ChangePlan& plan) { return !paused() && wanted(plan); });
             if (!result) return;
             for (const auto& warning : result->warnings) m_log.error("Warning: " + warning);
@@ -85,6 +86,20 @@ class Reconciler final {
     }
 
   private:
+    // The configured folders, or with --recursive their trees as they are now (what the walk
+    // passes over is logged when it changes, not at every quiet period).
+    LumifoldEngine::FolderList folders() {
+        if (!m_options.tree.recursive) return m_folders;
+        std::vector<std::string> warnings;
+        auto folders =
+            m_engine.expandTrees(m_folders, m_options.tree.folderTreeOptions(), &warnings);
+        if (warnings != m_walkWarnings) {
+            for (const auto& warning : warnings) m_log.error("Warning: " + warning);
+            m_walkWarnings = std::move(warnings);
+        }
+        return folders;
+    }
+
     bool wanted(const ChangePlan& plan) {
         const std::size_t changes = changeCount(plan);
         if (changes == 0) {
@@ -110,6 +125,7 @@ class Reconciler final {
     WatchLog& m_log;
     const WatchPause m_pause;
     bool m_pauseNoted = false;
+    std::vector<std::string> m_walkWarnings;
 };
 
 int runWatch(const GlobalOptions& global, const WatchOptions& options) {
@@ -140,10 +156,17 @@ int runWatch(const GlobalOptions& global, const WatchOptions& options) {
         log.error(platform::printable(folder) +
                   " was deleted or moved; it is watched again when the watcher restarts");
     });
+    watcher.setOnWarning([&log](const std::string& message) { log.error("Warning: " + message); });
+    if (options.tree.recursive) {
+        watcher.setFolderTree(FolderTree(engine->scanner(), options.tree.folderTreeOptions()));
+    }
     watcher.setOnReconciliationNeeded([&reconciler] { reconciler.reconcile(); });
     watcher.start();
     watcher.waitUntilIdle();
-    log.out("Keep Consistent: " + watcher.statusText());
+    log.out("Keep Consistent: " + watcher.statusText() +
+            (options.tree.recursive ? "; " + std::to_string(watcher.watchedFolderCount()) +
+                                          " folders of their trees watched"
+                                    : std::string()));
     if (!options.daemon) log.out("Press Ctrl-C to stop.");
     reconciler.paused();
 
@@ -188,6 +211,7 @@ void addWatchCommands(CLI::App& app, const GlobalOptions& global, Action& action
         ->add_option("--debounce", options->debounce,
                      "Seconds of quiet after a change before acting (default 8)")
         ->check(CLI::Validator(checkDebounce, "SECONDS"));
+    addTreeOptions(*watch, options->tree);
     watch->add_flag("--daemon", options->daemon,
                     "Run as a login service: stay in the foreground for the service manager");
     watch->add_flag("--no-relaunch", options->noRelaunch,

@@ -6,7 +6,7 @@ _lumifold() {
     local command="" i
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-        --home | --folder | --keep | --debounce | --keep-snapshots) ((i++)) ;;
+        --home | --folder | --keep | --debounce | --keep-snapshots | --depth | --exclude) ((i++)) ;;
         -*) ;;
         *) command="${command:+$command }${COMP_WORDS[i]}" ;;
         esac
@@ -16,22 +16,22 @@ _lumifold() {
         COMPREPLY=($(compgen -d -- "$cur"))
         return
         ;;
-    --keep | --debounce | --keep-snapshots) return ;;
+    --keep | --debounce | --keep-snapshots | --depth | --exclude) return ;;
     esac
 
     local words files=""
     case $command in
     "") words="inspect preview apply verify restore snapshots prune watch agent dsstore --home --help --version" ;;
-    inspect | verify) words="--folder --json --help" ;;
-    preview) words="--folder --json --all --help" ;;
-    apply) words="--folder --json --no-relaunch --help" ;;
+    inspect | verify) words="--folder --recursive --depth --exclude --all --json --help" ;;
+    preview) words="--folder --recursive --depth --exclude --json --all --help" ;;
+    apply) words="--folder --recursive --depth --exclude --all --json --no-relaunch --help" ;;
     restore) words="--force --json --help" ;;
     snapshots) words="prune --json --help" ;;
     prune | "snapshots prune") words="--keep --help" ;;
-    watch) words="resume --folder --debounce --daemon --no-relaunch --keep-snapshots --help" ;;
+    watch) words="resume --folder --recursive --depth --exclude --debounce --daemon --no-relaunch --keep-snapshots --help" ;;
     "watch resume") words="--help" ;;
     agent) words="install uninstall status --help" ;;
-    "agent install") words="--folder --help" ;;
+    "agent install") words="--folder --recursive --depth --exclude --help" ;;
     "agent uninstall") words="--help" ;;
     "agent status") words="--json --help" ;;
     dsstore) words="dump write --help" ;;

@@ -62,6 +62,13 @@ std::vector<std::string> LumifoldEngine::resolveFolders(const FolderList& folder
     return folders ? *folders : m_scanner.defaultFolders();
 }
 
+std::vector<std::string> LumifoldEngine::expandTrees(const FolderList& folders,
+                                                     const FolderTreeOptions& options,
+                                                     std::vector<std::string>* warnings) const {
+    report("Folders", "Listing subfolders");
+    return FolderTree(m_scanner, options).expand(resolveFolders(folders), warnings);
+}
+
 std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine::inspect(
     const FolderList& folders, std::vector<std::string>* warnings) const {
     const auto list = resolveFolders(folders);

@@ -16,6 +16,7 @@
 #include "core/engine/VerificationReport.h"
 #include "core/finder/FinderCoordinator.h"
 #include "core/inspection/FolderScanner.h"
+#include "core/inspection/FolderTree.h"
 #include "core/inspection/SystemInspector.h"
 #include "core/platform/FileLock.h"
 #include "core/preferences/FinderPreferencesManager.h"
@@ -117,6 +118,11 @@ class LumifoldEngine final {
     // The preferred layout carrying the user's current grid spacing.
     FinderLayoutPreferences targetLayout() const;
     std::vector<std::string> resolveFolders(const FolderList& folders) const;
+    // The chosen folders (resolveFolders) each followed by its subfolders, for a stage that
+    // works on whole trees; what the walk passed over goes to `warnings`. Never throws.
+    std::vector<std::string> expandTrees(const FolderList& folders,
+                                         const FolderTreeOptions& options,
+                                         std::vector<std::string>* warnings = nullptr) const;
 
     // The home every stage works in, links resolved.
     const std::string& homeDirectory() const { return m_home; }

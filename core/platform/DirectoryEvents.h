@@ -6,6 +6,9 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "core/platform/SerialQueue.h"
 
@@ -20,12 +23,25 @@ enum class DirectoryEventKind {
     folderGone,
 };
 
+struct DirectoryEvent {
+    DirectoryEventKind kind = DirectoryEventKind::changed;
+    // For a change: the name of a folder created in the folder or moved into it, else empty.
+    std::string_view subfolder;
+};
+
+// Why a folder could not be watched.
+struct WatchFailure {
+    std::string message;
+    // The system's limit of watches is reached (fs.inotify.max_user_watches on Linux).
+    bool limitReached = false;
+};
+
 // Change sources for folders, one per folder, whose handlers run on one SerialQueue. On Linux
 // every source of a queue is one watch on one inotify descriptor, read on the queue's thread;
 // the descriptor is open only while a source is.
 class DirectoryEvents final {
   public:
-    using Handler = std::function<void(DirectoryEventKind)>;
+    using Handler = std::function<void(const DirectoryEvent&)>;
     using SourceId = std::uint64_t;
 
     explicit DirectoryEvents(SerialQueue& queue) : m_queue(queue) {}
@@ -34,15 +50,18 @@ class DirectoryEvents final {
     // Cancels every source. On the queue's thread, or once the queue has shut down.
     ~DirectoryEvents();
 
-    // Watches `folder` (following a link to it). nullopt, with the reason in `error` when given,
-    // for a folder that is missing, not a folder, not readable, or when the system's watch limit
-    // is reached. On the queue's thread.
+    // Watches `folder` (following a link to it). nullopt, with the reason in `failure` when
+    // given, for a folder that is missing, not a folder, not readable, or when the system's
+    // watch limit is reached. On the queue's thread.
     std::optional<SourceId> add(const std::string& folder, Handler handler,
-                                std::string* error = nullptr);
+                                WatchFailure* failure = nullptr);
     // Removes the source and its watch; a source cancelled already is left alone. On the queue's
     // thread.
     void cancel(SourceId source);
     std::size_t sourceCount() const { return m_sources.size(); }
+
+    // How many folders one user may watch at once, when the system says; nullopt otherwise.
+    static std::optional<std::size_t> watchLimit();
 
   private:
     struct Source {
@@ -52,11 +71,13 @@ class DirectoryEvents final {
     void readEvents();
     // Closes the descriptor once no source needs it.
     void closeIfUnused();
-    void deliver(int watch, DirectoryEventKind kind);
+    void deliver(int watch, const DirectoryEvent& event);
 
     SerialQueue& m_queue;
     int m_descriptor = -1;
     std::map<SourceId, Source> m_sources;
+    // The sources of each watch: folders that are one (a link to another) share it.
+    std::unordered_map<int, std::vector<SourceId>> m_byWatch;
     // Watches the kernel has dropped (the folder went away); their sources stay until cancelled.
     std::set<int> m_gone;
     SourceId m_nextSource = 1;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <vector>
 
 #include "core/platform/PosixError.h"
@@ -19,6 +20,8 @@ constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_
                                      IN_ATTRIB | IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF |
                                      IN_ONLYDIR;
 constexpr const char* kStoreName = ".DS_Store";
+// A source whose watch the kernel dropped and gave to another folder.
+constexpr int kNoWatch = -1;
 
 std::optional<DirectoryEventKind> kindOf(const inotify_event& event) {
     if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED)) {
@@ -41,12 +44,23 @@ DirectoryEvents::~DirectoryEvents() {
     while (!m_sources.empty()) cancel(m_sources.begin()->first);
 }
 
+std::optional<std::size_t> DirectoryEvents::watchLimit() {
+    // The user namespace's own limit where the kernel keeps one, else the system's.
+    for (const char* path :
+         {"/proc/sys/user/max_inotify_watches", "/proc/sys/fs/inotify/max_user_watches"}) {
+        std::size_t limit = 0;
+        if (std::ifstream(path) >> limit) return limit;
+    }
+    return std::nullopt;
+}
+
 std::optional<DirectoryEvents::SourceId> DirectoryEvents::add(const std::string& folder,
-                                                              Handler handler, std::string* error) {
+                                                              Handler handler,
+                                                              WatchFailure* failure) {
     if (m_descriptor < 0) {
         m_descriptor = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
         if (m_descriptor < 0) {
-            if (error) *error = posixError(errno, "watch", folder).message();
+            if (failure) *failure = {posixError(errno, "watch", folder).message(), false};
             return std::nullopt;
         }
         m_queue.watchDescriptor(m_descriptor, [this] { readEvents(); });
@@ -54,18 +68,26 @@ std::optional<DirectoryEvents::SourceId> DirectoryEvents::add(const std::string&
     const int watch = ::inotify_add_watch(m_descriptor, folder.c_str(), kWatchMask);
     if (watch < 0) {
         const int reason = errno;
-        if (error) {
-            *error = reason == ENOSPC ? "Could not watch \"" + folder +
-                                            "\": the system's limit of folder watches is reached "
-                                            "(fs.inotify.max_user_watches)"
-                                      : posixError(reason, "watch", folder).message();
+        if (failure) {
+            *failure = reason == ENOSPC
+                           ? WatchFailure{"Could not watch \"" + folder +
+                                              "\": the system's limit of folder watches is "
+                                              "reached (fs.inotify.max_user_watches)",
+                                          true}
+                           : WatchFailure{posixError(reason, "watch", folder).message(), false};
         }
         closeIfUnused();
         return std::nullopt;
     }
-    m_gone.erase(watch);  // the kernel may hand out a dropped watch's number again
+    // The kernel may hand out a dropped watch's number again: sources still holding it (not yet
+    // cancelled) must not hear the new folder's events.
+    if (m_gone.erase(watch) > 0) {
+        for (const SourceId stale : m_byWatch[watch]) m_sources.at(stale).watch = kNoWatch;
+        m_byWatch.erase(watch);
+    }
     const SourceId id = m_nextSource++;
     m_sources.emplace(id, Source{watch, std::move(handler)});
+    m_byWatch[watch].push_back(id);
     return id;
 }
 
@@ -73,11 +95,17 @@ void DirectoryEvents::cancel(SourceId source) {
     if (const auto found = m_sources.find(source); found != m_sources.end()) {
         const int watch = found->second.watch;
         m_sources.erase(found);
-        const bool shared =
-            std::any_of(m_sources.begin(), m_sources.end(),
-                        [watch](const auto& entry) { return entry.second.watch == watch; });
+        if (watch == kNoWatch) {
+            closeIfUnused();
+            return;
+        }
+        auto& sharing = m_byWatch[watch];
+        sharing.erase(std::find(sharing.begin(), sharing.end(), source));
         // Two folders that are one (a link to another) share a watch; it goes with the last.
-        if (!shared && !m_gone.count(watch)) ::inotify_rm_watch(m_descriptor, watch);
+        if (sharing.empty()) {
+            m_byWatch.erase(watch);
+            if (!m_gone.count(watch)) ::inotify_rm_watch(m_descriptor, watch);
+        }
     }
     closeIfUnused();
 }
@@ -88,6 +116,7 @@ void DirectoryEvents::closeIfUnused() {
         ::close(m_descriptor);
         m_descriptor = -1;
         m_gone.clear();
+        m_byWatch.clear();
     }
 }
 
@@ -101,9 +130,9 @@ void DirectoryEvents::readEvents() {
             offset += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
             if (event.mask & IN_Q_OVERFLOW) {
                 // Events were lost; any folder may have changed.
-                std::set<int> watches;
-                for (const auto& [id, entry] : m_sources) watches.insert(entry.watch);
-                for (const int watch : watches) deliver(watch, DirectoryEventKind::changed);
+                std::vector<int> watches;
+                for (const auto& [watch, sources] : m_byWatch) watches.push_back(watch);
+                for (const int watch : watches) deliver(watch, {});
                 continue;
             }
             const auto kind = kindOf(event);
@@ -113,17 +142,21 @@ void DirectoryEvents::readEvents() {
                 // A folder moved away keeps its watch; it is no longer the folder asked for.
                 if (!(event.mask & IN_IGNORED)) ::inotify_rm_watch(m_descriptor, event.wd);
             }
-            deliver(event.wd, *kind);
+            // A folder made or moved in, for a watcher of whole trees.
+            const bool folderAdded = *kind == DirectoryEventKind::changed &&
+                                     (event.mask & IN_ISDIR) &&
+                                     (event.mask & (IN_CREATE | IN_MOVED_TO)) && event.len > 0;
+            deliver(event.wd, {*kind, folderAdded ? std::string_view(event.name) : ""});
         }
     }
 }
 
-void DirectoryEvents::deliver(int watch, DirectoryEventKind kind) {
-    std::vector<Handler> handlers;  // a handler may cancel sources
-    for (const auto& [id, source] : m_sources) {
-        if (source.watch == watch) handlers.push_back(source.handler);
-    }
-    for (const auto& handler : handlers) handler(kind);
+void DirectoryEvents::deliver(int watch, const DirectoryEvent& event) {
+    const auto sources = m_byWatch.find(watch);
+    if (sources == m_byWatch.end()) return;
+    std::vector<Handler> handlers;  // a handler may add and cancel sources
+    for (const SourceId id : sources->second) handlers.push_back(m_sources.at(id).handler);
+    for (const auto& handler : handlers) handler(event);
 }
 
 }  // namespace lumifold::platform

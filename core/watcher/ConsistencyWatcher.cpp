@@ -1,5 +1,6 @@
 #include "core/watcher/ConsistencyWatcher.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -10,6 +11,25 @@ namespace {
 
 // Beyond a year no debounce is meant; the cap keeps the whole-second text in range.
 constexpr double kLongestDebounce = 365.0 * 24 * 3600;
+
+// What to tell the user when `unwatched` of `needed` folders found no watch.
+std::string watchLimitMessage(std::size_t unwatched, std::size_t needed,
+                              std::optional<std::size_t> limit) {
+    constexpr std::size_t kStep = 1024;
+    const std::size_t now = limit.value_or(8192);
+    const std::size_t suggested =
+        (std::max(2 * now, now + 2 * unwatched) + kStep - 1) / kStep * kStep;
+    return std::to_string(unwatched) + " of the " + std::to_string(needed) +
+           " folders in the watched trees are not watched: the system's limit of folder watches" +
+           (limit ? " (" + std::to_string(*limit) + " for all of this user's programs)"
+                  : std::string()) +
+           " is reached, so their changes are put right only after a change elsewhere. These "
+           "folders need " +
+           std::to_string(needed) +
+           " watches; raise the limit with \"sudo sysctl -w fs.inotify.max_user_watches=" +
+           std::to_string(suggested) +
+           "\" (and that setting in /etc/sysctl.d/ to keep it), then restart the watcher";
+}
 
 }  // namespace
 
@@ -76,35 +96,134 @@ std::string ConsistencyWatcher::statusText() const {
            std::to_string(static_cast<std::int64_t>(m_debounceInterval.load())) + "s)";
 }
 
+void ConsistencyWatcher::setOnWarning(std::function<void(const std::string&)> callback) {
+    m_onWarning = std::move(callback);
+}
+
 void ConsistencyWatcher::openSources() {
     closeSources();
-    for (const std::string& folder : m_watchedURLs) {
+    for (std::size_t index = 0; index < m_watchedURLs.size(); ++index) {
+        const std::string& folder = m_watchedURLs[index];
         if (!platform::fileExists(folder)) {
             if (m_onFolderSkipped) m_onFolderSkipped(folder, "it does not exist");
             continue;
         }
-        std::string error;
-        const auto source = m_events.add(
-            folder,
-            [this, folder](platform::DirectoryEventKind kind) {
-                if (kind == platform::DirectoryEventKind::folderGone) {
-                    if (m_onFolderGone) m_onFolderGone(folder);
-                } else {
-                    scheduleReconciliation();
-                }
-            },
-            &error);
-        if (source) {
-            m_sources.push_back(*source);
-        } else if (m_onFolderSkipped) {
-            m_onFolderSkipped(folder, error);
+        const auto root = m_tree ? m_tree->rootOf(folder) : std::nullopt;
+        if (!root) {
+            watch({folder, index, std::nullopt});
+            continue;
         }
+        std::vector<std::string> warnings;
+        m_tree->walk(
+            *root,
+            [&](const TreeFolder& each) {
+                if (m_treeKeys.contains(each.identity)) return;  // trees that overlap
+                watch({each.level == 0 ? folder : each.path, index, each});
+            },
+            &warnings);
+        warn(warnings);
+    }
+    reportUnwatched();
+}
+
+void ConsistencyWatcher::watch(Watched folder) {
+    const std::size_t key = m_nextKey++;
+    platform::WatchFailure failure;
+    const auto source = m_events.add(
+        folder.path, [this, key](const platform::DirectoryEvent& event) { handle(key, event); },
+        &failure);
+    if (!source) {
+        if (failure.limitReached) {
+            ++m_unwatched;
+        } else if (m_onFolderSkipped && !(folder.tree && folder.tree->level > 0)) {
+            m_onFolderSkipped(folder.path, failure.message);
+        }
+        return;
+    }
+    folder.source = *source;
+    if (folder.tree) m_treeKeys[folder.tree->identity] = key;
+    m_watched.emplace(key, std::move(folder));
+    m_watchedCount = m_watched.size();
+}
+
+void ConsistencyWatcher::forget(std::size_t key) {
+    const auto found = m_watched.find(key);
+    if (found == m_watched.end()) return;
+    m_events.cancel(found->second.source);
+    if (found->second.tree) m_treeKeys.erase(found->second.tree->identity);
+    m_watched.erase(found);
+    m_watchedCount = m_watched.size();
+}
+
+void ConsistencyWatcher::handle(std::size_t key, const platform::DirectoryEvent& event) {
+    const auto found = m_watched.find(key);
+    if (found == m_watched.end()) return;
+    if (event.kind == platform::DirectoryEventKind::folderGone) {
+        const Watched gone = found->second;
+        forget(key);
+        if (gone.tree && gone.tree->level > 0) return;  // its parent saw it go
+        // A configured folder goes with its whole tree until the next start.
+        std::vector<std::size_t> below;
+        for (const auto& [other, watched] : m_watched) {
+            if (watched.configured == gone.configured) below.push_back(other);
+        }
+        for (const std::size_t other : below) forget(other);
+        if (m_onFolderGone) m_onFolderGone(gone.path);
+        return;
+    }
+    if (!event.subfolder.empty() && found->second.tree && m_tree) {
+        // After the events read with this one: a folder moved within the tree reports its old
+        // place gone in the same batch, and only then is watched at its new one.
+        m_queue.async([this, parent = *found->second.tree, name = std::string(event.subfolder),
+                       configured = found->second.configured] {
+            if (m_isRunning) watchSubtree(parent, name, configured);
+        });
+    }
+    scheduleReconciliation();
+}
+
+void ConsistencyWatcher::watchSubtree(const TreeFolder& parent, const std::string& name,
+                                      std::size_t configured) {
+    std::vector<std::string> warnings;
+    if (const auto child = m_tree->child(parent, name, &warnings)) {
+        m_tree->walk(
+            *child,
+            [&](const TreeFolder& each) {
+                if (const auto known = m_treeKeys.find(each.identity); known != m_treeKeys.end()) {
+                    Watched& watched = m_watched.at(known->second);
+                    watched.path = each.path;
+                    watched.tree = each;
+                    return;
+                }
+                watch({each.path, configured, each});
+            },
+            &warnings);
+    }
+    warn(warnings);
+    reportUnwatched();
+}
+
+void ConsistencyWatcher::warn(const std::vector<std::string>& messages) const {
+    if (!m_onWarning) return;
+    for (const auto& message : messages) m_onWarning(message);
+}
+
+void ConsistencyWatcher::reportUnwatched() {
+    if (m_unwatched == m_unwatchedReported) return;
+    m_unwatchedReported = m_unwatched;
+    if (m_onWarning) {
+        m_onWarning(watchLimitMessage(m_unwatched, m_watched.size() + m_unwatched,
+                                      platform::DirectoryEvents::watchLimit()));
     }
 }
 
 void ConsistencyWatcher::closeSources() {
-    for (const auto source : m_sources) m_events.cancel(source);
-    m_sources.clear();
+    for (const auto& [key, watched] : m_watched) m_events.cancel(watched.source);
+    m_watched.clear();
+    m_treeKeys.clear();
+    m_watchedCount = 0;
+    m_unwatched = 0;
+    m_unwatchedReported = 0;
 }
 
 void ConsistencyWatcher::scheduleReconciliation() {

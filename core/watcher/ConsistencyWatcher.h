@@ -1,20 +1,23 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/inspection/FolderTree.h"
 #include "core/platform/Clock.h"
 #include "core/platform/DirectoryEvents.h"
 #include "core/platform/SerialQueue.h"
 
 namespace lumifold {
 
-// Keep Consistent's watcher: watches a fixed list of folders and, once they have been quiet for
-// the debounce interval after a change, asks for one reconciliation. It never reads the folders'
-// content; reconciling is the owner's business.
+// Keep Consistent's watcher: watches a fixed list of folders (or their whole trees) and, once they
+// have been quiet for the debounce interval after a change, asks for one reconciliation. It never
+// reads the folders' content; reconciling is the owner's business.
 //
 // Every state change and every handler runs on the watcher's own queue; start, stop, pause and
 // resume only enqueue their work. The owner sets the interval and the callbacks before start and
@@ -46,6 +49,12 @@ class ConsistencyWatcher final {
     void setOnFolderGone(std::function<void(const std::string& folder)> callback);
     void setOnFolderSkipped(
         std::function<void(const std::string& folder, const std::string& reason)> callback);
+    // Told, on the queue, what a tree's walk passed over (mount points, folders it could not
+    // list) and when the system's limit of watches leaves folders unwatched.
+    void setOnWarning(std::function<void(const std::string& message)> callback);
+    // Watches each folder's tree as `tree` walks it, and the folders made or moved into a
+    // watched tree later. Before start.
+    void setFolderTree(FolderTree tree) { m_tree.emplace(std::move(tree)); }
 
     void start();
     void stop();
@@ -59,10 +68,27 @@ class ConsistencyWatcher final {
     // operations by one step.
     std::string statusText() const;
     const std::vector<std::string>& watchedURLs() const { return m_watchedURLs; }
+    // Folders watched now, subfolders of trees included; may lag like statusText.
+    std::size_t watchedFolderCount() const { return m_watchedCount; }
 
   private:
+    // A folder being watched: a configured one, or a folder of its tree.
+    struct Watched {
+        std::string path;
+        std::size_t configured = 0;  // index into m_watchedURLs
+        std::optional<TreeFolder> tree;
+        platform::DirectoryEvents::SourceId source = 0;
+    };
     void openSources();
     void closeSources();
+    void watch(Watched folder);
+    void forget(std::size_t key);
+    void handle(std::size_t key, const platform::DirectoryEvent& event);
+    // Watches the subfolder `name` of a watched tree folder, and what lies below it; a folder
+    // watched already (moved within the tree) only learns its new place.
+    void watchSubtree(const TreeFolder& parent, const std::string& name, std::size_t configured);
+    void warn(const std::vector<std::string>& messages) const;
+    void reportUnwatched();
     void scheduleReconciliation();
     void debounceElapsed();
     void cancelDebounce();
@@ -74,11 +100,18 @@ class ConsistencyWatcher final {
     std::function<void()> m_onReconciliationNeeded;
     std::function<void(const std::string&)> m_onFolderGone;
     std::function<void(const std::string&, const std::string&)> m_onFolderSkipped;
+    std::function<void(const std::string&)> m_onWarning;
+    std::optional<FolderTree> m_tree;
+    std::atomic<std::size_t> m_watchedCount = 0;
 
     // The queue is declared before what its handlers touch and shut down first.
     platform::SerialQueue m_queue;
     platform::DirectoryEvents m_events{m_queue};
-    std::vector<platform::DirectoryEvents::SourceId> m_sources;
+    std::map<std::size_t, Watched> m_watched;  // by a key of our own, known to its handler
+    std::map<platform::FileIdentity, std::size_t> m_treeKeys;  // tree folders by identity
+    std::size_t m_nextKey = 0;
+    std::size_t m_unwatched = 0;  // folders the watch limit left out since start
+    std::size_t m_unwatchedReported = 0;
     std::optional<platform::SerialQueue::TimerId> m_debounceTimer;
 };
 

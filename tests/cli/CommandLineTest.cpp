@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -235,6 +236,54 @@ TEST_F(StageCommandsTest, PreviewTextListsTwentyExtensionsAFolderUnlessAllAreAsk
     const std::string all = run({"preview", "--all"}).out;
     EXPECT_NE(all.find("124.mp3/hasHiddenExtension"), std::string::npos);
     EXPECT_EQ(all.find("more in"), std::string::npos);
+}
+
+// With --recursive the text lists the folders that differ and counts the others.
+TEST_F(StageCommandsTest, RecursiveTextListsOnlyWhatDiffersUnlessAllIsAsked) {
+    home.makeFolder("Documents/P/ok");
+    home.writeFile(
+        "Documents/P/a/.DS_Store",
+        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("clmv")}}));
+    const std::string p = home / "Documents/P";
+    for (const auto& [stage, word] :
+         {std::pair{"inspect", "consistent"}, {"verify", "compliant"}}) {
+        const std::string text = run({stage, "--recursive", "--folder", p}).out;
+        EXPECT_NE(text.find(p + "/a  [conflicting]"), std::string::npos) << text;
+        EXPECT_EQ(text.find(p + "/ok"), std::string::npos) << text;
+        EXPECT_NE(text.find("\u2026 and 2 " + std::string(word) + " folder(s) not listed"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(run({stage, "--recursive", "--all", "--folder", p}).out.find(p + "/ok  ["),
+                  std::string::npos);
+    }
+    EXPECT_EQ(json({"inspect", "--json", "--recursive", "--folder", p})["folders"].size(), 3u);
+    EXPECT_EQ(run({"inspect", "--depth", "1"}).status, 2);
+}
+
+// A mount point and a folder that cannot be listed are said once, and left out.
+TEST_F(StageCommandsTest, TheWalkSaysOnceWhatItPassedOver) {
+    if (::geteuid() != 0 || runShell(home, "unshare -m true").status != 0) {
+        GTEST_SKIP() << "needs root (folder permissions bind it otherwise) and mount namespaces";
+    }
+    home.makeFolder("Documents/P/locked/inner");
+    home.makeFolder("Documents/P/mnt/x");
+    platform::setPermissionBits(home / "Documents/P/locked", 0);
+    platform::setPermissionBits(home.path(), 0755);
+    const CliResult result = runShell(
+        home,
+        "unshare -m sh -c 'mount -t tmpfs none \"$1\" && exec setpriv --reuid=65534 "
+        "--regid=65534 --clear-groups \"$0\" --home \"$2\" inspect --recursive --all --folder "
+        "\"$3\"' '" LUMIFOLD_CLI_PATH "' '" +
+            home / "Documents/P/mnt" + "' '" + home.path() + "' '" + home / "Documents/P" + "'");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.out.find("locked") == std::string::npos &&
+                result.out.find("mnt") == std::string::npos)
+        << result.out;
+    EXPECT_EQ(result.err, "Warning: Skipped \"" + home / "Documents/P/mnt" +
+                              "\": another file system is mounted there\n"
+                              "Warning: Could not list \"" +
+                              home / "Documents/P/locked" +
+                              "\": Permission denied; it is left out with its subfolders\n");
 }
 
 // Verify, and Apply by its closing audit, exit with 3 when the home is not compliant.

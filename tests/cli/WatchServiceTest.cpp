@@ -45,11 +45,16 @@ class WatchServiceTest : public ::testing::Test {
         ::waitpid(child, &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    void startService() {
-        m_service = spawn({LUMIFOLD_CLI_PATH, "--home", home.path(), "watch", "--daemon",
-                           "--debounce", "1", "--no-relaunch"});
+    // `prefix` runs the service (a shell command line's words ending in the program).
+    void startService(std::vector<std::string> prefix = {LUMIFOLD_CLI_PATH},
+                      const std::vector<std::string>& more = {}) {
+        prefix.insert(prefix.end(), {"--home", home.path(), "watch", "--daemon", "--debounce", "1",
+                                     "--no-relaunch"});
+        prefix.insert(prefix.end(), more.begin(), more.end());
+        m_service = spawn(prefix);
     }
     int stopService() {
+        if (m_service <= 0) return -1;  // kill(-1) would signal every process we may signal
         ::kill(m_service, SIGTERM);
         int status = 0;
         ::waitpid(m_service, &status, 0);
@@ -57,24 +62,25 @@ class WatchServiceTest : public ::testing::Test {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     // Waits until the service's log holds `count` lines containing `text`; returns the log.
-    std::string awaitLog(const std::string& text, int count = 1) const {
+    std::string awaitLog(const std::string& text, int count = 1,
+                         const char* log = "out.log") const {
         for (const auto start = std::chrono::steady_clock::now();
              std::chrono::steady_clock::now() - start < kPatience;
              std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
-            std::ostringstream log;
-            log << std::ifstream(home / "out.log").rdbuf();
+            std::ostringstream read;
+            read << std::ifstream(home / log).rdbuf();
             int found = 0;
-            for (auto at = log.str().find(text); at != std::string::npos;
-                 at = log.str().find(text, at + 1)) {
+            for (auto at = read.str().find(text); at != std::string::npos;
+                 at = read.str().find(text, at + 1)) {
                 ++found;
             }
-            if (found >= count) return log.str();
+            if (found >= count) return read.str();
         }
         ADD_FAILURE() << "the service never logged " << text;
         return {};
     }
-    std::string documentsViewStyle() const {
-        for (const auto& entry : DSStoreReader().readEntries(home / "Documents/.DS_Store")) {
+    std::string documentsViewStyle(const std::string& folder = "Documents") const {
+        for (const auto& entry : DSStoreReader().readEntries(home / (folder + "/.DS_Store"))) {
             if (entry.filename == "." && entry.code == "vstl") return entry.value.asFourCC();
         }
         return "";
@@ -94,7 +100,10 @@ class WatchServiceTest : public ::testing::Test {
         for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
         pid_t child = -1;
-        EXPECT_EQ(::posix_spawn(&child, argv[0], &files, nullptr, argv.data(), environ), 0);
+        if (::posix_spawn(&child, argv[0], &files, nullptr, argv.data(), environ) != 0) {
+            ADD_FAILURE() << "could not start " << argv[0];
+            child = -1;
+        }
         ::posix_spawn_file_actions_destroy(&files);
         return child;
     }
@@ -124,6 +133,41 @@ TEST_F(WatchServiceTest, PutsBackAnOutsideChangeOnceLeavesARestoreAloneAndStopsO
     log = awaitLog("Applied: snapshot", 2);
     EXPECT_EQ(stopService(), 0) << log;
     EXPECT_EQ(documentsViewStyle(), "icnv");
+}
+
+// A whole tree under a watch limit too small for it: the service says what it could not watch
+// and how to mend it, and keeps what it could watch consistent, deep folders included. The login
+// service is installed to run the same way.
+TEST_F(WatchServiceTest, WatchesTreesAsFarAsTheLimitAllowsAndSaysSo) {
+    const std::string limited = "echo 4 > /proc/sys/user/max_inotify_watches && exec \"$0\" \"$@\"";
+    if (std::system(("unshare -U -r sh -c '" + limited + "' true").c_str()) != 0) {
+        GTEST_SKIP() << "needs user namespaces with their own watch limit";
+    }
+    home.makeFolder("Documents/P/a");
+    startService({"/usr/bin/unshare", "-U", "-r", "sh", "-c", limited, LUMIFOLD_CLI_PATH},
+                 {"--recursive"});
+    const std::string errors =
+        awaitLog("4 of the 8 folders in the watched trees are not watched", 1, "err.log");
+    EXPECT_NE(errors.find("sudo sysctl -w fs.inotify.max_user_watches="), std::string::npos)
+        << errors;
+    awaitLog(
+        "Keep Consistent: Active (watching 6 folders, debounce: 1s); 4 folders of their trees "
+        "watched");
+    home.writeFile(
+        "Documents/P/a/.DS_Store",
+        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
+    awaitLog("Applied: snapshot");
+    EXPECT_EQ(documentsViewStyle("Documents/P/a"), "icnv");
+    EXPECT_EQ(stopService(), 0);
+
+    ASSERT_EQ(run({"agent", "install", "--recursive", "--depth", "2", "--exclude", "*.tmp"}), 0);
+    std::ostringstream job;
+    job << std::ifstream(home / "Library/LaunchAgents/com.quarnish.lumifold.watcher.plist").rdbuf();
+    EXPECT_NE(job.str().find("<string>--recursive</string>\n\t\t<string>--depth</string>\n\t\t"
+                             "<string>2</string>\n\t\t<string>--exclude</string>\n\t\t"
+                             "<string>*.tmp</string>"),
+              std::string::npos)
+        << job.str();
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "core/common/Base64.h"
 #include "core/common/Iso8601.h"
 #include "core/common/Numbers.h"
+#include "core/common/Paths.h"
 #include "tests/support/TestSeed.h"
 
 namespace lumifold {
@@ -83,6 +85,29 @@ TEST(Iso8601Test, ParsesWhatItFormatsAndNothingElse) {
           "2025-13-01T00:00:00Z", "2025-02-29T00:00:00Z", "2025-04-31T00:00:00Z",
           "2025-01-31T24:00:00Z", "2025-01-31T23:59:60Z", ""}) {
         EXPECT_EQ(parseIso8601(text), std::nullopt) << text;
+    }
+}
+
+TEST(GlobTest, MatchesWholeTextsLikeAShell) {
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"build", "build", true},
+        {"build", "builds", false},
+        {"*", "", true},
+        {"*/old", "/home/a/old", true},
+        {"a*b*c", "aXbYbZc", true},
+        {"a*b*c", "aXbYbZ", false},
+        {"?x", "yx", true},
+        {"?x", "x", false},
+        {"[a-c]1", "b1", true},
+        {"[!a-c]1", "b1", false},
+        {"[]]", "]", true},
+        {"[ab", "[ab", true},
+        {"\\*", "*", true},
+        {"\\*", "x", false},
+        {"**/2019", "/Archive/2019", true},
+    };
+    for (const auto& [pattern, text, expected] : cases) {
+        EXPECT_EQ(matchesGlob(pattern, text), expected) << pattern << " ~ " << text;
     }
 }
 

@@ -78,6 +78,46 @@ TEST_F(EngineWritingStagesTest, ApplyEndsCompliantKeepsForeignRecordsAndSnapshot
     EXPECT_FALSE(holds(documents, blob(".", "lsvp")));
 }
 
+// A whole tree: every store down to the depth is fixed once, whatever else it holds is kept,
+// deeper ones are left alone, and a restore gives back every byte.
+TEST_F(EngineWritingStagesTest, ATreeIsFixedToItsDepthAndRestoredByteForByte) {
+    if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";
+    writeUserPreferences();
+    const std::string levels[] = {"Documents/P", "Documents/P/a", "Documents/P/a/b",
+                                  "Documents/P/a/b/c"};
+    std::vector<std::string> stores;
+    for (std::size_t i = 0; i < std::size(levels); ++i) {
+        const std::string child =
+            i + 1 < std::size(levels) ? lastPathComponent(levels[i + 1]) : "z";
+        stores.push_back(writeStore(levels[i], {viewStyle(".", "Nlsv"), blob(child, "cmmt", 'c'),
+                                                viewStyle(child, "clmv")}));
+        home.writeFile(levels[i] + "/f.pdf", "pdf");
+    }
+    home.makeFolder("Library/Preferences/ByHost");  // Apply would make it, Restore keep it
+    const Fingerprint before = fingerprint();
+    const auto tree = engine->expandTrees(std::vector{home / "Documents/P"}, {2, {}});
+    ASSERT_EQ(tree.size(), 3u);
+    const ApplyResult result = engine->apply(tree, false);
+    EXPECT_TRUE(result.verification.isFullyCompliant());
+    EXPECT_EQ(result.extensionsHidden, 3u);
+    // The home's store did not exist; each of the tree's stores is copied once.
+    EXPECT_EQ(result.manifest.dsStoreBackups.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_TRUE(
+            holds(stores[i], viewStyle(".", "icnv")) &&
+            holds(stores[i], blob(i < 2 ? lastPathComponent(levels[i + 1]) : "c", "cmmt", 'c')))
+            << stores[i];
+        EXPECT_TRUE(hiddenExtension(home / (levels[i] + "/f.pdf")));
+    }
+    // A folder's record in its parent's store goes with the folder: in the tree or not.
+    EXPECT_TRUE(holds(stores[1], viewStyle("b", "icnv")) &&
+                holds(stores[2], viewStyle("c", "clmv")));
+    EXPECT_EQ(fingerprint()[stores[3]], before.at(stores[3]));
+    EXPECT_FALSE(hiddenExtension(home / "Documents/P/a/b/c/f.pdf"));
+    engine->restore(std::nullopt, true);
+    EXPECT_EQ(fingerprint(), before);
+}
+
 // What another program writes between planning and writing is neither lost nor rolled back.
 TEST_F(EngineWritingStagesTest, AFileAnotherProgramChangesDuringApplyIsLeftAsItWroteIt) {
     makeHome();

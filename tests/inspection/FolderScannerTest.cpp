@@ -10,6 +10,7 @@
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/inspection/DeviceInode.h"
 #include "core/inspection/FolderScanner.h"
+#include "core/inspection/FolderTree.h"
 #include "core/platform/FileMetadata.h"
 #include "tests/support/LumifoldAssertions.h"
 #include "tests/support/TempHome.h"
@@ -275,6 +276,41 @@ TEST_F(FolderScannerPlanningTest, StoresThatCannotBeRewrittenSafelyAreReportedNo
     }
     home.writeFile("Fine/.DS_Store", std::string(64, 'x'));
     EXPECT_LUMIFOLD_ERROR_CODE(plan({fine}), DSStoreReader::kDomain, DSStoreReader::kInvalidMagic);
+}
+
+// The walk behind --recursive: depth first by byte order, nothing hidden, linked, left alone by
+// every stage or excluded, and each folder once.
+TEST(FolderTreeTest, WalksByNameAndLeavesOutWhatItMust) {
+    testing::TempHome home(testing::TempHome::Place::outsideTemporary);
+    if (!home.isOutsideTemporary()) GTEST_SKIP() << "no home outside the temporary folders";
+    for (const char* folder : {"P/a/x/y", "P/B/old", "P/a/.hidden", "P/a/Tool.app/Contents",
+                               "P/a/node_modules", "P/a/skip-me", "P/c/old/2019", "Q"}) {
+        home.makeFolder(folder);
+    }
+    home.writeFile("P/a/file.txt", "");
+    for (const auto& [from, to] : {std::pair{"P/a/loop", ".."}, std::pair{"P/c/out", "/etc"}}) {
+        ASSERT_EQ(::symlink(to, (home / from).c_str()), 0);
+    }
+    const FolderScanner scanner(home.path(), platform::temporaryDirectory());
+    const auto walk = [&](FolderTreeOptions options, std::vector<std::string> roots) {
+        std::vector<std::string> folders;
+        for (auto& path : FolderTree(scanner, std::move(options)).expand(roots, nullptr)) {
+            folders.push_back(path.substr(std::min(path.size(), home.path().size() + 1)));
+        }
+        return folders;
+    };
+    const std::string p = home / "P";
+    using Folders = std::vector<std::string>;
+    EXPECT_EQ(walk({}, {p}), (Folders{"P", "P/B", "P/B/old", "P/a", "P/a/skip-me", "P/a/x",
+                                      "P/a/x/y", "P/c", "P/c/old", "P/c/old/2019"}));
+    EXPECT_EQ(walk({2, {"skip-*", "c/old", "~/P/B"}}, {p}), (Folders{"P", "P/a", "P/a/x", "P/c"}));
+    EXPECT_EQ(walk({0, {}}, {p, home / "Q", home / "P/a", home / "missing"}),
+              (Folders{"P", "Q", "P/a", "missing"}));
+    const FolderTree tree(scanner, {});
+    EXPECT_FALSE(tree.child(*tree.rootOf(home / "P/a"), "loop", nullptr));
+    // A folder met again in another chosen folder's tree is not walked twice.
+    EXPECT_EQ(walk({1, {}}, {home / "P/a", p}),
+              (Folders{"P/a", "P/a/skip-me", "P/a/x", "P", "P/B", "P/c"}));
 }
 
 }  // namespace

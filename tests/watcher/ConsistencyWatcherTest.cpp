@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "core/inspection/FolderScanner.h"
 #include "core/watcher/ConsistencyWatcher.h"
 #include "tests/support/TempHome.h"
 
@@ -166,6 +167,39 @@ TEST_F(ConsistencyWatcherTest, AFolderMovedAwayIsNotSeenUntilTheNextStart) {
     change("c");
     advance(8);
     EXPECT_EQ(callbacks, 1);
+}
+
+// A tree is watched whole, and so are folders made or moved into it later, down to the depth.
+TEST_F(ConsistencyWatcherTest, ATreeIsWatchedWholeAsItChanges) {
+    home.makeFolder("Desktop/a/b");
+    home.makeFolder("Desktop/.hidden");
+    const FolderScanner scanner(home.path(), platform::temporaryDirectory());
+    watcher->setFolderTree(FolderTree(scanner, {2, {}}));
+    const int none = inotifyDescriptorsAndWatches().second;
+    const auto watches = [&] {
+        // A folder made is watched once the event that told of it has been handled.
+        watcher->waitUntilIdle();
+        watcher->waitUntilIdle();
+        return inotifyDescriptorsAndWatches().second - none;
+    };
+    start();
+    EXPECT_EQ(watches(), 8);  // the six, a and a/b; not the hidden one
+    home.makeFolder("Desktop/n/m");
+    EXPECT_EQ(watches(), 10);
+    home.makeFolder("Desktop/n/m/deep");
+    EXPECT_EQ(watches(), 10);  // below the depth
+    ASSERT_EQ(::rename((home / "Desktop/n").c_str(), (home / "Desktop/r").c_str()), 0);
+    EXPECT_EQ(watches(), 10);
+    EXPECT_EQ(watcher->watchedFolderCount(), 10u);  // m moved along, watched once
+    advance(8);
+    const int before = callbacks;
+    home.writeFile("Desktop/r/m/file", "x");
+    watcher->waitUntilIdle();
+    advance(8);
+    EXPECT_EQ(callbacks, before + 1);
+    testing::removeTree(home / "Desktop/r");
+    EXPECT_EQ(watches(), 8);
+    EXPECT_TRUE(gone.empty());  // only a configured folder's going is told
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 //   command-floors restore FOLDER... [--copy SOURCE TARGET]...
 //   command-floors snapshots BACKUPS
 //   command-floors preview FOLDER... --print FILE
+//   command-floors tree-preview ROOT... --print FILE
 //   command-floors dump STORE --print FILE
 //   command-floors write TARGET --image FILE        (reads standard input first)
 // and three helpers, never timed themselves:
@@ -16,6 +17,8 @@
 //                                                    seconds, maximum resident KiB and status)
 //   command-floors show-extensions FOLDER...        (removes every file's attribute)
 //   command-floors hide-extensions FOLDER...        (sets every file's hidden-extension flag)
+// Wherever FOLDER... is taken, `--tree ROOT...` after it adds each ROOT and every folder below
+// it, so a whole tree needs no argument per folder.
 //
 // Standalone on purpose (only the FinderInfo constants come from the core), so the script can
 // build it with one compiler call whatever state the build folders are in.
@@ -57,26 +60,48 @@ constexpr std::size_t kHeaderBytes = 4096;
 
 [[noreturn]] void usage() {
     std::fputs(
-        "usage: command-floors noop|apply|restore|snapshots|preview|dump|write|"
+        "usage: command-floors noop|apply|restore|snapshots|preview|tree-preview|dump|write|"
         "show-extensions|hide-extensions ...\n",
         stderr);
     std::exit(2);
 }
 
-// Calls `visit` with the path of every regular file of `folder` whose name does not start with
-// a dot, straight from the listing's own type (one getdents, no stat).
-void forEachFile(const std::string& folder, const std::function<void(const std::string&)>& visit) {
+using Visit = std::function<void(const std::string&)>;
+
+// Lists `folder` once and calls `file` with the path of every regular file whose name does not
+// start with a dot, `subfolder` (when given) with every such folder, and `store` (when given)
+// with the folder's store; straight from the listing's own type (one getdents, no stat), so a
+// link, which the listing types as a link, is never followed.
+void listFolder(const std::string& folder, const Visit& file, const Visit& subfolder = {},
+                const Visit& store = {}) {
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) fail("list", folder);
     std::string path = folder + "/";
     const std::size_t stem = path.size();
     while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.' || entry->d_type != DT_REG) continue;
+        const Visit* visit = nullptr;
+        if (entry->d_name[0] != '.') {
+            if (entry->d_type == DT_REG) visit = &file;
+            if (entry->d_type == DT_DIR) visit = &subfolder;
+        } else if (entry->d_type == DT_REG && std::strcmp(entry->d_name, ".DS_Store") == 0) {
+            visit = &store;
+        }
+        if (visit == nullptr || !*visit) continue;
         path.resize(stem);
         path += entry->d_name;
-        visit(path);
+        (*visit)(path);
     }
     ::closedir(dir);
+}
+
+void forEachFile(const std::string& folder, const Visit& visit) { listFolder(folder, visit); }
+
+// `root` and every folder below it, depth first, each listed once.
+void walkTree(const std::string& root, const Visit& file, const Visit& store = {}) {
+    std::vector<std::string> subfolders;
+    listFolder(
+        root, file, [&](const std::string& path) { subfolders.push_back(path); }, store);
+    for (const auto& folder : subfolders) walkTree(folder, file, store);
 }
 
 // 0 when the attribute is absent; its length otherwise.
@@ -162,6 +187,14 @@ std::string readWhole(int fd, const std::string& name) {
     return text;
 }
 
+std::string readFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail("open", path);
+    std::string text = readWhole(fd, path);
+    ::close(fd);
+    return text;
+}
+
 // Positional arguments up to the first "--" option, then the option's values.
 struct Arguments {
     std::vector<std::string> positional;
@@ -180,6 +213,14 @@ struct Arguments {
         }
     }
 
+    std::vector<std::string> values(std::string_view name) const {
+        std::vector<std::string> all;
+        for (const auto& [option, values] : options) {
+            if (option == name) all.insert(all.end(), values.begin(), values.end());
+        }
+        return all;
+    }
+
     std::string single(std::string_view name) const {
         for (const auto& [option, values] : options) {
             if (option == name && values.size() == 1) return values[0];
@@ -188,42 +229,43 @@ struct Arguments {
     }
 };
 
+// Every file of the folders the arguments name: each positional folder, then each --tree root
+// and every folder below it.
+void forEachFileOf(const Arguments& args, const Visit& visit) {
+    for (const auto& folder : args.positional) forEachFile(folder, visit);
+    for (const auto& root : args.values("--tree")) walkTree(root, visit);
+}
+
 // List the folders, one read and one write of the attribute per file, the manifest written
 // twice (as a snapshot is written before and completed after the changes), and a closing
 // audit: list and one read per file again.
 int applyFloor(const Arguments& args) {
     const std::string manifest = args.single("--manifest");
     const std::string target = args.single("--into") + "/manifest.json";
-    for (const auto& folder : args.positional) {
-        forEachFile(folder, [](const std::string& path) {
-            FinderInfo info{};
-            const bool existed = readInfo(path, info) == static_cast<ssize_t>(Format::kSize);
-            setHidden(path, info, existed);
-        });
-    }
+    forEachFileOf(args, [](const std::string& path) {
+        FinderInfo info{};
+        const bool existed = readInfo(path, info) == static_cast<ssize_t>(Format::kSize);
+        setHidden(path, info, existed);
+    });
     for (int pass = 0; pass < 2; ++pass) copyDurably(manifest, target);
     std::size_t visible = 0;
-    for (const auto& folder : args.positional) {
-        forEachFile(folder, [&](const std::string& path) {
-            FinderInfo info{};
-            if (readInfo(path, info) != static_cast<ssize_t>(Format::kSize)) ++visible;
-        });
-    }
+    forEachFileOf(args, [&](const std::string& path) {
+        FinderInfo info{};
+        if (readInfo(path, info) != static_cast<ssize_t>(Format::kSize)) ++visible;
+    });
     return visible == 0 ? 0 : 3;
 }
 
 // One read and one write of each flag (the flag cleared, which leaves no attribute), and the
 // snapshot's copies put back durably.
 int restoreFloor(const Arguments& args) {
-    for (const auto& folder : args.positional) {
-        forEachFile(folder, [](const std::string& path) {
-            FinderInfo info{};
-            readInfo(path, info);
-            if (::lremovexattr(path.c_str(), Format::kAttributeName) != 0 && errno != ENODATA) {
-                fail("write the attribute of", path);
-            }
-        });
-    }
+    forEachFileOf(args, [](const std::string& path) {
+        FinderInfo info{};
+        readInfo(path, info);
+        if (::lremovexattr(path.c_str(), Format::kAttributeName) != 0 && errno != ENODATA) {
+            fail("write the attribute of", path);
+        }
+    });
     for (const auto& [option, values] : args.options) {
         if (option != "--copy" || values.size() != 2) usage();
         copyDurably(values[0], values[1]);
@@ -257,26 +299,39 @@ int snapshotsFloor(const Arguments& args) {
 // Scan (list and one attribute read per file), sort what is visible, print the given bytes.
 int previewFloor(const Arguments& args) {
     std::vector<std::string> visible;
-    for (const auto& folder : args.positional) {
-        forEachFile(folder, [&](const std::string& path) {
-            FinderInfo info{};
-            if (readInfo(path, info) != static_cast<ssize_t>(Format::kSize)) {
-                visible.push_back(path);
-            }
-        });
-    }
+    forEachFileOf(args, [&](const std::string& path) {
+        FinderInfo info{};
+        if (readInfo(path, info) != static_cast<ssize_t>(Format::kSize)) {
+            visible.push_back(path);
+        }
+    });
     std::sort(visible.begin(), visible.end());
     streamFile(args.single("--print"), 1, "standard output");
     return 0;
 }
 
+// Walk each tree (each folder listed once, one attribute read per file, each store read whole,
+// as a parser needs all of it), print the given bytes.
+int treePreviewFloor(const Arguments& args) {
+    std::size_t visible = 0;
+    std::size_t storeBytes = 0;
+    for (const auto& root : args.positional) {
+        walkTree(
+            root,
+            [&](const std::string& path) {
+                FinderInfo info{};
+                if (readInfo(path, info) != static_cast<ssize_t>(Format::kSize)) ++visible;
+            },
+            [&](const std::string& path) { storeBytes += readFile(path).size(); });
+    }
+    streamFile(args.single("--print"), 1, "standard output");
+    return visible + storeBytes > 0 ? 0 : 1;
+}
+
 // Read the store whole (a parser needs all of it), print the given bytes.
 int dumpFloor(const Arguments& args) {
     if (args.positional.size() != 1) usage();
-    const int fd = ::open(args.positional[0].c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fail("open", args.positional[0]);
-    const std::string store = readWhole(fd, args.positional[0]);
-    ::close(fd);
+    const std::string store = readFile(args.positional[0]);
     streamFile(args.single("--print"), 1, "standard output");
     return store.empty() ? 1 : 0;
 }
@@ -291,24 +346,20 @@ int writeFloor(const Arguments& args) {
 }
 
 int showExtensions(const Arguments& args) {
-    for (const auto& folder : args.positional) {
-        forEachFile(folder, [](const std::string& path) {
-            if (::lremovexattr(path.c_str(), Format::kAttributeName) != 0 && errno != ENODATA) {
-                fail("remove the attribute of", path);
-            }
-        });
-    }
+    forEachFileOf(args, [](const std::string& path) {
+        if (::lremovexattr(path.c_str(), Format::kAttributeName) != 0 && errno != ENODATA) {
+            fail("remove the attribute of", path);
+        }
+    });
     return 0;
 }
 
 int hideExtensions(const Arguments& args) {
-    for (const auto& folder : args.positional) {
-        forEachFile(folder, [](const std::string& path) {
-            FinderInfo info{};
-            const bool existed = readInfo(path, info) == static_cast<ssize_t>(Format::kSize);
-            setHidden(path, info, existed);
-        });
-    }
+    forEachFileOf(args, [](const std::string& path) {
+        FinderInfo info{};
+        const bool existed = readInfo(path, info) == static_cast<ssize_t>(Format::kSize);
+        setHidden(path, info, existed);
+    });
     return 0;
 }
 
@@ -350,6 +401,7 @@ int main(int argc, char** argv) {
     if (command == "restore") return restoreFloor(args);
     if (command == "snapshots") return snapshotsFloor(args);
     if (command == "preview") return previewFloor(args);
+    if (command == "tree-preview") return treePreviewFloor(args);
     if (command == "dump") return dumpFloor(args);
     if (command == "write") return writeFloor(args);
     if (command == "show-extensions") return showExtensions(args);

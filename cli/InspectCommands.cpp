@@ -139,14 +139,23 @@ int runPreview(const GlobalOptions& global, const PreviewOptions& options) {
     // A million hidden extensions stay readable: a few per folder, then how many more.
     std::map<std::string_view, std::size_t> shown;
     std::size_t more = 0;
+    // A folder's files mostly come in runs: look its count up once per run. The list hands out
+    // one view per folder, so equal data pointers mean the same folder.
+    const char* runFolder = nullptr;
+    std::size_t* runShown = nullptr;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const std::string_view folder = files.folder(i);
-        if (options.all || shown[folder]++ < kExtensionChangesShown) {
+        if (folder.data() != runFolder) {
+            runFolder = folder.data();
+            runShown = &shown[folder];
+        }
+        if (options.all || (*runShown)++ < kExtensionChangesShown) {
             printChange(extensionChange(folder, files.name(i)));
         } else {
             ++more;
         }
-        if (more > 0 && (i + 1 == files.size() || files.folder(i + 1) != folder)) {
+        const auto next = i + 1 == files.size() ? std::string_view() : files.folder(i + 1);
+        if (more > 0 && (next.data() != folder.data() && next != folder)) {
             std::cout << "  \u2026 and " << more << " more in " << folder << '\n';
             more = 0;
         }

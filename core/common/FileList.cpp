@@ -1,6 +1,8 @@
 #include "core/common/FileList.h"
 
 #include <algorithm>
+#include <cstring>
+#include <numeric>
 #include <stdexcept>
 
 #include "core/common/Paths.h"
@@ -12,42 +14,85 @@ void FileList::addFolder(std::string folder, std::vector<std::string> names) {
         throw std::length_error("too many files in one list");
     }
     const auto index = static_cast<std::uint32_t>(m_folders.size());
-    for (std::uint32_t i = 0; i < names.size(); ++i) m_order.push_back({index, i});
-    m_folders.push_back({std::move(folder), std::move(names)});
+    Folder added{std::move(folder), {}, {}};
+    std::size_t length = 0;
+    for (const auto& name : names) length += name.size();
+    if (length >= UINT32_MAX) throw std::length_error("too many files in one list");
+    added.names.reserve(length);
+    added.ends.reserve(names.size());
+    for (std::uint32_t i = 0; i < names.size(); ++i) {
+        added.names += names[i];
+        added.ends.push_back(static_cast<std::uint32_t>(added.names.size()));
+        m_order.push_back({index, i});
+    }
+    m_folders.push_back(std::move(added));
 }
 
-// Compares "<folder>/<name>" of both without building either.
-bool FileList::pathLess(const Ref& a, const Ref& b) const {
-    const std::string_view folderA = m_folders[a.folder].path, folderB = m_folders[b.folder].path;
-    const std::string_view nameA = m_folders[a.folder].names[a.name];
-    const std::string_view nameB = m_folders[b.folder].names[b.name];
-    const auto at = [](std::string_view folder, std::string_view name, std::size_t i) {
-        const bool slash = folder.empty() || folder.back() != '/';
-        if (i < folder.size()) return static_cast<int>(static_cast<unsigned char>(folder[i]));
-        i -= folder.size();
-        if (slash) {
-            if (i == 0) return static_cast<int>('/');
-            --i;
-        }
-        return i < name.size() ? static_cast<int>(static_cast<unsigned char>(name[i])) : -1;
-    };
-    for (std::size_t i = 0;; ++i) {
-        const int x = at(folderA, nameA, i), y = at(folderB, nameB, i);
-        if (x != y) return x < y;
-        if (x < 0) return false;
+namespace {
+
+// The order of "<outer key><outerName>" and "<outer key><rest><innerName>": the files of a folder
+// and of one below it, whose key (path and "/") begins with the outer one's. <0, 0 or >0.
+int compareHeld(std::string_view outerName, std::string_view rest, std::string_view innerName) {
+    const std::size_t shared = std::min(outerName.size(), rest.size());
+    if (const int order = outerName.substr(0, shared).compare(rest.substr(0, shared)); order != 0) {
+        return order;
     }
+    if (outerName.size() > rest.size()) return outerName.substr(shared).compare(innerName);
+    return outerName.size() == rest.size() && innerName.empty() ? 0 : -1;
 }
+
+}  // namespace
 
 void FileList::sortByPath() {
-    std::stable_sort(m_order.begin(), m_order.end(),
-                     [this](const Ref& a, const Ref& b) { return pathLess(a, b); });
+    // Folders ordered by "<path>/": where neither folder holds the other, that order is the
+    // order of all their files, so most comparisons of a tree's million files are two integers.
+    // Those below a folder follow it in that order; `below[r]` ends the run of rank r.
+    const std::size_t count = m_folders.size();
+    std::vector<std::string> keys(count);
+    for (std::size_t i = 0; i < count; ++i) keys[i] = appending(m_folders[i].path, "");
+    std::vector<std::uint32_t> byKey(count);
+    std::iota(byKey.begin(), byKey.end(), 0u);
+    std::stable_sort(byKey.begin(), byKey.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+    std::vector<std::uint32_t> rank(count), below(count);
+    std::vector<std::uint32_t> open;  // ranks whose run has not ended
+    for (std::uint32_t r = 0; r < count; ++r) {
+        rank[byKey[r]] = r;
+        while (!open.empty() && !keys[byKey[r]].starts_with(keys[byKey[open.back()]])) {
+            below[open.back()] = r;
+            open.pop_back();
+        }
+        open.push_back(r);
+    }
+    for (const std::uint32_t r : open) below[r] = static_cast<std::uint32_t>(count);
+    const auto holds = [&](std::uint32_t outer, std::uint32_t inner) {
+        return outer < inner && inner < below[outer];
+    };
+    const auto name = [this](const Ref& ref) -> std::string_view {
+        return m_folders[ref.folder].name(ref.name);
+    };
+    std::stable_sort(m_order.begin(), m_order.end(), [&](const Ref& a, const Ref& b) {
+        if (a.folder == b.folder) return name(a) < name(b);
+        const std::uint32_t ra = rank[a.folder], rb = rank[b.folder];
+        if (holds(ra, rb)) {
+            return compareHeld(name(a),
+                               std::string_view(keys[b.folder]).substr(keys[a.folder].size()),
+                               name(b)) < 0;
+        }
+        if (holds(rb, ra)) {
+            return compareHeld(name(b),
+                               std::string_view(keys[a.folder]).substr(keys[b.folder].size()),
+                               name(a)) > 0;
+        }
+        return ra < rb;
+    });
 }
 
 std::string_view FileList::folder(std::size_t i) const { return m_folders[m_order[i].folder].path; }
 
 std::string_view FileList::name(std::size_t i) const {
     const Ref& ref = m_order[i];
-    return m_folders[ref.folder].names[ref.name];
+    return m_folders[ref.folder].name(ref.name);
 }
 
 std::string FileList::path(std::size_t i) const { return appending(folder(i), name(i)); }

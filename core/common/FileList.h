@@ -32,11 +32,18 @@ class FileList final {
         std::uint32_t folder;
         std::uint32_t name;
     };
+    // A folder's names end to end, with where each ends: one allocation per folder, not one per
+    // name longer than a short string holds.
     struct Folder {
         std::string path;
-        std::vector<std::string> names;
+        std::string names;
+        std::vector<std::uint32_t> ends;
+
+        std::string_view name(std::uint32_t i) const {
+            const std::uint32_t begin = i == 0 ? 0 : ends[i - 1];
+            return std::string_view(names).substr(begin, ends[i] - begin);
+        }
     };
-    bool pathLess(const Ref& a, const Ref& b) const;
 
     std::vector<Folder> m_folders;
     std::vector<Ref> m_order;

@@ -65,10 +65,11 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
     ScanNotes notes;
     FolderScanner::StoreReads reads;
     std::uint64_t checked = 0;
+    platform::PathResolver resolver;
     for (const std::string& folder : list) {
         this->report("Verify", "Checking folders", checked++, list.size());
         // Folders every stage leaves alone are not audited either.
-        if (m_scanner.isExcludedPath(platform::resolveSymbolicLinks(folder))) continue;
+        if (m_scanner.isExcludedPath(resolver.resolve(folder))) continue;
         FolderVerificationItem item;
         item.path = folder;
         if (!platform::fileExists(folder)) {

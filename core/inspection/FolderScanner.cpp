@@ -193,15 +193,20 @@ std::optional<std::vector<std::string>> FolderScanner::visibleExtensionFilesIn(
     using platform::ExtensionFlag;
     std::vector<std::string> files;
     // Cheapest tests first: this runs once per file of every folder in every stage. Folders
-    // (packages included) are skipped on the listing's own type, so only files cost a read.
-    for (const auto& [name, type] : entries) {
+    // (packages included) are skipped on the listing's own type, so only files cost a read, and
+    // the child's path reuses one buffer.
+    const bool folderDecodes = isWellFormedUtf8(directory);
+    std::string child = appending(directory, "");
+    const std::size_t prefix = child.size();
+    for (auto& [name, type] : entries) {
         if (type == EntryType::directory || pathExtension(name).empty()) continue;
-        const std::string child = appending(directory, name);
+        child.resize(prefix);
+        child += name;
         // Only a regular file keeps the flag; anything else would be planned forever.
         const auto flag = type == EntryType::regular ? platform::extensionFlagOfRegularFile(child)
                                                      : std::optional(ExtensionFlag::unsettable);
         if (!flag || *flag == ExtensionFlag::hidden) continue;
-        if (!isWellFormedUtf8(child)) {
+        if (!folderDecodes || !isWellFormedUtf8(name)) {
             noteUndecodable(notes, directory);
             continue;
         }
@@ -209,7 +214,7 @@ std::optional<std::vector<std::string>> FolderScanner::visibleExtensionFilesIn(
             if (notes != nullptr) notes->unsettable.push_back(child);
             continue;
         }
-        files.push_back(name);
+        files.push_back(std::move(name));
     }
     return files;
 }
@@ -221,10 +226,11 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
     StoreReads reads;
     std::set<std::string> seenPaths;
     std::unordered_set<DeviceInode> seenObjects;
+    platform::PathResolver resolver;
     for (const std::string& folder : folders) {
         FolderViewSetting setting;
         setting.path = folder;
-        setting.canonicalPath = platform::resolveSymbolicLinks(folder);
+        setting.canonicalPath = resolver.resolve(folder);
         if (!seenPaths.insert(setting.canonicalPath).second) continue;
         if (const auto identity = platform::fileIdentity(setting.canonicalPath)) {
             if (!seenObjects.insert(DeviceInode::from(*identity)).second) continue;
@@ -302,8 +308,9 @@ std::vector<std::string> FolderScanner::filesWithVisibleExtensions(
 FileList FolderScanner::visibleExtensionFiles(const std::vector<std::string>& folders,
                                               ScanNotes* notes) const {
     FileList files;
+    platform::PathResolver resolver;
     for (const std::string& folder : folders) {
-        const std::string canonical = platform::resolveSymbolicLinks(folder);
+        const std::string& canonical = resolver.resolve(folder);
         if (isExcludedPath(canonical)) continue;
         if (auto found = visibleExtensionFilesIn(canonical, notes)) {
             files.addFolder(canonical, std::move(*found));

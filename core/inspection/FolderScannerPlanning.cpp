@@ -49,6 +49,7 @@ class FreshRecords final {
 // "." records about them) and, by resolved parent, the names under which the parent's store
 // holds records about them (the names as given, which is what the Finder shows in the parent).
 struct FolderScanner::PlanTargets {
+    mutable platform::PathResolver resolver;  // each folder's resolution kept for its stores
     std::set<std::string> folders;
     std::map<std::string, std::set<std::string>> namesByParent;
     std::set<std::string> storeFiles;  // each folder's own store and its parent's, in path order
@@ -59,12 +60,11 @@ FolderScanner::PlanTargets FolderScanner::collectPlanTargets(
     PlanTargets targets;
     for (const std::string& folder : folders) {
         const std::string given = withoutTrailingSlash(folder);
-        const std::string canonical = platform::resolveSymbolicLinks(given);
+        const std::string& canonical = targets.resolver.resolve(given);
         if (isExcludedPath(canonical)) continue;  // left alone by every stage
         targets.folders.insert(canonical);
         const std::string parent = deletingLastPathComponent(given);
-        targets.namesByParent[platform::resolveSymbolicLinks(parent)].insert(
-            lastPathComponent(given));
+        targets.namesByParent[targets.resolver.resolve(parent)].insert(lastPathComponent(given));
         targets.storeFiles.insert(appending(given, kDSStoreName));
         targets.storeFiles.insert(appending(parent, kDSStoreName));
     }
@@ -75,7 +75,7 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
     const std::string& storePath, std::vector<DSStoreEntry> entries, const PlanTargets& targets,
     const FinderLayoutPreferences& target) const {
     const std::string holder = deletingLastPathComponent(storePath);
-    const std::string dir = platform::resolveSymbolicLinks(holder);
+    const std::string& dir = targets.resolver.resolve(holder);
     const bool isTarget = targets.folders.contains(dir);
     const auto namesFound = targets.namesByParent.find(dir);
     const std::set<std::string> noNames;

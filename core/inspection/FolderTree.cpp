@@ -34,8 +34,7 @@ std::vector<std::string> FolderTree::expand(const std::vector<std::string>& fold
 std::optional<TreeFolder> FolderTree::rootOf(const std::string& folder) const {
     const std::string resolved = platform::resolveSymbolicLinks(folder);
     if (m_scanner.isExcludedPath(resolved)) return std::nullopt;
-    if (platform::entryType(resolved) != platform::EntryType::directory) return std::nullopt;
-    const auto identity = platform::fileIdentity(resolved);
+    const auto identity = platform::folderIdentity(resolved);
     if (!identity) return std::nullopt;
     return TreeFolder{resolved, 0, *identity, resolved};
 }
@@ -56,9 +55,9 @@ void FolderTree::walk(const TreeFolder& start, const std::function<void(const Tr
             visit(folder);
             continue;
         }
-        std::vector<platform::DirectoryEntry> entries;
+        std::vector<std::string> subfolders;
         try {
-            entries = platform::listDirectoryEntries(folder.path);
+            subfolders = platform::listSubfolders(folder.path);
         } catch (const Error& error) {
             if (folder.level == 0) {
                 visit(folder);
@@ -69,9 +68,8 @@ void FolderTree::walk(const TreeFolder& start, const std::function<void(const Tr
         }
         visit(folder);
         const std::size_t below = stack.size();
-        for (const platform::DirectoryEntry& entry : entries) {
-            if (entry.type != platform::EntryType::directory) continue;
-            if (auto sub = child(folder, entry.name, warnings)) stack.push_back(std::move(*sub));
+        for (const std::string& name : subfolders) {
+            if (auto sub = child(folder, name, warnings)) stack.push_back(std::move(*sub));
         }
         // Popped from the back, so the first name goes last.
         std::reverse(stack.begin() + static_cast<std::ptrdiff_t>(below), stack.end());
@@ -85,10 +83,9 @@ std::optional<TreeFolder> FolderTree::child(const TreeFolder& parent, std::strin
         return std::nullopt;
     }
     std::string path = appending(parent.path, name);
-    // The entry itself, not what a link names: a link is never followed.
-    if (platform::entryType(path) != platform::EntryType::directory) return std::nullopt;
     if (isLeftOut(parent, path, name)) return std::nullopt;
-    const auto identity = platform::fileIdentity(path);
+    // The entry itself, not what a link names: a link is never followed.
+    const auto identity = platform::folderIdentity(path);
     if (!identity) return std::nullopt;
     if (identity->device != parent.identity.device) {
         if (warnings != nullptr) {

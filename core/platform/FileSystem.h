@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/common/Bytes.h"
@@ -126,8 +127,14 @@ struct DirectoryEntry {
 std::vector<DirectoryEntry> listDirectoryEntries(const std::string& path,
                                                  bool includeHidden = false);
 
+// The names of the folders in `path` that are not hidden, from the listing's types (a link to a
+// folder is not one), sorted bytewise; a tree's walk needs no other entry.
+std::vector<std::string> listSubfolders(const std::string& path);
+
 // stat(2), following links; nullopt when the path cannot be examined.
 std::optional<FileIdentity> fileIdentity(const std::string& path);
+// lstat(2) of a folder; nullopt when the path is not one (a link to one included).
+std::optional<FileIdentity> folderIdentity(const std::string& path);
 std::optional<unsigned> permissionBits(const std::string& path);
 void setPermissionBits(const std::string& path, unsigned bits);
 std::optional<std::int64_t> modificationTimeNanoseconds(const std::string& path);
@@ -136,6 +143,17 @@ std::optional<std::uint64_t> fileSize(const std::string& path);
 // The path with every symbolic link resolved; a path that cannot be resolved comes back as
 // given.
 std::string resolveSymbolicLinks(const std::string& path);
+
+// resolveSymbolicLinks for the many folders of one tree: each folder's resolved path is kept, so
+// a path below one costs one lstat rather than a readlink per component. For one stage: links
+// that change meanwhile are not seen again.
+class PathResolver final {
+  public:
+    const std::string& resolve(const std::string& path);
+
+  private:
+    std::unordered_map<std::string, std::string> m_resolved;
+};
 
 // True when standard error is a terminal a person watches (not a file or a pipe).
 bool standardErrorIsTerminal();

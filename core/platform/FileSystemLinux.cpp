@@ -124,7 +124,9 @@ Bytes readFile(const std::string& path, std::uint64_t limit) {
     struct stat info {};
     Descriptor fd = openRegularFile(path, limit, info);
     const auto tooLarge = [&] { return tooLargeError(path, limit); };
-    Bytes bytes(static_cast<std::size_t>(info.st_size));
+    // One byte more than the file holds, so the read that finds its end needs no larger buffer:
+    // a thousand small stores held for a plan must not cost 64 KiB each.
+    Bytes bytes(static_cast<std::size_t>(info.st_size) + 1);
     std::size_t filled = 0;
     for (;;) {
         // The file may grow while it is read; read on until its end, within the limit.
@@ -372,7 +374,11 @@ std::vector<std::string> listDirectory(const std::string& path, bool includeHidd
     return names;
 }
 
-std::vector<DirectoryEntry> listDirectoryEntries(const std::string& path, bool includeHidden) {
+namespace {
+
+// The entries of `path` that `keep` takes by type, sorted by name.
+std::vector<DirectoryEntry> readEntries(const std::string& path, bool includeHidden,
+                                        bool (*keep)(EntryType)) {
     DIR* dir = ::opendir(path.c_str());
     if (dir == nullptr) throw posixError(errno, "list", path);
     std::vector<DirectoryEntry> entries;
@@ -398,7 +404,7 @@ std::vector<DirectoryEntry> listDirectoryEntries(const std::string& path, bool i
             default:
                 break;
         }
-        entries.push_back({std::string(name), type});
+        if (keep(type)) entries.push_back({std::string(name), type});
         errno = 0;
     }
     const int readError = errno;
@@ -407,6 +413,28 @@ std::vector<DirectoryEntry> listDirectoryEntries(const std::string& path, bool i
     std::sort(entries.begin(), entries.end(),
               [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
     return entries;
+}
+
+}  // namespace
+
+std::vector<DirectoryEntry> listDirectoryEntries(const std::string& path, bool includeHidden) {
+    return readEntries(path, includeHidden, [](EntryType) { return true; });
+}
+
+std::vector<std::string> listSubfolders(const std::string& path) {
+    std::vector<std::string> names;
+    for (DirectoryEntry& entry :
+         readEntries(path, false, [](EntryType type) { return type == EntryType::directory; })) {
+        names.push_back(std::move(entry.name));
+    }
+    return names;
+}
+
+std::optional<FileIdentity> folderIdentity(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
+    return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
+                        static_cast<std::uint64_t>(info.st_ino)};
 }
 
 std::optional<FileIdentity> fileIdentity(const std::string& path) {
@@ -446,6 +474,30 @@ std::string resolveSymbolicLinks(const std::string& path) {
     std::string result(resolved);
     std::free(resolved);
     return result;
+}
+
+const std::string& PathResolver::resolve(const std::string& path) {
+    if (const auto found = m_resolved.find(path); found != m_resolved.end()) return found->second;
+    const std::string_view name = std::string_view(path).substr(path.rfind('/') + 1);
+    // Only plain absolute paths are built from their parent; "." and ".." need the system's
+    // own walk (".." goes up from where a link led).
+    const bool plain = path.size() > 1 && path.front() == '/' && !name.empty() && name != "." &&
+                       name != ".." && path.find("//") == std::string::npos &&
+                       path.find("/./") == std::string::npos &&
+                       path.find("/../") == std::string::npos;
+    std::string result;
+    if (plain) {
+        const std::string parent = path.size() - name.size() == 1
+                                       ? std::string("/")
+                                       : path.substr(0, path.size() - name.size() - 1);
+        std::string candidate = appending(resolve(parent), name);
+        struct stat info {};
+        if (::lstat(candidate.c_str(), &info) == 0 && !S_ISLNK(info.st_mode)) {
+            result = std::move(candidate);
+        }
+    }
+    if (result.empty()) result = resolveSymbolicLinks(path);
+    return m_resolved.emplace(path, std::move(result)).first->second;
 }
 
 bool standardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

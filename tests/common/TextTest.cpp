@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <random>
@@ -7,6 +8,7 @@
 #include <tuple>
 
 #include "core/common/Base64.h"
+#include "core/common/FileList.h"
 #include "core/common/Iso8601.h"
 #include "core/common/Numbers.h"
 #include "core/common/Paths.h"
@@ -108,6 +110,35 @@ TEST(GlobTest, MatchesWholeTextsLikeAShell) {
     };
     for (const auto& [pattern, text, expected] : cases) {
         EXPECT_EQ(matchesGlob(pattern, text), expected) << pattern << " ~ " << text;
+    }
+}
+
+// Folders that hold one another, share prefixes ("a" and "a b"), are given twice or end in "/":
+// the list orders as the full paths themselves sort.
+TEST(FileListTest, OrdersAsThePathsSort) {
+    const auto seed = testing::testSeed();
+    SCOPED_TRACE(testing::seedTrace(seed));
+    std::mt19937_64 generator(seed);
+    const std::string alphabet = "a b.-/";
+    const auto text = [&](std::size_t length) {
+        std::string result;
+        for (std::size_t i = 0; i < length; ++i) result += alphabet[generator() % alphabet.size()];
+        return result;
+    };
+    for (int round = 0; round < 50; ++round) {
+        FileList files;
+        std::vector<std::string> expected;
+        for (int f = 0; f < 8; ++f) {
+            const std::string folder = "/r" + text(generator() % 5);
+            std::vector<std::string> names;
+            for (int n = 0; n < 4; ++n) names.push_back("n" + text(generator() % 3));
+            std::sort(names.begin(), names.end());
+            for (const auto& name : names) expected.push_back(appending(folder, name));
+            files.addFolder(folder, names);
+        }
+        files.sortByPath();
+        std::stable_sort(expected.begin(), expected.end());
+        ASSERT_EQ(files.paths(), expected);
     }
 }
 

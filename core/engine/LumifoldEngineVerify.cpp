@@ -69,7 +69,8 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
     for (const std::string& folder : list) {
         this->report("Verify", "Checking folders", checked++, list.size());
         // Folders every stage leaves alone are not audited either.
-        if (m_scanner.isExcludedPath(resolver.resolve(folder))) continue;
+        const std::string& canonical = resolver.resolve(folder);
+        if (m_scanner.isExcludedPath(canonical)) continue;
         FolderVerificationItem item;
         item.path = folder;
         if (!platform::fileExists(folder)) {
@@ -124,7 +125,7 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
         }
 
         if (target.hideFileExtensions) {
-            const auto visible = m_scanner.filesWithVisibleExtensions({folder}).size();
+            const std::size_t visible = m_scanner.visibleExtensionCount(canonical);
             if (visible > 0) {
                 item.notes += "; " + std::to_string(visible) + " file(s) have visible extensions";
                 item.conflictingOverridesPresent = true;

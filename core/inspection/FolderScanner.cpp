@@ -305,6 +305,12 @@ std::vector<std::string> FolderScanner::filesWithVisibleExtensions(
     return visibleExtensionFiles(folders, notes).paths();
 }
 
+std::size_t FolderScanner::visibleExtensionCount(const std::string& resolvedFolder) const {
+    if (isExcludedPath(resolvedFolder)) return 0;
+    const auto found = visibleExtensionFilesIn(resolvedFolder, nullptr);
+    return found ? found->size() : 0;
+}
+
 FileList FolderScanner::visibleExtensionFiles(const std::vector<std::string>& folders,
                                               ScanNotes* notes) const {
     FileList files;

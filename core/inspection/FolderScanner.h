@@ -80,6 +80,8 @@ class FolderScanner final {
     // cannot be set are left out; when `notes` is given, they are added to it. Never throws.
     std::vector<std::string> filesWithVisibleExtensions(const std::vector<std::string>& folders,
                                                         ScanNotes* notes = nullptr) const;
+    // How many files directly in `resolvedFolder` filesWithVisibleExtensions would list.
+    std::size_t visibleExtensionCount(const std::string& resolvedFolder) const;
     // The same as a compact list, for homes of a million files.
     FileList visibleExtensionFiles(const std::vector<std::string>& folders,
                                    ScanNotes* notes = nullptr) const;

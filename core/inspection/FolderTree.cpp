@@ -85,8 +85,14 @@ std::optional<TreeFolder> FolderTree::child(const TreeFolder& parent, std::strin
     std::string path = appending(parent.path, name);
     if (isLeftOut(parent, path, name)) return std::nullopt;
     // The entry itself, not what a link names: a link is never followed.
-    const auto identity = platform::folderIdentity(path);
-    if (!identity) return std::nullopt;
+    std::string problem;
+    const auto identity = platform::folderIdentity(path, &problem);
+    if (!identity) {
+        if (!problem.empty() && warnings != nullptr) {
+            warnings->push_back(problem + "; it is left out with its subfolders");
+        }
+        return std::nullopt;
+    }
     if (identity->device != parent.identity.device) {
         if (warnings != nullptr) {
             warnings->push_back("Skipped \"" + FolderScanner::displayablePath(path) +

@@ -133,8 +133,9 @@ std::vector<std::string> listSubfolders(const std::string& path);
 
 // stat(2), following links; nullopt when the path cannot be examined.
 std::optional<FileIdentity> fileIdentity(const std::string& path);
-// lstat(2) of a folder; nullopt when the path is not one (a link to one included).
-std::optional<FileIdentity> folderIdentity(const std::string& path);
+// lstat(2) of a folder; nullopt when the path is not one (a link to one included), with the
+// reason in `problem` when it could not be examined for a reason other than being gone.
+std::optional<FileIdentity> folderIdentity(const std::string& path, std::string* problem = nullptr);
 std::optional<unsigned> permissionBits(const std::string& path);
 void setPermissionBits(const std::string& path, unsigned bits);
 std::optional<std::int64_t> modificationTimeNanoseconds(const std::string& path);

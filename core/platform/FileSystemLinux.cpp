@@ -430,9 +430,15 @@ std::vector<std::string> listSubfolders(const std::string& path) {
     return names;
 }
 
-std::optional<FileIdentity> folderIdentity(const std::string& path) {
+std::optional<FileIdentity> folderIdentity(const std::string& path, std::string* problem) {
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
+    if (::lstat(path.c_str(), &info) != 0) {
+        if (problem != nullptr && errno != ENOENT && errno != ENOTDIR) {
+            *problem = posixError(errno, "examine", path).message();
+        }
+        return std::nullopt;
+    }
+    if (!S_ISDIR(info.st_mode)) return std::nullopt;
     return FileIdentity{static_cast<std::uint64_t>(info.st_dev),
                         static_cast<std::uint64_t>(info.st_ino)};
 }

@@ -78,6 +78,21 @@ void JsonWriter::string(std::string_view text) {
 void JsonWriter::writeString(std::string_view text) {
     m_buffer.push_back('"');
     while (!text.empty()) {
+        // Plain ASCII goes over in runs: a manifest is mostly paths and names.
+        std::size_t plain = 0;
+        while (plain < text.size()) {
+            const auto byte = static_cast<unsigned char>(text[plain]);
+            if (byte < 0x20 || byte >= 0x80 || byte == '"' || byte == '\\' ||
+                (byte == '/' && m_options.escapeSolidus)) {
+                break;
+            }
+            ++plain;
+        }
+        if (plain > 0) {
+            m_buffer.append(text.substr(0, plain));
+            text.remove_prefix(plain);
+            continue;
+        }
         const long length = utf8SequenceAt(text);
         if (length < 0) {
             if (!m_options.replaceInvalidUtf8) {

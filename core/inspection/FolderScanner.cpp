@@ -300,11 +300,6 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
     return results;
 }
 
-std::vector<std::string> FolderScanner::filesWithVisibleExtensions(
-    const std::vector<std::string>& folders, ScanNotes* notes) const {
-    return visibleExtensionFiles(folders, notes).paths();
-}
-
 std::size_t FolderScanner::visibleExtensionCount(const std::string& resolvedFolder) const {
     if (isExcludedPath(resolvedFolder)) return 0;
     const auto found = visibleExtensionFilesIn(resolvedFolder, nullptr);

@@ -75,16 +75,14 @@ class FolderScanner final {
                                                   ScanNotes* notes = nullptr) const;
 
     // The regular files directly in the (resolved) folders whose extension is visible and
-    // whose flag can be set, sorted by path; a folder given twice contributes twice. Excluded
-    // and unlistable folders contribute nothing. Files whose path is not UTF-8 or whose flag
-    // cannot be set are left out; when `notes` is given, they are added to it. Never throws.
-    std::vector<std::string> filesWithVisibleExtensions(const std::vector<std::string>& folders,
-                                                        ScanNotes* notes = nullptr) const;
-    // How many files directly in `resolvedFolder` filesWithVisibleExtensions would list.
-    std::size_t visibleExtensionCount(const std::string& resolvedFolder) const;
-    // The same as a compact list, for homes of a million files.
+    // whose flag can be set, sorted by path, as a compact list for homes of a million files; a
+    // folder given twice contributes twice. Excluded and unlistable folders contribute nothing.
+    // Files whose path is not UTF-8 or whose flag cannot be set are left out; when `notes` is
+    // given, they are added to it. Never throws.
     FileList visibleExtensionFiles(const std::vector<std::string>& folders,
                                    ScanNotes* notes = nullptr) const;
+    // How many files directly in `resolvedFolder` visibleExtensionFiles would list.
+    std::size_t visibleExtensionCount(const std::string& resolvedFolder) const;
 
     // Plans, for each .DS_Store of the folders and of their parents that needs a change, the
     // full list of records it is to hold so the folders show `target`, with the bytes it was

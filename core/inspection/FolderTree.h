@@ -40,8 +40,6 @@ class FolderTree final {
   public:
     FolderTree(const FolderScanner& scanner, FolderTreeOptions options);
 
-    const FolderTreeOptions& options() const { return m_options; }
-
     // Each chosen folder (as given) followed by its subfolders, every folder once. A chosen
     // folder that is missing, not a folder or left alone by every stage is kept as given (the
     // stages say what they do with it) but not walked. Mount points skipped and folders that

@@ -153,7 +153,7 @@ TEST_F(FolderScannerTest, AFolderMetTwiceIsReportedOnceAndExcludedOnesNotAtAll) 
     // Excluded by the resolved path, whatever the link is called.
     const std::string include = link("include", "/usr/include");
     EXPECT_TRUE(scanner.inspectFolders({"/usr/include", include}, kPreferred).empty());
-    EXPECT_TRUE(scanner.filesWithVisibleExtensions({"/usr/include", include}).empty());
+    EXPECT_TRUE(scanner.visibleExtensionFiles({"/usr/include", include}).empty());
 }
 
 // Items whose name is not UTF-8 or whose flag can never be set are reported, not listed.
@@ -173,8 +173,9 @@ TEST_F(FolderScannerTest, VisibleExtensionFilesAreTheOnesWhoseFlagCanBeSet) {
     link("B/link.txt", "z.txt");
 
     ScanNotes notes;
-    EXPECT_EQ(scanner.filesWithVisibleExtensions({link("LinkToB", b), a, home / "Missing"}, &notes),
-              (std::vector<std::string>{a + "/m.jpg", b + "/z.txt"}));
+    EXPECT_EQ(
+        scanner.visibleExtensionFiles({link("LinkToB", b), a, home / "Missing"}, &notes).paths(),
+        (std::vector<std::string>{a + "/m.jpg", b + "/z.txt"}));
     EXPECT_EQ(notes.undecodable.count, 2u);
     EXPECT_EQ(notes.undecodable.folders, (std::vector<std::string>{b, a}));
     EXPECT_EQ(notes.unsettable,

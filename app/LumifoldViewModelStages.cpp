@@ -24,6 +24,8 @@ constexpr QLatin1String kRestoreHalted("Restore halted.");
 constexpr QLatin1String kReconciling("Keep Consistent: reconciling view...");
 constexpr QLatin1String kLayoutHolds("Keep Consistent: layout holds.");
 constexpr QLatin1String kPausedByRestore("Keep Consistent: paused since a restore.");
+constexpr QLatin1String kWaitingForLock(
+    "Keep Consistent: another Lumifold process is working; trying again shortly.");
 
 // A copyable commit that shares, rather than copies, the results it stores: a preview can
 // hold a hundred thousand changes.
@@ -127,10 +129,24 @@ void LumifoldViewModel::reconcile() {
              [this, relaunch = m_relaunchFinderOnApply](LumifoldEngine& engine) -> Commit {
                  const WatchPause pause(engine.homeDirectory());
                  bool paused = false;
-                 auto result = engine.applyIf(std::nullopt, relaunch, [&](const ChangePlan& plan) {
-                     paused = pause.isPaused();
-                     return !paused && changeCount(plan) > 0;
-                 });
+                 std::optional<ApplyResult> result;
+                 try {
+                     result = engine.applyIf(std::nullopt, relaunch, [&](const ChangePlan& plan) {
+                         paused = pause.isPaused();
+                         return !paused && changeCount(plan) > 0;
+                     });
+                 } catch (const Error& error) {
+                     // Another Lumifold process holds the lock: no failure, the watcher asks
+                     // again one quiet period later.
+                     if (error.domain() != LumifoldEngine::kDomain ||
+                         error.code() != LumifoldEngine::kLocked) {
+                         throw;
+                     }
+                     return [this]() -> std::optional<QString> {
+                         if (m_watcher) m_watcher->retryLater();
+                         return kWaitingForLock;
+                     };
+                 }
                  if (result) return afterApply(engine, std::move(*result));
                  return [paused]() -> std::optional<QString> {
                      return paused ? kPausedByRestore : kLayoutHolds;

@@ -12,7 +12,8 @@ namespace lumifold::cli {
 namespace {
 
 struct RestoreOptions {
-    std::string id;  // empty: the newest snapshot
+    std::string id;                    // empty: the newest snapshot
+    std::vector<std::string> folders;  // folders Apply was given outside the home
     bool force = false;
     bool json = false;
 };
@@ -25,7 +26,9 @@ int runRestore(const GlobalOptions& global, const RestoreOptions& options) {
     const auto newest = engine->backupManager().listSnapshots().snapshots;
     const WatchPause pause(engine->homeDirectory());
     RestorePause restorePause(pause, id ? *id : newest.empty() ? "" : newest.front().id);
-    const RestoreResult result = engine->restore(id, options.force);
+    std::vector<std::string> folders;
+    for (const auto& folder : options.folders) folders.push_back(absolutePath(folder));
+    const RestoreResult result = engine->restore(id, options.force, folders);
     progress.finish();
     const bool paused = result.restored && restorePause.keep(result.snapshotId);
     if (result.restored && !paused) {
@@ -147,6 +150,10 @@ void addRestoreCommands(CLI::App& app, const GlobalOptions& global, Action& acti
     auto* restoreCommand = app.add_subcommand(
         "restore", "Roll back to a snapshot (refuses when files changed since, unless --force)");
     restoreCommand->add_option("ID", restore->id, "Snapshot identifier (default: the newest)");
+    restoreCommand->add_option(
+        "--folder", restore->folders,
+        "A folder the apply was given outside the home, whose files the snapshot holds "
+        "(repeatable; the home and its default folders are always included)");
     restoreCommand->add_flag("--force", restore->force, "Overwrite files changed since the apply");
     restoreCommand->add_flag("--json", restore->json, "Print the result as JSON");
     restoreCommand->callback([&global, &action, restore] {

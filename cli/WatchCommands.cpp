@@ -69,6 +69,9 @@ class Reconciler final {
         return m_pauseNoted;
     }
 
+    // Called when a reconciliation could not run for the lock, to have it again later.
+    void setRetry(std::function<void()> retry) { m_retry = std::move(retry); }
+
     void reconcile() {
         try {
             const auto result = m_engine.applyIf(
@@ -80,6 +83,18 @@ class Reconciler final {
                       std::to_string(result->snapshot.changeCount) + " change(s), " +
                       (result->verification.isFullyCompliant() ? "compliant" : "not compliant"));
             if (m_options.keepSnapshots) prune();
+        } catch (const Error& error) {
+            // Another Lumifold process applying or restoring is no failure: the work waits for
+            // it, one quiet period later.
+            if (error.domain() == LumifoldEngine::kDomain &&
+                error.code() == LumifoldEngine::kLocked && m_retry) {
+                m_log.out(
+                    "Another Lumifold process is applying or restoring; trying again "
+                    "after the next quiet period");
+                m_retry();
+                return;
+            }
+            m_log.error(std::string("Apply failed: ") + error.what());
         } catch (const std::exception& error) {
             m_log.error(std::string("Apply failed: ") + error.what());
         }
@@ -126,6 +141,7 @@ class Reconciler final {
     const WatchPause m_pause;
     bool m_pauseNoted = false;
     std::vector<std::string> m_walkWarnings;
+    std::function<void()> m_retry;
 };
 
 int runWatch(const GlobalOptions& global, const WatchOptions& options) {
@@ -161,6 +177,7 @@ int runWatch(const GlobalOptions& global, const WatchOptions& options) {
         watcher.setFolderTree(FolderTree(engine->scanner(), options.tree.folderTreeOptions()));
     }
     watcher.setOnReconciliationNeeded([&reconciler] { reconciler.reconcile(); });
+    reconciler.setRetry([&watcher] { watcher.retryLater(); });
     watcher.start();
     watcher.waitUntilIdle();
     log.out("Keep Consistent: " + watcher.statusText() +

@@ -25,7 +25,7 @@ _lumifold() {
     inspect | verify) words="--folder --recursive --depth --exclude --all --json --help" ;;
     preview) words="--folder --recursive --depth --exclude --json --all --help" ;;
     apply) words="--folder --recursive --depth --exclude --all --json --no-relaunch --help" ;;
-    restore) words="--force --json --help" ;;
+    restore) words="--folder --force --json --help" ;;
     snapshots) words="prune --json --help" ;;
     prune | "snapshots prune") words="--keep --help" ;;
     watch) words="resume --folder --recursive --depth --exclude --debounce --daemon --no-relaunch --keep-snapshots --help" ;;

@@ -8,65 +8,35 @@
 #include <unordered_set>
 #include <utility>
 
+#include "core/backup/SnapshotFiles.h"
 #include "core/common/Error.h"
 #include "core/common/Iso8601.h"
 #include "core/common/Paths.h"
 #include "core/platform/Clock.h"
 #include "core/platform/FileMetadata.h"
 #include "core/platform/FileSystem.h"
+#include "core/platform/FolderRoot.h"
 #include "core/platform/PosixError.h"
 #include "core/platform/PreferencesService.h"
 #include "core/platform/PropertyList.h"
 #include "core/platform/Sha256.h"
+#include "core/platform/Uuid.h"
 
 namespace lumifold {
 namespace {
 
+using namespace snapshot_files;
 using std::chrono::system_clock;
 
-constexpr const char* kManifestFileName = "manifest.json";
-constexpr const char* kPreferencesCopyName = "com.apple.finder.plist";
-constexpr const char* kFilesFolderName = "files";
-constexpr const char* kShowAllExtensionsKey = "AppleShowAllExtensions";
-constexpr const char* kFinderApplicationId = "com.apple.finder";
 constexpr std::size_t kCopyNameDigestLength = 12;
 constexpr std::uint16_t kFallbackPermissions = 0644;
-// Snapshots hold another program's settings: only their owner may look inside.
-constexpr unsigned kPrivateFolderMode = 0700;
-constexpr unsigned kPrivateFileMode = 0600;
 // "<id>-2" ... "<id>-9999": far beyond any real burst of snapshots within one second.
 constexpr int kMaximumIdentifierSuffix = 9999;
-// A manifest lists every file of an Apply; a million of them is far below this.
-constexpr std::uint64_t kManifestReadLimit = std::uint64_t{1} << 30;
-constexpr const char* kSummaryFileName = "summary.json";
 constexpr std::uint64_t kSummaryReadLimit = 64 * 1024;
-constexpr const char* kDSStoreName = ".DS_Store";
-
-// A name that addresses exactly one entry of the store folder.
-bool isSingleComponent(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-           name.find('\0') == std::string::npos;
-}
-
-bool hasParentComponent(const std::string& path) {
-    std::size_t start = 0;
-    while (start <= path.size()) {
-        std::size_t end = path.find('/', start);
-        if (end == std::string::npos) end = path.size();
-        if (path.compare(start, end - start, "..") == 0 && end - start == 2) return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-bool isAbsolute(const std::string& path) {
-    return !path.empty() && path.front() == '/' && path.find('\0') == std::string::npos;
-}
-
-[[noreturn]] void throwUnsafePath(const std::string& path, const char* why) {
-    throw Error(kBackupManagerDomain, kBackupUnsafeManifestPath,
-                "Unsafe path in snapshot manifest: \"" + path + "\" " + why);
-}
+// What completing a manifest adds: a post-change checksum and a flag per item (about a hundred
+// bytes with the indentation), and room for the summary beside it.
+constexpr std::uint64_t kCompletionBytesPerItem = 192;
+constexpr std::uint64_t kCompletionSlack = 64 * 1024;
 
 // Orders identifiers of one second: "<stem>" counts as suffix 1, "<stem>-<n>" as n.
 struct IdentifierKey {
@@ -94,30 +64,13 @@ struct IdentifierKey {
     }
 };
 
-// The checksum of the file's content, or nullopt when nothing is there or it cannot be read.
-std::optional<std::string> checksumOfFileIfReadable(const std::string& path) {
-    if (!platform::fileExists(path)) return std::nullopt;
-    try {
-        return platform::sha256Hex(platform::readFile(path));
-    } catch (const Error&) {
-        return std::nullopt;
-    }
-}
-
-bool hasDotComponent(const std::string& path) {
-    return hasParentComponent(path) || path.find("/./") != std::string::npos ||
-           path.ends_with("/.");
-}
-
-std::string quoted(const std::string& path) { return "\"" + platform::printable(path) + "\""; }
-
 // Why a manifest cannot serve as snapshot `id`'s, `read` reading it; nullopt when it can.
 template <typename Read>
 std::optional<std::string> manifestProblem(const std::string& id, const Read& read) {
     try {
         const std::string found = read().id;
         if (found == id) return std::nullopt;
-        return "its manifest belongs to snapshot " + quoted(found);
+        return "its manifest belongs to snapshot " + quotedPath(found);
     } catch (const Error& error) {
         return "its manifest cannot be read: " + error.message();
     } catch (const nlohmann::json::exception& error) {
@@ -125,27 +78,7 @@ std::optional<std::string> manifestProblem(const std::string& id, const Read& re
     }
 }
 
-// Copies live directly in the snapshot's "files" folder.
-void checkCopyPath(const std::string& relative) {
-    const std::string prefix = std::string(kFilesFolderName) + "/";
-    if (!relative.starts_with(prefix) || !isSingleComponent(relative.substr(prefix.size()))) {
-        throwUnsafePath(relative, "is outside the snapshot folder");
-    }
-}
-
-[[noreturn]] void throwDamagedCopy(const std::string& copy, const char* why) {
-    throw Error(kBackupManagerDomain, kBackupDamagedCopy,
-                "The snapshot's copy " + quoted(copy) + " " + why +
-                    ", so nothing was restored (not even with force)");
-}
-
 }  // namespace
-
-struct BackupManager::Copies {
-    std::optional<Bytes> preferences;
-    std::vector<std::optional<Bytes>> stores;   // by item; nullopt for items restore passes by
-    std::vector<std::optional<Bytes>> domains;  // by pushed preference; nullopt: no file was
-};
 
 BackupManagerHost BackupManagerHost::system() {
     return BackupManagerHost{.now = platform::currentTime,
@@ -188,7 +121,7 @@ BackupManifest BackupManager::createSnapshot(
     }
     for (const std::string& location : dsStoreURLs) {
         if (!platform::fileExists(location)) continue;
-        request.dsStores.push_back({location, platform::readFile(location)});
+        request.dsStores.push_back({location, platform::readFile(location), std::nullopt});
     }
     static_cast<ManifestHeader&>(manifest) = createSnapshot(request).header;
     return manifest;
@@ -242,6 +175,8 @@ WrittenSnapshot BackupManager::createSnapshot(const SnapshotRequest& request) {
             .postModificationSHA256 = std::nullopt,
             .posixPermissions =
                 bits ? static_cast<std::uint16_t>(*bits & 07777) : kFallbackPermissions,
+            .notWritten = false,
+            .plannedSHA256 = store.plannedSHA256,
         });
     }
 
@@ -257,8 +192,23 @@ WrittenSnapshot BackupManager::createSnapshot(const SnapshotRequest& request) {
             manifest.pushedPreferences->push_back(std::move(record));
         }
     }
-    WrittenSnapshot written{.header = std::move(manifest), .summary = {}};
+    manifest.finderPlistPlannedSHA256 = request.finderPlistPlannedSHA256;
+    manifest.finderPlistWasLink = request.finderPlistWasLink;
+    manifest.writtenFolders = request.writtenFolders;
+    WrittenSnapshot written{.header = std::move(manifest), .summary = {}, .reservation = {}};
     saveManifest(written.header, request.lists, &written.summary);
+    if (request.reserveCompletion) {
+        // The manifest is written again once the files are: the space that takes is set aside
+        // now, so a full disk stops Apply here, before it changes anything, rather than after.
+        const std::uint64_t items =
+            written.header.dsStoreBackups.size() +
+            written.header.pushedPreferences.value_or(std::vector<PushedPreference>{}).size();
+        written.reservation = appending(
+            directory, "." + std::string(kManifestFileName) + ".tmp." + platform::makeUuidString());
+        platform::reserveFile(written.reservation,
+                              platform::fileSize(manifestPath(id)).value_or(0) +
+                                  kCompletionBytesPerItem * (items + 1) + kCompletionSlack);
+    }
     return written;
 }
 
@@ -351,8 +301,16 @@ BackupManifest BackupManager::recordPostModificationHashes(const std::string& sn
 WrittenSnapshot BackupManager::completeSnapshot(const SnapshotRequest& request,
                                                 const WrittenSnapshot& created,
                                                 const ApplyOutcome& outcome) {
-    WrittenSnapshot completed{.header = created.header, .summary = {}};
+    WrittenSnapshot completed{.header = created.header, .summary = {}, .reservation = {}};
     recordOutcome(completed.header, request.finderPlistURL, outcome);
+    // The space set aside is handed back just before the write it was kept for.
+    if (!created.reservation.empty()) {
+        try {
+            platform::removeFile(created.reservation);
+        } catch (const Error&) {
+            // Gone already: the write below finds out whether there is room.
+        }
+    }
     saveManifest(completed.header, request.lists, &completed.summary);
     return completed;
 }
@@ -439,6 +397,28 @@ void BackupManager::copyManifestText(const std::string& id,
             sink(std::string_view(buffer.data(), count));
         }
         if (std::ferror(file.get())) throw platform::posixError(EIO, "read", manifestPath(id));
+    }
+}
+
+void BackupManager::removeLeftovers() const {
+    try {
+        const platform::FolderRoot store = platform::FolderRoot::open(m_baseBackupDirectory);
+        // An empty name stands for any target: everything of our pattern here is ours.
+        const std::vector<std::string> anyTarget{""};
+        platform::removeOwnTemporaryFilesIn(store.folder(), anyTarget);
+        for (const platform::DirectoryEntry& entry : platform::listEntriesIn(store.folder())) {
+            if (entry.type != platform::EntryType::directory) continue;
+            for (const std::string& relative :
+                 {entry.name, appending(entry.name, kFilesFolderName)}) {
+                try {
+                    platform::removeOwnTemporaryFilesIn(store.openFolder(relative), anyTarget);
+                } catch (const Error&) {
+                    // A snapshot without a files folder, or one that is a link: nothing of ours.
+                }
+            }
+        }
+    } catch (const Error&) {
+        // No store yet.
     }
 }
 
@@ -599,388 +579,6 @@ PruneResult BackupManager::prune(std::optional<std::size_t> keep) {
         result.removed.push_back(snapshots[i].id);
     }
     return result;
-}
-
-void BackupManager::checkManifestPaths(const BackupManifest& manifest) const {
-    if (!isSingleComponent(manifest.id)) throwUnsafePath(manifest.id, "is not a snapshot name");
-    if (!isAbsolute(manifest.finderPlistOriginalPath) ||
-        hasDotComponent(manifest.finderPlistOriginalPath)) {
-        throwUnsafePath(manifest.finderPlistOriginalPath, "is not an absolute path");
-    }
-    if (manifest.finderPlistOriginalPath != m_preferencesPath) {
-        throw Error(kBackupManagerDomain, kBackupForeignHome,
-                    "Snapshot " + manifest.id + " was taken of the preferences file " +
-                        quoted(manifest.finderPlistOriginalPath) + ", but this home's is " +
-                        quoted(m_preferencesPath) +
-                        " (the home may have moved), so nothing was restored");
-    }
-    const std::string directory = snapshotDirectory(manifest.id);
-    if (manifest.finderPlistBackupPath != appending(directory, kPreferencesCopyName)) {
-        throwUnsafePath(manifest.finderPlistBackupPath, "is outside the snapshot folder");
-    }
-    for (const DSStoreBackupItem& item : manifest.dsStoreBackups) {
-        // Restore writes store content only where a store belongs.
-        if (!isAbsolute(item.originalPath) || hasDotComponent(item.originalPath) ||
-            lastPathComponent(item.originalPath) != kDSStoreName) {
-            throwUnsafePath(item.originalPath, "is not the absolute path of a .DS_Store file");
-        }
-        checkCopyPath(item.backupRelativePath);
-    }
-    for (const FileExtensionBackupItem& item : manifest.fileExtensionBackups) {
-        if (!isAbsolute(item.filePath) || hasDotComponent(item.filePath)) {
-            throwUnsafePath(item.filePath, "is not an absolute path");
-        }
-    }
-    for (const PushedPreference& pushed :
-         manifest.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
-        // Only the values Apply itself pushes.
-        if ((pushed.domain != platform::PreferencesService::kAnyApplication &&
-             pushed.domain != kFinderApplicationId) ||
-            pushed.key != kShowAllExtensionsKey || !pushed.currentHost) {
-            throwUnsafePath(pushed.domain + " " + pushed.key, "is not a preference Apply sets");
-        }
-        if (pushed.backupRelativePath) checkCopyPath(*pushed.backupRelativePath);
-    }
-}
-
-void BackupManager::checkLiveTargets(const BackupManifest& manifest) const {
-    using platform::EntryType;
-    const auto refuse = [](const std::string& path, const char* why) {
-        throw Error(
-            kBackupManagerDomain, kBackupUnsafeManifestPath,
-            "Restore will not write " + quoted(path) + ": " + why + ", so nothing was restored");
-    };
-    for (const DSStoreBackupItem& item : manifest.dsStoreBackups) {
-        if (item.notWritten) continue;
-        const auto type = platform::entryType(item.originalPath);
-        if (type && type != EntryType::regular) {
-            refuse(item.originalPath,
-                   type == EntryType::symbolicLink ? "it is a symbolic link" : "it is not a file");
-        }
-    }
-    // Each folder's listing gives its files' types, where a stat per file would add a third
-    // of the system calls of a large restore. The list is in path order, so a folder's files
-    // mostly come together and only the current folder's listing is held.
-    std::string listedFolder;
-    bool listed = false;
-    std::unordered_map<std::string, EntryType> types;
-    for (const FileExtensionBackupItem& item : manifest.fileExtensionBackups) {
-        const std::string folder = deletingLastPathComponent(item.filePath);
-        if (!listed || folder != listedFolder) {
-            types.clear();
-            try {
-                for (auto& entry : platform::listDirectoryEntries(folder, true)) {
-                    types.emplace(std::move(entry.name), entry.type);
-                }
-            } catch (const Error&) {
-                // A folder gone since holds no file to refuse; setting the flag passes it by.
-            }
-            listedFolder = folder;
-            listed = true;
-        }
-        const auto found = types.find(lastPathComponent(item.filePath));
-        if (found != types.end() && found->second != EntryType::regular) {
-            refuse(item.filePath, "it is no longer a regular file, so its flag stays");
-        }
-    }
-    // The preferences file may be a link (Apply writes through it), but must end in a file.
-    if (platform::entryType(manifest.finderPlistOriginalPath) &&
-        !platform::isRegularFile(manifest.finderPlistOriginalPath)) {
-        refuse(manifest.finderPlistOriginalPath, "it is not a file");
-    }
-}
-
-BackupManager::Copies BackupManager::readCopies(const BackupManifest& manifest) const {
-    using platform::EntryType;
-    const std::string directory = snapshotDirectory(manifest.id);
-    // Copies are read only from the snapshot's own folders, never through a link.
-    const std::string files = appending(directory, kFilesFolderName);
-    if (platform::entryType(directory) != EntryType::directory) {
-        throwDamagedCopy(directory, "is not a folder");
-    }
-    const auto readCopy = [](const std::string& copy, const std::string& checksum) {
-        if (platform::entryType(copy) != EntryType::regular) {
-            throwDamagedCopy(copy, "is missing or not a regular file");
-        }
-        Bytes bytes;
-        try {
-            bytes = platform::readFile(copy);
-        } catch (const Error& error) {
-            throw Error(kBackupManagerDomain, kBackupDamagedCopy,
-                        error.message() + "; nothing was restored");
-        }
-        if (platform::sha256Hex(bytes) != checksum) {
-            throwDamagedCopy(copy, "does not match the checksum its manifest records");
-        }
-        return bytes;
-    };
-    Copies copies;
-    const bool hadPreferences = !manifest.finderPlistOriginalSHA256.empty();
-    if (hadPreferences && !manifest.finderPlistNotWritten) {
-        copies.preferences =
-            readCopy(manifest.finderPlistBackupPath, manifest.finderPlistOriginalSHA256);
-    } else if (!hadPreferences && platform::entryType(manifest.finderPlistBackupPath)) {
-        throwDamagedCopy(manifest.finderPlistBackupPath,
-                         "exists, though there was no preferences file to copy");
-    }
-    for (const DSStoreBackupItem& item : manifest.dsStoreBackups) {
-        if (item.notWritten) {
-            copies.stores.emplace_back();
-            continue;
-        }
-        if (!manifest.dsStoreBackups.empty() &&
-            platform::entryType(files) != EntryType::directory) {
-            throwDamagedCopy(files, "is not a folder");
-        }
-        copies.stores.push_back(
-            readCopy(appending(directory, item.backupRelativePath), item.originalSHA256));
-    }
-    for (const PushedPreference& pushed :
-         manifest.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
-        copies.domains.push_back(
-            pushed.backupRelativePath
-                ? std::optional(readCopy(appending(directory, *pushed.backupRelativePath),
-                                         pushed.originalSHA256))
-                : std::nullopt);
-    }
-    return copies;
-}
-
-RestoreEvaluationSummary BackupManager::evaluateRestore(const BackupManifest& manifest) const {
-    checkManifestPaths(manifest);
-    RestoreEvaluationSummary summary;
-
-    if (auto current = manifest.finderPlistNotWritten
-                           ? std::nullopt
-                           : checksumOfFileIfReadable(manifest.finderPlistOriginalPath)) {
-        const std::string expected =
-            manifest.finderPlistPostSHA256.value_or(manifest.finderPlistOriginalSHA256);
-        const bool modified = *current != expected;
-        summary.items.push_back(RestoreEvaluationItem{
-            .originalPath = manifest.finderPlistOriginalPath,
-            .backupPath = manifest.finderPlistBackupPath,
-            .isModifiedSinceBackup = modified,
-            .currentSHA256 = std::move(*current),
-            .expectedSHA256 = expected,
-            .statusDescription = modified ? kStatusContentChanged : kStatusSafeToRestore,
-        });
-    }
-
-    const std::string directory = snapshotDirectory(manifest.id);
-    for (const DSStoreBackupItem& item : manifest.dsStoreBackups) {
-        if (item.notWritten) continue;  // Apply never changed it; Restore leaves it too
-        const std::string backupPath = appending(directory, item.backupRelativePath);
-        if (!platform::entryType(item.originalPath)) {
-            summary.items.push_back(RestoreEvaluationItem{
-                .originalPath = item.originalPath,
-                .backupPath = backupPath,
-                .isModifiedSinceBackup = false,
-                .currentSHA256 = kMissingChecksum,
-                .expectedSHA256 = item.originalSHA256,
-                .statusDescription = kStatusWillBeRecreated,
-            });
-            continue;
-        }
-        // A file that exists but cannot be read can neither block nor be reported.
-        auto current = checksumOfFileIfReadable(item.originalPath);
-        if (!current) continue;
-        const std::string expected = item.postModificationSHA256.value_or(item.originalSHA256);
-        const bool modified = *current != expected;
-        summary.items.push_back(RestoreEvaluationItem{
-            .originalPath = item.originalPath,
-            .backupPath = backupPath,
-            .isModifiedSinceBackup = modified,
-            .currentSHA256 = std::move(*current),
-            .expectedSHA256 = expected,
-            .statusDescription = modified ? kStatusDriftDetected : kStatusSafeToRestore,
-        });
-    }
-
-    // A pushed value that no longer holds was changed by someone after Apply.
-    const platform::PreferencesService preferences(m_host.homeDirectory);
-    for (const PushedPreference& pushed :
-         manifest.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
-        if (!pushed.pushedValue) continue;
-        std::optional<std::string> current;
-        try {
-            if (const auto value = preferences.copyValue(
-                    pushed.key, pushed.domain, platform::PreferencesService::Host::current)) {
-                current = platform::toXmlPropertyList(*value);
-            }
-        } catch (const Error&) {
-            continue;  // as for a file that cannot be read
-        }
-        const bool modified = current != pushed.pushedValue;
-        summary.items.push_back(RestoreEvaluationItem{
-            .originalPath =
-                preferences.domainPath(pushed.domain, platform::PreferencesService::Host::current)
-                    .value_or(pushed.domain),
-            // The value before Apply is kept in the manifest itself.
-            .backupPath = manifestPath(manifest.id),
-            .isModifiedSinceBackup = modified,
-            .currentSHA256 = current ? platform::sha256Hex(asBytes(*current)) : kMissingChecksum,
-            .expectedSHA256 = platform::sha256Hex(asBytes(*pushed.pushedValue)),
-            .statusDescription = modified ? kStatusContentChanged : kStatusSafeToRestore,
-        });
-    }
-    return summary;
-}
-
-std::vector<std::pair<std::string, std::string>> BackupManager::restoredFiles(
-    const BackupManifest& manifest) const {
-    std::vector<std::pair<std::string, std::string>> files;
-    const auto add = [&](const std::string& path) {
-        files.emplace_back(deletingLastPathComponent(path), lastPathComponent(path));
-    };
-    add(manifest.finderPlistOriginalPath);
-    const std::string resolved = platform::resolveSymbolicLinks(manifest.finderPlistOriginalPath);
-    if (resolved != manifest.finderPlistOriginalPath) add(resolved);
-    for (const DSStoreBackupItem& item : manifest.dsStoreBackups) add(item.originalPath);
-    const platform::PreferencesService preferences(m_host.homeDirectory);
-    for (const PushedPreference& pushed :
-         manifest.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
-        if (auto path = preferences.domainPath(pushed.domain,
-                                               platform::PreferencesService::Host::current)) {
-            add(*path);
-        }
-    }
-    return files;
-}
-
-void BackupManager::restoreSnapshot(const BackupManifest& manifest, bool force) {
-    restoreSnapshot(manifest, force, evaluateRestore(manifest));
-}
-
-void BackupManager::restoreSnapshot(const BackupManifest& manifest, bool force,
-                                    const RestoreEvaluationSummary& evaluation) {
-    // Every check comes before the first byte is written: an unsafe or foreign manifest, a
-    // live file that is a link, a damaged copy, then drift.
-    checkManifestPaths(manifest);
-    checkLiveTargets(manifest);
-    const Copies copies = readCopies(manifest);
-    if (!force && evaluation.hasModifications()) {
-        throw Error(kBackupManagerDomain, kBackupDriftWithoutForce,
-                    kBackupDriftWithoutForceMessage);
-    }
-
-    // What a killed write left beside the files about to be written goes first.
-    for (const auto& [folder, name] : restoredFiles(manifest)) {
-        platform::removeOwnTemporaryFiles(folder, {name, "finder.plist"});
-    }
-    if (copies.preferences) {
-        // Through a link, as Apply wrote it; the file keeps its owner and attributes.
-        platform::ReplaceOptions throughLink;
-        throughLink.followFinalLink = true;
-        platform::replaceFile(manifest.finderPlistOriginalPath, *copies.preferences, throughLink);
-        if (!manifest.pushedPreferences) pushShowAllExtensions(*copies.preferences);
-    }
-    if (manifest.pushedPreferences) {
-        restorePushedPreferences(*manifest.pushedPreferences, copies.domains);
-    }
-
-    for (std::size_t i = 0; i < manifest.dsStoreBackups.size(); ++i) {
-        const DSStoreBackupItem& item = manifest.dsStoreBackups[i];
-        if (!copies.stores[i]) continue;
-        platform::replaceFile(item.originalPath, *copies.stores[i]);
-        try {
-            // Never set-id or sticky, whatever the manifest says.
-            platform::setPermissionBits(item.originalPath, item.posixPermissions & 0777u);
-        } catch (const Error&) {
-            // The content is back; bits we cannot set are not worth failing the restore for.
-        }
-    }
-
-    // Checked above to be regular files or gone; the attribute calls never follow a link, and
-    // a file gone since is passed by.
-    for (const FileExtensionBackupItem& item : manifest.fileExtensionBackups) {
-        try {
-            platform::setHasHiddenExtension(item.filePath, item.originalHasHiddenExtension);
-        } catch (const Error&) {
-            // Gone, or a file system without extended attributes: nothing to keep.
-        }
-    }
-}
-
-// The checksum of the domain file Apply's push makes from the snapshot's copy: an Apply killed
-// before it recorded its checksums still leaves a file Restore can recognise as untouched.
-std::optional<std::string> BackupManager::checksumAfterPush(const PushedPreference& value,
-                                                            const std::optional<Bytes>& copy) {
-    if (!value.pushedValue) return std::nullopt;
-    try {
-        platform::PlistValue root =
-            copy ? platform::parsePropertyList(*copy) : platform::PlistValue();
-        platform::PlistDictionary* dictionary = root.ifDictionary();
-        if (dictionary == nullptr) return std::nullopt;
-        (*dictionary)[value.key] = platform::parsePropertyList(asBytes(*value.pushedValue));
-        return platform::sha256Hex(platform::toBinaryPropertyList(root));
-    } catch (const Error&) {
-        return std::nullopt;
-    }
-}
-
-void BackupManager::restorePushedPreferences(
-    const std::vector<PushedPreference>& pushed,
-    const std::vector<std::optional<Bytes>>& domainCopies) const {
-    using platform::PreferencesService;
-    PreferencesService preferences(m_host.homeDirectory);
-    for (std::size_t i = 0; i < pushed.size(); ++i) {
-        const PushedPreference& value = pushed[i];
-        const std::string path =
-            *preferences.domainPath(value.domain, PreferencesService::Host::current);
-        // A domain nobody touched since Apply comes back byte for byte; one that changed since
-        // gets its value back and keeps the other program's changes.
-        const auto current = checksumOfFileIfReadable(path);
-        if (current && (current == value.postModificationSHA256 ||
-                        current == checksumAfterPush(value, domainCopies[i]))) {
-            if (domainCopies[i]) {
-                platform::ReplaceOptions throughLink;
-                throughLink.followFinalLink = true;
-                platform::replaceFile(path, *domainCopies[i], throughLink);
-            } else {
-                platform::removeFile(path);  // Apply made it
-            }
-        } else {
-            std::optional<platform::PlistValue> original;
-            if (value.originalValue) {
-                original = platform::parsePropertyList(asBytes(*value.originalValue));
-            }
-            // Where the key was absent it is removed again; a domain left empty loses its file.
-            preferences.setValue(value.key, original, value.domain,
-                                 PreferencesService::User::current,
-                                 PreferencesService::Host::current);
-        }
-        preferences.synchronize(value.domain, PreferencesService::User::current,
-                                PreferencesService::Host::current);
-    }
-}
-
-void BackupManager::pushShowAllExtensions(ByteView preferencesBytes) const {
-    std::optional<bool> showAll;
-    try {
-        const platform::PlistValue root = platform::parsePropertyList(preferencesBytes);
-        if (const platform::PlistDictionary* dictionary = root.ifDictionary()) {
-            const auto found = dictionary->find(kShowAllExtensionsKey);
-            if (found != dictionary->end()) {
-                if (const bool* flag = found->second.ifBoolean()) showAll = *flag;
-            }
-        }
-    } catch (const Error&) {
-        // Not a property list: the file is restored, the live preferences are left alone.
-    }
-    if (!showAll) return;
-
-    using platform::PreferencesService;
-    PreferencesService preferences(m_host.homeDirectory);
-    const platform::PlistValue value = platform::PlistValue::boolean(*showAll);
-    // The global domain first, then the Finder's own, each made durable before the next.
-    preferences.setValue(kShowAllExtensionsKey, value, PreferencesService::kAnyApplication,
-                         PreferencesService::User::current, PreferencesService::Host::current);
-    preferences.synchronize(PreferencesService::kAnyApplication, PreferencesService::User::current,
-                            PreferencesService::Host::current);
-    preferences.setValue(kShowAllExtensionsKey, value, kFinderApplicationId,
-                         PreferencesService::User::current, PreferencesService::Host::current);
-    preferences.synchronize(kFinderApplicationId, PreferencesService::User::current,
-                            PreferencesService::Host::current);
 }
 
 }  // namespace lumifold

@@ -11,6 +11,7 @@
 #include "core/backup/FileExtensionBackupItem.h"
 #include "core/backup/RestoreEvaluationSummary.h"
 #include "core/common/Bytes.h"
+#include "core/platform/FolderRoot.h"
 #include "core/preferences/FinderPreferencesManager.h"
 #include "core/preferences/SettingChange.h"
 
@@ -21,6 +22,8 @@ enum BackupManagerError : int {
     kBackupDriftWithoutForce = 10,
     kBackupUnsafeManifestPath = 20,   // a manifest naming paths outside its place
     kBackupForeignHome = 21,          // a snapshot of another home, or of this one before it moved
+    kBackupFolderReplaced = 22,       // a folder Apply wrote in was replaced since
+    kBackupOutsideFolders = 23,       // files beyond the home and the folders the user named
     kBackupManifestUnencodable = 30,  // a manifest holding text JSON cannot carry
     kBackupDamagedCopy = 40,          // a copy missing, or not what its checksum says
     kBackupManifestUnreadable = 41,   // a snapshot folder whose manifest is corrupt
@@ -41,10 +44,12 @@ struct BackupManagerHost {
     static BackupManagerHost system();
 };
 
-// One file to copy into a snapshot, as the caller read it (the bytes it planned from).
+// One file to copy into a snapshot, as the caller read it (the bytes it planned from), and
+// the checksum of what it is to be replaced with.
 struct SnapshotSource {
     std::string path;
     Bytes bytes;
+    std::optional<std::string> plannedSHA256;
 };
 
 // Everything a snapshot holds, from reads the caller already made. The two long lists are
@@ -56,6 +61,13 @@ struct SnapshotRequest {
     ManifestLists lists;
     // What Apply pushes, each with its domain's file as read (copied into the snapshot).
     std::optional<std::vector<PlannedPush>> pushedPreferences;
+    // The checksum of the preferences file Apply writes, and whether the file is a link.
+    std::optional<std::string> finderPlistPlannedSHA256;
+    bool finderPlistWasLink = false;
+    // The folders Apply writes in, with their identities.
+    std::optional<std::vector<WrittenFolder>> writtenFolders;
+    // Set aside the disk space completeSnapshot needs, before anything is changed.
+    bool reserveCompletion = false;
 };
 
 // What Apply did not do, for the manifest to say so.
@@ -67,10 +79,12 @@ struct ApplyOutcome {
     std::optional<std::vector<PushedPreference>> pushed;
 };
 
-// A snapshot as written: its manifest without the long lists, and its summary.
+// A snapshot as written: its manifest without the long lists, its summary, and the file that
+// holds the space its completion needs (empty when none was set aside).
 struct WrittenSnapshot {
     ManifestHeader header;
     SnapshotSummary summary;
+    std::string reservation;
 };
 
 // A snapshot folder without a usable manifest.
@@ -174,33 +188,49 @@ class BackupManager final {
     // when a folder cannot be removed (those removed before it stay removed).
     PruneResult prune(std::optional<std::size_t> keep);
 
+    // Removes what killed writes of this store left behind: our temporary files in the store
+    // and in each snapshot folder (a manifest's can be as large as the manifest). Never
+    // through a link; best effort, never throws. Call it holding the home's lock.
+    void removeLeftovers() const;
+
     // 64 lower-case hexadecimal digits.
     static std::string sha256Hex(ByteView data);
 
-    // Compares each snapshotted live file with the checksum the snapshot expects: the
+    // Compares each snapshotted live file with the checksums the snapshot records: the
     // preferences file first (when it exists and reads), then the .DS_Store items in manifest
-    // order (unreadable ones are left out). Reads files only. Throws only Error
+    // order (unreadable ones are left out), then the pushed values. A file holding what Apply
+    // planned or recorded for it is safe to restore; one holding the snapshot's copy is already
+    // restored; anything else drifted. Reads files only. Throws only Error
     // kBackupUnsafeManifestPath, for a manifest naming paths outside its place.
     RestoreEvaluationSummary evaluateRestore(const BackupManifest& manifest) const;
 
+    // The checks of restoreSnapshot that no force overrides, without reading the copies or
+    // writing anything: a caller asks them before it reports drift. Throws as restoreSnapshot.
+    void checkRestorable(const BackupManifest& manifest, const platform::WriteBounds& bounds) const;
+
+    // The bounds of a restore that names no folders: the home.
+    platform::WriteBounds homeBounds() const;
+
     // Writes the snapshot's copies back over the live files, restores the .DS_Store
     // permission bits, the pushed preferences (or, for older manifests, the copied file's
-    // AppleShowAllExtensions) and the hidden-extension flags. Throws, before writing anything:
-    // Error kBackupUnsafeManifestPath for a manifest that would write anywhere but the stores,
-    // the preferences file and domains Apply writes, or through a link; kBackupForeignHome for
-    // a snapshot of another home; kBackupDamagedCopy for a copy that is missing or does not
-    // match its checksum (force does not override these); kBackupDriftWithoutForce when a file
-    // drifted and `force` is false. Then throws the file system's Error when a live file cannot
-    // be written (files restored before it stay restored).
-    void restoreSnapshot(const BackupManifest& manifest, bool force);
-    // The same with the evaluation the caller just made of `manifest`, so it is not made twice.
+    // AppleShowAllExtensions) and the hidden-extension flags, writing only within `bounds`
+    // (the home, the folders the user named again and their parents' stores), every folder
+    // reached from them without following a link. Throws, before writing anything (force
+    // does not override these): Error kBackupUnsafeManifestPath for a manifest that would write
+    // anywhere but the stores, files, preferences file and domains Apply writes, or for a live
+    // file or a folder on the way that is a link (a preferences file only through the kind of
+    // link it was, to a file below the home); kBackupOutsideFolders for files beyond the
+    // bounds, naming the folders to give again; kBackupFolderReplaced for a folder that is no
+    // longer the one Apply wrote in; kBackupForeignHome for a snapshot of another home;
+    // kBackupDamagedCopy for a copy that is missing or does not match its checksum. Then
+    // kBackupDriftWithoutForce when a file drifted and `force` is false. Then throws the file
+    // system's Error when a live file cannot be written (files restored before it stay
+    // restored).
     void restoreSnapshot(const BackupManifest& manifest, bool force,
-                         const RestoreEvaluationSummary& evaluation);
-
-    // The folders whose files a restore of `manifest` writes, and the names of those files:
-    // where leftovers of a killed write may lie.
-    std::vector<std::pair<std::string, std::string>> restoredFiles(
-        const BackupManifest& manifest) const;
+                         const RestoreEvaluationSummary& evaluation,
+                         const platform::WriteBounds& bounds);
+    // The same within homeBounds(), with a fresh evaluation.
+    void restoreSnapshot(const BackupManifest& manifest, bool force);
 
   private:
     std::string snapshotDirectory(const std::string& id) const;
@@ -218,16 +248,22 @@ class BackupManager final {
                                          const std::function<void(std::string)>& hold) const;
     // Throws kBackupUnsafeManifestPath unless every path of `manifest` stays in its place.
     void checkManifestPaths(const BackupManifest& manifest) const;
-    // Throws unless every live file restore would write is a regular file or absent.
-    void checkLiveTargets(const BackupManifest& manifest) const;
+    // Throws kBackupOutsideFolders unless every file restore writes lies within `bounds`.
+    void checkBounds(const BackupManifest& manifest, const platform::WriteBounds& bounds) const;
+    // Throws unless every folder restore writes in can be reached without a link and is the
+    // one Apply wrote in, and every live file it writes is a regular file or absent.
+    void checkLiveTargets(const BackupManifest& manifest,
+                          const platform::WriteBounds& bounds) const;
     // Every copy the restore needs, read and checked against its checksum.
     struct Copies;
     Copies readCopies(const BackupManifest& manifest) const;
+    class FolderOpener;
     void pushShowAllExtensions(ByteView preferencesBytes) const;
     static std::optional<std::string> checksumAfterPush(const PushedPreference& value,
                                                         const std::optional<Bytes>& copy);
     void restorePushedPreferences(const std::vector<PushedPreference>& pushed,
-                                  const std::vector<std::optional<Bytes>>& domainCopies) const;
+                                  const std::vector<std::optional<Bytes>>& domainCopies,
+                                  const FolderOpener& opener) const;
     const std::string& preferencesPath() const { return m_preferencesPath; }
 
     std::string m_baseBackupDirectory;

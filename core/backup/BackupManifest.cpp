@@ -29,6 +29,12 @@ void writeChange(JsonWriter& out, const SettingChange& change) {
     out.endObject();
 }
 
+void writeOptional(JsonWriter& out, const char* key, const std::optional<std::string>& value) {
+    if (!value) return;
+    out.key(key);
+    out.string(*value);
+}
+
 void writeStoreItem(JsonWriter& out, const DSStoreBackupItem& item) {
     out.beginObject();
     out.key("backupRelativePath");
@@ -41,6 +47,7 @@ void writeStoreItem(JsonWriter& out, const DSStoreBackupItem& item) {
     out.string(item.originalPath);
     out.key("originalSHA256");
     out.string(item.originalSHA256);
+    writeOptional(out, "plannedSHA256", item.plannedSHA256);
     out.key("posixPermissions");
     out.unsignedInteger(item.posixPermissions);
     if (item.postModificationSHA256) {
@@ -59,10 +66,15 @@ void writeFlagItem(JsonWriter& out, const FileExtensionBackupItem& item) {
     out.endObject();
 }
 
-void writeOptional(JsonWriter& out, const char* key, const std::optional<std::string>& value) {
-    if (!value) return;
-    out.key(key);
-    out.string(*value);
+void writeWrittenFolder(JsonWriter& out, const WrittenFolder& folder) {
+    out.beginObject();
+    out.key("device");
+    out.unsignedInteger(folder.device);
+    out.key("inode");
+    out.unsignedInteger(folder.inode);
+    out.key("path");
+    out.string(folder.path);
+    out.endObject();
 }
 
 void writePushed(JsonWriter& out, const PushedPreference& pushed) {
@@ -72,6 +84,10 @@ void writePushed(JsonWriter& out, const PushedPreference& pushed) {
     out.boolean(pushed.currentHost);
     out.key("domain");
     out.string(pushed.domain);
+    if (pushed.domainWasLink) {
+        out.key("domainWasLink");
+        out.boolean(true);
+    }
     out.key("key");
     out.string(pushed.key);
     if (!pushed.originalSHA256.empty()) writeOptional(out, "originalSHA256", pushed.originalSHA256);
@@ -160,11 +176,16 @@ class ManifestReader final : public nlohmann::json_sax<json> {
             json_fields::requiredString(header, "finderPlistOriginalSHA256");
         manifest.finderPlistPostSHA256 =
             json_fields::optionalString(header, "finderPlistPostSHA256");
-        if (const json* notWritten = json_fields::optionalMember(header, "finderPlistNotWritten")) {
-            if (!notWritten->is_boolean()) {
-                json_fields::wrongType(*notWritten, "finderPlistNotWritten", "a boolean");
-            }
-            manifest.finderPlistNotWritten = notWritten->get<bool>();
+        manifest.finderPlistNotWritten =
+            json_fields::optionalBoolean(header, "finderPlistNotWritten").value_or(false);
+        manifest.finderPlistPlannedSHA256 =
+            json_fields::optionalString(header, "finderPlistPlannedSHA256");
+        manifest.finderPlistWasLink =
+            json_fields::optionalBoolean(header, "finderPlistWasLink").value_or(false);
+        if (const json* folders = json_fields::optionalMember(header, "writtenFolders")) {
+            if (!folders->is_array())
+                json_fields::wrongType(*folders, "writtenFolders", "an array");
+            manifest.writtenFolders = folders->get<std::vector<WrittenFolder>>();
         }
         for (const char* list : {"dsStoreBackups", "appliedChanges"}) {
             if (!m_seen.contains(list)) json_fields::required(header, list);
@@ -310,6 +331,25 @@ class ManifestReader final : public nlohmann::json_sax<json> {
 
 }  // namespace
 
+void to_json(nlohmann::json& json, const WrittenFolder& folder) {
+    json =
+        nlohmann::json{{"path", folder.path}, {"device", folder.device}, {"inode", folder.inode}};
+}
+
+void from_json(const nlohmann::json& json, WrittenFolder& folder) {
+    WrittenFolder decoded;
+    decoded.path = json_fields::requiredString(json, "path");
+    for (auto [key, field] :
+         {std::pair{"device", &decoded.device}, std::pair{"inode", &decoded.inode}}) {
+        const nlohmann::json& value = json_fields::required(json, key);
+        if (!value.is_number_unsigned()) {
+            json_fields::wrongType(value, key, "a whole number of at least 0");
+        }
+        *field = value.get<std::uint64_t>();
+    }
+    folder = std::move(decoded);
+}
+
 ManifestLists ManifestLists::of(const BackupManifest& manifest) {
     return ManifestLists{
         .appliedChanges =
@@ -352,13 +392,24 @@ void writeManifestFile(const ManifestHeader& header, const ManifestLists& lists,
     out.string(header.finderPlistOriginalPath);
     out.key("finderPlistOriginalSHA256");
     out.string(header.finderPlistOriginalSHA256);
+    writeOptional(out, "finderPlistPlannedSHA256", header.finderPlistPlannedSHA256);
     writeOptional(out, "finderPlistPostSHA256", header.finderPlistPostSHA256);
+    if (header.finderPlistWasLink) {
+        out.key("finderPlistWasLink");
+        out.boolean(true);
+    }
     out.key("id");
     out.string(header.id);
     if (header.pushedPreferences) {
         out.key("pushedPreferences");
         out.beginArray();
         for (const auto& pushed : *header.pushedPreferences) writePushed(out, pushed);
+        out.endArray();
+    }
+    if (header.writtenFolders) {
+        out.key("writtenFolders");
+        out.beginArray();
+        for (const WrittenFolder& folder : *header.writtenFolders) writeWrittenFolder(out, folder);
         out.endArray();
     }
     out.endObject();

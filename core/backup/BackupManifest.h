@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -17,6 +18,18 @@
 #include "core/preferences/SettingChange.h"
 
 namespace lumifold {
+
+// A folder Apply wrote in, as it was then: Restore writes there only while it is that same
+// folder, not another one (or a link) put in its place since.
+struct WrittenFolder {
+    std::string path;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    friend bool operator==(const WrittenFolder&, const WrittenFolder&) = default;
+};
+// {"device": integer, "inode": integer, "path": string}, all required on reading.
+void to_json(nlohmann::json& json, const WrittenFolder& folder);
+void from_json(const nlohmann::json& json, WrittenFolder& folder);
 
 // Everything a snapshot's manifest says but the two lists that grow with the home (the applied
 // changes and the extension flags): what Apply returns and what a restore plan needs first.
@@ -37,6 +50,15 @@ struct ManifestHeader {
     // Another program changed the preferences file between planning and writing, so Apply
     // left it alone; Restore passes it by.
     bool finderPlistNotWritten = false;
+    // The checksum of the file Apply planned to write there: a file holding exactly that is
+    // Apply's own write, never a change by someone else, even when Apply did not finish.
+    std::optional<std::string> finderPlistPlannedSHA256;
+    // The preferences file was a symbolic link when the snapshot was taken; only then may
+    // Restore write through a link there.
+    bool finderPlistWasLink = false;
+    // Every folder Apply wrote in, with its identity then; absent in manifests of older
+    // versions.
+    std::optional<std::vector<WrittenFolder>> writtenFolders;
 
     friend bool operator==(const ManifestHeader&, const ManifestHeader&) = default;
 };

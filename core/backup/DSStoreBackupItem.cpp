@@ -13,6 +13,7 @@ void to_json(nlohmann::json& json, const DSStoreBackupItem& item) {
         json["postModificationSHA256"] = *item.postModificationSHA256;
     }
     if (item.notWritten) json["notWritten"] = true;
+    if (item.plannedSHA256) json["plannedSHA256"] = *item.plannedSHA256;
 }
 
 void from_json(const nlohmann::json& json, DSStoreBackupItem& item) {
@@ -21,6 +22,7 @@ void from_json(const nlohmann::json& json, DSStoreBackupItem& item) {
     decoded.backupRelativePath = json_fields::requiredString(json, "backupRelativePath");
     decoded.originalSHA256 = json_fields::requiredString(json, "originalSHA256");
     decoded.postModificationSHA256 = json_fields::optionalString(json, "postModificationSHA256");
+    decoded.plannedSHA256 = json_fields::optionalString(json, "plannedSHA256");
     const std::int64_t permissions = json_fields::requiredInteger(json, "posixPermissions");
     if (permissions < 0 || permissions > 0xFFFF) {
         json_fields::wrongType(json.at("posixPermissions"), "posixPermissions",

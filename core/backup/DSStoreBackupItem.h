@@ -19,16 +19,19 @@ struct DSStoreBackupItem {
     // Another program changed the file between planning and writing, so Apply left it alone:
     // Restore and its evaluation pass it by (its copy stays in the snapshot).
     bool notWritten = false;
+    // The checksum of the store Apply planned to write: a file holding exactly that is Apply's
+    // own write, even when Apply did not finish. Absent in manifests of older versions.
+    std::optional<std::string> plannedSHA256;
 
     friend bool operator==(const DSStoreBackupItem&, const DSStoreBackupItem&) = default;
 };
 
-// The field names as keys; postModificationSHA256 is left out when absent, notWritten when
-// false.
+// The field names as keys; postModificationSHA256 and plannedSHA256 are left out when absent,
+// notWritten when false.
 void to_json(nlohmann::json& json, const DSStoreBackupItem& item);
-// Every key but postModificationSHA256 and notWritten is required (a null counts as missing);
-// those may be absent or null. posixPermissions must be a JSON integer from 0 to 65535. Throws
-// nlohmann::json::out_of_range or type_error otherwise.
+// Every key but postModificationSHA256, plannedSHA256 and notWritten is required (a null counts as
+// missing); those may be absent or null. posixPermissions must be a JSON integer from 0 to 65535.
+// Throws nlohmann::json::out_of_range or type_error otherwise.
 void from_json(const nlohmann::json& json, DSStoreBackupItem& item);
 
 }  // namespace lumifold

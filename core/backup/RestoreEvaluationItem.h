@@ -23,6 +23,8 @@ inline constexpr const char* kStatusSafeToRestore = "Safe to restore";
 inline constexpr const char* kStatusContentChanged = "Modified since apply (content changed)";
 inline constexpr const char* kStatusDriftDetected = "Modified since apply (drift detected)";
 inline constexpr const char* kStatusWillBeRecreated = "File absent, will be recreated";
+// The live file already holds the snapshot's copy (Apply never wrote it, or a restore did).
+inline constexpr const char* kStatusAlreadyRestored = "Already restored";
 
 // The six field names as keys; all required on reading (nlohmann::json::out_of_range or
 // type_error otherwise).

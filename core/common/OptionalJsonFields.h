@@ -30,6 +30,13 @@ inline std::optional<std::string> optionalString(const nlohmann::json& object, c
     return value->get<std::string>();
 }
 
+inline std::optional<bool> optionalBoolean(const nlohmann::json& object, const char* key) {
+    const nlohmann::json* value = optionalMember(object, key);
+    if (value == nullptr) return std::nullopt;
+    if (!value->is_boolean()) wrongType(*value, key, "a boolean");
+    return value->get<bool>();
+}
+
 // A required JSON array (null is not accepted).
 inline const nlohmann::json& requiredArray(const nlohmann::json& object, const char* key) {
     const auto& value = required(object, key);

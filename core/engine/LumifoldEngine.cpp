@@ -3,6 +3,7 @@
 #include "core/common/Error.h"
 #include "core/common/Paths.h"
 #include "core/platform/Clock.h"
+#include "core/platform/FolderRoot.h"
 #include "core/platform/PosixError.h"
 
 namespace lumifold {
@@ -225,7 +226,18 @@ platform::FileLock LumifoldEngine::lock() const {
     const std::string path = appending(folder, "lock");
     const double deadline = m_monotonicSeconds() + kLockTimeout;
     for (;;) {
-        if (auto held = platform::FileLock::tryAcquire(path)) return std::move(*held);
+        if (auto held = platform::FileLock::tryAcquire(path)) {
+            // Holding the lock, nothing else of ours writes here: what a killed run left can go.
+            try {
+                const std::vector<std::string> anyTarget{""};
+                platform::removeOwnTemporaryFilesIn(
+                    platform::FolderRoot::open(m_home).openFolder(".lumifold"), anyTarget);
+            } catch (const Error&) {
+                // Best effort: a folder we cannot open holds nothing we could remove.
+            }
+            m_backupManager.removeLeftovers();
+            return std::move(*held);
+        }
         if (m_monotonicSeconds() >= deadline) {
             throw Error(kDomain, kLocked,
                         "Another Lumifold process is applying or restoring in this home; try "

@@ -19,9 +19,12 @@
 #include "core/inspection/FolderTree.h"
 #include "core/inspection/SystemInspector.h"
 #include "core/platform/FileLock.h"
+#include "core/platform/FolderRoot.h"
 #include "core/preferences/FinderPreferencesManager.h"
 
 namespace lumifold {
+
+class WriteTargets;
 
 // Where the engine works. Defaults are the current user's home and the real machine; tests and
 // the CLI's --home give another home, and tests a fake Finder.
@@ -107,10 +110,15 @@ class LumifoldEngine final {
     std::optional<ApplyResult> applyIf(const FolderList& folders, bool relaunchFinder,
                                        const std::function<bool(const ChangePlan&)>& proceed);
 
-    // Rolls back to `backupID` (default: the newest snapshot). With drift and no `force` it
+    // Rolls back to `backupID` (default: the newest snapshot), writing only in the home, its
+    // default folders and `folders` (the folders Apply was given outside the home, named again
+    // by the user; each folder's parent for its store there). With drift and no `force` it
     // returns the evaluation, not restored, and touches nothing. Throws kNoBackupManifest when
-    // there is no such snapshot, and the backup manager's or coordinator's Error.
-    RestoreResult restore(const std::optional<std::string>& backupID, bool force);
+    // there is no such snapshot, the platform's Error for a folder of `folders` that cannot be
+    // opened, and the backup manager's refusals (before drift is considered) or the
+    // coordinator's Error.
+    RestoreResult restore(const std::optional<std::string>& backupID, bool force,
+                          const std::vector<std::string>& folders = {});
 
     // BackupManager::prune, holding the lock.
     PruneResult prune(std::optional<std::size_t> keep);
@@ -136,9 +144,19 @@ class LumifoldEngine final {
     void restartFinderQuietly() const noexcept;
     // The lock of the home's ~/.lumifold, waiting up to kLockTimeout; throws kLocked.
     platform::FileLock lock() const;
+    // Where Apply may write: the home, each chosen folder of `folders` (those whose parent is
+    // not in the list) and, in that parent, its store.
+    platform::WriteBounds applyBounds(const std::vector<std::string>& folders) const;
+    // Where Restore may write: the home, the default folders and `folders`, as applyBounds.
+    platform::WriteBounds restoreBounds(const std::vector<std::string>& folders) const;
+    // `folder` as a root, and its parent's store; nothing when it cannot be opened.
+    static void addChosenFolder(platform::WriteBounds& bounds, const std::string& folder);
     // Removes what killed writes left in the folders a run touches.
-    void removeLeftovers(const std::vector<std::pair<std::string, std::string>>& files) const;
+    void removeLeftovers(const ChangePlan& plan, const WriteTargets& targets) const;
     ApplyResult carryOut(const ChangePlan& plan, bool relaunchFinder);
+    // Sets the flag of every file of the plan, each through its folder as recorded.
+    void hideExtensions(const FileList& files, const WriteTargets& targets,
+                        ApplyResult& result) const;
     // Tells the progress callback, if any; a step with a known total is told about every
     // 256th item and its last, so a million items cost little.
     void report(std::string_view stage, std::string_view step, std::uint64_t done = 0,

@@ -1,14 +1,17 @@
 // LumifoldEngine::apply, ::restore and ::prune: the operations that write, each holding the
 // home's lock.
 #include <algorithm>
-#include <map>
+#include <set>
 
 #include "core/common/Error.h"
 #include "core/common/Paths.h"
 #include "core/engine/LumifoldEngine.h"
+#include "core/engine/WriteTargets.h"
 #include "core/platform/FileMetadata.h"
 #include "core/platform/FileSystem.h"
+#include "core/platform/FolderRoot.h"
 #include "core/platform/PosixError.h"
+#include "core/platform/Sha256.h"
 
 namespace lumifold {
 namespace {
@@ -24,16 +27,57 @@ std::string changedMeanwhile(const std::string& path) {
            "wrote it; the next Apply plans it afresh";
 }
 
+std::string leftAlone(const std::string& path, const std::string& why) {
+    return "\"" + platform::printable(path) + "\" was left as it is: " + why;
+}
+
+// "N file(s) (a, b, ...); the first failure: why".
+std::string namedFiles(const std::vector<std::string>& files, const std::string& firstReason) {
+    std::string names;
+    for (std::size_t i = 0; i < files.size() && i < kNamedInWarning; ++i) {
+        names += (i == 0 ? "" : ", ") + platform::printable(files[i]);
+    }
+    return std::to_string(files.size()) + " file(s) (" + names +
+           (files.size() > kNamedInWarning ? ", ..." : "") + "); the first failure: " + firstReason;
+}
+
+// Calls `each(begin, end)` for each run of files in one folder; the list is in path order, so a
+// folder's files mostly come together.
+template <typename Each>
+void forEachFolderRun(const FileList& files, const Each& each) {
+    for (std::size_t start = 0; start < files.size();) {
+        std::size_t end = start + 1;
+        while (end < files.size() && files.folder(end) == files.folder(start)) ++end;
+        each(start, end);
+        start = end;
+    }
+}
+
 }  // namespace
 
-void LumifoldEngine::removeLeftovers(
-    const std::vector<std::pair<std::string, std::string>>& files) const {
-    std::map<std::string, std::vector<std::string>> namesByFolder;
-    for (const auto& [folder, name] : files) namesByFolder[folder].push_back(name);
-    for (auto& [folder, names] : namesByFolder) {
-        names.push_back(kLegacyPreferencesTemporaryTarget);
-        platform::removeOwnTemporaryFiles(folder, names);
+void LumifoldEngine::addChosenFolder(platform::WriteBounds& bounds, const std::string& folder) {
+    // A folder that cannot be opened (gone, or no folder) has nothing to write in.
+    try {
+        bounds.addRoot(folder);
+    } catch (const Error&) {
+        return;
     }
+    try {
+        bounds.addFileOnly(deletingLastPathComponent(folder), kDSStoreName);
+    } catch (const Error&) {
+    }
+}
+
+platform::WriteBounds LumifoldEngine::applyBounds(const std::vector<std::string>& folders) const {
+    platform::WriteBounds bounds;
+    bounds.addRoot(m_home);
+    // A folder of a tree is reached from the folder it was found in; only the folders the user
+    // chose (none of whose parents is in the list) are roots of their own.
+    const std::set<std::string> listed(folders.begin(), folders.end());
+    for (const std::string& folder : folders) {
+        if (!listed.contains(deletingLastPathComponent(folder))) addChosenFolder(bounds, folder);
+    }
+    return bounds;
 }
 
 ApplyResult LumifoldEngine::apply(const FolderList& folders, bool relaunchFinder) {
@@ -51,24 +95,38 @@ std::optional<ApplyResult> LumifoldEngine::applyIf(
 }
 
 ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder) {
-    // What a killed run left in the folders this one writes goes first.
-    std::vector<std::pair<std::string, std::string>> touched;
-    for (const std::string& folder : plan.folders) {
-        touched.emplace_back(folder, kDSStoreName);
-        touched.emplace_back(deletingLastPathComponent(folder), kDSStoreName);
-    }
+    ApplyResult result;
+    result.warnings = plan.preview.warnings;
+    // Every folder Apply writes in is opened now, so the snapshot says which folder it was; a
+    // preferences file that leads out of the home stops Apply here, before anything is written.
+    WriteTargets targets(applyBounds(plan.folders), m_home);
     const std::string& preferencesPath = plan.preferences.path;
-    touched.emplace_back(deletingLastPathComponent(preferencesPath),
-                         lastPathComponent(preferencesPath));
-    const std::string resolvedPreferences = platform::resolveSymbolicLinks(preferencesPath);
-    touched.emplace_back(deletingLastPathComponent(resolvedPreferences),
-                         lastPathComponent(resolvedPreferences));
-    removeLeftovers(touched);
+    targets.recordPreferencesFile(preferencesPath);
+    for (const PlannedPush& push : plan.pushes) targets.recordPreferencesFile(push.domainPath);
+    std::vector<bool> reachable;
+    for (const StoreRewrite& store : plan.stores) {
+        const auto why = targets.recordFolderOf(store.plan.dsStoreURL);
+        if (why) result.warnings.push_back(leftAlone(store.plan.dsStoreURL, *why));
+        reachable.push_back(!why);
+    }
+    const FileList& files = plan.extensionFiles;
+    std::vector<std::string> unreachableFiles;
+    std::string unreachableReason;
+    forEachFolderRun(files, [&](std::size_t start, std::size_t end) {
+        if (const auto why = targets.recordFolderOf(files.path(start))) {
+            if (unreachableFiles.empty()) unreachableReason = *why;
+            for (std::size_t i = start; i < end; ++i) unreachableFiles.push_back(files.path(i));
+        }
+    });
+    if (!unreachableFiles.empty()) {
+        result.warnings.push_back("Left the extensions of " +
+                                  namedFiles(unreachableFiles, unreachableReason));
+    }
+    removeLeftovers(plan, targets);
 
     // The manifest's long lists are made from the plan as they are written, twice (at the
     // snapshot and when it is completed); they never exist in memory. The plan saw each of
     // these files with its extension visible, so no second read is needed.
-    const FileList& files = plan.extensionFiles;
     SnapshotRequest request;
     request.finderPlistURL = preferencesPath;
     request.lists.appliedChanges = [&plan](const auto& each) { forEachChange(plan, each); };
@@ -77,9 +135,15 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
     };
     request.pushedPreferences = plan.pushes;
     if (plan.preferences.exists) request.finderPlistBytes = plan.preferences.bytes;
+    request.finderPlistWasLink = plan.preferences.isLink;
+    request.finderPlistPlannedSHA256 =
+        platform::sha256Hex(m_preferencesManager.fileImage(plan.target, plan.preferences));
     for (const StoreRewrite& store : plan.stores) {
-        request.dsStores.push_back({store.plan.dsStoreURL, store.plan.originalBytes});
+        request.dsStores.push_back(
+            {store.plan.dsStoreURL, store.plan.originalBytes, platform::sha256Hex(store.image)});
     }
+    request.writtenFolders = targets.written();
+    request.reserveCompletion = true;
     report("Apply", "Taking the snapshot");
     const WrittenSnapshot snapshot = m_backupManager.createSnapshot(request);
 
@@ -89,8 +153,6 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
         finderQuit = true;
     }
 
-    ApplyResult result;
-    result.warnings = plan.preview.warnings;
     ApplyOutcome outcome;
     try {
         report("Apply", "Writing preferences");
@@ -99,47 +161,32 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
         outcome.preferencesNotWritten = !written.fileWritten;
         outcome.pushed = written.pushed;
         if (!written.fileWritten) result.warnings.push_back(changedMeanwhile(preferencesPath));
+        for (const std::string& domain : written.domainsNotWritten) {
+            result.warnings.push_back(changedMeanwhile(domain));
+        }
         result.warnings.insert(result.warnings.end(), written.warnings.begin(),
                                written.warnings.end());
 
         std::uint64_t storesDone = 0;
-        for (const StoreRewrite& store : plan.stores) {
+        for (std::size_t i = 0; i < plan.stores.size(); ++i) {
             report("Apply", "Writing stores", storesDone++, plan.stores.size());
+            const StoreRewrite& store = plan.stores[i];
             const std::string& path = store.plan.dsStoreURL;
+            std::string why;
+            const auto folder = reachable[i] ? targets.folderOf(path, why) : std::nullopt;
+            if (!folder) {
+                if (reachable[i]) result.warnings.push_back(leftAlone(path, why));
+                outcome.storesNotWritten.push_back(path);
+                continue;
+            }
             platform::ReplaceOptions options;
             options.unlessChangedFrom = platform::PlannedContent{true, store.plan.originalBytes};
-            const bool replaced = platform::replaceFile(path, store.image, options);
-            if (!replaced) {
+            if (!platform::replaceFileIn(*folder, kDSStoreName, store.image, options)) {
                 outcome.storesNotWritten.push_back(path);
                 result.warnings.push_back(changedMeanwhile(path));
             }
         }
-
-        std::vector<std::string> refused;
-        std::string firstReason;
-        for (std::size_t i = 0; i < files.size(); ++i) {
-            report("Apply", "Hiding extensions", i, files.size());
-            const std::string file = files.path(i);
-            try {
-                platform::setHasHiddenExtension(file, true);
-                ++result.extensionsHidden;
-            } catch (const Error& error) {
-                // One file that refuses its flag must not stop the others; it is reported.
-                if (refused.empty()) firstReason = error.message();
-                refused.push_back(file);
-            }
-        }
-        report("Apply", "Hiding extensions", files.size(), files.size());
-        if (!refused.empty()) {
-            std::string names;
-            for (std::size_t i = 0; i < refused.size() && i < kNamedInWarning; ++i) {
-                names += (i == 0 ? "" : ", ") + platform::printable(refused[i]);
-            }
-            result.warnings.push_back("Could not hide the extension of " +
-                                      std::to_string(refused.size()) + " file(s) (" + names +
-                                      (refused.size() > kNamedInWarning ? ", ..." : "") +
-                                      "); the first failure: " + firstReason);
-        }
+        hideExtensions(files, targets, result);
         report("Apply", "Recording checksums");
         WrittenSnapshot completed = m_backupManager.completeSnapshot(request, snapshot, outcome);
         result.manifest = std::move(completed.header);
@@ -157,7 +204,76 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
     return result;
 }
 
-RestoreResult LumifoldEngine::restore(const std::optional<std::string>& backupID, bool force) {
+void LumifoldEngine::hideExtensions(const FileList& files, const WriteTargets& targets,
+                                    ApplyResult& result) const {
+    std::vector<std::string> refused;
+    std::string firstReason;
+    forEachFolderRun(files, [&](std::size_t start, std::size_t end) {
+        std::string why;
+        const auto folder = targets.folderOf(files.path(start), why);
+        for (std::size_t i = start; i < end; ++i) {
+            report("Apply", "Hiding extensions", i, files.size());
+            try {
+                if (!folder) throw Error(platform::kPosixDomain, platform::kOutsideRoots, why);
+                platform::setHasHiddenExtensionIn(*folder, std::string(files.name(i)), true);
+                ++result.extensionsHidden;
+            } catch (const Error& error) {
+                // One file that refuses its flag must not stop the others; it is reported.
+                if (refused.empty()) firstReason = error.message();
+                refused.push_back(files.path(i));
+            }
+        }
+    });
+    report("Apply", "Hiding extensions", files.size(), files.size());
+    if (!refused.empty()) {
+        result.warnings.push_back("Could not hide the extension of " +
+                                  namedFiles(refused, firstReason));
+    }
+}
+
+void LumifoldEngine::removeLeftovers(const ChangePlan& plan, const WriteTargets& targets) const {
+    // What a killed run left beside the files this one writes goes first: in the folders of
+    // the plan, their parents, and the preferences folders.
+    std::set<std::string> files;
+    for (const std::string& folder : plan.folders) {
+        files.insert(appending(folder, kDSStoreName));
+        files.insert(appending(deletingLastPathComponent(folder), kDSStoreName));
+    }
+    for (const StoreRewrite& store : plan.stores) files.insert(store.plan.dsStoreURL);
+    for (const std::string& file : files) {
+        std::string why;
+        if (const auto folder = targets.folderOf(file, why)) {
+            platform::removeOwnTemporaryFilesIn(*folder, {kDSStoreName});
+        }
+    }
+    std::vector<std::string> preferences{plan.preferences.path};
+    for (const PlannedPush& push : plan.pushes) preferences.push_back(push.domainPath);
+    for (const std::string& file : preferences) {
+        try {
+            const platform::FilePlace place = platform::placeFileUnder(m_home, file, true);
+            platform::removeOwnTemporaryFilesIn(place.folder, {place.name, lastPathComponent(file),
+                                                               kLegacyPreferencesTemporaryTarget});
+        } catch (const Error&) {
+            // A folder not made yet holds no leftovers.
+        }
+    }
+}
+
+platform::WriteBounds LumifoldEngine::restoreBounds(const std::vector<std::string>& folders) const {
+    platform::WriteBounds bounds;
+    bounds.addRoot(m_home);
+    // The default folders are the user's choice, not the snapshot's: a Documents folder that
+    // is a link to another disk is restored there as Apply wrote there.
+    for (const std::string& folder : m_scanner.defaultFolders()) addChosenFolder(bounds, folder);
+    for (const std::string& folder : folders) {
+        bounds.addRoot(folder);  // named by the user: one that cannot be opened is an error
+        addChosenFolder(bounds, folder);
+    }
+    return bounds;
+}
+
+RestoreResult LumifoldEngine::restore(const std::optional<std::string>& backupID, bool force,
+                                      const std::vector<std::string>& folders) {
     const platform::FileLock held = lock();
     const auto snapshots = m_backupManager.listSnapshots().snapshots;
     const auto found = std::find_if(snapshots.begin(), snapshots.end(), [&](const auto& summary) {
@@ -178,19 +294,23 @@ RestoreResult LumifoldEngine::restore(const std::optional<std::string>& backupID
     const BackupManifest* chosen = &manifest;
 
     report("Restore", "Checking the snapshot");
+    const platform::WriteBounds bounds = restoreBounds(folders);
     const RestoreEvaluationSummary evaluation = m_backupManager.evaluateRestore(*chosen);
+    // A snapshot Restore must refuse whatever the user says is refused before drift is even
+    // mentioned.
+    m_backupManager.checkRestorable(*chosen, bounds);
     RestoreResult result{.snapshotId = found->id, .evaluation = evaluation.items};
     if (evaluation.hasModifications() && !force) return result;
 
     report("Restore", "Restoring files");
     result.restored = true;
     if (!m_coordinator.isFinderRunning()) {
-        m_backupManager.restoreSnapshot(*chosen, force, evaluation);
+        m_backupManager.restoreSnapshot(*chosen, force, evaluation, bounds);
         return result;
     }
     m_coordinator.quitFinder(kFinderQuitTimeout);
     try {
-        m_backupManager.restoreSnapshot(*chosen, force, evaluation);
+        m_backupManager.restoreSnapshot(*chosen, force, evaluation, bounds);
     } catch (...) {
         restartFinderQuietly();
         throw;

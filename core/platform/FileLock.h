@@ -5,13 +5,15 @@
 
 namespace lumifold::platform {
 
-// An exclusive advisory lock on a file (flock). The kernel drops it when the process ends,
-// however it ends, so a killed holder never leaves it taken. Move-only; released on
-// destruction.
+// An exclusive advisory lock on a file (flock), and on the folder that holds it. The kernel
+// drops both when the process ends, however it ends, so a killed holder never leaves them
+// taken; and a lock file deleted while held still keeps the next caller out. Move-only;
+// released on destruction.
 class FileLock final {
   public:
     // Takes the lock on `path` (created 0600 when missing, never through a link) without
-    // waiting; nullopt when another holder has it. Throws Error "POSIX" for any other failure.
+    // waiting; nullopt when another holder has it. Once taken, `path` names the locked file.
+    // Throws Error "POSIX" for any other failure.
     static std::optional<FileLock> tryAcquire(const std::string& path);
 
     FileLock(FileLock&& other) noexcept;
@@ -21,8 +23,10 @@ class FileLock final {
     ~FileLock();
 
   private:
-    explicit FileLock(int fd) : m_fd(fd) {}
+    FileLock(int fd, int folderFd) : m_fd(fd), m_folderFd(folderFd) {}
+    void release() noexcept;
     int m_fd;
+    int m_folderFd;  // -1 where the file system cannot lock folders
 };
 
 }  // namespace lumifold::platform

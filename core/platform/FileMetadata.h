@@ -70,6 +70,10 @@ std::optional<ExtensionFlag> extensionFlagOfRegularFile(const std::string& path)
 // symbolic link, and EINVAL when the existing record is malformed: such a record is left exactly as
 // it is rather than replaced by a guess.
 void setHasHiddenExtension(const std::string& path, bool hidden);
+// The same for the entry `name` of an open folder, so that no folder swapped in on the way is
+// followed (see FolderRoot.h).
+class OpenFolder;
+void setHasHiddenExtensionIn(const OpenFolder& folder, const std::string& name, bool hidden);
 
 // True for a directory (not a link to one) whose name ends with a package extension (compared
 // without regard to ASCII case; see kPackageExtensions in the source) or that carries the

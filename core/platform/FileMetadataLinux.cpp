@@ -1,16 +1,22 @@
 #include "core/platform/FileMetadata.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <string_view>
 
 #include "core/common/Paths.h"
+#include "core/platform/Descriptor.h"
+#include "core/platform/FolderRoot.h"
 #include "core/platform/PosixError.h"
 
 namespace lumifold::platform {
@@ -29,6 +35,90 @@ constexpr std::string_view kPackageExtensions[] = {
     "xcarchive", "xcodeproj", "xcworkspace", "xpc"};
 // clang-format on
 
+// The item whose attributes are read or written: a path, never following a link at its end,
+// or the entry `name` of an open folder.
+struct Item {
+    const std::string& path;
+    int folder = -1;
+    const std::string* name = nullptr;
+};
+
+// The kernel's attribute calls relative to a folder (6.13 and later); older kernels open the
+// entry without following a link and use the descriptor's calls.
+#if defined(__x86_64__) || defined(__aarch64__)
+constexpr long kSetxattrat = 463;
+constexpr long kGetxattrat = 464;
+constexpr long kRemovexattrat = 466;
+#else
+constexpr long kSetxattrat = -1;
+constexpr long kGetxattrat = -1;
+constexpr long kRemovexattrat = -1;
+#endif
+struct XattrArgs {
+    std::uint64_t value;
+    std::uint32_t size;
+    std::uint32_t flags;
+};
+std::atomic<bool> g_xattratMissing = kSetxattrat < 0;
+
+// Calls `relative` when the kernel has the *xattrat calls, else `viaDescriptor` with the entry
+// opened without following a link (a link fails as the kernel fails a link's user attributes).
+template <typename Relative, typename ViaDescriptor>
+ssize_t atEntry(const Item& item, const Relative& relative, const ViaDescriptor& viaDescriptor) {
+    if (!g_xattratMissing.load(std::memory_order_relaxed)) {
+        const ssize_t result = relative();
+        if (result >= 0 || errno != ENOSYS) return result;
+        g_xattratMissing = true;
+    }
+    Descriptor fd(
+        ::openat(item.folder, item.name->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+        if (errno == ELOOP) errno = EPERM;
+        return -1;
+    }
+    return viaDescriptor(fd.get());
+}
+
+ssize_t getAttribute(const Item& item, void* value, std::size_t size) {
+    const char* key = FinderInfoFormat::kAttributeName;
+    if (item.folder < 0) return ::lgetxattr(item.path.c_str(), key, value, size);
+    return atEntry(
+        item,
+        [&] {
+            XattrArgs args{reinterpret_cast<std::uintptr_t>(value),
+                           static_cast<std::uint32_t>(size), 0};
+            return static_cast<ssize_t>(::syscall(kGetxattrat, item.folder, item.name->c_str(),
+                                                  AT_SYMLINK_NOFOLLOW, key, &args, sizeof args));
+        },
+        [&](int fd) { return ::fgetxattr(fd, key, value, size); });
+}
+
+int setAttribute(const Item& item, const void* value, std::size_t size, int flags) {
+    const char* key = FinderInfoFormat::kAttributeName;
+    if (item.folder < 0) return ::lsetxattr(item.path.c_str(), key, value, size, flags);
+    return static_cast<int>(atEntry(
+        item,
+        [&] {
+            XattrArgs args{reinterpret_cast<std::uintptr_t>(value),
+                           static_cast<std::uint32_t>(size), static_cast<std::uint32_t>(flags)};
+            return static_cast<ssize_t>(::syscall(kSetxattrat, item.folder, item.name->c_str(),
+                                                  AT_SYMLINK_NOFOLLOW, key, &args, sizeof args));
+        },
+        [&](int fd) { return static_cast<ssize_t>(::fsetxattr(fd, key, value, size, flags)); }));
+}
+
+int removeAttribute(const Item& item) {
+    const char* key = FinderInfoFormat::kAttributeName;
+    if (item.folder < 0) return ::lremovexattr(item.path.c_str(), key);
+    return static_cast<int>(atEntry(
+        item,
+        [&] {
+            return static_cast<ssize_t>(::syscall(kRemovexattrat, item.folder, item.name->c_str(),
+                                                  AT_SYMLINK_NOFOLLOW, key));
+        },
+        [&](int fd) { return static_cast<ssize_t>(::fremovexattr(fd, key)); }));
+}
+
 // The FinderInfo record of an item, as found.
 struct FinderInfoRead {
     enum class State { absent, wellFormed, malformed, unreadable } state = State::absent;
@@ -36,10 +126,9 @@ struct FinderInfoRead {
     int error = 0;  // errno when unreadable
 };
 
-FinderInfoRead readFinderInfo(const std::string& path) {
+FinderInfoRead readFinderInfo(const Item& item) {
     FinderInfoRead result;
-    const ssize_t length = ::lgetxattr(path.c_str(), FinderInfoFormat::kAttributeName,
-                                       result.bytes.data(), result.bytes.size());
+    const ssize_t length = getAttribute(item, result.bytes.data(), result.bytes.size());
     if (length == static_cast<ssize_t>(FinderInfoFormat::kSize)) {
         result.state = FinderInfoRead::State::wellFormed;
     } else if (length >= 0 || errno == ERANGE) {
@@ -54,6 +143,8 @@ FinderInfoRead readFinderInfo(const std::string& path) {
     }
     return result;
 }
+
+FinderInfoRead readFinderInfo(const std::string& path) { return readFinderInfo(Item{path}); }
 
 unsigned finderFlags(const FinderInfo& info) {
     return (unsigned{info[FinderInfoFormat::kFlagsOffset]} << 8) |
@@ -132,20 +223,22 @@ std::optional<ExtensionFlag> extensionFlagOfRegularFile(const std::string& path)
                : ExtensionFlag::visible;
 }
 
-void setHasHiddenExtension(const std::string& path, bool hidden) {
+namespace {
+
+void setHiddenExtension(const Item& item, bool hidden) {
+    const std::string& path = item.path;
     static constexpr std::string_view kVerb = "set the hidden-extension flag of";
     if (hidden) {
         // Most files have no record yet: creating one is the only access they need. CREATE
         // fails for a file that has one, which is then read and updated below.
         FinderInfo fresh{};
         storeFinderFlags(fresh, FinderInfoFormat::kHasHiddenExtension);
-        if (::lsetxattr(path.c_str(), FinderInfoFormat::kAttributeName, fresh.data(), fresh.size(),
-                        XATTR_CREATE) == 0) {
+        if (setAttribute(item, fresh.data(), fresh.size(), XATTR_CREATE) == 0) {
             return;
         }
         if (errno != EEXIST) throw posixError(errno, kVerb, path);
     }
-    FinderInfoRead info = readFinderInfo(path);
+    FinderInfoRead info = readFinderInfo(item);
     switch (info.state) {
         case FinderInfoRead::State::unreadable:
             throw posixError(info.error, kVerb, path);
@@ -165,18 +258,30 @@ void setHasHiddenExtension(const std::string& path, bool hidden) {
     storeFinderFlags(info.bytes, updated);
     if (std::all_of(info.bytes.begin(), info.bytes.end(), [](unsigned char b) { return b == 0; })) {
         // All zero says nothing an absent record does not: leave none, as before the flag.
-        if (::lremovexattr(path.c_str(), FinderInfoFormat::kAttributeName) != 0 &&
-            errno != ENODATA) {
+        if (removeAttribute(item) != 0 && errno != ENODATA) {
             throw posixError(errno, kVerb, path);
         }
         return;
     }
     // CREATE or REPLACE, so a record that appeared or vanished since the read is not clobbered.
     const int mode = info.state == FinderInfoRead::State::absent ? XATTR_CREATE : XATTR_REPLACE;
-    if (::lsetxattr(path.c_str(), FinderInfoFormat::kAttributeName, info.bytes.data(),
-                    info.bytes.size(), mode) != 0) {
+    if (setAttribute(item, info.bytes.data(), info.bytes.size(), mode) != 0) {
         throw posixError(errno, kVerb, path);
     }
+}
+
+}  // namespace
+
+void setHasHiddenExtension(const std::string& path, bool hidden) {
+    setHiddenExtension(Item{path}, hidden);
+}
+
+void setHasHiddenExtensionIn(const OpenFolder& folder, const std::string& name, bool hidden) {
+    const std::string path = appending(folder.path(), name);
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+        throw fileError(EINVAL, "set the hidden-extension flag of", path, "it is not a file name");
+    }
+    setHiddenExtension(Item{path, folder.descriptor(), &name}, hidden);
 }
 
 bool isPackage(const std::string& path) {

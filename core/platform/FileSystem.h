@@ -61,22 +61,24 @@ struct PlannedContent {
 };
 
 struct ReplaceOptions {
-    // Write through a symbolic link at the path to the file it names, which is replaced in its
-    // own folder; the link stays. Otherwise a link at the path is refused (ELOOP).
-    bool followFinalLink = false;
     // Replace only when the target still holds exactly this; otherwise change nothing.
     std::optional<PlannedContent> unlessChangedFrom;
     // The new file's bits, whatever the target had. Without them the new file keeps the
     // target's bits (0666 less the umask for a new file).
     std::optional<unsigned> exactPermissionBits;
+    // A file that did not exist takes the owner and group of its folder, where this process
+    // may give them (as root), rather than this process's own.
+    bool ownerOfFolderWhenNew = false;
 };
 
-// Writes `bytes` in full to a temporary file beside the target (".<name>.tmp.<UUID>"), flushes
-// it, gives it the target's permission bits, extended attributes and (where this process may
-// set them: as root, or when they are already its own) owner and group, renames it over the
-// target and flushes the folder. A reader sees the old file or the new one, never a mix. What
-// it does not guarantee: that a crash during the folder flush keeps the new name, or anything
-// on file systems that ignore fsync. Returns false, having changed nothing, when
+// Writes `bytes` in full to a temporary file beside the target (".<name>.tmp.<UUID>", created
+// with no wider bits than the result), flushes it, gives it the target's permission bits,
+// extended attributes and (where this process may set them: as root, or when they are already
+// its own) owner and group, renames it over the target and flushes the folder. A reader sees the
+// old file or the new one, never a mix. The folder is opened once (links in its path followed)
+// and every step names an entry of it; a link, or anything but a regular file, at the target is
+// refused. What it does not guarantee: that a crash during the folder flush keeps the new name,
+// or anything on file systems that ignore fsync. Returns false, having changed nothing, when
 // `unlessChangedFrom` no longer holds. Throws Error "POSIX" naming the target (never the
 // temporary file, which is removed on failure).
 bool replaceFile(const std::string& path, ByteView bytes, const ReplaceOptions& options = {});
@@ -88,19 +90,24 @@ bool replaceFileWith(const std::string& path, const std::function<void(const Byt
                      const ReplaceOptions& options = {});
 // replaceFile with no conditions.
 void writeFileAtomically(const std::string& path, ByteView bytes);
-// The same, but the file ends up with exactly `permissionBits` and without the target's
-// attributes. The temporary file is created 0600 and given its bits only before the rename, so
-// the content is never readable more widely than either allows.
+// The same, but the file ends up with exactly `permissionBits`. The temporary file is created
+// with no wider bits, so the content is never readable more widely than the result allows.
 void writeFileAtomically(const std::string& path, ByteView bytes, unsigned permissionBits);
 
 // True for names replaceFile gives its temporary files for a target called `targetName`
-// (also those of earlier versions, which nested one temporary name in another).
+// (also those of earlier versions, which nested one temporary name in another); an empty
+// `targetName` stands for any target.
 bool isOwnTemporaryName(std::string_view name, std::string_view targetName);
 // Removes the regular files in `folder` that carry one of our temporary names for any of
 // `targetNames`: what a killed write leaves behind. Never follows links; best effort, never
 // throws. Returns how many were removed.
 std::size_t removeOwnTemporaryFiles(const std::string& folder,
                                     const std::vector<std::string>& targetNames);
+
+// Creates the file `path` (0600; nothing may be there) holding `size` bytes of disk space, so a
+// later write can have them back by removing it. Throws Error "POSIX" (ENOSPC when the disk
+// lacks them), leaving nothing behind.
+void reserveFile(const std::string& path, std::uint64_t size);
 
 // Creates `path` and any missing parents with `mode` (an existing folder is left as it is).
 void createDirectories(const std::string& path, unsigned mode = 0755);

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "core/platform/FileSystem.h"
 #include "core/platform/PropertyList.h"
 
 namespace lumifold::platform {
@@ -39,13 +40,30 @@ class PreferencesService final {
     // and for an application id that cannot name a file.
     std::optional<PlistValue> copyValue(const std::string& key, const std::string& applicationId,
                                         Host host) const;
+    // What a write may assume of the domain's file.
+    struct WriteConditions {
+        // Replace the file only while it holds exactly this (planning's read); otherwise leave
+        // it as another program left it.
+        std::optional<PlannedContent> unlessChangedFrom;
+        // A domain file that is a symbolic link is written through to the file it names, and
+        // then only when that lies below the home; without this, such a file is refused.
+        bool throughLink = true;
+    };
     // Sets (or, with nullopt, removes) `key` in one domain of the current user; a domain left
     // empty by a removal has no file, and a domain that already holds the value is not
-    // rewritten. Throws Error when the domain's file cannot be written,
-    // for User::any, and for an application id that cannot name a file. A domain file that
-    // exists but cannot be read as a dictionary is never replaced: that throws too, naming it.
+    // rewritten. Returns false, having written nothing, when `conditions.unlessChangedFrom` no
+    // longer holds. The file is written from the home's folder held open, never through a link
+    // on the way. Throws Error when the domain's file cannot be written (a link the conditions
+    // do not allow: "POSIX" kLinkOnTheWay or kOutsideRoots), for User::any, and for an
+    // application id that cannot name a file. A domain file that exists but cannot be read as a
+    // dictionary is never replaced: that throws too, naming it.
+    bool setValue(const std::string& key, const std::optional<PlistValue>& value,
+                  const std::string& applicationId, User user, Host host,
+                  const WriteConditions& conditions);
     void setValue(const std::string& key, const std::optional<PlistValue>& value,
-                  const std::string& applicationId, User user, Host host);
+                  const std::string& applicationId, User user, Host host) {
+        (void)setValue(key, value, applicationId, user, host, WriteConditions{});
+    }
     // Makes earlier writes of this process durable; false when that failed. On Linux setValue
     // is already durable when it returns, so both always succeed.
     bool synchronize(const std::string& applicationId, User user, Host host);
@@ -63,6 +81,7 @@ class PreferencesService final {
         std::string path;
         std::optional<Bytes> bytes;
         std::optional<PlistDictionary> dictionary;
+        bool isLink = false;  // the path is a symbolic link (read through to its file)
     };
     // The file of one domain of the current user. Throws as copyValue does.
     DomainFile readDomainFile(const std::string& applicationId, Host host) const;

@@ -7,14 +7,16 @@
 //   ByHost/<applicationId>.<host-id>.plist       application domain, this host
 //
 // There is no daemon and no cache: every read goes to the file and every write is a
-// read-modify-write of the whole file through writeFileAtomically, durable when setValue
-// returns. Two processes writing the same domain at once can lose one of the writes; the
-// system has one writer per user.
+// read-modify-write of the whole file, replaced in one step from the home's folder held open and
+// durable when setValue returns. A caller that planned from an earlier read passes it, and the
+// file is replaced only while it still holds that read; otherwise two processes writing the same
+// domain at once can lose one of the writes.
 
 #include "core/platform/PreferencesService.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <utility>
 #include <vector>
@@ -22,6 +24,7 @@
 #include "core/common/Error.h"
 #include "core/common/Paths.h"
 #include "core/platform/FileSystem.h"
+#include "core/platform/FolderRoot.h"
 #include "core/platform/PosixError.h"
 
 namespace lumifold::platform {
@@ -131,8 +134,11 @@ PreferencesService::DomainFile PreferencesService::readDomainFile(const std::str
                                                                   Host host) const {
     const auto path = domainPath(applicationId, host);
     if (!path) throwInvalidApplication(applicationId);
-    DomainFile file{.path = *path, .bytes = std::nullopt, .dictionary = std::nullopt};
-    if (!fileExists(*path) && !isSymbolicLink(*path)) return file;
+    DomainFile file{.path = *path,
+                    .bytes = std::nullopt,
+                    .dictionary = std::nullopt,
+                    .isLink = isSymbolicLink(*path)};
+    if (!file.isLink && !fileExists(*path)) return file;
     try {
         file.bytes = readFile(*path);
         PlistValue value = parsePropertyList(*file.bytes);
@@ -160,32 +166,44 @@ std::optional<PlistValue> PreferencesService::copyValue(const std::string& key,
     return found->second;
 }
 
-void PreferencesService::setValue(const std::string& key, const std::optional<PlistValue>& value,
-                                  const std::string& applicationId, User user, Host host) {
+bool PreferencesService::setValue(const std::string& key, const std::optional<PlistValue>& value,
+                                  const std::string& applicationId, User user, Host host,
+                                  const WriteConditions& conditions) {
     if (user != User::current) {
         throw Error(kPreferencesServiceDomain, kPreferencesAnyUserUnsupported,
                     "Preferences for any user cannot be written");
     }
-    auto [path, bytes, dictionary] = readDomainFile(applicationId, host);
+    auto [path, bytes, dictionary, isLink] = readDomainFile(applicationId, host);
+    // What the file held when planned stands for what was read now: a change in between is
+    // found by the replace, which compares with it.
+    PlannedContent read{bytes.has_value(), bytes ? ByteView(*bytes) : ByteView()};
+    const PlannedContent& expected = conditions.unlessChangedFrom.value_or(read);
+    if (conditions.unlessChangedFrom && (expected.existed != read.existed ||
+                                         !std::equal(expected.bytes.begin(), expected.bytes.end(),
+                                                     read.bytes.begin(), read.bytes.end()))) {
+        return false;
+    }
     if (!value) {
-        if (!dictionary || dictionary->erase(key) == 0) return;  // nothing to remove
+        if (!dictionary || dictionary->erase(key) == 0) return true;  // nothing to remove
         if (dictionary->empty()) {
             // As the system's own service does, a domain with no keys keeps no file.
-            removeFile(path);
-            return;
+            const FilePlace place = placeFileUnder(m_home, path, conditions.throughLink);
+            removeFileIn(place.folder, place.name);
+            return true;
         }
     } else {
         if (!dictionary) dictionary.emplace();
         const auto found = dictionary->find(key);
-        if (found != dictionary->end() && found->second == *value) return;  // already so
+        if (found != dictionary->end() && found->second == *value) return true;  // already so
         (*dictionary)[key] = *value;
     }
     const Bytes encoded = toBinaryPropertyList(PlistValue::dictionary(std::move(*dictionary)));
-    createDirectories(deletingLastPathComponent(path), 0700);
-    // Write through a link: sync tools keep preference files as links into their folder.
+    // Sync tools keep preference files as links into their folder: those are written through,
+    // to a file below the home only.
+    const FilePlace place = placeFileUnder(m_home, path, conditions.throughLink, 0700);
     ReplaceOptions options;
-    options.followFinalLink = true;
-    replaceFile(path, encoded, options);
+    options.unlessChangedFrom = expected;
+    return replaceFileIn(place.folder, place.name, encoded, options);
 }
 
 // setValue writes the file and flushes it before it returns, so nothing is ever pending.

@@ -5,6 +5,7 @@
 #include "core/common/Error.h"
 #include "core/common/Numbers.h"
 #include "core/common/Paths.h"
+#include "core/platform/FolderRoot.h"
 #include "core/platform/PosixError.h"
 
 namespace lumifold {
@@ -94,7 +95,9 @@ FinderPreferencesManager::FinderPreferencesManager(std::optional<std::string> pr
 PreferencesFile FinderPreferencesManager::readPreferencesFile() const {
     PreferencesFile file;
     file.path = m_plistPath;
-    file.exists = platform::entryType(m_plistPath).has_value();
+    const auto type = platform::entryType(m_plistPath);
+    file.exists = type.has_value();
+    file.isLink = type == platform::EntryType::symbolicLink;
     if (!file.exists) return file;
     const std::string shown = "The preferences file \"" + platform::printable(m_plistPath) + "\"";
     try {
@@ -229,9 +232,10 @@ std::vector<PlannedPush> FinderPreferencesManager::plannedPushes(
     const FinderLayoutPreferences& target) const {
     std::vector<PlannedPush> pushes = pushesFor(target);
     for (PlannedPush& push : pushes) {
-        auto [path, bytes, dictionary] =
+        auto [path, bytes, dictionary, isLink] =
             m_preferences.readDomainFile(push.record.domain, PreferencesService::Host::current);
         push.domainBytes = std::move(bytes);
+        push.record.domainWasLink = isLink;
         if (!dictionary) continue;
         if (const auto found = dictionary->find(push.record.key); found != dictionary->end()) {
             push.record.originalValue = platform::toXmlPropertyList(found->second);
@@ -259,12 +263,11 @@ std::vector<PlannedPush> FinderPreferencesManager::pushesFor(
 }
 
 void FinderPreferencesManager::writePreferences(const FinderLayoutPreferences& target) {
-    writePreferences(target, readPreferencesFile(), pushesFor(target));
+    writePreferences(target, readPreferencesFile(), plannedPushes(target));
 }
 
-PreferencesWrite FinderPreferencesManager::writePreferences(
-    const FinderLayoutPreferences& target, const PreferencesFile& planned,
-    const std::vector<PlannedPush>& pushes) {
+Bytes FinderPreferencesManager::fileImage(const FinderLayoutPreferences& target,
+                                          const PreferencesFile& planned) const {
     if (planned.problem) {
         throw Error(kDomain, kUnreadablePreferences, *planned.problem + "; it is left as it is");
     }
@@ -288,16 +291,24 @@ PreferencesWrite FinderPreferencesManager::writePreferences(
         root[settingsKey] = PlistValue::dictionary(std::move(outer));
     }
 
-    // Serialise before anything touches the disk.
-    const Bytes bytes = platform::toBinaryPropertyList(PlistValue::dictionary(std::move(root)));
-    // The folder always exists on a real system; a fresh or sandbox home may lack it.
-    if (!planned.exists) platform::createDirectories(deletingLastPathComponent(m_plistPath), 0700);
+    return platform::toBinaryPropertyList(PlistValue::dictionary(std::move(root)));
+}
+
+PreferencesWrite FinderPreferencesManager::writePreferences(
+    const FinderLayoutPreferences& target, const PreferencesFile& planned,
+    const std::vector<PlannedPush>& pushes) {
+    // Serialised before anything touches the disk.
+    const Bytes bytes = fileImage(target, planned);
     PreferencesWrite result;
-    // Sync tools keep this file as a link into their own folder: write through it.
+    // Sync tools keep this file as a link into their own folder: written through, to a file
+    // below the home only. The folder always exists on a real system; a fresh or sandbox home
+    // may lack it.
+    const platform::FilePlace place =
+        platform::placeFileUnder(m_preferences.homeDirectory(), m_plistPath, true,
+                                 planned.exists ? std::nullopt : std::optional<unsigned>(0700));
     platform::ReplaceOptions options;
-    options.followFinalLink = true;
     options.unlessChangedFrom = platform::PlannedContent{planned.exists, planned.bytes};
-    result.fileWritten = platform::replaceFile(m_plistPath, bytes, options);
+    result.fileWritten = platform::replaceFileIn(place.folder, place.name, bytes, options);
 
     // Only extension visibility goes through the service; the view settings live in the file,
     // which the Finder rereads when the coordinator relaunches it.
@@ -306,9 +317,17 @@ PreferencesWrite FinderPreferencesManager::writePreferences(
     using Host = PreferencesService::Host;
     for (const PlannedPush& planning : pushes) {
         const PushedPreference& push = planning.record;
+        PreferencesService::WriteConditions conditions;
+        conditions.unlessChangedFrom = platform::PlannedContent{
+            planning.domainBytes.has_value(),
+            planning.domainBytes ? ByteView(*planning.domainBytes) : ByteView()};
         try {
-            m_preferences.setValue(push.key, shown, push.domain, User::current, Host::current);
-            result.pushed.push_back(push);
+            if (m_preferences.setValue(push.key, shown, push.domain, User::current, Host::current,
+                                       conditions)) {
+                result.pushed.push_back(push);
+            } else {
+                result.domainsNotWritten.push_back(planning.domainPath);
+            }
         } catch (const Error& error) {
             // The file write stands; the caller reports the push that did not happen.
             result.warnings.push_back("Could not set " + push.key + " in the " + push.domain +

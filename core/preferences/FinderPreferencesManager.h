@@ -19,6 +19,7 @@ namespace lumifold {
 struct PreferencesFile {
     std::string path;
     bool exists = false;  // anything at the path, a dangling link too
+    bool isLink = false;  // the path is a symbolic link
     Bytes bytes;          // the content, when it could be read
     // The top-level dictionary; nullopt when the file is missing or cannot be used.
     std::optional<platform::PlistDictionary> dictionary;
@@ -39,6 +40,9 @@ struct PreferencesWrite {
     bool fileWritten = false;
     // The pushes of extension visibility that reached the preferences service.
     std::vector<PushedPreference> pushed;
+    // The domain files of pushes another program changed after planning: left as it wrote
+    // them, and the push not made.
+    std::vector<std::string> domainsNotWritten;
     // Pushes that failed, each in words; the file write stands.
     std::vector<std::string> warnings;
 };
@@ -93,10 +97,15 @@ class FinderPreferencesManager final {
     // and kPropertyListUnwritable for a value held now that cannot be recorded as text.
     std::vector<PlannedPush> plannedPushes(const FinderLayoutPreferences& target) const;
 
+    // The file writePreferences(target, planned, ...) writes: `planned`'s dictionary with the
+    // target's keys. Throws when `planned` could not be used, and kPropertyListUnwritable.
+    Bytes fileImage(const FinderLayoutPreferences& target, const PreferencesFile& planned) const;
+
     // Writes `target` into the file, keeping every other key, then pushes the extension
-    // visibility through the preferences service. Throws, writing nothing, when the file exists
-    // but cannot be read as a dictionary (it is never overwritten), and the platform's Error
-    // when the file cannot be serialised or written.
+    // visibility through the preferences service. Throws, writing nothing, when the file or a
+    // pushed domain's file exists but cannot be read as a dictionary (it is never overwritten),
+    // and the platform's Error when the file cannot be serialised or written: a link to a file
+    // outside the home, or anything on the way to it that is a link, is refused.
     void writePreferences(const FinderLayoutPreferences& target);
     // The same from `planned`, the read the change was planned from: the file is replaced only
     // if it still holds exactly what that read found, and `pushes` (from plannedPushes) are

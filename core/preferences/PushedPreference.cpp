@@ -14,6 +14,7 @@ void to_json(nlohmann::json& json, const PushedPreference& pushed) {
     if (pushed.postModificationSHA256) {
         json["postModificationSHA256"] = *pushed.postModificationSHA256;
     }
+    if (pushed.domainWasLink) json["domainWasLink"] = true;
 }
 
 void from_json(const nlohmann::json& json, PushedPreference& pushed) {
@@ -26,6 +27,7 @@ void from_json(const nlohmann::json& json, PushedPreference& pushed) {
     decoded.backupRelativePath = json_fields::optionalString(json, "backupRelativePath");
     decoded.originalSHA256 = json_fields::optionalString(json, "originalSHA256").value_or("");
     decoded.postModificationSHA256 = json_fields::optionalString(json, "postModificationSHA256");
+    decoded.domainWasLink = json_fields::optionalBoolean(json, "domainWasLink").value_or(false);
     pushed = std::move(decoded);
 }
 

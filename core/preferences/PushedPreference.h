@@ -21,6 +21,9 @@ struct PushedPreference {
     std::optional<std::string> backupRelativePath;
     std::string originalSHA256;
     std::optional<std::string> postModificationSHA256;
+    // The domain's file was a symbolic link when the snapshot was taken; only then may Restore
+    // write through a link there.
+    bool domainWasLink = false;
 
     friend bool operator==(const PushedPreference&, const PushedPreference&) = default;
 };

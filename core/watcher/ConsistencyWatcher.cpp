@@ -89,6 +89,10 @@ void ConsistencyWatcher::resume() {
     m_queue.async([this] { m_isPaused = false; });
 }
 
+void ConsistencyWatcher::retryLater() {
+    m_queue.async([this] { scheduleReconciliation(); });
+}
+
 std::string ConsistencyWatcher::statusText() const {
     if (!m_isRunning) return "Stopped";
     if (m_isPaused) return "Paused";

@@ -60,6 +60,10 @@ class ConsistencyWatcher final {
     void stop();
     void pause();
     void resume();
+    // Asks for the callback again one quiet period from now, with no change needed: for a
+    // reconciliation that could not run (another Lumifold process held the lock). A change
+    // meanwhile restarts the wait as usual.
+    void retryLater();
     // Blocks until the operations enqueued so far have run, and a callback the clock says is due
     // has been called. Not from the callback itself.
     void waitUntilIdle() { m_queue.sync(); }

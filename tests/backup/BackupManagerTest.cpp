@@ -197,7 +197,8 @@ TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
             request.lists = ManifestLists::of(lists);
             if (has('P')) request.finderPlistBytes = readFile(preferencesPath());
             for (const std::string& path : {a, b}) {
-                if (has(path == a ? 'A' : 'B')) request.dsStores.push_back({path, readFile(path)});
+                if (has(path == a ? 'A' : 'B'))
+                    request.dsStores.push_back({path, readFile(path), std::nullopt});
             }
             if (has('D'))
                 request.pushedPreferences.emplace(1)[0].record.domain = "com.apple.finder";

@@ -29,6 +29,11 @@ json treeOf(const BackupManifest& manifest) {
         tree["finderPlistPostSHA256"] = *manifest.finderPlistPostSHA256;
     if (manifest.pushedPreferences) tree["pushedPreferences"] = *manifest.pushedPreferences;
     if (manifest.finderPlistNotWritten) tree["finderPlistNotWritten"] = true;
+    if (manifest.finderPlistPlannedSHA256) {
+        tree["finderPlistPlannedSHA256"] = *manifest.finderPlistPlannedSHA256;
+    }
+    if (manifest.finderPlistWasLink) tree["finderPlistWasLink"] = true;
+    if (manifest.writtenFolders) tree["writtenFolders"] = *manifest.writtenFolders;
     return tree;
 }
 
@@ -48,8 +53,8 @@ BackupManifest sampleManifest() {
     manifest.finderPlistOriginalPath = "/Users/a/Library/Preferences/com.apple.finder.plist";
     manifest.finderPlistBackupPath = "/b/2025-01-31T14-05-09Z/com.apple.finder.plist";
     manifest.finderPlistOriginalSHA256 = "aa";
-    manifest.dsStoreBackups = {
-        {"/Users/a/Desktop/.DS_Store", "files/0123456789ab_.DS_Store", "bb", std::nullopt, 420}};
+    manifest.dsStoreBackups = {{"/Users/a/Desktop/.DS_Store", "files/0123456789ab_.DS_Store", "bb",
+                                std::nullopt, 420, false, std::nullopt}};
     manifest.appliedChanges = {
         {"com.apple.finder", "FXPreferredViewStyle", "Nlsv", "icnv", "Global Preference"}};
     manifest.fileExtensionBackups = {{"/Users/a/Desktop/a.pdf", true}};
@@ -73,21 +78,32 @@ TEST(BackupManifestTest, StreamedTextEqualsTheTreesByteForByte) {
         manifest.appliedChanges[0].newValue = manifest.finderPlistOriginalPath + "//";
         manifest.finderPlistPostSHA256 = maybe("post/" + std::to_string(round));
         manifest.finderPlistNotWritten = random() % 2;
+        manifest.finderPlistPlannedSHA256 = maybe("planned");
+        manifest.finderPlistWasLink = random() % 2;
         manifest.dsStoreBackups.clear();
         for (auto i = random() % 3; i > 0; --i) {
-            manifest.dsStoreBackups.push_back(
-                {"/a/" + std::to_string(i) + "/.DS_Store", "files/x_.DS_Store", "sum",
-                 maybe("after"), static_cast<std::uint16_t>(random() % 0777), random() % 2 == 0});
+            manifest.dsStoreBackups.push_back({"/a/" + std::to_string(i) + "/.DS_Store",
+                                               "files/x_.DS_Store", "sum", maybe("after"),
+                                               static_cast<std::uint16_t>(random() % 0777),
+                                               random() % 2 == 0, maybe("planned")});
+        }
+        manifest.writtenFolders.reset();
+        if (random() % 2) {
+            manifest.writtenFolders.emplace();
+            for (auto i = random() % 3; i > 0; --i) {
+                manifest.writtenFolders->push_back(
+                    {"/a/" + std::to_string(i), random(), std::uint64_t{random()} << 32});
+            }
         }
         manifest.appliedChanges.resize(random() % 3, {"t/", "k", "o\"", "n\n", "c"});
         manifest.fileExtensionBackups.resize(random() % 3, {"/f/é.txt", random() % 2 == 0});
         if (random() % 2) {
             manifest.pushedPreferences.emplace();
             for (auto i = random() % 3; i > 0; --i) {
-                manifest.pushedPreferences->push_back({"com.apple.finder", random() % 2 == 0,
-                                                       "AppleShowAllExtensions", maybe("<true/>"),
-                                                       maybe("<false/>"), maybe("files/y_z.plist"),
-                                                       random() % 2 ? "sum" : "", maybe("post")});
+                manifest.pushedPreferences->push_back(
+                    {"com.apple.finder", random() % 2 == 0, "AppleShowAllExtensions",
+                     maybe("<true/>"), maybe("<false/>"), maybe("files/y_z.plist"),
+                     random() % 2 ? "sum" : "", maybe("post"), random() % 2 == 0});
             }
         }
         const std::string text = encodeManifestFile(manifest);

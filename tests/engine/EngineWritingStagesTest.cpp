@@ -221,14 +221,15 @@ TEST_F(EngineWritingStagesTest, RestoreChoosesItsSnapshotAndEitherStageStopsSafe
          false},
         {[&] { platform::writeFileAtomically(copy, asBytes("x")); }, false, kBackupManagerDomain,
          kBackupDamagedCopy, true, false},
+        {[&] { finder.onQuit = [&] { breakFolderOf(preferencesPath()); }; }, false,
+         kBackupManagerDomain, kBackupUnsafeManifestPath, true, true},
         {[&] {
              writeStore("Documents", {viewStyle(".", "Nlsv")});
-             finder.onQuit = [&] { breakFolderOf(documentsStore); };
+             finder.onQuit = [&] { breakFolderOf(preferencesPath()); };
          },
          true, "POSIX", ENOTDIR, true, true},
-        {[&] { finder.onQuit = [&] { breakFolderOf(picturesStore); }; }, false, "POSIX", ENOTDIR,
-         true, true},
     };
+    const std::string preferencesFolder = deletingLastPathComponent(preferencesPath());
     for (const auto& [prepare, applies, domain, code, quits, writes] : cases) {
         SCOPED_TRACE(std::string(domain) + (applies ? " in Apply" : " in Restore"));
         finder.log.clear();
@@ -241,7 +242,12 @@ TEST_F(EngineWritingStagesTest, RestoreChoosesItsSnapshotAndEitherStageStopsSafe
         EXPECT_EQ(finder.log, quits ? kQuitThenRestart : "");
         EXPECT_TRUE(finder.isRunning());
         finder.transferCount = "0";
+        finder.onQuit = nullptr;
         platform::writeFileAtomically(copy, copyBytes);
+        if (platform::fileExists(preferencesFolder + ".moved")) {
+            platform::removeFile(preferencesFolder);
+            std::filesystem::rename(preferencesFolder + ".moved", preferencesFolder);
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -42,7 +43,7 @@ TEST_F(FileSystemTest, AtomicWriteKeepsTheTargetsBitsUnlessGivenAndLeavesNoTempo
     EXPECT_EQ(names("a"), std::vector<std::string>{"kept"});
 }
 
-TEST_F(FileSystemTest, ReplacingKeepsOwnerBitsAndAttributesAndWritesThroughAFinalLink) {
+TEST_F(FileSystemTest, ReplacingKeepsOwnerBitsAndAttributesAndReplacesOnlyAFile) {
     const std::string target = home.writeFile("real/target", "old");
     setPermissionBits(target, 0640);
     ASSERT_EQ(::setxattr(target.c_str(), "user.kept", "v", 1, 0), 0) << "no user attributes here";
@@ -50,11 +51,15 @@ TEST_F(FileSystemTest, ReplacingKeepsOwnerBitsAndAttributesAndWritesThroughAFina
     if (root) {
         ASSERT_EQ(::chown(target.c_str(), 4321, 4321), 0);
     }
-    link(target, "link");
-    ReplaceOptions throughLink;
-    throughLink.followFinalLink = true;
-    EXPECT_TRUE(replaceFile(home / "link", asBytes("new"), throughLink));
-    EXPECT_TRUE(isSymbolicLink(home / "link"));
+    // While the content is written, the temporary file is no more readable than the result.
+    unsigned temporaryBits = 0777;
+    EXPECT_TRUE(replaceFileWith(target, [&](const ByteWriter& write) {
+        for (const std::string& name : names("real")) {
+            if (name != "target") temporaryBits = permissionBits(home / ("real/" + name)).value();
+        }
+        write(asBytes("new"));
+    }));
+    EXPECT_EQ(temporaryBits & ~0640u, 0u);
     EXPECT_EQ(asText(readFile(target)), "new");
     EXPECT_EQ(permissionBits(target), 0640u);
     char value[4] = {};
@@ -66,29 +71,75 @@ TEST_F(FileSystemTest, ReplacingKeepsOwnerBitsAndAttributesAndWritesThroughAFina
     }
     EXPECT_EQ(names("real"), std::vector<std::string>{"target"});
 
+    // A link or a FIFO at the target is refused, never followed or replaced.
+    link(target, "link");
     EXPECT_LUMIFOLD_ERROR_CODE(replaceFile(home / "link", asBytes("x")), kPosixDomain, ELOOP);
-    link("nowhere", "dangling");
-    EXPECT_LUMIFOLD_ERROR_CODE(replaceFile(home / "dangling", asBytes("x"), throughLink),
-                               kPosixDomain, ENOENT);
+    ASSERT_EQ(::mkfifo((home / "fifo").c_str(), 0600), 0);
+    EXPECT_LUMIFOLD_ERROR_CODE(replaceFile(home / "fifo", asBytes("x")), kPosixDomain,
+                               kNotRegularFile);
+    EXPECT_EQ(asText(readFile(target)), "new");
+    EXPECT_EQ(entryType(home / "fifo"), EntryType::other);
 }
 
+// Another writer that acts while ours is being written keeps what it wrote, however it wrote
+// it: our file is swapped in and what it displaced compared in one step.
 TEST_F(FileSystemTest, ReplacingOnlyWhatStillHoldsThePlannedBytes) {
-    const std::string target = home.writeFile("t", "planned");
+    const std::string target = home / "t";
+    const std::string victim = home.writeFile("victim", "planned");
     const Bytes planned = toBytes("planned");
     ReplaceOptions options;
     options.unlessChangedFrom = PlannedContent{true, planned};
-    for (const std::string meanwhile : {"another", "planned and more", ""}) {
-        home.writeFile("t", meanwhile);
-        EXPECT_FALSE(replaceFile(target, asBytes("ours"), options)) << meanwhile;
-        EXPECT_EQ(asText(readFile(target)), meanwhile);
+    struct Case {
+        const char* what;
+        std::function<void()> meanwhile;
+        std::string left;  // the target's content afterwards
+    };
+    const std::vector<Case> cases{
+        {.what = "written in place",
+         .meanwhile = [&] { home.writeFile("t", "another"); },
+         .left = "another"},
+        {.what = "grown",
+         .meanwhile = [&] { home.writeFile("t", "planned and more"); },
+         .left = "planned and more"},
+        {.what = "emptied", .meanwhile = [&] { home.writeFile("t", ""); }, .left = ""},
+        {.what = "replaced by rename",
+         .meanwhile = [&] { replaceFile(target, asBytes("renamed over")); },
+         .left = "renamed over"},
+        {.what = "a link to a file holding the planned bytes",
+         .meanwhile =
+             [&] {
+                 removeFile(target);
+                 link(victim, "t");
+             },
+         .left = "planned"},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        if (entryType(target)) removeFile(target);
+        home.writeFile("t", "planned");
+        EXPECT_FALSE(replaceFileWith(
+            target,
+            [&](const ByteWriter& write) {
+                each.meanwhile();
+                write(asBytes("ours"));
+            },
+            options));
+        EXPECT_EQ(asText(readFile(target)), each.left);
+        EXPECT_EQ(names("").size(), 2u);  // the target and the victim: no temporary file left
     }
+    EXPECT_TRUE(isSymbolicLink(target));
+    EXPECT_EQ(asText(readFile(victim)), "planned");
+    removeFile(target);
     home.writeFile("t", "planned");
     EXPECT_TRUE(replaceFile(target, asBytes("ours"), options));
     EXPECT_EQ(asText(readFile(target)), "ours");
     // Planned as absent: a file that appeared meanwhile is left alone.
     options.unlessChangedFrom = PlannedContent{false, {}};
     EXPECT_FALSE(replaceFile(target, asBytes("x"), options));
-    EXPECT_EQ(names(""), std::vector<std::string>{"t"});
+    EXPECT_EQ(asText(readFile(target)), "ours");
+    removeFile(target);
+    EXPECT_TRUE(replaceFile(target, asBytes("new"), options));
+    EXPECT_EQ(asText(readFile(target)), "new");
 }
 
 TEST_F(FileSystemTest, ReadsRefuseAnythingButABoundedRegularFileWithoutBlocking) {

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/common/Error.h"
+#include "core/platform/FileSystem.h"
+#include "core/platform/PosixError.h"
+#include "core/platform/Sha256.h"
+
+// The layout of a snapshot folder and the small helpers BackupManager's sources share.
+namespace lumifold::snapshot_files {
+
+inline constexpr const char* kManifestFileName = "manifest.json";
+inline constexpr const char* kSummaryFileName = "summary.json";
+inline constexpr const char* kPreferencesCopyName = "com.apple.finder.plist";
+inline constexpr const char* kFilesFolderName = "files";
+inline constexpr const char* kDSStoreName = ".DS_Store";
+inline constexpr const char* kShowAllExtensionsKey = "AppleShowAllExtensions";
+inline constexpr const char* kFinderApplicationId = "com.apple.finder";
+// Snapshots hold another program's settings: only their owner may look inside.
+inline constexpr unsigned kPrivateFolderMode = 0700;
+inline constexpr unsigned kPrivateFileMode = 0600;
+// A manifest lists every file of an Apply; a million of them is far below this.
+inline constexpr std::uint64_t kManifestReadLimit = std::uint64_t{1} << 30;
+
+// A name that addresses exactly one entry of a folder.
+inline bool isSingleComponent(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+inline std::string quotedPath(const std::string& path) {
+    return "\"" + platform::printable(path) + "\"";
+}
+
+// The checksum of the file's content, or nullopt when nothing is there or it cannot be read.
+inline std::optional<std::string> checksumOfFileIfReadable(const std::string& path) {
+    if (!platform::fileExists(path)) return std::nullopt;
+    try {
+        return platform::sha256Hex(platform::readFile(path));
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace lumifold::snapshot_files

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/backup/BackupManifest.h"
+#include "core/platform/FolderRoot.h"
+
+namespace lumifold {
+
+// The folders Apply writes in. Each is opened from the run's bounds without following a link
+// before the snapshot, so the snapshot records which folder it was; each write opens it again
+// and goes ahead only in that same folder, through the descriptor it checked.
+class WriteTargets final {
+  public:
+    // `bounds`: where the run may write; `home`: the root of the preferences files.
+    WriteTargets(platform::WriteBounds bounds, std::string home);
+    WriteTargets(const WriteTargets&) = delete;
+    WriteTargets& operator=(const WriteTargets&) = delete;
+
+    // Opens the folder holding `file` and records it; the reason, in words, when it cannot be
+    // reached (a link on the way, outside the bounds, gone).
+    std::optional<std::string> recordFolderOf(const std::string& file);
+    // The same for a preferences or domain file below the home, a final link followed to a
+    // file below the home. A folder that does not exist yet is not recorded. Throws the
+    // platform's Error for a file that cannot be placed there (a link leading elsewhere).
+    void recordPreferencesFile(const std::string& file);
+
+    // The folder holding `file`, opened again; nullopt, with the reason in `why`, when it was
+    // never recorded or is no longer the folder recorded.
+    std::optional<platform::OpenFolder> folderOf(const std::string& file, std::string& why) const;
+
+    // What was recorded, for the snapshot's manifest.
+    std::vector<WrittenFolder> written() const;
+
+  private:
+    void remember(const std::string& path, const platform::OpenFolder& folder);
+
+    platform::WriteBounds m_bounds;
+    std::string m_home;
+    std::map<std::string, platform::FileIdentity> m_recorded;
+};
+
+}  // namespace lumifold

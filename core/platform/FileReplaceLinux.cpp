@@ -1,0 +1,347 @@
+// Replacing files in one step: a temporary file beside the target, written, flushed, given its
+// final bits, owner and attributes, then renamed over the target. Every step names entries of
+// one folder held open, so the folder the check looked at is the folder the rename writes.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "core/common/Paths.h"
+#include "core/platform/Descriptor.h"
+#include "core/platform/FolderRoot.h"
+#include "core/platform/PosixError.h"
+#include "core/platform/Uuid.h"
+
+namespace lumifold::platform {
+namespace {
+
+constexpr std::string_view kTemporaryInfix = ".tmp.";
+constexpr std::size_t kUuidLength = 36;
+
+bool isUuidText(std::string_view text) {
+    if (text.size() != kUuidLength) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+    }
+    return true;
+}
+
+bool isPlainName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == name.npos &&
+           name.find('\0') == name.npos;
+}
+
+void writeAll(int fd, ByteView bytes, const std::string& path) {
+    const std::byte* data = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            throw posixError(errno, "write", path);
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+// Copies every extended attribute of `from` to `to`. An attribute of the user's namespace that
+// cannot be copied fails the replacement (it would be lost); the system namespaces (labels,
+// access lists, root's trusted ones) are copied where this process may.
+void copyExtendedAttributes(int from, int to, const std::string& path) {
+    std::vector<char> names(1024);
+    ssize_t length = 0;
+    while ((length = ::flistxattr(from, names.data(), names.size())) < 0) {
+        if (errno == ENOTSUP) return;
+        if (errno != ERANGE) throw posixError(errno, "copy the attributes of", path);
+        names.resize(names.size() * 4);
+    }
+    std::vector<char> value;
+    for (ssize_t at = 0; at < length;) {
+        const std::string name(names.data() + at);
+        at += static_cast<ssize_t>(name.size()) + 1;
+        ssize_t size = ::fgetxattr(from, name.c_str(), nullptr, 0);
+        if (size >= 0) {
+            value.resize(static_cast<std::size_t>(size));
+            size = ::fgetxattr(from, name.c_str(), value.data(), value.size());
+        }
+        const bool copied = size >= 0 && ::fsetxattr(to, name.c_str(), value.data(),
+                                                     static_cast<std::size_t>(size), 0) == 0;
+        if (!copied && name.starts_with("user.")) {
+            throw posixError(errno, "copy the attributes of", path);
+        }
+    }
+}
+
+// Gives the new file `fd` its owner and group, the same as the target's, where this process
+// may set them: as root, or when they are already its own. Changing the owner clears set-id
+// bits, so the bits are given afterwards.
+void takeOverOwner(int fd, uid_t user, gid_t group) {
+    if (user == ::geteuid() && group == ::getegid()) return;
+    const uid_t owner = ::geteuid() == 0 ? user : static_cast<uid_t>(-1);
+    // Another user's file cannot be given back to them unless we are root; a group we do not
+    // belong to is refused the same way. The content still moves on.
+    (void)::fchown(fd, owner, group);
+}
+
+// True when the entry `name` of `dir` is a regular file holding exactly `planned`; anything
+// else, an entry that cannot be read included, counts as changed.
+bool holdsPlanned(int dir, const std::string& name, const PlannedContent& planned) {
+    Descriptor fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) return false;
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::uint64_t>(info.st_size) != planned.bytes.size()) {
+        return false;
+    }
+    Bytes current(planned.bytes.size() + 1);  // one more, to see a file that grew meanwhile
+    std::size_t filled = 0;
+    for (;;) {
+        const ssize_t count = ::read(fd.get(), current.data() + filled, current.size() - filled);
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) return false;
+        if (count == 0 || (filled += static_cast<std::size_t>(count)) == current.size()) break;
+    }
+    return filled == planned.bytes.size() &&
+           std::equal(planned.bytes.begin(), planned.bytes.end(), current.begin());
+}
+
+bool isAbsent(int dir, const std::string& name, const std::string& path) {
+    struct stat info {};
+    if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) return false;
+    if (errno != ENOENT) throw posixError(errno, "read", path);
+    return true;
+}
+
+enum class Swap { done, changedMeanwhile, unsupported };
+
+// Puts `temporary` in place of `name`, keeping what it displaces only when that still holds
+// `planned`. The exchange and the look at what it displaced are one step for any other
+// writer: one who writes before the exchange is seen and swapped back, one who writes after it
+// writes over our file.
+Swap swapInUnlessChanged(int dir, const std::string& temporary, const std::string& name,
+                         const PlannedContent& planned, const std::string& path) {
+    if (!planned.existed) {
+        if (::renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0) {
+            return Swap::done;
+        }
+        if (errno == EEXIST) return Swap::changedMeanwhile;
+        if (errno == EINVAL || errno == ENOSYS) return Swap::unsupported;
+        throw posixError(errno, "write", path);
+    }
+    if (::renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_EXCHANGE) != 0) {
+        if (errno == ENOENT) return Swap::changedMeanwhile;  // the target went meanwhile
+        if (errno == EINVAL || errno == ENOSYS) return Swap::unsupported;
+        throw posixError(errno, "write", path);
+    }
+    // `temporary` now names what was at the target.
+    if (holdsPlanned(dir, temporary, planned)) {
+        (void)::unlinkat(dir, temporary.c_str(), 0);  // a leftover is removed by the next run
+        return Swap::done;
+    }
+    if (::renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_EXCHANGE) != 0) {
+        throw fileError(errno, "write", path,
+                        "another program changed it meanwhile, and its file could not be put "
+                        "back; it is at \"" +
+                            printable(appending(deletingLastPathComponent(path), temporary)) +
+                            "\"");
+    }
+    (void)::unlinkat(dir, temporary.c_str(), 0);  // ours again, after the swap back
+    return Swap::changedMeanwhile;
+}
+
+void syncFolder(int dir) { (void)::fsync(dir); }
+
+}  // namespace
+
+bool isOwnTemporaryName(std::string_view name, std::string_view targetName) {
+    // ".<target>.tmp.<UUID>", possibly nested: "..<target>.tmp.<UUID>.tmp.<UUID>". An empty
+    // `targetName` stands for any target.
+    while (name.size() > kTemporaryInfix.size() + kUuidLength + 1 && name.front() == '.') {
+        const std::size_t suffix = name.size() - kUuidLength - kTemporaryInfix.size();
+        if (name.substr(suffix, kTemporaryInfix.size()) != kTemporaryInfix ||
+            !isUuidText(name.substr(suffix + kTemporaryInfix.size()))) {
+            return false;
+        }
+        name = name.substr(1, suffix - 1);
+        if (targetName.empty() ? !name.empty() : name == targetName) return true;
+    }
+    return false;
+}
+
+std::size_t removeOwnTemporaryFilesIn(const OpenFolder& folder,
+                                      const std::vector<std::string>& targetNames) {
+    Descriptor listing(::openat(folder.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (listing.get() < 0) return 0;
+    DIR* dir = ::fdopendir(listing.get());
+    if (dir == nullptr) return 0;
+    listing.release();
+    std::vector<std::string> ours;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        if (std::any_of(targetNames.begin(), targetNames.end(),
+                        [&](const auto& target) { return isOwnTemporaryName(name, target); })) {
+            ours.emplace_back(name);
+        }
+    }
+    ::closedir(dir);
+    std::size_t removed = 0;
+    for (const std::string& name : ours) {
+        struct stat info {};
+        if (::fstatat(folder.descriptor(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && ::unlinkat(folder.descriptor(), name.c_str(), 0) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+std::size_t removeOwnTemporaryFiles(const std::string& folder,
+                                    const std::vector<std::string>& targetNames) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    try {
+        return removeOwnTemporaryFilesIn(OpenFolder::adopt(fd, folder), targetNames);
+    } catch (const Error&) {
+        return 0;
+    }
+}
+
+std::optional<EntryType> entryTypeIn(const OpenFolder& folder, const std::string& name) {
+    struct stat info {};
+    if (!isPlainName(name) ||
+        ::fstatat(folder.descriptor(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        return std::nullopt;
+    }
+    if (S_ISREG(info.st_mode)) return EntryType::regular;
+    if (S_ISDIR(info.st_mode)) return EntryType::directory;
+    if (S_ISLNK(info.st_mode)) return EntryType::symbolicLink;
+    return EntryType::other;
+}
+
+void removeFileIn(const OpenFolder& folder, const std::string& name) {
+    const std::string path = appending(folder.path(), name);
+    if (!isPlainName(name)) throw fileError(EINVAL, "remove", path, "it is not a file name");
+    if (::unlinkat(folder.descriptor(), name.c_str(), 0) != 0) {
+        throw posixError(errno, "remove", path);
+    }
+}
+
+bool replaceFileIn(const OpenFolder& folder, const std::string& name, ByteView bytes,
+                   const ReplaceOptions& options) {
+    return replaceFileIn(
+        folder, name, [&](const ByteWriter& write) { write(bytes); }, options);
+}
+
+bool replaceFileIn(const OpenFolder& folder, const std::string& name,
+                   const std::function<void(const ByteWriter&)>& produce,
+                   const ReplaceOptions& options) {
+    const std::string path = appending(folder.path(), name);
+    if (!isPlainName(name)) throw fileError(EINVAL, "write", path, "it is not a file name");
+    const int dir = folder.descriptor();
+
+    // The file being replaced, opened without following a link: its bits, owner and attributes
+    // go to the new file.
+    Descriptor old(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat oldInfo {};
+    bool hasOld = false;
+    if (old.get() >= 0) {
+        if (::fstat(old.get(), &oldInfo) != 0) throw posixError(errno, "write", path);
+        hasOld = true;
+    } else if (errno != ENOENT) {
+        // Unreadable to us (not root): its bits and owner still carry over.
+        if (::fstatat(dir, name.c_str(), &oldInfo, AT_SYMLINK_NOFOLLOW) != 0) {
+            throw posixError(errno, "write", path);
+        }
+        hasOld = true;
+    }
+    if (hasOld && !S_ISREG(oldInfo.st_mode)) {
+        // What was planned from was a file: something else there now is another program's.
+        if (options.unlessChangedFrom) return false;
+        if (S_ISLNK(oldInfo.st_mode))
+            throw fileError(ELOOP, "write", path, "it is a symbolic link");
+        throw fileError(kNotRegularFile, "write", path, "it is not a regular file");
+    }
+    const std::optional<mode_t> finalBits =
+        options.exactPermissionBits ? std::optional<mode_t>(*options.exactPermissionBits)
+        : hasOld                    ? std::optional<mode_t>(oldInfo.st_mode & 07777)
+                                    : std::nullopt;
+
+    const std::string temporary = "." + name + std::string(kTemporaryInfix) + makeUuidString();
+    // Created with no more than the final bits (the umask may narrow them further until the
+    // fchmod below), so the content is never readable more widely than the final file allows.
+    const mode_t createMode = finalBits ? (*finalBits & 0777) : 0666;
+    Descriptor fd(::openat(dir, temporary.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode));
+    if (fd.get() < 0) throw posixError(errno, "write", path);
+    try {
+        produce([&](ByteView bytes) { writeAll(fd.get(), bytes, path); });
+        if (hasOld) {
+            takeOverOwner(fd.get(), oldInfo.st_uid, oldInfo.st_gid);
+        } else if (options.ownerOfFolderWhenNew && ::geteuid() == 0) {
+            const Ownership owner = folder.owner();
+            (void)::fchown(fd.get(), owner.user, owner.group);
+        }
+        if (finalBits && ::fchmod(fd.get(), *finalBits) != 0) {
+            throw posixError(errno, "write", path);
+        }
+        if (old.get() >= 0) copyExtendedAttributes(old.get(), fd.get(), path);
+        if (::fsync(fd.get()) != 0) throw posixError(errno, "write", path);
+        if (::close(fd.release()) != 0) throw posixError(errno, "write", path);
+
+        Swap swap = Swap::unsupported;
+        if (options.unlessChangedFrom) {
+            swap = swapInUnlessChanged(dir, temporary, name, *options.unlessChangedFrom, path);
+            // A file system without exchanging renames: the check and the rename are two
+            // steps, and another writer's change can slip in between.
+            if (swap == Swap::unsupported) {
+                const PlannedContent& planned = *options.unlessChangedFrom;
+                const bool unchanged =
+                    planned.existed ? holdsPlanned(dir, name, planned) : isAbsent(dir, name, path);
+                if (!unchanged) swap = Swap::changedMeanwhile;
+            }
+        }
+        if (swap == Swap::changedMeanwhile) {
+            (void)::unlinkat(dir, temporary.c_str(), 0);
+            return false;
+        }
+        if (swap == Swap::unsupported &&
+            ::renameat(dir, temporary.c_str(), dir, name.c_str()) != 0) {
+            throw posixError(errno, "write", path);
+        }
+    } catch (...) {
+        (void)::unlinkat(dir, temporary.c_str(), 0);
+        throw;
+    }
+    syncFolder(dir);
+    return true;
+}
+
+bool replaceFileWith(const std::string& path, const std::function<void(const ByteWriter&)>& produce,
+                     const ReplaceOptions& options) {
+    const std::string folder = deletingLastPathComponent(path);
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) throw posixError(errno, "write", path);
+    return replaceFileIn(OpenFolder::adopt(fd, folder), lastPathComponent(path), produce, options);
+}
+
+bool replaceFile(const std::string& path, ByteView bytes, const ReplaceOptions& options) {
+    return replaceFileWith(
+        path, [&](const ByteWriter& write) { write(bytes); }, options);
+}
+
+void writeFileAtomically(const std::string& path, ByteView bytes) { replaceFile(path, bytes); }
+
+void writeFileAtomically(const std::string& path, ByteView bytes, unsigned bits) {
+    ReplaceOptions options;
+    options.exactPermissionBits = bits;
+    replaceFile(path, bytes, options);
+}
+
+}  // namespace lumifold::platform

@@ -54,11 +54,16 @@ bool isAbsolute(const std::string& path) {
         "Restore will not write " + quotedPath(path) + ": " + why + ", so nothing was restored");
 }
 
-// The reason of a platform error without its "Could not ... "path": " preamble.
-std::string reasonOf(const Error& error) {
+// The reason of a platform error about `file` without its "Could not ... " preamble, naming the
+// path it was about when that is another (the link met on the way).
+std::string reasonOf(const Error& error, const std::string& file) {
     const std::string& message = error.message();
+    const std::size_t open = message.find(" \"");
     const std::size_t colon = message.find("\": ");
-    return colon == std::string::npos ? message : message.substr(colon + 3);
+    if (open == std::string::npos || colon == std::string::npos || colon < open) return message;
+    const std::string named = message.substr(open + 1, colon + 1 - open - 1);
+    const std::string reason = message.substr(colon + 3);
+    return named == quotedPath(file) ? reason : named + ": " + reason;
 }
 
 // Copies live directly in the snapshot's "files" folder.
@@ -99,7 +104,7 @@ class BackupManager::FolderOpener final {
             if (mayBeGone && (error.code() == ENOENT || error.code() == ENOTDIR)) {
                 return std::nullopt;
             }
-            refuseTarget(file, reasonOf(error));
+            refuseTarget(file, reasonOf(error, file));
         }
         check(path, *folder);
         return folder;
@@ -119,7 +124,7 @@ class BackupManager::FolderOpener final {
                 refuseTarget(file,
                              "it is a symbolic link, and it was none when the snapshot was taken");
             }
-            refuseTarget(file, reasonOf(error));
+            refuseTarget(file, reasonOf(error, file));
         }
     }
 
@@ -301,7 +306,9 @@ void BackupManager::checkLiveTargets(const BackupManifest& manifest,
     for (const PushedPreference& pushed :
          manifest.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
         const auto path = preferences.domainPath(pushed.domain, PreferencesService::Host::current);
-        if (path) (void)opener.place(m_host.homeDirectory, *path, pushed.domainWasLink);
+        if (path && pushed.pushedValue) {
+            (void)opener.place(m_host.homeDirectory, *path, pushed.domainWasLink);
+        }
     }
 }
 
@@ -569,6 +576,7 @@ void BackupManager::restorePushedPreferences(const std::vector<PushedPreference>
     PreferencesService preferences(m_host.homeDirectory);
     for (std::size_t i = 0; i < pushed.size(); ++i) {
         const PushedPreference& value = pushed[i];
+        if (!value.pushedValue) continue;  // Apply never pushed it: nothing to undo
         const std::string path =
             *preferences.domainPath(value.domain, PreferencesService::Host::current);
         const auto place = opener.place(m_host.homeDirectory, path, value.domainWasLink);

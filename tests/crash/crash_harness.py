@@ -3,9 +3,12 @@
 sandbox home, and after each kill checks that (1) every .DS_Store holds its old bytes or a
 complete store and every preferences or domain file its old bytes or a complete property list;
 (2) while no snapshot has its manifest, nothing outside <home>/.lumifold changed; (3) otherwise
-`restore --force` exits 0 and gives back every file's bytes, owner, group, permission bits and
-extended attributes. Half the kills hit a restore after a whole apply; then restore runs again.
-Folders Apply made for the per-host domains, which Restore leaves empty, are counted apart.
+a plain `restore` (no --force: what Apply or Restore wrote themselves is never another
+program's change) exits 0 and gives back every file's bytes, owner, group, permission bits and
+extended attributes, leaves none of our temporary files anywhere in the home, ~/.lumifold
+included, and leaves the lock free. Half the kills hit a restore after a whole apply; then
+restore runs again. Folders Apply made for the per-host domains, which Restore leaves empty, are
+counted apart.
 
 Short form (ctest):  python3 tests/crash/crash_harness.py build/dev/cli/lumifold --kills 40 --files 300
 Long form, by hand:  python3 tests/crash/crash_harness.py build/dev/cli/lumifold --kills 1000
@@ -13,11 +16,13 @@ Long form, by hand:  python3 tests/crash/crash_harness.py build/dev/cli/lumifold
 Exits 0 when every kill passed, 1 on any fault, 77 when this machine cannot run it.
 """
 import argparse
+import fcntl
 import glob
 import json
 import os
 import plistlib
 import random
+import re
 import shutil
 import signal
 import statistics
@@ -72,6 +77,26 @@ def torn_files(lumifold, home, originals):
     return torn
 
 
+TEMPORARY = re.compile(r"^\..+\.tmp\.[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$")
+
+
+def leftovers(home):
+    """Our temporary files (".<name>.tmp.<UUID>") anywhere in the home, ~/.lumifold included,
+    and the lock when someone still holds it."""
+    found = []
+    for folder, dirs, files in os.walk(home):
+        found += [os.path.relpath(os.path.join(folder, name), home)
+                  for name in files if TEMPORARY.match(name)]
+    lock = os.path.join(home, ".lumifold/lock")
+    if os.path.exists(lock):
+        with open(lock) as f:
+            try:
+                fcntl.flock(f, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            except BlockingIOError:
+                found.append(".lumifold/lock (still held)")
+    return found
+
+
 def has_hidden_extension(path):
     try:
         info = os.getxattr(path, FINDER_INFO, follow_symlinks=False)
@@ -102,7 +127,8 @@ class Harness:
         self.counts = dict.fromkeys(
             ["apply kills", "landed before manifest", "landed after manifest",
              "restore kills", "restore kills landed", "finished before the kill",
-             "torn files", "restore failures", "differences", "folders left by design"], 0)
+             "torn files", "restore failures", "leftovers", "differences",
+             "folders left by design"], 0)
         self.phases = {}
         self.kept = []
 
@@ -165,7 +191,7 @@ class Harness:
             applied = self.run("apply")
             applies.append(time.monotonic() - start)
             start = time.monotonic()
-            restored = self.run("restore", "--force")
+            restored = self.run("restore")
             restores.append(time.monotonic() - start)
             faults = self.compare(strict=False)
             if applied.returncode != 0 or restored.returncode != 0 or faults:
@@ -204,10 +230,13 @@ class Harness:
         # A restore killed after a whole apply must still find that apply's manifest.
         if not manifests(self.home) and not restore_kill:
             return faults + [f"changed before any manifest: {d}" for d in self.compare(True)]
-        restore = self.run("restore", "--force")
+        restore = self.run("restore")
         if restore.returncode != 0:
             self.counts["restore failures"] += 1
-            faults.append(f"restore --force exited {restore.returncode}: {restore.stderr.strip()}")
+            faults.append(f"restore exited {restore.returncode}: {restore.stderr.strip()}")
+        left = leftovers(self.home)
+        self.counts["leftovers"] += len(left)
+        faults += [f"left behind: {path}" for path in left]
         return faults + [f"not given back: {d}" for d in self.compare(strict=False)]
 
     def trial(self, number, rng, apply_time, restore_time):

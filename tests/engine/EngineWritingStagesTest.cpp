@@ -2,6 +2,7 @@
 
 #include "core/platform/FileLock.h"
 #include "core/platform/PreferencesService.h"
+#include "core/platform/Sha256.h"
 #include "core/platform/Uuid.h"
 #include "tests/engine/EngineTestSupport.h"
 
@@ -116,6 +117,68 @@ TEST_F(EngineWritingStagesTest, ATreeIsFixedToItsDepthAndRestoredByteForByte) {
     EXPECT_FALSE(hiddenExtension(home / "Documents/P/a/b/c/f.pdf"));
     engine->restore(std::nullopt, true);
     EXPECT_EQ(fingerprint(), before);
+}
+
+// A folder of the tree swapped for a link, or for another folder, between the snapshot and the
+// writes (while the Finder quits): Apply leaves it alone and says so, Restore refuses, and the
+// folder the link leads to never changes.
+TEST_F(EngineWritingStagesTest, AFolderSwappedWhileApplyOrRestoreRunsIsNeverWrittenThrough) {
+    if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";
+    writeUserPreferences();
+    const TempHome victim;
+    victim.writeFile(".DS_Store", writer.encode({viewStyle(".", "Nlsv")}));
+    victim.writeFile("f.pdf", "victim's");
+    const auto victimState = [&] {
+        return platform::sha256Hex(platform::readFile(victim / ".DS_Store")) +
+               std::to_string(hiddenExtension(victim / "f.pdf"));
+    };
+    const std::string before = victimState();
+    const std::string folder = home / "Documents/P/a";
+    const auto swapForLink = [&] {
+        std::filesystem::rename(folder, folder + ".moved");
+        ASSERT_EQ(::symlink(victim.path().c_str(), folder.c_str()), 0);
+    };
+    const auto swapForFolder = [&] {
+        std::filesystem::rename(folder, folder + ".moved");
+        home.makeFolder("Documents/P/a");
+    };
+    struct Case {
+        const char* what;
+        bool applies;
+        std::function<void()> swap;
+        int code;  // 0: Apply goes on without the folder
+    };
+    for (const Case& each :
+         {Case{"Apply, a link", true, swapForLink, 0},
+          Case{"Restore, a link", false, swapForLink, kBackupUnsafeManifestPath},
+          Case{"Restore, another folder", false, swapForFolder, kBackupFolderReplaced}}) {
+        SCOPED_TRACE(each.what);
+        if (platform::entryType(home / "Documents")) platform::removeTree(home / "Documents");
+        for (const char* level : {"Documents/P", "Documents/P/a"}) {
+            writeStore(level, {viewStyle(".", "Nlsv")});
+            home.writeFile(std::string(level) + "/f.pdf", "pdf");
+        }
+        const auto tree = engine->expandTrees(std::vector{home / "Documents/P"}, {});
+        if (!each.applies) engine->apply(tree, false);
+        finder.onQuit = each.swap;
+        if (each.applies) {
+            const ApplyResult result = engine->apply(tree, true);
+            EXPECT_EQ(std::count_if(result.warnings.begin(), result.warnings.end(),
+                                    [&](const auto& w) {
+                                        return w.find(folder +
+                                                      "/.DS_Store\" was left as it "
+                                                      "is") != std::string::npos;
+                                    }),
+                      1);
+            EXPECT_TRUE(result.manifest.dsStoreBackups.at(1).notWritten);
+            EXPECT_TRUE(holds(home / "Documents/P/.DS_Store", viewStyle(".", "icnv")));
+        } else {
+            EXPECT_LUMIFOLD_ERROR_CODE(engine->restore(std::nullopt, true), kBackupManagerDomain,
+                                       each.code);
+        }
+        finder.onQuit = nullptr;
+        EXPECT_EQ(victimState(), before);
+    }
 }
 
 // What another program writes between planning and writing is neither lost nor rolled back.

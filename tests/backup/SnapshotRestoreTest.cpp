@@ -1,0 +1,301 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/backup/BackupManager.h"
+#include "core/common/Iso8601.h"
+#include "core/common/Paths.h"
+#include "core/platform/FileMetadata.h"
+#include "core/platform/FolderRoot.h"
+#include "core/platform/Sha256.h"
+#include "tests/support/LumifoldAssertions.h"
+#include "tests/support/TempHome.h"
+
+namespace lumifold::testing {
+namespace {
+
+using platform::readFile;
+
+// A snapshot of a home and of a folder outside it, restored under hostile changes: a manifest
+// naming files beyond the bounds the caller gives, links and folders swapped in since, copies
+// that are not what they claim. A victim folder outside both must never change.
+class SnapshotRestoreTest : public ::testing::Test {
+  protected:
+    SnapshotRestoreTest() { populate(); }
+    void populate() {
+        for (const TempHome* tree : {&home, &elsewhere}) {
+            for (const auto& name : platform::listDirectory(tree->path(), true)) {
+                platform::removeTree(appending(tree->path(), name));
+            }
+        }
+        home.writeFile("Library/Preferences/com.apple.finder.plist", "preferences before");
+        desktop = home.writeFile("Desktop/.DS_Store", "desktop before");
+        movies = home.writeFile("Movies/.DS_Store", "movies before");
+        report = home.writeFile("Desktop/report.pdf", "pdf");
+        outsideStore = elsewhere.writeFile("outside/.DS_Store", "outside before");
+        parentStore = elsewhere.writeFile(".DS_Store", "parent before");
+        outsideFile = elsewhere.writeFile("outside/notes.txt", "txt");
+        victimStore = elsewhere.writeFile("victim/.DS_Store", "victim");
+        platform::setPermissionBits(victimStore, 0600);
+        elsewhere.writeFile("victim/report.pdf", "victim's");
+        elsewhere.writeFile("victim/notes.txt", "victim's");
+    }
+
+    // A snapshot of `stores` and `flags` as Apply takes it, then Apply's writes.
+    BackupManifest snapshot(const std::vector<std::string>& stores,
+                            const std::vector<std::string>& flags) {
+        BackupManifest lists;
+        for (const std::string& flag : flags) lists.fileExtensionBackups.push_back({flag, false});
+        SnapshotRequest request;
+        request.finderPlistURL = home / "Library/Preferences/com.apple.finder.plist";
+        request.finderPlistBytes = readFile(request.finderPlistURL);
+        request.lists = ManifestLists::of(lists);
+        request.writtenFolders.emplace();
+        for (const std::string& store : stores) {
+            request.dsStores.push_back({store, readFile(store), std::nullopt});
+        }
+        for (const auto& file : stores) written(request, deletingLastPathComponent(file));
+        for (const auto& file : flags) written(request, deletingLastPathComponent(file));
+        BackupManifest manifest = lists;
+        static_cast<ManifestHeader&>(manifest) = manager.createSnapshot(request).header;
+        for (const std::string& store : stores)
+            platform::writeFileAtomically(store, asBytes("after"));
+        return manifest;
+    }
+    static void written(SnapshotRequest& request, const std::string& folder) {
+        const auto identity = platform::fileIdentity(folder).value();
+        request.writtenFolders->push_back({folder, identity.device, identity.inode});
+    }
+    // Bounds as the engine gives them: the home, and each folder given again as a root with
+    // its parent's store.
+    platform::WriteBounds bounds(const std::vector<std::string>& given = {}) const {
+        platform::WriteBounds bounds;
+        bounds.addRoot(home.path());
+        for (const std::string& folder : given) {
+            bounds.addRoot(folder);
+            bounds.addFileOnly(deletingLastPathComponent(folder), ".DS_Store");
+        }
+        return bounds;
+    }
+    void restore(const BackupManifest& manifest, const platform::WriteBounds& within) {
+        manager.restoreSnapshot(manifest, true, manager.evaluateRestore(manifest), within);
+    }
+    void link(const std::string& target, const std::string& at) const {
+        platform::removeTree(at);
+        ASSERT_EQ(::symlink(target.c_str(), at.c_str()), 0) << at;
+    }
+    // Content or link target, bits and flag of everything in both trees but the snapshots.
+    std::map<std::string, std::string> state() const {
+        namespace fs = std::filesystem;
+        std::map<std::string, std::string> state;
+        for (const TempHome* tree : {&home, &elsewhere}) {
+            for (auto it = fs::recursive_directory_iterator(tree->path());
+                 it != fs::recursive_directory_iterator(); ++it) {
+                const std::string path = it->path().string();
+                if (path == home / ".lumifold") {
+                    it.disable_recursion_pending();
+                } else if (it->is_symlink()) {
+                    state[path] = "-> " + fs::read_symlink(path).string();
+                } else if (it->is_regular_file()) {
+                    state[path] =
+                        std::string(asText(readFile(path))) + " " +
+                        std::to_string(*platform::permissionBits(path)) + " " +
+                        std::to_string(platform::hasHiddenExtension(path).value_or(false));
+                }
+            }
+        }
+        return state;
+    }
+
+    TempHome home;
+    TempHome elsewhere;
+    std::string desktop, movies, report, outsideStore, parentStore, outsideFile, victimStore;
+    BackupManager manager{
+        std::nullopt, BackupManagerHost{.now = [] { return *parseIso8601("2025-01-31T14:05:09Z"); },
+                                        .homeDirectory = home.path(),
+                                        .preferencesPath = {}}};
+};
+
+// Each refusal comes before anything is written, force or not.
+TEST_F(SnapshotRestoreTest, NothingIsWrittenBeyondTheBoundsOrThroughALinkOrAReplacedFolder) {
+    struct Case {
+        const char* what = "";
+        std::vector<std::string> stores = {};
+        std::vector<std::string> flags = {};
+        std::function<void()> meanwhile = {};
+        std::vector<std::string> given = {};
+        int code = 0;
+        std::string named = {};  // a text the refusal holds
+    };
+    const std::vector<Case> cases{
+        {.what = "a store outside the home",
+         .stores = {desktop, outsideStore},
+         .code = kBackupOutsideFolders,
+         .named = "give their folders again (--folder): \"" + elsewhere / "outside" + "\""},
+        {.what = "a flag outside the home",
+         .flags = {report, outsideFile},
+         .code = kBackupOutsideFolders,
+         .named = "\"" + elsewhere / "outside" + "\""},
+        {.what = "the parent of a folder outside, which comes back with it",
+         .stores = {parentStore, outsideStore},
+         .code = kBackupOutsideFolders,
+         .named = "(--folder): \"" + elsewhere / "outside" + "\""},
+        {.what = "a file of that parent other than its store",
+         .stores = {outsideStore},
+         .flags = {elsewhere / "victim/notes.txt"},
+         .given = {elsewhere / "outside"},
+         .code = kBackupOutsideFolders,
+         .named = "\"" + elsewhere / "victim" + "\""},
+        {.what = "a link in a middle component",
+         .stores = {desktop, movies},
+         .meanwhile = [&] { link(elsewhere / "victim", home / "Movies"); },
+         .code = kBackupUnsafeManifestPath,
+         .named = "\"" + home / "Movies" + "\": it is a symbolic link"},
+        {.what = "a link at the end",
+         .stores = {desktop},
+         .meanwhile = [&] { link(victimStore, desktop); },
+         .code = kBackupUnsafeManifestPath,
+         .named = "it is a symbolic link"},
+        {.what = "a flagged file that became a link",
+         .flags = {report},
+         .meanwhile = [&] { link(elsewhere / "victim/report.pdf", report); },
+         .code = kBackupUnsafeManifestPath,
+         .named = "no longer a regular file"},
+        {.what = "a folder replaced by another",
+         .stores = {desktop, movies},
+         .meanwhile =
+             [&] {
+                 std::filesystem::rename(home / "Movies", home / "Movies.old");
+                 home.writeFile("Movies/.DS_Store", "a new folder's");
+             },
+         .code = kBackupFolderReplaced,
+         .named = "\"" + home / "Movies" + "\": it is no longer the folder Apply wrote in"},
+        {.what = "the preferences file, now a link to a file outside",
+         .stores = {desktop},
+         .meanwhile =
+             [&] { link(victimStore, home / "Library/Preferences/com.apple.finder.plist"); },
+         .code = kBackupUnsafeManifestPath,
+         .named = "it was none when the snapshot was taken"},
+    };
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        populate();
+        const BackupManifest manifest = snapshot(each.stores, each.flags);
+        if (each.meanwhile) each.meanwhile();
+        const auto within = bounds(each.given);
+        const auto before = state();
+        try {
+            restore(manifest, within);
+            ADD_FAILURE() << "restored";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.domain(), kBackupManagerDomain);
+            EXPECT_EQ(error.code(), each.code) << error.message();
+            EXPECT_NE(error.message().find(each.named), std::string::npos) << error.message();
+        }
+        EXPECT_EQ(state(), before);
+    }
+}
+
+TEST_F(SnapshotRestoreTest, FoldersGivenAgainAreRestoredWithTheirParentsStore) {
+    const BackupManifest manifest = snapshot({desktop, parentStore, outsideStore}, {outsideFile});
+    platform::setHasHiddenExtension(outsideFile, true);
+    restore(manifest, bounds({elsewhere / "outside"}));
+    EXPECT_EQ(asText(readFile(desktop)), "desktop before");
+    EXPECT_EQ(asText(readFile(parentStore)), "parent before");
+    EXPECT_EQ(asText(readFile(outsideStore)), "outside before");
+    EXPECT_EQ(platform::hasHiddenExtension(outsideFile), false);
+}
+
+// The bits come from the manifest, never set-id or sticky; a store deleted since comes back as
+// its folder's when Restore runs as root.
+TEST_F(SnapshotRestoreTest, RestoredStoresTakeTheirRecordedBitsOnly) {
+    BackupManifest manifest = snapshot({desktop, movies}, {});
+    manifest.dsStoreBackups[0].posixPermissions = 06755;
+    platform::removeFile(movies);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::chown((home / "Movies").c_str(), 4321, 4322), 0);
+    }
+    restore(manifest, bounds());
+    EXPECT_EQ(platform::permissionBits(desktop), 0755u);
+    struct stat info {};
+    ASSERT_EQ(::stat(movies.c_str(), &info), 0);
+    EXPECT_EQ(asText(readFile(movies)), "movies before");
+    if (root) {
+        EXPECT_EQ(info.st_uid, 4321u);
+        EXPECT_EQ(info.st_gid, 4322u);
+    }
+}
+
+TEST_F(SnapshotRestoreTest, ACopyThatIsALinkOrAFifoIsDamaged) {
+    const BackupManifest manifest = snapshot({desktop}, {});
+    const std::string copy = home / (".lumifold/backups/" + manifest.id + "/" +
+                                     manifest.dsStoreBackups[0].backupRelativePath);
+    const std::string same = elsewhere.writeFile("same", "desktop before");
+    for (const auto& [what, replace] : std::vector<std::pair<const char*, std::function<void()>>>{
+             {"a link to a file with the same bytes", [&] { link(same, copy); }},
+             {"a FIFO", [&] {
+                  platform::removeTree(copy);
+                  ASSERT_EQ(::mkfifo(copy.c_str(), 0600), 0);
+              }}}) {
+        SCOPED_TRACE(what);
+        replace();
+        EXPECT_LUMIFOLD_ERROR_CODE(restore(manifest, bounds()), kBackupManagerDomain,
+                                   kBackupDamagedCopy);
+        EXPECT_EQ(asText(readFile(desktop)), "after");
+    }
+}
+
+// A preferences file that was a link is restored through it, to a file below the home only.
+TEST_F(SnapshotRestoreTest, APreferencesLinkIsFollowedOnlyAsItWasAndOnlyBelowTheHome) {
+    const std::string preferences = home / "Library/Preferences/com.apple.finder.plist";
+    const std::string synced = home.writeFile("Sync/finder.plist", "preferences before");
+    link(synced, preferences);
+    BackupManifest manifest = snapshot({desktop}, {});
+    EXPECT_FALSE(manifest.finderPlistWasLink);  // the request did not say so
+    manifest.finderPlistWasLink = true;
+    platform::writeFileAtomically(synced, asBytes("after"));
+    link(victimStore, preferences);
+    EXPECT_LUMIFOLD_ERROR_CODE(restore(manifest, bounds()), kBackupManagerDomain,
+                               kBackupUnsafeManifestPath);
+    EXPECT_EQ(asText(readFile(victimStore)), "victim");
+    link(synced, preferences);
+    restore(manifest, bounds());
+    EXPECT_TRUE(platform::isSymbolicLink(preferences));
+    EXPECT_EQ(asText(readFile(synced)), "preferences before");
+}
+
+// What Apply planned for a file, or the snapshot's own copy, is never another program's change:
+// an Apply or a Restore cut short leaves nothing a plain restore must be forced over.
+TEST_F(SnapshotRestoreTest, ApplysOwnWritesAndTheSnapshotsCopiesAreNeverDrift) {
+    BackupManifest manifest = snapshot({desktop, movies}, {});
+    const std::string preferences = manifest.finderPlistOriginalPath;
+    platform::writeFileAtomically(preferences, asBytes("after"));
+    manifest.dsStoreBackups[0].plannedSHA256 = platform::sha256Hex(asBytes("after"));
+    manifest.dsStoreBackups[1].plannedSHA256 = platform::sha256Hex(asBytes("planned"));
+    platform::writeFileAtomically(movies, asBytes("movies before"));  // never written
+    // Without the checksums Apply records at its end, a rewritten file it planned nothing
+    // for is drift, as ever.
+    auto summary = manager.evaluateRestore(manifest);
+    ASSERT_EQ(summary.items.size(), 3u);
+    EXPECT_EQ(summary.items[0].statusDescription, kStatusContentChanged);
+    EXPECT_EQ(summary.items[1].statusDescription, kStatusSafeToRestore);
+    EXPECT_EQ(summary.items[2].statusDescription, kStatusAlreadyRestored);
+    EXPECT_FALSE(summary.items[2].isModifiedSinceBackup);
+    manifest.finderPlistPlannedSHA256 = platform::sha256Hex(asBytes("after"));
+    platform::writeFileAtomically(movies, asBytes("someone else's"));
+    summary = manager.evaluateRestore(manifest);
+    EXPECT_EQ(summary.items[0].statusDescription, kStatusSafeToRestore);
+    EXPECT_EQ(summary.items[2].statusDescription, kStatusDriftDetected);
+    EXPECT_TRUE(summary.hasModifications());
+}
+
+}  // namespace
+}  // namespace lumifold::testing

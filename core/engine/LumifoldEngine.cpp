@@ -147,6 +147,22 @@ ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
         refuse(Error(error.domain(), error.code(),
                      error.message() + "; Apply changes nothing while it cannot be read"));
     }
+    // A preferences file Apply could only write through a link out of the home, or through a
+    // link on the way, stops it before the snapshot; Preview says so.
+    std::vector<std::string> preferencesFiles{plan.preferences.path};
+    for (const PlannedPush& push : plan.pushes) preferencesFiles.push_back(push.domainPath);
+    for (const std::string& path : preferencesFiles) {
+        try {
+            (void)platform::placeFileUnder(m_home, path, true);
+        } catch (const Error& error) {
+            // A folder not made yet is made by Apply; a dangling link names nothing to write.
+            if (error.code() != ENOENT ||
+                platform::entryType(path) == platform::EntryType::symbolicLink) {
+                refuse(Error(error.domain(), error.code(),
+                             error.message() + "; Apply changes nothing while it is so"));
+            }
+        }
+    }
 
     report("Preview", "Reading stores");
     try {

@@ -253,7 +253,7 @@ FilePlace placeFile(const FolderRoot& root, std::string_view relative, bool foll
     if (!inside || inside->empty()) {
         throw fileError(kOutsideRoots, "write", path,
                         "it is a link to \"" + printable(target) + "\", which lies outside \"" +
-                            printable(root.path()) + "\", so it is left as it is");
+                            printable(root.path()) + "\"");
     }
     OpenFolder targetFolder = root.openFolder(parentPart(*inside));
     return FilePlace{std::move(targetFolder), std::string(namePart(*inside)), true};

@@ -74,6 +74,29 @@ TEST_F(ConsistencyWatcherTest, CallsBackOnceOneIntervalAfterTheLastEventOfABurst
     EXPECT_EQ(callbacks, 1);
 }
 
+// A reconciliation that could not run (the lock was held) asks again with no change needed;
+// never while paused.
+TEST_F(ConsistencyWatcherTest, ARetryCallsBackOneIntervalLaterWithoutAnEvent) {
+    watcher->setOnReconciliationNeeded([this] {
+        if (++callbacks == 1) watcher->retryLater();
+    });
+    start();
+    change();
+    advance(8);
+    watcher->waitUntilIdle();  // the retry the callback asked for is enqueued
+    EXPECT_EQ(callbacks, 1);
+    advance(7.5);
+    EXPECT_EQ(callbacks, 1);
+    advance(0.5);
+    EXPECT_EQ(callbacks, 2);
+    advance(100);
+    EXPECT_EQ(callbacks, 2);
+    watcher->pause();
+    watcher->retryLater();
+    advance(100);
+    EXPECT_EQ(callbacks, 2);
+}
+
 TEST_F(ConsistencyWatcherTest, PauseDropsPendingWorkAndResumeWaitsForANewEvent) {
     watcher->setDebounceInterval(2.9);
     start();

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "core/backup/ManifestInput.h"
 #include "core/common/Iso8601.h"
 #include "core/common/OptionalJsonFields.h"
 
@@ -11,6 +12,13 @@ namespace lumifold {
 namespace {
 
 using nlohmann::json;
+
+// A manifest nests three levels deep: the document, a list, an item of the list (every item is
+// a flat object). Eight leaves room for members later versions may add, which this one passes
+// by; anything deeper is refused as it opens, before the parser or a ValueBuilder makes room
+// for it, so neither grows with hostile nesting.
+constexpr int kMaxNestingDepth = 8;
+constexpr int kSyntaxErrorId = 101;  // nlohmann's id for text that is not the JSON expected
 
 // Keys below are written in the order a sorted JSON object lists them.
 
@@ -153,9 +161,10 @@ class ManifestReader final : public nlohmann::json_sax<json> {
   public:
     using FlagSink = std::function<void(const FileExtensionBackupItem&)>;
 
-    // Flags go to `eachFlag` when it is given, rather than into the manifest.
-    explicit ManifestReader(bool keepChanges, const FlagSink* eachFlag = nullptr)
-        : m_keepChanges(keepChanges), m_eachFlag(eachFlag) {}
+    // Flags go to `eachFlag` when it is given, rather than into the manifest. `input` is what
+    // the parser reads, asked where in the file an error lies.
+    ManifestReader(const ManifestInput& input, bool keepChanges, const FlagSink* eachFlag = nullptr)
+        : m_input(input), m_keepChanges(keepChanges), m_eachFlag(eachFlag) {}
 
     BackupManifest finish(std::size_t* changeCount) {
         const json& header = m_header;
@@ -207,7 +216,8 @@ class ManifestReader final : public nlohmann::json_sax<json> {
     bool binary(binary_t&) override { return value(nullptr); }
 
     bool start_object(std::size_t) override {
-        if (m_depth++ == 0) return true;  // the manifest itself
+        enter();
+        if (m_depth == 1) return true;  // the manifest itself
         m_builder.open(json::object());
         return true;
     }
@@ -217,7 +227,8 @@ class ManifestReader final : public nlohmann::json_sax<json> {
         return finishValue();
     }
     bool start_array(std::size_t) override {
-        if (m_depth++ == 0) throwNotAManifest();
+        if (m_depth == 0) throwNotAManifest();
+        enter();
         if (m_depth == 2 && isList(m_key)) {
             // A repeated key replaces the earlier list, as a whole-document parse would.
             m_list = m_key;
@@ -247,7 +258,13 @@ class ManifestReader final : public nlohmann::json_sax<json> {
     }
     bool parse_error(std::size_t, const std::string&,
                      const nlohmann::detail::exception& error) override {
-        throw json::parse_error::create(101, 0, error.what(), nullptr);
+        // nlohmann counts lines and columns of the text it was given, which has lost its white
+        // space; name the byte of the file instead, keeping the reason after the position.
+        std::string_view reason = error.what();
+        if (const auto colon = reason.find(": "); colon != std::string_view::npos) {
+            reason.remove_prefix(colon + 2);
+        }
+        throw json::parse_error::create(error.id, m_input.position(), std::string(reason), nullptr);
     }
 
   private:
@@ -257,6 +274,16 @@ class ManifestReader final : public nlohmann::json_sax<json> {
     }
     [[noreturn]] static void throwNotAManifest() {
         throw json::type_error::create(302, "a manifest must be a JSON object", nullptr);
+    }
+
+    void enter() {
+        if (m_depth == kMaxNestingDepth) {
+            throw json::parse_error::create(
+                kSyntaxErrorId, m_input.position(),
+                "a manifest nests no deeper than " + std::to_string(kMaxNestingDepth) + " levels",
+                nullptr);
+        }
+        ++m_depth;
     }
 
     void clearList(const std::string& key) {
@@ -313,6 +340,7 @@ class ManifestReader final : public nlohmann::json_sax<json> {
         return true;
     }
 
+    const ManifestInput& m_input;
     bool m_keepChanges;
     const FlagSink* m_eachFlag;
     int m_depth = 0;
@@ -426,21 +454,24 @@ std::string encodeManifestFile(const BackupManifest& manifest) {
 
 BackupManifest decodeManifestFile(std::string_view text, bool keepChanges,
                                   std::size_t* changeCount) {
-    ManifestReader reader(keepChanges);
-    json::sax_parse(text.begin(), text.end(), &reader);
+    ManifestInput input(text);
+    ManifestReader reader(input, keepChanges);
+    json::sax_parse(input.begin(), input.end(), &reader);
     return reader.finish(changeCount);
 }
 
 BackupManifest decodeManifestFile(std::FILE* file, bool keepChanges, std::size_t* changeCount) {
-    ManifestReader reader(keepChanges);
-    json::sax_parse(file, &reader);
+    ManifestInput input(file);
+    ManifestReader reader(input, keepChanges);
+    json::sax_parse(input.begin(), input.end(), &reader);
     return reader.finish(changeCount);
 }
 
 ManifestHeader decodeManifestHeader(
     std::FILE* file, const std::function<void(const FileExtensionBackupItem&)>& eachFlag) {
-    ManifestReader reader(false, &eachFlag);
-    json::sax_parse(file, &reader);
+    ManifestInput input(file);
+    ManifestReader reader(input, false, &eachFlag);
+    json::sax_parse(input.begin(), input.end(), &reader);
     return reader.finish(nullptr);
 }
 

@@ -95,8 +95,10 @@ std::string encodeManifestFile(const BackupManifest& manifest);
 // finderPlistOriginalPath, finderPlistBackupPath, finderPlistOriginalSHA256, dsStoreBackups and
 // appliedChanges are required and must not be null; the optional fields may be absent or null;
 // fileExtensionBackups absent or null is an empty list. Throws nlohmann::json::exception for
-// text that is not JSON or not a manifest. With `keepChanges` false the applied changes are
-// checked but not kept, and `changeCount` (when given) receives how many there were.
+// text that is not JSON or not a manifest, or that nests deeper than eight levels (parse errors
+// name the byte of the text). Memory grows with neither white space nor nesting. With `keepChanges`
+// false the applied changes are checked but not kept, and `changeCount` (when given) receives how
+// many there were.
 BackupManifest decodeManifestFile(std::string_view text, bool keepChanges = true,
                                   std::size_t* changeCount = nullptr);
 // The same, reading an open file as it goes.

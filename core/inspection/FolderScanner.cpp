@@ -42,6 +42,14 @@ bool isAtOrUnder(std::string_view path, std::string_view prefix) {
            (path.size() > prefix.size() && path.starts_with(prefix) && path[prefix.size()] == '/');
 }
 
+bool isTemporaryPath(std::string_view path, std::string_view temporaryDirectory) {
+    // An empty or root temporary directory would make every path temporary, so it does not
+    // count.
+    if (temporaryDirectory.size() > 1 && isAtOrUnder(path, temporaryDirectory)) return true;
+    return std::any_of(std::begin(kTemporaryPrefixes), std::end(kTemporaryPrefixes),
+                       [&](std::string_view prefix) { return isAtOrUnder(path, prefix); });
+}
+
 // The path with trailing slashes removed (but "/" kept), so queries about the item do not
 // follow a link named by "link/".
 std::string withoutTrailingSlash(std::string path) {
@@ -81,7 +89,7 @@ struct FolderScanner::Overrides {
 
 FolderScanner::FolderScanner(std::string homeDirectory, std::string temporaryDirectory)
     : m_homeDirectory(std::move(homeDirectory)),
-      m_temporaryDirectory(std::move(temporaryDirectory)) {}
+      m_temporaryDirectory(withoutTrailingSlash(std::move(temporaryDirectory))) {}
 
 std::vector<std::string> FolderScanner::defaultFolders() const {
     if (auto desktopFolders = platform::desktopUserFolders(m_homeDirectory)) {
@@ -95,15 +103,13 @@ std::vector<std::string> FolderScanner::defaultFolders() const {
 }
 
 bool FolderScanner::isExcludedPath(std::string_view path) const {
-    // An empty or root temporary directory would make every path "temporary" and switch the
-    // exclusions off altogether, so it does not count.
-    if (m_temporaryDirectory.size() > 1 && path.starts_with(m_temporaryDirectory)) return false;
-    for (const std::string_view prefix : kTemporaryPrefixes) {
-        if (path.starts_with(prefix)) return false;
-    }
-
-    for (const std::string_view prefix : kSystemPrefixes) {
-        if (isAtOrUnder(path, prefix)) return true;
+    // macOS keeps its temporary folders under /var and /private/var, so a temporary location
+    // is spared the system rules, and only those: a home, a bundle or a node_modules there is
+    // left alone as anywhere else.
+    if (!isTemporaryPath(path, m_temporaryDirectory)) {
+        for (const std::string_view prefix : kSystemPrefixes) {
+            if (isAtOrUnder(path, prefix)) return true;
+        }
     }
     if (isAtOrUnder(path, m_homeDirectory + "/.Trash")) return true;
     if (isAtOrUnder(path, m_homeDirectory + "/Library")) return true;

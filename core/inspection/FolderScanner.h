@@ -58,8 +58,9 @@ class FolderScanner final {
     std::vector<std::string> defaultFolders() const;
 
     // True when every stage must leave the path alone: system and library locations, the
-    // trash, bundles and their contents, development, build and backup folders. Anything under
-    // a temporary location is never excluded.
+    // trash, bundles and their contents, development, build and backup folders. Temporary
+    // locations (the temporary directory, /tmp, /var/folders and their /private forms, each
+    // with everything below it) are spared the system rules only.
     bool isExcludedPath(std::string_view path) const;
 
     // True for an item kept in a cloud drive (by its path, or by its cloud state). Never throws.

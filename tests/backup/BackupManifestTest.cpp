@@ -1,10 +1,15 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "core/backup/BackupManifest.h"
+#include "core/backup/ManifestInput.h"
 #include "core/common/Iso8601.h"
 #include "tests/support/TestSeed.h"
 
@@ -169,6 +174,97 @@ TEST_F(ManifestReadingTest, MissingNullOrMistypedValuesMakeTheManifestUnreadable
     rejects("/createdAt", "2025-01-31T14:05:10.000Z");  // the strict form only
     EXPECT_THROW(decodeManifestFile("{"), json::exception);
     EXPECT_THROW(decodeManifestFile("[]"), json::exception);
+}
+
+TEST_F(ManifestReadingTest, NestingDeeperThanEightLevelsIsRefused) {
+    // Seven levels below the document, five below the document, a list and its item.
+    for (const auto& [where, allowed] : {std::pair{"/x", 7}, std::pair{"/appliedChanges/0/x", 5}}) {
+        for (const bool arrays : {true, false}) {
+            json value = 1;
+            json changed = valid;
+            for (int i = 0; i < allowed; ++i)
+                value = arrays ? json::array({value}) : json{{"y", value}};
+            changed[json::json_pointer(where)] = value;
+            EXPECT_EQ(read(changed), sampleManifest()) << changed;
+            changed[json::json_pointer(where)] = json::array({value});
+            EXPECT_THROW(read(changed), json::parse_error) << changed;
+        }
+    }
+}
+
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+File fileHolding(std::string_view text) {
+    File file(std::tmpfile(), &std::fclose);
+    std::fwrite(text.data(), 1, text.size(), file.get());
+    std::rewind(file.get());
+    return file;
+}
+
+// What the parser is given: the characters of a ManifestInput over `text` in a file, which must
+// be those of one over `text` in memory.
+std::string parserText(std::string_view text) {
+    const auto read = [](ManifestInput&& input) {
+        std::string out;
+        for (auto at = input.begin(); at != input.end(); ++at) out += *at;
+        return out;
+    };
+    const File file = fileHolding(text);
+    const std::string out = read(ManifestInput(file.get()));
+    EXPECT_EQ(read(ManifestInput(text)), out);
+    return out;
+}
+
+TEST(ManifestInputTest, WhiteSpaceOutsideStringsReachesTheParserAsOneSpace) {
+    const std::string padding(ManifestInput::kBlockSize - 3, 'p');
+    const std::string rawSpace = "\"a \t\n b\"";  // the parser refuses these; the input keeps them
+    const struct {
+        std::string text, parsed;
+    } cases[] = {
+        {"\n {\r\n\t \"a\" :\n\n  1 }\t", " { \"a\" : 1 } "},
+        {"[" + rawSpace + R"(, "\"  x",   "\\"   ,"\\\"  "])",
+         "[" + rawSpace + R"(, "\"  x", "\\" ,"\\\"  "])"},
+        {R"(["\u0022  "  ])", R"(["\u0022  " ])"},
+        {"{\f\v}", "{\f\v}"},  // not JSON's white space: the parser must still refuse it
+        // An escape, a string's end and a run of white space across a file's block boundary.
+        {"[\"" + padding + "\\\"  x\"  \n, 1]", "[\"" + padding + "\\\"  x\" , 1]"},
+        {"[\"" + padding + "\\\\\"  \n, 1]", "[\"" + padding + "\\\\\" , 1]"},
+        {"[\"" + padding.substr(1) + "\"" + std::string(5, ' ') + "]",
+         "[\"" + padding.substr(1) + "\" ]"},
+    };
+    for (const auto& [text, parsed] : cases) EXPECT_EQ(parserText(text), parsed) << text;
+}
+
+TEST(BackupManifestTest, WhiteSpaceInStringsIsKeptAndOutsideChangesNothing) {
+    BackupManifest manifest = sampleManifest();
+    manifest.finderPlistOriginalPath = "/Users/a/My \"  Folder\t\t \\\"   x\\";
+    const std::string text = encodeManifestFile(manifest);
+    EXPECT_EQ(decodeManifestFile(text), manifest);
+    // 64 MiB of white space, which the parser's token buffer once held whole.
+    const File file = fileHolding("{" + std::string(64 << 20, ' ') + "\t\r\n" + text.substr(1));
+    EXPECT_EQ(decodeManifestFile(file.get()), manifest);
+}
+
+// Where the file has it, though the parser saw each run of white space as one space; a level
+// too deep is refused as it opens, not at the end of the text.
+TEST(BackupManifestTest, RefusalsNameTheirByteOfTheFile) {
+    const std::string bad = "{" + std::string(ManifestInput::kBlockSize + 100, ' ') + "x";
+    const std::string cut = "{\"x\":" + std::string(ManifestInput::kBlockSize, '\n');
+    const std::string deep = "{\"x\":" + std::string(100, '\n') + std::string(1'000'000, '[');
+    for (const auto& [text, message] :
+         {std::pair{bad, "at byte " + std::to_string(bad.size()) + ": syntax error"},
+          std::pair{cut, "at byte " + std::to_string(cut.size()) + ": syntax error"},
+          std::pair{deep, std::string("at byte 113: a manifest nests no deeper than 8 levels")}}) {
+        const File file = fileHolding(text);
+        for (const bool fromFile : {false, true}) {
+            try {
+                fromFile ? decodeManifestFile(file.get()) : decodeManifestFile(text);
+                ADD_FAILURE() << "read " << message;
+            } catch (const json::parse_error& error) {
+                EXPECT_THAT(error.what(), ::testing::HasSubstr(message));
+            }
+        }
+    }
 }
 
 }  // namespace

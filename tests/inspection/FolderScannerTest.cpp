@@ -67,26 +67,49 @@ class FolderScannerTest : public ::testing::Test {
     FolderScanner scanner{home.path(), platform::temporaryDirectory()};
 };
 
-TEST(FolderScannerPathsTest, ExclusionsHoldByWholeComponentAndNeverUnderTheTemporaryFolder) {
-    const FolderScanner scanner("/Users/a", "/var/folders/zz/T");
-    std::istringstream excluded(
-        "/Library /Library/Fonts /usr/local/x /private/var/db /System /etc/ssh /proc/1 /dev/shm "
-        "/boot /Users/a/Library /Users/a/Library/Mail /Users/a/.Trash/x /Users/a/p/node_modules/x "
-        "/Users/a/Tool.app /Users/a/Tool.app/Contents /Users/a/P/Photos.photoslibrary "
-        "/Users/a/big.zip.download /Users/a/p/.git /Users/a/p/target/debug /Users/a/p/.venv");
-    for (std::string path; excluded >> path;) EXPECT_TRUE(scanner.isExcludedPath(path)) << path;
-    std::istringstream kept(
-        "/Libraryx /Users/a/Documents /tmp/node_modules /private/var/folders/x/y / "
-        "/var/folders/zz/T/Tool.app /Users/a/p/Target /Users/a/Libraryx /Users/a/Documents/app "
-        "/Users/a/Documents/x.apple /Users/a/.Trashcan");
-    for (std::string path; kept >> path;) EXPECT_FALSE(scanner.isExcludedPath(path)) << path;
-    // The temporary folder wins over the library rule; a root one switches nothing off.
-    const FolderScanner cached("/Users/a", "/Users/a/Library/Caches/T");
-    EXPECT_FALSE(cached.isExcludedPath("/Users/a/Library/Caches/T/build/node_modules"));
-    EXPECT_TRUE(cached.isExcludedPath("/Users/a/Library/Caches/Other"));
-    EXPECT_TRUE(FolderScanner("/Users/a", "/").isExcludedPath("/Library/Fonts"));
-    EXPECT_TRUE(
-        scanner.isCloudPlaceholder("/Users/a/Library/Mobile Documents/com~apple~CloudDocs"));
+TEST(FolderScannerPathsTest, ExclusionsHoldByComponentAndTemporaryPlacesEscapeOnlySystemRules) {
+    const struct {
+        const char* home;
+        const char* temporary;
+        const char* excluded;
+        const char* kept;
+    } cases[] = {
+        {"/Users/a", "/var/folders/zz/T",
+         "/Library /Library/Fonts /usr/local/x /private/var/db /var/db /System /etc/ssh /proc/1 "
+         "/dev/shm /boot /Users/a/Library /Users/a/Library/Mail /Users/a/.Trash/x "
+         "/Users/a/p/node_modules/x /Users/a/Tool.app /Users/a/Tool.app/Contents "
+         "/Users/a/P/Photos.photoslibrary /Users/a/big.zip.download /Users/a/p/.git "
+         "/Users/a/p/target/debug /Users/a/p/.venv /tmpX/node_modules /tmp/x/node_modules "
+         "/tmp/Tool.app /var/folders/zz/T/Tool.app /private/var/folders/x/node_modules "
+         "/var/foldersX /private/var/foldersX/y",
+         "/Libraryx /Users/a/Documents / /tmp /tmp/x /private/tmp/x /var/folders/zz/T/x "
+         "/private/var/folders/x/y /Users/a/p/Target /Users/a/Libraryx /Users/a/Documents/app "
+         "/Users/a/Documents/x.apple /Users/a/.Trashcan"},
+        // A home in a temporary place keeps its own rules.
+        {"/tmp/h", "/tmp", "/tmp/h/Library /tmp/h/Library/Mail /tmp/h/.Trash/x",
+         "/tmp/h /tmp/h/Documents /tmp/hx/Library"},
+        // The scanner's own temporary directory, by whole component and however it is spelled,
+        // escapes the system rules; inside the home's Library it is still the home's Library.
+        {"/Users/a", "/var/tmp/T/", "/var/tmp/Tx /var/tmp /var/tmp/T/node_modules",
+         "/var/tmp/T /var/tmp/T/x"},
+        {"/Users/a", "/Users/a/Library/Caches/T", "/Users/a/Library/Caches/T/x", ""},
+        // An empty or root one would otherwise switch every system rule off.
+        {"/Users/a", "/", "/Library/Fonts /var/db", ""},
+        {"/Users/a", "", "/Library/Fonts /var/db", ""},
+    };
+    for (const auto& [home, temporary, excluded, kept] : cases) {
+        const FolderScanner scanner(home, temporary);
+        std::istringstream excludedPaths(excluded);
+        for (std::string path; excludedPaths >> path;) {
+            EXPECT_TRUE(scanner.isExcludedPath(path)) << path << " (" << temporary << ")";
+        }
+        std::istringstream keptPaths(kept);
+        for (std::string path; keptPaths >> path;) {
+            EXPECT_FALSE(scanner.isExcludedPath(path)) << path << " (" << temporary << ")";
+        }
+    }
+    EXPECT_TRUE(FolderScanner("/Users/a", "/var/folders/zz/T")
+                    .isCloudPlaceholder("/Users/a/Library/Mobile Documents/com~apple~CloudDocs"));
     // Bad bytes become U+FFFD one by one: a stray byte, a surrogate, a cut sequence.
     EXPECT_EQ(FolderScanner::displayablePath("/Caf\xC3\xA9/b\377c\xED\xA0\x80\xF0\x9F\x98"),
               "/Caf\xC3\xA9/b\uFFFDc\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
@@ -282,8 +305,7 @@ TEST_F(FolderScannerPlanningTest, StoresThatCannotBeRewrittenSafelyAreReportedNo
 // The walk behind --recursive: depth first by byte order, nothing hidden, linked, left alone by
 // every stage or excluded, and each folder once.
 TEST(FolderTreeTest, WalksByNameAndLeavesOutWhatItMust) {
-    testing::TempHome home(testing::TempHome::Place::outsideTemporary);
-    if (!home.isOutsideTemporary()) GTEST_SKIP() << "no home outside the temporary folders";
+    testing::TempHome home;
     for (const char* folder : {"P/a/x/y", "P/B/old", "P/a/.hidden", "P/a/Tool.app/Contents",
                                "P/a/node_modules", "P/a/skip-me", "P/c/old/2019", "Q"}) {
         home.makeFolder(folder);

@@ -11,28 +11,14 @@
 
 namespace lumifold::testing {
 
-TempHome::TempHome(Place place) {
-    std::string base = platform::temporaryDirectory();
-    if (place == Place::outsideTemporary) {
-        base = appending(platform::homeDirectory(), ".cache/lumifold-tests");
-        platform::createDirectories(base, 0700);
-    }
-    std::string pattern = base + "/lumifold-test-XXXXXX";
+TempHome::TempHome() {
+    std::string pattern = platform::temporaryDirectory() + "/lumifold-test-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     // Resolve /tmp links so paths compare equal to what the code under test resolves.
     m_path = platform::resolveSymbolicLinks(pattern);
 }
 
 TempHome::~TempHome() { removeTree(m_path); }
-
-bool TempHome::isOutsideTemporary() const {
-    for (const std::string& prefix :
-         {platform::temporaryDirectory(), std::string("/tmp"), std::string("/private/tmp"),
-          std::string("/var/folders"), std::string("/private/var/folders")}) {
-        if (m_path.starts_with(prefix)) return false;
-    }
-    return true;
-}
 
 std::string TempHome::operator/(const std::string& relative) const {
     return appending(m_path, relative);

@@ -7,21 +7,17 @@
 namespace lumifold::testing {
 
 // A fresh folder under the temporary directory that stands in for a user's home; removed with
-// everything in it when the object goes away.
+// everything in it when the object goes away. A temporary location escapes only the system
+// rules of the exclusion test, so the home's own rules (its Library, its trash) and those for
+// bundles and development folders hold in it as in a real home.
 class TempHome final {
   public:
-    // Where the home is made. Nothing under a temporary location is ever excluded from a stage,
-    // so tests of the exclusion rules need a home elsewhere: under $HOME/.cache.
-    enum class Place { temporary, outsideTemporary };
-
-    explicit TempHome(Place place = Place::temporary);
+    TempHome();
     ~TempHome();
     TempHome(const TempHome&) = delete;
     TempHome& operator=(const TempHome&) = delete;
 
     const std::string& path() const { return m_path; }
-    // False when a home asked to be outside the temporary locations could not be.
-    bool isOutsideTemporary() const;
     // `relative` joined to the home path.
     std::string operator/(const std::string& relative) const;
     // Creates the folder (and parents) and returns its absolute path.

@@ -131,23 +131,34 @@ bool LumifoldViewModel::runStage(std::optional<QString> start, std::optional<QSt
                           }
                       })
         .then(this, [this, failure = std::move(failure),
-                     onFailure = std::move(onFailure)](const Outcome& outcome) {
-            // The stage's progress hops were posted before this and posted events keep their
-            // order, so none comes after the clearing.
-            if (m_progress) store(m_progress, {}, &LumifoldViewModel::progressChanged);
-            if (!outcome.commit) {
-                change(m_isWorking, false, &LumifoldViewModel::isWorkingChanged);
-                change(m_errorMessage, std::optional(outcome.error),
-                       &LumifoldViewModel::errorMessageChanged);
-                if (failure)
-                    change(m_statusMessage, *failure, &LumifoldViewModel::statusMessageChanged);
-                if (onFailure) onFailure();
-                return;
-            }
-            const std::optional<QString> message = outcome.commit();
-            change(m_isWorking, false, &LumifoldViewModel::isWorkingChanged);
-            if (message)
-                change(m_statusMessage, *message, &LumifoldViewModel::statusMessageChanged);
+                     onFailure = std::move(onFailure)](Outcome outcome) mutable {
+            // Always one more turn of the event loop: a stage that ended before this
+            // continuation was attached runs it at once, inside runStage, before the stage's
+            // start was even seen; queued, it comes after every progress hop the stage posted.
+            QMetaObject::invokeMethod(
+                this,
+                [this, outcome = std::move(outcome), failure = std::move(failure),
+                 onFailure = std::move(onFailure)] {
+                    // Posted events keep their order, so no progress comes after the clearing.
+                    if (m_progress) store(m_progress, {}, &LumifoldViewModel::progressChanged);
+                    if (!outcome.commit) {
+                        change(m_isWorking, false, &LumifoldViewModel::isWorkingChanged);
+                        change(m_errorMessage, std::optional(outcome.error),
+                               &LumifoldViewModel::errorMessageChanged);
+                        if (failure) {
+                            change(m_statusMessage, *failure,
+                                   &LumifoldViewModel::statusMessageChanged);
+                        }
+                        if (onFailure) onFailure();
+                        return;
+                    }
+                    const std::optional<QString> message = outcome.commit();
+                    change(m_isWorking, false, &LumifoldViewModel::isWorkingChanged);
+                    if (message) {
+                        change(m_statusMessage, *message, &LumifoldViewModel::statusMessageChanged);
+                    }
+                },
+                Qt::QueuedConnection);
         });
     return true;
 }

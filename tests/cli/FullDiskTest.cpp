@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "core/dsstore/DSStoreWriter.h"
+#include "core/platform/Sha256.h"
+#include "tests/support/TempHome.h"
+
+// Apply on a home whose snapshot store has room for the snapshot but not for completing its
+// manifest: it must stop before it changes anything. The store is a small tmpfs mounted in a
+// mount namespace of the program's own (root only).
+namespace lumifold {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uintmax_t kPage = 4096;
+
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
+
+// Bytes of every file under `path`, each rounded up to whole pages as tmpfs counts them.
+std::uintmax_t pagesOf(const std::string& path) {
+    std::uintmax_t total = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(path)) {
+        if (entry.is_regular_file()) total += (entry.file_size() + kPage - 1) / kPage * kPage;
+    }
+    return total;
+}
+
+// Checksum of every file under the home but its snapshot store.
+std::map<std::string, std::string> filesOf(const std::string& home) {
+    std::map<std::string, std::string> files;
+    for (auto it = fs::recursive_directory_iterator(home); it != fs::recursive_directory_iterator();
+         ++it) {
+        if (it->path().filename() == ".lumifold") {
+            it.disable_recursion_pending();
+        } else if (it->is_regular_file()) {
+            std::ostringstream bytes;
+            bytes << std::ifstream(it->path()).rdbuf();
+            files[it->path().string()] = platform::sha256Hex(asBytes(bytes.str()));
+        }
+    }
+    return files;
+}
+
+void makeHome(const testing::TempHome& home) {
+    home.writeFile(
+        "Desktop/.DS_Store",
+        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
+    // Many files to flag make a manifest of many pages.
+    for (int i = 0; i < 3000; ++i) {
+        home.writeFile("Documents/file-" + std::to_string(i) + ".txt", "x");
+    }
+    home.makeFolder(".lumifold");
+}
+
+TEST(FullDiskTest, ApplyStopsBeforeWritingWhenItsManifestCouldNotBeCompleted) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
+    const testing::TempHome reference, home;
+    const std::string probe = home.makeFolder("probe");
+    if (std::system(("unshare --mount --propagation private sh -c " +
+                     quoted("mount -t tmpfs -o size=64k tmpfs " + probe) + " >/dev/null 2>&1")
+                        .c_str()) != 0) {
+        GTEST_SKIP() << "no mount namespace with a tmpfs here";
+    }
+    fs::remove(probe);
+    makeHome(reference);
+    makeHome(home);
+    const std::string lumifold = LUMIFOLD_CLI_PATH;
+    const std::string apply = " apply --no-relaunch --folder Desktop --folder Documents";
+    ASSERT_EQ(std::system(("cd " + quoted(reference.path()) + " && " + quoted(lumifold) +
+                           " --home . " + apply + " >/dev/null 2>&1")
+                              .c_str()) >>
+                  8,
+              0);
+    // Room for everything the snapshot holds, its manifest as completed included, and a little
+    // more: enough for the snapshot, not for a second manifest beside the first.
+    const std::uintmax_t room = pagesOf(reference / ".lumifold") + 4 * kPage;
+    const std::string log = home / ".log";
+    const auto before = filesOf(home.path());
+    const std::string command =
+        "unshare --mount --propagation private sh -c " +
+        quoted("mount -t tmpfs -o size=" + std::to_string(room / 1024) + "k tmpfs .lumifold && " +
+               "exec " + quoted(lumifold) + " --home . " + apply) +
+        " > " + quoted(log) + " 2>&1";
+    const int status = std::system(("cd " + quoted(home.path()) + " && " + command).c_str()) >> 8;
+    std::ostringstream output;
+    output << std::ifstream(log).rdbuf();
+    EXPECT_EQ(status, 1) << output.str();
+    EXPECT_NE(output.str().find("Could not reserve space for"), std::string::npos) << output.str();
+    fs::remove(log);
+    const auto after = filesOf(home.path());
+    for (const auto& [path, checksum] : before) {
+        EXPECT_EQ(after.count(path) ? after.at(path) : "missing", checksum) << path;
+    }
+}
+
+}  // namespace
+}  // namespace lumifold

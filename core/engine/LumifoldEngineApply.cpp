@@ -241,8 +241,7 @@ void LumifoldEngine::removeLeftovers(const ChangePlan& plan, const WriteTargets&
     }
     for (const StoreRewrite& store : plan.stores) files.insert(store.plan.dsStoreURL);
     for (const std::string& file : files) {
-        std::string why;
-        if (const auto folder = targets.folderOf(file, why)) {
+        if (const auto folder = targets.reach(file)) {
             platform::removeOwnTemporaryFilesIn(*folder, {kDSStoreName});
         }
     }

@@ -53,6 +53,14 @@ std::optional<platform::OpenFolder> WriteTargets::folderOf(const std::string& fi
     return std::nullopt;
 }
 
+std::optional<platform::OpenFolder> WriteTargets::reach(const std::string& file) const {
+    try {
+        return m_bounds.openFolderOf(file);
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+}
+
 std::vector<WrittenFolder> WriteTargets::written() const {
     std::vector<WrittenFolder> folders;
     for (const auto& [path, identity] : m_recorded) {

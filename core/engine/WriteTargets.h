@@ -32,6 +32,10 @@ class WriteTargets final {
     // never recorded or is no longer the folder recorded.
     std::optional<platform::OpenFolder> folderOf(const std::string& file, std::string& why) const;
 
+    // The folder holding `file` as the bounds reach it now, recorded or not; nullopt when it
+    // cannot be reached. For clearing what a killed run left, where no write of ours follows.
+    std::optional<platform::OpenFolder> reach(const std::string& file) const;
+
     // What was recorded, for the snapshot's manifest.
     std::vector<WrittenFolder> written() const;
 

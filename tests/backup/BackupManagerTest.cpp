@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -317,7 +318,7 @@ TEST_F(BackupTest, EvaluationNamesEachFilesStateAndRestoreActsOnIt) {
 
 // Whatever went wrong since the snapshot, a restore that cannot put everything back safely
 // writes nothing at all, force or not.
-TEST_F(BackupTest, DamagedCopiesAndLinkedTargetsStopTheWholeRestore) {
+TEST_F(BackupTest, DamagedCopiesStopTheWholeRestore) {
     writePreferences(true);
     const std::string desktop = writeStore("Desktop", "one");
     const std::string report = home.writeFile("Desktop/report.pdf", "pdf");
@@ -336,10 +337,17 @@ TEST_F(BackupTest, DamagedCopiesAndLinkedTargetsStopTheWholeRestore) {
          [&] { home.writeFile(copy.substr(home.path().size() + 1), "two"); }},
         {"preferences copy missing", kBackupDamagedCopy,
          [&] { platform::removeFile(manifest.finderPlistBackupPath); }},
-        {"live store a link", kBackupUnsafeManifestPath,
-         [&] { link(home / "elsewhere", desktop); }},
-        {"flagged file a link", kBackupUnsafeManifestPath,
-         [&] { link(home / "elsewhere", report); }},
+        // A link to a file with the copy's very bytes is still no copy of ours.
+        {"store copy a link", kBackupDamagedCopy,
+         [&] {
+             home.writeFile("same", "one");
+             link(home / "same", copy);
+         }},
+        {"store copy a FIFO", kBackupDamagedCopy,
+         [&] {
+             platform::removeFile(copy);
+             ASSERT_EQ(::mkfifo(copy.c_str(), 0600), 0);
+         }},
     };
     const std::string snapshot = snapshotDirectory(manifest.id);
     std::filesystem::copy(snapshot, snapshot + ".kept", std::filesystem::copy_options::recursive);

@@ -234,25 +234,6 @@ TEST_F(SnapshotRestoreTest, RestoredStoresTakeTheirRecordedBitsOnly) {
     }
 }
 
-TEST_F(SnapshotRestoreTest, ACopyThatIsALinkOrAFifoIsDamaged) {
-    const BackupManifest manifest = snapshot({desktop}, {});
-    const std::string copy = home / (".lumifold/backups/" + manifest.id + "/" +
-                                     manifest.dsStoreBackups[0].backupRelativePath);
-    const std::string same = elsewhere.writeFile("same", "desktop before");
-    for (const auto& [what, replace] : std::vector<std::pair<const char*, std::function<void()>>>{
-             {"a link to a file with the same bytes", [&] { link(same, copy); }},
-             {"a FIFO", [&] {
-                  platform::removeTree(copy);
-                  ASSERT_EQ(::mkfifo(copy.c_str(), 0600), 0);
-              }}}) {
-        SCOPED_TRACE(what);
-        replace();
-        EXPECT_LUMIFOLD_ERROR_CODE(restore(manifest, bounds()), kBackupManagerDomain,
-                                   kBackupDamagedCopy);
-        EXPECT_EQ(asText(readFile(desktop)), "after");
-    }
-}
-
 // A preferences file that was a link is restored through it, to a file below the home only.
 TEST_F(SnapshotRestoreTest, APreferencesLinkIsFollowedOnlyAsItWasAndOnlyBelowTheHome) {
     const std::string preferences = home / "Library/Preferences/com.apple.finder.plist";

@@ -46,6 +46,21 @@ std::string fromUtf16(ByteView bytes) {
     return std::move(*text);
 }
 
+// The text as XML reads it: each CR LF pair, and each CR alone, becomes LF before anything is
+// parsed (so in text, CDATA and attribute values alike); a reference (&#xD;) still gives a CR.
+std::string withLineFeeds(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t cr = std::min(text.find('\r', at), text.size());
+        out.append(text.substr(at, cr - at));
+        if (cr == text.size()) break;
+        out.push_back('\n');
+        at = cr + (text.substr(cr).starts_with("\r\n") ? 2 : 1);
+    }
+    return out;
+}
+
 struct Tag {
     std::string_view name;
     bool closing = false;  // </name>
@@ -300,6 +315,10 @@ PlistValue readXmlPropertyList(ByteView bytes) {
     }
     if (text.size() > fmt::kMaxInputSize) fail(kPropertyListTooLarge, "larger than the bound");
     if (!isWellFormedUtf8(text)) fail("not well-formed UTF-8");
+    if (text.find('\r') != std::string_view::npos) {
+        converted = withLineFeeds(text);
+        text = converted;
+    }
     return Reader(text).readDocument();
 }
 

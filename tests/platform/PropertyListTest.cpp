@@ -145,7 +145,7 @@ TEST(PropertyListTest, WritesEveryKindAndReadsItBack) {
         EXPECT_LUMIFOLD_ERROR_CODE(toXmlPropertyList(value), kPropertyListDomain,
                                    kPropertyListUnwritable);
     }
-    // Other readers turn a raw carriage return into a line feed, and "]]>" is not text.
+    // Readers, ours too, turn a raw carriage return into a line feed, and "]]>" is not text.
     EXPECT_NE(toXmlPropertyList(str("\r]]>")).find("<string>&#xD;]]&gt;</string>"),
               std::string::npos);
 }
@@ -171,6 +171,9 @@ TEST(PropertyListTest, ReadsWhatOtherWritersMayWrite) {
         {binaryList({toBytes("\xD2\x01\x01\x02\x03"), toBytes("\x51k"), toBytes("\x51v"),
                      toBytes("\x09")}),
          dict({{"k", V::boolean(true)}})},
+        {xml("<dict><key>a\r\nb</key><string>1\r\n2\r3\r\r\n<![CDATA[4\r\n5\r]]>&#13;&#xD;&#10;"
+             "</string></dict>"),
+         dict({{"a\nb", str("1\n2\n3\n\n4\n5\n\r\r\n")}})},
         {toBytes("<?xml version='1.0'?><true/>"), V::boolean(true)},
         {toBytes("\xEF\xBB\xBF<plist><true/></plist>"), V::boolean(true)},
         {toBytes("\xFE\xFF\0<\0t\0r\0u\0e\0/\0>"sv), V::boolean(true)},

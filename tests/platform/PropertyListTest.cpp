@@ -165,6 +165,22 @@ TEST(PropertyListTest, ReadsWhatOtherWritersMayWrite) {
                                     "<dict/><array/><data/></array><!-- c -->")),
               list({str("<AB<&>😀"), V::data(toBytes("\0\1\2\3\4"sv)), str(kHigh), V::boolean(true),
                     V::boolean(false), str(""), dict({}), list({}), V::data({})}));
+    // Beyond the doubles, the nearest one with the sign (bits compared, so -0.0 is not 0.0),
+    // whether the exponent or the place of the first digit decides.
+    const std::string zeros(400, '0');
+    for (const auto& [text, nearest] :
+         std::vector<std::pair<std::string, double>>{{"1e400", kInf},
+                                                     {"-1E+400", -kInf},
+                                                     {"1e-400", 0.0},
+                                                     {"-1e-400", -0.0},
+                                                     {"1" + zeros + "e-10", kInf},
+                                                     {"-0." + zeros + "1e10", -0.0},
+                                                     {"0.0012e99999999999999999999", kInf},
+                                                     {"-12e-99999999999999999999", -0.0}}) {
+        EXPECT_EQ(toBinaryPropertyList(parsePropertyList(xml("<real>" + text + "</real>"))),
+                  toBinaryPropertyList(V::real(nearest)))
+            << text;
+    }
     const std::vector<std::pair<Bytes, V>> cases = {
         {xml("<dict><key>a</key><string>1</string><key>a</key><true/></dict>"),
          dict({{"a", V::boolean(true)}})},
@@ -266,7 +282,7 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
                            kBig, "strings and data exceed the size bound");
     }
     for (const std::string_view element :  // "name|text": <name>text</name>
-         {"integer|12abc", "real|1.5x", "integer|18446744073709551616",
+         {"integer|12abc", "real|1.5x", "real|1e400x", "integer|18446744073709551616",
           "integer|-0x8000000000000001", "date|2001-02-29T00:00:00Z",
           "date|10000-01-01T00:00:00Z"}) {
         const std::string name(element.substr(0, element.find('|')));

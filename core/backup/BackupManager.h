@@ -201,7 +201,8 @@ class BackupManager final {
     // order (unreadable ones are left out), then the pushed values. A file holding what Apply
     // planned or recorded for it is safe to restore; one holding the snapshot's copy is already
     // restored; anything else drifted. Reads files only. Throws only Error
-    // kBackupUnsafeManifestPath, for a manifest naming paths outside its place.
+    // kBackupUnsafeManifestPath, for a manifest naming paths outside its place, and
+    // kBackupManifestUnreadable, for a recorded value that is not a property list.
     RestoreEvaluationSummary evaluateRestore(const BackupManifest& manifest) const;
 
     // The checks of restoreSnapshot that no force overrides, without reading the copies or

@@ -452,29 +452,37 @@ RestoreEvaluationSummary BackupManager::evaluateRestore(const BackupManifest& ma
     }
 
     // A pushed value that is neither what Apply pushed nor what was there before was changed
-    // by someone after Apply.
+    // by someone after Apply. Values compare in one form, whichever form the manifest holds
+    // them in.
+    const auto checksum = [](const std::optional<platform::PlistValue>& value) {
+        return value ? platform::sha256Hex(comparableForm(*value)) : std::string(kMissingChecksum);
+    };
     const PreferencesService preferences(m_host.homeDirectory);
     for (const PushedPreference& pushed :
          manifest.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
         if (!pushed.pushedValue) continue;
-        std::optional<std::string> current;
+        std::string current;
         try {
-            if (const auto value = preferences.copyValue(pushed.key, pushed.domain,
-                                                         PreferencesService::Host::current)) {
-                current = platform::toXmlPropertyList(*value);
-            }
+            current = checksum(preferences.copyValue(pushed.key, pushed.domain,
+                                                     PreferencesService::Host::current));
         } catch (const Error&) {
             continue;  // as for a file that cannot be read
         }
-        const auto checksum = [](const std::optional<std::string>& value) {
-            return value ? platform::sha256Hex(asBytes(*value)) : std::string(kMissingChecksum);
-        };
-        RestoreEvaluationItem item = evaluatedItem(
-            preferences.domainPath(pushed.domain, PreferencesService::Host::current)
-                .value_or(pushed.domain),
-            // The value before Apply is kept in the manifest itself.
-            manifestPath(manifest.id), checksum(current), checksum(pushed.originalValue),
-            checksum(pushed.pushedValue), std::nullopt, kStatusContentChanged);
+        std::string original, wanted;
+        try {
+            original = checksum(originalValueOf(pushed));
+            wanted = checksum(platform::parsePropertyList(asBytes(*pushed.pushedValue)));
+        } catch (const Error& error) {
+            throw Error(kBackupManagerDomain, kBackupManifestUnreadable,
+                        "The manifest of " + manifest.id + " records a value of " + pushed.key +
+                            " that cannot be read: " + error.message());
+        }
+        RestoreEvaluationItem item =
+            evaluatedItem(preferences.domainPath(pushed.domain, PreferencesService::Host::current)
+                              .value_or(pushed.domain),
+                          // The value before Apply is kept in the manifest itself.
+                          manifestPath(manifest.id), std::move(current), original, wanted,
+                          std::nullopt, kStatusContentChanged);
         summary.items.push_back(std::move(item));
     }
     return summary;
@@ -600,10 +608,7 @@ void BackupManager::restorePushedPreferences(const std::vector<PushedPreference>
                 platform::removeFileIn(place.folder, place.name);  // Apply made it
             }
         } else {
-            std::optional<platform::PlistValue> original;
-            if (value.originalValue) {
-                original = platform::parsePropertyList(asBytes(*value.originalValue));
-            }
+            const std::optional<platform::PlistValue> original = originalValueOf(value);
             // Where the key was absent it is removed again; a domain left empty loses its file.
             PreferencesService::WriteConditions conditions;
             conditions.throughLink = value.domainWasLink;

@@ -100,6 +100,7 @@ void writePushed(JsonWriter& out, const PushedPreference& pushed) {
     out.string(pushed.key);
     if (!pushed.originalSHA256.empty()) writeOptional(out, "originalSHA256", pushed.originalSHA256);
     writeOptional(out, "originalValue", pushed.originalValue);
+    writeOptional(out, "originalValueBinary", pushed.originalValueBinary);
     writeOptional(out, "postModificationSHA256", pushed.postModificationSHA256);
     writeOptional(out, "pushedValue", pushed.pushedValue);
     out.endObject();

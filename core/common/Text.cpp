@@ -1,11 +1,13 @@
 #include "core/common/Text.h"
 
 #include <unicode/normalizer2.h>
+#include <unicode/ucnv.h>
 #include <unicode/unistr.h>
 #include <unicode/ustring.h>
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <utility>
 
 namespace lumifold {
@@ -203,6 +205,74 @@ std::string fromLatin1(std::string_view bytes) {
     out.reserve(bytes.size() * 2);
     for (const char byte : bytes) appendUtf8(out, static_cast<unsigned char>(byte));
     return out;
+}
+
+namespace {
+
+struct ConverterClose {
+    void operator()(UConverter* converter) const { ucnv_close(converter); }
+};
+using Converter = std::unique_ptr<UConverter, ConverterClose>;
+
+// A converter that stops at anything it cannot convert, rather than substituting; null when ICU
+// knows no such encoding. A name with options (",swaplfnl") names none: the options would
+// change what the bytes mean.
+Converter stoppingConverter(const std::string& name) {
+    if (name.find(',') != std::string::npos) return nullptr;
+    UErrorCode status = U_ZERO_ERROR;
+    Converter converter(ucnv_open(name.c_str(), &status));
+    if (U_FAILURE(status)) return nullptr;
+    ucnv_setToUCallBack(converter.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                        &status);
+    ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                          &status);
+    return U_SUCCESS(status) ? std::move(converter) : nullptr;
+}
+
+}  // namespace
+
+std::optional<std::string> encodingName(const std::string& name) {
+    const Converter converter = stoppingConverter(name);
+    if (!converter) return std::nullopt;
+    UErrorCode status = U_ZERO_ERROR;
+    const char* canonical = ucnv_getName(converter.get(), &status);
+    if (U_FAILURE(status)) return std::nullopt;
+    return canonical;
+}
+
+ConvertedText convertToUtf8(std::string_view bytes, const std::string& name, std::size_t maxSize) {
+    using Outcome = ConvertedText::Outcome;
+    const Converter source = stoppingConverter(name);
+    const Converter utf8 = stoppingConverter("UTF-8");
+    if (!source || !utf8) return {Outcome::unknownEncoding, {}, 0};
+    ConvertedText result;
+    result.text.reserve(std::min(bytes.size(), maxSize));
+    std::array<UChar, 1024> pivot{};
+    UChar* pivotSource = pivot.data();
+    UChar* pivotTarget = pivot.data();
+    std::array<char, 64 * 1024> block{};
+    const char* in = bytes.data();
+    for (bool first = true;; first = false) {
+        char* out = block.data();
+        UErrorCode status = U_ZERO_ERROR;
+        // The whole input is at hand, so every call flushes; a full block only asks for the
+        // next one.
+        ucnv_convertEx(utf8.get(), source.get(), &out, block.data() + block.size(), &in,
+                       bytes.data() + bytes.size(), pivot.data(), &pivotSource, &pivotTarget,
+                       pivot.data() + pivot.size(), first, true, &status);
+        result.text.append(block.data(), out);
+        if (result.text.size() > maxSize) return {Outcome::tooLong, {}, 0};
+        if (status == U_BUFFER_OVERFLOW_ERROR) continue;
+        if (U_SUCCESS(status)) return result;
+        // The source converter stopped just past the bytes it could not convert.
+        std::array<char, 32> invalid{};
+        auto length = static_cast<std::int8_t>(invalid.size());
+        UErrorCode ignored = U_ZERO_ERROR;
+        ucnv_getInvalidChars(source.get(), invalid.data(), &length, &ignored);
+        const auto consumed = static_cast<std::size_t>(in - bytes.data());
+        const auto invalidSize = static_cast<std::size_t>(U_SUCCESS(ignored) ? length : 0);
+        return {Outcome::invalidBytes, {}, consumed - std::min(consumed, invalidSize)};
+    }
 }
 
 std::string nfc(std::string_view text) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,6 +38,21 @@ std::optional<std::u16string> generalisedUtf8ToUtf16(std::string_view text);
 std::optional<std::string> toLatin1(std::string_view text);
 // Every byte is one character U+0000 to U+00FF.
 std::string fromLatin1(std::string_view bytes);
+
+// Text in another encoding, converted through ICU's converters.
+struct ConvertedText {
+    enum class Outcome : std::uint8_t { converted, unknownEncoding, invalidBytes, tooLong };
+    Outcome outcome = Outcome::converted;
+    std::string text;           // the UTF-8 text, when converted
+    std::size_t invalidAt = 0;  // invalidBytes: the offset of the first byte not converted
+};
+// The name ICU's converters give the encoding `name` stands for ("latin1" gives "ISO-8859-1",
+// "utf-8" gives "UTF-8"); nullopt when they know none.
+std::optional<std::string> encodingName(const std::string& name);
+// `bytes` in the encoding `name` stands for, as UTF-8. Stops at the first byte sequence that
+// encoding does not define, and as soon as the text grows past `maxSize` bytes, so no input
+// costs more memory than that.
+ConvertedText convertToUtf8(std::string_view bytes, const std::string& name, std::size_t maxSize);
 
 // Canonical composition (NFC). Text that is not well-formed UTF-8 comes back unchanged.
 std::string nfc(std::string_view text);

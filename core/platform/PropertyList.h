@@ -121,7 +121,8 @@ enum PropertyListError : int {
     kPropertyListUnwritable = 3,  // a value that the format cannot hold
 };
 
-// Reads XML (UTF-8, or UTF-16 with a byte-order mark) or binary, detected from the bytes.
+// Reads XML (in the encoding it declares or its byte-order mark gives) or binary, detected
+// from the bytes.
 // Throws Error (kPropertyListDomain) for any malformed or untrusted input; never crashes,
 // hangs or allocates without bound.
 PlistValue parsePropertyList(ByteView bytes);

@@ -28,9 +28,12 @@
 //
 // XML: an optional prolog (declaration, comments, processing instructions, a DOCTYPE without
 // an internal subset), then <plist version="1.0"> around one value (a bare value is read too).
+// The declaration may name any encoding ICU knows; the text is read as UTF-8 after conversion
+// and after XML's end-of-line handling (CR LF and CR alone become LF).
 //    <dict> (<key>text</key> value)* </dict>   <array> value* </array>   <string>text</string>
 //    <data>base64</data>   <date>YYYY-MM-DDTHH:MM:SS[.fraction]Z</date>
-//    <integer>decimal or 0x hexadecimal</integer>   <real>decimal, nan or inf</real>
+//    <integer>decimal or 0x hexadecimal</integer>   <real>decimal, nan or inf</real> (a
+//    decimal beyond the doubles' range reads as the nearest: infinity or zero, signed)
 //    <true/>   <false/>   and a UID as <dict><key>CF$UID</key><integer>N</integer></dict>
 
 namespace lumifold::platform::plist_format {

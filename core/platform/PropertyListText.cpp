@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 
 #include "core/platform/PropertyListFormat.h"
 
@@ -15,6 +16,7 @@ namespace fmt = plist_format;
 using namespace std::chrono;
 
 constexpr std::int64_t kSecondsPerDay = 86400;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 constexpr std::int64_t secondsSinceReference(sys_days day) {
     return day.time_since_epoch().count() * kSecondsPerDay - fmt::kReferenceDateUnixSeconds;
@@ -46,6 +48,30 @@ int field(std::string_view text, std::size_t at, std::size_t width) {
     if (!allDigits(digits)) return -1;
     std::from_chars(digits.data(), digits.data() + digits.size(), value);
     return value;
+}
+
+// Whether a decimal number outside the doubles' range lies beyond the largest (rather than below
+// the smallest): the power of ten of its first non-zero digit is at least 0. That power is
+// computed with the exponent clamped far beyond any double, so no sum can wrap.
+bool beyondLargest(std::string_view decimal) {
+    constexpr std::int64_t kFar = std::int64_t{1} << 40;
+    const std::size_t e = std::min(decimal.find_first_of("eE"), decimal.size());
+    std::int64_t exponent = 0;
+    if (e < decimal.size()) {
+        std::string_view digits = decimal.substr(e + 1);
+        const bool negative = digits.starts_with('-');
+        if (negative || digits.starts_with('+')) digits.remove_prefix(1);
+        const auto parsed = std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
+        if (parsed.ec == std::errc::result_out_of_range) exponent = kFar;
+        exponent = std::min(exponent, kFar) * (negative ? -1 : 1);
+    }
+    const std::string_view mantissa = decimal.substr(0, e);
+    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    // Never npos: a number whose digits are all zero is in range.
+    const std::size_t first = mantissa.find_first_of("123456789");
+    const auto lead = first < point ? static_cast<std::int64_t>(point - first - 1)
+                                    : -static_cast<std::int64_t>(first - point);
+    return exponent + lead >= 0;
 }
 
 }  // namespace
@@ -135,9 +161,15 @@ std::optional<double> parsePropertyListReal(std::string_view text) {
     if (plus) text.remove_prefix(1);
     double value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || (plus && text[0] == '-') || error != std::errc() ||
+    const bool outOfRange = error == std::errc::result_out_of_range;
+    if (text.empty() || (plus && text[0] == '-') || (error != std::errc() && !outOfRange) ||
         end != text.data() + text.size()) {
         return std::nullopt;
+    }
+    if (outOfRange) {
+        // The nearest double, as other readers give it: infinity or zero, with the sign.
+        const double nearest = beyondLargest(text) ? kInfinity : 0.0;
+        return text.starts_with('-') ? -nearest : nearest;
     }
     return value;
 }

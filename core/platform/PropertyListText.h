@@ -27,7 +27,8 @@ std::optional<double> parsePropertyListDate(std::string_view text);
 // plain decimal.
 std::optional<PlistValue> parsePropertyListInteger(std::string_view text);
 
-// Decimal with an optional sign, or nan, inf and infinity in any case.
+// Decimal with an optional sign, or nan, inf and infinity in any case. A decimal beyond the
+// doubles' range gives the nearest double: infinity or zero, with its sign.
 std::optional<double> parsePropertyListReal(std::string_view text);
 
 }  // namespace lumifold::platform

@@ -18,6 +18,12 @@ namespace {
 namespace fmt = plist_format;
 
 constexpr std::string_view kSpace = " \t\r\n";
+constexpr std::string_view kDeclarationOpen = "<?xml";
+// ICU's names of the encodings a document's first bytes can show.
+constexpr std::string_view kUtf8 = "UTF-8";
+constexpr std::string_view kUtf16 = "UTF-16";
+constexpr std::string_view kUtf16BigEndian = "UTF-16BE";
+constexpr std::string_view kUtf16LittleEndian = "UTF-16LE";
 
 [[noreturn]] void fail(PropertyListError code, const std::string& detail) {
     throw Error(kPropertyListDomain, code, "Malformed XML property list: " + detail);
@@ -31,19 +37,125 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
 }
 
-// A document in UTF-16 with a byte-order mark, as UTF-8.
-std::string fromUtf16(ByteView bytes) {
-    if (bytes.size() % 2 != 0) fail("UTF-16 text of an odd length");
-    const bool bigEndian = bytes[0] == std::byte{0xFE};
-    std::u16string units(bytes.size() / 2 - 1, u'\0');
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        const auto first = std::to_integer<char16_t>(bytes[2 + 2 * i]);
-        const auto second = std::to_integer<char16_t>(bytes[3 + 2 * i]);
-        units[i] = static_cast<char16_t>(bigEndian ? first << 8 | second : second << 8 | first);
+// What the first bytes say of the encoding (XML's appendix F): a byte-order mark, or "<?" in
+// UTF-16 without one. Anything else is read as UTF-8 until a declaration says otherwise.
+struct Start {
+    std::string_view family;  // ICU's name: UTF-8, UTF-16BE or UTF-16LE
+    std::size_t markSize = 0;
+};
+
+Start startOf(std::string_view bytes) {
+    using namespace std::string_view_literals;
+    if (bytes.starts_with("\xEF\xBB\xBF")) return {kUtf8, 3};
+    if (bytes.starts_with("\xFE\xFF")) return {kUtf16BigEndian, 2};
+    if (bytes.starts_with("\xFF\xFE")) return {kUtf16LittleEndian, 2};
+    if (bytes.starts_with("\0<\0?"sv)) return {kUtf16BigEndian, 0};
+    if (bytes.starts_with("<\0?\0"sv)) return {kUtf16LittleEndian, 0};
+    return {kUtf8, 0};
+}
+
+// The characters after the mark up to the first '>', while they are ASCII and may still begin
+// a declaration: all a declaration needs, which is ASCII in any encoding XML can detect.
+std::string asciiStart(std::string_view bytes, const Start& start) {
+    const std::size_t width = start.family == kUtf8 ? 1 : 2;
+    const std::size_t low = start.family == kUtf16BigEndian ? 1 : 0;  // the byte a character is
+    std::string out;
+    for (std::size_t at = start.markSize; at + width <= bytes.size(); at += width) {
+        const char c = bytes[at + low];
+        if ((width == 2 && bytes[at + 1 - low] != '\0') || static_cast<unsigned char>(c) >= 0x80) {
+            break;
+        }
+        out.push_back(c);
+        if (c == '>' ||
+            (out.size() <= kDeclarationOpen.size() && !kDeclarationOpen.starts_with(out))) {
+            break;
+        }
     }
-    std::optional<std::string> text = utf16ToUtf8(units);
-    if (!text) fail("not well-formed UTF-16");
-    return std::move(*text);
+    return out;
+}
+
+// The encoding a declaration at the start names (<?xml version="1.0" encoding="latin1"?>);
+// nullopt when there is none, or none whose pseudo-attributes can be made out: such a document
+// is read as UTF-8, as it always was.
+std::optional<std::string> declaredEncoding(std::string_view start) {
+    if (!start.starts_with(kDeclarationOpen) || start.size() == kDeclarationOpen.size() ||
+        kSpace.find(start[kDeclarationOpen.size()]) == std::string_view::npos) {
+        return std::nullopt;
+    }
+    for (std::size_t at = kDeclarationOpen.size();;) {
+        const std::size_t equals = start.find('=', at);
+        if (equals == std::string_view::npos) return std::nullopt;  // "?>" comes first
+        const std::string_view name = trimmed(start.substr(at, equals - at));
+        at = std::min(start.find_first_not_of(kSpace, equals + 1), start.size());
+        const char quote = at < start.size() ? start[at] : '\0';
+        const std::size_t close = start.find(quote, at + 1);
+        if ((quote != '"' && quote != '\'') || close == std::string_view::npos) return std::nullopt;
+        if (name == "encoding") return std::string(start.substr(at + 1, close - at - 1));
+        at = close + 1;
+    }
+}
+
+// XML's grammar of encoding names: a letter, then letters, digits, '.', '_' and '-'.
+bool isEncodingName(std::string_view name) {
+    const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+    return !name.empty() && letter(name[0]) && std::all_of(name.begin(), name.end(), [&](char c) {
+        return letter(c) || (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
+    });
+}
+
+// The document as UTF-8: its own bytes (less a byte-order mark) when it is in UTF-8, else
+// converted into `converted`. It is in the encoding it declares, which must agree with a mark.
+std::string_view utf8Text(std::string_view bytes, std::string& converted) {
+    const Start start = startOf(bytes);
+    std::string encoding(start.family);
+    const std::optional<std::string> declared = declaredEncoding(asciiStart(bytes, start));
+    if (declared) {
+        const std::string quoted = "\"" + declared->substr(0, 40) + "\"";
+        const std::optional<std::string> known =
+            isEncodingName(*declared) ? encodingName(*declared) : std::nullopt;
+        if (!known) fail("unknown encoding " + quoted);
+        if (start.markSize == 0) {
+            encoding = *known;
+        } else if (*known != start.family && (*known != kUtf16 || start.family == kUtf8)) {
+            fail("declares " + quoted + " but begins with a " + encoding + " byte-order mark");
+        }
+    }
+    const std::string_view body = bytes.substr(start.markSize);
+    if (encoding == kUtf8) return body;
+    const std::string shown = declared.value_or(encoding).substr(0, 40);
+    ConvertedText result = convertToUtf8(body, encoding, fmt::kMaxInputSize);
+    switch (result.outcome) {
+        case ConvertedText::Outcome::converted:
+            break;
+        case ConvertedText::Outcome::unknownEncoding:
+            fail("unknown encoding \"" + shown + "\"");
+        case ConvertedText::Outcome::invalidBytes:
+            fail("byte " + std::to_string(start.markSize + result.invalidAt) + " is not " + shown);
+        case ConvertedText::Outcome::tooLong:
+            fail(kPropertyListTooLarge, "larger than the bound");
+    }
+    // An encoding that does not give back the declaration's own characters is not the
+    // document's (US-ASCII bytes declared as UTF-16, UTF-16LE declared as UTF-16BE).
+    if (declared && !result.text.starts_with(kDeclarationOpen)) {
+        fail("not in \"" + shown + "\", the encoding it declares");
+    }
+    converted = std::move(result.text);
+    return converted;
+}
+
+// The text as XML reads it: each CR LF pair, and each CR alone, becomes LF before anything is
+// parsed (so in text, CDATA and attribute values alike); a reference (&#xD;) still gives a CR.
+std::string withLineFeeds(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t cr = std::min(text.find('\r', at), text.size());
+        out.append(text.substr(at, cr - at));
+        if (cr == text.size()) break;
+        out.push_back('\n');
+        at = cr + (text.substr(cr).starts_with("\r\n") ? 2 : 1);
+    }
+    return out;
 }
 
 struct Tag {
@@ -290,16 +402,14 @@ std::optional<std::uint64_t> uidInXml(const PlistDictionary& entries) {
 }
 
 PlistValue readXmlPropertyList(ByteView bytes) {
-    std::string_view text = asText(bytes);
     std::string converted;
-    if (text.starts_with("\xEF\xBB\xBF")) {
-        text.remove_prefix(3);
-    } else if (text.starts_with("\xFE\xFF") || text.starts_with("\xFF\xFE")) {
-        converted = fromUtf16(bytes);
-        text = converted;
-    }
+    std::string_view text = utf8Text(asText(bytes), converted);
     if (text.size() > fmt::kMaxInputSize) fail(kPropertyListTooLarge, "larger than the bound");
     if (!isWellFormedUtf8(text)) fail("not well-formed UTF-8");
+    if (text.find('\r') != std::string_view::npos) {
+        converted = withLineFeeds(text);
+        text = converted;
+    }
     return Reader(text).readDocument();
 }
 

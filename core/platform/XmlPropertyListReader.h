@@ -8,9 +8,10 @@
 
 namespace lumifold::platform {
 
-// Decodes an XML property list (UTF-8, with or without a byte-order mark, or UTF-16 with one)
-// without recursing past the depth bound or counting past the value bound. Throws Error
-// (kPropertyListDomain) for anything outside the property-list grammar.
+// Decodes an XML property list in the encoding its byte-order mark or declaration gives (UTF-8
+// when neither does) without recursing past the depth bound or counting past the value bound.
+// Throws Error (kPropertyListDomain) for anything outside the property-list grammar, an
+// encoding ICU does not know and bytes the encoding does not define.
 PlistValue readXmlPropertyList(ByteView bytes);
 
 // The UID a dictionary stands for in XML: its only key is "CF$UID" and holds an integer of at

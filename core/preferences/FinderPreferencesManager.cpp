@@ -238,7 +238,7 @@ std::vector<PlannedPush> FinderPreferencesManager::plannedPushes(
         push.record.domainWasLink = isLink;
         if (!dictionary) continue;
         if (const auto found = dictionary->find(push.record.key); found != dictionary->end()) {
-            push.record.originalValue = platform::toXmlPropertyList(found->second);
+            recordOriginalValue(push.record, found->second, path);
         }
     }
     return pushes;

@@ -94,7 +94,8 @@ class FinderPreferencesManager final {
 
     // The values writePreferences(target) pushes into the preferences service, each with what
     // its domain holds now. Throws Error naming a domain file that exists but cannot be read,
-    // and kPropertyListUnwritable for a value held now that cannot be recorded as text.
+    // and kPropertyListUnwritable, naming the file and the key, for a value held now that no
+    // property-list form can record.
     std::vector<PlannedPush> plannedPushes(const FinderLayoutPreferences& target) const;
 
     // The file writePreferences(target, planned, ...) writes: `planned`'s dictionary with the

@@ -425,6 +425,14 @@ TEST_F(BackupTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
     pushing.pushedPreferences.emplace(1)[0].domain = "com.other.app";
     EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(pushing, true), kBackupManagerDomain,
                                kBackupUnsafeManifestPath);
+    // And only a value that reads.
+    PushedPreference& unreadable = pushing.pushedPreferences->at(0);
+    unreadable.domain = "com.apple.finder";
+    unreadable.key = "AppleShowAllExtensions";
+    unreadable.originalValueBinary = "not base64";
+    unreadable.pushedValue = "<true/>";
+    EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(pushing, true), kBackupManagerDomain,
+                               kBackupManifestUnreadable);
     EXPECT_EQ(liveState(), state);
     // The untouched manifest restores.
     manager.restoreSnapshot(good, true);

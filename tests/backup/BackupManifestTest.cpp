@@ -107,8 +107,9 @@ TEST(BackupManifestTest, StreamedTextEqualsTheTreesByteForByte) {
             for (auto i = random() % 3; i > 0; --i) {
                 manifest.pushedPreferences->push_back(
                     {"com.apple.finder", random() % 2 == 0, "AppleShowAllExtensions",
-                     maybe("<true/>"), maybe("<false/>"), maybe("files/y_z.plist"),
-                     random() % 2 ? "sum" : "", maybe("post"), random() % 2 == 0});
+                     maybe("<true/>"), maybe("YnBsaXN0/w=="), maybe("<false/>"),
+                     maybe("files/y_z.plist"), random() % 2 ? "sum" : "", maybe("post"),
+                     random() % 2 == 0});
             }
         }
         const std::string text = encodeManifestFile(manifest);

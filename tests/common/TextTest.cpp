@@ -12,6 +12,7 @@
 #include "core/common/Iso8601.h"
 #include "core/common/Numbers.h"
 #include "core/common/Paths.h"
+#include "core/common/Text.h"
 #include "tests/support/TestSeed.h"
 
 namespace lumifold {
@@ -61,6 +62,34 @@ TEST(FormatRealTest, TextReadsBackAsTheSameValue) {
         const double value = distribution(generator);
         EXPECT_EQ(std::strtod(formatReal(value).c_str(), nullptr), value);
     }
+}
+
+// Each outcome, and a bound that holds however much a conversion grows the text.
+TEST(ConvertToUtf8Test, ConvertsOrSaysWhereAndWhyItStopped) {
+    using Outcome = ConvertedText::Outcome;
+    const std::tuple<std::string, std::string, std::size_t, Outcome, std::string, std::size_t>
+        cases[] = {
+            {"latin1", "caf\xE9", 5, Outcome::converted, "café", 0},
+            {"windows-1252", "\x80", 3, Outcome::converted, "€", 0},
+            {"UTF-16LE", std::string("a\0\x3D\xD8\x00\xDE", 6), 5, Outcome::converted, "a😀", 0},
+            {"US-ASCII", "ab\xE9", 3, Outcome::invalidBytes, "", 2},
+            {"UTF-16BE", std::string("\0a\xDC\x00", 4), 3, Outcome::invalidBytes, "", 2},
+            {"UTF-16LE", "a", 3, Outcome::invalidBytes, "", 0},
+            {"latin1", std::string(70000, '\xE9'), 139999, Outcome::tooLong, "", 0},
+            {"klingon", "a", 3, Outcome::unknownEncoding, "", 0},
+            {"UTF-8,swaplfnl", "a", 3, Outcome::unknownEncoding, "", 0},
+        };
+    for (const auto& [name, bytes, maxSize, outcome, text, invalidAt] : cases) {
+        SCOPED_TRACE(name);
+        const ConvertedText converted = convertToUtf8(bytes, name, maxSize);
+        EXPECT_EQ(converted.outcome, outcome);
+        EXPECT_EQ(converted.text, text);
+        EXPECT_EQ(converted.invalidAt, invalidAt);
+    }
+    EXPECT_EQ(convertToUtf8(std::string(70000, '\xE9'), "latin1", 140000).text.size(), 140000u);
+    EXPECT_EQ(encodingName("latin1"), "ISO-8859-1");
+    EXPECT_EQ(encodingName("utf-8"), "UTF-8");
+    EXPECT_EQ(encodingName("klingon"), std::nullopt);
 }
 
 using namespace std::chrono;

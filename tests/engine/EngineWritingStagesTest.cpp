@@ -256,6 +256,37 @@ TEST_F(EngineWritingStagesTest, RestoreRefusesDriftThenForcedGivesBackByteBitFla
     EXPECT_EQ(finder.log, kQuitThenRestart);
 }
 
+// Original values XML cannot hold no longer stop Apply: they are recorded in binary, a change
+// made to them since is drift, and Restore puts them back exactly.
+TEST_F(EngineWritingStagesTest, ValuesXmlCannotHoldAreRecordedComparedAndPutBack) {
+    makeHome();
+    platform::PreferencesService service(home.path());
+    const auto domainValue = [&](const char* domain, const std::optional<PlistValue>& value) {
+        if (value) {
+            service.setValue("AppleShowAllExtensions", value, domain,
+                             platform::PreferencesService::User::current,
+                             platform::PreferencesService::Host::current);
+        }
+        return service.copyValue("AppleShowAllExtensions", domain,
+                                 platform::PreferencesService::Host::current);
+    };
+    const auto uid = [](std::int64_t n) {
+        return PlistValue::dictionary({{"CF$UID", PlistValue::integer(n)}});
+    };
+    const PlistValue farDate = PlistValue::date({1e13});  // beyond the year 9999
+    domainValue(platform::PreferencesService::kAnyApplication, uid(1));
+    domainValue("com.apple.finder", farDate);
+    engine->apply(folders, false);
+    domainValue("com.apple.finder", uid(2));  // the user's change since
+    const auto evaluation = engine->restore(std::nullopt, false).evaluation;
+    EXPECT_EQ(std::count_if(evaluation.begin(), evaluation.end(),
+                            [](const auto& item) { return item.isModifiedSinceBackup; }),
+              1);
+    engine->restore(std::nullopt, true);
+    EXPECT_EQ(domainValue(platform::PreferencesService::kAnyApplication, std::nullopt), uid(1));
+    EXPECT_EQ(domainValue("com.apple.finder", std::nullopt), farDate);
+}
+
 // A copy window or a damaged copy stops Restore before any write; a failed write stops either
 // stage midway. The Finder always runs again.
 TEST_F(EngineWritingStagesTest, RestoreChoosesItsSnapshotAndEitherStageStopsSafely) {

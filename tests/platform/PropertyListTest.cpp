@@ -47,6 +47,18 @@ Bytes xml(const std::string& body) {
     return toBytes(prolog + "<plist version=\"1.0\">" + body + "</plist>\n");
 }
 
+// `text` in UTF-16, each byte one character (so Latin-1), after a byte-order mark when asked.
+Bytes utf16(std::string_view text, bool bigEndian, bool mark = false) {
+    Bytes out;
+    const auto unit = [&](unsigned value) {
+        const auto high = static_cast<std::byte>(value >> 8), low = static_cast<std::byte>(value);
+        out.insert(out.end(), {bigEndian ? high : low, bigEndian ? low : high});
+    };
+    if (mark) unit(0xFEFF);
+    for (const char c : text) unit(static_cast<unsigned char>(c));
+    return out;
+}
+
 void appendWide(Bytes& out, std::uint64_t value, std::size_t width) {
     for (std::size_t i = width; i-- > 0;) out.push_back(static_cast<std::byte>(value >> (8 * i)));
 }
@@ -67,6 +79,11 @@ Bytes binaryList(const std::vector<Bytes>& objects, std::size_t width = 1, std::
     appendU64(out, top);
     appendU64(out, tableOffset);
     return out;
+}
+
+// A document declaring `encoding`; its bytes are the caller's to encode.
+std::string declaring(const std::string& encoding, const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?>\r\n<plist>" + body + "</plist>";
 }
 
 Bytes one(std::string_view object) { return binaryList({toBytes(object)}); }
@@ -145,7 +162,7 @@ TEST(PropertyListTest, WritesEveryKindAndReadsItBack) {
         EXPECT_LUMIFOLD_ERROR_CODE(toXmlPropertyList(value), kPropertyListDomain,
                                    kPropertyListUnwritable);
     }
-    // Other readers turn a raw carriage return into a line feed, and "]]>" is not text.
+    // Readers, ours too, turn a raw carriage return into a line feed, and "]]>" is not text.
     EXPECT_NE(toXmlPropertyList(str("\r]]>")).find("<string>&#xD;]]&gt;</string>"),
               std::string::npos);
 }
@@ -165,16 +182,46 @@ TEST(PropertyListTest, ReadsWhatOtherWritersMayWrite) {
                                     "<dict/><array/><data/></array><!-- c -->")),
               list({str("<AB<&>😀"), V::data(toBytes("\0\1\2\3\4"sv)), str(kHigh), V::boolean(true),
                     V::boolean(false), str(""), dict({}), list({}), V::data({})}));
+    // Beyond the doubles, the nearest one with the sign (bits compared, so -0.0 is not 0.0),
+    // whether the exponent or the place of the first digit decides.
+    const std::string zeros(400, '0');
+    for (const auto& [text, nearest] :
+         std::vector<std::pair<std::string, double>>{{"1e400", kInf},
+                                                     {"-1E+400", -kInf},
+                                                     {"1e-400", 0.0},
+                                                     {"-1e-400", -0.0},
+                                                     {"1" + zeros + "e-10", kInf},
+                                                     {"-0." + zeros + "1e10", -0.0},
+                                                     {"0.0012e99999999999999999999", kInf},
+                                                     {"-12e-99999999999999999999", -0.0}}) {
+        EXPECT_EQ(toBinaryPropertyList(parsePropertyList(xml("<real>" + text + "</real>"))),
+                  toBinaryPropertyList(V::real(nearest)))
+            << text;
+    }
     const std::vector<std::pair<Bytes, V>> cases = {
         {xml("<dict><key>a</key><string>1</string><key>a</key><true/></dict>"),
          dict({{"a", V::boolean(true)}})},
         {binaryList({toBytes("\xD2\x01\x01\x02\x03"), toBytes("\x51k"), toBytes("\x51v"),
                      toBytes("\x09")}),
          dict({{"k", V::boolean(true)}})},
+        {xml("<dict><key>a\r\nb</key><string>1\r\n2\r3\r\r\n<![CDATA[4\r\n5\r]]>&#13;&#xD;&#10;"
+             "</string></dict>"),
+         dict({{"a\nb", str("1\n2\n3\n\n4\n5\n\r\r\n")}})},
         {toBytes("<?xml version='1.0'?><true/>"), V::boolean(true)},
         {toBytes("\xEF\xBB\xBF<plist><true/></plist>"), V::boolean(true)},
         {toBytes("\xFE\xFF\0<\0t\0r\0u\0e\0/\0>"sv), V::boolean(true)},
         {toBytes("\xFF\xFE<\0t\0r\0u\0e\0/\0>\0"sv), V::boolean(true)},
+        // A declared encoding, converted before anything else is read.
+        {toBytes(declaring("ISO-8859-1", "<string>caf\xE9\r\n</string>")), str("café\n")},
+        {toBytes("<?xml version='1.0' encoding = 'latin1' ?><string>\xE9</string>"), str("é")},
+        {toBytes(declaring("US-ASCII", "<true/>")), V::boolean(true)},
+        {toBytes(declaring("windows-1252", "<string>\x80</string>")), str("€")},
+        {toBytes("\xEF\xBB\xBF" + declaring("utf-8", "<string>é</string>")), str("é")},
+        {utf16(declaring("UTF-16", "<string>\xE9\r\n</string>"), true, true), str("é\n")},
+        {utf16(declaring("UTF-16", "<string>\xE9</string>"), false, true), str("é")},
+        {utf16(declaring("UTF-16BE", "<true/>"), true), V::boolean(true)},
+        {utf16(declaring("UTF-16LE", "<true/>"), false), V::boolean(true)},
+        {utf16(declaring("UTF-16", "<true/>"), true), V::boolean(true)},  // big-endian unmarked
         {one("\x14\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFB"), integer(-5)},
         {one("\x82\x01\x02\x03"), V::uid(0x010203)},
         {one("\x22\x3F\xC0\x00\x00"sv), V::real(1.5)},
@@ -193,6 +240,7 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
     tableBeyondEnd.back() = std::byte{0xF0};
     Bytes badOffset = binaryList({arrayObject({1, 1}), toBytes("\x51x")});
     badOffset[badOffset.size() - 33] = std::byte{0x7F};  // the last offset in the table
+    const std::string ascii = declaring("US-ASCII", "<string>\xE9</string>");
     Bytes wideText = toBytes("\xFE\xFF");  // 22 Mi characters U+4E4E: 66 MiB once in UTF-8
     wideText.resize(44 << 20, std::byte{0x4E});
     constexpr int kBad = kPropertyListMalformed;
@@ -248,8 +296,20 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
         {toBytes("<string>\xFF</string>"), kBad, "not well-formed UTF-8"},
         {toBytes("<array>"), kBad, "unexpected end of the document"},
         {toBytes("<string>abc"), kBad, "<string> is not closed"},
-        {toBytes("\xFF\xFE<\0!"sv), kBad, "UTF-16 text of an odd length"},
-        {toBytes("\xFE\xFF\xD8\x00"sv), kBad, "not well-formed UTF-16"},
+        {toBytes("\xFF\xFE<\0!"sv), kBad, "byte 4 is not UTF-16LE"},
+        {toBytes("\xFE\xFF\0<\xD8\x00"sv), kBad, "byte 4 is not UTF-16BE"},
+        {toBytes(ascii), kBad, "byte " + std::to_string(ascii.find('\xE9')) + " is not US-ASCII"},
+        {toBytes(declaring("klingon", "<true/>")), kBad, "unknown encoding \"klingon\""},
+        {toBytes(declaring("utf 8", "<true/>")), kBad,
+         "unknown encoding \"utf 8\""},  // ICU would take it
+        {toBytes("\xEF\xBB\xBF" + declaring("latin1", "<true/>")), kBad,
+         "declares \"latin1\" but begins with a UTF-8 byte-order mark"},
+        {utf16(declaring("UTF-8", "<true/>"), false, true), kBad,
+         "declares \"UTF-8\" but begins with a UTF-16LE byte-order mark"},
+        {utf16(declaring("UTF-16", "<true/>"), false), kBad,
+         "not in \"UTF-16\", the encoding it declares"},
+        {toBytes(declaring("latin1", "<string>") + std::string(40 << 20, '\xE9')), kBig,
+         "larger than the bound"},
         {wideText, kBig, "larger than the bound"},
         {xml(repeated("<array>", 513) + "<true/>"), kBig, "nested too deeply"},
         {xml("<array>" + repeated("<true/>", 1 << 20)), kBig, "more values than the bound allows"},
@@ -263,7 +323,7 @@ TEST(PropertyListTest, RefusesMalformedAndHostileInput) {
                            kBig, "strings and data exceed the size bound");
     }
     for (const std::string_view element :  // "name|text": <name>text</name>
-         {"integer|12abc", "real|1.5x", "integer|18446744073709551616",
+         {"integer|12abc", "real|1.5x", "real|1e400x", "integer|18446744073709551616",
           "integer|-0x8000000000000001", "date|2001-02-29T00:00:00Z",
           "date|10000-01-01T00:00:00Z"}) {
         const std::string name(element.substr(0, element.find('|')));

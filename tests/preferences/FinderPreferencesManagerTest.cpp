@@ -204,6 +204,29 @@ TEST_F(FinderPreferencesManagerTest, WritingPushesExtensionVisibilityThroughTheS
     }
 }
 
+// Each value the domain held is recorded in a form that holds it: XML text where it can, binary
+// otherwise; a value neither can hold is refused, naming its file and key.
+TEST_F(FinderPreferencesManagerTest, OriginalValuesAreRecordedInAFormThatHoldsThem) {
+    PreferencesService service(home.path());
+    const PlistValue text = PlistValue::boolean(true);
+    for (const PlistValue& value :
+         {text, PlistValue::dictionary({{"CF$UID", PlistValue::integer(1)}}),
+          PlistValue::date({1e13}) /* beyond the year 9999 */}) {
+        service.setValue(kShowAll, value, kAny, PreferencesService::User::current, Host::current);
+        const PushedPreference record = manager.plannedPushes(kPreferred).at(0).record;
+        EXPECT_EQ(record.originalValue.has_value(), value == text);
+        EXPECT_EQ(record.originalValueBinary.has_value(), value != text);
+        EXPECT_EQ(originalValueOf(record), value);
+    }
+    PushedPreference record;
+    record.key = kShowAll;
+    EXPECT_LUMIFOLD_ERROR(recordOriginalValue(record, PlistValue::string("\xFF"), "/p/d.plist"),
+                          platform::kPropertyListDomain, platform::kPropertyListUnwritable,
+                          "Cannot keep the value of AppleShowAllExtensions in \"/p/d.plist\" for "
+                          "Restore: Cannot write the property list: a string is not well-formed "
+                          "UTF-8");
+}
+
 // The changes of another file are named by it, and a link at the path is written through.
 TEST_F(FinderPreferencesManagerTest, AnotherPathIsNamedByItsFileAndALinkIsWrittenThrough) {
     FinderPreferencesManager other(home / "profiles/Finder.plist", home.path());

@@ -47,7 +47,8 @@ std::string findCommandLineProgram() {
 
 AppEnvironment AppEnvironment::system() {
     AppEnvironment environment;
-    environment.launchAgent = LaunchAgentHost::system(environment.engine.homeDirectory, false);
+    // A HOME that is not the account's own is another home, as --home names one.
+    environment.launchAgent = LaunchAgentHost::system(environment.engine.homeDirectory);
     environment.commandLineProgram = findCommandLineProgram();
     return environment;
 }
@@ -194,9 +195,10 @@ void LumifoldViewModel::watcherSettled() {
 
 void LumifoldViewModel::installLaunchAgent() {
     runStage(std::nullopt, std::nullopt,
-             [this, host = m_environment.launchAgent,
-              program = m_environment.commandLineProgram](LumifoldEngine&) -> Commit {
-                 LaunchAgent(host).installLaunchAgent(program, {});
+             [this, host = m_environment.launchAgent, program = m_environment.commandLineProgram,
+              home = m_engine->homeDirectory()](LumifoldEngine&) -> Commit {
+                 // The service keeps the home this app works on, whoever's it is.
+                 LaunchAgent(host).installLaunchAgent(program, {}, {"--home", home});
                  return [this]() -> std::optional<QString> {
                      change(m_isLaunchAgentInstalled, true,
                             &LumifoldViewModel::isLaunchAgentInstalledChanged);

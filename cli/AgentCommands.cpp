@@ -28,9 +28,9 @@ struct StatusOptions {
 };
 
 // The login service of the home the command works on (see LaunchAgentHost::system for what
-// --home changes).
+// another home than the user's own changes).
 LaunchAgentHost agentHost(const GlobalOptions& global) {
-    return LaunchAgentHost::system(homeDirectory(global), !global.home.empty());
+    return LaunchAgentHost::system(homeDirectory(global));
 }
 
 int runInstall(const GlobalOptions& global, const InstallOptions& options) {

@@ -65,11 +65,8 @@ int main(int argc, char** argv) {
     const QDir out(QString::fromLocal8Bit(argv[1]));
     const auto file = [&](const char* name) { return out.filePath(QString::fromLatin1(name)); };
 
-    lumifold::app::AppEnvironment environment = lumifold::app::AppEnvironment::system();
-    // A sandbox's login service is its own: the user's service managers are not asked.
-    environment.launchAgent =
-        lumifold::LaunchAgentHost::system(environment.engine.homeDirectory, true);
-    LumifoldViewModel model(std::move(environment));
+    // A sandbox's HOME is not the account's: the user's service managers are not asked.
+    LumifoldViewModel model(lumifold::app::AppEnvironment::system());
     MainContentView window(model);
     window.resize(780, 520);
     window.show();

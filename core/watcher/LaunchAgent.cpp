@@ -91,10 +91,11 @@ std::string unitText(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
-LaunchAgentHost LaunchAgentHost::system(const std::string& home, bool homeGivenExplicitly) {
+LaunchAgentHost LaunchAgentHost::system(const std::string& home) {
+    // Without an entry in the password database, HOME is the only home there is to go by.
+    const std::string own = platform::accountHomeDirectory().value_or(platform::homeDirectory());
     const bool usersOwn =
-        !homeGivenExplicitly || platform::resolveSymbolicLinks(home) ==
-                                    platform::resolveSymbolicLinks(platform::homeDirectory());
+        platform::resolveSymbolicLinks(home) == platform::resolveSymbolicLinks(own);
     return {
         .homeDirectory = home,
         .configHome = usersOwn ? platform::userConfigurationHome() : std::nullopt,

@@ -25,10 +25,10 @@ struct LaunchAgentHost {
                                           const std::vector<std::string>& arguments)>
         runProcess;
 
-    // The real world for `home`. A home given explicitly (--home) that is not the user's own
-    // keeps its unit under its own .config, never in $XDG_CONFIG_HOME, and its service managers
-    // are not asked.
-    static LaunchAgentHost system(const std::string& home, bool homeGivenExplicitly);
+    // The real world for `home`. A home that is not the user's own (the account's home in the
+    // password database, whatever HOME says: --home or a HOME naming a sandbox) keeps its unit
+    // under its own .config, never in $XDG_CONFIG_HOME, and its service managers are not asked.
+    static LaunchAgentHost system(const std::string& home);
 };
 
 struct LaunchAgentInstallation {

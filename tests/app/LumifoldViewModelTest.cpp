@@ -39,7 +39,7 @@ class LumifoldViewModelTest : public lumifold::testing::EngineTest {
         };
         environment.engine.finderHost = host;
         // Another home than the user's: no service manager is asked anything.
-        environment.launchAgent = LaunchAgentHost::system(home.path(), true);
+        environment.launchAgent = LaunchAgentHost::system(home.path());
         environment.commandLineProgram = "/opt/lumifold/bin/lumifold";
         environment.watcherClock = [this] { return now.load(); };
         return environment;
@@ -212,12 +212,32 @@ TEST_F(LumifoldViewModelTest, KeepConsistentDuringAStageOnlySaysSo) {
     EXPECT_EQ(snapshotsOnDisk(), 0u);
 }
 
+// HOME naming a folder other than the account's home is another home, as --home names one:
+// XDG_CONFIG_HOME does not lead out of it, and no service manager is asked anything.
+TEST_F(LumifoldViewModelTest, AHomeOtherThanTheAccountsIsAnotherHome) {
+    const QByteArray ownHome = qgetenv("HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.path()));
+    qputenv("XDG_CONFIG_HOME", "/elsewhere");
+    const AppEnvironment system = AppEnvironment::system();
+    qputenv("HOME", ownHome);
+    qunsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(system.engine.homeDirectory, home.path());
+    EXPECT_FALSE(system.launchAgent.asksServiceManagers);
+    EXPECT_EQ(LaunchAgent(system.launchAgent).systemdUnitPath(),
+              home / ".config/systemd/user/lumifold-watcher.service");
+}
+
 TEST_F(LumifoldViewModelTest, TheLoginServiceRunsTheCommandLineProgram) {
     start();
     run(&LumifoldViewModel::installLaunchAgent);
     EXPECT_EQ(model->statusMessage(), "LaunchAgent installed.");
     EXPECT_TRUE(model->isLaunchAgentInstalled());
-    EXPECT_NE(asText(platform::readFile(home / kJob)).find("/opt/lumifold/bin/lumifold"),
+    // It keeps the home the app works on.
+    EXPECT_NE(asText(platform::readFile(home / kJob))
+                  .find("<string>/opt/lumifold/bin/lumifold</string>\n\t\t<string>watch</string>"
+                        "\n\t\t<string>--daemon</string>\n\t\t<string>--home</string>\n\t\t"
+                        "<string>" +
+                        home.path() + "</string>"),
               std::string::npos);
     run(&LumifoldViewModel::uninstallLaunchAgent);
     EXPECT_EQ(model->statusMessage(), "LaunchAgent uninstalled.");

@@ -34,7 +34,7 @@ class ScreensTest : public ::testing::Test {
         AppEnvironment environment;
         environment.engine.homeDirectory = home.path();
         environment.engine.finderHost = finder.host();
-        environment.launchAgent = LaunchAgentHost::system(home.path(), true);
+        environment.launchAgent = LaunchAgentHost::system(home.path());
         model = std::make_unique<LumifoldViewModel>(std::move(environment));
         window = std::make_unique<MainContentView>(*model);
         window->show();

@@ -5,6 +5,7 @@
 
 #include "core/platform/FileSystem.h"
 #include "core/platform/PropertyList.h"
+#include "core/platform/UserServices.h"
 #include "core/watcher/LaunchAgent.h"
 #include "core/watcher/WatchPause.h"
 #include "tests/support/LumifoldAssertions.h"
@@ -22,7 +23,7 @@ class LaunchAgentTest : public ::testing::Test {
     // launchctl never starts, as on Linux; a systemctl line holding `failing` exits 3 saying
     // "inactive", any other exits 0 saying "active".
     LaunchAgentHost fakeHost(const std::string& homePath, bool asks = true) {
-        auto host = LaunchAgentHost::system(homePath, true);
+        auto host = LaunchAgentHost::system(homePath);
         host.writesSystemdUnit = true;
         host.asksServiceManagers = asks;
         host.runProcess = [this](const std::string& path, const Lines& arguments) {
@@ -140,8 +141,8 @@ TEST_F(LaunchAgentTest, AFolderThatCannotBeMadeRaisesBeforeAnything) {
 TEST(LaunchAgentHostTest, OnlyTheUsersOwnHomeTakesXdgConfigHomeAndItsServiceManagers) {
     const testing::TempHome other;
     ::setenv("XDG_CONFIG_HOME", "/elsewhere", 1);  // no other case reads it
-    const auto own = LaunchAgentHost::system(platform::homeDirectory(), true);
-    const auto sandbox = LaunchAgentHost::system(other.path(), true);
+    const auto own = LaunchAgentHost::system(platform::accountHomeDirectory().value());
+    const auto sandbox = LaunchAgentHost::system(other.path());
     ::unsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(own.configHome, "/elsewhere");
     EXPECT_TRUE(own.asksServiceManagers);

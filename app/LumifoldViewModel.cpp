@@ -34,10 +34,7 @@ constexpr double kLongestDebounce = 30.0;
 std::string findCommandLineProgram() {
     if (const auto self = platform::executablePath()) {
         const std::string beside = appending(deletingLastPathComponent(*self), kProgramName);
-        if (platform::isRegularFile(beside) &&
-            (platform::permissionBits(beside).value_or(0) & 0111)) {
-            return beside;
-        }
+        if (platform::isExecutableFile(beside)) return beside;
     }
     const QString onPath = QStandardPaths::findExecutable(QString::fromLatin1(kProgramName));
     return onPath.isEmpty() ? kFallbackProgram : QFile::encodeName(onPath).toStdString();

@@ -5,7 +5,9 @@
 #include "core/common/Bytes.h"
 #include "core/common/Error.h"
 #include "core/common/Paths.h"
+#include "core/platform/Executable.h"
 #include "core/platform/FileSystem.h"
+#include "core/platform/PosixError.h"
 #include "core/platform/PropertyList.h"
 #include "core/platform/UserServices.h"
 #include "core/watcher/WatchPause.h"
@@ -124,6 +126,13 @@ bool LaunchAgent::isLaunchAgentInstalled() const { return platform::fileExists(l
 LaunchAgentInstallation LaunchAgent::installLaunchAgent(
     const std::string& programPath, const std::vector<std::string>& folders,
     const std::vector<std::string>& daemonArguments) const {
+    // A service that cannot start its program would be started again in vain at every log-in.
+    if (!platform::isExecutableFile(programPath)) {
+        throw Error(kDomain, kProgramCannotRun,
+                    "Could not install the login service: \"" + platform::printable(programPath) +
+                        (platform::fileExists(programPath) ? "\" is not an executable file."
+                                                           : "\" does not exist."));
+    }
     const auto arguments = serviceArguments(programPath, folders, daemonArguments);
     LaunchAgentInstallation installation{.jobDescriptionPath = launchAgentURL(),
                                          .unitPath = systemdUnitPath()};

@@ -57,6 +57,11 @@ class LaunchAgent final {
     static constexpr const char* kLabel = "com.quarnish.lumifold.watcher";
     static constexpr const char* kUnitName = "lumifold-watcher";
 
+    static constexpr const char* kDomain = "LaunchAgent";
+    enum ErrorCode : int {
+        kProgramCannotRun = 1,  // the program to start is missing or not an executable file
+    };
+
     explicit LaunchAgent(LaunchAgentHost host);
     LaunchAgent(const LaunchAgent&) = delete;
     LaunchAgent& operator=(const LaunchAgent&) = delete;
@@ -70,8 +75,10 @@ class LaunchAgent final {
     // Writes the job description (and the unit), each atomically and replacing an earlier one,
     // then asks the service managers to load them; their failures are reported, not raised.
     // `daemonArguments` follow `watch --daemon`, before the folder pairs (the CLI's --home).
-    // Throws Error "POSIX" when a folder cannot be created or a file written, or "PropertyList"
-    // for an argument that is not text; no service manager has been asked anything then.
+    // Throws kProgramCannotRun, before writing anything, when `programPath` does not name an
+    // executable file; Error "POSIX" when a folder cannot be created or a file written, or
+    // "PropertyList" for an argument that is not text. No service manager has been asked
+    // anything then.
     LaunchAgentInstallation installLaunchAgent(
         const std::string& programPath, const std::vector<std::string>& folders,
         const std::vector<std::string>& daemonArguments = {}) const;

@@ -21,6 +21,7 @@ class LumifoldViewModelTest : public lumifold::testing::EngineTest {
              {"Desktop", "Documents", "Downloads", "Pictures", "Movies", "Music"})
             home.makeFolder(name);
         writeUserPreferences();
+        platform::setPermissionBits(program, 0755);
     }
     // Every test's engine work ran off the GUI thread.
     void TearDown() override {
@@ -40,7 +41,7 @@ class LumifoldViewModelTest : public lumifold::testing::EngineTest {
         environment.engine.finderHost = host;
         // Another home than the user's: no service manager is asked anything.
         environment.launchAgent = LaunchAgentHost::system(home.path());
-        environment.commandLineProgram = "/opt/lumifold/bin/lumifold";
+        environment.commandLineProgram = program;
         environment.watcherClock = [this] { return now.load(); };
         return environment;
     }
@@ -86,6 +87,7 @@ class LumifoldViewModelTest : public lumifold::testing::EngineTest {
         return engine->backupManager().listSnapshots().snapshots.size();
     }
 
+    const std::string program = home.writeFile("bin/lumifold", "#!/bin/sh\n");
     const std::thread::id guiThread = std::this_thread::get_id();
     std::atomic<int> finderCallsOnGuiThread = 0;
     std::atomic<bool> holdFinder = false;  // the next Finder question waits for the release
@@ -234,9 +236,9 @@ TEST_F(LumifoldViewModelTest, TheLoginServiceRunsTheCommandLineProgram) {
     EXPECT_TRUE(model->isLaunchAgentInstalled());
     // It keeps the home the app works on.
     EXPECT_NE(asText(platform::readFile(home / kJob))
-                  .find("<string>/opt/lumifold/bin/lumifold</string>\n\t\t<string>watch</string>"
-                        "\n\t\t<string>--daemon</string>\n\t\t<string>--home</string>\n\t\t"
-                        "<string>" +
+                  .find("<string>" + program +
+                        "</string>\n\t\t<string>watch</string>\n\t\t<string>--daemon</string>"
+                        "\n\t\t<string>--home</string>\n\t\t<string>" +
                         home.path() + "</string>"),
               std::string::npos);
     run(&LumifoldViewModel::uninstallLaunchAgent);

@@ -91,6 +91,24 @@ std::string unitText(const std::vector<std::string>& arguments) {
            "WantedBy=default.target\n";
 }
 
+// The first of an installed job description's ProgramArguments; nullopt for a file that does
+// not hold one.
+std::optional<std::string> startedProgram(const std::string& jobPath) {
+    try {
+        const platform::PlistValue job = platform::parsePropertyList(platform::readFile(jobPath));
+        const platform::PlistDictionary* keys = job.ifDictionary();
+        if (!keys) return std::nullopt;
+        const auto found = keys->find("ProgramArguments");
+        if (found == keys->end()) return std::nullopt;
+        const platform::PlistArray* arguments = found->second.ifArray();
+        if (!arguments || arguments->empty()) return std::nullopt;
+        const std::string* program = arguments->front().ifString();
+        return program ? std::optional(*program) : std::nullopt;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
 LaunchAgentHost LaunchAgentHost::system(const std::string& home) {
@@ -184,8 +202,12 @@ LaunchAgentStatus LaunchAgent::status() const {
         .unitPath = systemdUnitPath(),
         .unitInstalled = false,
         .unitActive = std::nullopt,
+        .programPath = std::nullopt,
         .pausedBy = WatchPause(m_host.homeDirectory).pausedBy(),
     };
+    if (status.jobDescriptionInstalled) {
+        status.programPath = startedProgram(status.jobDescriptionPath);
+    }
     if (!status.unitPath) return status;
     status.unitInstalled = platform::fileExists(*status.unitPath);
     // Without our unit nothing of ours runs, and systemd need not be asked.

@@ -44,6 +44,8 @@ struct LaunchAgentStatus {
     std::optional<std::string> unitPath;  // where systemd units are used
     bool unitInstalled = false;
     std::optional<bool> unitActive;  // nullopt: systemd could not be (or was not) asked
+    // The program the job description starts; nullopt when there is none that can be read.
+    std::optional<std::string> programPath;
     // Keep Consistent's pause, as WatchPause::pausedBy gives it.
     std::optional<std::string> pausedBy;
 };

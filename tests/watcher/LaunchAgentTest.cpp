@@ -116,17 +116,21 @@ TEST_F(LaunchAgentTest, AsksTheServiceManagersInOrder) {
         const auto status = subject.status();
         EXPECT_TRUE(status.jobDescriptionInstalled && status.unitInstalled);
         EXPECT_EQ(status.unitActive, isActive);
+        EXPECT_EQ(status.programPath, program);
         subject.uninstallLaunchAgent();
         EXPECT_FALSE(subject.isLaunchAgentInstalled() ||
                      platform::fileExists(*subject.systemdUnitPath()));
         EXPECT_EQ(commands, expected) << failing << asks;
         commands.clear();
     }
-    // With nothing installed, neither uninstalling nor the status asks anything.
+    // With nothing installed, neither uninstalling nor the status asks anything; a job
+    // description that is not ours names no program.
     WatchPause(home.path()).pause("2024-05-01T10-00-00Z");
     agent.uninstallLaunchAgent();
+    home.writeFile("Library/LaunchAgents/com.quarnish.lumifold.watcher.plist", "not ours");
     const auto status = agent.status();
     EXPECT_EQ(status.unitActive, false);
+    EXPECT_EQ(status.programPath, std::nullopt);
     EXPECT_EQ(status.pausedBy, "2024-05-01T10-00-00Z");
     EXPECT_EQ(commands, Lines{});
 }

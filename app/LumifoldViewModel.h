@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/StageOutcome.h"
 #include "core/backup/BackupManifest.h"
 #include "core/backup/RestoreEvaluationSummary.h"
 #include "core/engine/ChangePreview.h"
@@ -49,8 +50,8 @@ class LumifoldViewModel final : public QObject {
     Q_OBJECT
 
   public:
-    // Builds the engine and the watcher (default folders), reads whether the login service is
-    // installed, and starts Inspect.
+    // Builds the engine and the watcher (default folders) and starts Inspect, which also reads
+    // the login service's status.
     explicit LumifoldViewModel(AppEnvironment environment = AppEnvironment::system(),
                                QObject* parent = nullptr);
     // Waits for a running stage (an Apply is never cut in half) and stops the watcher.
@@ -76,7 +77,15 @@ class LumifoldViewModel final : public QObject {
     bool relaunchFinderOnApply() const { return m_relaunchFinderOnApply; }
     double debounceInterval() const { return m_debounceInterval; }
     bool isWatcherActive() const { return m_isWatcherActive; }
-    bool isLaunchAgentInstalled() const { return m_isLaunchAgentInstalled; }
+    // As `lumifold agent status` gives it; nullopt until the first Inspect has read it.
+    const std::optional<LaunchAgentStatus>& launchAgentStatus() const {
+        return m_launchAgentStatus;
+    }
+    bool isLaunchAgentInstalled() const;
+    // How the last install or uninstall ended.
+    const std::optional<StageOutcome>& launchAgentOutcome() const { return m_launchAgentOutcome; }
+    // The program an install would have the login service start.
+    const std::string& commandLineProgram() const { return m_environment.commandLineProgram; }
     // The watcher's own "Stopped" / "Paused" / "Active (...)".
     QString watcherStatusText() const;
     const std::optional<StageProgress>& progress() const { return m_progress; }
@@ -98,6 +107,9 @@ class LumifoldViewModel final : public QObject {
     void toggleWatcher();
     void installLaunchAgent();
     void uninstallLaunchAgent();
+    // The login service's status again (the Keep Consistent screen is shown): systemd's view
+    // of it changes on its own. Nothing while a stage runs; a failure's message stays.
+    void readLaunchAgentStatus();
 
   signals:
     void systemInfoChanged();
@@ -115,7 +127,8 @@ class LumifoldViewModel final : public QObject {
     void relaunchFinderOnApplyChanged();
     void debounceIntervalChanged();
     void isWatcherActiveChanged();
-    void isLaunchAgentInstalledChanged();
+    void launchAgentStatusChanged();
+    void launchAgentOutcomeChanged();
     void watcherStatusTextChanged();
     void progressChanged();
 
@@ -124,16 +137,23 @@ class LumifoldViewModel final : public QObject {
     using Commit = std::function<std::optional<QString>()>;
     // A stage's engine work, run on the worker; throws what the engine throws.
     using StageWork = std::function<Commit(LumifoldEngine&)>;
+    // Takes a failed stage's message, for a screen that shows its own stage's failures.
+    using Failure = std::function<void(const QString& message)>;
 
     // The frame every background action shares: ignored while a stage runs (false); otherwise
     // sets isWorking, the start message, clears the error, and runs `work` on the worker. On
-    // the GUI thread its commit then runs, or on an error the message goes to errorMessage,
-    // `failure` to the status and `onFailure` runs.
+    // the GUI thread its commit then runs, or on an error `failure` goes to the status and the
+    // message to `onFailure`, or without one to errorMessage (the Apply screen's).
     bool runStage(std::optional<QString> start, std::optional<QString> failure, StageWork work,
-                  std::function<void()> onFailure = {}, bool clearsError = true);
+                  Failure onFailure = {}, bool clearsError = true);
     StageWork inspection();
     // Worker: what Apply and Keep Consistent do after writing, and the commit storing it all.
     Commit afterApply(LumifoldEngine& engine, ApplyResult result);
+    // The login service's screen shows why an install or uninstall failed.
+    void failLaunchAgent(const QString& message);
+    // Reads Keep Consistent's pause into the login service's status (a small file, on the GUI
+    // thread like the switch that lifts it): a restore sets it, starting the watcher lifts it.
+    void readPause();
     // The watcher's quiet period ended (GUI thread).
     void reconcile();
     // The watcher's queue has run what was asked of it; its status text is current.
@@ -173,7 +193,8 @@ class LumifoldViewModel final : public QObject {
     bool m_relaunchFinderOnApply = true;
     double m_debounceInterval = 8.0;
     bool m_isWatcherActive = false;
-    bool m_isLaunchAgentInstalled = false;
+    std::optional<LaunchAgentStatus> m_launchAgentStatus;
+    std::optional<StageOutcome> m_launchAgentOutcome;
     std::optional<StageProgress> m_progress;
 
     std::mutex m_progressMutex;  // guards the two below, shared with the worker

@@ -44,10 +44,10 @@ LumifoldViewModel::StageWork LumifoldViewModel::inspection() {
         auto [info, folders] = engine.inspect();
         auto preview = engine.preview();
         auto backups = engine.backupManager().listSnapshots().snapshots;
-        const bool agent = LaunchAgent(host).isLaunchAgentInstalled();
+        auto agent = LaunchAgent(host).status();
         return shared([this, info = std::move(info), folders = std::move(folders),
-                       preview = std::move(preview), backups = std::move(backups), agent,
-                       transfers]() mutable -> std::optional<QString> {
+                       preview = std::move(preview), backups = std::move(backups),
+                       agent = std::move(agent), transfers]() mutable -> std::optional<QString> {
             store(m_systemInfo, std::optional(std::move(info)),
                   &LumifoldViewModel::systemInfoChanged);
             store(m_scannedFolders, std::move(folders), &LumifoldViewModel::scannedFoldersChanged);
@@ -55,8 +55,8 @@ LumifoldViewModel::StageWork LumifoldViewModel::inspection() {
                   &LumifoldViewModel::currentPreviewChanged);
             store(m_availableBackups, std::move(backups),
                   &LumifoldViewModel::availableBackupsChanged);
-            change(m_isLaunchAgentInstalled, agent,
-                   &LumifoldViewModel::isLaunchAgentInstalledChanged);
+            store(m_launchAgentStatus, std::optional(std::move(agent)),
+                  &LumifoldViewModel::launchAgentStatusChanged);
             change(m_hasActiveTransfers, transfers, &LumifoldViewModel::hasActiveTransfersChanged);
             return kInspected;
         });
@@ -222,10 +222,14 @@ void LumifoldViewModel::restore(bool force) {
                 } else {
                     resumeWatcher();
                 }
+                readPause();
                 return kRestored;
             });
         },
-        resumeWatcher);
+        [this, resumeWatcher](const QString& message) {
+            resumeWatcher();
+            change(m_errorMessage, std::optional(message), &LumifoldViewModel::errorMessageChanged);
+        });
 }
 
 }  // namespace lumifold::app

@@ -163,10 +163,12 @@ TEST_F(LumifoldViewModelTest, RestoreTakesTheFirstListedSnapshotAndPausesKeepCon
     run(&LumifoldViewModel::restore, false);
     EXPECT_EQ(model->statusMessage(), "Restore completed.");
     EXPECT_EQ(pausedBy(), model->availableBackups().front().id);
+    EXPECT_EQ(model->launchAgentStatus()->pausedBy, pausedBy());  // the service's too
     EXPECT_FALSE(model->isWatcherActive());
     EXPECT_EQ(model->watcherStatusText(), "Paused");
     model->toggleWatcher();
     EXPECT_EQ(pausedBy(), std::nullopt);
+    EXPECT_EQ(model->launchAgentStatus()->pausedBy, std::nullopt);
     EXPECT_TRUE(model->watcherStatusText().startsWith("Active"));
 }
 
@@ -234,6 +236,7 @@ TEST_F(LumifoldViewModelTest, TheLoginServiceRunsTheCommandLineProgram) {
     run(&LumifoldViewModel::installLaunchAgent);
     EXPECT_EQ(model->statusMessage(), "LaunchAgent installed.");
     EXPECT_TRUE(model->isLaunchAgentInstalled());
+    EXPECT_EQ(model->launchAgentOutcome()->kind, StageOutcome::Kind::warning);  // not started
     // It keeps the home the app works on.
     EXPECT_NE(asText(platform::readFile(home / kJob))
                   .find("<string>" + program +
@@ -246,11 +249,15 @@ TEST_F(LumifoldViewModelTest, TheLoginServiceRunsTheCommandLineProgram) {
     EXPECT_FALSE(model->isLaunchAgentInstalled());
 
     home.makeFolder(std::string(kJob) + "/in-the-way");
+    // Failures are the Keep Consistent screen's, not the Apply screen's.
     run(&LumifoldViewModel::installLaunchAgent);  // cannot write over a folder
-    EXPECT_TRUE(model->errorMessage());
+    EXPECT_EQ(model->launchAgentOutcome()->kind, StageOutcome::Kind::failed);
+    EXPECT_EQ(model->errorMessage(), std::nullopt);
     EXPECT_EQ(model->statusMessage(), "LaunchAgent uninstalled.");
     run(&LumifoldViewModel::uninstallLaunchAgent);  // nor remove it
-    EXPECT_TRUE(model->errorMessage());
+    EXPECT_EQ(model->launchAgentOutcome(),
+              (StageOutcome{StageOutcome::Kind::failed,
+                            QString::fromStdString("Could not remove \"" + home / kJob + "\"")}));
     EXPECT_TRUE(model->isLaunchAgentInstalled());
 }
 

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QLabel>
 #include <QTest>
 #include <QTreeView>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "app/MainContentView.h"
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
+#include "core/platform/FileSystem.h"
 #include "tests/finder/FakeFinder.h"
 #include "tests/support/TempHome.h"
 
@@ -30,11 +32,12 @@ class ScreensTest : public ::testing::Test {
         if (!QApplication::instance()) new QApplication(argc, argv);
     }
 
-    void start() {
+    void start(const std::function<void(AppEnvironment&)>& adjust = {}) {
         AppEnvironment environment;
         environment.engine.homeDirectory = home.path();
         environment.engine.finderHost = finder.host();
         environment.launchAgent = LaunchAgentHost::system(home.path());
+        if (adjust) adjust(environment);
         model = std::make_unique<LumifoldViewModel>(std::move(environment));
         window = std::make_unique<MainContentView>(*model);
         window->show();
@@ -68,6 +71,10 @@ class ScreensTest : public ::testing::Test {
     template <typename Widget>
     Widget* find(const char* objectName) const {
         return window->findChild<Widget*>(QString::fromLatin1(objectName));
+    }
+    std::string textOf(const char* labelName) const {
+        const auto* label = find<QLabel>(labelName);
+        return label ? label->text().toStdString() : std::string("(no label ") + labelName + ")";
     }
 
     void writeDesktopStore(const std::vector<DSStoreEntry>& entries) {
@@ -137,6 +144,47 @@ TEST_F(ScreensTest, DriftAfterApplyOffersTheForceToggle) {
     ASSERT_TRUE(find<QWidget>("forceToggle")->isVisible());
     find<QAbstractButton>("forceToggle")->click();
     EXPECT_TRUE(visibleTexts().contains("Force Restore Snapshot"));
+}
+
+// A program that cannot run is refused on this screen; an installed service shows what
+// systemd says of it, what it starts and where its files are.
+TEST_F(ScreensTest, KeepConsistentShowsTheLoginServiceAsItIs) {
+    const std::string program = home / "bin/lumifold";
+    start([&](AppEnvironment& environment) {
+        environment.commandLineProgram = program;
+        environment.launchAgent.writesSystemdUnit = true;
+        environment.launchAgent.asksServiceManagers = true;
+        // A user systemd that takes nothing and says the unit failed.
+        environment.launchAgent.runProcess = [](const std::string&,
+                                                const std::vector<std::string>&) {
+            return platform::ProcessResult{
+                .started = true, .exitStatus = 3, .standardOutput = "failed\n"};
+        };
+    });
+    show(Section::consistency);
+    QTest::mouseClick(find<QAbstractButton>("agentButton"), Qt::LeftButton);
+    waitIdle();
+    EXPECT_TRUE(find<QWidget>("agentMessage")->isVisible());
+    EXPECT_EQ(textOf("agentMessageText"),
+              "Could not install the login service: \"" + program + "\" does not exist.");
+    EXPECT_EQ(textOf("agentInstalled"), "No");
+
+    home.writeFile("bin/lumifold", "#!/bin/sh\n");
+    platform::setPermissionBits(program, 0755);
+    QTest::mouseClick(find<QAbstractButton>("agentButton"), Qt::LeftButton);
+    waitIdle();
+    EXPECT_EQ(textOf("agentInstalled"), "Yes");
+    EXPECT_EQ(textOf("agentRunning"), "No");
+    EXPECT_EQ(textOf("agentProgram"), program);
+    EXPECT_EQ(textOf("agentJob"),
+              home / "Library/LaunchAgents/com.quarnish.lumifold.watcher.plist");
+    EXPECT_EQ(textOf("agentUnit"), home / ".config/systemd/user/lumifold-watcher.service");
+
+    platform::removeFile(home / "Library/LaunchAgents/com.quarnish.lumifold.watcher.plist");
+    platform::removeFile(home / ".config/systemd/user/lumifold-watcher.service");
+    show(Section::inspect);
+    show(Section::consistency);  // read again as it is shown
+    EXPECT_EQ(textOf("agentInstalled"), "No");
 }
 
 TEST_F(ScreensTest, GridSpacingLineShowsTheSavedDefault) {

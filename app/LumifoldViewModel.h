@@ -44,8 +44,9 @@ struct StageProgress {
 // The one object between the screens and the core: it owns the engine and the watcher, holds
 // every value a screen shows, and runs each stage's engine calls one after another on one
 // worker thread, never on the GUI thread. Results come back by queued call and are stored on
-// the GUI thread, which is the only thread that touches this object's state. Each field has a
-// change signal, emitted after the new value is stored.
+// the GUI thread, which is the only thread that touches this object's state (the worker reads
+// the selected snapshot, which changes only while no stage runs). Each field has a change
+// signal, emitted after the new value is stored.
 class LumifoldViewModel final : public QObject {
     Q_OBJECT
 
@@ -67,9 +68,13 @@ class LumifoldViewModel final : public QObject {
     // Summaries, newest first; a manifest is read only when selected or restored.
     const std::vector<SnapshotSummary>& availableBackups() const { return m_availableBackups; }
     const std::optional<SnapshotSummary>& selectedBackup() const { return m_selectedBackup; }
+    // The selected snapshot's, made again after a restore, after every write of Apply or Keep
+    // Consistent and each time the Restore screen is shown.
     const std::optional<RestoreEvaluationSummary>& restoreEvaluation() const {
         return m_restoreEvaluation;
     }
+    // How the last restore (or evaluation) ended; cleared when another snapshot is chosen.
+    const std::optional<StageOutcome>& restoreOutcome() const { return m_restoreOutcome; }
     bool isWorking() const { return m_isWorking; }
     const QString& statusMessage() const { return m_statusMessage; }
     const std::optional<QString>& errorMessage() const { return m_errorMessage; }
@@ -103,6 +108,9 @@ class LumifoldViewModel final : public QObject {
     void verify();
     // On the worker like a stage: hashing a large snapshot's files takes seconds.
     void selectBackup(const SnapshotSummary& backup);
+    // The selected snapshot's evaluation again (the Restore screen is shown). Nothing when none
+    // is selected or a stage runs; a failure's message stays.
+    void evaluateSelectedBackup();
     void restore(bool force);
     void toggleWatcher();
     void installLaunchAgent();
@@ -120,6 +128,7 @@ class LumifoldViewModel final : public QObject {
     void availableBackupsChanged();
     void selectedBackupChanged();
     void restoreEvaluationChanged();
+    void restoreOutcomeChanged();
     void isWorkingChanged();
     void statusMessageChanged();
     void errorMessageChanged();
@@ -149,6 +158,9 @@ class LumifoldViewModel final : public QObject {
     StageWork inspection();
     // Worker: what Apply and Keep Consistent do after writing, and the commit storing it all.
     Commit afterApply(LumifoldEngine& engine, ApplyResult result);
+    // The selected snapshot's evaluation, made on the worker; a failure is the Restore
+    // screen's.
+    void evaluate(bool clearsError);
     // The login service's screen shows why an install or uninstall failed.
     void failLaunchAgent(const QString& message);
     // Reads Keep Consistent's pause into the login service's status (a small file, on the GUI
@@ -186,6 +198,7 @@ class LumifoldViewModel final : public QObject {
     std::vector<SnapshotSummary> m_availableBackups;
     std::optional<SnapshotSummary> m_selectedBackup;
     std::optional<RestoreEvaluationSummary> m_restoreEvaluation;
+    std::optional<StageOutcome> m_restoreOutcome;
     bool m_isWorking = false;
     QString m_statusMessage = QStringLiteral("Ready");
     std::optional<QString> m_errorMessage;

@@ -173,8 +173,9 @@ TEST_F(LumifoldViewModelTest, RestoreTakesTheFirstListedSnapshotAndPausesKeepCon
 }
 
 // Neither a drifted snapshot without force nor a Finder busy copying changes a file, and
-// neither leaves Keep Consistent paused.
-TEST_F(LumifoldViewModelTest, ARestoreThatRefusesOrHaltsChangesNothing) {
+// neither leaves Keep Consistent paused; a forced restore writes, and its snapshot is evaluated
+// again.
+TEST_F(LumifoldViewModelTest, ARestoreSaysHowItEndedAndChangesNothingUnlessItRestored) {
     writeStore("Desktop", {viewStyle(".", "Nlsv")});
     start();
     run(&LumifoldViewModel::apply);
@@ -183,15 +184,43 @@ TEST_F(LumifoldViewModelTest, ARestoreThatRefusesOrHaltsChangesNothing) {
     ASSERT_TRUE(model->restoreEvaluation() && model->restoreEvaluation()->hasModifications());
     const auto before = fingerprint();
     run(&LumifoldViewModel::restore, false);
-    EXPECT_EQ(model->statusMessage(), "Restore completed.");
+    EXPECT_EQ(model->statusMessage(), "Restore refused.");
+    EXPECT_EQ(model->restoreOutcome(),
+              (StageOutcome{StageOutcome::Kind::warning,
+                            "Restore refused: 1 file changed since the apply. Turn on Force "
+                            "restore to overwrite it."}));
     EXPECT_TRUE(model->restoreEvaluation()->hasModifications());
 
     finder.transferCount = "1";
     run(&LumifoldViewModel::restore, true);
     EXPECT_EQ(model->statusMessage(), "Restore halted.");
-    EXPECT_EQ(model->errorMessage(), FinderCoordinator::kActiveTransfersMessage);
+    EXPECT_EQ(model->restoreOutcome(), (StageOutcome{StageOutcome::Kind::failed,
+                                                     FinderCoordinator::kActiveTransfersMessage}));
+    EXPECT_EQ(model->errorMessage(), std::nullopt);  // the Restore screen's, not Apply's
     EXPECT_EQ(fingerprint(), before);
     EXPECT_EQ(pausedBy(), std::nullopt);
+
+    finder.transferCount = "0";
+    run(&LumifoldViewModel::restore, true);
+    EXPECT_EQ(model->statusMessage(), "Restore completed.");
+    EXPECT_EQ(model->restoreOutcome()->text,
+              QString::fromStdString("Restored snapshot " + model->selectedBackup()->id +
+                                     ", overwriting 1 file changed since the apply."));
+    EXPECT_FALSE(model->restoreEvaluation()->hasModifications());
+}
+
+// The chosen snapshot's evaluation is made again after an Apply wrote: the Desktop's store
+// changed since that snapshot, so it is no longer safe to restore.
+TEST_F(LumifoldViewModelTest, AnApplyEvaluatesTheChosenSnapshotAgain) {
+    writeStore("Desktop", {viewStyle(".", "Nlsv")});
+    start();
+    run(&LumifoldViewModel::apply);
+    run(&LumifoldViewModel::selectBackup, model->availableBackups().front());
+    ASSERT_FALSE(model->restoreEvaluation()->hasModifications());
+    writeStore("Desktop", {viewStyle(".", "clmv"),
+                           {"notes.txt", "cmmt", kTypeUstr, DSStoreValue::string("kept")}});
+    run(&LumifoldViewModel::apply);
+    EXPECT_TRUE(model->restoreEvaluation()->hasModifications());
 }
 
 TEST_F(LumifoldViewModelTest, KeepConsistentAppliesOnlyWhileTheLayoutDoesNotHold) {

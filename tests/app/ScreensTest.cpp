@@ -146,6 +146,32 @@ TEST_F(ScreensTest, DriftAfterApplyOffersTheForceToggle) {
     EXPECT_TRUE(visibleTexts().contains("Force Restore Snapshot"));
 }
 
+// Shown again, the Restore screen evaluates its snapshot again; a restore says how it ended.
+TEST_F(ScreensTest, RestoreEvaluatesAgainWhenShownAndSaysHowItEnded) {
+    writeDesktopStore({{".", "vstl", "type", DSStoreValue::fourCC("Nlsv")}});
+    start();
+    model->apply();
+    waitIdle();
+    show(Section::restore);
+    model->selectBackup(model->availableBackups().front());
+    waitIdle([&] { return model->restoreEvaluation().has_value(); });
+    const QString safe = "All files match post-backup hashes. Safe to restore.";
+    EXPECT_TRUE(visibleTexts().contains(safe));
+    auto entries = DSStoreReader().readEntries(home / "Desktop/.DS_Store");
+    entries.push_back({"notes.txt", "cmmt", "ustr", DSStoreValue::string("edited elsewhere")});
+    writeDesktopStore(entries);
+
+    show(Section::inspect);
+    show(Section::restore);
+    waitIdle([&] { return model->restoreEvaluation().has_value(); });
+    EXPECT_FALSE(visibleTexts().contains(safe));
+    QTest::mouseClick(find<QAbstractButton>("restoreButton"), Qt::LeftButton);
+    waitIdle();
+    ASSERT_TRUE(model->restoreOutcome());  // refused, and said so here
+    EXPECT_TRUE(find<QWidget>("restoreOutcome")->isVisible());
+    EXPECT_EQ(textOf("restoreOutcomeText"), model->restoreOutcome()->text.toStdString());
+}
+
 // A program that cannot run is refused on this screen; an installed service shows what
 // systemd says of it, what it starts and where its files are.
 TEST_F(ScreensTest, KeepConsistentShowsTheLoginServiceAsItIs) {

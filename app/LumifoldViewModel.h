@@ -61,6 +61,8 @@ class LumifoldViewModel final : public QObject {
     const std::optional<SystemEnvironmentInfo>& systemInfo() const { return m_systemInfo; }
     const std::vector<FolderViewSetting>& scannedFolders() const { return m_scannedFolders; }
     const std::optional<ChangePreview>& currentPreview() const { return m_currentPreview; }
+    // Something was written since the preview was made (Apply, a restore, Keep Consistent).
+    bool isPreviewOutOfDate() const { return m_isPreviewOutOfDate; }
     // The last Apply's snapshot ("Files Backed Up" is storeCount + 1, "Changes Executed" is
     // changeCount): its whole manifest stays on disk.
     const std::optional<SnapshotSummary>& lastManifest() const { return m_lastManifest; }
@@ -123,6 +125,7 @@ class LumifoldViewModel final : public QObject {
     void systemInfoChanged();
     void scannedFoldersChanged();
     void currentPreviewChanged();
+    void isPreviewOutOfDateChanged();
     void lastManifestChanged();
     void lastVerificationChanged();
     void availableBackupsChanged();
@@ -193,6 +196,7 @@ class LumifoldViewModel final : public QObject {
     std::optional<SystemEnvironmentInfo> m_systemInfo;
     std::vector<FolderViewSetting> m_scannedFolders;
     std::optional<ChangePreview> m_currentPreview;
+    bool m_isPreviewOutOfDate = false;
     std::optional<SnapshotSummary> m_lastManifest;
     std::optional<VerificationReport> m_lastVerification;
     std::vector<SnapshotSummary> m_availableBackups;

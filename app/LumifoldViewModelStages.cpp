@@ -97,6 +97,7 @@ LumifoldViewModel::StageWork LumifoldViewModel::inspection() {
             store(m_scannedFolders, std::move(folders), &LumifoldViewModel::scannedFoldersChanged);
             store(m_currentPreview, std::optional(std::move(preview)),
                   &LumifoldViewModel::currentPreviewChanged);
+            change(m_isPreviewOutOfDate, false, &LumifoldViewModel::isPreviewOutOfDateChanged);
             store(m_availableBackups, std::move(backups),
                   &LumifoldViewModel::availableBackupsChanged);
             store(m_launchAgentStatus, std::optional(std::move(agent)),
@@ -121,6 +122,7 @@ void LumifoldViewModel::generatePreview() {
                        transfers]() mutable -> std::optional<QString> {
             store(m_currentPreview, std::optional(std::move(preview)),
                   &LumifoldViewModel::currentPreviewChanged);
+            change(m_isPreviewOutOfDate, false, &LumifoldViewModel::isPreviewOutOfDateChanged);
             change(m_hasActiveTransfers, transfers, &LumifoldViewModel::hasActiveTransfersChanged);
             return kPreviewed;
         });
@@ -147,6 +149,7 @@ LumifoldViewModel::Commit LumifoldViewModel::afterApply(LumifoldEngine& engine,
         store(m_scannedFolders, std::move(folders), &LumifoldViewModel::scannedFoldersChanged);
         store(m_restoreEvaluation, std::move(evaluation),
               &LumifoldViewModel::restoreEvaluationChanged);
+        change(m_isPreviewOutOfDate, true, &LumifoldViewModel::isPreviewOutOfDateChanged);
         change(m_hasActiveTransfers, transfers, &LumifoldViewModel::hasActiveTransfersChanged);
         return kApplied;
     });
@@ -296,6 +299,7 @@ void LumifoldViewModel::restore(bool force) {
                     resumeWatcher();
                     return kRestoreRefused;
                 }
+                change(m_isPreviewOutOfDate, true, &LumifoldViewModel::isPreviewOutOfDateChanged);
                 // The watcher stays paused and the button offers Start again.
                 change(m_isWatcherActive, false, &LumifoldViewModel::isWatcherActiveChanged);
                 return kRestored;

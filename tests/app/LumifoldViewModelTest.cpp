@@ -173,13 +173,17 @@ TEST_F(LumifoldViewModelTest, RestoreTakesTheFirstListedSnapshotAndPausesKeepCon
 }
 
 // Neither a drifted snapshot without force nor a Finder busy copying changes a file, and
-// neither leaves Keep Consistent paused; a forced restore writes, and its snapshot is evaluated
-// again.
+// neither leaves Keep Consistent paused nor the preview out of date; a forced restore writes,
+// and its snapshot is evaluated again.
 TEST_F(LumifoldViewModelTest, ARestoreSaysHowItEndedAndChangesNothingUnlessItRestored) {
     writeStore("Desktop", {viewStyle(".", "Nlsv")});
     start();
+    EXPECT_FALSE(model->isPreviewOutOfDate());
     run(&LumifoldViewModel::apply);
+    EXPECT_TRUE(model->isPreviewOutOfDate());
     writeStore("Desktop", {viewStyle(".", "clmv")});
+    run(&LumifoldViewModel::generatePreview);
+    EXPECT_FALSE(model->isPreviewOutOfDate());
     run(&LumifoldViewModel::selectBackup, model->availableBackups().front());
     ASSERT_TRUE(model->restoreEvaluation() && model->restoreEvaluation()->hasModifications());
     const auto before = fingerprint();
@@ -199,6 +203,7 @@ TEST_F(LumifoldViewModelTest, ARestoreSaysHowItEndedAndChangesNothingUnlessItRes
     EXPECT_EQ(model->errorMessage(), std::nullopt);  // the Restore screen's, not Apply's
     EXPECT_EQ(fingerprint(), before);
     EXPECT_EQ(pausedBy(), std::nullopt);
+    EXPECT_FALSE(model->isPreviewOutOfDate());
 
     finder.transferCount = "0";
     run(&LumifoldViewModel::restore, true);
@@ -207,6 +212,7 @@ TEST_F(LumifoldViewModelTest, ARestoreSaysHowItEndedAndChangesNothingUnlessItRes
               QString::fromStdString("Restored snapshot " + model->selectedBackup()->id +
                                      ", overwriting 1 file changed since the apply."));
     EXPECT_FALSE(model->restoreEvaluation()->hasModifications());
+    EXPECT_TRUE(model->isPreviewOutOfDate());
 }
 
 // The chosen snapshot's evaluation is made again after an Apply wrote: the Desktop's store

@@ -213,6 +213,23 @@ TEST_F(ScreensTest, KeepConsistentShowsTheLoginServiceAsItIs) {
     EXPECT_EQ(textOf("agentInstalled"), "No");
 }
 
+// After a write, the preview's list is greyed under a line that offers to generate it again.
+TEST_F(ScreensTest, PreviewSaysWhenItIsOutOfDate) {
+    start();
+    show(Section::preview);
+    const auto* outOfDate = find<QWidget>("previewOutOfDate");
+    ASSERT_NE(outOfDate, nullptr);
+    EXPECT_FALSE(outOfDate->isVisible());
+    model->apply();
+    waitIdle();
+    EXPECT_TRUE(outOfDate->isVisible());
+    EXPECT_FALSE(find<QWidget>("plistChangeList")->isEnabled());
+    QTest::mouseClick(find<QAbstractButton>("regeneratePreviewButton"), Qt::LeftButton);
+    waitIdle();
+    EXPECT_FALSE(outOfDate->isVisible());
+    EXPECT_TRUE(find<QWidget>("plistChangeList")->isEnabled());
+}
+
 TEST_F(ScreensTest, GridSpacingLineShowsTheSavedDefault) {
     home.writeFile("Library/Preferences/com.apple.finder.plist",
                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"

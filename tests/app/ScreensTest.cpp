@@ -146,12 +146,20 @@ TEST_F(ScreensTest, DriftAfterApplyOffersTheForceToggle) {
     EXPECT_TRUE(visibleTexts().contains("Force Restore Snapshot"));
 }
 
-// Shown again, the Restore screen evaluates its snapshot again; a restore says how it ended.
-TEST_F(ScreensTest, RestoreEvaluatesAgainWhenShownAndSaysHowItEnded) {
+// After a write the preview's list is greyed under a line that offers to make it again; shown
+// again, the Restore screen evaluates its snapshot again, and a restore says how it ended.
+TEST_F(ScreensTest, ScreensShowWhatAWriteChanged) {
     writeDesktopStore({{".", "vstl", "type", DSStoreValue::fourCC("Nlsv")}});
     start();
+    show(Section::preview);
     model->apply();
     waitIdle();
+    ASSERT_TRUE(find<QWidget>("previewOutOfDate")->isVisible());
+    EXPECT_FALSE(find<QWidget>("plistChangeList")->isEnabled());
+    QTest::mouseClick(find<QAbstractButton>("regeneratePreviewButton"), Qt::LeftButton);
+    waitIdle();
+    EXPECT_FALSE(find<QWidget>("previewOutOfDate")->isVisible());
+
     show(Section::restore);
     model->selectBackup(model->availableBackups().front());
     waitIdle([&] { return model->restoreEvaluation().has_value(); });
@@ -168,7 +176,6 @@ TEST_F(ScreensTest, RestoreEvaluatesAgainWhenShownAndSaysHowItEnded) {
     QTest::mouseClick(find<QAbstractButton>("restoreButton"), Qt::LeftButton);
     waitIdle();
     ASSERT_TRUE(model->restoreOutcome());  // refused, and said so here
-    EXPECT_TRUE(find<QWidget>("restoreOutcome")->isVisible());
     EXPECT_EQ(textOf("restoreOutcomeText"), model->restoreOutcome()->text.toStdString());
 }
 
@@ -190,7 +197,6 @@ TEST_F(ScreensTest, KeepConsistentShowsTheLoginServiceAsItIs) {
     show(Section::consistency);
     QTest::mouseClick(find<QAbstractButton>("agentButton"), Qt::LeftButton);
     waitIdle();
-    EXPECT_TRUE(find<QWidget>("agentMessage")->isVisible());
     EXPECT_EQ(textOf("agentMessageText"),
               "Could not install the login service: \"" + program + "\" does not exist.");
     EXPECT_EQ(textOf("agentInstalled"), "No");
@@ -202,32 +208,14 @@ TEST_F(ScreensTest, KeepConsistentShowsTheLoginServiceAsItIs) {
     EXPECT_EQ(textOf("agentInstalled"), "Yes");
     EXPECT_EQ(textOf("agentRunning"), "No");
     EXPECT_EQ(textOf("agentProgram"), program);
-    EXPECT_EQ(textOf("agentJob"),
-              home / "Library/LaunchAgents/com.quarnish.lumifold.watcher.plist");
-    EXPECT_EQ(textOf("agentUnit"), home / ".config/systemd/user/lumifold-watcher.service");
+    const std::string unit = home / ".config/systemd/user/lumifold-watcher.service";
+    EXPECT_EQ(textOf("agentUnit"), unit);
 
     platform::removeFile(home / "Library/LaunchAgents/com.quarnish.lumifold.watcher.plist");
-    platform::removeFile(home / ".config/systemd/user/lumifold-watcher.service");
+    platform::removeFile(unit);
     show(Section::inspect);
     show(Section::consistency);  // read again as it is shown
     EXPECT_EQ(textOf("agentInstalled"), "No");
-}
-
-// After a write, the preview's list is greyed under a line that offers to generate it again.
-TEST_F(ScreensTest, PreviewSaysWhenItIsOutOfDate) {
-    start();
-    show(Section::preview);
-    const auto* outOfDate = find<QWidget>("previewOutOfDate");
-    ASSERT_NE(outOfDate, nullptr);
-    EXPECT_FALSE(outOfDate->isVisible());
-    model->apply();
-    waitIdle();
-    EXPECT_TRUE(outOfDate->isVisible());
-    EXPECT_FALSE(find<QWidget>("plistChangeList")->isEnabled());
-    QTest::mouseClick(find<QAbstractButton>("regeneratePreviewButton"), Qt::LeftButton);
-    waitIdle();
-    EXPECT_FALSE(outOfDate->isVisible());
-    EXPECT_TRUE(find<QWidget>("plistChangeList")->isEnabled());
 }
 
 TEST_F(ScreensTest, GridSpacingLineShowsTheSavedDefault) {

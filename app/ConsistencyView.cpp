@@ -1,20 +1,24 @@
 #include "app/ConsistencyView.h"
 
 #include <QFontDatabase>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QShowEvent>
 #include <QSlider>
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <cmath>
 
 #include "app/Group.h"
+#include "app/IconText.h"
 #include "app/Icons.h"
 #include "app/LumifoldViewModel.h"
 #include "app/RowModel.h"
 #include "app/ScreenParts.h"
+#include "core/platform/PosixError.h"
 
 namespace lumifold::app {
 
@@ -53,9 +57,8 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
     auto* agent = new Group(QStringLiteral("LaunchAgent Persistence (Optional)"),
                             "gear.badge.checkmark", QStringLiteral("agentGroup"));
     agent->content()->addWidget(parts::text(QStringLiteral(
-        "Install a lightweight user LaunchAgent "
-        "(~/Library/LaunchAgents/com.quarnish.lumifold.watcher.plist) to maintain preferred "
-        "settings even across system reboots.")));
+        "Install a lightweight user LaunchAgent (and, where systemd runs the user's services, a "
+        "systemd user unit) to maintain preferred settings even across system reboots.")));
     auto* installedLine = new QHBoxLayout;
     installedLine->addWidget(new QLabel(QStringLiteral("Agent Installed:")));
     m_agentInstalled = parts::bold(new QLabel);
@@ -65,6 +68,20 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
     m_agentButton->setObjectName(QStringLiteral("agentButton"));
     installedLine->addWidget(m_agentButton);
     agent->content()->addLayout(installedLine);
+    m_agentDetails = new QFormLayout;
+    const auto detail = [this](const char* label, const char* objectName) {
+        QLabel* value = parts::text({}, QString::fromLatin1(objectName));
+        m_agentDetails->addRow(QString::fromUtf8(label), value);
+        return value;
+    };
+    m_agentRunning = detail("Running:", "agentRunning");
+    m_agentPaused = detail("Paused:", "agentPaused");
+    m_agentProgram = detail("Program:", "agentProgram");
+    m_agentJob = detail("Job Description:", "agentJob");
+    m_agentUnit = detail("systemd User Unit:", "agentUnit");
+    agent->content()->addLayout(m_agentDetails);
+    m_agentOutcome = new IconText(QStringLiteral("agentMessage"));
+    agent->content()->addWidget(m_agentOutcome);
 
     auto* folders = new Group(QStringLiteral("Monitored Folders"), "folder.badge.gearshape",
                               QStringLiteral("monitoredGroup"));
@@ -116,12 +133,21 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
             &ConsistencyView::showWatcher);
     connect(&m_model, &LumifoldViewModel::watcherStatusTextChanged, this,
             &ConsistencyView::showWatcher);
-    connect(&m_model, &LumifoldViewModel::isLaunchAgentInstalledChanged, this,
+    connect(&m_model, &LumifoldViewModel::launchAgentStatusChanged, this,
             &ConsistencyView::showAgent);
+    connect(&m_model, &LumifoldViewModel::launchAgentOutcomeChanged, this,
+            &ConsistencyView::showAgentOutcome);
     connect(&m_model, &LumifoldViewModel::scannedFoldersChanged, m_folderRows, &RowModel::reload);
     showDebounce();
     showWatcher();
     showAgent();
+    showAgentOutcome();
+}
+
+void ConsistencyView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The service's state changes on its own; not re-read for a window back from being minimised.
+    if (!event->spontaneous()) m_model.readLaunchAgentStatus();
 }
 
 void ConsistencyView::showWatcher() {
@@ -139,9 +165,12 @@ void ConsistencyView::showDebounce() {
     m_slider->setValue(static_cast<int>(std::lround(seconds)));
 }
 
+// As `lumifold agent status` says it: what is installed, what systemd says of it, whether a
+// restore paused Keep Consistent, and where the files and the program are.
 void ConsistencyView::showAgent() {
+    const auto& status = m_model.launchAgentStatus();
     const bool installed = m_model.isLaunchAgentInstalled();
-    m_agentInstalled->setText(installed ? QStringLiteral("Yes (Active)") : QStringLiteral("No"));
+    m_agentInstalled->setText(installed ? QStringLiteral("Yes") : QStringLiteral("No"));
     if (installed) {
         parts::tinted(m_agentInstalled, parts::green());
     } else {
@@ -150,6 +179,33 @@ void ConsistencyView::showAgent() {
     m_agentButton->setText(installed ? QStringLiteral("Uninstall Agent")
                                      : QStringLiteral("Install LaunchAgent"));
     m_agentButton->setAccessibleName(m_agentButton->text());
+
+    const auto shown = [](const std::string& path) {
+        return QString::fromStdString(platform::printable(path));
+    };
+    m_agentRunning->setText(!installed                       ? QStringLiteral("No")
+                            : !status || !status->unitActive ? QStringLiteral("Unknown")
+                            : *status->unitActive            ? QStringLiteral("Yes")
+                                                             : QStringLiteral("No"));
+    m_agentPaused->setText(
+        !status || !status->pausedBy ? QStringLiteral("No")
+        : status->pausedBy->empty()
+            ? QStringLiteral("Yes")
+            : QStringLiteral("Yes, since snapshot %1 was restored").arg(shown(*status->pausedBy)));
+    // Installed, the program its job starts; else the one an install would write.
+    const std::optional<std::string> program =
+        installed ? (status ? status->programPath : std::nullopt) : m_model.commandLineProgram();
+    m_agentProgram->setText(program ? shown(*program) : QStringLiteral("Unknown"));
+    m_agentJob->setText(status ? shown(status->jobDescriptionPath) : QString());
+    const bool unit = status && status->unitPath;
+    m_agentUnit->setText(unit ? shown(*status->unitPath) : QString());
+    m_agentDetails->setRowVisible(m_agentUnit, unit);
+}
+
+void ConsistencyView::showAgentOutcome() {
+    const auto& outcome = m_model.launchAgentOutcome();
+    m_agentOutcome->setVisible(outcome.has_value());
+    if (outcome) parts::showOutcome(m_agentOutcome, *outcome);
 }
 
 }  // namespace lumifold::app

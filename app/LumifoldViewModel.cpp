@@ -23,6 +23,7 @@ namespace {
 
 constexpr QLatin1String kAgentInstalled("LaunchAgent installed.");
 constexpr QLatin1String kAgentUninstalled("LaunchAgent uninstalled.");
+constexpr QLatin1String kAgentRemoved("Removed the login service.");
 
 constexpr const char* kProgramName = "lumifold";
 // Where the program usually lives, when neither this program's folder nor PATH has it.
@@ -34,20 +35,43 @@ constexpr double kLongestDebounce = 30.0;
 std::string findCommandLineProgram() {
     if (const auto self = platform::executablePath()) {
         const std::string beside = appending(deletingLastPathComponent(*self), kProgramName);
-        if (platform::isRegularFile(beside) &&
-            (platform::permissionBits(beside).value_or(0) & 0111)) {
-            return beside;
-        }
+        if (platform::isExecutableFile(beside)) return beside;
     }
     const QString onPath = QStandardPaths::findExecutable(QString::fromLatin1(kProgramName));
     return onPath.isEmpty() ? kFallbackProgram : QFile::encodeName(onPath).toStdString();
+}
+
+// What an install said on its screen, beyond the files it wrote.
+StageOutcome installedOutcome(const LaunchAgentInstallation& installation,
+                              const LaunchAgentHost& host) {
+    using Kind = StageOutcome::Kind;
+    if (!host.asksServiceManagers) {
+        return {Kind::warning,
+                QStringLiteral("Nothing was started: the service managers run your own home's "
+                               "services, and \"%1\" is another home.")
+                    .arg(QString::fromStdString(platform::printable(host.homeDirectory)))};
+    }
+    if (installation.unitEnabled) {
+        return {Kind::done, QStringLiteral("systemd enabled and started %1; it starts again at "
+                                           "every log-in.")
+                                .arg(QLatin1String(LaunchAgent::kUnitName))};
+    }
+    if (installation.unitPath) {
+        return {Kind::warning,
+                QStringLiteral("systemd did not take the unit (is a user systemd running here?), "
+                               "so the watcher is not running yet. Start it with: systemctl "
+                               "--user daemon-reload && systemctl --user enable --now %1")
+                    .arg(QLatin1String(LaunchAgent::kUnitName))};
+    }
+    return {Kind::done, QStringLiteral("launchd starts the watcher at every log-in.")};
 }
 
 }  // namespace
 
 AppEnvironment AppEnvironment::system() {
     AppEnvironment environment;
-    environment.launchAgent = LaunchAgentHost::system(environment.engine.homeDirectory, false);
+    // A HOME that is not the account's own is another home, as --home names one.
+    environment.launchAgent = LaunchAgentHost::system(environment.engine.homeDirectory);
     environment.commandLineProgram = findCommandLineProgram();
     return environment;
 }
@@ -83,8 +107,8 @@ LumifoldViewModel::LumifoldViewModel(AppEnvironment environment, QObject* parent
                 Qt::QueuedConnection);
         }
     });
+    connect(this, &LumifoldViewModel::isWatcherActiveChanged, this, &LumifoldViewModel::readPause);
 
-    m_isLaunchAgentInstalled = LaunchAgent(m_environment.launchAgent).isLaunchAgentInstalled();
     inspect();
 }
 
@@ -92,6 +116,11 @@ LumifoldViewModel::~LumifoldViewModel() {
     m_worker.waitForDone();  // an Apply or Restore is never cut in half
     m_watcher->stop();
     m_watcher.reset();
+}
+
+bool LumifoldViewModel::isLaunchAgentInstalled() const {
+    return m_launchAgentStatus &&
+           (m_launchAgentStatus->jobDescriptionInstalled || m_launchAgentStatus->unitInstalled);
 }
 
 QString LumifoldViewModel::watcherStatusText() const {
@@ -109,8 +138,7 @@ void LumifoldViewModel::setDebounceInterval(double seconds) {
 }
 
 bool LumifoldViewModel::runStage(std::optional<QString> start, std::optional<QString> failure,
-                                 StageWork work, std::function<void()> onFailure,
-                                 bool clearsError) {
+                                 StageWork work, Failure onFailure, bool clearsError) {
     if (m_isWorking) return false;
     change(m_isWorking, true, &LumifoldViewModel::isWorkingChanged);
     if (start) change(m_statusMessage, *start, &LumifoldViewModel::statusMessageChanged);
@@ -143,13 +171,15 @@ bool LumifoldViewModel::runStage(std::optional<QString> start, std::optional<QSt
                     if (m_progress) store(m_progress, {}, &LumifoldViewModel::progressChanged);
                     if (!outcome.commit) {
                         change(m_isWorking, false, &LumifoldViewModel::isWorkingChanged);
-                        change(m_errorMessage, std::optional(outcome.error),
-                               &LumifoldViewModel::errorMessageChanged);
+                        if (!onFailure) {
+                            change(m_errorMessage, std::optional(outcome.error),
+                                   &LumifoldViewModel::errorMessageChanged);
+                        }
                         if (failure) {
                             change(m_statusMessage, *failure,
                                    &LumifoldViewModel::statusMessageChanged);
                         }
-                        if (onFailure) onFailure();
+                        if (onFailure) onFailure(outcome.error);
                         return;
                     }
                     const std::optional<QString> message = outcome.commit();
@@ -193,37 +223,77 @@ void LumifoldViewModel::watcherSettled() {
 }
 
 void LumifoldViewModel::installLaunchAgent() {
-    runStage(std::nullopt, std::nullopt,
-             [this, host = m_environment.launchAgent,
-              program = m_environment.commandLineProgram](LumifoldEngine&) -> Commit {
-                 LaunchAgent(host).installLaunchAgent(program, {});
-                 return [this]() -> std::optional<QString> {
-                     change(m_isLaunchAgentInstalled, true,
-                            &LumifoldViewModel::isLaunchAgentInstalledChanged);
-                     return kAgentInstalled;
-                 };
-             });
+    runStage(
+        std::nullopt, std::nullopt,
+        [this, host = m_environment.launchAgent, program = m_environment.commandLineProgram,
+         home = m_engine->homeDirectory()](LumifoldEngine&) -> Commit {
+            const LaunchAgent agent(host);
+            // The service keeps the home this app works on, whoever's it is.
+            const auto installation = agent.installLaunchAgent(program, {}, {"--home", home});
+            return [this, outcome = installedOutcome(installation, host),
+                    status = agent.status()]() -> std::optional<QString> {
+                store(m_launchAgentStatus, std::optional(status),
+                      &LumifoldViewModel::launchAgentStatusChanged);
+                change(m_launchAgentOutcome, std::optional(outcome),
+                       &LumifoldViewModel::launchAgentOutcomeChanged);
+                return kAgentInstalled;
+            };
+        },
+        [this](const QString& message) { failLaunchAgent(message); });
 }
 
 void LumifoldViewModel::uninstallLaunchAgent() {
-    runStage(std::nullopt, std::nullopt,
-             [this, host = m_environment.launchAgent](LumifoldEngine&) -> Commit {
-                 const LaunchAgent agent(host);
-                 agent.uninstallLaunchAgent();
-                 // Uninstalling is best effort: a job description that stayed is said so.
-                 const bool stayed = agent.isLaunchAgentInstalled();
-                 const QString path =
-                     QString::fromStdString(platform::printable(agent.launchAgentURL()));
-                 return [this, stayed, path]() -> std::optional<QString> {
-                     change(m_isLaunchAgentInstalled, stayed,
-                            &LumifoldViewModel::isLaunchAgentInstalledChanged);
-                     if (!stayed) return kAgentUninstalled;
-                     change(m_errorMessage,
-                            std::optional(QStringLiteral("Could not remove \"%1\"").arg(path)),
-                            &LumifoldViewModel::errorMessageChanged);
-                     return std::nullopt;
-                 };
-             });
+    runStage(
+        std::nullopt, std::nullopt,
+        [this, host = m_environment.launchAgent](LumifoldEngine&) -> Commit {
+            const LaunchAgent agent(host);
+            agent.uninstallLaunchAgent();
+            // Uninstalling is best effort: a file that stayed is named.
+            const LaunchAgentStatus status = agent.status();
+            std::optional<std::string> stayed;
+            if (status.jobDescriptionInstalled) stayed = status.jobDescriptionPath;
+            if (status.unitInstalled) stayed = status.unitPath;
+            return [this, status, stayed]() -> std::optional<QString> {
+                store(m_launchAgentStatus, std::optional(status),
+                      &LumifoldViewModel::launchAgentStatusChanged);
+                if (stayed) {
+                    failLaunchAgent(QStringLiteral("Could not remove \"%1\"")
+                                        .arg(QString::fromStdString(platform::printable(*stayed))));
+                    return std::nullopt;
+                }
+                change(m_launchAgentOutcome,
+                       std::optional(StageOutcome{StageOutcome::Kind::done, kAgentRemoved}),
+                       &LumifoldViewModel::launchAgentOutcomeChanged);
+                return kAgentUninstalled;
+            };
+        },
+        [this](const QString& message) { failLaunchAgent(message); });
+}
+
+void LumifoldViewModel::readLaunchAgentStatus() {
+    runStage(
+        std::nullopt, std::nullopt,
+        [this, host = m_environment.launchAgent](LumifoldEngine&) -> Commit {
+            return [this, status = LaunchAgent(host).status()]() -> std::optional<QString> {
+                store(m_launchAgentStatus, std::optional(status),
+                      &LumifoldViewModel::launchAgentStatusChanged);
+                return std::nullopt;
+            };
+        },
+        {}, false);
+}
+
+void LumifoldViewModel::readPause() {
+    if (!m_launchAgentStatus) return;
+    auto pausedBy = WatchPause(m_engine->homeDirectory()).pausedBy();
+    if (pausedBy == m_launchAgentStatus->pausedBy) return;
+    m_launchAgentStatus->pausedBy = std::move(pausedBy);
+    emit launchAgentStatusChanged();
+}
+
+void LumifoldViewModel::failLaunchAgent(const QString& message) {
+    change(m_launchAgentOutcome, std::optional(StageOutcome{StageOutcome::Kind::failed, message}),
+           &LumifoldViewModel::launchAgentOutcomeChanged);
 }
 
 void LumifoldViewModel::postProgress(const Progress& progress) {

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/StageOutcome.h"
 #include "core/backup/BackupManifest.h"
 #include "core/backup/RestoreEvaluationSummary.h"
 #include "core/engine/ChangePreview.h"
@@ -43,14 +44,15 @@ struct StageProgress {
 // The one object between the screens and the core: it owns the engine and the watcher, holds
 // every value a screen shows, and runs each stage's engine calls one after another on one
 // worker thread, never on the GUI thread. Results come back by queued call and are stored on
-// the GUI thread, which is the only thread that touches this object's state. Each field has a
-// change signal, emitted after the new value is stored.
+// the GUI thread, which is the only thread that touches this object's state (the worker reads
+// the selected snapshot, which changes only while no stage runs). Each field has a change
+// signal, emitted after the new value is stored.
 class LumifoldViewModel final : public QObject {
     Q_OBJECT
 
   public:
-    // Builds the engine and the watcher (default folders), reads whether the login service is
-    // installed, and starts Inspect.
+    // Builds the engine and the watcher (default folders) and starts Inspect, which also reads
+    // the login service's status.
     explicit LumifoldViewModel(AppEnvironment environment = AppEnvironment::system(),
                                QObject* parent = nullptr);
     // Waits for a running stage (an Apply is never cut in half) and stops the watcher.
@@ -59,6 +61,8 @@ class LumifoldViewModel final : public QObject {
     const std::optional<SystemEnvironmentInfo>& systemInfo() const { return m_systemInfo; }
     const std::vector<FolderViewSetting>& scannedFolders() const { return m_scannedFolders; }
     const std::optional<ChangePreview>& currentPreview() const { return m_currentPreview; }
+    // Something was written since the preview was made (Apply, a restore, Keep Consistent).
+    bool isPreviewOutOfDate() const { return m_isPreviewOutOfDate; }
     // The last Apply's snapshot ("Files Backed Up" is storeCount + 1, "Changes Executed" is
     // changeCount): its whole manifest stays on disk.
     const std::optional<SnapshotSummary>& lastManifest() const { return m_lastManifest; }
@@ -66,9 +70,13 @@ class LumifoldViewModel final : public QObject {
     // Summaries, newest first; a manifest is read only when selected or restored.
     const std::vector<SnapshotSummary>& availableBackups() const { return m_availableBackups; }
     const std::optional<SnapshotSummary>& selectedBackup() const { return m_selectedBackup; }
+    // The selected snapshot's, made again after a restore, after every write of Apply or Keep
+    // Consistent and each time the Restore screen is shown.
     const std::optional<RestoreEvaluationSummary>& restoreEvaluation() const {
         return m_restoreEvaluation;
     }
+    // How the last restore (or evaluation) ended; cleared when another snapshot is chosen.
+    const std::optional<StageOutcome>& restoreOutcome() const { return m_restoreOutcome; }
     bool isWorking() const { return m_isWorking; }
     const QString& statusMessage() const { return m_statusMessage; }
     const std::optional<QString>& errorMessage() const { return m_errorMessage; }
@@ -76,7 +84,15 @@ class LumifoldViewModel final : public QObject {
     bool relaunchFinderOnApply() const { return m_relaunchFinderOnApply; }
     double debounceInterval() const { return m_debounceInterval; }
     bool isWatcherActive() const { return m_isWatcherActive; }
-    bool isLaunchAgentInstalled() const { return m_isLaunchAgentInstalled; }
+    // As `lumifold agent status` gives it; nullopt until the first Inspect has read it.
+    const std::optional<LaunchAgentStatus>& launchAgentStatus() const {
+        return m_launchAgentStatus;
+    }
+    bool isLaunchAgentInstalled() const;
+    // How the last install or uninstall ended.
+    const std::optional<StageOutcome>& launchAgentOutcome() const { return m_launchAgentOutcome; }
+    // The program an install would have the login service start.
+    const std::string& commandLineProgram() const { return m_environment.commandLineProgram; }
     // The watcher's own "Stopped" / "Paused" / "Active (...)".
     QString watcherStatusText() const;
     const std::optional<StageProgress>& progress() const { return m_progress; }
@@ -94,20 +110,28 @@ class LumifoldViewModel final : public QObject {
     void verify();
     // On the worker like a stage: hashing a large snapshot's files takes seconds.
     void selectBackup(const SnapshotSummary& backup);
+    // The selected snapshot's evaluation again (the Restore screen is shown). Nothing when none
+    // is selected or a stage runs; a failure's message stays.
+    void evaluateSelectedBackup();
     void restore(bool force);
     void toggleWatcher();
     void installLaunchAgent();
     void uninstallLaunchAgent();
+    // The login service's status again (the Keep Consistent screen is shown): systemd's view
+    // of it changes on its own. Nothing while a stage runs; a failure's message stays.
+    void readLaunchAgentStatus();
 
   signals:
     void systemInfoChanged();
     void scannedFoldersChanged();
     void currentPreviewChanged();
+    void isPreviewOutOfDateChanged();
     void lastManifestChanged();
     void lastVerificationChanged();
     void availableBackupsChanged();
     void selectedBackupChanged();
     void restoreEvaluationChanged();
+    void restoreOutcomeChanged();
     void isWorkingChanged();
     void statusMessageChanged();
     void errorMessageChanged();
@@ -115,7 +139,8 @@ class LumifoldViewModel final : public QObject {
     void relaunchFinderOnApplyChanged();
     void debounceIntervalChanged();
     void isWatcherActiveChanged();
-    void isLaunchAgentInstalledChanged();
+    void launchAgentStatusChanged();
+    void launchAgentOutcomeChanged();
     void watcherStatusTextChanged();
     void progressChanged();
 
@@ -124,16 +149,26 @@ class LumifoldViewModel final : public QObject {
     using Commit = std::function<std::optional<QString>()>;
     // A stage's engine work, run on the worker; throws what the engine throws.
     using StageWork = std::function<Commit(LumifoldEngine&)>;
+    // Takes a failed stage's message, for a screen that shows its own stage's failures.
+    using Failure = std::function<void(const QString& message)>;
 
     // The frame every background action shares: ignored while a stage runs (false); otherwise
     // sets isWorking, the start message, clears the error, and runs `work` on the worker. On
-    // the GUI thread its commit then runs, or on an error the message goes to errorMessage,
-    // `failure` to the status and `onFailure` runs.
+    // the GUI thread its commit then runs, or on an error `failure` goes to the status and the
+    // message to `onFailure`, or without one to errorMessage (the Apply screen's).
     bool runStage(std::optional<QString> start, std::optional<QString> failure, StageWork work,
-                  std::function<void()> onFailure = {}, bool clearsError = true);
+                  Failure onFailure = {}, bool clearsError = true);
     StageWork inspection();
     // Worker: what Apply and Keep Consistent do after writing, and the commit storing it all.
     Commit afterApply(LumifoldEngine& engine, ApplyResult result);
+    // The selected snapshot's evaluation, made on the worker; a failure is the Restore
+    // screen's.
+    void evaluate(bool clearsError);
+    // The login service's screen shows why an install or uninstall failed.
+    void failLaunchAgent(const QString& message);
+    // Reads Keep Consistent's pause into the login service's status (a small file, on the GUI
+    // thread like the switch that lifts it): a restore sets it, starting the watcher lifts it.
+    void readPause();
     // The watcher's quiet period ended (GUI thread).
     void reconcile();
     // The watcher's queue has run what was asked of it; its status text is current.
@@ -161,11 +196,13 @@ class LumifoldViewModel final : public QObject {
     std::optional<SystemEnvironmentInfo> m_systemInfo;
     std::vector<FolderViewSetting> m_scannedFolders;
     std::optional<ChangePreview> m_currentPreview;
+    bool m_isPreviewOutOfDate = false;
     std::optional<SnapshotSummary> m_lastManifest;
     std::optional<VerificationReport> m_lastVerification;
     std::vector<SnapshotSummary> m_availableBackups;
     std::optional<SnapshotSummary> m_selectedBackup;
     std::optional<RestoreEvaluationSummary> m_restoreEvaluation;
+    std::optional<StageOutcome> m_restoreOutcome;
     bool m_isWorking = false;
     QString m_statusMessage = QStringLiteral("Ready");
     std::optional<QString> m_errorMessage;
@@ -173,7 +210,8 @@ class LumifoldViewModel final : public QObject {
     bool m_relaunchFinderOnApply = true;
     double m_debounceInterval = 8.0;
     bool m_isWatcherActive = false;
-    bool m_isLaunchAgentInstalled = false;
+    std::optional<LaunchAgentStatus> m_launchAgentStatus;
+    std::optional<StageOutcome> m_launchAgentOutcome;
     std::optional<StageProgress> m_progress;
 
     std::mutex m_progressMutex;  // guards the two below, shared with the worker

@@ -20,6 +20,7 @@ constexpr QLatin1String kCompliant("All folders fully compliant.");
 constexpr QLatin1String kDiscrepancies("Discrepancies found.");
 constexpr QLatin1String kRestoring("Restoring settings...");
 constexpr QLatin1String kRestored("Restore completed.");
+constexpr QLatin1String kRestoreRefused("Restore refused.");
 constexpr QLatin1String kRestoreHalted("Restore halted.");
 constexpr QLatin1String kReconciling("Keep Consistent: reconciling view...");
 constexpr QLatin1String kLayoutHolds("Keep Consistent: layout holds.");
@@ -36,6 +37,49 @@ std::function<std::optional<QString>()> shared(F&& commit) {
     };
 }
 
+// Worker: snapshot `id`'s drift evaluation. Throws when its manifest cannot be read.
+RestoreEvaluationSummary evaluationOf(const LumifoldEngine& engine, const std::string& id) {
+    const BackupManager& backups = engine.backupManager();
+    const auto manifest = backups.loadManifest(id);
+    if (!manifest) {
+        const auto problem = backups.problemWith(id);
+        throw Error(kBackupManagerDomain, kBackupManifestNotFound,
+                    problem ? problem->problem : kBackupManifestNotFoundMessage);
+    }
+    return backups.evaluateRestore(*manifest);
+}
+
+// The same after a stage that wrote and succeeded: a snapshot that can no longer be read then
+// loses its evaluation rather than failing that stage.
+std::optional<RestoreEvaluationSummary> evaluationIfReadable(const LumifoldEngine& engine,
+                                                             const std::string& id) {
+    try {
+        return evaluationOf(engine, id);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+QString fileCount(std::size_t count) {
+    return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
+}
+
+// What a restore says on its screen; `drifted` counts the files changed since the apply.
+StageOutcome restoreResultOutcome(bool restored, const std::string& id, std::size_t drifted) {
+    if (!restored) {
+        return {StageOutcome::Kind::warning,
+                QStringLiteral("Restore refused: %1 changed since the apply. Turn on Force "
+                               "restore to overwrite %2.")
+                    .arg(fileCount(drifted),
+                         drifted == 1 ? QStringLiteral("it") : QStringLiteral("them"))};
+    }
+    QString text = QStringLiteral("Restored snapshot ") + QString::fromStdString(id);
+    if (drifted > 0) {
+        text += QStringLiteral(", overwriting %1 changed since the apply").arg(fileCount(drifted));
+    }
+    return {StageOutcome::Kind::done, text + QLatin1Char('.')};
+}
+
 }  // namespace
 
 LumifoldViewModel::StageWork LumifoldViewModel::inspection() {
@@ -44,19 +88,20 @@ LumifoldViewModel::StageWork LumifoldViewModel::inspection() {
         auto [info, folders] = engine.inspect();
         auto preview = engine.preview();
         auto backups = engine.backupManager().listSnapshots().snapshots;
-        const bool agent = LaunchAgent(host).isLaunchAgentInstalled();
+        auto agent = LaunchAgent(host).status();
         return shared([this, info = std::move(info), folders = std::move(folders),
-                       preview = std::move(preview), backups = std::move(backups), agent,
-                       transfers]() mutable -> std::optional<QString> {
+                       preview = std::move(preview), backups = std::move(backups),
+                       agent = std::move(agent), transfers]() mutable -> std::optional<QString> {
             store(m_systemInfo, std::optional(std::move(info)),
                   &LumifoldViewModel::systemInfoChanged);
             store(m_scannedFolders, std::move(folders), &LumifoldViewModel::scannedFoldersChanged);
             store(m_currentPreview, std::optional(std::move(preview)),
                   &LumifoldViewModel::currentPreviewChanged);
+            change(m_isPreviewOutOfDate, false, &LumifoldViewModel::isPreviewOutOfDateChanged);
             store(m_availableBackups, std::move(backups),
                   &LumifoldViewModel::availableBackupsChanged);
-            change(m_isLaunchAgentInstalled, agent,
-                   &LumifoldViewModel::isLaunchAgentInstalledChanged);
+            store(m_launchAgentStatus, std::optional(std::move(agent)),
+                  &LumifoldViewModel::launchAgentStatusChanged);
             change(m_hasActiveTransfers, transfers, &LumifoldViewModel::hasActiveTransfersChanged);
             return kInspected;
         });
@@ -77,6 +122,7 @@ void LumifoldViewModel::generatePreview() {
                        transfers]() mutable -> std::optional<QString> {
             store(m_currentPreview, std::optional(std::move(preview)),
                   &LumifoldViewModel::currentPreviewChanged);
+            change(m_isPreviewOutOfDate, false, &LumifoldViewModel::isPreviewOutOfDateChanged);
             change(m_hasActiveTransfers, transfers, &LumifoldViewModel::hasActiveTransfersChanged);
             return kPreviewed;
         });
@@ -88,15 +134,22 @@ LumifoldViewModel::Commit LumifoldViewModel::afterApply(LumifoldEngine& engine,
     auto backups = engine.backupManager().listSnapshots().snapshots;
     auto folders = engine.inspect().second;
     const bool transfers = engine.coordinator().hasActiveTransfers();
+    // The chosen snapshot's files may be among those just written.
+    auto evaluation =
+        m_selectedBackup ? evaluationIfReadable(engine, m_selectedBackup->id) : std::nullopt;
     return shared([this, snapshot = std::move(result.snapshot),
                    verification = std::move(result.verification), backups = std::move(backups),
-                   folders = std::move(folders), transfers]() mutable -> std::optional<QString> {
+                   folders = std::move(folders), evaluation = std::move(evaluation),
+                   transfers]() mutable -> std::optional<QString> {
         store(m_lastManifest, std::optional(std::move(snapshot)),
               &LumifoldViewModel::lastManifestChanged);
         store(m_lastVerification, std::optional(std::move(verification)),
               &LumifoldViewModel::lastVerificationChanged);
         store(m_availableBackups, std::move(backups), &LumifoldViewModel::availableBackupsChanged);
         store(m_scannedFolders, std::move(folders), &LumifoldViewModel::scannedFoldersChanged);
+        store(m_restoreEvaluation, std::move(evaluation),
+              &LumifoldViewModel::restoreEvaluationChanged);
+        change(m_isPreviewOutOfDate, true, &LumifoldViewModel::isPreviewOutOfDateChanged);
         change(m_hasActiveTransfers, transfers, &LumifoldViewModel::hasActiveTransfersChanged);
         return kApplied;
     });
@@ -157,22 +210,33 @@ void LumifoldViewModel::reconcile() {
 void LumifoldViewModel::selectBackup(const SnapshotSummary& backup) {
     if (m_isWorking) return;
     store(m_selectedBackup, std::optional(backup), &LumifoldViewModel::selectedBackupChanged);
+    change(m_restoreOutcome, {}, &LumifoldViewModel::restoreOutcomeChanged);
+    evaluate(true);
+}
+
+// Shown each time the Restore screen is: like refresh, it leaves a failure's message.
+void LumifoldViewModel::evaluateSelectedBackup() { evaluate(false); }
+
+void LumifoldViewModel::evaluate(bool clearsError) {
+    if (m_isWorking || !m_selectedBackup) return;
+    // The verdict made before must not stand over files that may have changed since.
     store(m_restoreEvaluation, {}, &LumifoldViewModel::restoreEvaluationChanged);
-    runStage(std::nullopt, std::nullopt, [this, id = backup.id](LumifoldEngine& engine) {
-        const BackupManager& backups = engine.backupManager();
-        const auto manifest = backups.loadManifest(id);
-        if (!manifest) {
-            const auto problem = backups.problemWith(id);
-            throw Error(kBackupManagerDomain, kBackupManifestNotFound,
-                        problem ? problem->problem : kBackupManifestNotFoundMessage);
-        }
-        return shared([this, evaluation = backups.evaluateRestore(
-                                 *manifest)]() mutable -> std::optional<QString> {
-            store(m_restoreEvaluation, std::optional(std::move(evaluation)),
-                  &LumifoldViewModel::restoreEvaluationChanged);
-            return std::nullopt;
-        });
-    });
+    runStage(
+        std::nullopt, std::nullopt,
+        [this, id = m_selectedBackup->id](LumifoldEngine& engine) {
+            return shared(
+                [this, evaluation = evaluationOf(engine, id)]() mutable -> std::optional<QString> {
+                    store(m_restoreEvaluation, std::optional(std::move(evaluation)),
+                          &LumifoldViewModel::restoreEvaluationChanged);
+                    return std::nullopt;
+                });
+        },
+        [this](const QString& message) {
+            change(m_restoreOutcome,
+                   std::optional(StageOutcome{StageOutcome::Kind::failed, message}),
+                   &LumifoldViewModel::restoreOutcomeChanged);
+        },
+        clearsError);
 }
 
 void LumifoldViewModel::restore(bool force) {
@@ -191,41 +255,62 @@ void LumifoldViewModel::restore(bool force) {
         m_watcher->resume();
         watcherSettled();
     };
+    change(m_restoreOutcome, {}, &LumifoldViewModel::restoreOutcomeChanged);
     runStage(
         kRestoring, kRestoreHalted,
-        [this, id = chosen->id, force, resumeWatcher](LumifoldEngine& engine) -> Commit {
+        [this, chosen = *chosen, force, resumeWatcher](LumifoldEngine& engine) -> Commit {
             // The service's pause goes first, so no watcher sees the restore's writes unpaused.
             // Put back as it was when nothing is restored, a throw included.
             const WatchPause pause(engine.homeDirectory());
-            RestorePause restorePause(pause, id);
-            RestoreResult result = engine.restore(id, force);
+            RestorePause restorePause(pause, chosen.id);
+            RestoreResult result = engine.restore(chosen.id, force);
             const bool restored = result.restored;
             if (restored) restorePause.keep(result.snapshotId);
-            RestoreEvaluationSummary evaluation{std::move(result.evaluation)};
+            const auto drifted = static_cast<std::size_t>(
+                std::count_if(result.evaluation.begin(), result.evaluation.end(),
+                              [](const auto& item) { return item.isModifiedSinceBackup; }));
+            const StageOutcome outcome = restoreResultOutcome(restored, result.snapshotId, drifted);
+            // A refusal's evaluation is of the files as they are; a restore changed them.
+            std::optional<RestoreEvaluationSummary> evaluation =
+                restored ? evaluationIfReadable(engine, result.snapshotId)
+                         : RestoreEvaluationSummary{std::move(result.evaluation)};
             auto folders = engine.inspect().second;
             auto verification = engine.verify();
             const bool transfers = engine.coordinator().hasActiveTransfers();
-            return shared([this, restored, resumeWatcher, evaluation = std::move(evaluation),
-                           folders = std::move(folders), verification = std::move(verification),
+            return shared([this, chosen, restored, outcome, resumeWatcher,
+                           evaluation = std::move(evaluation), folders = std::move(folders),
+                           verification = std::move(verification),
                            transfers]() mutable -> std::optional<QString> {
-                store(m_restoreEvaluation, std::optional(std::move(evaluation)),
+                // The screen's evaluation is of the snapshot restored, chosen or not.
+                change(m_selectedBackup, std::optional(chosen),
+                       &LumifoldViewModel::selectedBackupChanged);
+                store(m_restoreEvaluation, std::move(evaluation),
                       &LumifoldViewModel::restoreEvaluationChanged);
+                change(m_restoreOutcome, std::optional(outcome),
+                       &LumifoldViewModel::restoreOutcomeChanged);
                 store(m_scannedFolders, std::move(folders),
                       &LumifoldViewModel::scannedFoldersChanged);
                 store(m_lastVerification, std::optional(std::move(verification)),
                       &LumifoldViewModel::lastVerificationChanged);
                 change(m_hasActiveTransfers, transfers,
                        &LumifoldViewModel::hasActiveTransfersChanged);
-                // Restored: the watcher stays paused and the button offers Start again.
-                if (restored) {
-                    change(m_isWatcherActive, false, &LumifoldViewModel::isWatcherActiveChanged);
-                } else {
+                readPause();
+                if (!restored) {
                     resumeWatcher();
+                    return kRestoreRefused;
                 }
+                change(m_isPreviewOutOfDate, true, &LumifoldViewModel::isPreviewOutOfDateChanged);
+                // The watcher stays paused and the button offers Start again.
+                change(m_isWatcherActive, false, &LumifoldViewModel::isWatcherActiveChanged);
                 return kRestored;
             });
         },
-        resumeWatcher);
+        [this, resumeWatcher](const QString& message) {
+            resumeWatcher();
+            change(m_restoreOutcome,
+                   std::optional(StageOutcome{StageOutcome::Kind::failed, message}),
+                   &LumifoldViewModel::restoreOutcomeChanged);
+        });
 }
 
 }  // namespace lumifold::app

@@ -1,5 +1,6 @@
 #include "app/PreviewView.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QTreeView>
@@ -7,6 +8,7 @@
 #include <map>
 
 #include "app/Group.h"
+#include "app/IconText.h"
 #include "app/Icons.h"
 #include "app/LumifoldViewModel.h"
 #include "app/RowModel.h"
@@ -112,10 +114,27 @@ PreviewView::PreviewView(LumifoldViewModel& model, QWidget* parent)
     m_preserved = parts::secondary(parts::text({}, QStringLiteral("preservedEntries")));
     preserved->content()->addWidget(m_preserved);
 
+    // After a write, the list no longer says what Apply would do.
+    m_outOfDate = new QWidget;
+    m_outOfDate->setObjectName(QStringLiteral("previewOutOfDate"));
+    auto* outOfDateLine = new QHBoxLayout(m_outOfDate);
+    outOfDateLine->setContentsMargins(0, 0, 0, 0);
+    auto* outOfDateText = new IconText(QStringLiteral("previewOutOfDateLine"));
+    outOfDateText->set("exclamationmark.triangle.fill",
+                       QStringLiteral("This list is out of date: files were written since it "
+                                      "was generated."),
+                       parts::orange());
+    outOfDateLine->addWidget(outOfDateText, 1);
+    auto* again = parts::button(QStringLiteral("Generate Again"), "arrow.triangle.2.circlepath",
+                                QStringLiteral("regeneratePreviewButton"));
+    connect(again, &QPushButton::clicked, &m_model, &LumifoldViewModel::generatePreview);
+    outOfDateLine->addWidget(again);
+
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(parts::heading(
         QStringLiteral("Dry-Run Preview"),
         QStringLiteral("Exact list of changes before anything is written to disk."), refresh));
+    layout->addWidget(m_outOfDate);
     layout->addWidget(m_warningList);
     layout->addWidget(m_plist, 1);
     layout->addWidget(m_folders, 2);
@@ -123,6 +142,8 @@ PreviewView::PreviewView(LumifoldViewModel& model, QWidget* parent)
     layout->addStretch();  // takes the room only while both lists are empty
 
     connect(&m_model, &LumifoldViewModel::currentPreviewChanged, this, &PreviewView::showPreview);
+    connect(&m_model, &LumifoldViewModel::isPreviewOutOfDateChanged, this,
+            &PreviewView::showPreview);
     showPreview();
 }
 
@@ -138,6 +159,10 @@ void PreviewView::showPreview() {
     m_plistEmpty->setVisible(plistCount == 0);
     m_folderList->setVisible(folderCount > 0);
     m_foldersEmpty->setVisible(folderCount == 0);
+    // Stale changes stay readable, greyed, never as what Apply would do now.
+    const bool outOfDate = m_model.isPreviewOutOfDate();
+    m_outOfDate->setVisible(outOfDate);
+    for (QWidget* list : {m_warningList, m_plistList, m_folderList}) list->setEnabled(!outOfDate);
     // An empty group keeps its one line; the lists share what is left.
     auto* box = static_cast<QBoxLayout*>(layout());
     box->setStretchFactor(m_plist, plistCount > 0 ? 1 : 0);

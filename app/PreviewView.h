@@ -12,7 +12,8 @@ class LumifoldViewModel;
 class RowModel;
 
 // The Preview Changes section: the dry run's warnings, the global preference changes, the
-// folder override changes (and extension changes), and the records kept in place.
+// folder override changes (and extension changes), and the records kept in place; after a
+// write, a line saying the list is out of date with a button to generate it again.
 class PreviewView final : public QWidget {
     Q_OBJECT
 
@@ -23,6 +24,7 @@ class PreviewView final : public QWidget {
     void showPreview();
 
     LumifoldViewModel& m_model;
+    QWidget* m_outOfDate;
     QTreeView* m_warningList;
     RowModel* m_warnings;
     Group* m_plist;

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <chrono>
@@ -100,6 +101,7 @@ RestoreView::RestoreView(LumifoldViewModel& model, QWidget* parent)
     m_evaluation->content()->addWidget(m_verdict);
     m_evaluation->content()->addWidget(m_forceToggle);
 
+    m_outcome = new IconText(QStringLiteral("restoreOutcome"));
     m_restore = parts::button(QStringLiteral("Restore Snapshot"), "arrow.counterclockwise",
                               QStringLiteral("restoreButton"));
     m_restore->setMinimumHeight(34);
@@ -111,6 +113,7 @@ RestoreView::RestoreView(LumifoldViewModel& model, QWidget* parent)
             "Revert settings to any previous snapshot. Detects changes made since backup.")));
     layout->addWidget(m_snapshots, 1);
     layout->addWidget(m_evaluation, 1);
+    layout->addWidget(m_outcome);
     layout->addWidget(m_restore);
 
     connect(m_forceToggle, &QCheckBox::toggled, this, [this](bool on) {
@@ -126,9 +129,17 @@ RestoreView::RestoreView(LumifoldViewModel& model, QWidget* parent)
     });
     connect(&m_model, &LumifoldViewModel::restoreEvaluationChanged, this,
             &RestoreView::showEvaluation);
+    connect(&m_model, &LumifoldViewModel::restoreOutcomeChanged, this, &RestoreView::showOutcome);
     showSnapshots();
     showEvaluation();
     showForce();
+    showOutcome();
+}
+
+void RestoreView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The files may have changed while another section was shown; not so while minimised.
+    if (!event->spontaneous()) m_model.evaluateSelectedBackup();
 }
 
 void RestoreView::selectRow(int row) {
@@ -162,6 +173,12 @@ void RestoreView::showEvaluation() {
                        QStringLiteral("All files match post-backup hashes. Safe to restore."),
                        parts::green());
     }
+}
+
+void RestoreView::showOutcome() {
+    const auto& outcome = m_model.restoreOutcome();
+    m_outcome->setVisible(outcome.has_value());
+    if (outcome) parts::showOutcome(m_outcome, *outcome);
 }
 
 void RestoreView::showForce() {

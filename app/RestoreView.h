@@ -14,17 +14,21 @@ class IconText;
 class LumifoldViewModel;
 class RowModel;
 
-// The Restore section: the snapshots, the chosen one's drift evaluation, and the restore
-// button. The force flag is this screen's own; it starts off, and choosing another snapshot
-// turns it off again.
+// The Restore section: the snapshots, the chosen one's drift evaluation (made again each time
+// the section is shown), the restore button and how the last restore ended. The force flag is
+// this screen's own; it starts off, and choosing another snapshot turns it off again.
 class RestoreView final : public QWidget {
     Q_OBJECT
 
   public:
     explicit RestoreView(LumifoldViewModel& model, QWidget* parent = nullptr);
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
     void showSnapshots();
+    void showOutcome();
     void showEvaluation();
     void showForce();
     void selectRow(int row);
@@ -39,6 +43,7 @@ class RestoreView final : public QWidget {
     RowModel* m_evaluationRows;
     IconText* m_verdict;
     QCheckBox* m_forceToggle;
+    IconText* m_outcome;
     QPushButton* m_restore;
 };
 

@@ -8,6 +8,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include "app/IconText.h"
 #include "app/Icons.h"
 
 namespace lumifold::app::parts {
@@ -93,6 +94,20 @@ QTreeView* rowView(QAbstractItemModel* model, const QString& objectName, bool mu
     view->header()->setStretchLastSection(true);
     view->header()->setSectionResizeMode(QHeaderView::Interactive);
     return view;
+}
+
+void showOutcome(IconText* line, const StageOutcome& outcome) {
+    switch (outcome.kind) {
+        case StageOutcome::Kind::done:
+            line->set("checkmark.circle.fill", outcome.text, green());
+            break;
+        case StageOutcome::Kind::warning:
+            line->set("exclamationmark.triangle.fill", outcome.text, orange());
+            break;
+        case StageOutcome::Kind::failed:
+            line->set("xmark.octagon.fill", outcome.text, red());
+            break;
+    }
 }
 
 QScrollArea* scrollable(QWidget* content) {

@@ -4,12 +4,18 @@
 #include <QString>
 #include <string_view>
 
+#include "app/StageOutcome.h"
+
 class QAbstractItemModel;
 class QLabel;
 class QPushButton;
 class QScrollArea;
 class QTreeView;
 class QWidget;
+
+namespace lumifold::app {
+class IconText;
+}  // namespace lumifold::app
 
 // The small pieces every screen is built from, so the six look alike.
 namespace lumifold::app::parts {
@@ -33,6 +39,9 @@ QPushButton* button(const QString& text, std::string_view symbol, const QString&
 
 // A flat, read-only list of rows over `model`, one line per row unless `multiLine`.
 QTreeView* rowView(QAbstractItemModel* model, const QString& objectName, bool multiLine = false);
+
+// A stage's outcome on its screen: a green check, an orange warning or a red failure.
+void showOutcome(IconText* line, const StageOutcome& outcome);
 
 // The screen's content in a vertical scroll area, for screens taller than the window.
 QScrollArea* scrollable(QWidget* content);

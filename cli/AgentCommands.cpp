@@ -28,9 +28,9 @@ struct StatusOptions {
 };
 
 // The login service of the home the command works on (see LaunchAgentHost::system for what
-// --home changes).
+// another home than the user's own changes).
 LaunchAgentHost agentHost(const GlobalOptions& global) {
-    return LaunchAgentHost::system(homeDirectory(global), !global.home.empty());
+    return LaunchAgentHost::system(homeDirectory(global));
 }
 
 int runInstall(const GlobalOptions& global, const InstallOptions& options) {
@@ -97,6 +97,7 @@ int runStatus(const GlobalOptions& global, const StatusOptions& options) {
             json["unitInstalled"] = status.unitInstalled;
         }
         if (status.unitActive) json["unitActive"] = *status.unitActive;
+        if (status.programPath) json["programPath"] = *status.programPath;
         if (status.pausedBy) json["pausedBy"] = *status.pausedBy;
         printJson(json);
         return kExitSuccess;
@@ -106,6 +107,9 @@ int runStatus(const GlobalOptions& global, const StatusOptions& options) {
     };
     std::cout << "Job description: "
               << presence(status.jobDescriptionInstalled, status.jobDescriptionPath) << '\n';
+    if (status.programPath) {
+        std::cout << "Program: " << platform::printable(*status.programPath) << '\n';
+    }
     if (status.unitPath) {
         std::cout << "systemd user unit: " << presence(status.unitInstalled, *status.unitPath)
                   << "\nActive: "

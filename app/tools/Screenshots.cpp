@@ -35,9 +35,11 @@ void waitUntilIdle(
     QCoreApplication::processEvents();  // and let the screens lay out what came back
 }
 
-void save(MainContentView& window, Section section, const QString& path) {
+// Sections that read the world again when shown (Apply, Restore, Keep Consistent) are waited for.
+void save(MainContentView& window, const LumifoldViewModel& model, Section section,
+          const QString& path) {
     window.selectSection(section);
-    QCoreApplication::processEvents();
+    waitUntilIdle(model);
     if (!window.grab().save(path)) {
         QTextStream(stderr) << "Could not write " << path << '\n';
         std::exit(1);
@@ -65,30 +67,27 @@ int main(int argc, char** argv) {
     const QDir out(QString::fromLocal8Bit(argv[1]));
     const auto file = [&](const char* name) { return out.filePath(QString::fromLatin1(name)); };
 
-    lumifold::app::AppEnvironment environment = lumifold::app::AppEnvironment::system();
-    // A sandbox's login service is its own: the user's service managers are not asked.
-    environment.launchAgent =
-        lumifold::LaunchAgentHost::system(environment.engine.homeDirectory, true);
-    LumifoldViewModel model(std::move(environment));
+    // A sandbox's HOME is not the account's: the user's service managers are not asked.
+    LumifoldViewModel model(lumifold::app::AppEnvironment::system());
     MainContentView window(model);
     window.resize(780, 520);
     window.show();
     waitUntilIdle(model);  // the Inspect every start runs
-    save(window, Section::inspect, file("inspect.png"));
+    save(window, model, Section::inspect, file("inspect.png"));
 
     model.generatePreview();
     waitUntilIdle(model);
-    save(window, Section::preview, file("preview.png"));
+    save(window, model, Section::preview, file("preview.png"));
 
     window.selectSection(Section::apply);  // showing Apply refreshes
     waitUntilIdle(model);
     model.apply();
     waitUntilIdle(model);
-    save(window, Section::apply, file("apply.png"));
+    save(window, model, Section::apply, file("apply.png"));
 
     model.verify();
     waitUntilIdle(model);
-    save(window, Section::verify, file("verify.png"));
+    save(window, model, Section::verify, file("verify.png"));
 
     driftDesktopStore();
     if (model.availableBackups().empty()) {
@@ -97,11 +96,11 @@ int main(int argc, char** argv) {
     }
     model.selectBackup(model.availableBackups().front());
     waitUntilIdle(model, [&] { return model.restoreEvaluation().has_value(); });
-    save(window, Section::restore, file("restore.png"));
+    save(window, model, Section::restore, file("restore.png"));
 
     model.toggleWatcher();
     waitUntilIdle(model);
-    save(window, Section::consistency, file("keep-consistent.png"));
+    save(window, model, Section::consistency, file("keep-consistent.png"));
     model.toggleWatcher();
     return 0;
 }

@@ -9,4 +9,7 @@ namespace lumifold::platform {
 // same program again; nullopt when the system cannot say. Never throws.
 std::optional<std::string> executablePath();
 
+// True when `path` names, through links, a regular file this user may execute. Never throws.
+bool isExecutableFile(const std::string& path);
+
 }  // namespace lumifold::platform

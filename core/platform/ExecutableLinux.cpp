@@ -1,5 +1,6 @@
 #include "core/platform/Executable.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -18,6 +19,12 @@ std::optional<std::string> executablePath() {
         }
     }
     return std::nullopt;
+}
+
+bool isExecutableFile(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
 }
 
 }  // namespace lumifold::platform

@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 #include "core/platform/Descriptor.h"
 #include "core/platform/FolderRoot.h"
 #include "core/platform/PosixError.h"
+#include "core/platform/UserServices.h"
 
 namespace lumifold::platform {
 
@@ -338,10 +338,7 @@ bool standardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 std::string homeDirectory() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir) {
-        return entry->pw_dir;
-    }
-    return "/";
+    return accountHomeDirectory().value_or("/");
 }
 
 std::string temporaryDirectory() {

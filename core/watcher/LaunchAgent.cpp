@@ -5,7 +5,9 @@
 #include "core/common/Bytes.h"
 #include "core/common/Error.h"
 #include "core/common/Paths.h"
+#include "core/platform/Executable.h"
 #include "core/platform/FileSystem.h"
+#include "core/platform/PosixError.h"
 #include "core/platform/PropertyList.h"
 #include "core/platform/UserServices.h"
 #include "core/watcher/WatchPause.h"
@@ -89,12 +91,31 @@ std::string unitText(const std::vector<std::string>& arguments) {
            "WantedBy=default.target\n";
 }
 
+// The first of an installed job description's ProgramArguments; nullopt for a file that does
+// not hold one.
+std::optional<std::string> startedProgram(const std::string& jobPath) {
+    try {
+        const platform::PlistValue job = platform::parsePropertyList(platform::readFile(jobPath));
+        const platform::PlistDictionary* keys = job.ifDictionary();
+        if (!keys) return std::nullopt;
+        const auto found = keys->find("ProgramArguments");
+        if (found == keys->end()) return std::nullopt;
+        const platform::PlistArray* arguments = found->second.ifArray();
+        if (!arguments || arguments->empty()) return std::nullopt;
+        const std::string* program = arguments->front().ifString();
+        return program ? std::optional(*program) : std::nullopt;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
-LaunchAgentHost LaunchAgentHost::system(const std::string& home, bool homeGivenExplicitly) {
+LaunchAgentHost LaunchAgentHost::system(const std::string& home) {
+    // Without an entry in the password database, HOME is the only home there is to go by.
+    const std::string own = platform::accountHomeDirectory().value_or(platform::homeDirectory());
     const bool usersOwn =
-        !homeGivenExplicitly || platform::resolveSymbolicLinks(home) ==
-                                    platform::resolveSymbolicLinks(platform::homeDirectory());
+        platform::resolveSymbolicLinks(home) == platform::resolveSymbolicLinks(own);
     return {
         .homeDirectory = home,
         .configHome = usersOwn ? platform::userConfigurationHome() : std::nullopt,
@@ -123,6 +144,13 @@ bool LaunchAgent::isLaunchAgentInstalled() const { return platform::fileExists(l
 LaunchAgentInstallation LaunchAgent::installLaunchAgent(
     const std::string& programPath, const std::vector<std::string>& folders,
     const std::vector<std::string>& daemonArguments) const {
+    // A service that cannot start its program would be started again in vain at every log-in.
+    if (!platform::isExecutableFile(programPath)) {
+        throw Error(kDomain, kProgramCannotRun,
+                    "Could not install the login service: \"" + platform::printable(programPath) +
+                        (platform::fileExists(programPath) ? "\" is not an executable file."
+                                                           : "\" does not exist."));
+    }
     const auto arguments = serviceArguments(programPath, folders, daemonArguments);
     LaunchAgentInstallation installation{.jobDescriptionPath = launchAgentURL(),
                                          .unitPath = systemdUnitPath()};
@@ -174,8 +202,12 @@ LaunchAgentStatus LaunchAgent::status() const {
         .unitPath = systemdUnitPath(),
         .unitInstalled = false,
         .unitActive = std::nullopt,
+        .programPath = std::nullopt,
         .pausedBy = WatchPause(m_host.homeDirectory).pausedBy(),
     };
+    if (status.jobDescriptionInstalled) {
+        status.programPath = startedProgram(status.jobDescriptionPath);
+    }
     if (!status.unitPath) return status;
     status.unitInstalled = platform::fileExists(*status.unitPath);
     // Without our unit nothing of ours runs, and systemd need not be asked.

@@ -25,10 +25,10 @@ struct LaunchAgentHost {
                                           const std::vector<std::string>& arguments)>
         runProcess;
 
-    // The real world for `home`. A home given explicitly (--home) that is not the user's own
-    // keeps its unit under its own .config, never in $XDG_CONFIG_HOME, and its service managers
-    // are not asked.
-    static LaunchAgentHost system(const std::string& home, bool homeGivenExplicitly);
+    // The real world for `home`. A home that is not the user's own (the account's home in the
+    // password database, whatever HOME says: --home or a HOME naming a sandbox) keeps its unit
+    // under its own .config, never in $XDG_CONFIG_HOME, and its service managers are not asked.
+    static LaunchAgentHost system(const std::string& home);
 };
 
 struct LaunchAgentInstallation {
@@ -44,6 +44,8 @@ struct LaunchAgentStatus {
     std::optional<std::string> unitPath;  // where systemd units are used
     bool unitInstalled = false;
     std::optional<bool> unitActive;  // nullopt: systemd could not be (or was not) asked
+    // The program the job description starts; nullopt when there is none that can be read.
+    std::optional<std::string> programPath;
     // Keep Consistent's pause, as WatchPause::pausedBy gives it.
     std::optional<std::string> pausedBy;
 };
@@ -56,6 +58,11 @@ class LaunchAgent final {
   public:
     static constexpr const char* kLabel = "com.quarnish.lumifold.watcher";
     static constexpr const char* kUnitName = "lumifold-watcher";
+
+    static constexpr const char* kDomain = "LaunchAgent";
+    enum ErrorCode : int {
+        kProgramCannotRun = 1,  // the program to start is missing or not an executable file
+    };
 
     explicit LaunchAgent(LaunchAgentHost host);
     LaunchAgent(const LaunchAgent&) = delete;
@@ -70,8 +77,10 @@ class LaunchAgent final {
     // Writes the job description (and the unit), each atomically and replacing an earlier one,
     // then asks the service managers to load them; their failures are reported, not raised.
     // `daemonArguments` follow `watch --daemon`, before the folder pairs (the CLI's --home).
-    // Throws Error "POSIX" when a folder cannot be created or a file written, or "PropertyList"
-    // for an argument that is not text; no service manager has been asked anything then.
+    // Throws kProgramCannotRun, before writing anything, when `programPath` does not name an
+    // executable file; Error "POSIX" when a folder cannot be created or a file written, or
+    // "PropertyList" for an argument that is not text. No service manager has been asked
+    // anything then.
     LaunchAgentInstallation installLaunchAgent(
         const std::string& programPath, const std::vector<std::string>& folders,
         const std::vector<std::string>& daemonArguments = {}) const;

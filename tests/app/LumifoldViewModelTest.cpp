@@ -21,6 +21,7 @@ class LumifoldViewModelTest : public lumifold::testing::EngineTest {
              {"Desktop", "Documents", "Downloads", "Pictures", "Movies", "Music"})
             home.makeFolder(name);
         writeUserPreferences();
+        platform::setPermissionBits(program, 0755);
     }
     // Every test's engine work ran off the GUI thread.
     void TearDown() override {
@@ -39,8 +40,8 @@ class LumifoldViewModelTest : public lumifold::testing::EngineTest {
         };
         environment.engine.finderHost = host;
         // Another home than the user's: no service manager is asked anything.
-        environment.launchAgent = LaunchAgentHost::system(home.path(), true);
-        environment.commandLineProgram = "/opt/lumifold/bin/lumifold";
+        environment.launchAgent = LaunchAgentHost::system(home.path());
+        environment.commandLineProgram = program;
         environment.watcherClock = [this] { return now.load(); };
         return environment;
     }
@@ -86,6 +87,7 @@ class LumifoldViewModelTest : public lumifold::testing::EngineTest {
         return engine->backupManager().listSnapshots().snapshots.size();
     }
 
+    const std::string program = home.writeFile("bin/lumifold", "#!/bin/sh\n");
     const std::thread::id guiThread = std::this_thread::get_id();
     std::atomic<int> finderCallsOnGuiThread = 0;
     std::atomic<bool> holdFinder = false;  // the next Finder question waits for the release
@@ -161,33 +163,62 @@ TEST_F(LumifoldViewModelTest, RestoreTakesTheFirstListedSnapshotAndPausesKeepCon
     run(&LumifoldViewModel::restore, false);
     EXPECT_EQ(model->statusMessage(), "Restore completed.");
     EXPECT_EQ(pausedBy(), model->availableBackups().front().id);
+    EXPECT_EQ(model->launchAgentStatus()->pausedBy, pausedBy());  // the service's too
     EXPECT_FALSE(model->isWatcherActive());
     EXPECT_EQ(model->watcherStatusText(), "Paused");
     model->toggleWatcher();
     EXPECT_EQ(pausedBy(), std::nullopt);
+    EXPECT_EQ(model->launchAgentStatus()->pausedBy, std::nullopt);
     EXPECT_TRUE(model->watcherStatusText().startsWith("Active"));
 }
 
 // Neither a drifted snapshot without force nor a Finder busy copying changes a file, and
-// neither leaves Keep Consistent paused.
-TEST_F(LumifoldViewModelTest, ARestoreThatRefusesOrHaltsChangesNothing) {
+// neither leaves Keep Consistent paused nor the preview out of date; a forced restore writes,
+// and its snapshot is evaluated again.
+TEST_F(LumifoldViewModelTest, ARestoreSaysHowItEndedAndChangesNothingUnlessItRestored) {
     writeStore("Desktop", {viewStyle(".", "Nlsv")});
     start();
+    EXPECT_FALSE(model->isPreviewOutOfDate());
     run(&LumifoldViewModel::apply);
+    EXPECT_TRUE(model->isPreviewOutOfDate());
     writeStore("Desktop", {viewStyle(".", "clmv")});
+    run(&LumifoldViewModel::generatePreview);
+    EXPECT_FALSE(model->isPreviewOutOfDate());
     run(&LumifoldViewModel::selectBackup, model->availableBackups().front());
     ASSERT_TRUE(model->restoreEvaluation() && model->restoreEvaluation()->hasModifications());
     const auto before = fingerprint();
     run(&LumifoldViewModel::restore, false);
-    EXPECT_EQ(model->statusMessage(), "Restore completed.");
+    EXPECT_EQ(model->statusMessage(), "Restore refused.");
+    EXPECT_EQ(model->restoreOutcome(),
+              (StageOutcome{StageOutcome::Kind::warning,
+                            "Restore refused: 1 file changed since the apply. Turn on Force "
+                            "restore to overwrite it."}));
     EXPECT_TRUE(model->restoreEvaluation()->hasModifications());
 
     finder.transferCount = "1";
     run(&LumifoldViewModel::restore, true);
     EXPECT_EQ(model->statusMessage(), "Restore halted.");
-    EXPECT_EQ(model->errorMessage(), FinderCoordinator::kActiveTransfersMessage);
+    EXPECT_EQ(model->restoreOutcome(), (StageOutcome{StageOutcome::Kind::failed,
+                                                     FinderCoordinator::kActiveTransfersMessage}));
+    EXPECT_EQ(model->errorMessage(), std::nullopt);  // the Restore screen's, not Apply's
     EXPECT_EQ(fingerprint(), before);
     EXPECT_EQ(pausedBy(), std::nullopt);
+    EXPECT_FALSE(model->isPreviewOutOfDate());
+
+    finder.transferCount = "0";
+    run(&LumifoldViewModel::restore, true);
+    EXPECT_EQ(model->statusMessage(), "Restore completed.");
+    EXPECT_EQ(model->restoreOutcome()->text,
+              QString::fromStdString("Restored snapshot " + model->selectedBackup()->id +
+                                     ", overwriting 1 file changed since the apply."));
+    EXPECT_FALSE(model->restoreEvaluation()->hasModifications());
+    EXPECT_TRUE(model->isPreviewOutOfDate());
+
+    // An Apply over a change of its own evaluates the snapshot again: no longer safe.
+    writeStore("Desktop", {viewStyle(".", "clmv"),
+                           {"notes.txt", "cmmt", kTypeUstr, DSStoreValue::string("kept")}});
+    run(&LumifoldViewModel::apply);
+    EXPECT_TRUE(model->restoreEvaluation()->hasModifications());
 }
 
 TEST_F(LumifoldViewModelTest, KeepConsistentAppliesOnlyWhileTheLayoutDoesNotHold) {
@@ -212,23 +243,45 @@ TEST_F(LumifoldViewModelTest, KeepConsistentDuringAStageOnlySaysSo) {
     EXPECT_EQ(snapshotsOnDisk(), 0u);
 }
 
+// HOME naming a folder other than the account's home is another home, as --home names one:
+// XDG_CONFIG_HOME does not lead out of it, and no service manager is asked anything.
+TEST_F(LumifoldViewModelTest, AHomeOtherThanTheAccountsIsAnotherHome) {
+    const QByteArray ownHome = qgetenv("HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.path()));
+    qputenv("XDG_CONFIG_HOME", "/elsewhere");
+    const AppEnvironment system = AppEnvironment::system();
+    qputenv("HOME", ownHome);
+    qunsetenv("XDG_CONFIG_HOME");
+    EXPECT_FALSE(system.launchAgent.asksServiceManagers);
+    EXPECT_EQ(LaunchAgent(system.launchAgent).systemdUnitPath(),
+              home / ".config/systemd/user/lumifold-watcher.service");
+}
+
 TEST_F(LumifoldViewModelTest, TheLoginServiceRunsTheCommandLineProgram) {
     start();
     run(&LumifoldViewModel::installLaunchAgent);
     EXPECT_EQ(model->statusMessage(), "LaunchAgent installed.");
     EXPECT_TRUE(model->isLaunchAgentInstalled());
-    EXPECT_NE(asText(platform::readFile(home / kJob)).find("/opt/lumifold/bin/lumifold"),
+    EXPECT_EQ(model->launchAgentOutcome()->kind, StageOutcome::Kind::warning);  // not started
+    const auto bytes = platform::readFile(home / kJob);
+    const std::string_view job = asText(bytes);
+    EXPECT_NE(job.find("<string>" + program + "</string>"), std::string::npos);
+    EXPECT_NE(job.find("<string>--home</string>\n\t\t<string>" + home.path()),  // its home
               std::string::npos);
     run(&LumifoldViewModel::uninstallLaunchAgent);
     EXPECT_EQ(model->statusMessage(), "LaunchAgent uninstalled.");
     EXPECT_FALSE(model->isLaunchAgentInstalled());
 
     home.makeFolder(std::string(kJob) + "/in-the-way");
+    // Failures are the Keep Consistent screen's, not the Apply screen's.
     run(&LumifoldViewModel::installLaunchAgent);  // cannot write over a folder
-    EXPECT_TRUE(model->errorMessage());
+    EXPECT_EQ(model->launchAgentOutcome()->kind, StageOutcome::Kind::failed);
+    EXPECT_EQ(model->errorMessage(), std::nullopt);
     EXPECT_EQ(model->statusMessage(), "LaunchAgent uninstalled.");
     run(&LumifoldViewModel::uninstallLaunchAgent);  // nor remove it
-    EXPECT_TRUE(model->errorMessage());
+    EXPECT_EQ(model->launchAgentOutcome(),
+              (StageOutcome{StageOutcome::Kind::failed,
+                            QString::fromStdString("Could not remove \"" + home / kJob + "\"")}));
     EXPECT_TRUE(model->isLaunchAgentInstalled());
 }
 

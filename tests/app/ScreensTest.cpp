@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QLabel>
 #include <QTest>
 #include <QTreeView>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "app/MainContentView.h"
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
+#include "core/platform/FileSystem.h"
 #include "tests/finder/FakeFinder.h"
 #include "tests/support/TempHome.h"
 
@@ -30,11 +32,12 @@ class ScreensTest : public ::testing::Test {
         if (!QApplication::instance()) new QApplication(argc, argv);
     }
 
-    void start() {
+    void start(const std::function<void(AppEnvironment&)>& adjust = {}) {
         AppEnvironment environment;
         environment.engine.homeDirectory = home.path();
         environment.engine.finderHost = finder.host();
-        environment.launchAgent = LaunchAgentHost::system(home.path(), true);
+        environment.launchAgent = LaunchAgentHost::system(home.path());
+        if (adjust) adjust(environment);
         model = std::make_unique<LumifoldViewModel>(std::move(environment));
         window = std::make_unique<MainContentView>(*model);
         window->show();
@@ -68,6 +71,10 @@ class ScreensTest : public ::testing::Test {
     template <typename Widget>
     Widget* find(const char* objectName) const {
         return window->findChild<Widget*>(QString::fromLatin1(objectName));
+    }
+    std::string textOf(const char* labelName) const {
+        const auto* label = find<QLabel>(labelName);
+        return label ? label->text().toStdString() : std::string("(no label ") + labelName + ")";
     }
 
     void writeDesktopStore(const std::vector<DSStoreEntry>& entries) {
@@ -137,6 +144,78 @@ TEST_F(ScreensTest, DriftAfterApplyOffersTheForceToggle) {
     ASSERT_TRUE(find<QWidget>("forceToggle")->isVisible());
     find<QAbstractButton>("forceToggle")->click();
     EXPECT_TRUE(visibleTexts().contains("Force Restore Snapshot"));
+}
+
+// After a write the preview's list is greyed under a line that offers to make it again; shown
+// again, the Restore screen evaluates its snapshot again, and a restore says how it ended.
+TEST_F(ScreensTest, ScreensShowWhatAWriteChanged) {
+    writeDesktopStore({{".", "vstl", "type", DSStoreValue::fourCC("Nlsv")}});
+    start();
+    show(Section::preview);
+    model->apply();
+    waitIdle();
+    ASSERT_TRUE(find<QWidget>("previewOutOfDate")->isVisible());
+    EXPECT_FALSE(find<QWidget>("plistChangeList")->isEnabled());
+    QTest::mouseClick(find<QAbstractButton>("regeneratePreviewButton"), Qt::LeftButton);
+    waitIdle();
+    EXPECT_FALSE(find<QWidget>("previewOutOfDate")->isVisible());
+
+    show(Section::restore);
+    model->selectBackup(model->availableBackups().front());
+    waitIdle([&] { return model->restoreEvaluation().has_value(); });
+    const QString safe = "All files match post-backup hashes. Safe to restore.";
+    EXPECT_TRUE(visibleTexts().contains(safe));
+    auto entries = DSStoreReader().readEntries(home / "Desktop/.DS_Store");
+    entries.push_back({"notes.txt", "cmmt", "ustr", DSStoreValue::string("edited elsewhere")});
+    writeDesktopStore(entries);
+
+    show(Section::inspect);
+    show(Section::restore);
+    waitIdle([&] { return model->restoreEvaluation().has_value(); });
+    EXPECT_FALSE(visibleTexts().contains(safe));
+    QTest::mouseClick(find<QAbstractButton>("restoreButton"), Qt::LeftButton);
+    waitIdle();
+    ASSERT_TRUE(model->restoreOutcome());  // refused, and said so here
+    EXPECT_EQ(textOf("restoreOutcomeText"), model->restoreOutcome()->text.toStdString());
+}
+
+// A program that cannot run is refused on this screen; an installed service shows what
+// systemd says of it, what it starts and where its files are.
+TEST_F(ScreensTest, KeepConsistentShowsTheLoginServiceAsItIs) {
+    const std::string program = home / "bin/lumifold";
+    start([&](AppEnvironment& environment) {
+        environment.commandLineProgram = program;
+        environment.launchAgent.writesSystemdUnit = true;
+        environment.launchAgent.asksServiceManagers = true;
+        // A user systemd that takes nothing and says the unit failed.
+        environment.launchAgent.runProcess = [](const std::string&,
+                                                const std::vector<std::string>&) {
+            return platform::ProcessResult{
+                .started = true, .exitStatus = 3, .standardOutput = "failed\n"};
+        };
+    });
+    show(Section::consistency);
+    QTest::mouseClick(find<QAbstractButton>("agentButton"), Qt::LeftButton);
+    waitIdle();
+    EXPECT_EQ(textOf("agentMessageText"),
+              "Could not install the login service: \"" + program + "\" does not exist.");
+    EXPECT_EQ(textOf("agentInstalled"), "No");
+
+    home.writeFile("bin/lumifold", "#!/bin/sh\n");
+    platform::setPermissionBits(program, 0755);
+    QTest::mouseClick(find<QAbstractButton>("agentButton"), Qt::LeftButton);
+    waitIdle();
+    EXPECT_EQ(textOf("agentInstalled"), "Yes");
+    EXPECT_EQ(textOf("agentRunning"), "No");
+    EXPECT_EQ(textOf("agentProgram"), program);
+    const std::string unit = home / ".config/systemd/user/lumifold-watcher.service";
+    EXPECT_EQ(textOf("agentUnit"), unit);
+
+    platform::removeFile(home / "Library/LaunchAgents/com.quarnish.lumifold.watcher.plist");
+    platform::removeFile(unit);
+    show(Section::inspect);
+    show(Section::consistency);  // read again as it is shown
+    EXPECT_EQ(textOf("agentInstalled"), "No");
 }
 
 TEST_F(ScreensTest, GridSpacingLineShowsTheSavedDefault) {

@@ -5,6 +5,7 @@
 
 #include "core/platform/FileSystem.h"
 #include "core/platform/PropertyList.h"
+#include "core/platform/UserServices.h"
 #include "core/watcher/LaunchAgent.h"
 #include "core/watcher/WatchPause.h"
 #include "tests/support/LumifoldAssertions.h"
@@ -22,7 +23,7 @@ class LaunchAgentTest : public ::testing::Test {
     // launchctl never starts, as on Linux; a systemctl line holding `failing` exits 3 saying
     // "inactive", any other exits 0 saying "active".
     LaunchAgentHost fakeHost(const std::string& homePath, bool asks = true) {
-        auto host = LaunchAgentHost::system(homePath, true);
+        auto host = LaunchAgentHost::system(homePath);
         host.writesSystemdUnit = true;
         host.asksServiceManagers = asks;
         host.runProcess = [this](const std::string& path, const Lines& arguments) {
@@ -39,6 +40,12 @@ class LaunchAgentTest : public ::testing::Test {
     }
 
     testing::TempHome home;
+    // A program the service can start, in a folder whose name needs quoting.
+    const std::string program = [this] {
+        const std::string path = home.writeFile("my apps/lumifold", "#!/bin/sh\n");
+        platform::setPermissionBits(path, 0755);
+        return path;
+    }();
     Lines commands;
     std::string failing = "nothing";
     LaunchAgent agent{fakeHost(home.path())};
@@ -49,13 +56,13 @@ TEST_F(LaunchAgentTest, JobDescriptionHoldsSixKeysWithArgumentsInOrder) {
     const std::string h = home.path();
     const Lines cases[][3] = {
         // folders, daemon arguments, ProgramArguments
-        {{}, {}, {"/bin/lumifold", "watch", "--daemon"}},
+        {{}, {}, {program, "watch", "--daemon"}},
         {{"/A", "/B"},
          {"--home", h},
-         {"/bin/lumifold", "watch", "--daemon", "--home", h, "--folder", "/A", "--folder", "/B"}},
+         {program, "watch", "--daemon", "--home", h, "--folder", "/A", "--folder", "/B"}},
     };
     for (const auto& [folders, daemonArguments, expected] : cases) {
-        agent.installLaunchAgent("/bin/lumifold", folders, daemonArguments);
+        agent.installLaunchAgent(program, folders, daemonArguments);
         platform::PlistArray arguments;
         for (const auto& argument : expected) arguments.push_back(PlistValue::string(argument));
         const auto text = platform::readFile(agent.launchAgentURL());
@@ -73,15 +80,17 @@ TEST_F(LaunchAgentTest, JobDescriptionHoldsSixKeysWithArgumentsInOrder) {
 }
 
 TEST_F(LaunchAgentTest, UnitQuotesEachArgumentAsSystemdReadsIt) {
-    const auto installation = agent.installLaunchAgent("/opt/my apps/lumifold",
-                                                       {"/\"100%\" $HOME\\\t"}, {"--home", "/h"});
+    const auto installation =
+        agent.installLaunchAgent(program, {"/\"100%\" $HOME\\\t"}, {"--home", "/h"});
     ASSERT_EQ(installation.unitPath, home / ".config/systemd/user/lumifold-watcher.service");
     EXPECT_EQ(asText(platform::readFile(*installation.unitPath)),
               "[Unit]\nDescription=Lumifold Keep Consistent watcher\n\n[Service]\n"
-              R"(ExecStart="/opt/my apps/lumifold" "watch" "--daemon" "--home" "/h" "--folder" )"
-              R"("/\"100%%\" $$HOME\\\x09")"
-              "\nRestart=always\nStandardOutput=journal\nStandardError=journal\n\n"
-              "[Install]\nWantedBy=default.target\n");
+              "ExecStart=\"" +
+                  program +
+                  R"(" "watch" "--daemon" "--home" "/h" "--folder" )"
+                  R"("/\"100%%\" $$HOME\\\x09")"
+                  "\nRestart=always\nStandardOutput=journal\nStandardError=journal\n\n"
+                  "[Install]\nWantedBy=default.target\n");
 }
 
 // Install, status, uninstall. Enabling waits for a reload; a home not the user's asks nothing,
@@ -103,21 +112,25 @@ TEST_F(LaunchAgentTest, AsksTheServiceManagersInOrder) {
     for (const auto& [failingPart, asks, enabled, isActive, expected] : cases) {
         failing = failingPart;
         const LaunchAgent subject(fakeHost(home.path(), asks));
-        EXPECT_EQ(subject.installLaunchAgent("/bin/lumifold", {}).unitEnabled, enabled);
+        EXPECT_EQ(subject.installLaunchAgent(program, {}).unitEnabled, enabled);
         const auto status = subject.status();
         EXPECT_TRUE(status.jobDescriptionInstalled && status.unitInstalled);
         EXPECT_EQ(status.unitActive, isActive);
+        EXPECT_EQ(status.programPath, program);
         subject.uninstallLaunchAgent();
         EXPECT_FALSE(subject.isLaunchAgentInstalled() ||
                      platform::fileExists(*subject.systemdUnitPath()));
         EXPECT_EQ(commands, expected) << failing << asks;
         commands.clear();
     }
-    // With nothing installed, neither uninstalling nor the status asks anything.
+    // With nothing installed, neither uninstalling nor the status asks anything; a job
+    // description that is not ours names no program.
     WatchPause(home.path()).pause("2024-05-01T10-00-00Z");
     agent.uninstallLaunchAgent();
+    home.writeFile("Library/LaunchAgents/com.quarnish.lumifold.watcher.plist", "not ours");
     const auto status = agent.status();
     EXPECT_EQ(status.unitActive, false);
+    EXPECT_EQ(status.programPath, std::nullopt);
     EXPECT_EQ(status.pausedBy, "2024-05-01T10-00-00Z");
     EXPECT_EQ(commands, Lines{});
 }
@@ -128,20 +141,38 @@ TEST_F(LaunchAgentTest, AFolderThatCannotBeMadeRaisesBeforeAnything) {
         const testing::TempHome other;
         const LaunchAgent blocked(fakeHost(other.path()));
         other.writeFile(blocker, "a file, not a folder");
-        EXPECT_LUMIFOLD_ERROR_CODE(blocked.installLaunchAgent("/bin/lumifold", {}), "POSIX",
-                                   ENOTDIR);
+        EXPECT_LUMIFOLD_ERROR_CODE(blocked.installLaunchAgent(program, {}), "POSIX", ENOTDIR);
         EXPECT_FALSE(blocked.isLaunchAgentInstalled() ||
                      platform::fileExists(*blocked.systemdUnitPath()));
     }
     EXPECT_EQ(commands, Lines{});
 }
 
-// --home naming another home keeps the unit in that home and leaves the service managers out.
+// The service would be started again in vain at every log-in: nothing is written or asked.
+TEST_F(LaunchAgentTest, RefusesAProgramThatCannotRun) {
+    home.makeFolder("folder");
+    home.writeFile("plain", "not a program");
+    const std::pair<std::string, const char*> cases[] = {
+        {home / "missing", "\" does not exist."},
+        {home / "folder", "\" is not an executable file."},
+        {home / "plain", "\" is not an executable file."},
+    };
+    for (const auto& [path, ending] : cases) {
+        EXPECT_LUMIFOLD_ERROR(agent.installLaunchAgent(path, {}), LaunchAgent::kDomain,
+                              LaunchAgent::kProgramCannotRun,
+                              "Could not install the login service: \"" + path + ending);
+    }
+    EXPECT_FALSE(agent.isLaunchAgentInstalled() || platform::fileExists(*agent.systemdUnitPath()));
+    EXPECT_EQ(commands, Lines{});
+}
+
+// A home other than the account's keeps the unit in that home and leaves the service managers
+// out.
 TEST(LaunchAgentHostTest, OnlyTheUsersOwnHomeTakesXdgConfigHomeAndItsServiceManagers) {
     const testing::TempHome other;
     ::setenv("XDG_CONFIG_HOME", "/elsewhere", 1);  // no other case reads it
-    const auto own = LaunchAgentHost::system(platform::homeDirectory(), true);
-    const auto sandbox = LaunchAgentHost::system(other.path(), true);
+    const auto own = LaunchAgentHost::system(platform::accountHomeDirectory().value());
+    const auto sandbox = LaunchAgentHost::system(other.path());
     ::unsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(own.configHome, "/elsewhere");
     EXPECT_TRUE(own.asksServiceManagers);

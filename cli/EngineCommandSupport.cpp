@@ -50,8 +50,16 @@ void printUnlisted(std::size_t count, const char* what) {
 }
 
 std::string homeDirectory(const GlobalOptions& global) {
-    const std::string home =
-        global.home.empty() ? platform::homeDirectory() : absolutePath(global.home);
+    // An empty home would be the current folder, or "/" for some: never a guess.
+    if (global.home && global.home->empty()) {
+        throw UsageError("--home is empty; name the home folder to work on");
+    }
+    const std::string home = global.home ? absolutePath(*global.home) : platform::homeDirectory();
+    if (home.empty()) {
+        throw UsageError(
+            "HOME is empty or unset and the password database has no entry for this user; name "
+            "the home folder with --home DIR");
+    }
     // A mistyped home must not become a fresh one that Apply (or a login service) fills with
     // files.
     if (!platform::isDirectory(home)) {

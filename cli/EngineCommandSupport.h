@@ -44,8 +44,8 @@ inline bool listsConsistentFolders(const StageOptions& options) {
 // "  ... and N <what> folder(s) not listed (--all lists them)" when N > 0.
 void printUnlisted(std::size_t count, const char* what);
 
-// The home the commands work on: --home made absolute, or the user's own. Throws when it does
-// not exist.
+// The home the commands work on: --home made absolute, or the user's own. Throws UsageError
+// when --home is empty or the user has no home, and an error when it does not exist.
 std::string homeDirectory(const GlobalOptions& global);
 
 // An engine working on homeDirectory(global).

@@ -166,7 +166,8 @@ class PathResolver final {
 // True when standard error is a terminal a person watches (not a file or a pipe).
 bool standardErrorIsTerminal();
 
-// $HOME, else the password database's entry for the current user.
+// $HOME, else the password database's entry for the current user; empty when neither names
+// one (never "/" as a guess: every stage would then work on the whole disk).
 std::string homeDirectory();
 // $TMPDIR without a trailing slash, else "/tmp".
 std::string temporaryDirectory();

@@ -338,10 +338,11 @@ bool standardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 std::string homeDirectory() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-    if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir) {
+    if (const passwd* entry = ::getpwuid(::getuid());
+        entry != nullptr && entry->pw_dir != nullptr && *entry->pw_dir != '\0') {
         return entry->pw_dir;
     }
-    return "/";
+    return {};
 }
 
 std::string temporaryDirectory() {

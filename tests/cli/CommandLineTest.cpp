@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +64,7 @@ TEST(CommandLineTest, PrintsVersionHelpAndUsageErrors) {
         {{"dsstore", "dump", "--help"}, 0, {"Usage: lumifold dsstore dump [OPTIONS] FILE"}},
         {{}, 2, {"Usage: lumifold [OPTIONS] COMMAND", "\nCommands:\n  inspect "}},
         {{"--home", "/", "bogus"}, 2, {"lumifold: unknown command 'bogus'\n", "  inspect "}},
+        {{"--home", "", "inspect"}, 2, {"lumifold: --home is empty; name the home folder to "}},
         {{"dsstore", "bogus"}, 2, {"lumifold: unknown command 'dsstore bogus'\n", "  dump "}},
         {{"--bogus"}, 2, {"lumifold: The following argument was not expected: --bogus\n"}},
         {{"watch", "--debounce", "nan"}, 2, {"lumifold: --debounce: a number of seconds from 0 "}},
@@ -86,6 +88,19 @@ TEST(CommandLineTest, PrintsVersionHelpAndUsageErrors) {
         }
         EXPECT_EQ(text.find(LUMIFOLD_CLI_PATH), std::string::npos);
     }
+}
+
+// With neither HOME nor an entry in the password database there is no home to guess.
+TEST(CommandLineTest, RefusesToWorkWithoutAHome) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, to be a user the password database lacks";
+    testing::TempHome scratch;
+    uid_t stranger = 4000000;
+    while (::getpwuid(stranger) != nullptr) ++stranger;
+    const auto result = runShell(scratch, "env HOME= setpriv --reuid=" + std::to_string(stranger) +
+                                              " --regid=nogroup --clear-groups '" +
+                                              LUMIFOLD_CLI_PATH + "' inspect");
+    EXPECT_EQ(result.status, 2) << result.out;
+    EXPECT_TRUE(result.err.starts_with("lumifold: HOME is empty or unset and the password "));
 }
 
 // Walks every command the help lists, so a command or option added without completion fails.

@@ -37,9 +37,14 @@ bool isRegularFile(const std::string& path) {
 
 bool isSymbolicLink(const std::string& path) { return entryType(path) == EntryType::symbolicLink; }
 
-std::optional<EntryType> entryType(const std::string& path) {
+std::optional<EntryType> entryType(const std::string& path, std::string* problem) {
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) return std::nullopt;
+    if (::lstat(path.c_str(), &info) != 0) {
+        if (problem != nullptr && errno != ENOENT && errno != ENOTDIR) {
+            *problem = posixError(errno, "examine", path).message();
+        }
+        return std::nullopt;
+    }
     if (S_ISREG(info.st_mode)) return EntryType::regular;
     if (S_ISDIR(info.st_mode)) return EntryType::directory;
     if (S_ISLNK(info.st_mode)) return EntryType::symbolicLink;

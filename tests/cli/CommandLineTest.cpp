@@ -230,9 +230,9 @@ TEST_F(StageCommandsTest, InspectAndPreviewPrintTheirRecordsAsJson) {
     ASSERT_EQ(inspected["folders"].size(), 6u);
     EXPECT_EQ(inspected["folders"][1]["path"], home / "Documents");
     const auto chosen =
-        json({"inspect", "--json", "--folder", "/x/../Music", "--folder", "/Movies"});
-    EXPECT_EQ(chosen["folders"][0]["path"], "/Music");
-    EXPECT_EQ(chosen["folders"][1]["path"], "/Movies");
+        json({"inspect", "--json", "--folder", home / "x/../Music", "--folder", home / "Movies"});
+    EXPECT_EQ(chosen["folders"][0]["path"], home / "Music");
+    EXPECT_EQ(chosen["folders"][1]["path"], home / "Movies");
 
     // The streamed preview is byte for byte the preview record's JSON.
     EngineOptions options;
@@ -299,6 +299,26 @@ TEST_F(StageCommandsTest, TheWalkSaysOnceWhatItPassedOver) {
                               "Warning: Could not list \"" +
                               home / "Documents/P/locked" +
                               "\": Permission denied; it is left out with its subfolders\n");
+}
+
+// A folder that is not there is wrong usage: every stage names each, before it reads or writes
+// anything. A folder given twice is one.
+TEST_F(StageCommandsTest, StagesRefuseFoldersThatAreNotThere) {
+    const std::string music = home / "Music", missing = home / "Pictrues";
+    const std::string file = home.writeFile("a.txt", "");
+    for (const char* stage : {"inspect", "preview", "apply", "verify", "restore"}) {
+        const CliResult result =
+            run({stage, "--folder", music, "--folder", missing, "--folder", file});
+        EXPECT_EQ(result.status, 2) << stage;
+        EXPECT_EQ(result.err, "lumifold: --folder \"" + missing +
+                                  "\" does not exist\nlumifold: --folder \"" + file +
+                                  "\" is not a folder\n");
+        EXPECT_FALSE(platform::fileExists(home / ".lumifold")) << stage;
+    }
+    EXPECT_EQ(json({"verify", "--json", "--folder", music, "--folder", music + "//", "--folder",
+                    home.path() + "/./Music"})["folderResults"]
+                  .size(),
+              1u);
 }
 
 // Verify, and Apply by its closing audit, exit with 3 when the home is not compliant.

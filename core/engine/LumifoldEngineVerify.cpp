@@ -12,19 +12,29 @@ namespace {
 
 const std::vector<DSStoreEntry> kNoEntries;
 
-// Folds one icon-view record into the item, as the planner judges it; the settings when the
-// record holds a dictionary.
-std::optional<IconViewSettings> checkIconView(const DSStoreValue& value,
-                                              const FinderLayoutPreferences& target,
-                                              FolderVerificationItem& item) {
-    auto settings = IconViewSettings::read(value);
+// Folds one icon-view record into the item, as the planner judges it; "<where>: " followed by
+// every option that differs, or nullopt when none does or the record holds no dictionary.
+std::optional<std::string> checkIconView(const DSStoreValue& value,
+                                         const FinderLayoutPreferences& target,
+                                         FolderVerificationItem& item, const std::string& where) {
+    const auto settings = IconViewSettings::read(value);
     if (!settings) return std::nullopt;
+    std::string differing;
     for (const IconViewDifference& difference : settings->differencesFrom(target)) {
         if (difference.key == "iconSize") item.iconSizeMatches = false;
         if (difference.key == "arrangeBy") item.sortByMatches = false;
         item.conflictingOverridesPresent = true;
+        differing += (differing.empty() ? where + ": " : ", ") + difference.key + " " +
+                     difference.oldValue + " (expected " + difference.newValue + ")";
     }
-    return settings;
+    if (differing.empty()) return std::nullopt;
+    return differing;
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+    std::string text;
+    for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
+    return text;
 }
 
 }  // namespace
@@ -81,8 +91,8 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
             report.folderResults.push_back(std::move(item));
             continue;
         }
-        item.notes = "Inherits global defaults cleanly";
-
+        // Every note, in the order met.
+        std::vector<std::string> parts;
         const std::string localStore = appending(folder, ".DS_Store");
         const auto* local = platform::entryType(localStore)
                                 ? m_scanner.readStoreForInspection(localStore, &notes, reads)
@@ -92,16 +102,14 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
             if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
                 item.viewStyleMatches = false;
                 item.conflictingOverridesPresent = true;
-                item.notes = "vstl override '" + *style + "'";
+                parts.push_back("vstl override '" + *style + "'");
             } else if (entry.code == kIconViewCode) {
-                if (const auto found = checkIconView(entry.value, target, item)) {
-                    item.notes =
-                        "Local .DS_Store: iconSize=" + formatReal(found->iconSize.value_or(0.0)) +
-                        ", arrangeBy=" + found->arrangeBy.value_or("");
+                if (auto differing = checkIconView(entry.value, target, item, "Local .DS_Store")) {
+                    parts.push_back(std::move(*differing));
                 }
             } else if (isListViewCode(entry.code)) {
                 item.conflictingOverridesPresent = true;
-                item.notes = "Contains list view override '" + entry.code + "'";
+                parts.push_back("Contains list view override '" + entry.code + "'");
             }
         }
 
@@ -115,22 +123,25 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
             if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
                 item.viewStyleMatches = false;
                 item.conflictingOverridesPresent = true;
-                item.notes = "Parent .DS_Store: vstl override '" + *style + "'";
+                parts.push_back("Parent .DS_Store: vstl override '" + *style + "'");
             } else if (entry.code == kIconViewCode) {
-                checkIconView(entry.value, target, item);
+                if (auto differing = checkIconView(entry.value, target, item, "Parent .DS_Store")) {
+                    parts.push_back(std::move(*differing));
+                }
             } else if (isListViewCode(entry.code)) {
                 item.conflictingOverridesPresent = true;
-                item.notes = "Parent .DS_Store: list view override '" + entry.code + "'";
+                parts.push_back("Parent .DS_Store: list view override '" + entry.code + "'");
             }
         }
 
         if (target.hideFileExtensions) {
             const std::size_t visible = m_scanner.visibleExtensionCount(canonical);
             if (visible > 0) {
-                item.notes += "; " + std::to_string(visible) + " file(s) have visible extensions";
+                parts.push_back(std::to_string(visible) + " file(s) have visible extensions");
                 item.conflictingOverridesPresent = true;
             }
         }
+        item.notes = parts.empty() ? "Inherits global defaults cleanly" : joined(parts);
         report.folderResults.push_back(std::move(item));
     }
     this->report("Verify", "Checking folders", list.size(), list.size());

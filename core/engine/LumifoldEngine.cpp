@@ -180,6 +180,9 @@ ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
             }
             plan.stores.push_back({std::move(store), std::move(image)});
         }
+        for (const std::string& problem : planning.unreadableStores) {
+            preview.warnings.push_back(problem + "; it is left unchanged");
+        }
         for (const auto& store : planning.undecodableStores) {
             preview.warnings.push_back("Skipped " + platform::printable(store) +
                                        ": it holds records that cannot be decoded, so it is left "

@@ -91,13 +91,15 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
             report.folderResults.push_back(std::move(item));
             continue;
         }
-        // Every note, in the order met.
-        std::vector<std::string> parts;
-        const std::string localStore = appending(folder, ".DS_Store");
-        const auto* local = platform::entryType(localStore)
-                                ? m_scanner.readStoreForInspection(localStore, &notes, reads)
-                                : nullptr;
-        for (const auto& entry : local ? *local : kNoEntries) {
+        // Every note, in the order met; what could not be read comes first, since it leaves
+        // the folder's view unknown.
+        std::vector<std::string> problems, parts;
+        const auto read = [&](const std::string& store) -> const std::vector<DSStoreEntry>& {
+            const auto& found = m_scanner.readStoreForInspection(store, &notes, reads);
+            if (found.problem) problems.push_back(*found.problem);
+            return found.entries ? *found.entries : kNoEntries;
+        };
+        for (const auto& entry : read(appending(folder, ".DS_Store"))) {
             if (entry.filename != ".") continue;
             if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
                 item.viewStyleMatches = false;
@@ -114,11 +116,7 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
         }
 
         const std::string name = lastPathComponent(folder);
-        const std::string parentStore = appending(deletingLastPathComponent(folder), ".DS_Store");
-        const auto* parent = platform::entryType(parentStore)
-                                 ? m_scanner.readStoreForInspection(parentStore, &notes, reads)
-                                 : nullptr;
-        for (const auto& entry : parent ? *parent : kNoEntries) {
+        for (const auto& entry : read(appending(deletingLastPathComponent(folder), ".DS_Store"))) {
             if (entry.filename != name) continue;
             if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
                 item.viewStyleMatches = false;
@@ -141,7 +139,12 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
                 item.conflictingOverridesPresent = true;
             }
         }
-        item.notes = parts.empty() ? "Inherits global defaults cleanly" : joined(parts);
+        if (!problems.empty()) {
+            item.inaccessible = true;
+            ++report.inaccessibleCount;
+        }
+        problems.insert(problems.end(), parts.begin(), parts.end());
+        item.notes = problems.empty() ? "Inherits global defaults cleanly" : joined(problems);
         report.folderResults.push_back(std::move(item));
     }
     this->report("Verify", "Checking folders", list.size(), list.size());

@@ -142,21 +142,21 @@ bool FolderScanner::isCloudPlaceholder(const std::string& path) const {
     return status.has_value() && *status != platform::UbiquitousDownloadingStatus::current;
 }
 
-const std::vector<DSStoreEntry>* FolderScanner::readStoreForInspection(const std::string& storePath,
-                                                                       ScanNotes* notes,
-                                                                       StoreReads& reads) const {
+const FolderScanner::StoreRead& FolderScanner::readStoreForInspection(const std::string& storePath,
+                                                                      ScanNotes* notes,
+                                                                      StoreReads& reads) const {
     auto [found, first] = reads.try_emplace(storePath);
-    if (first) {
-        try {
-            // Inspection only looks, so the records that can be decoded are worth showing even
-            // when others in the store cannot be.
-            found->second = m_reader.parseEntries(platform::readFile(storePath));
-        } catch (const Error& error) {
-            // An unreadable store contributes no overrides.
-            if (notes != nullptr) notes->warnings.push_back(storeProblem(storePath, error));
-        }
+    StoreRead& read = found->second;
+    if (!first || !platform::entryType(storePath)) return read;
+    try {
+        // Inspection only looks, so the records that can be decoded are worth showing even
+        // when others in the store cannot be.
+        read.entries = m_reader.parseEntries(platform::readFile(storePath));
+    } catch (const Error& error) {
+        read.problem = storeProblem(storePath, error);
+        if (notes != nullptr) notes->warnings.push_back(*read.problem);
     }
-    return found->second ? &*found->second : nullptr;
+    return read;
 }
 
 std::string FolderScanner::storeProblem(const std::string& storePath, const Error& error) {
@@ -165,15 +165,16 @@ std::string FolderScanner::storeProblem(const std::string& storePath, const Erro
     return "Could not read \"" + platform::printable(storePath) + "\": " + error.message();
 }
 
-void FolderScanner::readOverrides(const std::string& storePath, const std::string& filename,
-                                  bool onlyAbsent, Overrides& overrides, ScanNotes* notes,
-                                  StoreReads& reads) const {
-    const auto* entries = readStoreForInspection(storePath, notes, reads);
-    if (!entries) return;
+std::optional<std::string> FolderScanner::readOverrides(const std::string& storePath,
+                                                        const std::string& filename,
+                                                        bool onlyAbsent, Overrides& overrides,
+                                                        ScanNotes* notes, StoreReads& reads) const {
+    const StoreRead& read = readStoreForInspection(storePath, notes, reads);
+    if (!read.entries) return read.problem;
     const auto set = [onlyAbsent](auto& field, const auto& value) {
         if (value && (!onlyAbsent || !field.has_value())) field = value;
     };
-    for (const DSStoreEntry& entry : *entries) {
+    for (const DSStoreEntry& entry : *read.entries) {
         if (entry.filename != filename) continue;
         set(overrides.viewStyle, viewStyleOf(entry));
         if (entry.code != kIconViewCode) continue;
@@ -185,6 +186,7 @@ void FolderScanner::readOverrides(const std::string& storePath, const std::strin
             set(overrides.showIconPreview, settings->showIconPreview);
         }
     }
+    return std::nullopt;
 }
 
 std::optional<std::vector<std::string>> FolderScanner::visibleExtensionFilesIn(
@@ -250,15 +252,19 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
         const std::string localStore = appending(given, kDSStoreName);
         const std::string parentStore = appending(deletingLastPathComponent(given), kDSStoreName);
         // Any item counts, a dangling link or a FIFO too: the reads below say what it is.
-        const bool hasLocal = platform::entryType(localStore).has_value();
-        const bool hasParent = platform::entryType(parentStore).has_value();
-        setting.hasDSStore = hasLocal || hasParent;
+        setting.hasDSStore = platform::entryType(localStore).has_value() ||
+                             platform::entryType(parentStore).has_value();
 
+        // What could not be read leaves the folder's view unknown: it comes first.
+        auto& reasons = setting.conflictReasons;
+        const auto unreadable = [&](std::optional<std::string> problem) {
+            if (problem) reasons.push_back(std::move(*problem));
+        };
         Overrides overrides;
-        if (hasLocal) readOverrides(localStore, ".", false, overrides, notes, reads);
-        if (hasParent) {
-            readOverrides(parentStore, lastPathComponent(given), true, overrides, notes, reads);
-        }
+        unreadable(readOverrides(localStore, ".", false, overrides, notes, reads));
+        unreadable(
+            readOverrides(parentStore, lastPathComponent(given), true, overrides, notes, reads));
+        setting.inaccessible = !reasons.empty();
         setting.currentViewStyle = overrides.viewStyle;
         setting.currentSortBy = overrides.sortBy;
         setting.currentIconSize = overrides.iconSize;
@@ -266,7 +272,6 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
         setting.currentShowItemInfo = overrides.showItemInfo;
         setting.currentShowIconPreview = overrides.showIconPreview;
 
-        auto& reasons = setting.conflictReasons;
         const auto boolean = [](bool value) { return std::string(value ? "true" : "false"); };
         if (overrides.viewStyle && *overrides.viewStyle != target.viewStyle) {
             reasons.push_back("Folder view style override is '" + *overrides.viewStyle +

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/platform/PreferencesService.h"
@@ -42,17 +41,15 @@ TEST_F(EngineReadingStagesTest, PreviewListsEveryChangeInOrderAndWritesNothing) 
     EXPECT_TRUE(finder.log.empty());
 }
 
-// An unreadable file is named by every stage and never overwritten: Apply writes nothing at all.
-TEST_F(EngineReadingStagesTest, ApplyRefusesBeforeWritingWhenAFileCannotBeRead) {
+// An unreadable preferences file is named and never overwritten: Apply writes nothing at all.
+TEST_F(EngineReadingStagesTest, ApplyRefusesBeforeWritingWhenAPreferencesFileCannotBeRead) {
     writeUserPreferences();
     const std::vector<std::string> folders{home.makeFolder("Documents")};
-    const std::string store = home / "Documents/.DS_Store", preferences = preferencesPath();
+    const std::string preferences = preferencesPath();
     const std::string domain = *platform::PreferencesService(home.path())
                                     .domainPath(platform::PreferencesService::kAnyApplication,
                                                 platform::PreferencesService::Host::current);
     const std::pair<std::string, std::function<void()>> cases[] = {
-        {store, [&] { ASSERT_EQ(::mkfifo(store.c_str(), 0600), 0); }},
-        {store, [&] { ASSERT_EQ(::symlink("/dev/zero", store.c_str()), 0); }},
         {preferences, [&] { platform::writeFileAtomically(preferences, asBytes("<pl")); }},
         {domain, [&] { home.writeFile(domain.substr(home.path().size() + 1), "damaged"); }},
     };
@@ -66,12 +63,6 @@ TEST_F(EngineReadingStagesTest, ApplyRefusesBeforeWritingWhenAFileCannotBeRead) 
                                [&](const auto& w) { return w.find(path) != std::string::npos; });
         };
         EXPECT_TRUE(names(engine->preview(folders).warnings));
-        if (path == store) {
-            std::vector<std::string> inspected, verified;
-            engine->inspect(folders, &inspected);
-            engine->verify(folders, &verified);
-            EXPECT_TRUE(names(inspected) && names(verified));
-        }
         try {
             engine->apply(folders, true);
             ADD_FAILURE() << "Apply went ahead";
@@ -82,6 +73,25 @@ TEST_F(EngineReadingStagesTest, ApplyRefusesBeforeWritingWhenAFileCannotBeRead) 
         platform::removeFile(path);
         platform::writeFileAtomically(preferences, kept);
     }
+}
+
+// A store that cannot be decoded is named and left as it is, its folder is not compliant, and
+// every other folder goes ahead.
+TEST_F(EngineReadingStagesTest, ADamagedStoreIsLeftAloneWhileTheOtherFoldersGoAhead) {
+    writeUserPreferences();
+    const std::string store = home.writeFile("Documents/.DS_Store", std::string(64, 'x'));
+    const std::string pictures = writeStore("Pictures", {viewStyle(".", "Nlsv")});
+    const ApplyResult result =
+        engine->apply(std::vector<std::string>{home / "Documents", home / "Pictures"}, false);
+    EXPECT_EQ(std::count_if(result.warnings.begin(), result.warnings.end(),
+                            [&](const auto& w) { return w.find(store) != std::string::npos; }),
+              1);
+    EXPECT_TRUE(holds(pictures, viewStyle(".", "icnv")));
+    EXPECT_EQ(asText(platform::readFile(store)), std::string(64, 'x'));
+    const auto& verified = result.verification.folderResults;
+    ASSERT_EQ(verified.size(), 2u);
+    EXPECT_TRUE(verified[0].inaccessible && verified[1].isCompliant()) << verified[1].notes;
+    EXPECT_NE(verified[0].notes.find(store), std::string::npos) << verified[0].notes;
 }
 
 // Every stage leaves the same folders alone, however the home is spelled.
@@ -111,9 +121,7 @@ TEST_F(EngineReadingStagesTest, ExcludedFoldersAreLeftOutOfEveryStageHoweverTheH
 TEST_F(EngineReadingStagesTest, VerifySaysWhatDiffersAndAgreesWithThePlanner) {
     const std::string folder = home.makeFolder("Documents");
     const std::tuple<Bytes, Bytes, FolderVerificationItem> cases[] = {
-        {toBytes(std::string(64, 'x')),
-         toBytes("short"),
-         {folder, true, true, true, false, false, "Inherits global defaults cleanly"}},
+        {{}, {}, {folder, true, true, true, false, false, "Inherits global defaults cleanly"}},
         {writer.encode({iconView(".", 64.0, "name")}),
          {},
          {folder, true, false, false, true, false,

@@ -47,7 +47,10 @@ int runInspect(const GlobalOptions& global, const StageOptions& options) {
             ++unlisted;
             continue;
         }
-        std::cout << "  " << folder.path << (folder.conflicting ? "  [conflicting]" : "  [ok]");
+        std::cout << "  " << folder.path
+                  << (folder.inaccessible  ? "  [inaccessible]"
+                      : folder.conflicting ? "  [conflicting]"
+                                           : "  [ok]");
         if (folder.isSymlink) std::cout << "  (link to " << folder.canonicalPath << ")";
         std::cout << '\n';
         for (const auto& reason : folder.conflictReasons) std::cout << "    - " << reason << '\n';

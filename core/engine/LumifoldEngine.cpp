@@ -214,6 +214,9 @@ ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
         report("Preview", "Listing files", 0, plan.folders.size());
         ScanNotes notes;
         plan.extensionFiles = m_scanner.visibleExtensionFiles(plan.folders, &notes);
+        for (const std::string& problem : notes.warnings) {
+            preview.warnings.push_back(problem + "; its files keep their extensions as they are");
+        }
         if (notes.undecodable.count > 0) {
             preview.warnings.push_back("Left " + std::to_string(notes.undecodable.count) +
                                        " file(s) out of extension hiding because their names "

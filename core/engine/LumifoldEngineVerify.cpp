@@ -133,10 +133,15 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
         }
 
         if (target.hideFileExtensions) {
-            const std::size_t visible = m_scanner.visibleExtensionCount(canonical);
-            if (visible > 0) {
-                parts.push_back(std::to_string(visible) + " file(s) have visible extensions");
-                item.conflictingOverridesPresent = true;
+            try {
+                const std::size_t visible = m_scanner.visibleExtensionCount(canonical);
+                if (visible > 0) {
+                    parts.push_back(std::to_string(visible) + " file(s) have visible extensions");
+                    item.conflictingOverridesPresent = true;
+                }
+            } catch (const Error& error) {
+                notes.warnings.push_back(error.message());
+                problems.push_back(error.message());
             }
         }
         if (!problems.empty()) {

@@ -147,15 +147,20 @@ const FolderScanner::StoreRead& FolderScanner::readStoreForInspection(const std:
                                                                       StoreReads& reads) const {
     auto [found, first] = reads.try_emplace(storePath);
     StoreRead& read = found->second;
-    if (!first || !platform::entryType(storePath)) return read;
-    try {
-        // Inspection only looks, so the records that can be decoded are worth showing even
-        // when others in the store cannot be.
-        read.entries = m_reader.parseEntries(platform::readFile(storePath));
-    } catch (const Error& error) {
-        read.problem = storeProblem(storePath, error);
-        if (notes != nullptr) notes->warnings.push_back(*read.problem);
+    if (!first) return read;
+    std::string problem;
+    if (!platform::entryType(storePath, &problem)) {
+        if (!problem.empty()) read.problem = std::move(problem);
+    } else {
+        try {
+            // Inspection only looks, so the records that can be decoded are worth showing even
+            // when others in the store cannot be.
+            read.entries = m_reader.parseEntries(platform::readFile(storePath));
+        } catch (const Error& error) {
+            read.problem = storeProblem(storePath, error);
+        }
     }
+    if (read.problem && notes != nullptr) notes->warnings.push_back(*read.problem);
     return read;
 }
 
@@ -189,13 +194,17 @@ std::optional<std::string> FolderScanner::readOverrides(const std::string& store
     return std::nullopt;
 }
 
-std::optional<std::vector<std::string>> FolderScanner::visibleExtensionFilesIn(
-    const std::string& directory, ScanNotes* notes) const {
+std::vector<std::string> FolderScanner::visibleExtensionFilesIn(const std::string& directory,
+                                                                ScanNotes* notes) const {
     std::vector<platform::DirectoryEntry> entries;
     try {
         entries = platform::listDirectoryEntries(directory);
     } catch (const Error&) {
-        return std::nullopt;
+        // A folder that is not there has no files; one that is there but cannot be listed is
+        // what the caller must hear about.
+        std::string problem;
+        if (!platform::entryType(directory, &problem) && problem.empty()) return {};
+        throw;
     }
     using platform::EntryType;
     using platform::ExtensionFlag;
@@ -264,6 +273,13 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
         unreadable(readOverrides(localStore, ".", false, overrides, notes, reads));
         unreadable(
             readOverrides(parentStore, lastPathComponent(given), true, overrides, notes, reads));
+        std::vector<std::string> files;
+        try {
+            files = visibleExtensionFilesIn(setting.canonicalPath, notes);
+        } catch (const Error& error) {
+            if (notes != nullptr) notes->warnings.push_back(error.message());
+            unreadable(error.message());
+        }
         setting.inaccessible = !reasons.empty();
         setting.currentViewStyle = overrides.viewStyle;
         setting.currentSortBy = overrides.sortBy;
@@ -299,8 +315,7 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
                               boolean(target.showIconPreview) + ")");
         }
 
-        const auto files = visibleExtensionFilesIn(setting.canonicalPath, notes);
-        setting.unhiddenExtensionFilesCount = files ? static_cast<std::int64_t>(files->size()) : 0;
+        setting.unhiddenExtensionFilesCount = static_cast<std::int64_t>(files.size());
         if (target.hideFileExtensions && setting.unhiddenExtensionFilesCount > 0) {
             reasons.push_back(std::to_string(setting.unhiddenExtensionFilesCount) +
                               " file(s) have visible extensions (expected hidden)");
@@ -313,8 +328,7 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
 
 std::size_t FolderScanner::visibleExtensionCount(const std::string& resolvedFolder) const {
     if (isExcludedPath(resolvedFolder)) return 0;
-    const auto found = visibleExtensionFilesIn(resolvedFolder, nullptr);
-    return found ? found->size() : 0;
+    return visibleExtensionFilesIn(resolvedFolder, nullptr).size();
 }
 
 FileList FolderScanner::visibleExtensionFiles(const std::vector<std::string>& folders,
@@ -324,8 +338,10 @@ FileList FolderScanner::visibleExtensionFiles(const std::vector<std::string>& fo
     for (const std::string& folder : folders) {
         const std::string& canonical = resolver.resolve(folder);
         if (isExcludedPath(canonical)) continue;
-        if (auto found = visibleExtensionFilesIn(canonical, notes)) {
-            files.addFolder(canonical, std::move(*found));
+        try {
+            files.addFolder(canonical, visibleExtensionFilesIn(canonical, notes));
+        } catch (const Error& error) {
+            if (notes != nullptr) notes->warnings.push_back(error.message());
         }
     }
     files.sortByPath();

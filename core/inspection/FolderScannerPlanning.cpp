@@ -133,8 +133,14 @@ ReconciliationPlanning FolderScanner::planReconciliation(
     std::unordered_set<DeviceInode> seenFiles;  // each file once, however many paths reach it
     ReconciliationPlanning planning;
     for (const std::string& storePath : targets.storeFiles) {
-        const auto entryType = platform::entryType(storePath);
-        if (!entryType) continue;
+        std::string problem;
+        const auto entryType = platform::entryType(storePath, &problem);
+        if (!entryType) {
+            // Gone, or hidden in a folder that may not be searched: only the second is a store
+            // that could not be read.
+            if (!problem.empty()) planning.unreadableStores.push_back(std::move(problem));
+            continue;
+        }
         // A link is read like any store (a link to a device cannot be read, as a device
         // cannot), but never rewritten: the file it names is planned by its own path, if at all.
         const bool isLink = *entryType == platform::EntryType::symbolicLink;

@@ -24,7 +24,7 @@ struct FolderViewSetting {
     std::optional<bool> currentShowItemInfo = std::nullopt;
     std::optional<bool> currentShowIconPreview = std::nullopt;
     std::int64_t unhiddenExtensionFilesCount = 0;
-    // A store holding its records could not be read; conflictReasons says why, first.
+    // A store of it or the folder itself could not be read; conflictReasons says why, first.
     bool inaccessible = false;
     bool conflicting = false;  // conflictReasons is not empty
     std::vector<std::string> conflictReasons{};

@@ -321,6 +321,55 @@ TEST_F(StageCommandsTest, StagesRefuseFoldersThatAreNotThere) {
               1u);
 }
 
+// What a stage could not read is named, and never compliant: folders its user may not list, a
+// store it may not read. As root, which reads everything, the stages run as nobody.
+TEST_F(StageCommandsTest, WhatCannotBeReadIsNamedAndNeverCompliant) {
+    const bool root = ::geteuid() == 0;
+    const std::string as = root ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : "";
+    if (root && runShell(home, as + "true").status != 0) {
+        GTEST_SKIP() << "needs setpriv to run the stages as an ordinary user";
+    }
+    const std::string store = home.writeFile(
+        "Desktop/.DS_Store",
+        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("icnv")}}));
+    const std::string pictures = home / "Pictures", movies = home / "Movies";
+    if (root) {
+        ASSERT_EQ(runShell(home, "chown -R nobody:nogroup '" + home.path() + "'").status, 0);
+    }
+    platform::setPermissionBits(store, 0);
+    platform::setPermissionBits(pictures, 0);
+    platform::setPermissionBits(movies, 0100);  // may be searched, not listed
+    const auto stage = [&](const std::string& arguments) {
+        return runShell(
+            home, as + "'" + LUMIFOLD_CLI_PATH + "' --home '" + home.path() + "' " + arguments);
+    };
+    const std::string denied = "\": Permission denied",
+                      unreadable = "Could not read \"" + store + denied;
+    const std::string unexamined = "Could not examine \"" + pictures + "/.DS_Store" + denied;
+    const std::string unlisted = "Could not list \"" + pictures + denied;
+    for (const char* command : {"verify", "apply --no-relaunch"}) {
+        const CliResult result = stage(command);
+        EXPECT_EQ(result.status, 3) << command << result.err;
+        for (const std::string& line :
+             {home.path() + "/Desktop  [inaccessible]  " + unreadable + "\n",
+              pictures + "  [inaccessible]  " + unexamined + "; " + unlisted + "\n"}) {
+            EXPECT_NE(result.out.find(line), std::string::npos) << command << result.out;
+        }
+        for (const std::string& named : {unreadable, unexamined, unlisted}) {
+            EXPECT_NE(result.err.find(named), std::string::npos) << command << named;
+        }
+    }
+    auto folders = nlohmann::json::parse(stage("inspect --json").out)["folders"];
+    EXPECT_EQ(folders[0]["conflictReasons"][0], unreadable);
+    EXPECT_TRUE(folders[0]["inaccessible"] == true && folders[3]["inaccessible"] == true);
+    EXPECT_EQ(folders[4]["conflictReasons"],
+              nlohmann::json::array({"Could not list \"" + movies + denied}));
+    // Neither a folder its user may not examine is wrong usage, nor its preferences missing.
+    EXPECT_EQ(stage("verify --folder '" + pictures + "/inner'").status, 3);
+    platform::setPermissionBits(home / "Library/Preferences", 0);
+    EXPECT_NE(stage("verify").out.find("cannot be read: Could not examine"), std::string::npos);
+}
+
 // Verify, and Apply by its closing audit, exit with 3 when the home is not compliant.
 TEST_F(StageCommandsTest, VerifyAndApplyExitWithThreeUnlessCompliant) {
     const CliResult before = run({"verify"});

@@ -201,6 +201,7 @@ TEST_F(FolderScannerTest, VisibleExtensionFilesAreTheOnesWhoseFlagCanBeSet) {
     EXPECT_EQ(
         scanner.visibleExtensionFiles({link("LinkToB", b), a, home / "Missing"}, &notes).paths(),
         (std::vector<std::string>{a + "/m.jpg", b + "/z.txt"}));
+    EXPECT_TRUE(notes.warnings.empty());  // a folder that is not there is no folder to list
     EXPECT_EQ(notes.undecodable.count, 2u);
     EXPECT_EQ(notes.undecodable.folders, (std::vector<std::string>{b, a}));
     EXPECT_EQ(notes.unsettable,

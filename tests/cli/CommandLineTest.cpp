@@ -321,6 +321,20 @@ TEST_F(StageCommandsTest, StagesRefuseFoldersThatAreNotThere) {
               1u);
 }
 
+// A damaged preferences file: Inspect does not pass the layout off as what it holds, and Preview
+// says why it lists no global change.
+TEST_F(StageCommandsTest, ADamagedPreferencesFileIsSaidToBeUnreadable) {
+    const std::string problem =
+        "The preferences file \"" +
+        home.writeFile("Library/Preferences/com.apple.finder.plist", "<plist>") +
+        "\" cannot be read: ";
+    EXPECT_NE(run({"inspect"}).out.find("\nFinder defaults: unknown: " + problem),
+              std::string::npos);
+    EXPECT_TRUE(json({"inspect", "--json"})["system"]["currentFinderDefaults"].is_null());
+    EXPECT_NE(run({"preview"}).out.find("Global preference changes (0): none listed: " + problem),
+              std::string::npos);
+}
+
 // What a stage could not read is named, and never compliant: folders its user may not list, a
 // store it may not read. As root, which reads everything, the stages run as nobody.
 TEST_F(StageCommandsTest, WhatCannotBeReadIsNamedAndNeverCompliant) {

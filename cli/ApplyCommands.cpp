@@ -70,8 +70,10 @@ void printReport(const VerificationReport& report, bool listCompliant) {
             ++unlisted;
             continue;
         }
-        std::cout << "  " << item.path << "  [" << (item.isCompliant() ? "ok" : "conflicting")
-                  << "]  " << item.notes << '\n';
+        const char* state = item.inaccessible    ? "inaccessible"
+                            : item.isCompliant() ? "ok"
+                                                 : "conflicting";
+        std::cout << "  " << item.path << "  [" << state << "]  " << item.notes << '\n';
     }
     printUnlisted(unlisted, "compliant");
     if (report.inaccessibleCount > 0) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <iostream>
 #include <new>
+#include <sstream>
 
 #include "core/common/Error.h"
 
@@ -67,6 +68,11 @@ std::optional<int> parseCommandLine(CLI::App& app, int argc, const char* const* 
 int runGuarded(const Action& action) {
     try {
         return action();
+    } catch (const UsageError& error) {
+        std::istringstream lines(error.what());
+        for (std::string line; std::getline(lines, line);)
+            std::cerr << "lumifold: " << line << '\n';
+        return kExitUsage;
     } catch (const std::bad_alloc&) {
         std::cerr << "lumifold: not enough memory to finish; nothing more was changed\n";
         return kExitFailure;

@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace CLI {
@@ -20,7 +21,14 @@ inline constexpr int kExitNotCompliant = 3;  // done, but not compliant, or refu
 
 // Options that every command shares.
 struct GlobalOptions {
-    std::string home;  // empty: the current user's home directory
+    std::optional<std::string> home;  // nullopt: the current user's home directory
+};
+
+// Wrong usage found once the command runs (a folder that is not there): kExitUsage, each line
+// of the message on standard error after "lumifold: ".
+class UsageError final : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
 };
 
 // The command chosen on the command line, run after parsing succeeded.
@@ -36,7 +44,8 @@ std::shared_ptr<CLI::Formatter> helpFormatter();
 // commands; a group given no command prints its help.
 std::optional<int> parseCommandLine(CLI::App& app, int argc, const char* const* argv);
 
-// Runs `action`; any error becomes one line on standard error and kExitFailure.
+// Runs `action`; any error becomes one line on standard error and kExitFailure, a UsageError
+// its lines and kExitUsage.
 int runGuarded(const Action& action);
 
 // `path` made absolute against the current directory (the core works on absolute paths).

@@ -1,6 +1,7 @@
 #include "cli/EngineCommandSupport.h"
 
 #include <iostream>
+#include <set>
 #include <stdexcept>
 
 #include "core/platform/FileSystem.h"
@@ -50,8 +51,16 @@ void printUnlisted(std::size_t count, const char* what) {
 }
 
 std::string homeDirectory(const GlobalOptions& global) {
-    const std::string home =
-        global.home.empty() ? platform::homeDirectory() : absolutePath(global.home);
+    // An empty home would be the current folder, or "/" for some: never a guess.
+    if (global.home && global.home->empty()) {
+        throw UsageError("--home is empty; name the home folder to work on");
+    }
+    const std::string home = global.home ? absolutePath(*global.home) : platform::homeDirectory();
+    if (home.empty()) {
+        throw UsageError(
+            "HOME is empty or unset and the password database has no entry for this user; name "
+            "the home folder with --home DIR");
+    }
     // A mistyped home must not become a fresh one that Apply (or a login service) fills with
     // files.
     if (!platform::isDirectory(home)) {
@@ -83,16 +92,43 @@ void noteExcludedFolders(const LumifoldEngine& engine, const LumifoldEngine::Fol
     }
 }
 
+std::vector<std::string> distinctFolders(const std::vector<std::string>& given) {
+    std::vector<std::string> folders;
+    std::set<std::string> seen;
+    for (const auto& each : given) {
+        std::string folder = absolutePath(each);
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        if (seen.insert(folder).second) folders.push_back(std::move(folder));
+    }
+    return folders;
+}
+
+void requireFolders(const std::vector<std::string>& folders) {
+    std::string refused;
+    for (const auto& folder : folders) {
+        if (platform::isDirectory(folder)) continue;
+        std::string problem;
+        const char* what = " is not a folder";
+        if (!platform::fileExists(folder)) {
+            // One that cannot even be examined is left to the stage, which says why.
+            if (!platform::entryType(folder, &problem) && !problem.empty()) continue;
+            what = " does not exist";
+        }
+        refused += (refused.empty() ? "" : "\n") + std::string("--folder \"") +
+                   platform::printable(folder) + "\"" + what;
+    }
+    if (!refused.empty()) throw UsageError(refused);
+}
+
 LumifoldEngine::FolderList folderList(const StageOptions& options) {
     if (options.folders.empty()) return std::nullopt;
-    std::vector<std::string> folders;
-    for (const auto& folder : options.folders) folders.push_back(absolutePath(folder));
-    return folders;
+    return distinctFolders(options.folders);
 }
 
 LumifoldEngine::FolderList chosenFolders(const LumifoldEngine& engine, const StageOptions& options,
                                          std::vector<std::string>& warnings) {
     const auto chosen = folderList(options);
+    if (chosen) requireFolders(*chosen);
     noteExcludedFolders(engine, chosen);
     if (!options.tree.recursive) return chosen;
     return engine.expandTrees(chosen, options.tree.folderTreeOptions(), &warnings);

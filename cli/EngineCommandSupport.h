@@ -44,8 +44,8 @@ inline bool listsConsistentFolders(const StageOptions& options) {
 // "  ... and N <what> folder(s) not listed (--all lists them)" when N > 0.
 void printUnlisted(std::size_t count, const char* what);
 
-// The home the commands work on: --home made absolute, or the user's own. Throws when it does
-// not exist.
+// The home the commands work on: --home made absolute, or the user's own. Throws UsageError
+// when --home is empty or the user has no home, and an error when it does not exist.
 std::string homeDirectory(const GlobalOptions& global);
 
 // An engine working on homeDirectory(global).
@@ -58,10 +58,17 @@ void printWarnings(const std::vector<std::string>& warnings);
 // Says on standard error which of the folders the user named every stage leaves alone.
 void noteExcludedFolders(const LumifoldEngine& engine, const LumifoldEngine::FolderList& folders);
 
-// The folder list the user asked for: nullopt for the default folders.
+// The folders given, made absolute and without trailing slashes, each once, in the order given.
+std::vector<std::string> distinctFolders(const std::vector<std::string>& given);
+// Throws UsageError naming, one a line, each folder that does not exist or is not a folder (a
+// link to a folder is one). A folder that cannot be examined passes: the stage says why.
+void requireFolders(const std::vector<std::string>& folders);
+
+// The folder list the user asked for (distinctFolders): nullopt for the default folders.
 LumifoldEngine::FolderList folderList(const StageOptions& options);
 // The folders a stage works on: folderList, or with --recursive every folder of their trees
-// (what the walk passed over added to `warnings`). Notes excluded chosen folders.
+// (what the walk passed over added to `warnings`). Throws requireFolders' UsageError first;
+// notes excluded chosen folders.
 LumifoldEngine::FolderList chosenFolders(const LumifoldEngine& engine, const StageOptions& options,
                                          std::vector<std::string>& warnings);
 

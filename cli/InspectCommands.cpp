@@ -38,8 +38,13 @@ int runInspect(const GlobalOptions& global, const StageOptions& options) {
         return kExitSuccess;
     }
     std::cout << "System: " << system.osVersion << " (build " << system.buildVersion << "), "
-              << system.architecture << "\nFinder defaults:\n";
-    printLayout(system.currentFinderDefaults);
+              << system.architecture << "\nFinder defaults:";
+    if (system.currentFinderDefaults) {
+        std::cout << '\n';
+        printLayout(*system.currentFinderDefaults);
+    } else {
+        std::cout << " unknown: " << system.finderDefaultsProblem.value_or("") << '\n';
+    }
     std::cout << "\nFolders:\n";
     std::size_t unlisted = 0;
     for (const auto& folder : folders) {
@@ -47,7 +52,10 @@ int runInspect(const GlobalOptions& global, const StageOptions& options) {
             ++unlisted;
             continue;
         }
-        std::cout << "  " << folder.path << (folder.conflicting ? "  [conflicting]" : "  [ok]");
+        std::cout << "  " << folder.path
+                  << (folder.inaccessible  ? "  [inaccessible]"
+                      : folder.conflicting ? "  [conflicting]"
+                                           : "  [ok]");
         if (folder.isSymlink) std::cout << "  (link to " << folder.canonicalPath << ")";
         std::cout << '\n';
         for (const auto& reason : folder.conflictReasons) std::cout << "    - " << reason << '\n';
@@ -131,7 +139,12 @@ int runPreview(const GlobalOptions& global, const PreviewOptions& options) {
         return kExitSuccess;
     }
     const ChangePreview& preview = plan.preview;
-    std::cout << "Global preference changes (" << preview.plistChanges.size() << "):\n";
+    std::cout << "Global preference changes (" << preview.plistChanges.size() << "):";
+    // The values the file holds are unknown, so none can be said to differ.
+    if (plan.preferences.problem) {
+        std::cout << " none listed: " << *plan.preferences.problem;
+    }
+    std::cout << '\n';
     for (const auto& change : preview.plistChanges) printChange(change);
     const FileList& files = plan.extensionFiles;
     std::cout << "Folder changes (" << preview.folderChanges.size() + files.size() << "):\n";

@@ -19,6 +19,8 @@ struct RestoreOptions {
 };
 
 int runRestore(const GlobalOptions& global, const RestoreOptions& options) {
+    const std::vector<std::string> folders = distinctFolders(options.folders);
+    requireFolders(folders);
     ProgressLine progress(!options.json);
     const auto engine = makeEngine(global, &progress);
     const auto id = options.id.empty() ? std::nullopt : std::optional<std::string>(options.id);
@@ -26,8 +28,6 @@ int runRestore(const GlobalOptions& global, const RestoreOptions& options) {
     const auto newest = engine->backupManager().listSnapshots().snapshots;
     const WatchPause pause(engine->homeDirectory());
     RestorePause restorePause(pause, id ? *id : newest.empty() ? "" : newest.front().id);
-    std::vector<std::string> folders;
-    for (const auto& folder : options.folders) folders.push_back(absolutePath(folder));
     const RestoreResult result = engine->restore(id, options.force, folders);
     progress.finish();
     const bool paused = result.restored && restorePause.keep(result.snapshotId);

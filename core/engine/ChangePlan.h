@@ -36,8 +36,9 @@ struct ChangePlan {
     // The preview without the extension changes, which extensionFiles holds as names (a home
     // of a million files would otherwise keep a million change records).
     ChangePreview preview;
-    // Why Apply must not start (an unreadable preferences or store file, a store that cannot
-    // be written); Preview reports it as a warning.
+    // Why Apply must not start (an unreadable preferences or domain file, a store that cannot be
+    // encoded); Preview reports it as a warning. A store that cannot be read is not one: it is
+    // left alone and the rest goes ahead.
     std::optional<Error> refusal;
 };
 

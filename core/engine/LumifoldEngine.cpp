@@ -180,6 +180,9 @@ ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
             }
             plan.stores.push_back({std::move(store), std::move(image)});
         }
+        for (const std::string& problem : planning.unreadableStores) {
+            preview.warnings.push_back(problem + "; it is left unchanged");
+        }
         for (const auto& store : planning.undecodableStores) {
             preview.warnings.push_back("Skipped " + platform::printable(store) +
                                        ": it holds records that cannot be decoded, so it is left "
@@ -211,6 +214,9 @@ ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
         report("Preview", "Listing files", 0, plan.folders.size());
         ScanNotes notes;
         plan.extensionFiles = m_scanner.visibleExtensionFiles(plan.folders, &notes);
+        for (const std::string& problem : notes.warnings) {
+            preview.warnings.push_back(problem + "; its files keep their extensions as they are");
+        }
         if (notes.undecodable.count > 0) {
             preview.warnings.push_back("Left " + std::to_string(notes.undecodable.count) +
                                        " file(s) out of extension hiding because their names "

@@ -12,19 +12,29 @@ namespace {
 
 const std::vector<DSStoreEntry> kNoEntries;
 
-// Folds one icon-view record into the item, as the planner judges it; the settings when the
-// record holds a dictionary.
-std::optional<IconViewSettings> checkIconView(const DSStoreValue& value,
-                                              const FinderLayoutPreferences& target,
-                                              FolderVerificationItem& item) {
-    auto settings = IconViewSettings::read(value);
+// Folds one icon-view record into the item, as the planner judges it; "<where>: " followed by
+// every option that differs, or nullopt when none does or the record holds no dictionary.
+std::optional<std::string> checkIconView(const DSStoreValue& value,
+                                         const FinderLayoutPreferences& target,
+                                         FolderVerificationItem& item, const std::string& where) {
+    const auto settings = IconViewSettings::read(value);
     if (!settings) return std::nullopt;
+    std::string differing;
     for (const IconViewDifference& difference : settings->differencesFrom(target)) {
         if (difference.key == "iconSize") item.iconSizeMatches = false;
         if (difference.key == "arrangeBy") item.sortByMatches = false;
         item.conflictingOverridesPresent = true;
+        differing += (differing.empty() ? where + ": " : ", ") + difference.key + " " +
+                     difference.oldValue + " (expected " + difference.newValue + ")";
     }
-    return settings;
+    if (differing.empty()) return std::nullopt;
+    return differing;
+}
+
+std::string joined(const std::vector<std::string>& parts) {
+    std::string text;
+    for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
+    return text;
 }
 
 }  // namespace
@@ -81,56 +91,65 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
             report.folderResults.push_back(std::move(item));
             continue;
         }
-        item.notes = "Inherits global defaults cleanly";
-
-        const std::string localStore = appending(folder, ".DS_Store");
-        const auto* local = platform::entryType(localStore)
-                                ? m_scanner.readStoreForInspection(localStore, &notes, reads)
-                                : nullptr;
-        for (const auto& entry : local ? *local : kNoEntries) {
+        // Every note, in the order met; what could not be read comes first, since it leaves
+        // the folder's view unknown.
+        std::vector<std::string> problems, parts;
+        const auto read = [&](const std::string& store) -> const std::vector<DSStoreEntry>& {
+            const auto& found = m_scanner.readStoreForInspection(store, &notes, reads);
+            if (found.problem) problems.push_back(*found.problem);
+            return found.entries ? *found.entries : kNoEntries;
+        };
+        for (const auto& entry : read(appending(folder, ".DS_Store"))) {
             if (entry.filename != ".") continue;
             if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
                 item.viewStyleMatches = false;
                 item.conflictingOverridesPresent = true;
-                item.notes = "vstl override '" + *style + "'";
+                parts.push_back("vstl override '" + *style + "'");
             } else if (entry.code == kIconViewCode) {
-                if (const auto found = checkIconView(entry.value, target, item)) {
-                    item.notes =
-                        "Local .DS_Store: iconSize=" + formatReal(found->iconSize.value_or(0.0)) +
-                        ", arrangeBy=" + found->arrangeBy.value_or("");
+                if (auto differing = checkIconView(entry.value, target, item, "Local .DS_Store")) {
+                    parts.push_back(std::move(*differing));
                 }
             } else if (isListViewCode(entry.code)) {
                 item.conflictingOverridesPresent = true;
-                item.notes = "Contains list view override '" + entry.code + "'";
+                parts.push_back("Contains list view override '" + entry.code + "'");
             }
         }
 
         const std::string name = lastPathComponent(folder);
-        const std::string parentStore = appending(deletingLastPathComponent(folder), ".DS_Store");
-        const auto* parent = platform::entryType(parentStore)
-                                 ? m_scanner.readStoreForInspection(parentStore, &notes, reads)
-                                 : nullptr;
-        for (const auto& entry : parent ? *parent : kNoEntries) {
+        for (const auto& entry : read(appending(deletingLastPathComponent(folder), ".DS_Store"))) {
             if (entry.filename != name) continue;
             if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
                 item.viewStyleMatches = false;
                 item.conflictingOverridesPresent = true;
-                item.notes = "Parent .DS_Store: vstl override '" + *style + "'";
+                parts.push_back("Parent .DS_Store: vstl override '" + *style + "'");
             } else if (entry.code == kIconViewCode) {
-                checkIconView(entry.value, target, item);
+                if (auto differing = checkIconView(entry.value, target, item, "Parent .DS_Store")) {
+                    parts.push_back(std::move(*differing));
+                }
             } else if (isListViewCode(entry.code)) {
                 item.conflictingOverridesPresent = true;
-                item.notes = "Parent .DS_Store: list view override '" + entry.code + "'";
+                parts.push_back("Parent .DS_Store: list view override '" + entry.code + "'");
             }
         }
 
         if (target.hideFileExtensions) {
-            const std::size_t visible = m_scanner.visibleExtensionCount(canonical);
-            if (visible > 0) {
-                item.notes += "; " + std::to_string(visible) + " file(s) have visible extensions";
-                item.conflictingOverridesPresent = true;
+            try {
+                const std::size_t visible = m_scanner.visibleExtensionCount(canonical);
+                if (visible > 0) {
+                    parts.push_back(std::to_string(visible) + " file(s) have visible extensions");
+                    item.conflictingOverridesPresent = true;
+                }
+            } catch (const Error& error) {
+                notes.warnings.push_back(error.message());
+                problems.push_back(error.message());
             }
         }
+        if (!problems.empty()) {
+            item.inaccessible = true;
+            ++report.inaccessibleCount;
+        }
+        problems.insert(problems.end(), parts.begin(), parts.end());
+        item.notes = problems.empty() ? "Inherits global defaults cleanly" : joined(problems);
         report.folderResults.push_back(std::move(item));
     }
     this->report("Verify", "Checking folders", list.size(), list.size());

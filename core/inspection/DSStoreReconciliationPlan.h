@@ -28,6 +28,9 @@ struct DSStoreReconciliationPlan {
 // The planner's result: the plans in store-path order, and the stores it would not plan.
 struct ReconciliationPlanning {
     std::vector<DSStoreReconciliationPlan> plans;
+    // Stores that cannot be read or that the reader rejects, each as "Could not read
+    // "<path>": <reason>". They get no plan and stay as they are; the others go ahead.
+    std::vector<std::string> unreadableStores;
     // Stores holding records the reader could not decode. Rewriting one from its decodable
     // records would lose the rest, so it gets no plan whatever it holds and stays as it is.
     std::vector<std::string> undecodableStores;

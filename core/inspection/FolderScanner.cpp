@@ -142,21 +142,26 @@ bool FolderScanner::isCloudPlaceholder(const std::string& path) const {
     return status.has_value() && *status != platform::UbiquitousDownloadingStatus::current;
 }
 
-const std::vector<DSStoreEntry>* FolderScanner::readStoreForInspection(const std::string& storePath,
-                                                                       ScanNotes* notes,
-                                                                       StoreReads& reads) const {
+const FolderScanner::StoreRead& FolderScanner::readStoreForInspection(const std::string& storePath,
+                                                                      ScanNotes* notes,
+                                                                      StoreReads& reads) const {
     auto [found, first] = reads.try_emplace(storePath);
-    if (first) {
+    StoreRead& read = found->second;
+    if (!first) return read;
+    std::string problem;
+    if (!platform::entryType(storePath, &problem)) {
+        if (!problem.empty()) read.problem = std::move(problem);
+    } else {
         try {
             // Inspection only looks, so the records that can be decoded are worth showing even
             // when others in the store cannot be.
-            found->second = m_reader.parseEntries(platform::readFile(storePath));
+            read.entries = m_reader.parseEntries(platform::readFile(storePath));
         } catch (const Error& error) {
-            // An unreadable store contributes no overrides.
-            if (notes != nullptr) notes->warnings.push_back(storeProblem(storePath, error));
+            read.problem = storeProblem(storePath, error);
         }
     }
-    return found->second ? &*found->second : nullptr;
+    if (read.problem && notes != nullptr) notes->warnings.push_back(*read.problem);
+    return read;
 }
 
 std::string FolderScanner::storeProblem(const std::string& storePath, const Error& error) {
@@ -165,15 +170,16 @@ std::string FolderScanner::storeProblem(const std::string& storePath, const Erro
     return "Could not read \"" + platform::printable(storePath) + "\": " + error.message();
 }
 
-void FolderScanner::readOverrides(const std::string& storePath, const std::string& filename,
-                                  bool onlyAbsent, Overrides& overrides, ScanNotes* notes,
-                                  StoreReads& reads) const {
-    const auto* entries = readStoreForInspection(storePath, notes, reads);
-    if (!entries) return;
+std::optional<std::string> FolderScanner::readOverrides(const std::string& storePath,
+                                                        const std::string& filename,
+                                                        bool onlyAbsent, Overrides& overrides,
+                                                        ScanNotes* notes, StoreReads& reads) const {
+    const StoreRead& read = readStoreForInspection(storePath, notes, reads);
+    if (!read.entries) return read.problem;
     const auto set = [onlyAbsent](auto& field, const auto& value) {
         if (value && (!onlyAbsent || !field.has_value())) field = value;
     };
-    for (const DSStoreEntry& entry : *entries) {
+    for (const DSStoreEntry& entry : *read.entries) {
         if (entry.filename != filename) continue;
         set(overrides.viewStyle, viewStyleOf(entry));
         if (entry.code != kIconViewCode) continue;
@@ -185,15 +191,20 @@ void FolderScanner::readOverrides(const std::string& storePath, const std::strin
             set(overrides.showIconPreview, settings->showIconPreview);
         }
     }
+    return std::nullopt;
 }
 
-std::optional<std::vector<std::string>> FolderScanner::visibleExtensionFilesIn(
-    const std::string& directory, ScanNotes* notes) const {
+std::vector<std::string> FolderScanner::visibleExtensionFilesIn(const std::string& directory,
+                                                                ScanNotes* notes) const {
     std::vector<platform::DirectoryEntry> entries;
     try {
         entries = platform::listDirectoryEntries(directory);
     } catch (const Error&) {
-        return std::nullopt;
+        // A folder that is not there has no files; one that is there but cannot be listed is
+        // what the caller must hear about.
+        std::string problem;
+        if (!platform::entryType(directory, &problem) && problem.empty()) return {};
+        throw;
     }
     using platform::EntryType;
     using platform::ExtensionFlag;
@@ -250,15 +261,26 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
         const std::string localStore = appending(given, kDSStoreName);
         const std::string parentStore = appending(deletingLastPathComponent(given), kDSStoreName);
         // Any item counts, a dangling link or a FIFO too: the reads below say what it is.
-        const bool hasLocal = platform::entryType(localStore).has_value();
-        const bool hasParent = platform::entryType(parentStore).has_value();
-        setting.hasDSStore = hasLocal || hasParent;
+        setting.hasDSStore = platform::entryType(localStore).has_value() ||
+                             platform::entryType(parentStore).has_value();
 
+        // What could not be read leaves the folder's view unknown: it comes first.
+        auto& reasons = setting.conflictReasons;
+        const auto unreadable = [&](std::optional<std::string> problem) {
+            if (problem) reasons.push_back(std::move(*problem));
+        };
         Overrides overrides;
-        if (hasLocal) readOverrides(localStore, ".", false, overrides, notes, reads);
-        if (hasParent) {
-            readOverrides(parentStore, lastPathComponent(given), true, overrides, notes, reads);
+        unreadable(readOverrides(localStore, ".", false, overrides, notes, reads));
+        unreadable(
+            readOverrides(parentStore, lastPathComponent(given), true, overrides, notes, reads));
+        std::vector<std::string> files;
+        try {
+            files = visibleExtensionFilesIn(setting.canonicalPath, notes);
+        } catch (const Error& error) {
+            if (notes != nullptr) notes->warnings.push_back(error.message());
+            unreadable(error.message());
         }
+        setting.inaccessible = !reasons.empty();
         setting.currentViewStyle = overrides.viewStyle;
         setting.currentSortBy = overrides.sortBy;
         setting.currentIconSize = overrides.iconSize;
@@ -266,7 +288,6 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
         setting.currentShowItemInfo = overrides.showItemInfo;
         setting.currentShowIconPreview = overrides.showIconPreview;
 
-        auto& reasons = setting.conflictReasons;
         const auto boolean = [](bool value) { return std::string(value ? "true" : "false"); };
         if (overrides.viewStyle && *overrides.viewStyle != target.viewStyle) {
             reasons.push_back("Folder view style override is '" + *overrides.viewStyle +
@@ -294,8 +315,7 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
                               boolean(target.showIconPreview) + ")");
         }
 
-        const auto files = visibleExtensionFilesIn(setting.canonicalPath, notes);
-        setting.unhiddenExtensionFilesCount = files ? static_cast<std::int64_t>(files->size()) : 0;
+        setting.unhiddenExtensionFilesCount = static_cast<std::int64_t>(files.size());
         if (target.hideFileExtensions && setting.unhiddenExtensionFilesCount > 0) {
             reasons.push_back(std::to_string(setting.unhiddenExtensionFilesCount) +
                               " file(s) have visible extensions (expected hidden)");
@@ -308,8 +328,7 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
 
 std::size_t FolderScanner::visibleExtensionCount(const std::string& resolvedFolder) const {
     if (isExcludedPath(resolvedFolder)) return 0;
-    const auto found = visibleExtensionFilesIn(resolvedFolder, nullptr);
-    return found ? found->size() : 0;
+    return visibleExtensionFilesIn(resolvedFolder, nullptr).size();
 }
 
 FileList FolderScanner::visibleExtensionFiles(const std::vector<std::string>& folders,
@@ -319,8 +338,10 @@ FileList FolderScanner::visibleExtensionFiles(const std::vector<std::string>& fo
     for (const std::string& folder : folders) {
         const std::string& canonical = resolver.resolve(folder);
         if (isExcludedPath(canonical)) continue;
-        if (auto found = visibleExtensionFilesIn(canonical, notes)) {
-            files.addFolder(canonical, std::move(*found));
+        try {
+            files.addFolder(canonical, visibleExtensionFilesIn(canonical, notes));
+        } catch (const Error& error) {
+            if (notes != nullptr) notes->warnings.push_back(error.message());
         }
     }
     files.sortByPath();

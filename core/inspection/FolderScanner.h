@@ -33,7 +33,8 @@ struct ScanNotes {
     // Files with a visible extension whose flag can never be set (links, FIFOs, sockets, a
     // FinderInfo record of the wrong length), in display form.
     std::vector<std::string> unsettable;
-    // Stores that exist but could not be read or decoded, each with its path and the reason.
+    // Stores and folders that could not be read (a store that cannot be decoded, a folder that
+    // cannot be listed), each once, named with the reason.
     std::vector<std::string> warnings;
 };
 
@@ -68,45 +69,53 @@ class FolderScanner final {
 
     // One result per folder that is not dropped, in input order. A folder is dropped when it
     // resolves to a path or to a file-system object met earlier in the call, or when its
-    // resolved path is excluded. Never throws. Files whose path is not UTF-8, files whose flag
-    // cannot be set and stores that cannot be read are left out; when `notes` is given, they
-    // are added to it.
+    // resolved path is excluded. Never throws. A folder that cannot be listed, or one of whose
+    // stores cannot be read, is marked inaccessible, the reasons first among its conflicts.
+    // Files whose path is not UTF-8 and files whose flag cannot be set are left out; when
+    // `notes` is given, they and what could not be read are added to it.
     std::vector<FolderViewSetting> inspectFolders(const std::vector<std::string>& folders,
                                                   const FinderLayoutPreferences& target,
                                                   ScanNotes* notes = nullptr) const;
 
     // The regular files directly in the (resolved) folders whose extension is visible and
     // whose flag can be set, sorted by path, as a compact list for homes of a million files; a
-    // folder given twice contributes twice. Excluded and unlistable folders contribute nothing.
+    // folder given twice contributes twice. Excluded, missing and unlistable folders contribute
+    // nothing.
     // Files whose path is not UTF-8 or whose flag cannot be set are left out; when `notes` is
-    // given, they are added to it. Never throws.
+    // given, they and the folders that could not be listed are added to it. Never throws.
     FileList visibleExtensionFiles(const std::vector<std::string>& folders,
                                    ScanNotes* notes = nullptr) const;
-    // How many files directly in `resolvedFolder` visibleExtensionFiles would list.
+    // How many files directly in `resolvedFolder` visibleExtensionFiles would list: none when
+    // it is not there. Throws the platform's Error when it is there but cannot be listed.
     std::size_t visibleExtensionCount(const std::string& resolvedFolder) const;
 
     // Plans, for each .DS_Store of the folders and of their parents that needs a change, the
     // full list of records it is to hold so the folders show `target`, with the bytes it was
     // planned from. Each file is read once, however many paths reach it. Excluded folders are
-    // left out, as in every stage. Throws the first read error (domain "POSIX") or reader error
-    // (DSStoreReader::kDomain, its message naming the file) met, or the property-list error of
-    // serialising the fresh icon-view record; no partial result is returned then. Stores the
-    // reader can only partly decode, stores whose path is not UTF-8 and stores that need a
-    // change but are symbolic links are reported instead of planned.
+    // left out, as in every stage. Stores that cannot be read or that the reader rejects or can
+    // only partly decode, stores whose path is not UTF-8 and stores that need a change but are
+    // symbolic links are reported instead of planned, and the others planned all the same.
+    // Throws only the property-list error of serialising the fresh icon-view record.
     ReconciliationPlanning planReconciliation(const std::vector<std::string>& folders,
                                               const FinderLayoutPreferences& target) const;
 
     // `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
     static std::string displayablePath(std::string_view text);
 
+    // A store as a stage that only looks read it: its records, or why it could not be read
+    // (naming it). A store that is not there has neither.
+    struct StoreRead {
+        std::optional<std::vector<DSStoreEntry>> entries;
+        std::optional<std::string> problem;
+    };
     // Stores read during one stage, by path: each is read and decoded once however many
     // folders it holds records for (the home's store holds records for every default folder).
-    using StoreReads = std::map<std::string, std::optional<std::vector<DSStoreEntry>>>;
-    // The records of a store for a stage that only looks; nullptr, with a warning naming the
-    // file in `notes` (once), when it cannot be read or decoded. Never throws.
-    const std::vector<DSStoreEntry>* readStoreForInspection(const std::string& storePath,
-                                                            ScanNotes* notes,
-                                                            StoreReads& reads) const;
+    using StoreReads = std::map<std::string, StoreRead>;
+    // The store at `storePath`, read once per `reads`; a problem also goes to `notes` (once).
+    // A store hidden in a folder that may not be searched is a problem, not an absent store.
+    // Never throws; the reference lives as long as `reads`.
+    const StoreRead& readStoreForInspection(const std::string& storePath, ScanNotes* notes,
+                                            StoreReads& reads) const;
     // "Could not read "<path>": <reason>" for an error met reading a store.
     static std::string storeProblem(const std::string& storePath, const Error& error);
 
@@ -120,12 +129,16 @@ class FolderScanner final {
                                                        const FinderLayoutPreferences& target) const;
 
     struct Overrides;
-    void readOverrides(const std::string& storePath, const std::string& filename, bool onlyAbsent,
-                       Overrides& overrides, ScanNotes* notes, StoreReads& reads) const;
-    // The names of the visible-extension files directly in `directory` (resolved); nullopt
-    // when it cannot be listed.
-    std::optional<std::vector<std::string>> visibleExtensionFilesIn(const std::string& directory,
-                                                                    ScanNotes* notes) const;
+    // Folds the store's records about `filename` into `overrides`; the problem when the store
+    // cannot be read.
+    std::optional<std::string> readOverrides(const std::string& storePath,
+                                             const std::string& filename, bool onlyAbsent,
+                                             Overrides& overrides, ScanNotes* notes,
+                                             StoreReads& reads) const;
+    // The names of the visible-extension files directly in `directory` (resolved); none when it
+    // is not there. Throws the platform's Error when it is there but cannot be listed.
+    std::vector<std::string> visibleExtensionFilesIn(const std::string& directory,
+                                                     ScanNotes* notes) const;
 
     std::string m_homeDirectory;
     std::string m_temporaryDirectory;

@@ -133,10 +133,16 @@ ReconciliationPlanning FolderScanner::planReconciliation(
     std::unordered_set<DeviceInode> seenFiles;  // each file once, however many paths reach it
     ReconciliationPlanning planning;
     for (const std::string& storePath : targets.storeFiles) {
-        const auto entryType = platform::entryType(storePath);
-        if (!entryType) continue;
-        // A link is read like any store (a link to a device fails the planning as a device
-        // does), but never rewritten: the file it names is planned by its own path, if at all.
+        std::string problem;
+        const auto entryType = platform::entryType(storePath, &problem);
+        if (!entryType) {
+            // Gone, or hidden in a folder that may not be searched: only the second is a store
+            // that could not be read.
+            if (!problem.empty()) planning.unreadableStores.push_back(std::move(problem));
+            continue;
+        }
+        // A link is read like any store (a link to a device cannot be read, as a device
+        // cannot), but never rewritten: the file it names is planned by its own path, if at all.
         const bool isLink = *entryType == platform::EntryType::symbolicLink;
         if (const auto identity = platform::fileIdentity(storePath)) {
             const DeviceInode key = DeviceInode::from(*identity);
@@ -147,12 +153,15 @@ ReconciliationPlanning FolderScanner::planReconciliation(
             planning.unnamableStores.push_back(displayablePath(storePath));
             continue;
         }
-        Bytes bytes = platform::readFile(storePath);
+        Bytes bytes;
         DSStoreParseResult parsed;
         try {
+            bytes = platform::readFile(storePath);
             parsed = m_reader.parse(bytes);
         } catch (const Error& error) {
-            throw Error(error.domain(), error.code(), storeProblem(storePath, error));
+            // One damaged store must not hold back every other folder: it is left as it is.
+            planning.unreadableStores.push_back(storeProblem(storePath, error));
+            continue;
         }
         if (!parsed.isComplete()) {
             planning.undecodableStores.push_back(storePath);

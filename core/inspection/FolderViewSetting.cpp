@@ -50,6 +50,7 @@ void to_json(nlohmann::json& json, const FolderViewSetting& setting) {
         {"isCloudPlaceholder", setting.isCloudPlaceholder},
         {"hasDSStore", setting.hasDSStore},
         {"unhiddenExtensionFilesCount", setting.unhiddenExtensionFilesCount},
+        {"inaccessible", setting.inaccessible},
         {"conflicting", setting.conflicting},
         {"conflictReasons", setting.conflictReasons},
     };
@@ -76,6 +77,7 @@ void from_json(const nlohmann::json& json, FolderViewSetting& setting) {
     decoded.currentShowItemInfo = optionalBoolean(json, "currentShowItemInfo");
     decoded.currentShowIconPreview = optionalBoolean(json, "currentShowIconPreview");
     decoded.unhiddenExtensionFilesCount = requiredInteger(json, "unhiddenExtensionFilesCount");
+    decoded.inaccessible = requiredBoolean(json, "inaccessible");
     decoded.conflicting = requiredBoolean(json, "conflicting");
     decoded.conflictReasons = json_fields::requiredStrings(json, "conflictReasons");
     setting = std::move(decoded);

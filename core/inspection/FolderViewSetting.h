@@ -10,7 +10,7 @@ namespace lumifold {
 
 // What the Finder would show for one folder: the overrides its own and its parent's .DS_Store
 // hold for it, how many of its files show their extension, and every mismatch with the target
-// layout in words. Identified by `path`.
+// layout in words (what could not be read counts as one). Identified by `path`.
 struct FolderViewSetting {
     std::string path{};           // as given
     std::string canonicalPath{};  // every symbolic link resolved
@@ -24,6 +24,8 @@ struct FolderViewSetting {
     std::optional<bool> currentShowItemInfo = std::nullopt;
     std::optional<bool> currentShowIconPreview = std::nullopt;
     std::int64_t unhiddenExtensionFilesCount = 0;
+    // A store of it or the folder itself could not be read; conflictReasons says why, first.
+    bool inaccessible = false;
     bool conflicting = false;  // conflictReasons is not empty
     std::vector<std::string> conflictReasons{};
 

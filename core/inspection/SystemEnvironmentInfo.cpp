@@ -1,6 +1,6 @@
 #include "core/inspection/SystemEnvironmentInfo.h"
 
-#include "core/common/JsonFields.h"
+#include "core/common/OptionalJsonFields.h"
 
 namespace lumifold {
 void to_json(nlohmann::json& json, const SystemEnvironmentInfo& info) {
@@ -8,11 +8,14 @@ void to_json(nlohmann::json& json, const SystemEnvironmentInfo& info) {
         {"osVersion", info.osVersion},
         {"buildVersion", info.buildVersion},
         {"architecture", info.architecture},
-        {"currentFinderDefaults", info.currentFinderDefaults},
+        {"currentFinderDefaults", info.currentFinderDefaults
+                                      ? nlohmann::json(*info.currentFinderDefaults)
+                                      : nlohmann::json(nullptr)},
         {"supportedAPIsSummary", info.supportedAPIsSummary},
         {"undocumentedFieldsSummary", info.undocumentedFieldsSummary},
     };
     json_fields::putNumber(json, "defaultGridSpacing", info.defaultGridSpacing);
+    if (info.finderDefaultsProblem) json["finderDefaultsProblem"] = *info.finderDefaultsProblem;
 }
 
 void from_json(const nlohmann::json& json, SystemEnvironmentInfo& info) {
@@ -21,8 +24,10 @@ void from_json(const nlohmann::json& json, SystemEnvironmentInfo& info) {
     decoded.osVersion = requiredString(json, "osVersion");
     decoded.buildVersion = requiredString(json, "buildVersion");
     decoded.architecture = requiredString(json, "architecture");
-    decoded.currentFinderDefaults =
-        required(json, "currentFinderDefaults").get<FinderLayoutPreferences>();
+    if (const auto& defaults = required(json, "currentFinderDefaults"); !defaults.is_null()) {
+        decoded.currentFinderDefaults = defaults.get<FinderLayoutPreferences>();
+    }
+    decoded.finderDefaultsProblem = optionalString(json, "finderDefaultsProblem");
     decoded.defaultGridSpacing = requiredNumber(json, "defaultGridSpacing");
     decoded.supportedAPIsSummary = json_fields::requiredStrings(json, "supportedAPIsSummary");
     decoded.undocumentedFieldsSummary =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,18 +14,23 @@ struct SystemEnvironmentInfo {
     std::string osVersion;     // "major.minor.patch"
     std::string buildVersion;  // the system's build identifier, or "Unknown"
     std::string architecture;  // the processor the program was built for, as display text
-    FinderLayoutPreferences currentFinderDefaults;
-    double defaultGridSpacing = 0;  // currentFinderDefaults.gridSpacing
+    // The global layout the Finder's preferences set; nullopt when their file exists but cannot
+    // be read, which finderDefaultsProblem then names.
+    std::optional<FinderLayoutPreferences> currentFinderDefaults;
+    std::optional<std::string> finderDefaultsProblem;
+    double defaultGridSpacing = 0;  // the file's grid spacing, else the preferred one
     std::vector<std::string> supportedAPIsSummary;
     std::vector<std::string> undocumentedFieldsSummary;
 
     friend bool operator==(const SystemEnvironmentInfo&, const SystemEnvironmentInfo&) = default;
 };
 
-// An object with the seven field names as keys; the defaults as their nested object.
+// An object with the field names as keys; the defaults as their nested object, or null, and
+// finderDefaultsProblem only when there is one.
 void to_json(nlohmann::json& json, const SystemEnvironmentInfo& info);
-// All seven keys are required with their JSON types (the two lists are arrays of strings);
-// throws nlohmann::json::out_of_range or type_error. Other keys are ignored.
+// The keys to_json writes are required with their JSON types (the two lists are arrays of
+// strings), but finderDefaultsProblem, and currentFinderDefaults may be null; throws
+// nlohmann::json::out_of_range or type_error. Other keys are ignored.
 void from_json(const nlohmann::json& json, SystemEnvironmentInfo& info);
 
 }  // namespace lumifold

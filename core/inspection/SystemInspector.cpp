@@ -31,9 +31,13 @@ SystemEnvironmentInfo SystemInspector::inspect(std::optional<std::string> prefer
                      std::to_string(version.patch);
     info.buildVersion = buildVersionFrom(m_host.runProcess(kSwVersPath, {"-buildVersion"}));
     info.architecture = architecture();
-    info.currentFinderDefaults =
-        FinderPreferencesManager(std::move(preferencesPath), m_homeDirectory).currentPreferences();
-    info.defaultGridSpacing = info.currentFinderDefaults.gridSpacing;
+    const FinderPreferencesManager manager(std::move(preferencesPath), m_homeDirectory);
+    const PreferencesFile file = manager.readPreferencesFile();
+    // The values standing in for a file that cannot be read are the target's, not the Finder's.
+    const FinderLayoutPreferences current = manager.currentPreferences(file);
+    info.finderDefaultsProblem = file.problem;
+    if (!file.problem) info.currentFinderDefaults = current;
+    info.defaultGridSpacing = current.gridSpacing;
     info.supportedAPIsSummary = supportedAPIsSummary();
     info.undocumentedFieldsSummary = undocumentedFieldsSummary();
     return info;

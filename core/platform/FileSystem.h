@@ -34,8 +34,10 @@ bool isDirectory(const std::string& path);
 bool isRegularFile(const std::string& path);
 // Does not follow: true for the link itself.
 bool isSymbolicLink(const std::string& path);
-// The item at the path itself (lstat); nullopt when nothing is there or it cannot be examined.
-std::optional<EntryType> entryType(const std::string& path);
+// The item at the path itself (lstat); nullopt when nothing is there or it cannot be examined,
+// with the reason in `problem` when it could not be examined for a reason other than being
+// gone (a folder on the way that may not be searched).
+std::optional<EntryType> entryType(const std::string& path, std::string* problem = nullptr);
 
 // Whole-file reads refuse more than this unless told otherwise: stores and preferences files
 // are kilobytes, so a bigger one is damaged or hostile.
@@ -166,7 +168,8 @@ class PathResolver final {
 // True when standard error is a terminal a person watches (not a file or a pipe).
 bool standardErrorIsTerminal();
 
-// $HOME, else the password database's entry for the current user.
+// $HOME, else the password database's entry for the current user; empty when neither names
+// one (never "/" as a guess: every stage would then work on the whole disk).
 std::string homeDirectory();
 // $TMPDIR without a trailing slash, else "/tmp".
 std::string temporaryDirectory();

@@ -37,9 +37,14 @@ bool isRegularFile(const std::string& path) {
 
 bool isSymbolicLink(const std::string& path) { return entryType(path) == EntryType::symbolicLink; }
 
-std::optional<EntryType> entryType(const std::string& path) {
+std::optional<EntryType> entryType(const std::string& path, std::string* problem) {
     struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) return std::nullopt;
+    if (::lstat(path.c_str(), &info) != 0) {
+        if (problem != nullptr && errno != ENOENT && errno != ENOTDIR) {
+            *problem = posixError(errno, "examine", path).message();
+        }
+        return std::nullopt;
+    }
     if (S_ISREG(info.st_mode)) return EntryType::regular;
     if (S_ISDIR(info.st_mode)) return EntryType::directory;
     if (S_ISLNK(info.st_mode)) return EntryType::symbolicLink;
@@ -338,7 +343,8 @@ bool standardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 std::string homeDirectory() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
-    return accountHomeDirectory().value_or("/");
+    // No guess: a caller without a home says so rather than working on "/".
+    return accountHomeDirectory().value_or(std::string());
 }
 
 std::string temporaryDirectory() {

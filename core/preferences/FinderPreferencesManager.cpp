@@ -95,11 +95,16 @@ FinderPreferencesManager::FinderPreferencesManager(std::optional<std::string> pr
 PreferencesFile FinderPreferencesManager::readPreferencesFile() const {
     PreferencesFile file;
     file.path = m_plistPath;
-    const auto type = platform::entryType(m_plistPath);
-    file.exists = type.has_value();
+    std::string hidden;  // why it could not be examined: it may be there
+    const auto type = platform::entryType(m_plistPath, &hidden);
+    file.exists = type.has_value() || !hidden.empty();
     file.isLink = type == platform::EntryType::symbolicLink;
     if (!file.exists) return file;
     const std::string shown = "The preferences file \"" + platform::printable(m_plistPath) + "\"";
+    if (!hidden.empty()) {
+        file.problem = shown + " cannot be read: " + hidden;
+        return file;
+    }
     try {
         // A FIFO, a device or a dangling link here is refused by the read itself.
         file.bytes = platform::readFile(m_plistPath);

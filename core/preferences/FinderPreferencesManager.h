@@ -18,7 +18,7 @@ namespace lumifold {
 // before replacing all work from this one read.
 struct PreferencesFile {
     std::string path;
-    bool exists = false;  // anything at the path, a dangling link too
+    bool exists = false;  // anything at the path, a dangling link too, or it cannot be told
     bool isLink = false;  // the path is a symbolic link
     Bytes bytes;          // the content, when it could be read
     // The top-level dictionary; nullopt when the file is missing or cannot be used.

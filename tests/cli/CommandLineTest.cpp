@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +64,7 @@ TEST(CommandLineTest, PrintsVersionHelpAndUsageErrors) {
         {{"dsstore", "dump", "--help"}, 0, {"Usage: lumifold dsstore dump [OPTIONS] FILE"}},
         {{}, 2, {"Usage: lumifold [OPTIONS] COMMAND", "\nCommands:\n  inspect "}},
         {{"--home", "/", "bogus"}, 2, {"lumifold: unknown command 'bogus'\n", "  inspect "}},
+        {{"--home", "", "inspect"}, 2, {"lumifold: --home is empty; name the home folder to "}},
         {{"dsstore", "bogus"}, 2, {"lumifold: unknown command 'dsstore bogus'\n", "  dump "}},
         {{"--bogus"}, 2, {"lumifold: The following argument was not expected: --bogus\n"}},
         {{"watch", "--debounce", "nan"}, 2, {"lumifold: --debounce: a number of seconds from 0 "}},
@@ -86,6 +88,19 @@ TEST(CommandLineTest, PrintsVersionHelpAndUsageErrors) {
         }
         EXPECT_EQ(text.find(LUMIFOLD_CLI_PATH), std::string::npos);
     }
+}
+
+// With neither HOME nor an entry in the password database there is no home to guess.
+TEST(CommandLineTest, RefusesToWorkWithoutAHome) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, to be a user the password database lacks";
+    testing::TempHome scratch;
+    uid_t stranger = 4000000;
+    while (::getpwuid(stranger) != nullptr) ++stranger;
+    const auto result = runShell(scratch, "env HOME= setpriv --reuid=" + std::to_string(stranger) +
+                                              " --regid=nogroup --clear-groups '" +
+                                              LUMIFOLD_CLI_PATH + "' inspect");
+    EXPECT_EQ(result.status, 2) << result.out;
+    EXPECT_TRUE(result.err.starts_with("lumifold: HOME is empty or unset and the password "));
 }
 
 // Walks every command the help lists, so a command or option added without completion fails.
@@ -215,9 +230,9 @@ TEST_F(StageCommandsTest, InspectAndPreviewPrintTheirRecordsAsJson) {
     ASSERT_EQ(inspected["folders"].size(), 6u);
     EXPECT_EQ(inspected["folders"][1]["path"], home / "Documents");
     const auto chosen =
-        json({"inspect", "--json", "--folder", "/x/../Music", "--folder", "/Movies"});
-    EXPECT_EQ(chosen["folders"][0]["path"], "/Music");
-    EXPECT_EQ(chosen["folders"][1]["path"], "/Movies");
+        json({"inspect", "--json", "--folder", home / "x/../Music", "--folder", home / "Movies"});
+    EXPECT_EQ(chosen["folders"][0]["path"], home / "Music");
+    EXPECT_EQ(chosen["folders"][1]["path"], home / "Movies");
 
     // The streamed preview is byte for byte the preview record's JSON.
     EngineOptions options;
@@ -284,6 +299,89 @@ TEST_F(StageCommandsTest, TheWalkSaysOnceWhatItPassedOver) {
                               "Warning: Could not list \"" +
                               home / "Documents/P/locked" +
                               "\": Permission denied; it is left out with its subfolders\n");
+}
+
+// A folder that is not there is wrong usage: every stage names each, before it reads or writes
+// anything. A folder given twice is one.
+TEST_F(StageCommandsTest, StagesRefuseFoldersThatAreNotThere) {
+    const std::string music = home / "Music", missing = home / "Pictrues";
+    const std::string file = home.writeFile("a.txt", "");
+    for (const char* stage : {"inspect", "preview", "apply", "verify", "restore"}) {
+        const CliResult result =
+            run({stage, "--folder", music, "--folder", missing, "--folder", file});
+        EXPECT_EQ(result.status, 2) << stage;
+        EXPECT_EQ(result.err, "lumifold: --folder \"" + missing +
+                                  "\" does not exist\nlumifold: --folder \"" + file +
+                                  "\" is not a folder\n");
+        EXPECT_FALSE(platform::fileExists(home / ".lumifold")) << stage;
+    }
+    EXPECT_EQ(json({"verify", "--json", "--folder", music, "--folder", music + "//", "--folder",
+                    home.path() + "/./Music"})["folderResults"]
+                  .size(),
+              1u);
+}
+
+// A damaged preferences file: Inspect does not pass the layout off as what it holds, and Preview
+// says why it lists no global change.
+TEST_F(StageCommandsTest, ADamagedPreferencesFileIsSaidToBeUnreadable) {
+    const std::string problem =
+        "The preferences file \"" +
+        home.writeFile("Library/Preferences/com.apple.finder.plist", "<plist>") +
+        "\" cannot be read: ";
+    EXPECT_NE(run({"inspect"}).out.find("\nFinder defaults: unknown: " + problem),
+              std::string::npos);
+    EXPECT_TRUE(json({"inspect", "--json"})["system"]["currentFinderDefaults"].is_null());
+    EXPECT_NE(run({"preview"}).out.find("Global preference changes (0): none listed: " + problem),
+              std::string::npos);
+}
+
+// What a stage could not read is named, and never compliant: folders its user may not list, a
+// store it may not read. As root, which reads everything, the stages run as nobody.
+TEST_F(StageCommandsTest, WhatCannotBeReadIsNamedAndNeverCompliant) {
+    const bool root = ::geteuid() == 0;
+    const std::string as = root ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : "";
+    if (root && runShell(home, as + "true").status != 0) {
+        GTEST_SKIP() << "needs setpriv to run the stages as an ordinary user";
+    }
+    const std::string store = home.writeFile(
+        "Desktop/.DS_Store",
+        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("icnv")}}));
+    const std::string pictures = home / "Pictures", movies = home / "Movies";
+    if (root) {
+        ASSERT_EQ(runShell(home, "chown -R nobody:nogroup '" + home.path() + "'").status, 0);
+    }
+    platform::setPermissionBits(store, 0);
+    platform::setPermissionBits(pictures, 0);
+    platform::setPermissionBits(movies, 0100);  // may be searched, not listed
+    const auto stage = [&](const std::string& arguments) {
+        return runShell(
+            home, as + "'" + LUMIFOLD_CLI_PATH + "' --home '" + home.path() + "' " + arguments);
+    };
+    const std::string denied = "\": Permission denied",
+                      unreadable = "Could not read \"" + store + denied;
+    const std::string unexamined = "Could not examine \"" + pictures + "/.DS_Store" + denied;
+    const std::string unlisted = "Could not list \"" + pictures + denied;
+    for (const char* command : {"verify", "apply --no-relaunch"}) {
+        const CliResult result = stage(command);
+        EXPECT_EQ(result.status, 3) << command << result.err;
+        for (const std::string& line :
+             {home.path() + "/Desktop  [inaccessible]  " + unreadable + "\n",
+              pictures + "  [inaccessible]  " + unexamined + "; " + unlisted + "\n"}) {
+            EXPECT_NE(result.out.find(line), std::string::npos) << command << result.out;
+        }
+        for (const std::string& named : {unreadable, unexamined, unlisted}) {
+            EXPECT_NE(result.err.find(named), std::string::npos) << command << named;
+        }
+    }
+    auto folders = nlohmann::json::parse(stage("inspect --json").out)["folders"];
+    EXPECT_EQ(folders[0]["conflictReasons"][0], unreadable);
+    EXPECT_TRUE(folders[0]["inaccessible"] == true && folders[3]["inaccessible"] == true);
+    EXPECT_EQ(folders[4]["conflictReasons"],
+              nlohmann::json::array({"Could not list \"" + movies + denied}));
+    // Neither a folder its user may not examine is wrong usage, nor its preferences missing.
+    EXPECT_EQ(stage("verify --folder '" + pictures + "/inner'").status, 3);
+    platform::setPermissionBits(home / "Library/Preferences", 0);
+    EXPECT_NE(stage("verify").out.find("cannot be read: Could not examine"), std::string::npos);
 }
 
 // Verify, and Apply by its closing audit, exit with 3 when the home is not compliant.

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/platform/PreferencesService.h"
@@ -42,17 +41,15 @@ TEST_F(EngineReadingStagesTest, PreviewListsEveryChangeInOrderAndWritesNothing) 
     EXPECT_TRUE(finder.log.empty());
 }
 
-// An unreadable file is named by every stage and never overwritten: Apply writes nothing at all.
-TEST_F(EngineReadingStagesTest, ApplyRefusesBeforeWritingWhenAFileCannotBeRead) {
+// An unreadable preferences file is named and never overwritten: Apply writes nothing at all.
+TEST_F(EngineReadingStagesTest, ApplyRefusesBeforeWritingWhenAPreferencesFileCannotBeRead) {
     writeUserPreferences();
     const std::vector<std::string> folders{home.makeFolder("Documents")};
-    const std::string store = home / "Documents/.DS_Store", preferences = preferencesPath();
+    const std::string preferences = preferencesPath();
     const std::string domain = *platform::PreferencesService(home.path())
                                     .domainPath(platform::PreferencesService::kAnyApplication,
                                                 platform::PreferencesService::Host::current);
     const std::pair<std::string, std::function<void()>> cases[] = {
-        {store, [&] { ASSERT_EQ(::mkfifo(store.c_str(), 0600), 0); }},
-        {store, [&] { ASSERT_EQ(::symlink("/dev/zero", store.c_str()), 0); }},
         {preferences, [&] { platform::writeFileAtomically(preferences, asBytes("<pl")); }},
         {domain, [&] { home.writeFile(domain.substr(home.path().size() + 1), "damaged"); }},
     };
@@ -66,12 +63,6 @@ TEST_F(EngineReadingStagesTest, ApplyRefusesBeforeWritingWhenAFileCannotBeRead) 
                                [&](const auto& w) { return w.find(path) != std::string::npos; });
         };
         EXPECT_TRUE(names(engine->preview(folders).warnings));
-        if (path == store) {
-            std::vector<std::string> inspected, verified;
-            engine->inspect(folders, &inspected);
-            engine->verify(folders, &verified);
-            EXPECT_TRUE(names(inspected) && names(verified));
-        }
         try {
             engine->apply(folders, true);
             ADD_FAILURE() << "Apply went ahead";
@@ -82,6 +73,25 @@ TEST_F(EngineReadingStagesTest, ApplyRefusesBeforeWritingWhenAFileCannotBeRead) 
         platform::removeFile(path);
         platform::writeFileAtomically(preferences, kept);
     }
+}
+
+// A store that cannot be decoded is named and left as it is, its folder is not compliant, and
+// every other folder goes ahead.
+TEST_F(EngineReadingStagesTest, ADamagedStoreIsLeftAloneWhileTheOtherFoldersGoAhead) {
+    writeUserPreferences();
+    const std::string store = home.writeFile("Documents/.DS_Store", std::string(64, 'x'));
+    const std::string pictures = writeStore("Pictures", {viewStyle(".", "Nlsv")});
+    const ApplyResult result =
+        engine->apply(std::vector<std::string>{home / "Documents", home / "Pictures"}, false);
+    EXPECT_EQ(std::count_if(result.warnings.begin(), result.warnings.end(),
+                            [&](const auto& w) { return w.find(store) != std::string::npos; }),
+              1);
+    EXPECT_TRUE(holds(pictures, viewStyle(".", "icnv")));
+    EXPECT_EQ(asText(platform::readFile(store)), std::string(64, 'x'));
+    const auto& verified = result.verification.folderResults;
+    ASSERT_EQ(verified.size(), 2u);
+    EXPECT_TRUE(verified[0].inaccessible && verified[1].isCompliant()) << verified[1].notes;
+    EXPECT_NE(verified[0].notes.find(store), std::string::npos) << verified[0].notes;
 }
 
 // Every stage leaves the same folders alone, however the home is spelled.
@@ -111,16 +121,23 @@ TEST_F(EngineReadingStagesTest, ExcludedFoldersAreLeftOutOfEveryStageHoweverTheH
 TEST_F(EngineReadingStagesTest, VerifySaysWhatDiffersAndAgreesWithThePlanner) {
     const std::string folder = home.makeFolder("Documents");
     const std::tuple<Bytes, Bytes, FolderVerificationItem> cases[] = {
-        {toBytes(std::string(64, 'x')),
-         toBytes("short"),
-         {folder, true, true, true, false, false, "Inherits global defaults cleanly"}},
+        {{}, {}, {folder, true, true, true, false, false, "Inherits global defaults cleanly"}},
         {writer.encode({iconView(".", 64.0, "name")}),
          {},
          {folder, true, false, false, true, false,
-          "Local .DS_Store: iconSize=64.0, arrangeBy=name"}},
+          "Local .DS_Store: arrangeBy name (expected kind), iconSize 64.0 (expected 44.0)"}},
         {writer.encode({viewStyle(".", "clmv")}),
          writer.encode({viewStyle("Documents", "Nlsv"), iconView("Documents", 44.001, "kind")}),
-         {folder, false, true, true, true, false, "Parent .DS_Store: vstl override 'Nlsv'"}},
+         {folder, false, true, true, true, false,
+          "vstl override 'clmv'; Parent .DS_Store: vstl override 'Nlsv'"}},
+        {writer.encode({iconView(
+             ".", 44.0, "kind",
+             {{"textSize", PlistValue::real(16)}, {"showItemInfo", PlistValue::boolean(true)}})}),
+         writer.encode({iconView("Documents", 44.0, "kind",
+                                 {{"showIconPreview", PlistValue::boolean(false)}})}),
+         {folder, true, true, true, true, false,
+          "Local .DS_Store: textSize 16.0 (expected 12.0), showItemInfo true (expected false); "
+          "Parent .DS_Store: showIconPreview false (expected true)"}},
         {writer.encode({viewStyle(".", "icnv"), blob(".", "lsvp")}),
          {},
          {folder, true, true, true, true, false, "Contains list view override 'lsvp'"}},

@@ -67,9 +67,10 @@ class EngineTest : public ::testing::Test {
     static DSStoreEntry viewStyle(std::string filename, std::string code) {
         return {std::move(filename), "vstl", kTypeType, DSStoreValue::fourCC(std::move(code))};
     }
-    static DSStoreEntry iconView(std::string filename, double iconSize, std::string arrangeBy) {
-        const PlistDictionary options{{"iconSize", PlistValue::real(iconSize)},
-                                      {"arrangeBy", PlistValue::string(arrangeBy)}};
+    static DSStoreEntry iconView(std::string filename, double iconSize, std::string arrangeBy,
+                                 PlistDictionary options = {}) {
+        options.insert({{"iconSize", PlistValue::real(iconSize)},
+                        {"arrangeBy", PlistValue::string(arrangeBy)}});
         return {
             std::move(filename), "icvp", kTypeBlob,
             DSStoreValue::data(platform::toBinaryPropertyList(PlistValue::dictionary(options)))};

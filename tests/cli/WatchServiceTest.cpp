@@ -154,10 +154,11 @@ TEST_F(WatchServiceTest, WatchesTreesAsFarAsTheLimitAllowsAndSaysSo) {
     awaitLog(
         "Keep Consistent: Active (watching 2 of 6 folders, debounce: 1s); 4 folders of their "
         "trees watched");
+    awaitLog("Applied: snapshot");  // once at start: the home was never applied
     home.writeFile(
         "Documents/P/a/.DS_Store",
         DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
-    awaitLog("Applied: snapshot");
+    awaitLog("Applied: snapshot", 2);
     EXPECT_EQ(documentsViewStyle("Documents/P/a"), "icnv");
     EXPECT_EQ(stopService(), 0);
 

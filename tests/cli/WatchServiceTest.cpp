@@ -53,9 +53,9 @@ class WatchServiceTest : public ::testing::Test {
         prefix.insert(prefix.end(), more.begin(), more.end());
         m_service = spawn(prefix);
     }
-    int stopService() {
+    int stopService(int signal = SIGTERM) {
         if (m_service <= 0) return -1;  // kill(-1) would signal every process we may signal
-        ::kill(m_service, SIGTERM);
+        ::kill(m_service, signal);
         int status = 0;
         ::waitpid(m_service, &status, 0);
         m_service = -1;
@@ -160,7 +160,8 @@ TEST_F(WatchServiceTest, WatchesTreesAsFarAsTheLimitAllowsAndSaysSo) {
         DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
     awaitLog("Applied: snapshot", 2);
     EXPECT_EQ(documentsViewStyle("Documents/P/a"), "icnv");
-    EXPECT_EQ(stopService(), 0);
+    EXPECT_EQ(stopService(SIGHUP), 0);  // a closed terminal ends it as SIGTERM does
+    awaitLog("Stopping on SIGHUP");
 
     ASSERT_EQ(run({"agent", "install", "--recursive", "--depth", "2", "--exclude", "*.tmp"}), 0);
     std::ostringstream job;

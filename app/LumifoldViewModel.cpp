@@ -87,14 +87,14 @@ LumifoldViewModel::LumifoldViewModel(AppEnvironment environment, QObject* parent
     };
     m_engine = std::make_unique<LumifoldEngine>(std::move(options));
 
-    // The folders every stage leaves alone (a link into the system) would only wake it.
-    std::vector<std::string> watched;
-    for (const auto& folder : m_engine->resolveFolders(std::nullopt)) {
-        if (m_engine->scanner().isExcludedPath(platform::resolveSymbolicLinks(folder))) continue;
-        watched.push_back(folder);
-    }
-    m_watcher =
-        std::make_unique<ConsistencyWatcher>(std::move(watched), m_environment.watcherClock);
+    m_keepConsistent = std::make_unique<KeepConsistent>(
+        *m_engine, KeepConsistentOptions{.folders = std::nullopt,
+                                         .tree = std::nullopt,
+                                         .relaunchFinder = m_relaunchFinderOnApply,
+                                         .keepSnapshots = std::nullopt,
+                                         .quietPeriod = m_debounceInterval});
+    m_watcher = std::make_unique<ConsistencyWatcher>(m_keepConsistent->watchedFolders(),
+                                                     m_environment.watcherClock);
     // Set once, before any start. It runs on the watcher's thread, so it only hops; the
     // destructor stops the watcher before this object goes, and the guard covers the rest.
     m_watcher->setOnReconciliationNeeded([self = QPointer<LumifoldViewModel>(this)] {

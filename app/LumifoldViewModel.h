@@ -20,6 +20,7 @@
 #include "core/inspection/FolderViewSetting.h"
 #include "core/inspection/SystemEnvironmentInfo.h"
 #include "core/watcher/ConsistencyWatcher.h"
+#include "core/watcher/KeepConsistent.h"
 #include "core/watcher/LaunchAgent.h"
 
 namespace lumifold::app {
@@ -190,6 +191,7 @@ class LumifoldViewModel final : public QObject {
 
     AppEnvironment m_environment;
     std::unique_ptr<LumifoldEngine> m_engine;
+    std::unique_ptr<KeepConsistent> m_keepConsistent;  // used on the worker only
     std::unique_ptr<ConsistencyWatcher> m_watcher;
     QThreadPool m_worker;  // one thread: stages never overlap
 

@@ -27,6 +27,9 @@ constexpr QLatin1String kLayoutHolds("Keep Consistent: layout holds.");
 constexpr QLatin1String kPausedByRestore("Keep Consistent: paused since a restore.");
 constexpr QLatin1String kWaitingForLock(
     "Keep Consistent: another Lumifold process is working; trying again shortly.");
+constexpr QLatin1String kLayoutUnchecked(
+    "Keep Consistent: nothing to apply, but not every file could be read.");
+constexpr QLatin1String kReconcileFailed("Keep Consistent: apply failed; trying again later.");
 
 // A copyable commit that shares, rather than copies, the results it stores: a preview can
 // hold a hundred thousand changes.
@@ -173,38 +176,47 @@ void LumifoldViewModel::verify() {
     });
 }
 
-// Keep Consistent reconciles as the watch service does: under the lock it plans, and applies
-// only a plan that changes something while no restore has paused it, so the quiet period that
-// follows its own writes makes no snapshot.
+// Keep Consistent reconciles by the service's own rules (KeepConsistent): under the lock it
+// plans, and applies only a plan that changes something while no restore has paused it, so the
+// quiet period that follows its own writes makes no snapshot; a held lock or a failure is asked
+// again later. A reconciliation that finds a stage running is asked again too.
 void LumifoldViewModel::reconcile() {
     change(m_statusMessage, QString(kReconciling), &LumifoldViewModel::statusMessageChanged);
-    runStage(kReconciling, kApplyFailed,
-             [this, relaunch = m_relaunchFinderOnApply](LumifoldEngine& engine) -> Commit {
-                 const WatchPause pause(engine.homeDirectory());
-                 bool paused = false;
-                 std::optional<ApplyResult> result;
-                 try {
-                     result = engine.applyIf(std::nullopt, relaunch, [&](const ChangePlan& plan) {
-                         paused = pause.isPaused();
-                         return !paused && changeCount(plan) > 0;
-                     });
-                 } catch (const Error& error) {
-                     // Another Lumifold process holds the lock: no failure, the watcher asks
-                     // again one quiet period later.
-                     if (error.domain() != LumifoldEngine::kDomain ||
-                         error.code() != LumifoldEngine::kLocked) {
-                         throw;
-                     }
-                     return [this]() -> std::optional<QString> {
-                         if (m_watcher) m_watcher->retryLater();
-                         return kWaitingForLock;
-                     };
-                 }
-                 if (result) return afterApply(engine, std::move(*result));
-                 return [paused]() -> std::optional<QString> {
-                     return paused ? kPausedByRestore : kLayoutHolds;
-                 };
-             });
+    const bool started = runStage(
+        kReconciling, kApplyFailed,
+        [this, relaunch = m_relaunchFinderOnApply,
+         quiet = m_debounceInterval](LumifoldEngine& engine) -> Commit {
+            m_keepConsistent->setRelaunchFinder(relaunch);
+            m_keepConsistent->setQuietPeriod(quiet);
+            Reconciliation outcome = m_keepConsistent->reconcile();
+            const auto retry = outcome.retryAfter;
+            const auto then = [this, retry] {
+                if (retry && m_watcher) m_watcher->retryAfter(*retry);
+            };
+            if (outcome.applied) {
+                Commit applied = afterApply(engine, std::move(*outcome.applied));
+                return [applied = std::move(applied), then] {
+                    then();
+                    return applied();
+                };
+            }
+            return shared([this, outcome = std::move(outcome), then]() -> std::optional<QString> {
+                then();
+                using Result = Reconciliation::Result;
+                if (outcome.result == Result::failed) {
+                    change(
+                        m_errorMessage,
+                        std::optional(QString::fromStdString(
+                            outcome.warnings.empty() ? std::string() : outcome.warnings.front())),
+                        &LumifoldViewModel::errorMessageChanged);
+                    return kReconcileFailed;
+                }
+                if (outcome.result == Result::paused) return kPausedByRestore;
+                if (outcome.result == Result::waitingForLock) return kWaitingForLock;
+                return outcome.warnings.empty() ? kLayoutHolds : kLayoutUnchecked;
+            });
+        });
+    if (!started && m_watcher) m_watcher->retryLater();
 }
 
 void LumifoldViewModel::selectBackup(const SnapshotSummary& backup) {

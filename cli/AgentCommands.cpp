@@ -59,9 +59,12 @@ int runInstall(const GlobalOptions& global, const InstallOptions& options) {
         std::cout << "systemd enabled and started " << LaunchAgent::kUnitName
                   << "; it starts again at every log-in.\n";
     } else if (installation.unitPath) {
-        std::cout << "systemd did not take the unit (is a user systemd running here?), so the "
-                     "watcher is not running yet. Start it with: systemctl --user daemon-reload "
-                     "&& systemctl --user enable --now "
+        std::cout << "systemd did not take the unit ("
+                  << (installation.serviceManagerSaid.empty()
+                          ? std::string("is a user systemd running here?")
+                          : "systemctl said: " + installation.serviceManagerSaid)
+                  << "), so the watcher is not running yet. Start it with: systemctl --user "
+                     "daemon-reload && systemctl --user enable --now "
                   << LaunchAgent::kUnitName << '\n';
     }
     return kExitSuccess;

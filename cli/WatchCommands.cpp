@@ -13,6 +13,7 @@
 #include "core/platform/PosixError.h"
 #include "core/platform/TerminationSignals.h"
 #include "core/watcher/ConsistencyWatcher.h"
+#include "core/watcher/KeepConsistent.h"
 #include "core/watcher/WatchPause.h"
 
 namespace lumifold::cli {
@@ -44,105 +45,11 @@ class WatchLog final {
     std::mutex m_mutex;
 };
 
-// One reconciliation after a quiet period, on the watcher's thread: plan, and apply only what
-// the plan changes, unless a restore has paused Keep Consistent.
-class Reconciler final {
-  public:
-    Reconciler(LumifoldEngine& engine, LumifoldEngine::FolderList folders,
-               const WatchOptions& options, WatchLog& log)
-        : m_engine(engine),
-          m_folders(std::move(folders)),
-          m_options(options),
-          m_log(log),
-          m_pause(engine.homeDirectory()) {}
-
-    // True, and said once per pause, while a restore has Keep Consistent paused.
-    bool paused() {
-        const auto pausedBy = m_pause.pausedBy();
-        if (pausedBy && !m_pauseNoted) {
-            m_log.out("Keep Consistent is paused" +
-                      (pausedBy->empty() ? std::string()
-                                         : " since snapshot " + *pausedBy + " was restored") +
-                      "; changes are left alone until 'lumifold watch resume'");
-        }
-        m_pauseNoted = pausedBy.has_value();
-        return m_pauseNoted;
-    }
-
-    // Called when a reconciliation could not run for the lock, to have it again later.
-    void setRetry(std::function<void()> retry) { m_retry = std::move(retry); }
-
-    void reconcile() {
-        try {
-            const auto result = m_engine.applyIf(
-                folders(), !m_options.noRelaunch,
-                [this](const ChangePlan& plan) { return !paused() && wanted(plan); });
-            if (!result) return;
-            for (const auto& warning : result->warnings) m_log.error("Warning: " + warning);
-            m_log.out("Applied: snapshot " + result->snapshot.id + ", " +
-                      std::to_string(result->snapshot.changeCount) + " change(s), " +
-                      (result->verification.isFullyCompliant() ? "compliant" : "not compliant"));
-            if (m_options.keepSnapshots) prune();
-        } catch (const Error& error) {
-            // Another Lumifold process applying or restoring is no failure: the work waits for
-            // it, one quiet period later.
-            if (error.domain() == LumifoldEngine::kDomain &&
-                error.code() == LumifoldEngine::kLocked && m_retry) {
-                m_log.out(
-                    "Another Lumifold process is applying or restoring; trying again "
-                    "after the next quiet period");
-                m_retry();
-                return;
-            }
-            m_log.error(std::string("Apply failed: ") + error.what());
-        } catch (const std::exception& error) {
-            m_log.error(std::string("Apply failed: ") + error.what());
-        }
-    }
-
-  private:
-    // The configured folders, or with --recursive their trees as they are now (what the walk
-    // passes over is logged when it changes, not at every quiet period).
-    LumifoldEngine::FolderList folders() {
-        if (!m_options.tree.recursive) return m_folders;
-        std::vector<std::string> warnings;
-        auto folders =
-            m_engine.expandTrees(m_folders, m_options.tree.folderTreeOptions(), &warnings);
-        if (warnings != m_walkWarnings) {
-            for (const auto& warning : warnings) m_log.error("Warning: " + warning);
-            m_walkWarnings = std::move(warnings);
-        }
-        return folders;
-    }
-
-    bool wanted(const ChangePlan& plan) {
-        const std::size_t changes = changeCount(plan);
-        if (changes == 0) {
-            m_log.out("Folders changed; the layout holds, nothing to apply");
-            if (plan.refusal) m_log.error("Warning: " + std::string(plan.refusal->what()));
-            return false;
-        }
-        m_log.out("Folders changed; applying " + std::to_string(changes) + " change(s)");
-        return true;
-    }
-
-    void prune() {
-        const PruneResult result = m_engine.prune(m_options.keepSnapshots);
-        for (const auto& kept : result.kept) {
-            m_log.error("Kept snapshot " + platform::printable(kept.name) + ": " + kept.problem);
-        }
-        for (const auto& id : result.removed) m_log.out("Removed snapshot " + id);
-    }
-
-    LumifoldEngine& m_engine;
-    const LumifoldEngine::FolderList m_folders;
-    const WatchOptions& m_options;
-    WatchLog& m_log;
-    const WatchPause m_pause;
-    bool m_pauseNoted = false;
-    std::vector<std::string> m_walkWarnings;
-    std::function<void()> m_retry;
-};
+// Each line of one reconciliation, warnings on standard error.
+void logReconciliation(WatchLog& log, const Reconciliation& outcome) {
+    for (const auto& line : outcome.lines) log.out(line);
+    for (const auto& warning : outcome.warnings) log.error("Warning: " + warning);
+}
 
 int runWatch(const GlobalOptions& global, const WatchOptions& options) {
     const auto engine = makeEngine(global);
@@ -151,44 +58,50 @@ int runWatch(const GlobalOptions& global, const WatchOptions& options) {
     const auto folders = folderList(stage);
     noteExcludedFolders(*engine, folders);
     WatchLog log;
-    Reconciler reconciler(*engine, folders, options, log);
+    KeepConsistent keep(
+        *engine, {.folders = folders,
+                  .tree = options.tree.recursive ? std::optional(options.tree.folderTreeOptions())
+                                                 : std::nullopt,
+                  .relaunchFinder = !options.noRelaunch,
+                  .keepSnapshots = options.keepSnapshots,
+                  .quietPeriod = options.debounce});
 
     // Before the watcher's thread starts, so that it inherits the blocked signals and a
     // SIGTERM waits for a running apply.
     platform::holdTerminationSignals();
-    // A folder every stage leaves alone (a system or library folder, or a link to one) would
-    // only wake the service for nothing.
-    std::vector<std::string> watched;
-    for (const auto& folder : engine->resolveFolders(folders)) {
-        if (engine->scanner().isExcludedPath(platform::resolveSymbolicLinks(folder))) continue;
-        watched.push_back(folder);
-    }
-    ConsistencyWatcher watcher(std::move(watched));
+    ConsistencyWatcher watcher(keep.watchedFolders());
     watcher.setDebounceInterval(options.debounce);
     watcher.setOnFolderSkipped([&log](const std::string& folder, const std::string& reason) {
         log.error("Not watching " + platform::printable(folder) + ": " + reason);
     });
     watcher.setOnFolderGone([&log](const std::string& folder) {
         log.error(platform::printable(folder) +
-                  " was deleted or moved; it is watched again when the watcher restarts");
+                  " was deleted or moved; it is watched again once a folder of that name appears");
     });
     watcher.setOnWarning([&log](const std::string& message) { log.error("Warning: " + message); });
     if (options.tree.recursive) {
         watcher.setFolderTree(FolderTree(engine->scanner(), options.tree.folderTreeOptions()));
     }
-    watcher.setOnReconciliationNeeded([&reconciler] { reconciler.reconcile(); });
-    reconciler.setRetry([&watcher] { watcher.retryLater(); });
+    // On the watcher's own thread, so two reconciliations never overlap.
+    watcher.setOnReconciliationNeeded([&] {
+        const Reconciliation outcome = keep.reconcile();
+        logReconciliation(log, outcome);
+        if (outcome.retryAfter) watcher.retryAfter(*outcome.retryAfter);
+    });
     watcher.start();
     watcher.waitUntilIdle();
     log.out("Keep Consistent: " + watcher.statusText() +
             (options.tree.recursive ? "; " + std::to_string(watcher.watchedFolderCount()) +
                                           " folders of their trees watched"
                                     : std::string()));
-    if (!options.daemon) log.out("Press Ctrl-C to stop.");
-    reconciler.paused();
+    if (platform::standardOutputIsTerminal()) log.out("Press Ctrl-C to stop.");
+    // The home may have changed while no watcher ran: one reconciliation now.
+    watcher.retryAfter(0);
 
     const int signal = platform::waitForTerminationSignal();
-    log.out(std::string("Stopping on ") + (signal == SIGINT ? "SIGINT" : "SIGTERM"));
+    log.out(std::string("Stopping on ") + (signal == SIGINT   ? "SIGINT"
+                                           : signal == SIGHUP ? "SIGHUP"
+                                                              : "SIGTERM"));
     watcher.stop();
     watcher.waitUntilIdle();  // a running apply finishes first
     return kExitSuccess;

@@ -16,7 +16,9 @@ namespace lumifold::platform {
 
 enum class DirectoryEventKind {
     // An entry was created, deleted or moved in or out, the folder's own attributes changed, or
-    // its .DS_Store was written in place. Other entries' content and attributes do not count.
+    // its .DS_Store was written in place. Other entries' content and attributes do not count,
+    // nor do our own temporary files (".<name>.tmp.<UUID>"): a write of ours coming and going,
+    // or failing, is no change.
     changed,
     // The folder was deleted, moved away or unmounted: the source reports nothing more, and a
     // folder made again at the same path is not seen.
@@ -27,6 +29,8 @@ struct DirectoryEvent {
     DirectoryEventKind kind = DirectoryEventKind::changed;
     // For a change: the name of a folder created in the folder or moved into it, else empty.
     std::string_view subfolder;
+    // For a change of one entry: its name; empty for the folder's own attributes.
+    std::string_view name;
 };
 
 // Why a folder could not be watched.
@@ -50,11 +54,15 @@ class DirectoryEvents final {
     // Cancels every source. On the queue's thread, or once the queue has shut down.
     ~DirectoryEvents();
 
-    // Watches `folder` (following a link to it). nullopt, with the reason in `failure` when
-    // given, for a folder that is missing, not a folder, not readable, or when the system's
-    // watch limit is reached. On the queue's thread.
+    // Watches `folder` (following a link to it). With `onlyEntry`, the handler hears only the
+    // changes of that one entry of the folder (and the folder going). nullopt, with the reason
+    // in `failure` when given, for a folder that is missing, not a folder, not readable, or when
+    // the system's watch limit is reached. On the queue's thread.
     std::optional<SourceId> add(const std::string& folder, Handler handler,
-                                WatchFailure* failure = nullptr);
+                                WatchFailure* failure = nullptr, std::string onlyEntry = {});
+    // Called once, on the queue, when the kernel's event queue overflowed: events were lost and
+    // any folder may have changed. Without it, every source hears a change.
+    void setOnOverflow(std::function<void()> callback) { m_onOverflow = std::move(callback); }
     // Removes the source and its watch; a source cancelled already is left alone. On the queue's
     // thread.
     void cancel(SourceId source);
@@ -67,11 +75,13 @@ class DirectoryEvents final {
     struct Source {
         int watch;
         Handler handler;
+        std::string onlyEntry;  // empty: every entry
     };
     void readEvents();
     // Closes the descriptor once no source needs it.
     void closeIfUnused();
-    void deliver(int watch, const DirectoryEvent& event);
+    // `toEverySource`: also to sources of one entry (events were lost).
+    void deliver(int watch, const DirectoryEvent& event, bool toEverySource = false);
 
     SerialQueue& m_queue;
     int m_descriptor = -1;
@@ -81,6 +91,7 @@ class DirectoryEvents final {
     // Watches the kernel has dropped (the folder went away); their sources stay until cancelled.
     std::set<int> m_gone;
     SourceId m_nextSource = 1;
+    std::function<void()> m_onOverflow;
 };
 
 }  // namespace lumifold::platform

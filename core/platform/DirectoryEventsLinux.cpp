@@ -9,6 +9,7 @@
 #include <fstream>
 #include <vector>
 
+#include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
 
 namespace lumifold::platform {
@@ -28,6 +29,9 @@ std::optional<DirectoryEventKind> kindOf(const inotify_event& event) {
         return DirectoryEventKind::folderGone;
     }
     const bool aboutChild = event.len > 0 && event.name[0] != '\0';
+    // Our own writes' temporary files come and go (and stay, when a write fails): never a
+    // change, or a failing write would wake the watcher for ever.
+    if (aboutChild && isOwnTemporaryName(event.name, "")) return std::nullopt;
     if (event.mask & (IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)) {
         return DirectoryEventKind::changed;
     }
@@ -56,7 +60,8 @@ std::optional<std::size_t> DirectoryEvents::watchLimit() {
 
 std::optional<DirectoryEvents::SourceId> DirectoryEvents::add(const std::string& folder,
                                                               Handler handler,
-                                                              WatchFailure* failure) {
+                                                              WatchFailure* failure,
+                                                              std::string onlyEntry) {
     if (m_descriptor < 0) {
         m_descriptor = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
         if (m_descriptor < 0) {
@@ -86,7 +91,7 @@ std::optional<DirectoryEvents::SourceId> DirectoryEvents::add(const std::string&
         m_byWatch.erase(watch);
     }
     const SourceId id = m_nextSource++;
-    m_sources.emplace(id, Source{watch, std::move(handler)});
+    m_sources.emplace(id, Source{watch, std::move(handler), std::move(onlyEntry)});
     m_byWatch[watch].push_back(id);
     return id;
 }
@@ -130,9 +135,13 @@ void DirectoryEvents::readEvents() {
             offset += static_cast<ssize_t>(sizeof(inotify_event) + event.len);
             if (event.mask & IN_Q_OVERFLOW) {
                 // Events were lost; any folder may have changed.
+                if (m_onOverflow) {
+                    m_onOverflow();
+                    continue;
+                }
                 std::vector<int> watches;
                 for (const auto& [watch, sources] : m_byWatch) watches.push_back(watch);
-                for (const int watch : watches) deliver(watch, {});
+                for (const int watch : watches) deliver(watch, {}, true);
                 continue;
             }
             const auto kind = kindOf(event);
@@ -146,16 +155,25 @@ void DirectoryEvents::readEvents() {
             const bool folderAdded = *kind == DirectoryEventKind::changed &&
                                      (event.mask & IN_ISDIR) &&
                                      (event.mask & (IN_CREATE | IN_MOVED_TO)) && event.len > 0;
-            deliver(event.wd, {*kind, folderAdded ? std::string_view(event.name) : ""});
+            deliver(event.wd, {*kind, folderAdded ? std::string_view(event.name) : "",
+                               event.len > 0 ? std::string_view(event.name) : ""});
         }
     }
 }
 
-void DirectoryEvents::deliver(int watch, const DirectoryEvent& event) {
+void DirectoryEvents::deliver(int watch, const DirectoryEvent& event, bool toEverySource) {
     const auto sources = m_byWatch.find(watch);
     if (sources == m_byWatch.end()) return;
     std::vector<Handler> handlers;  // a handler may add and cancel sources
-    for (const SourceId id : sources->second) handlers.push_back(m_sources.at(id).handler);
+    for (const SourceId id : sources->second) {
+        const Source& source = m_sources.at(id);
+        // A source of one entry hears that entry, and its folder going.
+        if (!toEverySource && !source.onlyEntry.empty() &&
+            event.kind == DirectoryEventKind::changed && event.name != source.onlyEntry) {
+            continue;
+        }
+        handlers.push_back(source.handler);
+    }
     for (const auto& handler : handlers) handler(event);
 }
 

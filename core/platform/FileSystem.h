@@ -165,8 +165,10 @@ class PathResolver final {
     std::unordered_map<std::string, std::string> m_resolved;
 };
 
-// True when standard error is a terminal a person watches (not a file or a pipe).
+// True when standard error, or standard output, is a terminal a person watches (not a file or a
+// pipe).
 bool standardErrorIsTerminal();
+bool standardOutputIsTerminal();
 
 // $HOME, else the password database's entry for the current user; empty when neither names
 // one (never "/" as a guess: every stage would then work on the whole disk).

@@ -341,6 +341,8 @@ const std::string& PathResolver::resolve(const std::string& path) {
 
 bool standardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
+bool standardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
 std::string homeDirectory() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
     // No guess: a caller without a home says so rather than working on "/".

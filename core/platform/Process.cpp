@@ -1,6 +1,7 @@
 #include "core/platform/Process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -34,21 +35,30 @@ void closeQuietly(int fd) {
     if (fd >= 0) ::close(fd);
 }
 
-// Reads until end of file; the child may write far more than a pipe holds, so reading must
-// finish before waiting for the child.
-std::string readAll(int fd) {
-    std::string output;
+// Reads both outputs until each ends; the child may write far more than a pipe holds to
+// either, so both are read as they fill, and reading must finish before waiting for the child.
+void readAll(int outputFd, int errorFd, std::string& output, std::string& error) {
+    pollfd ends[2] = {{outputFd, POLLIN, 0}, {errorFd, POLLIN, 0}};
+    std::string* into[2] = {&output, &error};
     char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0) {
+    while (ends[0].fd >= 0 || ends[1].fd >= 0) {
+        if (::poll(ends, 2, -1) < 0) {
             if (errno == EINTR) continue;
-            break;  // a broken pipe ends the output; the exit status still tells the story
+            return;
         }
-        if (count == 0) break;
-        output.append(buffer, static_cast<std::size_t>(count));
+        for (int i = 0; i < 2; ++i) {
+            if (ends[i].fd < 0 || ends[i].revents == 0) continue;
+            const ssize_t count = ::read(ends[i].fd, buffer, sizeof buffer);
+            if (count < 0 && errno == EINTR) continue;
+            // End of file, or a broken pipe: that output has ended; the exit status tells the
+            // rest.
+            if (count <= 0) {
+                ends[i].fd = -1;
+                continue;
+            }
+            into[i]->append(buffer, static_cast<std::size_t>(count));
+        }
     }
-    return output;
 }
 
 int waitForExit(pid_t pid) {
@@ -68,19 +78,28 @@ ProcessResult runProcess(const std::string& executablePath,
     ProcessResult result;
     if (executablePath.empty() || executablePath.front() != '/') return result;
 
-    int pipeEnds[2] = {-1, -1};
-    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return result;
-    const int readEnd = pipeEnds[0];
-    const int writeEnd = pipeEnds[1];
+    int outputEnds[2] = {-1, -1};
+    int errorEnds[2] = {-1, -1};
+    if (::pipe2(outputEnds, O_CLOEXEC) != 0) return result;
+    if (::pipe2(errorEnds, O_CLOEXEC) != 0) {
+        closeQuietly(outputEnds[0]);
+        closeQuietly(outputEnds[1]);
+        return result;
+    }
+    const auto closeAll = [&] {
+        for (const int fd : {outputEnds[0], outputEnds[1], errorEnds[0], errorEnds[1]}) {
+            closeQuietly(fd);
+        }
+    };
 
     FileActions actions;
-    // dup2 clears close-on-exec on the copy, so only descriptor 1 reaches the child.
+    // dup2 clears close-on-exec on the copies, so only descriptors 1 and 2 reach the child.
     if (!actions.ok() ||
         ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0) !=
             0 ||
-        ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd, STDOUT_FILENO) != 0) {
-        closeQuietly(readEnd);
-        closeQuietly(writeEnd);
+        ::posix_spawn_file_actions_adddup2(actions.get(), outputEnds[1], STDOUT_FILENO) != 0 ||
+        ::posix_spawn_file_actions_adddup2(actions.get(), errorEnds[1], STDERR_FILENO) != 0) {
+        closeAll();
         return result;
     }
 
@@ -95,14 +114,18 @@ ProcessResult runProcess(const std::string& executablePath,
     pid_t pid = -1;
     const int spawnError =
         ::posix_spawn(&pid, executablePath.c_str(), actions.get(), nullptr, argv.data(), environ);
-    closeQuietly(writeEnd);  // the parent's copy must go, or reading never sees end of file
+    // The parent's copies of the writing ends must go, or reading never sees end of file.
+    closeQuietly(outputEnds[1]);
+    closeQuietly(errorEnds[1]);
     if (spawnError != 0) {
-        closeQuietly(readEnd);
+        closeQuietly(outputEnds[0]);
+        closeQuietly(errorEnds[0]);
         return result;
     }
 
-    result.standardOutput = readAll(readEnd);
-    closeQuietly(readEnd);
+    readAll(outputEnds[0], errorEnds[0], result.standardOutput, result.standardError);
+    closeQuietly(outputEnds[0]);
+    closeQuietly(errorEnds[0]);
     result.exitStatus = waitForExit(pid);
     result.started = true;
     return result;

@@ -13,12 +13,14 @@ struct ProcessResult {
     // report it).
     int exitStatus = -1;
     std::string standardOutput;
+    std::string standardError = {};
 };
 
 // Starts the program at the absolute path `executablePath` with `arguments` (not including the
-// program name), waits for it to exit and returns its standard output. No shell and no PATH
-// search are involved; a relative path does not start. The child reads an empty standard
-// input and shares this process's standard error and environment. Blocks the calling thread
+// program name), waits for it to exit and returns its standard output and standard error (what
+// it says goes into our messages, never straight to our user). No shell and no PATH search are
+// involved; a relative path does not start. The child reads an empty standard input and shares
+// this process's environment. Blocks the calling thread
 // until the child exits and closes its standard output (a grandchild that keeps the output
 // open keeps the call waiting). Never throws.
 ProcessResult runProcess(const std::string& executablePath,

@@ -13,6 +13,8 @@ sigset_t terminationSignals() {
     ::sigemptyset(&set);
     ::sigaddset(&set, SIGTERM);
     ::sigaddset(&set, SIGINT);
+    // A terminal closed under the program, or a service manager's reload: the same orderly end.
+    ::sigaddset(&set, SIGHUP);
     return set;
 }
 

@@ -4,11 +4,13 @@
 #include <cmath>
 #include <cstdint>
 
+#include "core/common/Paths.h"
 #include "core/platform/FileSystem.h"
 
 namespace lumifold {
 namespace {
 
+constexpr const char* kStoreName = ".DS_Store";
 // Beyond a year no debounce is meant; the cap keeps the whole-second text in range.
 constexpr double kLongestDebounce = 365.0 * 24 * 3600;
 
@@ -93,10 +95,19 @@ void ConsistencyWatcher::retryLater() {
     m_queue.async([this] { scheduleReconciliation(); });
 }
 
+void ConsistencyWatcher::retryAfter(double seconds) {
+    m_queue.async([this, seconds] {
+        if (!m_isRunning || m_isPaused) return;
+        cancelDebounce();
+        m_debounceTimer = m_queue.after(seconds, [this] { debounceElapsed(); });
+    });
+}
+
 std::string ConsistencyWatcher::statusText() const {
     if (!m_isRunning) return "Stopped";
     if (m_isPaused) return "Paused";
-    return "Active (watching " + std::to_string(m_watchedURLs.size()) + " folders, debounce: " +
+    return "Active (watching " + std::to_string(m_configuredWatched.load()) + " of " +
+           std::to_string(m_watchedURLs.size()) + " folders, debounce: " +
            std::to_string(static_cast<std::int64_t>(m_debounceInterval.load())) + "s)";
 }
 
@@ -106,23 +117,127 @@ void ConsistencyWatcher::setOnWarning(std::function<void(const std::string&)> ca
 
 void ConsistencyWatcher::openSources() {
     closeSources();
+    m_configured.assign(m_watchedURLs.size(), {});
+    // Lost events: anything may have changed, folders made meanwhile included.
+    m_events.setOnOverflow([this] {
+        rewalk();
+        scheduleReconciliation();
+    });
     for (std::size_t index = 0; index < m_watchedURLs.size(); ++index) {
         const std::string& folder = m_watchedURLs[index];
-        if (!platform::fileExists(folder)) {
-            if (m_onFolderSkipped) m_onFolderSkipped(folder, "it does not exist");
-            continue;
+        const bool existed = platform::isDirectory(folder);
+        watchConfigured(index);
+        if (!existed && m_onFolderSkipped) {
+            m_onFolderSkipped(folder, "it does not exist; it is watched once it appears");
         }
-        const auto root = m_tree ? m_tree->rootOf(folder) : std::nullopt;
-        if (!root) {
-            watch({folder, index, std::nullopt});
-            continue;
-        }
+    }
+    // The folders themselves first: under a small watch limit they matter more.
+    for (std::size_t index = 0; index < m_watchedURLs.size(); ++index) watchParentStore(index);
+    reportUnwatched();
+}
+
+bool ConsistencyWatcher::watchConfigured(std::size_t index) {
+    Configured& configured = m_configured[index];
+    const std::string& folder = m_watchedURLs[index];
+    if (!platform::isDirectory(folder)) {
+        awaitConfigured(index);
+        return false;
+    }
+    if (configured.awaiting) {
+        m_events.cancel(*configured.awaiting);
+        configured.awaiting.reset();
+    }
+    const auto root = m_tree ? m_tree->rootOf(folder) : std::nullopt;
+    if (!root) {
+        configured.watched = watch({folder, index, std::nullopt});
+    } else {
         std::vector<std::string> warnings;
         m_tree->walk(
             *root,
             [&](const TreeFolder& each) {
                 if (m_treeKeys.contains(each.identity)) return;  // trees that overlap
-                watch({each.level == 0 ? folder : each.path, index, each});
+                const bool watched = watch({each.level == 0 ? folder : each.path, index, each});
+                if (each.level == 0) configured.watched = watched;
+            },
+            &warnings);
+        warn(warnings);
+    }
+    m_configuredWatched = static_cast<std::size_t>(
+        std::count_if(m_configured.begin(), m_configured.end(),
+                      [](const Configured& each) { return each.watched; }));
+    return configured.watched;
+}
+
+void ConsistencyWatcher::awaitConfigured(std::size_t index) {
+    Configured& configured = m_configured[index];
+    if (configured.awaiting) {
+        m_events.cancel(*configured.awaiting);
+        configured.awaiting.reset();
+    }
+    // The nearest folder above that exists is watched for the next name down to appear.
+    std::string missing = m_watchedURLs[index];
+    std::string above = deletingLastPathComponent(missing);
+    while (above != missing && !platform::isDirectory(above)) {
+        missing = above;
+        above = deletingLastPathComponent(above);
+    }
+    if (above == missing) return;
+    const auto retry = [this, index] {
+        // After the events read with this one, so a folder made with its contents is walked
+        // whole; one made above it moves the wait down a level.
+        m_queue.async([this, index] {
+            if (!m_isRunning || index >= m_configured.size() || m_configured[index].watched) {
+                return;
+            }
+            if (watchConfigured(index)) {
+                watchParentStore(index);
+                reportUnwatched();
+                scheduleReconciliation();
+            }
+        });
+    };
+    configured.awaiting = m_events.add(
+        above, [retry](const platform::DirectoryEvent&) { retry(); }, nullptr,
+        lastPathComponent(missing));
+    // Made between the look and the watch: no event will tell of it.
+    if (platform::isDirectory(missing)) retry();
+}
+
+void ConsistencyWatcher::watchParentStore(std::size_t index) {
+    // The parent's store holds the folder's record in the parent (how the parent shows it).
+    const std::string parent = deletingLastPathComponent(m_watchedURLs[index]);
+    if (parent == m_watchedURLs[index] || m_parentStores.contains(parent) ||
+        !platform::isDirectory(parent)) {
+        return;
+    }
+    const auto source = m_events.add(
+        parent,
+        [this, parent](const platform::DirectoryEvent& event) {
+            if (event.kind == platform::DirectoryEventKind::changed) {
+                scheduleReconciliation();
+            } else if (const auto found = m_parentStores.find(parent);
+                       found != m_parentStores.end()) {
+                m_events.cancel(found->second);
+                m_parentStores.erase(found);
+            }
+        },
+        nullptr, kStoreName);
+    if (source) m_parentStores.emplace(parent, *source);
+}
+
+void ConsistencyWatcher::rewalk() {
+    for (std::size_t index = 0; index < m_watchedURLs.size(); ++index) {
+        if (!m_configured[index].watched) {
+            if (watchConfigured(index)) watchParentStore(index);
+            continue;
+        }
+        const auto root = m_tree ? m_tree->rootOf(m_watchedURLs[index]) : std::nullopt;
+        if (!root) continue;
+        std::vector<std::string> warnings;
+        m_tree->walk(
+            *root,
+            [&](const TreeFolder& each) {
+                if (!m_treeKeys.contains(each.identity)) watch({each.path, index, each});
             },
             &warnings);
         warn(warnings);
@@ -130,7 +245,7 @@ void ConsistencyWatcher::openSources() {
     reportUnwatched();
 }
 
-void ConsistencyWatcher::watch(Watched folder) {
+bool ConsistencyWatcher::watch(Watched folder) {
     const std::size_t key = m_nextKey++;
     platform::WatchFailure failure;
     const auto source = m_events.add(
@@ -142,12 +257,13 @@ void ConsistencyWatcher::watch(Watched folder) {
         } else if (m_onFolderSkipped && !(folder.tree && folder.tree->level > 0)) {
             m_onFolderSkipped(folder.path, failure.message);
         }
-        return;
+        return false;
     }
     folder.source = *source;
     if (folder.tree) m_treeKeys[folder.tree->identity] = key;
     m_watched.emplace(key, std::move(folder));
     m_watchedCount = m_watched.size();
+    return true;
 }
 
 void ConsistencyWatcher::forget(std::size_t key) {
@@ -172,6 +288,11 @@ void ConsistencyWatcher::handle(std::size_t key, const platform::DirectoryEvent&
             if (watched.configured == gone.configured) below.push_back(other);
         }
         for (const std::size_t other : below) forget(other);
+        if (gone.configured < m_configured.size()) {
+            m_configured[gone.configured].watched = false;
+            m_configuredWatched = m_configuredWatched - 1;
+            awaitConfigured(gone.configured);
+        }
         if (m_onFolderGone) m_onFolderGone(gone.path);
         return;
     }
@@ -223,6 +344,13 @@ void ConsistencyWatcher::reportUnwatched() {
 
 void ConsistencyWatcher::closeSources() {
     for (const auto& [key, watched] : m_watched) m_events.cancel(watched.source);
+    for (const Configured& configured : m_configured) {
+        if (configured.awaiting) m_events.cancel(*configured.awaiting);
+    }
+    for (const auto& [parent, source] : m_parentStores) m_events.cancel(source);
+    m_configured.clear();
+    m_parentStores.clear();
+    m_configuredWatched = 0;
     m_watched.clear();
     m_treeKeys.clear();
     m_watchedCount = 0;

@@ -44,8 +44,9 @@ class ConsistencyWatcher final {
     // Called on the watcher's queue, once per quiet period. A callback that touches another
     // thread's state hops there itself.
     void setOnReconciliationNeeded(std::function<void()> callback);
-    // Told, on the queue, of a watched folder deleted or moved away: it is not watched again
-    // until the next start. And of a folder start could not watch, with the reason.
+    // Told, on the queue, of a watched folder deleted or moved away: it is watched again, and a
+    // reconciliation asked for, once a folder of its name appears again (as for a folder missing
+    // at start). And of a folder start could not watch, with the reason.
     void setOnFolderGone(std::function<void(const std::string& folder)> callback);
     void setOnFolderSkipped(
         std::function<void(const std::string& folder, const std::string& reason)> callback);
@@ -60,15 +61,17 @@ class ConsistencyWatcher final {
     void stop();
     void pause();
     void resume();
-    // Asks for the callback again one quiet period from now, with no change needed: for a
-    // reconciliation that could not run (another Lumifold process held the lock). A change
-    // meanwhile restarts the wait as usual.
+    // Asks for the callback again one quiet period from now (or after `seconds`), with no change
+    // needed: for a reconciliation that could not run (another Lumifold process held the lock)
+    // or failed. A change meanwhile restarts the wait as usual.
     void retryLater();
+    void retryAfter(double seconds);
     // Blocks until the operations enqueued so far have run, and a callback the clock says is due
     // has been called. Not from the callback itself.
     void waitUntilIdle() { m_queue.sync(); }
 
-    // "Stopped", "Paused" or "Active (watching N folders, debounce: Ss)"; may lag the queued
+    // "Stopped", "Paused" or "Active (watching N of M folders, debounce: Ss)", N the configured
+    // folders watched now (one missing is watched again once it appears); may lag the queued
     // operations by one step.
     std::string statusText() const;
     const std::vector<std::string>& watchedURLs() const { return m_watchedURLs; }
@@ -83,9 +86,24 @@ class ConsistencyWatcher final {
         std::optional<TreeFolder> tree;
         platform::DirectoryEvents::SourceId source = 0;
     };
+    // A configured folder: watched, or awaited in the nearest folder above it that exists; and
+    // its parent's .DS_Store, which holds the folder's own record.
+    struct Configured {
+        bool watched = false;
+        std::optional<platform::DirectoryEvents::SourceId> awaiting;
+    };
     void openSources();
     void closeSources();
-    void watch(Watched folder);
+    // Watches configured folder `index` (with its tree) when it exists, else awaits it; true
+    // when it is watched now.
+    bool watchConfigured(std::size_t index);
+    void awaitConfigured(std::size_t index);
+    void watchParentStore(std::size_t index);
+    // After lost events: every folder that should be watched and is not, and the trees' new
+    // folders.
+    void rewalk();
+    // Adds the source; false when the folder could not be watched (reported, or counted).
+    bool watch(Watched folder);
     void forget(std::size_t key);
     void handle(std::size_t key, const platform::DirectoryEvent& event);
     // Watches the subfolder `name` of a watched tree folder, and what lies below it; a folder
@@ -116,6 +134,9 @@ class ConsistencyWatcher final {
     std::size_t m_nextKey = 0;
     std::size_t m_unwatched = 0;  // folders the watch limit left out since start
     std::size_t m_unwatchedReported = 0;
+    std::vector<Configured> m_configured;
+    std::map<std::string, platform::DirectoryEvents::SourceId> m_parentStores;  // by parent
+    std::atomic<std::size_t> m_configuredWatched = 0;
     std::optional<platform::SerialQueue::TimerId> m_debounceTimer;
 };
 

@@ -15,6 +15,16 @@
 namespace lumifold {
 namespace {
 
+// A program's own message as one line of ours: its lines joined, control characters shown.
+std::string oneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    while (!text.empty() && text.front() == ' ') text.erase(text.begin());
+    return platform::printable(text);
+}
+
 constexpr const char* kLaunchctl = "/bin/launchctl";
 constexpr const char* kSystemctl = "/usr/bin/systemctl";
 
@@ -153,7 +163,9 @@ LaunchAgentInstallation LaunchAgent::installLaunchAgent(
     }
     const auto arguments = serviceArguments(programPath, folders, daemonArguments);
     LaunchAgentInstallation installation{.jobDescriptionPath = launchAgentURL(),
-                                         .unitPath = systemdUnitPath()};
+                                         .unitPath = systemdUnitPath(),
+                                         .unitEnabled = false,
+                                         .serviceManagerSaid = {}};
     // Texts, folders, files, then commands: a failure leaves nothing written for a service
     // manager to run half of.
     const std::string job = jobDescription(m_host.homeDirectory, arguments);
@@ -168,9 +180,15 @@ LaunchAgentInstallation LaunchAgent::installLaunchAgent(
     ask(kLaunchctl, {"load", installation.jobDescriptionPath});
     if (installation.unitPath) {
         // Enabling before systemd has read the new file would start the unit as it was.
-        installation.unitEnabled =
-            succeeded(ask(kSystemctl, {"--user", "daemon-reload"})) &&
-            succeeded(ask(kSystemctl, {"--user", "enable", "--now", kUnitName}));
+        for (const std::vector<std::string>& step :
+             {std::vector<std::string>{"--user", "daemon-reload"},
+              std::vector<std::string>{"--user", "enable", "--now", kUnitName}}) {
+            const platform::ProcessResult answer = ask(kSystemctl, step);
+            installation.unitEnabled = succeeded(answer);
+            if (installation.unitEnabled) continue;
+            installation.serviceManagerSaid = oneLine(answer.standardError);
+            break;
+        }
     }
     return installation;
 }

@@ -36,6 +36,8 @@ struct LaunchAgentInstallation {
     std::optional<std::string> unitPath;  // set when a systemd unit was written
     // systemd reloaded its units, then enabled and started ours, each exiting 0.
     bool unitEnabled = false;
+    // What systemctl said when it did not, in its own words (one line); empty otherwise.
+    std::string serviceManagerSaid;
 };
 
 struct LaunchAgentStatus {

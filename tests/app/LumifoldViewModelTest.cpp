@@ -225,7 +225,7 @@ TEST_F(LumifoldViewModelTest, KeepConsistentAppliesOnlyWhileTheLayoutDoesNotHold
     start();
     model->setDebounceInterval(100);
     model->toggleWatcher();
-    EXPECT_EQ(model->watcherStatusText(), "Active (watching 6 folders, debounce: 30s)");
+    EXPECT_EQ(model->watcherStatusText(), "Active (watching 6 of 6 folders, debounce: 30s)");
     ASSERT_TRUE(quietPeriodEnds("first"));
     settle();
     EXPECT_EQ(model->statusMessage(), "Settings applied successfully!");

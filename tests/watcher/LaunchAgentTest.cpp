@@ -32,9 +32,11 @@ class LaunchAgentTest : public ::testing::Test {
             commands.push_back(line);
             if (path == "/bin/launchctl") return platform::ProcessResult{};
             const bool fails = line.find(failing) != std::string::npos;
-            return platform::ProcessResult{.started = true,
-                                           .exitStatus = fails ? 3 : 0,
-                                           .standardOutput = fails ? "inactive\n" : "active\n"};
+            return platform::ProcessResult{
+                .started = true,
+                .exitStatus = fails ? 3 : 0,
+                .standardOutput = fails ? "inactive\n" : "active\n",
+                .standardError = fails ? "Failed to connect to bus:\nNo medium found\n" : ""};
         };
         return host;
     }
@@ -112,7 +114,11 @@ TEST_F(LaunchAgentTest, AsksTheServiceManagersInOrder) {
     for (const auto& [failingPart, asks, enabled, isActive, expected] : cases) {
         failing = failingPart;
         const LaunchAgent subject(fakeHost(home.path(), asks));
-        EXPECT_EQ(subject.installLaunchAgent(program, {}).unitEnabled, enabled);
+        const auto installed = subject.installLaunchAgent(program, {});
+        EXPECT_EQ(installed.unitEnabled, enabled);
+        // systemctl's own words come back, as one line of ours, only when it failed.
+        EXPECT_EQ(installed.serviceManagerSaid,
+                  asks && !enabled ? "Failed to connect to bus: No medium found" : "");
         const auto status = subject.status();
         EXPECT_TRUE(status.jobDescriptionInstalled && status.unitInstalled);
         EXPECT_EQ(status.unitActive, isActive);

@@ -1,0 +1,155 @@
+#include "core/watcher/KeepConsistent.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/common/Error.h"
+#include "core/platform/FileSystem.h"
+#include "core/platform/Memory.h"
+#include "core/platform/PosixError.h"
+
+namespace lumifold {
+namespace {
+
+std::string minutes(double seconds) {
+    const auto whole = static_cast<long>(std::lround(seconds / 60));
+    return std::to_string(whole) + (whole == 1 ? " minute" : " minutes");
+}
+
+}  // namespace
+
+KeepConsistent::KeepConsistent(LumifoldEngine& engine, KeepConsistentOptions options)
+    : m_engine(engine), m_options(std::move(options)), m_pause(engine.homeDirectory()) {}
+
+std::vector<std::string> KeepConsistent::watchedFolders() const {
+    // A folder every stage leaves alone (a system or library folder, or a link to one) would
+    // only wake the service for nothing.
+    std::vector<std::string> watched;
+    for (const auto& folder : m_engine.resolveFolders(m_options.folders)) {
+        if (m_engine.scanner().isExcludedPath(platform::resolveSymbolicLinks(folder))) continue;
+        watched.push_back(folder);
+    }
+    return watched;
+}
+
+LumifoldEngine::FolderList KeepConsistent::folders(Reconciliation& outcome) {
+    if (!m_options.tree) return m_options.folders;
+    // The trees as they are now; what the walk passes over is said when it changes, not at
+    // every quiet period.
+    std::vector<std::string> warnings;
+    auto folders = m_engine.expandTrees(m_options.folders, *m_options.tree, &warnings);
+    if (warnings != m_walkWarnings) {
+        outcome.warnings.insert(outcome.warnings.end(), warnings.begin(), warnings.end());
+        m_walkWarnings = std::move(warnings);
+    }
+    return folders;
+}
+
+bool KeepConsistent::proceed(const ChangePlan& plan, Reconciliation& outcome) {
+    const auto pausedBy = m_pause.pausedBy();
+    if (pausedBy) {
+        outcome.result = Reconciliation::Result::paused;
+        if (!m_pauseNoted) {
+            outcome.lines.push_back("Keep Consistent is paused" +
+                                    (pausedBy->empty()
+                                         ? std::string()
+                                         : " since snapshot " + *pausedBy + " was restored") +
+                                    "; changes are left alone until 'lumifold watch resume'");
+        }
+        m_pauseNoted = true;
+        return false;
+    }
+    m_pauseNoted = false;
+    const std::size_t changes = changeCount(plan);
+    if (changes > 0) {
+        outcome.lines.push_back("Folders changed; applying " + std::to_string(changes) +
+                                " change(s)");
+        return true;
+    }
+    // The layout holds only where everything could be looked at.
+    std::vector<std::string> problems = plan.preview.warnings;
+    if (plan.refusal &&
+        std::find(problems.begin(), problems.end(), plan.refusal->message()) == problems.end()) {
+        problems.push_back(plan.refusal->message());
+    }
+    outcome.result = Reconciliation::Result::holds;
+    outcome.lines.push_back(problems.empty()
+                                ? "Folders changed; the layout holds, nothing to apply"
+                                : "Folders changed; nothing to apply, but not everything could "
+                                  "be checked:");
+    outcome.warnings.insert(outcome.warnings.end(), problems.begin(), problems.end());
+    return false;
+}
+
+Reconciliation KeepConsistent::reconcile() {
+    Reconciliation outcome;
+    try {
+        auto applied =
+            m_engine.applyIf(folders(outcome), m_options.relaunchFinder,
+                             [&](const ChangePlan& plan) { return proceed(plan, outcome); });
+        if (!applied) return outcome;
+        outcome.result = Reconciliation::Result::applied;
+        if (m_failure) {
+            outcome.lines.push_back("Apply works again");
+            m_failure.reset();
+            m_nextRetry = kFirstRetry;
+        }
+        outcome.warnings.insert(outcome.warnings.end(), applied->warnings.begin(),
+                                applied->warnings.end());
+        outcome.lines.push_back(
+            "Applied: snapshot " + applied->snapshot.id + ", " +
+            std::to_string(applied->snapshot.changeCount) + " change(s), " +
+            (applied->verification.isFullyCompliant() ? "compliant" : "not compliant"));
+        outcome.applied = std::move(applied);
+        if (m_options.keepSnapshots) prune(outcome);
+    } catch (const Error& error) {
+        if (error.domain() == LumifoldEngine::kDomain && error.code() == LumifoldEngine::kLocked) {
+            // Another Lumifold process applying or restoring is no failure: the work waits for
+            // it, one quiet period later.
+            outcome.result = Reconciliation::Result::waitingForLock;
+            outcome.lines.push_back(
+                "Another Lumifold process is applying or restoring; trying again after the next "
+                "quiet period");
+            outcome.retryAfter = m_options.quietPeriod;
+        } else {
+            failed(error.message(), outcome);
+        }
+    } catch (const std::exception& error) {
+        failed(error.what(), outcome);
+    }
+    // A large Apply's memory goes back to the system, so the service at rest stays small.
+    platform::releaseFreeMemory();
+    return outcome;
+}
+
+void KeepConsistent::failed(const std::string& message, Reconciliation& outcome) {
+    outcome.result = Reconciliation::Result::failed;
+    if (m_failure == message) {
+        m_nextRetry = std::min(m_nextRetry * 2, kLongestRetry);
+    } else {
+        m_failure = message;
+        m_nextRetry = kFirstRetry;
+        // Said once; while it repeats, the retries are quiet.
+        outcome.warnings.push_back("Apply failed: " + message + "; trying again in " +
+                                   minutes(m_nextRetry) +
+                                   " and then less often while it fails, or after a change");
+    }
+    outcome.retryAfter = m_nextRetry;
+    // Snapshots of failed applies count too: pruning must not wait for a success.
+    if (m_options.keepSnapshots) prune(outcome);
+}
+
+void KeepConsistent::prune(Reconciliation& outcome) {
+    try {
+        const PruneResult result = m_engine.prune(m_options.keepSnapshots);
+        for (const auto& kept : result.kept) {
+            outcome.warnings.push_back("Kept snapshot " + platform::printable(kept.name) + ": " +
+                                       kept.problem);
+        }
+        for (const auto& id : result.removed) outcome.lines.push_back("Removed snapshot " + id);
+    } catch (const Error& error) {
+        outcome.warnings.push_back("Could not prune snapshots: " + error.message());
+    }
+}
+
+}  // namespace lumifold

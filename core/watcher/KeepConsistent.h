@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/engine/LumifoldEngine.h"
+#include "core/inspection/FolderTree.h"
+#include "core/watcher/WatchPause.h"
+
+namespace lumifold {
+
+// What Keep Consistent works on, as `lumifold watch` and the app give it.
+struct KeepConsistentOptions {
+    LumifoldEngine::FolderList folders;     // nullopt: the default folders
+    std::optional<FolderTreeOptions> tree;  // each folder's whole tree (--recursive)
+    bool relaunchFinder = true;
+    std::optional<std::size_t> keepSnapshots;  // after each Apply, prune to the newest N
+    double quietPeriod = 8.0;                  // the watcher's debounce, for the lock's retry
+};
+
+// One reconciliation, for its owner to log or show.
+struct Reconciliation {
+    enum class Result {
+        holds,           // nothing to change (warnings may say what could not be looked at)
+        applied,         // a plan with changes was carried out
+        paused,          // a restore paused Keep Consistent: nothing planned
+        waitingForLock,  // another Lumifold process held the lock
+        failed,
+    };
+    Result result = Result::holds;
+    std::optional<ApplyResult> applied;
+    std::vector<std::string> lines;     // what happened, a line each
+    std::vector<std::string> warnings;  // what went wrong or could not be done, a line each
+    // Ask again after this many seconds, with no change needed.
+    std::optional<double> retryAfter;
+};
+
+// Keep Consistent's rules, one home for the watch service and the app: under the lock plan, and
+// apply only a plan that changes something, while no restore has paused it (so the quiet period
+// that follows its own writes makes no snapshot); a lock held by another Lumifold process is
+// tried again one quiet period later; a failed Apply is tried again after 1, 2, 4 ... up to 60
+// minutes while the same failure repeats (a change that is not its own asks sooner), and is
+// said once. One reconciliation at a time; never throws.
+class KeepConsistent final {
+  public:
+    static constexpr double kFirstRetry = 60.0;
+    static constexpr double kLongestRetry = 3600.0;
+
+    KeepConsistent(LumifoldEngine& engine, KeepConsistentOptions options);
+    KeepConsistent(const KeepConsistent&) = delete;
+    KeepConsistent& operator=(const KeepConsistent&) = delete;
+
+    const KeepConsistentOptions& options() const { return m_options; }
+    // For an owner whose user changes these while it runs; from the thread that reconciles.
+    void setRelaunchFinder(bool relaunch) { m_options.relaunchFinder = relaunch; }
+    void setQuietPeriod(double seconds) { m_options.quietPeriod = seconds; }
+    // The chosen folders worth watching: those every stage does not leave alone.
+    std::vector<std::string> watchedFolders() const;
+    Reconciliation reconcile();
+
+  private:
+    LumifoldEngine::FolderList folders(Reconciliation& outcome);
+    bool proceed(const ChangePlan& plan, Reconciliation& outcome);
+    void failed(const std::string& message, Reconciliation& outcome);
+    void prune(Reconciliation& outcome);
+
+    LumifoldEngine& m_engine;
+    KeepConsistentOptions m_options;
+    WatchPause m_pause;
+    bool m_pauseNoted = false;
+    std::vector<std::string> m_walkWarnings;
+    std::optional<std::string> m_failure;  // the failure that repeats, if any
+    double m_nextRetry = kFirstRetry;
+};
+
+}  // namespace lumifold

@@ -14,7 +14,7 @@ struct ApplyOptions {
 
 int runApply(const GlobalOptions& global, const ApplyOptions& options) {
     ProgressLine progress(!options.stage.json);
-    const auto engine = makeEngine(global, &progress);
+    const auto engine = makeEngine(global, &progress, true);
     std::vector<std::string> warnings;
     const auto folders = chosenFolders(*engine, options.stage, warnings);
     const ApplyResult result = engine->apply(folders, !options.noRelaunch);

@@ -20,7 +20,7 @@ struct RestoreOptions {
 
 int runRestore(const GlobalOptions& global, const RestoreOptions& options) {
     ProgressLine progress(!options.json);
-    const auto engine = makeEngine(global, &progress);
+    const auto engine = makeEngine(global, &progress, true);
     const auto id = options.id.empty() ? std::nullopt : std::optional<std::string>(options.id);
     // Named before the restore writes anything, so a running watcher never acts on its writes.
     const auto newest = engine->backupManager().listSnapshots().snapshots;
@@ -105,7 +105,7 @@ struct PruneOptions {
 };
 
 int runPrune(const GlobalOptions& global, const PruneOptions& options) {
-    const auto engine = makeEngine(global);
+    const auto engine = makeEngine(global, nullptr, true);
     const PruneResult result = engine->prune(options.keep);
     for (const auto& kept : result.kept) {
         std::cerr << "Kept snapshot " << platform::printable(kept.name) << ": " << kept.problem

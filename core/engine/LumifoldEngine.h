@@ -42,6 +42,10 @@ struct EngineOptions {
     std::function<void(double seconds)> sleep;
     // Told how far long operations are; none by default.
     ProgressCallback progress;
+    // Told once, after kLockNoticeDelay seconds of waiting for another Lumifold process, who
+    // that is, in words ("Waiting for another Lumifold process (apply, pid 12) to finish...");
+    // none by default.
+    std::function<void(const std::string& message)> waitingForLock;
 };
 
 // What apply returns: the completed snapshot, the audit after writing, the warnings of the
@@ -81,8 +85,10 @@ class LumifoldEngine final {
         kUnusableSnapshot = 410,  // a snapshot folder whose manifest cannot be used
     };
     static constexpr double kFinderQuitTimeout = 5.0;
-    // How long Apply, Restore and pruning wait for another process to finish.
+    // How long Apply, Restore and pruning wait for another process to finish, and how long
+    // they wait before they say so.
     static constexpr double kLockTimeout = 10.0;
+    static constexpr double kLockNoticeDelay = 1.0;
 
     explicit LumifoldEngine(EngineOptions options = {});
     LumifoldEngine(const LumifoldEngine&) = delete;
@@ -142,8 +148,9 @@ class LumifoldEngine final {
   private:
     // Flushes and relaunches a Finder this engine quit; best effort, never throws.
     void restartFinderQuietly() const noexcept;
-    // The lock of the home's ~/.lumifold, waiting up to kLockTimeout; throws kLocked.
-    platform::FileLock lock() const;
+    // The lock of the home's ~/.lumifold, waiting up to kLockTimeout; throws kLocked. The lock
+    // file then names `stage` ("apply") and this process, for others that wait.
+    platform::FileLock lock(std::string_view stage) const;
     // Where Apply may write: the home, each chosen folder of `folders` (those whose parent is
     // not in the list) and, in that parent, its store.
     platform::WriteBounds applyBounds(const std::vector<std::string>& folders) const;
@@ -166,6 +173,7 @@ class LumifoldEngine final {
     std::function<double()> m_monotonicSeconds;
     std::function<void(double)> m_sleep;
     ProgressCallback m_progress;
+    std::function<void(const std::string&)> m_waitingForLock;
     FinderPreferencesManager m_preferencesManager;
     FolderScanner m_scanner;
     SystemInspector m_inspector;

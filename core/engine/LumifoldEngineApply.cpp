@@ -87,7 +87,7 @@ ApplyResult LumifoldEngine::apply(const FolderList& folders, bool relaunchFinder
 std::optional<ApplyResult> LumifoldEngine::applyIf(
     const FolderList& folders, bool relaunchFinder,
     const std::function<bool(const ChangePlan&)>& proceed) {
-    const platform::FileLock held = lock();
+    const platform::FileLock held = lock("apply");
     const ChangePlan plan = this->plan(folders);
     if (!proceed(plan)) return std::nullopt;
     if (plan.refusal) throw *plan.refusal;
@@ -273,7 +273,7 @@ platform::WriteBounds LumifoldEngine::restoreBounds(const std::vector<std::strin
 
 RestoreResult LumifoldEngine::restore(const std::optional<std::string>& backupID, bool force,
                                       const std::vector<std::string>& folders) {
-    const platform::FileLock held = lock();
+    const platform::FileLock held = lock("restore");
     const auto snapshots = m_backupManager.listSnapshots().snapshots;
     const auto found = std::find_if(snapshots.begin(), snapshots.end(), [&](const auto& summary) {
         return !backupID || summary.id == *backupID;
@@ -320,7 +320,7 @@ RestoreResult LumifoldEngine::restore(const std::optional<std::string>& backupID
 }
 
 PruneResult LumifoldEngine::prune(std::optional<std::size_t> keep) {
-    const platform::FileLock held = lock();
+    const platform::FileLock held = lock("prune");
     return m_backupManager.prune(keep);
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "core/platform/FileLock.h"
 #include "core/platform/PreferencesService.h"
@@ -206,15 +207,23 @@ TEST_F(EngineWritingStagesTest, AFileAnotherProgramChangesDuringApplyIsLeftAsItW
     EXPECT_FALSE(engine->preview(folders).plistChanges.empty());
 }
 
+// Another process holding the lock stops writing, not reading. After a second, a waiter says
+// once whom it waits for: the stage and process an engine holding it wrote, or no one when the
+// lock file says nothing in that form.
 TEST_F(EngineWritingStagesTest, AnotherProcessHoldingTheLockStopsWritingButNotReading) {
     makeHome();
     double now = 0;
+    std::vector<std::string> told;
     const auto waiting = makeEngine(home.path(), [&](EngineOptions& options) {
         options.monotonicSeconds = [&] { return now; };
         options.sleep = [&](double seconds) { now += seconds; };
+        options.waitingForLock = [&](const std::string& message) {
+            told.push_back((now < LumifoldEngine::kLockNoticeDelay ? "early: " : "") + message);
+        };
     });
     home.makeFolder(".lumifold");
     auto held = platform::FileLock::tryAcquire(home / ".lumifold/lock");
+    held->describe("apply 12; and more");
     const Fingerprint before = fingerprint(true);
     const std::function<void()> writers[] = {[&] { waiting->apply(folders, false); },
                                              [&] { waiting->restore(std::nullopt, true); },
@@ -224,8 +233,22 @@ TEST_F(EngineWritingStagesTest, AnotherProcessHoldingTheLockStopsWritingButNotRe
         EXPECT_LUMIFOLD_ERROR_CODE(write(), LumifoldEngine::kDomain, LumifoldEngine::kLocked);
         EXPECT_TRUE(now >= LumifoldEngine::kLockTimeout && now < LumifoldEngine::kLockTimeout + 1);
     }
+    EXPECT_EQ(told,
+              std::vector<std::string>(3, "Waiting for another Lumifold process to finish..."));
     EXPECT_EQ(fingerprint(true), before);
     EXPECT_EQ(waiting->preview(folders).targetDSStorePaths.size(), 2u);
+
+    held.reset();
+    told.clear();
+    finder.onQuit = [&] {  // while this engine applies
+        now = 0;
+        EXPECT_LUMIFOLD_ERROR_CODE(waiting->prune(0), LumifoldEngine::kDomain,
+                                   LumifoldEngine::kLocked);
+    };
+    engine->apply(folders, true);
+    EXPECT_EQ(told, std::vector<std::string>{"Waiting for another Lumifold process (apply, pid " +
+                                             std::to_string(::getpid()) + ") to finish..."});
+    EXPECT_EQ(platform::FileLock::readDescription(home / ".lumifold/lock"), "");
 }
 
 // Drift is refused untouched; forced, every byte, bit, flag and pushed value comes back.

@@ -15,6 +15,7 @@ constexpr QLatin1String kPreviewed("Dry-run preview generated.");
 constexpr QLatin1String kApplying("Applying preferred settings...");
 constexpr QLatin1String kApplied("Settings applied successfully!");
 constexpr QLatin1String kApplyFailed("Apply failed.");
+constexpr QLatin1String kAlreadyConsistent("Already consistent: nothing to change.");
 constexpr QLatin1String kVerifying("Verifying folder compliance...");
 constexpr QLatin1String kCompliant("All folders fully compliant.");
 constexpr QLatin1String kDiscrepancies("Discrepancies found.");
@@ -104,8 +105,13 @@ LumifoldViewModel::Commit LumifoldViewModel::afterApply(LumifoldEngine& engine,
 
 void LumifoldViewModel::apply() {
     runStage(kApplying, kApplyFailed,
-             [this, relaunch = m_relaunchFinderOnApply](LumifoldEngine& engine) {
-                 return afterApply(engine, engine.apply(std::nullopt, relaunch));
+             [this, relaunch = m_relaunchFinderOnApply](LumifoldEngine& engine) -> Commit {
+                 ApplyResult result = engine.apply(std::nullopt, relaunch);
+                 // Nothing was written and no snapshot taken: what the screens show holds.
+                 if (result.alreadyConsistent) {
+                     return []() -> std::optional<QString> { return kAlreadyConsistent; };
+                 }
+                 return afterApply(engine, std::move(result));
              });
 }
 

@@ -21,10 +21,19 @@ int runApply(const GlobalOptions& global, const ApplyOptions& options) {
     progress.finish();
     printWarnings(warnings);
     printWarnings(result.warnings);
+    if (result.alreadyConsistent) {
+        if (options.stage.json) {
+            printJson({{"alreadyConsistent", true}});
+        } else {
+            std::cout << "Already consistent: nothing to change.\n";
+        }
+        return kExitSuccess;
+    }
     // Apply's own closing audit decides: a run that left anything out is not a success.
     const int status = result.verification.isFullyCompliant() ? kExitSuccess : kExitNotCompliant;
     if (options.stage.json) {
         nlohmann::ordered_json json;
+        json["alreadyConsistent"] = false;
         json["snapshot"] = nlohmann::json(result.snapshot);
         json["verification"] = result.verification;
         json["extensionsHidden"] = result.extensionsHidden;

@@ -51,7 +51,8 @@ struct EngineOptions {
 // What apply returns: the completed snapshot, the audit after writing, the warnings of the
 // plan it acted on (stores it left alone, and why) and of the writing itself (files another
 // program changed meanwhile, flags and preference pushes that failed), and how many extension
-// flags it actually set.
+// flags it actually set. A plan that changes nothing is carried out by doing nothing:
+// `alreadyConsistent`, with the plan's warnings only, no snapshot and no audit.
 struct ApplyResult {
     // The snapshot's manifest but its two long lists (loadManifest(id) has them), and its
     // summary with their counts.
@@ -60,6 +61,7 @@ struct ApplyResult {
     VerificationReport verification;
     std::vector<std::string> warnings;
     std::size_t extensionsHidden = 0;
+    bool alreadyConsistent = false;
 };
 
 // What restore did: the snapshot it chose, its evaluation, and whether it wrote (it does not
@@ -105,9 +107,9 @@ class LumifoldEngine final {
     // The one planning step behind Preview and Apply. Never throws.
     ChangePlan plan(const FolderList& folders = std::nullopt) const;
 
-    // Plan, snapshot, write, verify, holding the lock. Throws the plan's refusal, kLocked, or
-    // the failing component's Error; a Finder it quit is started again before the error
-    // leaves.
+    // Plan, snapshot, write, verify, holding the lock; a plan without changes writes nothing
+    // and takes no snapshot. Throws the plan's refusal, kLocked, or the failing component's
+    // Error; a Finder it quit is started again before the error leaves.
     ApplyResult apply(const FolderList& folders, bool relaunchFinder);
     // As apply, but once the lock is held and the plan made, asks `proceed` whether to carry it
     // out; nullopt when it says no. Keep Consistent decides there, under the lock, so a pause

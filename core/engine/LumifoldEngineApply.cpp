@@ -91,6 +91,13 @@ std::optional<ApplyResult> LumifoldEngine::applyIf(
     const ChangePlan plan = this->plan(folders);
     if (!proceed(plan)) return std::nullopt;
     if (plan.refusal) throw *plan.refusal;
+    // A snapshot of nothing would be the one a later restore takes, and undo nothing.
+    if (changeCount(plan) == 0) {
+        ApplyResult nothing;
+        nothing.warnings = plan.preview.warnings;
+        nothing.alreadyConsistent = true;
+        return nothing;
+    }
     return carryOut(plan, relaunchFinder);
 }
 

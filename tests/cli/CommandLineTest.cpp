@@ -299,11 +299,16 @@ TEST_F(StageCommandsTest, VerifyAndApplyExitWithThreeUnlessCompliant) {
     const CliResult after = run({"verify"});
     EXPECT_EQ(after.status, 0) << after.out << after.err;
     EXPECT_NE(after.out.find("Fully compliant"), std::string::npos);
+    const CliResult again = run({"apply"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out, "Already consistent: nothing to change.\n");
+    EXPECT_EQ(json({"apply", "--json"})["alreadyConsistent"], true);
 
     const CliResult mistyped = runCli(home, {"--home", home / "Hoem", "apply"});
     EXPECT_EQ(mistyped.status, 1);
     EXPECT_EQ(mistyped.err, "lumifold: The home folder \"" + home / "Hoem" + "\" does not exist\n");
     platform::removeTree(home / "Music");  // a folder Apply cannot make compliant
+    home.writeFile("Documents/report.txt", "txt");
     const CliResult incomplete = run({"apply"});
     EXPECT_EQ(incomplete.status, 3) << incomplete.err;
     EXPECT_NE(incomplete.out.find("Not compliant"), std::string::npos);

@@ -182,6 +182,22 @@ TEST_F(EngineWritingStagesTest, AFolderSwappedWhileApplyOrRestoreRunsIsNeverWrit
     }
 }
 
+// An Apply with nothing to change writes nothing, quits no Finder and takes no snapshot, so a
+// restore after it undoes the Apply that changed something.
+TEST_F(EngineWritingStagesTest, AnApplyWithNothingToChangeTakesNoSnapshot) {
+    makeHome();
+    home.makeFolder("Library/Preferences/ByHost");  // Apply would make it, Restore keep it
+    const Fingerprint before = fingerprint();
+    const std::string id = engine->apply(folders, false).manifest.id;
+    const Fingerprint applied = fingerprint(true);
+    const ApplyResult again = engine->apply(folders, true);
+    EXPECT_TRUE(again.alreadyConsistent);
+    EXPECT_EQ(fingerprint(true), applied);
+    EXPECT_EQ(finder.log, "");
+    EXPECT_EQ(engine->restore(std::nullopt, false).snapshotId, id);
+    EXPECT_EQ(fingerprint(), before);
+}
+
 // What another program writes between planning and writing is neither lost nor rolled back.
 TEST_F(EngineWritingStagesTest, AFileAnotherProgramChangesDuringApplyIsLeftAsItWroteIt) {
     makeHome();

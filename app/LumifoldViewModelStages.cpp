@@ -184,7 +184,11 @@ void LumifoldViewModel::selectBackup(const SnapshotSummary& backup) {
 void LumifoldViewModel::restore(bool force) {
     if (m_isWorking) return;
     std::optional<SnapshotSummary> chosen = m_selectedBackup;
-    if (!chosen && !m_availableBackups.empty()) chosen = m_availableBackups.front();
+    // As `lumifold restore`: the newest snapshot with something to put back.
+    for (const SnapshotSummary& backup : m_availableBackups) {
+        if (chosen) break;
+        if (backup.holdsChanges) chosen = backup;
+    }
     if (!chosen) return;
     // The in-app watcher must not take the restore's writes for a change to undo.
     const bool watching = m_isWatcherActive;

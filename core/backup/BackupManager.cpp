@@ -490,33 +490,40 @@ std::optional<SnapshotProblem> BackupManager::problemWith(const std::string& id)
     return std::nullopt;
 }
 
+std::optional<SnapshotSummary> BackupManager::newestHoldingChanges() const {
+    Listing listing = listSnapshots();
+    const auto found =
+        std::find_if(listing.snapshots.begin(), listing.snapshots.end(),
+                     [](const SnapshotSummary& summary) { return summary.holdsChanges; });
+    for (const SnapshotProblem& problem : listing.problems) {
+        // A folder without a manifest is an Apply stopped while snapshotting: it wrote nothing.
+        if (problem.incomplete) continue;
+        if (found != listing.snapshots.end() &&
+            IdentifierKey(problem.name) < IdentifierKey(found->id)) {
+            continue;
+        }
+        throw Error(kBackupManagerDomain, kBackupManifestUnreadable,
+                    "Snapshot " + platform::printable(problem.name) +
+                        " may be the newest, and it cannot be used: " + problem.problem +
+                        "; name the snapshot to restore");
+    }
+    if (found == listing.snapshots.end()) return std::nullopt;
+    return std::move(*found);
+}
+
 std::vector<SnapshotProblem> BackupManager::snapshotProblems() const {
     return listSnapshots().problems;
 }
 
 std::optional<std::string> BackupManager::heldFiles(
     const std::string& id, const std::function<void(std::string)>& hold) const {
-    // Each key names a kind of state and where it lives, so that a file's content and its
-    // extension flag, say, count apart.
     return manifestProblem(id, [&] {
         const platform::FileHandle file =
             platform::openForReading(manifestPath(id), kManifestReadLimit);
         const ManifestHeader header = decodeManifestHeader(
             file.get(),
             [&](const FileExtensionBackupItem& item) { hold("flag " + item.filePath); });
-        // What Restore passes by, or has no copy of, is not held.
-        if (!header.finderPlistOriginalSHA256.empty() && !header.finderPlistNotWritten) {
-            hold("file " + header.finderPlistOriginalPath);
-        }
-        for (const DSStoreBackupItem& item : header.dsStoreBackups) {
-            if (!item.notWritten) hold("file " + item.originalPath);
-        }
-        // A pushed value is held even without a copy of its domain: Restore then removes the
-        // file or the key Apply made, which is the state before.
-        for (const PushedPreference& pushed :
-             header.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
-            hold("domain " + pushed.domain + (pushed.currentHost ? " (current host)" : ""));
-        }
+        forEachHeldItem(header, hold);
         return header;
     });
 }

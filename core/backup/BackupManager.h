@@ -178,6 +178,12 @@ class BackupManager final {
     // Why snapshot `id` cannot be used, when a folder of that name exists without a usable
     // manifest.
     std::optional<SnapshotProblem> problemWith(const std::string& id) const;
+    // The snapshot a restore takes when none is named: the newest that holds changes
+    // (SnapshotSummary::holdsChanges); nullopt when none does. Throws Error
+    // kBackupManifestUnreadable naming a snapshot folder with a manifest that cannot be read
+    // (not one without a manifest, which no Apply wrote after) unless its name is older than
+    // that snapshot's: it may be the one to restore.
+    std::optional<SnapshotSummary> newestHoldingChanges() const;
     // Removes the incomplete snapshot folders (those without a manifest) and, given `keep`,
     // every snapshot but the newest `keep` and, for each file any snapshot holds, the oldest
     // snapshot that holds it: the one with the file as it was before Lumifold first changed

@@ -475,15 +475,36 @@ ManifestHeader decodeManifestHeader(
     return reader.finish(nullptr);
 }
 
+void forEachHeldItem(const ManifestHeader& header, const std::function<void(std::string)>& hold) {
+    // What Restore passes by, or has no copy of, is not held.
+    if (!header.finderPlistOriginalSHA256.empty() && !header.finderPlistNotWritten) {
+        hold("file " + header.finderPlistOriginalPath);
+    }
+    for (const DSStoreBackupItem& item : header.dsStoreBackups) {
+        if (!item.notWritten) hold("file " + item.originalPath);
+    }
+    for (const PushedPreference& pushed :
+         header.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
+        hold("domain " + pushed.domain + (pushed.currentHost ? " (current host)" : ""));
+    }
+}
+
 SnapshotSummary SnapshotSummary::of(const ManifestHeader& header, std::size_t changeCount,
                                     std::size_t extensionCount) {
+    // An Apply that planned no change changed nothing, whatever it copied (earlier versions
+    // took such snapshots, and wrote the preferences file as it was).
+    bool holds = changeCount > 0 && extensionCount > 0;
+    if (changeCount > 0 && !holds) {
+        forEachHeldItem(header, [&](const std::string&) { holds = true; });
+    }
     return SnapshotSummary{.id = header.id,
                            .createdAt = header.createdAt,
                            .storeCount = header.dsStoreBackups.size(),
                            .changeCount = changeCount,
                            .extensionCount = extensionCount,
                            .holdsPreferences = !header.finderPlistOriginalSHA256.empty(),
-                           .complete = header.finderPlistPostSHA256.has_value()};
+                           .complete = header.finderPlistPostSHA256.has_value(),
+                           .holdsChanges = holds};
 }
 
 void to_json(nlohmann::json& json, const SnapshotSummary& summary) {
@@ -493,7 +514,8 @@ void to_json(nlohmann::json& json, const SnapshotSummary& summary) {
                           {"changeCount", summary.changeCount},
                           {"extensionCount", summary.extensionCount},
                           {"holdsPreferences", summary.holdsPreferences},
-                          {"complete", summary.complete}};
+                          {"complete", summary.complete},
+                          {"holdsChanges", summary.holdsChanges}};
 }
 
 void from_json(const nlohmann::json& json, SnapshotSummary& summary) {
@@ -512,6 +534,8 @@ void from_json(const nlohmann::json& json, SnapshotSummary& summary) {
     }
     decoded.holdsPreferences = requiredBoolean(json, "holdsPreferences");
     decoded.complete = requiredBoolean(json, "complete");
+    decoded.holdsChanges =
+        optionalBoolean(json, "holdsChanges").value_or(decoded.changeCount > 0);
     summary = std::move(decoded);
 }
 

@@ -119,6 +119,9 @@ struct SnapshotSummary {
     std::size_t extensionCount = 0;
     bool holdsPreferences = false;  // the preferences file was copied
     bool complete = false;          // Apply recorded its post-change checksums
+    // A restore of it would put something back: its Apply changed something (forEachHeldItem),
+    // or its flag list is not empty. The snapshot a restore takes when none is named.
+    bool holdsChanges = false;
 
     static SnapshotSummary of(const ManifestHeader& header, std::size_t changeCount,
                               std::size_t extensionCount);
@@ -127,7 +130,16 @@ struct SnapshotSummary {
 
 // The field names as keys; createdAt as in the manifest.
 void to_json(nlohmann::json& json, const SnapshotSummary& summary);
-// Strict as the manifest; throws nlohmann::json::exception.
+// Strict as the manifest; throws nlohmann::json::exception. A summary of an earlier version
+// without holdsChanges holds changes when it has any: Apply did not yet fail gracefully.
 void from_json(const nlohmann::json& json, SnapshotSummary& summary);
+
+// Calls `hold` with a key for each item but the extension flags (one key per flag, "flag " and
+// the path, is the caller's) that a restore of `header` puts back: the preferences file and
+// each store it copied and Apply wrote (not those marked not written), and each pushed value
+// (with or without a copy of its domain: without one, Restore removes what Apply made). Each
+// key names a kind of state and where it lives, so that a file's content and its extension
+// flag, say, count apart.
+void forEachHeldItem(const ManifestHeader& header, const std::function<void(std::string)>& hold);
 
 }  // namespace lumifold

@@ -64,10 +64,11 @@ struct ApplyResult {
     bool alreadyConsistent = false;
 };
 
-// What restore did: the snapshot it chose, its evaluation, and whether it wrote (it does not
-// when files drifted and force was not given).
+// What restore did: the snapshot it chose (and when that was taken), its evaluation, and
+// whether it wrote (it does not when files drifted and force was not given).
 struct RestoreResult {
     std::string snapshotId;
+    std::chrono::system_clock::time_point createdAt;
     std::vector<RestoreEvaluationItem> evaluation;
     bool restored = false;
 };
@@ -118,13 +119,15 @@ class LumifoldEngine final {
     std::optional<ApplyResult> applyIf(const FolderList& folders, bool relaunchFinder,
                                        const std::function<bool(const ChangePlan&)>& proceed);
 
-    // Rolls back to `backupID` (default: the newest snapshot), writing only in the home, its
-    // default folders and `folders` (the folders Apply was given outside the home, named again
-    // by the user; each folder's parent for its store there). With drift and no `force` it
-    // returns the evaluation, not restored, and touches nothing. Throws kNoBackupManifest when
-    // there is no such snapshot, the platform's Error for a folder of `folders` that cannot be
-    // opened, and the backup manager's refusals (before drift is considered) or the
-    // coordinator's Error.
+    // Rolls back to `backupID` (default: the newest snapshot that holds changes,
+    // BackupManager::newestHoldingChanges), writing only in the home, its default folders and
+    // `folders` (the folders Apply was given outside the home, named again by the user; each
+    // folder's parent for its store there). With drift and no `force` it returns the
+    // evaluation, not restored, and touches nothing. Throws kNoBackupManifest when there is no
+    // such snapshot, kUnusableSnapshot for a named one whose manifest cannot be used, the
+    // platform's Error for a folder of `folders` that cannot be opened, and the backup
+    // manager's refusals (a newer manifest that cannot be read, and before drift is
+    // considered) or the coordinator's Error.
     RestoreResult restore(const std::optional<std::string>& backupID, bool force,
                           const std::vector<std::string>& folders = {});
 

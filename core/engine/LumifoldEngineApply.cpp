@@ -281,19 +281,25 @@ platform::WriteBounds LumifoldEngine::restoreBounds(const std::vector<std::strin
 RestoreResult LumifoldEngine::restore(const std::optional<std::string>& backupID, bool force,
                                       const std::vector<std::string>& folders) {
     const platform::FileLock held = lock("restore");
-    const auto snapshots = m_backupManager.listSnapshots().snapshots;
-    const auto found = std::find_if(snapshots.begin(), snapshots.end(), [&](const auto& summary) {
-        return !backupID || summary.id == *backupID;
-    });
-    if (found == snapshots.end()) {
-        if (backupID) {
+    std::optional<SnapshotSummary> found;
+    if (backupID) {
+        for (SnapshotSummary& summary : m_backupManager.listSnapshots().snapshots) {
+            if (summary.id == *backupID) found = std::move(summary);
+        }
+        if (!found) {
             if (const auto problem = m_backupManager.problemWith(*backupID)) {
                 throw Error(kDomain, kUnusableSnapshot,
                             "Snapshot " + platform::printable(*backupID) +
                                 " cannot be restored: " + problem->problem);
             }
+            throw Error(kDomain, kNoBackupManifest,
+                        "There is no snapshot " + platform::printable(*backupID));
         }
-        throw Error(kDomain, kNoBackupManifest, "No backup manifest found");
+    } else if (!(found = m_backupManager.newestHoldingChanges())) {
+        throw Error(kDomain, kNoBackupManifest,
+                    m_backupManager.listSnapshots().snapshots.empty()
+                        ? "No backup manifest found"
+                        : "No snapshot holds anything to restore");
     }
     // One manifest, read as a stream; its change list is checked but not kept.
     const BackupManifest manifest = m_backupManager.loadManifestForRestore(found->id);
@@ -305,7 +311,9 @@ RestoreResult LumifoldEngine::restore(const std::optional<std::string>& backupID
     // A snapshot Restore must refuse whatever the user says is refused before drift is even
     // mentioned.
     m_backupManager.checkRestorable(*chosen, bounds);
-    RestoreResult result{.snapshotId = found->id, .evaluation = evaluation.items};
+    RestoreResult result{
+        .snapshotId = found->id, .createdAt = found->createdAt, .evaluation = evaluation.items};
+
     if (evaluation.hasModifications() && !force) return result;
 
     report("Restore", "Restoring files");

@@ -174,6 +174,53 @@ TEST_F(BackupTest, ListingSkipsWhatIsNotASnapshotAndLoadingNamesOnlyItsOwnFolder
     EXPECT_EQ(manifestText("garbled"), "[]");
 }
 
+// A restore that names no snapshot takes the newest that would put something back, and never
+// passes silently over a newer one it cannot read.
+TEST_F(BackupTest, TheSnapshotToRestoreIsTheNewestHoldingChanges) {
+    const std::string store = writeStore("Desktop", "a");
+    writePreferences(true);
+    const auto snapshot = [&](const std::vector<SettingChange>& changes) {
+        now += std::chrono::seconds(1);
+        return manager.createSnapshot(preferencesPath(), {store}, changes, {}).id;
+    };
+    const std::vector<SettingChange> change{{"Desktop", "vstl", "Nlsv", "icnv", "Folder"}};
+    const std::string holding = snapshot(change);
+    // Newer, holding nothing: an Apply that left both files alone, and one (of an earlier
+    // version) that changed nothing at all.
+    manager.recordPostModificationHashes(
+        snapshot(change), preferencesPath(),
+        ApplyOutcome{.storesNotWritten = {store}, .preferencesNotWritten = true, .pushed = {}});
+    snapshot({});
+    // Folders without a usable manifest: only one that is older, or has none at all (an Apply
+    // killed while snapshotting wrote nothing), is passed over.
+    const std::tuple<std::string, const char*, bool> folders[] = {
+        {"", nullptr, false},
+        {"2025-01-31T14-05-59Z", "[]", true},
+        {"garbled", "{", true},
+        {"2000-01-01T00-00-00Z", "[]", false},
+        {"2025-01-31T14-05-58Z", nullptr, false},
+    };
+    for (const auto& [name, manifest, refused] : folders) {
+        SCOPED_TRACE(name);
+        if (manifest != nullptr)
+            home.writeFile(".lumifold/backups/" + name + "/manifest.json", manifest);
+        if (manifest == nullptr && !name.empty()) home.makeFolder(".lumifold/backups/" + name);
+        std::string chosen;
+        try {
+            chosen = manager.newestHoldingChanges()->id;
+        } catch (const Error& error) {
+            chosen = std::to_string(error.code()) + " " + error.message();
+        }
+        EXPECT_TRUE(refused ? chosen.starts_with(std::to_string(kBackupManifestUnreadable) +
+                                                 " Snapshot " + name + " may be the newest")
+                            : chosen == holding)
+            << chosen;
+        if (!name.empty()) std::filesystem::remove_all(snapshotDirectory(name));
+    }
+    std::filesystem::remove_all(snapshotDirectory(holding));
+    EXPECT_EQ(manager.newestHoldingChanges(), std::nullopt);
+}
+
 // Pruning keeps the newest snapshot and, for each file, the oldest that would put it back;
 // it leaves the unreadable ones and links, and deletes nothing through a link.
 TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {

@@ -322,6 +322,8 @@ TEST_F(StageCommandsTest, RestoreSnapshotsAndPruneSayWhatTheyDid) {
     home.writeFile("Documents/.DS_Store", "edited since");
     const CliResult refused = run({"restore"});
     EXPECT_EQ(refused.status, 3);
+    EXPECT_TRUE(refused.out.starts_with("Restoring snapshot " + first + " (taken 20"))
+        << refused.out;
     EXPECT_EQ(refused.err,
               "lumifold: files were modified since the snapshot's apply; nothing was restored. "
               "Re-run with --force to overwrite them.\n");
@@ -337,7 +339,10 @@ TEST_F(StageCommandsTest, RestoreSnapshotsAndPruneSayWhatTheyDid) {
     const CliResult unpaused = run({"restore", "--force", "--json"});
     EXPECT_EQ(unpaused.status, 0);
     EXPECT_EQ(nlohmann::json::parse(unpaused.out)["watchPaused"], false);
+    EXPECT_EQ(nlohmann::json::parse(unpaused.out)["snapshot"]["id"], first);
     EXPECT_TRUE(unpaused.err.starts_with("Warning: Keep Consistent could not be paused: "));
+    EXPECT_EQ(run({"restore", "nosuch"}).err,
+              "lumifold: There is no snapshot nosuch (lumifold snapshots lists them)\n");
 
     run({"apply"});
     home.makeFolder(".lumifold/backups/2000-01-01T00-00-00Z/files");  // a killed snapshot

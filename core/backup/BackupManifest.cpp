@@ -485,7 +485,9 @@ void forEachHeldItem(const ManifestHeader& header, const std::function<void(std:
     }
     for (const PushedPreference& pushed :
          header.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
-        hold("domain " + pushed.domain + (pushed.currentHost ? " (current host)" : ""));
+        if (pushed.pushedValue) {
+            hold("domain " + pushed.domain + (pushed.currentHost ? " (current host)" : ""));
+        }
     }
 }
 

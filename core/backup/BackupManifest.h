@@ -136,10 +136,10 @@ void from_json(const nlohmann::json& json, SnapshotSummary& summary);
 
 // Calls `hold` with a key for each item but the extension flags (one key per flag, "flag " and
 // the path, is the caller's) that a restore of `header` puts back: the preferences file and
-// each store it copied and Apply wrote (not those marked not written), and each pushed value
-// (with or without a copy of its domain: without one, Restore removes what Apply made). Each
-// key names a kind of state and where it lives, so that a file's content and its extension
-// flag, say, count apart.
+// each store it copied and Apply wrote (not those marked not written), and each value Apply
+// pushed (with or without a copy of its domain: without one, Restore removes what Apply made;
+// a push that did not happen has no pushed value, and nothing to undo). Each key names a kind of
+// state and where it lives, so that a file's content and its extension flag, say, count apart.
 void forEachHeldItem(const ManifestHeader& header, const std::function<void(std::string)>& hold);
 
 }  // namespace lumifold

@@ -229,8 +229,9 @@ TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
     const std::string store = home / ".lumifold/backups";
     home.writeFile("outside/file", "not the store's");
     // What each snapshot holds, oldest first: stores A and B, the preferences file, a flag, a
-    // pushed value. The 2nd's Apply left its two files alone, so Restore would too.
-    const std::vector<std::string> holds{"A", "PB", "P", "B", "F", "D", "A", "A"};
+    // pushed value. The 2nd's Apply left its two files alone, so Restore would too; the 6th's
+    // push never happened, so it holds no value to put back.
+    const std::vector<std::string> holds{"A", "PB", "P", "B", "F", "d", "D", "A", "A"};
     std::vector<std::string> ids;
     const auto snapshotAll = [&, start = now] {
         std::filesystem::remove_all(store);
@@ -248,15 +249,18 @@ TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
                 if (has(path == a ? 'A' : 'B'))
                     request.dsStores.push_back({path, readFile(path), std::nullopt});
             }
-            if (has('D'))
-                request.pushedPreferences.emplace(1)[0].record.domain = "com.apple.finder";
+            if (has('D') || has('d')) {
+                PushedPreference& pushed = request.pushedPreferences.emplace(1)[0].record;
+                pushed.domain = "com.apple.finder";
+                if (has('D')) pushed.pushedValue = "<false/>";
+            }
             ids.push_back(manager.createSnapshot(request).header.id);
         }
         const ApplyOutcome leftAlone{
             .storesNotWritten = {b}, .preferencesNotWritten = true, .pushed = {}};
         manager.recordPostModificationHashes(ids[1], preferencesPath(), leftAlone);
         home.makeFolder(".lumifold/backups/killed");  // an Apply killed while snapshotting
-        for (const std::string& link : {store + "/linked", snapshotDirectory(ids[6]) + "/x"}) {
+        for (const std::string& link : {store + "/linked", snapshotDirectory(ids[7]) + "/x"}) {
             ASSERT_EQ(::symlink((home / "outside").c_str(), link.c_str()), 0);
         }
     };
@@ -264,9 +268,12 @@ TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
     // A manifest damaged without changing its size or time, so only reading it tells; which
     // snapshots go.
     const std::tuple<std::string, std::string, std::string, std::vector<std::string>> cases[] = {
-        {"", "", "", {"killed", ids[6], ids[1]}},
-        {ids[0], "\"id\": \"2", "\"id\": \"X", {"killed", ids[1]}},  // not its own: 7th holds A
-        {ids[7], "{", "[", {"killed", ids[1]}},  // corrupt: the 7th is the newest readable
+        {"", "", "", {"killed", ids[7], ids[5], ids[1]}},
+        {ids[0],
+         "\"id\": \"2",
+         "\"id\": \"X",
+         {"killed", ids[5], ids[1]}},                    // not its own: 8th holds A
+        {ids[8], "{", "[", {"killed", ids[5], ids[1]}},  // corrupt: the 8th is the newest readable
     };
     for (const auto& [damaged, what, with, removed] : cases) {
         SCOPED_TRACE(damaged);

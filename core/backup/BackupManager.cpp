@@ -143,7 +143,19 @@ WrittenSnapshot BackupManager::createSnapshot(const SnapshotRequest& request) {
         }
         id = baseId + "-" + std::to_string(suffix);
     }
+    try {
+        return writeSnapshot(request, id);
+    } catch (...) {
+        // A snapshot cut short holds nothing to restore, and no Apply writes after it.
+        removeSnapshot(id);
+        throw;
+    }
+}
+
+WrittenSnapshot BackupManager::writeSnapshot(const SnapshotRequest& request,
+                                             const std::string& id) {
     const std::string directory = snapshotDirectory(id);
+
     const std::string filesDirectory = appending(directory, kFilesFolderName);
     platform::createDirectories(filesDirectory, kPrivateFolderMode);
 
@@ -313,6 +325,14 @@ WrittenSnapshot BackupManager::completeSnapshot(const SnapshotRequest& request,
     }
     saveManifest(completed.header, request.lists, &completed.summary);
     return completed;
+}
+
+void BackupManager::removeSnapshot(const std::string& id) const noexcept {
+    try {
+        if (isSingleComponent(id)) platform::removeTree(snapshotDirectory(id));
+    } catch (const std::exception&) {
+        // What stays is listed as an incomplete or unusable snapshot, for pruning to take.
+    }
 }
 
 void BackupManager::recordOutcome(ManifestHeader& manifest, const std::string& finderPlistURL,

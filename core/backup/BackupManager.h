@@ -117,11 +117,12 @@ class BackupManager final {
     const std::string& baseBackupDirectory() const { return m_baseBackupDirectory; }
 
     // Copies the preferences file (when it exists) and each existing .DS_Store file into a new
-    // snapshot and writes its manifest. The snapshot takes the identifier of the current time;
-    // when a snapshot of that name exists already it takes "<id>-2", "<id>-3", ... so no
-    // snapshot ever replaces another. Throws the file system's Error when a folder cannot be
-    // created, an existing file cannot be read or a copy or the manifest cannot be written;
-    // Error kBackupManifestUnencodable for paths or texts that are not valid UTF-8.
+    // snapshot and writes its manifest; a snapshot that fails midway is removed again. The snapshot
+    // takes the identifier of the current time; when a snapshot of that name exists already it
+    // takes "<id>-2", "<id>-3", ... so no snapshot ever replaces another. Throws the file system's
+    // Error when a folder cannot be created, an existing file cannot be read or a copy or the
+    // manifest cannot be written; Error kBackupManifestUnencodable for paths or texts that are not
+    // valid UTF-8.
     BackupManifest createSnapshot(const std::string& finderPlistURL,
                                   const std::vector<std::string>& dsStoreURLs,
                                   const std::vector<SettingChange>& appliedChanges,
@@ -147,6 +148,9 @@ class BackupManager final {
     // again from the request, never read back and decoded.
     WrittenSnapshot completeSnapshot(const SnapshotRequest& request, const WrittenSnapshot& created,
                                      const ApplyOutcome& outcome);
+    // Removes snapshot `id`, taken for an Apply that then wrote nothing. Never through a link;
+    // best effort, never throws. Call it holding the home's lock.
+    void removeSnapshot(const std::string& id) const noexcept;
 
     // The manifest of snapshot `id`; nullopt when it is missing or does not decode, when it
     // names another snapshot than its folder, or when `id` is not a single folder name. Never
@@ -245,6 +249,7 @@ class BackupManager final {
                       SnapshotSummary* summary = nullptr) const;
     void recordOutcome(ManifestHeader& manifest, const std::string& finderPlistURL,
                        const ApplyOutcome& outcome) const;
+    WrittenSnapshot writeSnapshot(const SnapshotRequest& request, const std::string& id);
     // The summary of snapshot `name` when its summary file matches its manifest.
     std::optional<SnapshotSummary> cachedSummary(const std::string& name) const;
     std::vector<std::string> snapshotNames() const;

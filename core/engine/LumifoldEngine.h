@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -25,6 +26,7 @@
 namespace lumifold {
 
 class WriteTargets;
+struct AppliedWrites;
 
 // Where the engine works. Defaults are the current user's home and the real machine; tests and
 // the CLI's --home give another home, and tests a fake Finder.
@@ -166,9 +168,14 @@ class LumifoldEngine final {
     // Removes what killed writes left in the folders a run touches.
     void removeLeftovers(const ChangePlan& plan, const WriteTargets& targets) const;
     ApplyResult carryOut(const ChangePlan& plan, bool relaunchFinder);
-    // Sets the flag of every file of the plan, each through its folder as recorded.
-    void hideExtensions(const FileList& files, const WriteTargets& targets,
-                        ApplyResult& result) const;
+    // Sets the flag of every file of the plan, each through its folder as recorded, and marks
+    // in `set` those it set.
+    void hideExtensions(const FileList& files, const WriteTargets& targets, ApplyResult& result,
+                        std::vector<bool>& set) const;
+    // Ends an Apply that failed with `failure` after its snapshot: when it had written nothing
+    // the snapshot goes. A Finder it quit is started again. Then throws `failure`.
+    [[noreturn]] void failAfterSnapshot(std::exception_ptr failure, const WrittenSnapshot& snapshot,
+                                        const AppliedWrites& written, bool finderQuit);
     // Tells the progress callback, if any; a step with a known total is told about every
     // 256th item and its last, so a million items cost little.
     void report(std::string_view stage, std::string_view step, std::uint64_t done = 0,

@@ -154,25 +154,28 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
     report("Apply", "Taking the snapshot");
     const WrittenSnapshot snapshot = m_backupManager.createSnapshot(request);
 
-    bool finderQuit = false;
-    if (relaunchFinder && m_coordinator.isFinderRunning()) {
-        m_coordinator.quitFinder(kFinderQuitTimeout);
-        finderQuit = true;
-    }
-
+    AppliedWrites written;
+    written.flags.assign(files.size(), false);
     ApplyOutcome outcome;
+    bool finderQuit = false;
     try {
+        if (relaunchFinder && m_coordinator.isFinderRunning()) {
+            m_coordinator.quitFinder(kFinderQuitTimeout);
+            finderQuit = true;
+        }
         report("Apply", "Writing preferences");
-        const PreferencesWrite written =
+        const PreferencesWrite preferences =
             m_preferencesManager.writePreferences(plan.target, plan.preferences, plan.pushes);
-        outcome.preferencesNotWritten = !written.fileWritten;
-        outcome.pushed = written.pushed;
-        if (!written.fileWritten) result.warnings.push_back(changedMeanwhile(preferencesPath));
-        for (const std::string& domain : written.domainsNotWritten) {
+        written.preferences = preferences.fileWritten;
+        written.pushed = preferences.pushed;
+        outcome.preferencesNotWritten = !preferences.fileWritten;
+        outcome.pushed = preferences.pushed;
+        if (!preferences.fileWritten) result.warnings.push_back(changedMeanwhile(preferencesPath));
+        for (const std::string& domain : preferences.domainsNotWritten) {
             result.warnings.push_back(changedMeanwhile(domain));
         }
-        result.warnings.insert(result.warnings.end(), written.warnings.begin(),
-                               written.warnings.end());
+        result.warnings.insert(result.warnings.end(), preferences.warnings.begin(),
+                               preferences.warnings.end());
 
         std::uint64_t storesDone = 0;
         for (std::size_t i = 0; i < plan.stores.size(); ++i) {
@@ -188,20 +191,20 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
             }
             platform::ReplaceOptions options;
             options.unlessChangedFrom = platform::PlannedContent{true, store.plan.originalBytes};
-            if (!platform::replaceFileIn(*folder, kDSStoreName, store.image, options)) {
+            if (platform::replaceFileIn(*folder, kDSStoreName, store.image, options)) {
+                written.stores.push_back(i);
+            } else {
                 outcome.storesNotWritten.push_back(path);
                 result.warnings.push_back(changedMeanwhile(path));
             }
         }
-        hideExtensions(files, targets, result);
+        hideExtensions(files, targets, result, written.flags);
         report("Apply", "Recording checksums");
         WrittenSnapshot completed = m_backupManager.completeSnapshot(request, snapshot, outcome);
         result.manifest = std::move(completed.header);
         result.snapshot = std::move(completed.summary);
     } catch (...) {
-        // Never leave the user without a Finder: start it again, then report the failure.
-        if (finderQuit) restartFinderQuietly();
-        throw;
+        failAfterSnapshot(std::current_exception(), snapshot, written, finderQuit);
     }
     if (finderQuit) {
         m_coordinator.flushPreferenceCache();
@@ -212,7 +215,7 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
 }
 
 void LumifoldEngine::hideExtensions(const FileList& files, const WriteTargets& targets,
-                                    ApplyResult& result) const {
+                                    ApplyResult& result, std::vector<bool>& set) const {
     std::vector<std::string> refused;
     std::string firstReason;
     forEachFolderRun(files, [&](std::size_t start, std::size_t end) {
@@ -223,6 +226,7 @@ void LumifoldEngine::hideExtensions(const FileList& files, const WriteTargets& t
             try {
                 if (!folder) throw Error(platform::kPosixDomain, platform::kOutsideRoots, why);
                 platform::setHasHiddenExtensionIn(*folder, std::string(files.name(i)), true);
+                set[i] = true;
                 ++result.extensionsHidden;
             } catch (const Error& error) {
                 // One file that refuses its flag must not stop the others; it is reported.

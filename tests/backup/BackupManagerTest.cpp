@@ -306,6 +306,19 @@ TEST_F(BackupTest, AStoreThatCannotBeReadFailsTheSnapshotBeforeAnyFolderIsMade) 
     EXPECT_FALSE(platform::fileExists(home / ".lumifold"));
 }
 
+// A snapshot cut short holds nothing to restore, and no Apply writes after it: it goes.
+TEST_F(BackupTest, ASnapshotCutShortLeavesNoFolder) {
+    const BackupManifest noLists;
+    SnapshotRequest request;
+    request.finderPlistURL = writePreferences(true);
+    request.finderPlistBytes = readFile(preferencesPath());
+    request.dsStores.push_back({"/x/" + std::string(250, 'a'), {}, std::nullopt});  // too long
+    request.lists = ManifestLists::of(noLists);
+    EXPECT_LUMIFOLD_ERROR_CODE(manager.createSnapshot(request), platform::kPosixDomain,
+                               ENAMETOOLONG);
+    EXPECT_TRUE(platform::listDirectory(home / ".lumifold/backups", true).empty());
+}
+
 TEST_F(BackupTest, ApplyDriftRefusalAndForcedRestoreBringEverythingBack) {
     writePreferences(true);
     const std::string desktop = writeStore("Desktop", "desktop before", 0640);

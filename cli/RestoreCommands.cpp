@@ -117,7 +117,13 @@ int runSnapshots(const GlobalOptions& global, const SnapshotsOptions& options) {
         std::cout << summary.id << "  " << formatIso8601(summary.createdAt) << "  "
                   << summary.storeCount << " store(s), " << summary.changeCount << " change(s), "
                   << summary.extensionCount << " extension flag(s)"
-                  << (summary.complete ? "" : "  (apply did not finish)") << '\n';
+                  << (summary.applyFailed
+                          ? (summary.holdsChanges
+                                 ? "  (apply failed; it holds what was not put back)"
+                                 : "  (apply failed; everything was put back)")
+                      : summary.complete ? ""
+                                         : "  (apply did not finish)")
+                  << '\n';
     }
     return kExitSuccess;
 }

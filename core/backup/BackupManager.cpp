@@ -155,7 +155,6 @@ WrittenSnapshot BackupManager::createSnapshot(const SnapshotRequest& request) {
 WrittenSnapshot BackupManager::writeSnapshot(const SnapshotRequest& request,
                                              const std::string& id) {
     const std::string directory = snapshotDirectory(id);
-
     const std::string filesDirectory = appending(directory, kFilesFolderName);
     platform::createDirectories(filesDirectory, kPrivateFolderMode);
 
@@ -327,6 +326,24 @@ WrittenSnapshot BackupManager::completeSnapshot(const SnapshotRequest& request,
     return completed;
 }
 
+WrittenSnapshot BackupManager::recordFailedApply(const WrittenSnapshot& created,
+                                                 const ManifestLists& lists,
+                                                 const ApplyOutcome& stillWritten,
+                                                 FailedApply failure) {
+    WrittenSnapshot recorded{.header = created.header, .summary = {}, .reservation = {}};
+    markNotWritten(recorded.header, stillWritten);
+    recorded.header.applyFailed = std::move(failure);
+    if (!created.reservation.empty()) {
+        try {
+            platform::removeFile(created.reservation);
+        } catch (const Error&) {
+            // Gone already: the write below finds out whether there is room.
+        }
+    }
+    saveManifest(recorded.header, lists, &recorded.summary);
+    return recorded;
+}
+
 void BackupManager::removeSnapshot(const std::string& id) const noexcept {
     try {
         if (isSingleComponent(id)) platform::removeTree(snapshotDirectory(id));
@@ -335,32 +352,49 @@ void BackupManager::removeSnapshot(const std::string& id) const noexcept {
     }
 }
 
-void BackupManager::recordOutcome(ManifestHeader& manifest, const std::string& finderPlistURL,
-                                  const ApplyOutcome& outcome) const {
-    if (auto checksum = checksumOfFileIfReadable(finderPlistURL)) {
-        manifest.finderPlistPostSHA256 = std::move(checksum);
-    }
+namespace {
+
+// Whether the push `recorded` reached the preferences service, as `outcome` says.
+bool reached(const ApplyOutcome& outcome, const PushedPreference& recorded) {
+    return std::any_of(outcome.pushed->begin(), outcome.pushed->end(), [&](const auto& pushed) {
+        return pushed.domain == recorded.domain && pushed.key == recorded.key;
+    });
+}
+
+}  // namespace
+
+void BackupManager::markNotWritten(ManifestHeader& manifest, const ApplyOutcome& outcome) {
     manifest.finderPlistNotWritten = outcome.preferencesNotWritten;
     for (DSStoreBackupItem& item : manifest.dsStoreBackups) {
-        if (auto checksum = checksumOfFileIfReadable(item.originalPath)) {
-            item.postModificationSHA256 = std::move(checksum);
-        }
         item.notWritten =
             std::find(outcome.storesNotWritten.begin(), outcome.storesNotWritten.end(),
                       item.originalPath) != outcome.storesNotWritten.end();
     }
-    if (manifest.pushedPreferences && outcome.pushed) {
-        for (PushedPreference& recorded : *manifest.pushedPreferences) {
-            const bool reached = std::any_of(
-                outcome.pushed->begin(), outcome.pushed->end(), [&](const auto& pushed) {
-                    return pushed.domain == recorded.domain && pushed.key == recorded.key;
-                });
-            if (!reached) recorded.pushedValue.reset();
-            // Only a domain Apply wrote is one Restore may put back byte for byte.
-            const auto path =
-                platform::PreferencesService(m_host.homeDirectory)
-                    .domainPath(recorded.domain, platform::PreferencesService::Host::current);
-            if (reached && path) recorded.postModificationSHA256 = checksumOfFileIfReadable(*path);
+    if (!manifest.pushedPreferences || !outcome.pushed) return;
+    for (PushedPreference& recorded : *manifest.pushedPreferences) {
+        if (!reached(outcome, recorded)) recorded.pushedValue.reset();
+    }
+}
+
+void BackupManager::recordOutcome(ManifestHeader& manifest, const std::string& finderPlistURL,
+                                  const ApplyOutcome& outcome) const {
+    markNotWritten(manifest, outcome);
+    if (auto checksum = checksumOfFileIfReadable(finderPlistURL)) {
+        manifest.finderPlistPostSHA256 = std::move(checksum);
+    }
+    for (DSStoreBackupItem& item : manifest.dsStoreBackups) {
+        if (auto checksum = checksumOfFileIfReadable(item.originalPath)) {
+            item.postModificationSHA256 = std::move(checksum);
+        }
+    }
+    if (!manifest.pushedPreferences || !outcome.pushed) return;
+    for (PushedPreference& recorded : *manifest.pushedPreferences) {
+        // Only a domain Apply wrote is one Restore may put back byte for byte.
+        const auto path =
+            platform::PreferencesService(m_host.homeDirectory)
+                .domainPath(recorded.domain, platform::PreferencesService::Host::current);
+        if (reached(outcome, recorded) && path) {
+            recorded.postModificationSHA256 = checksumOfFileIfReadable(*path);
         }
     }
 }

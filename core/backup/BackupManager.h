@@ -148,6 +148,14 @@ class BackupManager final {
     // again from the request, never read back and decoded.
     WrittenSnapshot completeSnapshot(const SnapshotRequest& request, const WrittenSnapshot& created,
                                      const ApplyOutcome& outcome);
+    // Records in a snapshot this process just wrote that its Apply failed: `stillWritten` says
+    // what the Apply left changed after putting back what it could (the rest is marked not
+    // written, so Restore passes it by and pruning no longer counts it as held), `lists` the
+    // changes planned and the flags still set. No post-change checksums are recorded: a file
+    // another program changed since Apply wrote it is never taken for Apply's own. Throws the
+    // file system's Error when the manifest cannot be written.
+    WrittenSnapshot recordFailedApply(const WrittenSnapshot& created, const ManifestLists& lists,
+                                      const ApplyOutcome& stillWritten, FailedApply failure);
     // Removes snapshot `id`, taken for an Apply that then wrote nothing. Never through a link;
     // best effort, never throws. Call it holding the home's lock.
     void removeSnapshot(const std::string& id) const noexcept;
@@ -205,6 +213,11 @@ class BackupManager final {
 
     // 64 lower-case hexadecimal digits.
     static std::string sha256Hex(ByteView data);
+    // The checksum of the domain file the push of `value` makes from `copy` (its domain's file
+    // before; nullopt: there was none); nullopt when it pushed nothing or the copy holds no
+    // dictionary.
+    static std::optional<std::string> checksumAfterPush(const PushedPreference& value,
+                                                        const std::optional<Bytes>& copy);
 
     // Compares each snapshotted live file with the checksums the snapshot records: the
     // preferences file first (when it exists and reads), then the .DS_Store items in manifest
@@ -249,6 +262,8 @@ class BackupManager final {
                       SnapshotSummary* summary = nullptr) const;
     void recordOutcome(ManifestHeader& manifest, const std::string& finderPlistURL,
                        const ApplyOutcome& outcome) const;
+    // Marks what `outcome` says Apply did not write; recordOutcome without the checksums.
+    static void markNotWritten(ManifestHeader& manifest, const ApplyOutcome& outcome);
     WrittenSnapshot writeSnapshot(const SnapshotRequest& request, const std::string& id);
     // The summary of snapshot `name` when its summary file matches its manifest.
     std::optional<SnapshotSummary> cachedSummary(const std::string& name) const;
@@ -270,8 +285,6 @@ class BackupManager final {
     Copies readCopies(const BackupManifest& manifest) const;
     class FolderOpener;
     void pushShowAllExtensions(ByteView preferencesBytes) const;
-    static std::optional<std::string> checksumAfterPush(const PushedPreference& value,
-                                                        const std::optional<Bytes>& copy);
     void restorePushedPreferences(const std::vector<PushedPreference>& pushed,
                                   const std::vector<std::optional<Bytes>>& domainCopies,
                                   const FolderOpener& opener) const;

@@ -85,6 +85,15 @@ void writeWrittenFolder(JsonWriter& out, const WrittenFolder& folder) {
     out.endObject();
 }
 
+void writeFailure(JsonWriter& out, const FailedApply& failure) {
+    out.beginObject();
+    out.key("allPutBack");
+    out.boolean(failure.allPutBack);
+    out.key("error");
+    out.string(failure.error);
+    out.endObject();
+}
+
 void writePushed(JsonWriter& out, const PushedPreference& pushed) {
     out.beginObject();
     writeOptional(out, "backupRelativePath", pushed.backupRelativePath);
@@ -191,6 +200,9 @@ class ManifestReader final : public nlohmann::json_sax<json> {
             json_fields::optionalString(header, "finderPlistPlannedSHA256");
         manifest.finderPlistWasLink =
             json_fields::optionalBoolean(header, "finderPlistWasLink").value_or(false);
+        if (const json* failure = json_fields::optionalMember(header, "applyFailed")) {
+            manifest.applyFailed = failure->get<FailedApply>();
+        }
         if (const json* folders = json_fields::optionalMember(header, "writtenFolders")) {
             if (!folders->is_array())
                 json_fields::wrongType(*folders, "writtenFolders", "an array");
@@ -359,6 +371,15 @@ class ManifestReader final : public nlohmann::json_sax<json> {
 
 }  // namespace
 
+void to_json(nlohmann::json& json, const FailedApply& failure) {
+    json = nlohmann::json{{"allPutBack", failure.allPutBack}, {"error", failure.error}};
+}
+
+void from_json(const nlohmann::json& json, FailedApply& failure) {
+    failure = FailedApply{.error = json_fields::requiredString(json, "error"),
+                          .allPutBack = json_fields::requiredBoolean(json, "allPutBack")};
+}
+
 void to_json(nlohmann::json& json, const WrittenFolder& folder) {
     json =
         nlohmann::json{{"path", folder.path}, {"device", folder.device}, {"inode", folder.inode}};
@@ -399,6 +420,10 @@ void writeManifestFile(const ManifestHeader& header, const ManifestLists& lists,
     out.beginArray();
     lists.appliedChanges([&](const SettingChange& change) { writeChange(out, change); });
     out.endArray();
+    if (header.applyFailed) {
+        out.key("applyFailed");
+        writeFailure(out, *header.applyFailed);
+    }
     out.key("createdAt");
     out.string(formatIso8601(header.createdAt));
     out.key("dsStoreBackups");
@@ -506,7 +531,8 @@ SnapshotSummary SnapshotSummary::of(const ManifestHeader& header, std::size_t ch
                            .extensionCount = extensionCount,
                            .holdsPreferences = !header.finderPlistOriginalSHA256.empty(),
                            .complete = header.finderPlistPostSHA256.has_value(),
-                           .holdsChanges = holds};
+                           .holdsChanges = holds,
+                           .applyFailed = header.applyFailed.has_value()};
 }
 
 void to_json(nlohmann::json& json, const SnapshotSummary& summary) {
@@ -517,7 +543,8 @@ void to_json(nlohmann::json& json, const SnapshotSummary& summary) {
                           {"extensionCount", summary.extensionCount},
                           {"holdsPreferences", summary.holdsPreferences},
                           {"complete", summary.complete},
-                          {"holdsChanges", summary.holdsChanges}};
+                          {"holdsChanges", summary.holdsChanges},
+                          {"applyFailed", summary.applyFailed}};
 }
 
 void from_json(const nlohmann::json& json, SnapshotSummary& summary) {
@@ -536,8 +563,8 @@ void from_json(const nlohmann::json& json, SnapshotSummary& summary) {
     }
     decoded.holdsPreferences = requiredBoolean(json, "holdsPreferences");
     decoded.complete = requiredBoolean(json, "complete");
-    decoded.holdsChanges =
-        optionalBoolean(json, "holdsChanges").value_or(decoded.changeCount > 0);
+    decoded.holdsChanges = optionalBoolean(json, "holdsChanges").value_or(decoded.changeCount > 0);
+    decoded.applyFailed = optionalBoolean(json, "applyFailed").value_or(false);
     summary = std::move(decoded);
 }
 

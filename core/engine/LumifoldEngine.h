@@ -172,10 +172,20 @@ class LumifoldEngine final {
     // in `set` those it set.
     void hideExtensions(const FileList& files, const WriteTargets& targets, ApplyResult& result,
                         std::vector<bool>& set) const;
-    // Ends an Apply that failed with `failure` after its snapshot: when it had written nothing
-    // the snapshot goes. A Finder it quit is started again. Then throws `failure`.
-    [[noreturn]] void failAfterSnapshot(std::exception_ptr failure, const WrittenSnapshot& snapshot,
-                                        const AppliedWrites& written, bool finderQuit);
+    // Ends an Apply that failed with `failure` after its snapshot. When it had written nothing
+    // the snapshot goes; otherwise every file it wrote that still holds what it wrote gets its
+    // snapshotted bytes back, the flags it set are cleared, and the snapshot is marked failed
+    // with what stayed changed. A Finder it quit is started again. Then throws `failure`, an
+    // Error's message followed by what was put back and what was not.
+    [[noreturn]] void failAfterSnapshot(std::exception_ptr failure, const ChangePlan& plan,
+                                        const WriteTargets& targets, const SnapshotRequest& request,
+                                        const WrittenSnapshot& snapshot, AppliedWrites& written,
+                                        bool finderQuit);
+    // Puts back what `written` says Apply wrote (see failAfterSnapshot), leaving in it what
+    // stayed changed; each file left is named in `left`, with why.
+    void putBack(const ChangePlan& plan, const WriteTargets& targets,
+                 const SnapshotRequest& request, AppliedWrites& written,
+                 std::vector<std::string>& left) const;
     // Tells the progress callback, if any; a step with a known total is told about every
     // 256th item and its last, so a million items cost little.
     void report(std::string_view stage, std::string_view step, std::uint64_t done = 0,

@@ -5,6 +5,7 @@
 
 #include "core/common/Error.h"
 #include "core/common/Paths.h"
+#include "core/engine/ApplySupport.h"
 #include "core/engine/LumifoldEngine.h"
 #include "core/engine/WriteTargets.h"
 #include "core/platform/FileMetadata.h"
@@ -16,10 +17,10 @@
 namespace lumifold {
 namespace {
 
-constexpr const char* kDSStoreName = ".DS_Store";
+using namespace apply_support;
+
 // The name an earlier version gave the preferences file's temporary copies.
 constexpr const char* kLegacyPreferencesTemporaryTarget = "finder.plist";
-constexpr std::size_t kNamedInWarning = 5;
 
 std::string changedMeanwhile(const std::string& path) {
     return "\"" + platform::printable(path) +
@@ -29,28 +30,6 @@ std::string changedMeanwhile(const std::string& path) {
 
 std::string leftAlone(const std::string& path, const std::string& why) {
     return "\"" + platform::printable(path) + "\" was left as it is: " + why;
-}
-
-// "N file(s) (a, b, ...); the first failure: why".
-std::string namedFiles(const std::vector<std::string>& files, const std::string& firstReason) {
-    std::string names;
-    for (std::size_t i = 0; i < files.size() && i < kNamedInWarning; ++i) {
-        names += (i == 0 ? "" : ", ") + platform::printable(files[i]);
-    }
-    return std::to_string(files.size()) + " file(s) (" + names +
-           (files.size() > kNamedInWarning ? ", ..." : "") + "); the first failure: " + firstReason;
-}
-
-// Calls `each(begin, end)` for each run of files in one folder; the list is in path order, so a
-// folder's files mostly come together.
-template <typename Each>
-void forEachFolderRun(const FileList& files, const Each& each) {
-    for (std::size_t start = 0; start < files.size();) {
-        std::size_t end = start + 1;
-        while (end < files.size() && files.folder(end) == files.folder(start)) ++end;
-        each(start, end);
-        start = end;
-    }
 }
 
 }  // namespace
@@ -204,7 +183,8 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
         result.manifest = std::move(completed.header);
         result.snapshot = std::move(completed.summary);
     } catch (...) {
-        failAfterSnapshot(std::current_exception(), snapshot, written, finderQuit);
+        failAfterSnapshot(std::current_exception(), plan, targets, request, snapshot, written,
+                          finderQuit);
     }
     if (finderQuit) {
         m_coordinator.flushPreferenceCache();
@@ -317,7 +297,6 @@ RestoreResult LumifoldEngine::restore(const std::optional<std::string>& backupID
     m_backupManager.checkRestorable(*chosen, bounds);
     RestoreResult result{
         .snapshotId = found->id, .createdAt = found->createdAt, .evaluation = evaluation.items};
-
     if (evaluation.hasModifications() && !force) return result;
 
     report("Restore", "Restoring files");

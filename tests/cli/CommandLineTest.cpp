@@ -357,5 +357,20 @@ TEST_F(StageCommandsTest, RestoreSnapshotsAndPruneSayWhatTheyDid) {
     EXPECT_EQ(run({"snapshots", "prune", "--keep", "0"}).status, 2);
 }
 
+// A failed apply exits 1 with what it put back; the listing says the snapshot failed.
+TEST_F(StageCommandsTest, AFailedApplySaysWhatItPutBackAndSnapshotsSayItFailed) {
+    std::optional<testing::UnwritableFolder> documents(std::in_place, home / "Documents");
+    if (documents->failure()) GTEST_SKIP() << *documents->failure();
+    const CliResult failed = run({"apply", "--no-relaunch"});
+    documents.reset();
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_TRUE(
+        failed.err.starts_with("lumifold: Could not write \"" + home / "Documents/.DS_Store") &&
+        failed.err.find("; Apply put back everything it had changed (snapshot ") !=
+            std::string::npos)
+        << failed.err;
+    EXPECT_TRUE(run({"snapshots"}).out.ends_with("  (apply failed; everything was put back)\n"));
+}
+
 }  // namespace
 }  // namespace lumifold

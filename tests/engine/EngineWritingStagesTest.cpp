@@ -268,6 +268,80 @@ TEST_F(EngineWritingStagesTest, AnotherProcessHoldingTheLockStopsWritingButNotRe
     EXPECT_EQ(platform::FileLock::readDescription(home / ".lumifold/lock"), "");
 }
 
+// A write that fails midway (a folder that refuses new files, even to root): Apply puts back
+// every file it wrote that still holds its write and clears its flags, keeps the snapshot marked
+// failed with what stayed changed, and says so. A snapshot left holding nothing is no restore's
+// default, and a restore of it needs no force.
+TEST_F(EngineWritingStagesTest, AFailedWritePutsBackWhatApplyWroteAndMarksItsSnapshot) {
+    if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";
+    std::function<void()> meanwhile;  // just before the first store is written
+    const auto failing = makeEngine(home.path(), [&](EngineOptions& options) {
+        options.progress = [&](const Progress& progress) {
+            if (progress.step == "Writing stores" && progress.done == 0 && meanwhile) meanwhile();
+        };
+    });
+    const std::string desktop = home / "Desktop";
+    const auto newest = [&] { return failing->backupManager().listSnapshots().snapshots.at(0).id; };
+    const struct {
+        std::function<std::string()> unwritable;  // made so while the Finder quits
+        std::function<void()> meanwhile;
+        const char* undone;              // how the error ends, after the snapshot's id
+        std::optional<bool> allPutBack;  // nullopt: the snapshot could not be marked
+    } cases[] = {
+        {[&] { return desktop; }, nullptr, " is kept, marked as failed)", true},
+        {[&] { return desktop; }, [&] { writeUserPreferences(99.0); }, " holds what stayed changed",
+         false},
+        {[&] { return home / (".lumifold/backups/" + newest()); }, nullptr,
+         " could not be marked as failed: ", std::nullopt},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.undone);
+        std::filesystem::remove_all(home / ".lumifold/backups");
+        writeUserPreferences();
+        home.makeFolder("Library/Preferences/ByHost");
+        writeStore("", {viewStyle("Desktop", "Nlsv")});
+        writeStore("Desktop", {viewStyle(".", "Nlsv")});
+        platform::setHasHiddenExtension(home.writeFile("Desktop/photo.jpg", "jpg"), false);
+        Fingerprint expected = fingerprint();
+        std::optional<UnwritableFolder> refusing;
+        finder.log.clear();
+        finder.onQuit = [&] { refusing.emplace(each.unwritable()); };
+        meanwhile = each.meanwhile;
+        std::string message;
+        try {
+            failing->apply(std::vector{desktop}, true);
+        } catch (const Error& error) {
+            message = error.message();
+        }
+        if (refusing->failure()) GTEST_SKIP() << *refusing->failure();
+        refusing.reset();
+        const std::string id = newest();
+        EXPECT_TRUE(message.starts_with("Could not ") &&
+                    message.find("snapshot " + id + each.undone) != std::string::npos)
+            << message;
+        EXPECT_EQ(finder.log, kQuitThenRestart);
+        if (each.meanwhile) {  // another program's preferences stay, named
+            expected[preferencesPath()] = fingerprint()[preferencesPath()];
+            EXPECT_NE(message.find("but \"" + preferencesPath() +
+                                   "\" (another program changed it since Apply wrote it)"),
+                      std::string::npos);
+        }
+        EXPECT_EQ(fingerprint(), expected);
+        const auto failure = failing->backupManager().loadManifest(id)->applyFailed;
+        EXPECT_EQ(failure.has_value(), each.allPutBack.has_value());
+        if (!each.allPutBack) continue;
+        EXPECT_EQ(failure->allPutBack, *each.allPutBack);
+        if (*each.allPutBack) {
+            EXPECT_LUMIFOLD_ERROR_CODE(failing->restore(std::nullopt, false),
+                                       LumifoldEngine::kDomain, LumifoldEngine::kNoBackupManifest);
+            EXPECT_TRUE(failing->restore(id, false).restored);
+        } else {
+            EXPECT_FALSE(failing->restore(std::nullopt, false).restored);  // theirs is drift
+        }
+    }
+    finder.onQuit = nullptr;
+}
+
 // Drift is refused untouched; forced, every byte, bit, flag and pushed value comes back.
 TEST_F(EngineWritingStagesTest, RestoreRefusesDriftThenForcedGivesBackByteBitFlagAndValue) {
     if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";

@@ -15,6 +15,7 @@ constexpr QLatin1String kPreviewed("Dry-run preview generated.");
 constexpr QLatin1String kApplying("Applying preferred settings...");
 constexpr QLatin1String kApplied("Settings applied successfully!");
 constexpr QLatin1String kApplyFailed("Apply failed.");
+constexpr QLatin1String kAlreadyConsistent("Already consistent: nothing to change.");
 constexpr QLatin1String kVerifying("Verifying folder compliance...");
 constexpr QLatin1String kCompliant("All folders fully compliant.");
 constexpr QLatin1String kDiscrepancies("Discrepancies found.");
@@ -160,8 +161,13 @@ LumifoldViewModel::Commit LumifoldViewModel::afterApply(LumifoldEngine& engine,
 
 void LumifoldViewModel::apply() {
     runStage(kApplying, kApplyFailed,
-             [this, relaunch = m_relaunchFinderOnApply](LumifoldEngine& engine) {
-                 return afterApply(engine, engine.apply(std::nullopt, relaunch));
+             [this, relaunch = m_relaunchFinderOnApply](LumifoldEngine& engine) -> Commit {
+                 ApplyResult result = engine.apply(std::nullopt, relaunch);
+                 // Nothing was written and no snapshot taken: what the screens show holds.
+                 if (result.alreadyConsistent) {
+                     return []() -> std::optional<QString> { return kAlreadyConsistent; };
+                 }
+                 return afterApply(engine, std::move(result));
              });
 }
 
@@ -254,7 +260,11 @@ void LumifoldViewModel::evaluate(bool clearsError) {
 void LumifoldViewModel::restore(bool force) {
     if (m_isWorking) return;
     std::optional<SnapshotSummary> chosen = m_selectedBackup;
-    if (!chosen && !m_availableBackups.empty()) chosen = m_availableBackups.front();
+    // As `lumifold restore`: the newest snapshot with something to put back.
+    for (const SnapshotSummary& backup : m_availableBackups) {
+        if (chosen) break;
+        if (backup.holdsChanges) chosen = backup;
+    }
     if (!chosen) return;
     // The in-app watcher must not take the restore's writes for a change to undo.
     const bool watching = m_isWatcherActive;

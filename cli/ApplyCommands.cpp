@@ -14,17 +14,26 @@ struct ApplyOptions {
 
 int runApply(const GlobalOptions& global, const ApplyOptions& options) {
     ProgressLine progress(!options.stage.json);
-    const auto engine = makeEngine(global, &progress);
+    const auto engine = makeEngine(global, &progress, true);
     std::vector<std::string> warnings;
     const auto folders = chosenFolders(*engine, options.stage, warnings);
     const ApplyResult result = engine->apply(folders, !options.noRelaunch);
     progress.finish();
     printWarnings(warnings);
     printWarnings(result.warnings);
+    if (result.alreadyConsistent) {
+        if (options.stage.json) {
+            printJson({{"alreadyConsistent", true}});
+        } else {
+            std::cout << "Already consistent: nothing to change.\n";
+        }
+        return kExitSuccess;
+    }
     // Apply's own closing audit decides: a run that left anything out is not a success.
     const int status = result.verification.isFullyCompliant() ? kExitSuccess : kExitNotCompliant;
     if (options.stage.json) {
         nlohmann::ordered_json json;
+        json["alreadyConsistent"] = false;
         json["snapshot"] = nlohmann::json(result.snapshot);
         json["verification"] = result.verification;
         json["extensionsHidden"] = result.extensionsHidden;

@@ -70,9 +70,13 @@ std::string homeDirectory(const GlobalOptions& global) {
     return home;
 }
 
-std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global, ProgressLine* progress) {
+std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global, ProgressLine* progress,
+                                           bool saysWhenWaiting) {
     EngineOptions options;
     if (progress != nullptr) options.progress = progress->callback();
+    if (saysWhenWaiting) {
+        options.waitingForLock = [](const std::string& message) { std::cerr << message << '\n'; };
+    }
     options.homeDirectory = homeDirectory(global);
     return std::make_unique<LumifoldEngine>(std::move(options));
 }

@@ -49,9 +49,11 @@ void printUnlisted(std::size_t count, const char* what);
 std::string homeDirectory(const GlobalOptions& global);
 
 // An engine working on homeDirectory(global).
-// `progress`, when given, is told how far long operations are.
+// `progress`, when given, is told how far long operations are. With `saysWhenWaiting`, waiting
+// for another Lumifold process's lock is said on standard error.
 std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global,
-                                           ProgressLine* progress = nullptr);
+                                           ProgressLine* progress = nullptr,
+                                           bool saysWhenWaiting = false);
 
 // Each warning as one "Warning: ..." line on standard error.
 void printWarnings(const std::vector<std::string>& warnings);

@@ -22,13 +22,31 @@ int runRestore(const GlobalOptions& global, const RestoreOptions& options) {
     const std::vector<std::string> folders = distinctFolders(options.folders);
     requireFolders(folders);
     ProgressLine progress(!options.json);
-    const auto engine = makeEngine(global, &progress);
+    const auto engine = makeEngine(global, &progress, true);
     const auto id = options.id.empty() ? std::nullopt : std::optional<std::string>(options.id);
-    // Named before the restore writes anything, so a running watcher never acts on its writes.
-    const auto newest = engine->backupManager().listSnapshots().snapshots;
+    // Named before the restore writes anything, so a running watcher never acts on its writes;
+    // the restore settles which snapshot it is.
+    std::string toRestore = options.id;
+    if (!id) {
+        try {
+            const auto newest = engine->backupManager().newestHoldingChanges();
+            if (newest) toRestore = newest->id;
+        } catch (const Error&) {
+            // The restore says why.
+        }
+    }
     const WatchPause pause(engine->homeDirectory());
-    RestorePause restorePause(pause, id ? *id : newest.empty() ? "" : newest.front().id);
-    const RestoreResult result = engine->restore(id, options.force, folders);
+    RestorePause restorePause(pause, toRestore);
+    RestoreResult result;
+    try {
+        result = engine->restore(id, options.force, folders);
+    } catch (const Error& error) {
+        if (id && error.domain() == LumifoldEngine::kDomain &&
+            error.code() == LumifoldEngine::kNoBackupManifest) {
+            throw std::runtime_error(error.message() + " (lumifold snapshots lists them)");
+        }
+        throw;
+    }
     progress.finish();
     const bool paused = result.restored && restorePause.keep(result.snapshotId);
     if (result.restored && !paused) {
@@ -37,11 +55,15 @@ int runRestore(const GlobalOptions& global, const RestoreOptions& options) {
     }
     if (options.json) {
         nlohmann::ordered_json json;
+        json["snapshot"] = {{"id", result.snapshotId},
+                            {"createdAt", formatIso8601(result.createdAt)}};
         json["evaluation"] = nlohmann::json(result.evaluation);
         json["restored"] = result.restored;
         json["watchPaused"] = paused;
         printJson(json);
     } else {
+        std::cout << "Restoring snapshot " << result.snapshotId << " (taken "
+                  << formatIso8601(result.createdAt) << ")\n";
         for (const auto& item : result.evaluation) {
             std::cout << "  " << item.originalPath << ": " << item.statusDescription << '\n';
         }
@@ -95,7 +117,13 @@ int runSnapshots(const GlobalOptions& global, const SnapshotsOptions& options) {
         std::cout << summary.id << "  " << formatIso8601(summary.createdAt) << "  "
                   << summary.storeCount << " store(s), " << summary.changeCount << " change(s), "
                   << summary.extensionCount << " extension flag(s)"
-                  << (summary.complete ? "" : "  (apply did not finish)") << '\n';
+                  << (summary.applyFailed
+                          ? (summary.holdsChanges
+                                 ? "  (apply failed; it holds what was not put back)"
+                                 : "  (apply failed; everything was put back)")
+                      : summary.complete ? ""
+                                         : "  (apply did not finish)")
+                  << '\n';
     }
     return kExitSuccess;
 }
@@ -105,7 +133,7 @@ struct PruneOptions {
 };
 
 int runPrune(const GlobalOptions& global, const PruneOptions& options) {
-    const auto engine = makeEngine(global);
+    const auto engine = makeEngine(global, nullptr, true);
     const PruneResult result = engine->prune(options.keep);
     for (const auto& kept : result.kept) {
         std::cerr << "Kept snapshot " << platform::printable(kept.name) << ": " << kept.problem
@@ -149,7 +177,8 @@ void addRestoreCommands(CLI::App& app, const GlobalOptions& global, Action& acti
     auto restore = std::make_shared<RestoreOptions>();
     auto* restoreCommand = app.add_subcommand(
         "restore", "Roll back to a snapshot (refuses when files changed since, unless --force)");
-    restoreCommand->add_option("ID", restore->id, "Snapshot identifier (default: the newest)");
+    restoreCommand->add_option("ID", restore->id,
+                               "Snapshot identifier (default: the newest that holds changes)");
     restoreCommand->add_option(
         "--folder", restore->folders,
         "A folder the apply was given outside the home, whose files the snapshot holds "

@@ -143,6 +143,17 @@ WrittenSnapshot BackupManager::createSnapshot(const SnapshotRequest& request) {
         }
         id = baseId + "-" + std::to_string(suffix);
     }
+    try {
+        return writeSnapshot(request, id);
+    } catch (...) {
+        // A snapshot cut short holds nothing to restore, and no Apply writes after it.
+        removeSnapshot(id);
+        throw;
+    }
+}
+
+WrittenSnapshot BackupManager::writeSnapshot(const SnapshotRequest& request,
+                                             const std::string& id) {
     const std::string directory = snapshotDirectory(id);
     const std::string filesDirectory = appending(directory, kFilesFolderName);
     platform::createDirectories(filesDirectory, kPrivateFolderMode);
@@ -315,32 +326,75 @@ WrittenSnapshot BackupManager::completeSnapshot(const SnapshotRequest& request,
     return completed;
 }
 
-void BackupManager::recordOutcome(ManifestHeader& manifest, const std::string& finderPlistURL,
-                                  const ApplyOutcome& outcome) const {
-    if (auto checksum = checksumOfFileIfReadable(finderPlistURL)) {
-        manifest.finderPlistPostSHA256 = std::move(checksum);
+WrittenSnapshot BackupManager::recordFailedApply(const WrittenSnapshot& created,
+                                                 const ManifestLists& lists,
+                                                 const ApplyOutcome& stillWritten,
+                                                 FailedApply failure) {
+    WrittenSnapshot recorded{.header = created.header, .summary = {}, .reservation = {}};
+    markNotWritten(recorded.header, stillWritten);
+    recorded.header.applyFailed = std::move(failure);
+    if (!created.reservation.empty()) {
+        try {
+            platform::removeFile(created.reservation);
+        } catch (const Error&) {
+            // Gone already: the write below finds out whether there is room.
+        }
     }
+    saveManifest(recorded.header, lists, &recorded.summary);
+    return recorded;
+}
+
+void BackupManager::removeSnapshot(const std::string& id) const noexcept {
+    try {
+        if (isSingleComponent(id)) platform::removeTree(snapshotDirectory(id));
+    } catch (const std::exception&) {
+        // What stays is listed as an incomplete or unusable snapshot, for pruning to take.
+    }
+}
+
+namespace {
+
+// Whether the push `recorded` reached the preferences service, as `outcome` says.
+bool reached(const ApplyOutcome& outcome, const PushedPreference& recorded) {
+    return std::any_of(outcome.pushed->begin(), outcome.pushed->end(), [&](const auto& pushed) {
+        return pushed.domain == recorded.domain && pushed.key == recorded.key;
+    });
+}
+
+}  // namespace
+
+void BackupManager::markNotWritten(ManifestHeader& manifest, const ApplyOutcome& outcome) {
     manifest.finderPlistNotWritten = outcome.preferencesNotWritten;
     for (DSStoreBackupItem& item : manifest.dsStoreBackups) {
-        if (auto checksum = checksumOfFileIfReadable(item.originalPath)) {
-            item.postModificationSHA256 = std::move(checksum);
-        }
         item.notWritten =
             std::find(outcome.storesNotWritten.begin(), outcome.storesNotWritten.end(),
                       item.originalPath) != outcome.storesNotWritten.end();
     }
-    if (manifest.pushedPreferences && outcome.pushed) {
-        for (PushedPreference& recorded : *manifest.pushedPreferences) {
-            const bool reached = std::any_of(
-                outcome.pushed->begin(), outcome.pushed->end(), [&](const auto& pushed) {
-                    return pushed.domain == recorded.domain && pushed.key == recorded.key;
-                });
-            if (!reached) recorded.pushedValue.reset();
-            // Only a domain Apply wrote is one Restore may put back byte for byte.
-            const auto path =
-                platform::PreferencesService(m_host.homeDirectory)
-                    .domainPath(recorded.domain, platform::PreferencesService::Host::current);
-            if (reached && path) recorded.postModificationSHA256 = checksumOfFileIfReadable(*path);
+    if (!manifest.pushedPreferences || !outcome.pushed) return;
+    for (PushedPreference& recorded : *manifest.pushedPreferences) {
+        if (!reached(outcome, recorded)) recorded.pushedValue.reset();
+    }
+}
+
+void BackupManager::recordOutcome(ManifestHeader& manifest, const std::string& finderPlistURL,
+                                  const ApplyOutcome& outcome) const {
+    markNotWritten(manifest, outcome);
+    if (auto checksum = checksumOfFileIfReadable(finderPlistURL)) {
+        manifest.finderPlistPostSHA256 = std::move(checksum);
+    }
+    for (DSStoreBackupItem& item : manifest.dsStoreBackups) {
+        if (auto checksum = checksumOfFileIfReadable(item.originalPath)) {
+            item.postModificationSHA256 = std::move(checksum);
+        }
+    }
+    if (!manifest.pushedPreferences || !outcome.pushed) return;
+    for (PushedPreference& recorded : *manifest.pushedPreferences) {
+        // Only a domain Apply wrote is one Restore may put back byte for byte.
+        const auto path =
+            platform::PreferencesService(m_host.homeDirectory)
+                .domainPath(recorded.domain, platform::PreferencesService::Host::current);
+        if (reached(outcome, recorded) && path) {
+            recorded.postModificationSHA256 = checksumOfFileIfReadable(*path);
         }
     }
 }
@@ -490,33 +544,40 @@ std::optional<SnapshotProblem> BackupManager::problemWith(const std::string& id)
     return std::nullopt;
 }
 
+std::optional<SnapshotSummary> BackupManager::newestHoldingChanges() const {
+    Listing listing = listSnapshots();
+    const auto found =
+        std::find_if(listing.snapshots.begin(), listing.snapshots.end(),
+                     [](const SnapshotSummary& summary) { return summary.holdsChanges; });
+    for (const SnapshotProblem& problem : listing.problems) {
+        // A folder without a manifest is an Apply stopped while snapshotting: it wrote nothing.
+        if (problem.incomplete) continue;
+        if (found != listing.snapshots.end() &&
+            IdentifierKey(problem.name) < IdentifierKey(found->id)) {
+            continue;
+        }
+        throw Error(kBackupManagerDomain, kBackupManifestUnreadable,
+                    "Snapshot " + platform::printable(problem.name) +
+                        " may be the newest, and it cannot be used: " + problem.problem +
+                        "; name the snapshot to restore");
+    }
+    if (found == listing.snapshots.end()) return std::nullopt;
+    return std::move(*found);
+}
+
 std::vector<SnapshotProblem> BackupManager::snapshotProblems() const {
     return listSnapshots().problems;
 }
 
 std::optional<std::string> BackupManager::heldFiles(
     const std::string& id, const std::function<void(std::string)>& hold) const {
-    // Each key names a kind of state and where it lives, so that a file's content and its
-    // extension flag, say, count apart.
     return manifestProblem(id, [&] {
         const platform::FileHandle file =
             platform::openForReading(manifestPath(id), kManifestReadLimit);
         const ManifestHeader header = decodeManifestHeader(
             file.get(),
             [&](const FileExtensionBackupItem& item) { hold("flag " + item.filePath); });
-        // What Restore passes by, or has no copy of, is not held.
-        if (!header.finderPlistOriginalSHA256.empty() && !header.finderPlistNotWritten) {
-            hold("file " + header.finderPlistOriginalPath);
-        }
-        for (const DSStoreBackupItem& item : header.dsStoreBackups) {
-            if (!item.notWritten) hold("file " + item.originalPath);
-        }
-        // A pushed value is held even without a copy of its domain: Restore then removes the
-        // file or the key Apply made, which is the state before.
-        for (const PushedPreference& pushed :
-             header.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
-            hold("domain " + pushed.domain + (pushed.currentHost ? " (current host)" : ""));
-        }
+        forEachHeldItem(header, hold);
         return header;
     });
 }

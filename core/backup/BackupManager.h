@@ -117,11 +117,12 @@ class BackupManager final {
     const std::string& baseBackupDirectory() const { return m_baseBackupDirectory; }
 
     // Copies the preferences file (when it exists) and each existing .DS_Store file into a new
-    // snapshot and writes its manifest. The snapshot takes the identifier of the current time;
-    // when a snapshot of that name exists already it takes "<id>-2", "<id>-3", ... so no
-    // snapshot ever replaces another. Throws the file system's Error when a folder cannot be
-    // created, an existing file cannot be read or a copy or the manifest cannot be written;
-    // Error kBackupManifestUnencodable for paths or texts that are not valid UTF-8.
+    // snapshot and writes its manifest; a snapshot that fails midway is removed again. The snapshot
+    // takes the identifier of the current time; when a snapshot of that name exists already it
+    // takes "<id>-2", "<id>-3", ... so no snapshot ever replaces another. Throws the file system's
+    // Error when a folder cannot be created, an existing file cannot be read or a copy or the
+    // manifest cannot be written; Error kBackupManifestUnencodable for paths or texts that are not
+    // valid UTF-8.
     BackupManifest createSnapshot(const std::string& finderPlistURL,
                                   const std::vector<std::string>& dsStoreURLs,
                                   const std::vector<SettingChange>& appliedChanges,
@@ -147,6 +148,17 @@ class BackupManager final {
     // again from the request, never read back and decoded.
     WrittenSnapshot completeSnapshot(const SnapshotRequest& request, const WrittenSnapshot& created,
                                      const ApplyOutcome& outcome);
+    // Records in a snapshot this process just wrote that its Apply failed: `stillWritten` says
+    // what the Apply left changed after putting back what it could (the rest is marked not
+    // written, so Restore passes it by and pruning no longer counts it as held), `lists` the
+    // changes planned and the flags still set. No post-change checksums are recorded: a file
+    // another program changed since Apply wrote it is never taken for Apply's own. Throws the
+    // file system's Error when the manifest cannot be written.
+    WrittenSnapshot recordFailedApply(const WrittenSnapshot& created, const ManifestLists& lists,
+                                      const ApplyOutcome& stillWritten, FailedApply failure);
+    // Removes snapshot `id`, taken for an Apply that then wrote nothing. Never through a link;
+    // best effort, never throws. Call it holding the home's lock.
+    void removeSnapshot(const std::string& id) const noexcept;
 
     // The manifest of snapshot `id`; nullopt when it is missing or does not decode, when it
     // names another snapshot than its folder, or when `id` is not a single folder name. Never
@@ -178,6 +190,12 @@ class BackupManager final {
     // Why snapshot `id` cannot be used, when a folder of that name exists without a usable
     // manifest.
     std::optional<SnapshotProblem> problemWith(const std::string& id) const;
+    // The snapshot a restore takes when none is named: the newest that holds changes
+    // (SnapshotSummary::holdsChanges); nullopt when none does. Throws Error
+    // kBackupManifestUnreadable naming a snapshot folder with a manifest that cannot be read
+    // (not one without a manifest, which no Apply wrote after) unless its name is older than
+    // that snapshot's: it may be the one to restore.
+    std::optional<SnapshotSummary> newestHoldingChanges() const;
     // Removes the incomplete snapshot folders (those without a manifest) and, given `keep`,
     // every snapshot but the newest `keep` and, for each file any snapshot holds, the oldest
     // snapshot that holds it: the one with the file as it was before Lumifold first changed
@@ -195,6 +213,11 @@ class BackupManager final {
 
     // 64 lower-case hexadecimal digits.
     static std::string sha256Hex(ByteView data);
+    // The checksum of the domain file the push of `value` makes from `copy` (its domain's file
+    // before; nullopt: there was none); nullopt when it pushed nothing or the copy holds no
+    // dictionary.
+    static std::optional<std::string> checksumAfterPush(const PushedPreference& value,
+                                                        const std::optional<Bytes>& copy);
 
     // Compares each snapshotted live file with the checksums the snapshot records: the
     // preferences file first (when it exists and reads), then the .DS_Store items in manifest
@@ -240,6 +263,9 @@ class BackupManager final {
                       SnapshotSummary* summary = nullptr) const;
     void recordOutcome(ManifestHeader& manifest, const std::string& finderPlistURL,
                        const ApplyOutcome& outcome) const;
+    // Marks what `outcome` says Apply did not write; recordOutcome without the checksums.
+    static void markNotWritten(ManifestHeader& manifest, const ApplyOutcome& outcome);
+    WrittenSnapshot writeSnapshot(const SnapshotRequest& request, const std::string& id);
     // The summary of snapshot `name` when its summary file matches its manifest.
     std::optional<SnapshotSummary> cachedSummary(const std::string& name) const;
     std::vector<std::string> snapshotNames() const;
@@ -260,8 +286,6 @@ class BackupManager final {
     Copies readCopies(const BackupManifest& manifest) const;
     class FolderOpener;
     void pushShowAllExtensions(ByteView preferencesBytes) const;
-    static std::optional<std::string> checksumAfterPush(const PushedPreference& value,
-                                                        const std::optional<Bytes>& copy);
     void restorePushedPreferences(const std::vector<PushedPreference>& pushed,
                                   const std::vector<std::optional<Bytes>>& domainCopies,
                                   const FolderOpener& opener) const;

@@ -85,6 +85,15 @@ void writeWrittenFolder(JsonWriter& out, const WrittenFolder& folder) {
     out.endObject();
 }
 
+void writeFailure(JsonWriter& out, const FailedApply& failure) {
+    out.beginObject();
+    out.key("allPutBack");
+    out.boolean(failure.allPutBack);
+    out.key("error");
+    out.string(failure.error);
+    out.endObject();
+}
+
 void writePushed(JsonWriter& out, const PushedPreference& pushed) {
     out.beginObject();
     writeOptional(out, "backupRelativePath", pushed.backupRelativePath);
@@ -192,6 +201,9 @@ class ManifestReader final : public nlohmann::json_sax<json> {
             json_fields::optionalString(header, "finderPlistPlannedSHA256");
         manifest.finderPlistWasLink =
             json_fields::optionalBoolean(header, "finderPlistWasLink").value_or(false);
+        if (const json* failure = json_fields::optionalMember(header, "applyFailed")) {
+            manifest.applyFailed = failure->get<FailedApply>();
+        }
         if (const json* folders = json_fields::optionalMember(header, "writtenFolders")) {
             if (!folders->is_array())
                 json_fields::wrongType(*folders, "writtenFolders", "an array");
@@ -360,6 +372,15 @@ class ManifestReader final : public nlohmann::json_sax<json> {
 
 }  // namespace
 
+void to_json(nlohmann::json& json, const FailedApply& failure) {
+    json = nlohmann::json{{"allPutBack", failure.allPutBack}, {"error", failure.error}};
+}
+
+void from_json(const nlohmann::json& json, FailedApply& failure) {
+    failure = FailedApply{.error = json_fields::requiredString(json, "error"),
+                          .allPutBack = json_fields::requiredBoolean(json, "allPutBack")};
+}
+
 void to_json(nlohmann::json& json, const WrittenFolder& folder) {
     json =
         nlohmann::json{{"path", folder.path}, {"device", folder.device}, {"inode", folder.inode}};
@@ -400,6 +421,10 @@ void writeManifestFile(const ManifestHeader& header, const ManifestLists& lists,
     out.beginArray();
     lists.appliedChanges([&](const SettingChange& change) { writeChange(out, change); });
     out.endArray();
+    if (header.applyFailed) {
+        out.key("applyFailed");
+        writeFailure(out, *header.applyFailed);
+    }
     out.key("createdAt");
     out.string(formatIso8601(header.createdAt));
     out.key("dsStoreBackups");
@@ -476,15 +501,39 @@ ManifestHeader decodeManifestHeader(
     return reader.finish(nullptr);
 }
 
+void forEachHeldItem(const ManifestHeader& header, const std::function<void(std::string)>& hold) {
+    // What Restore passes by, or has no copy of, is not held.
+    if (!header.finderPlistOriginalSHA256.empty() && !header.finderPlistNotWritten) {
+        hold("file " + header.finderPlistOriginalPath);
+    }
+    for (const DSStoreBackupItem& item : header.dsStoreBackups) {
+        if (!item.notWritten) hold("file " + item.originalPath);
+    }
+    for (const PushedPreference& pushed :
+         header.pushedPreferences.value_or(std::vector<PushedPreference>{})) {
+        if (pushed.pushedValue) {
+            hold("domain " + pushed.domain + (pushed.currentHost ? " (current host)" : ""));
+        }
+    }
+}
+
 SnapshotSummary SnapshotSummary::of(const ManifestHeader& header, std::size_t changeCount,
                                     std::size_t extensionCount) {
+    // An Apply that planned no change changed nothing, whatever it copied (earlier versions
+    // took such snapshots, and wrote the preferences file as it was).
+    bool holds = changeCount > 0 && extensionCount > 0;
+    if (changeCount > 0 && !holds) {
+        forEachHeldItem(header, [&](const std::string&) { holds = true; });
+    }
     return SnapshotSummary{.id = header.id,
                            .createdAt = header.createdAt,
                            .storeCount = header.dsStoreBackups.size(),
                            .changeCount = changeCount,
                            .extensionCount = extensionCount,
                            .holdsPreferences = !header.finderPlistOriginalSHA256.empty(),
-                           .complete = header.finderPlistPostSHA256.has_value()};
+                           .complete = header.finderPlistPostSHA256.has_value(),
+                           .holdsChanges = holds,
+                           .applyFailed = header.applyFailed.has_value()};
 }
 
 void to_json(nlohmann::json& json, const SnapshotSummary& summary) {
@@ -494,7 +543,9 @@ void to_json(nlohmann::json& json, const SnapshotSummary& summary) {
                           {"changeCount", summary.changeCount},
                           {"extensionCount", summary.extensionCount},
                           {"holdsPreferences", summary.holdsPreferences},
-                          {"complete", summary.complete}};
+                          {"complete", summary.complete},
+                          {"holdsChanges", summary.holdsChanges},
+                          {"applyFailed", summary.applyFailed}};
 }
 
 void from_json(const nlohmann::json& json, SnapshotSummary& summary) {
@@ -513,6 +564,8 @@ void from_json(const nlohmann::json& json, SnapshotSummary& summary) {
     }
     decoded.holdsPreferences = requiredBoolean(json, "holdsPreferences");
     decoded.complete = requiredBoolean(json, "complete");
+    decoded.holdsChanges = optionalBoolean(json, "holdsChanges").value_or(decoded.changeCount > 0);
+    decoded.applyFailed = optionalBoolean(json, "applyFailed").value_or(false);
     summary = std::move(decoded);
 }
 

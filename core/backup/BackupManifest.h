@@ -31,6 +31,17 @@ struct WrittenFolder {
 void to_json(nlohmann::json& json, const WrittenFolder& folder);
 void from_json(const nlohmann::json& json, WrittenFolder& folder);
 
+// An Apply that failed after it had written something: its error, and whether it put back
+// everything it had written. What it left changed is what the rest of the manifest holds.
+struct FailedApply {
+    std::string error;
+    bool allPutBack = false;
+    friend bool operator==(const FailedApply&, const FailedApply&) = default;
+};
+// {"allPutBack": boolean, "error": string}, both required on reading.
+void to_json(nlohmann::json& json, const FailedApply& failure);
+void from_json(const nlohmann::json& json, FailedApply& failure);
+
 // Everything a snapshot's manifest says but the two lists that grow with the home (the applied
 // changes and the extension flags): what Apply returns and what a restore plan needs first.
 struct ManifestHeader {
@@ -59,6 +70,9 @@ struct ManifestHeader {
     // Every folder Apply wrote in, with its identity then; absent in manifests of older
     // versions.
     std::optional<std::vector<WrittenFolder>> writtenFolders;
+    // Set when the Apply failed after writing; its stores, preferences file, pushed values and
+    // flags are then only those it left changed.
+    std::optional<FailedApply> applyFailed;
 
     friend bool operator==(const ManifestHeader&, const ManifestHeader&) = default;
 };
@@ -119,6 +133,10 @@ struct SnapshotSummary {
     std::size_t extensionCount = 0;
     bool holdsPreferences = false;  // the preferences file was copied
     bool complete = false;          // Apply recorded its post-change checksums
+    // A restore of it would put something back: its Apply changed something (forEachHeldItem),
+    // or its flag list is not empty. The snapshot a restore takes when none is named.
+    bool holdsChanges = false;
+    bool applyFailed = false;  // its Apply failed after writing (ManifestHeader::applyFailed)
 
     static SnapshotSummary of(const ManifestHeader& header, std::size_t changeCount,
                               std::size_t extensionCount);
@@ -127,7 +145,16 @@ struct SnapshotSummary {
 
 // The field names as keys; createdAt as in the manifest.
 void to_json(nlohmann::json& json, const SnapshotSummary& summary);
-// Strict as the manifest; throws nlohmann::json::exception.
+// Strict as the manifest; throws nlohmann::json::exception. A summary of an earlier version
+// without holdsChanges holds changes when it has any: Apply did not yet fail gracefully.
 void from_json(const nlohmann::json& json, SnapshotSummary& summary);
+
+// Calls `hold` with a key for each item but the extension flags (one key per flag, "flag " and
+// the path, is the caller's) that a restore of `header` puts back: the preferences file and
+// each store it copied and Apply wrote (not those marked not written), and each value Apply
+// pushed (with or without a copy of its domain: without one, Restore removes what Apply made;
+// a push that did not happen has no pushed value, and nothing to undo). Each key names a kind of
+// state and where it lives, so that a file's content and its extension flag, say, count apart.
+void forEachHeldItem(const ManifestHeader& header, const std::function<void(std::string)>& hold);
 
 }  // namespace lumifold

@@ -1,10 +1,13 @@
 #include "core/engine/LumifoldEngine.h"
 
+#include <algorithm>
+
 #include "core/common/Error.h"
 #include "core/common/Paths.h"
 #include "core/platform/Clock.h"
 #include "core/platform/FolderRoot.h"
 #include "core/platform/PosixError.h"
+#include "core/platform/Process.h"
 
 namespace lumifold {
 
@@ -38,6 +41,26 @@ std::string joined(const std::vector<std::string>& items, std::size_t shown) {
 // Warnings name at most this many files each; the count says the rest.
 constexpr std::size_t kNamedInWarning = 5;
 
+// "(apply, pid 12)" from what a lock's holder wrote ("apply 12"), or "" when that is not
+// what a holder of ours writes (a file written by someone else, or half written).
+std::string lockHolder(const std::optional<std::string>& description) {
+    constexpr std::size_t kLongestStage = 16;
+    constexpr std::size_t kLongestNumber = 10;
+    if (!description) return "";
+    std::string_view text = *description;
+    if (text.ends_with('\n')) text.remove_suffix(1);
+    const std::size_t space = text.find(' ');
+    if (space == std::string_view::npos) return "";
+    const std::string_view stage = text.substr(0, space);
+    const std::string_view pid = text.substr(space + 1);
+    const auto all = [](std::string_view part, std::size_t longest, char from, char to) {
+        return !part.empty() && part.size() <= longest &&
+               std::all_of(part.begin(), part.end(), [&](char c) { return c >= from && c <= to; });
+    };
+    if (!all(stage, kLongestStage, 'a', 'z') || !all(pid, kLongestNumber, '0', '9')) return "";
+    return " (" + std::string(stage) + ", pid " + std::string(pid) + ")";
+}
+
 }  // namespace
 
 LumifoldEngine::LumifoldEngine(EngineOptions options)
@@ -46,6 +69,7 @@ LumifoldEngine::LumifoldEngine(EngineOptions options)
                                                   : platform::monotonicSeconds),
       m_sleep(options.sleep ? options.sleep : platform::sleepSeconds),
       m_progress(std::move(options.progress)),
+      m_waitingForLock(std::move(options.waitingForLock)),
       m_preferencesManager(options.preferencesPath, m_home),
       m_scanner(m_home),
       m_inspector(m_home, options.inspectorHost.value_or(SystemInspectorHost::system())),
@@ -242,13 +266,17 @@ void LumifoldEngine::report(std::string_view stage, std::string_view step, std::
     m_progress(Progress{.stage = stage, .step = step, .done = done, .total = total});
 }
 
-platform::FileLock LumifoldEngine::lock() const {
+platform::FileLock LumifoldEngine::lock(std::string_view stage) const {
     const std::string folder = appending(m_home, ".lumifold");
     platform::createDirectories(folder, 0700);
     const std::string path = appending(folder, "lock");
-    const double deadline = m_monotonicSeconds() + kLockTimeout;
+    const double start = m_monotonicSeconds();
+    const double deadline = start + kLockTimeout;
+    bool told = false;
     for (;;) {
         if (auto held = platform::FileLock::tryAcquire(path)) {
+            (void)held->describe(std::string(stage) + " " +
+                                 std::to_string(platform::currentProcessId()) + "\n");
             // Holding the lock, nothing else of ours writes here: what a killed run left can go.
             try {
                 const std::vector<std::string> anyTarget{""};
@@ -260,10 +288,17 @@ platform::FileLock LumifoldEngine::lock() const {
             m_backupManager.removeLeftovers();
             return std::move(*held);
         }
-        if (m_monotonicSeconds() >= deadline) {
+        const double now = m_monotonicSeconds();
+        if (now >= deadline) {
             throw Error(kDomain, kLocked,
                         "Another Lumifold process is applying or restoring in this home; try "
                         "again when it has finished");
+        }
+        if (!told && now - start >= kLockNoticeDelay && m_waitingForLock) {
+            told = true;
+            m_waitingForLock("Waiting for another Lumifold process" +
+                             lockHolder(platform::FileLock::readDescription(path)) +
+                             " to finish...");
         }
         m_sleep(0.1);
     }

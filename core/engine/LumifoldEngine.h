@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -25,6 +26,7 @@
 namespace lumifold {
 
 class WriteTargets;
+struct AppliedWrites;
 
 // Where the engine works. Defaults are the current user's home and the real machine; tests and
 // the CLI's --home give another home, and tests a fake Finder.
@@ -42,12 +44,17 @@ struct EngineOptions {
     std::function<void(double seconds)> sleep;
     // Told how far long operations are; none by default.
     ProgressCallback progress;
+    // Told once, after kLockNoticeDelay seconds of waiting for another Lumifold process, who
+    // that is, in words ("Waiting for another Lumifold process (apply, pid 12) to finish...");
+    // none by default.
+    std::function<void(const std::string& message)> waitingForLock;
 };
 
 // What apply returns: the completed snapshot, the audit after writing, the warnings of the
 // plan it acted on (stores it left alone, and why) and of the writing itself (files another
 // program changed meanwhile, flags and preference pushes that failed), and how many extension
-// flags it actually set.
+// flags it actually set. A plan that changes nothing is carried out by doing nothing:
+// `alreadyConsistent`, with the plan's warnings only, no snapshot and no audit.
 struct ApplyResult {
     // The snapshot's manifest but its two long lists (loadManifest(id) has them), and its
     // summary with their counts.
@@ -56,12 +63,14 @@ struct ApplyResult {
     VerificationReport verification;
     std::vector<std::string> warnings;
     std::size_t extensionsHidden = 0;
+    bool alreadyConsistent = false;
 };
 
-// What restore did: the snapshot it chose, its evaluation, and whether it wrote (it does not
-// when files drifted and force was not given).
+// What restore did: the snapshot it chose (and when that was taken), its evaluation, and
+// whether it wrote (it does not when files drifted and force was not given).
 struct RestoreResult {
     std::string snapshotId;
+    std::chrono::system_clock::time_point createdAt;
     std::vector<RestoreEvaluationItem> evaluation;
     bool restored = false;
 };
@@ -81,8 +90,10 @@ class LumifoldEngine final {
         kUnusableSnapshot = 410,  // a snapshot folder whose manifest cannot be used
     };
     static constexpr double kFinderQuitTimeout = 5.0;
-    // How long Apply, Restore and pruning wait for another process to finish.
+    // How long Apply, Restore and pruning wait for another process to finish, and how long
+    // they wait before they say so.
     static constexpr double kLockTimeout = 10.0;
+    static constexpr double kLockNoticeDelay = 1.0;
 
     explicit LumifoldEngine(EngineOptions options = {});
     LumifoldEngine(const LumifoldEngine&) = delete;
@@ -99,9 +110,9 @@ class LumifoldEngine final {
     // The one planning step behind Preview and Apply. Never throws.
     ChangePlan plan(const FolderList& folders = std::nullopt) const;
 
-    // Plan, snapshot, write, verify, holding the lock. Throws the plan's refusal, kLocked, or
-    // the failing component's Error; a Finder it quit is started again before the error
-    // leaves.
+    // Plan, snapshot, write, verify, holding the lock; a plan without changes writes nothing
+    // and takes no snapshot. Throws the plan's refusal, kLocked, or the failing component's
+    // Error; a Finder it quit is started again before the error leaves.
     ApplyResult apply(const FolderList& folders, bool relaunchFinder);
     // As apply, but once the lock is held and the plan made, asks `proceed` whether to carry it
     // out; nullopt when it says no. Keep Consistent decides there, under the lock, so a pause
@@ -110,13 +121,15 @@ class LumifoldEngine final {
     std::optional<ApplyResult> applyIf(const FolderList& folders, bool relaunchFinder,
                                        const std::function<bool(const ChangePlan&)>& proceed);
 
-    // Rolls back to `backupID` (default: the newest snapshot), writing only in the home, its
-    // default folders and `folders` (the folders Apply was given outside the home, named again
-    // by the user; each folder's parent for its store there). With drift and no `force` it
-    // returns the evaluation, not restored, and touches nothing. Throws kNoBackupManifest when
-    // there is no such snapshot, the platform's Error for a folder of `folders` that cannot be
-    // opened, and the backup manager's refusals (before drift is considered) or the
-    // coordinator's Error.
+    // Rolls back to `backupID` (default: the newest snapshot that holds changes,
+    // BackupManager::newestHoldingChanges), writing only in the home, its default folders and
+    // `folders` (the folders Apply was given outside the home, named again by the user; each
+    // folder's parent for its store there). With drift and no `force` it returns the
+    // evaluation, not restored, and touches nothing. Throws kNoBackupManifest when there is no
+    // such snapshot, kUnusableSnapshot for a named one whose manifest cannot be used, the
+    // platform's Error for a folder of `folders` that cannot be opened, and the backup
+    // manager's refusals (a newer manifest that cannot be read, and before drift is
+    // considered) or the coordinator's Error.
     RestoreResult restore(const std::optional<std::string>& backupID, bool force,
                           const std::vector<std::string>& folders = {});
 
@@ -142,8 +155,9 @@ class LumifoldEngine final {
   private:
     // Flushes and relaunches a Finder this engine quit; best effort, never throws.
     void restartFinderQuietly() const noexcept;
-    // The lock of the home's ~/.lumifold, waiting up to kLockTimeout; throws kLocked.
-    platform::FileLock lock() const;
+    // The lock of the home's ~/.lumifold, waiting up to kLockTimeout; throws kLocked. The lock
+    // file then names `stage` ("apply") and this process, for others that wait.
+    platform::FileLock lock(std::string_view stage) const;
     // Where Apply may write: the home, each chosen folder of `folders` (those whose parent is
     // not in the list) and, in that parent, its store.
     platform::WriteBounds applyBounds(const std::vector<std::string>& folders) const;
@@ -154,9 +168,24 @@ class LumifoldEngine final {
     // Removes what killed writes left in the folders a run touches.
     void removeLeftovers(const ChangePlan& plan, const WriteTargets& targets) const;
     ApplyResult carryOut(const ChangePlan& plan, bool relaunchFinder);
-    // Sets the flag of every file of the plan, each through its folder as recorded.
-    void hideExtensions(const FileList& files, const WriteTargets& targets,
-                        ApplyResult& result) const;
+    // Sets the flag of every file of the plan, each through its folder as recorded, and marks
+    // in `set` those it set.
+    void hideExtensions(const FileList& files, const WriteTargets& targets, ApplyResult& result,
+                        std::vector<bool>& set) const;
+    // Ends an Apply that failed with `failure` after its snapshot. When it had written nothing
+    // the snapshot goes; otherwise every file it wrote that still holds what it wrote gets its
+    // snapshotted bytes back, the flags it set are cleared, and the snapshot is marked failed
+    // with what stayed changed. A Finder it quit is started again. Then throws `failure`, an
+    // Error's message followed by what was put back and what was not.
+    [[noreturn]] void failAfterSnapshot(std::exception_ptr failure, const ChangePlan& plan,
+                                        const WriteTargets& targets, const SnapshotRequest& request,
+                                        const WrittenSnapshot& snapshot, AppliedWrites& written,
+                                        bool finderQuit);
+    // Puts back what `written` says Apply wrote (see failAfterSnapshot), leaving in it what
+    // stayed changed; each file left is named in `left`, with why.
+    void putBack(const ChangePlan& plan, const WriteTargets& targets,
+                 const SnapshotRequest& request, AppliedWrites& written,
+                 std::vector<std::string>& left) const;
     // Tells the progress callback, if any; a step with a known total is told about every
     // 256th item and its last, so a million items cost little.
     void report(std::string_view stage, std::string_view step, std::uint64_t done = 0,
@@ -166,6 +195,7 @@ class LumifoldEngine final {
     std::function<double()> m_monotonicSeconds;
     std::function<void(double)> m_sleep;
     ProgressCallback m_progress;
+    std::function<void(const std::string&)> m_waitingForLock;
     FinderPreferencesManager m_preferencesManager;
     FolderScanner m_scanner;
     SystemInspector m_inspector;

@@ -5,6 +5,7 @@
 
 #include "core/common/Error.h"
 #include "core/common/Paths.h"
+#include "core/engine/ApplySupport.h"
 #include "core/engine/LumifoldEngine.h"
 #include "core/engine/WriteTargets.h"
 #include "core/platform/FileMetadata.h"
@@ -16,10 +17,10 @@
 namespace lumifold {
 namespace {
 
-constexpr const char* kDSStoreName = ".DS_Store";
+using namespace apply_support;
+
 // The name an earlier version gave the preferences file's temporary copies.
 constexpr const char* kLegacyPreferencesTemporaryTarget = "finder.plist";
-constexpr std::size_t kNamedInWarning = 5;
 
 std::string changedMeanwhile(const std::string& path) {
     return "\"" + platform::printable(path) +
@@ -29,28 +30,6 @@ std::string changedMeanwhile(const std::string& path) {
 
 std::string leftAlone(const std::string& path, const std::string& why) {
     return "\"" + platform::printable(path) + "\" was left as it is: " + why;
-}
-
-// "N file(s) (a, b, ...); the first failure: why".
-std::string namedFiles(const std::vector<std::string>& files, const std::string& firstReason) {
-    std::string names;
-    for (std::size_t i = 0; i < files.size() && i < kNamedInWarning; ++i) {
-        names += (i == 0 ? "" : ", ") + platform::printable(files[i]);
-    }
-    return std::to_string(files.size()) + " file(s) (" + names +
-           (files.size() > kNamedInWarning ? ", ..." : "") + "); the first failure: " + firstReason;
-}
-
-// Calls `each(begin, end)` for each run of files in one folder; the list is in path order, so a
-// folder's files mostly come together.
-template <typename Each>
-void forEachFolderRun(const FileList& files, const Each& each) {
-    for (std::size_t start = 0; start < files.size();) {
-        std::size_t end = start + 1;
-        while (end < files.size() && files.folder(end) == files.folder(start)) ++end;
-        each(start, end);
-        start = end;
-    }
 }
 
 }  // namespace
@@ -87,10 +66,17 @@ ApplyResult LumifoldEngine::apply(const FolderList& folders, bool relaunchFinder
 std::optional<ApplyResult> LumifoldEngine::applyIf(
     const FolderList& folders, bool relaunchFinder,
     const std::function<bool(const ChangePlan&)>& proceed) {
-    const platform::FileLock held = lock();
+    const platform::FileLock held = lock("apply");
     const ChangePlan plan = this->plan(folders);
     if (!proceed(plan)) return std::nullopt;
     if (plan.refusal) throw *plan.refusal;
+    // A snapshot of nothing would be the one a later restore takes, and undo nothing.
+    if (changeCount(plan) == 0) {
+        ApplyResult nothing;
+        nothing.warnings = plan.preview.warnings;
+        nothing.alreadyConsistent = true;
+        return nothing;
+    }
     return carryOut(plan, relaunchFinder);
 }
 
@@ -147,25 +133,28 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
     report("Apply", "Taking the snapshot");
     const WrittenSnapshot snapshot = m_backupManager.createSnapshot(request);
 
-    bool finderQuit = false;
-    if (relaunchFinder && m_coordinator.isFinderRunning()) {
-        m_coordinator.quitFinder(kFinderQuitTimeout);
-        finderQuit = true;
-    }
-
+    AppliedWrites written;
+    written.flags.assign(files.size(), false);
     ApplyOutcome outcome;
+    bool finderQuit = false;
     try {
+        if (relaunchFinder && m_coordinator.isFinderRunning()) {
+            m_coordinator.quitFinder(kFinderQuitTimeout);
+            finderQuit = true;
+        }
         report("Apply", "Writing preferences");
-        const PreferencesWrite written =
+        const PreferencesWrite preferences =
             m_preferencesManager.writePreferences(plan.target, plan.preferences, plan.pushes);
-        outcome.preferencesNotWritten = !written.fileWritten;
-        outcome.pushed = written.pushed;
-        if (!written.fileWritten) result.warnings.push_back(changedMeanwhile(preferencesPath));
-        for (const std::string& domain : written.domainsNotWritten) {
+        written.preferences = preferences.fileWritten;
+        written.pushed = preferences.pushed;
+        outcome.preferencesNotWritten = !preferences.fileWritten;
+        outcome.pushed = preferences.pushed;
+        if (!preferences.fileWritten) result.warnings.push_back(changedMeanwhile(preferencesPath));
+        for (const std::string& domain : preferences.domainsNotWritten) {
             result.warnings.push_back(changedMeanwhile(domain));
         }
-        result.warnings.insert(result.warnings.end(), written.warnings.begin(),
-                               written.warnings.end());
+        result.warnings.insert(result.warnings.end(), preferences.warnings.begin(),
+                               preferences.warnings.end());
 
         std::uint64_t storesDone = 0;
         for (std::size_t i = 0; i < plan.stores.size(); ++i) {
@@ -181,20 +170,21 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
             }
             platform::ReplaceOptions options;
             options.unlessChangedFrom = platform::PlannedContent{true, store.plan.originalBytes};
-            if (!platform::replaceFileIn(*folder, kDSStoreName, store.image, options)) {
+            if (platform::replaceFileIn(*folder, kDSStoreName, store.image, options)) {
+                written.stores.push_back(i);
+            } else {
                 outcome.storesNotWritten.push_back(path);
                 result.warnings.push_back(changedMeanwhile(path));
             }
         }
-        hideExtensions(files, targets, result);
+        hideExtensions(files, targets, result, written.flags);
         report("Apply", "Recording checksums");
         WrittenSnapshot completed = m_backupManager.completeSnapshot(request, snapshot, outcome);
         result.manifest = std::move(completed.header);
         result.snapshot = std::move(completed.summary);
     } catch (...) {
-        // Never leave the user without a Finder: start it again, then report the failure.
-        if (finderQuit) restartFinderQuietly();
-        throw;
+        failAfterSnapshot(std::current_exception(), plan, targets, request, snapshot, written,
+                          finderQuit);
     }
     if (finderQuit) {
         m_coordinator.flushPreferenceCache();
@@ -205,7 +195,7 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
 }
 
 void LumifoldEngine::hideExtensions(const FileList& files, const WriteTargets& targets,
-                                    ApplyResult& result) const {
+                                    ApplyResult& result, std::vector<bool>& set) const {
     std::vector<std::string> refused;
     std::string firstReason;
     forEachFolderRun(files, [&](std::size_t start, std::size_t end) {
@@ -216,6 +206,7 @@ void LumifoldEngine::hideExtensions(const FileList& files, const WriteTargets& t
             try {
                 if (!folder) throw Error(platform::kPosixDomain, platform::kOutsideRoots, why);
                 platform::setHasHiddenExtensionIn(*folder, std::string(files.name(i)), true);
+                set[i] = true;
                 ++result.extensionsHidden;
             } catch (const Error& error) {
                 // One file that refuses its flag must not stop the others; it is reported.
@@ -273,20 +264,26 @@ platform::WriteBounds LumifoldEngine::restoreBounds(const std::vector<std::strin
 
 RestoreResult LumifoldEngine::restore(const std::optional<std::string>& backupID, bool force,
                                       const std::vector<std::string>& folders) {
-    const platform::FileLock held = lock();
-    const auto snapshots = m_backupManager.listSnapshots().snapshots;
-    const auto found = std::find_if(snapshots.begin(), snapshots.end(), [&](const auto& summary) {
-        return !backupID || summary.id == *backupID;
-    });
-    if (found == snapshots.end()) {
-        if (backupID) {
+    const platform::FileLock held = lock("restore");
+    std::optional<SnapshotSummary> found;
+    if (backupID) {
+        for (SnapshotSummary& summary : m_backupManager.listSnapshots().snapshots) {
+            if (summary.id == *backupID) found = std::move(summary);
+        }
+        if (!found) {
             if (const auto problem = m_backupManager.problemWith(*backupID)) {
                 throw Error(kDomain, kUnusableSnapshot,
                             "Snapshot " + platform::printable(*backupID) +
                                 " cannot be restored: " + problem->problem);
             }
+            throw Error(kDomain, kNoBackupManifest,
+                        "There is no snapshot " + platform::printable(*backupID));
         }
-        throw Error(kDomain, kNoBackupManifest, "No backup manifest found");
+    } else if (!(found = m_backupManager.newestHoldingChanges())) {
+        throw Error(kDomain, kNoBackupManifest,
+                    m_backupManager.listSnapshots().snapshots.empty()
+                        ? "No backup manifest found"
+                        : "No snapshot holds anything to restore");
     }
     // One manifest, read as a stream; its change list is checked but not kept.
     const BackupManifest manifest = m_backupManager.loadManifestForRestore(found->id);
@@ -298,7 +295,8 @@ RestoreResult LumifoldEngine::restore(const std::optional<std::string>& backupID
     // A snapshot Restore must refuse whatever the user says is refused before drift is even
     // mentioned.
     m_backupManager.checkRestorable(*chosen, bounds);
-    RestoreResult result{.snapshotId = found->id, .evaluation = evaluation.items};
+    RestoreResult result{
+        .snapshotId = found->id, .createdAt = found->createdAt, .evaluation = evaluation.items};
     if (evaluation.hasModifications() && !force) return result;
 
     report("Restore", "Restoring files");
@@ -320,7 +318,7 @@ RestoreResult LumifoldEngine::restore(const std::optional<std::string>& backupID
 }
 
 PruneResult LumifoldEngine::prune(std::optional<std::size_t> keep) {
-    const platform::FileLock held = lock();
+    const platform::FileLock held = lock("prune");
     return m_backupManager.prune(keep);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <string>
@@ -9,6 +10,19 @@
 #include "core/platform/FolderRoot.h"
 
 namespace lumifold {
+
+// What an Apply has written so far: what a failure puts back.
+struct AppliedWrites {
+    bool preferences = false;              // the Finder's preferences file
+    std::vector<PushedPreference> pushed;  // values pushed into the preferences service
+    std::vector<std::size_t> stores;       // by index into the plan's stores
+    std::vector<bool> flags;               // by index into the plan's extension files: set
+
+    bool any() const {
+        return preferences || !pushed.empty() || !stores.empty() ||
+               std::find(flags.begin(), flags.end(), true) != flags.end();
+    }
+};
 
 // The folders Apply writes in. Each is opened from the run's bounds without following a link
 // before the snapshot, so the snapshot records which folder it was; each write opens it again

@@ -63,19 +63,51 @@ std::optional<FileLock> FileLock::tryAcquire(const std::string& path) {
     throw fileError(EAGAIN, "lock", path, "it keeps being replaced");
 }
 
+std::optional<std::string> FileLock::readDescription(const std::string& path, std::size_t limit) {
+    // Without O_NONBLOCK a FIFO put there would keep the waiter waiting for a writer.
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (file.get() < 0 || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return std::nullopt;
+    }
+    std::string text(limit, '\0');
+    ssize_t count = -1;
+    do {
+        count = ::pread(file.get(), text.data(), text.size(), 0);
+    } while (count < 0 && errno == EINTR);
+    if (count < 0) return std::nullopt;
+    text.resize(static_cast<std::size_t>(count));
+    return text;
+}
+
+bool FileLock::describe(std::string_view text) noexcept {
+    if (m_fd < 0 || ::ftruncate(m_fd, 0) != 0) return false;
+    m_described = true;
+    ssize_t count = -1;
+    do {
+        count = ::pwrite(m_fd, text.data(), text.size(), 0);
+    } while (count < 0 && errno == EINTR);
+    return count == static_cast<ssize_t>(text.size());
+}
+
 FileLock::FileLock(FileLock&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)), m_folderFd(std::exchange(other.m_folderFd, -1)) {}
+    : m_fd(std::exchange(other.m_fd, -1)),
+      m_folderFd(std::exchange(other.m_folderFd, -1)),
+      m_described(std::exchange(other.m_described, false)) {}
 
 FileLock& FileLock::operator=(FileLock&& other) noexcept {
     if (this != &other) {
         release();
         m_fd = std::exchange(other.m_fd, -1);
         m_folderFd = std::exchange(other.m_folderFd, -1);
+        m_described = std::exchange(other.m_described, false);
     }
     return *this;
 }
 
 void FileLock::release() noexcept {
+    // What this holder said of itself goes with it, so no later waiter reads a stale holder.
+    if (m_fd >= 0 && std::exchange(m_described, false)) (void)::ftruncate(m_fd, 0);
     // Closing the last descriptor releases each lock.
     if (m_fd >= 0) ::close(std::exchange(m_fd, -1));
     if (m_folderFd >= 0) ::close(std::exchange(m_folderFd, -1));

@@ -131,4 +131,6 @@ ProcessResult runProcess(const std::string& executablePath,
     return result;
 }
 
+long currentProcessId() { return static_cast<long>(::getpid()); }
+
 }  // namespace lumifold::platform

@@ -26,4 +26,7 @@ struct ProcessResult {
 ProcessResult runProcess(const std::string& executablePath,
                          const std::vector<std::string>& arguments);
 
+// This process's identifier.
+long currentProcessId();
+
 }  // namespace lumifold::platform

@@ -155,8 +155,9 @@ TEST_F(LumifoldViewModelTest, RestoreTakesTheFirstListedSnapshotAndPausesKeepCon
     EXPECT_FALSE(model->isWorking());
     model->toggleWatcher();
     run(&LumifoldViewModel::apply);
-    run(&LumifoldViewModel::apply);
-    ASSERT_EQ(model->availableBackups().size(), 2u);
+    run(&LumifoldViewModel::apply);  // nothing left to change: no second snapshot
+    EXPECT_EQ(model->statusMessage(), "Already consistent: nothing to change.");
+    ASSERT_EQ(model->availableBackups().size(), 1u);
     duringAStage([this] { model->restore(false); });
     EXPECT_EQ(model->statusMessage(), "Dry-run preview generated.");
     EXPECT_TRUE(model->watcherStatusText().startsWith("Active"));

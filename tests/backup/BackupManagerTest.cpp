@@ -174,6 +174,53 @@ TEST_F(BackupTest, ListingSkipsWhatIsNotASnapshotAndLoadingNamesOnlyItsOwnFolder
     EXPECT_EQ(manifestText("garbled"), "[]");
 }
 
+// A restore that names no snapshot takes the newest that would put something back, and never
+// passes silently over a newer one it cannot read.
+TEST_F(BackupTest, TheSnapshotToRestoreIsTheNewestHoldingChanges) {
+    const std::string store = writeStore("Desktop", "a");
+    writePreferences(true);
+    const auto snapshot = [&](const std::vector<SettingChange>& changes) {
+        now += std::chrono::seconds(1);
+        return manager.createSnapshot(preferencesPath(), {store}, changes, {}).id;
+    };
+    const std::vector<SettingChange> change{{"Desktop", "vstl", "Nlsv", "icnv", "Folder"}};
+    const std::string holding = snapshot(change);
+    // Newer, holding nothing: an Apply that left both files alone, and one (of an earlier
+    // version) that changed nothing at all.
+    manager.recordPostModificationHashes(
+        snapshot(change), preferencesPath(),
+        ApplyOutcome{.storesNotWritten = {store}, .preferencesNotWritten = true, .pushed = {}});
+    snapshot({});
+    // Folders without a usable manifest: only one that is older, or has none at all (an Apply
+    // killed while snapshotting wrote nothing), is passed over.
+    const std::tuple<std::string, const char*, bool> folders[] = {
+        {"", nullptr, false},
+        {"2025-01-31T14-05-59Z", "[]", true},
+        {"garbled", "{", true},
+        {"2000-01-01T00-00-00Z", "[]", false},
+        {"2025-01-31T14-05-58Z", nullptr, false},
+    };
+    for (const auto& [name, manifest, refused] : folders) {
+        SCOPED_TRACE(name);
+        if (manifest != nullptr)
+            home.writeFile(".lumifold/backups/" + name + "/manifest.json", manifest);
+        if (manifest == nullptr && !name.empty()) home.makeFolder(".lumifold/backups/" + name);
+        std::string chosen;
+        try {
+            chosen = manager.newestHoldingChanges()->id;
+        } catch (const Error& error) {
+            chosen = std::to_string(error.code()) + " " + error.message();
+        }
+        EXPECT_TRUE(refused ? chosen.starts_with(std::to_string(kBackupManifestUnreadable) +
+                                                 " Snapshot " + name + " may be the newest")
+                            : chosen == holding)
+            << chosen;
+        if (!name.empty()) std::filesystem::remove_all(snapshotDirectory(name));
+    }
+    std::filesystem::remove_all(snapshotDirectory(holding));
+    EXPECT_EQ(manager.newestHoldingChanges(), std::nullopt);
+}
+
 // Pruning keeps the newest snapshot and, for each file, the oldest that would put it back;
 // it leaves the unreadable ones and links, and deletes nothing through a link.
 TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
@@ -182,8 +229,9 @@ TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
     const std::string store = home / ".lumifold/backups";
     home.writeFile("outside/file", "not the store's");
     // What each snapshot holds, oldest first: stores A and B, the preferences file, a flag, a
-    // pushed value. The 2nd's Apply left its two files alone, so Restore would too.
-    const std::vector<std::string> holds{"A", "PB", "P", "B", "F", "D", "A", "A"};
+    // pushed value. The 2nd's Apply left its two files alone, so Restore would too; the 6th's
+    // push never happened, so it holds no value to put back.
+    const std::vector<std::string> holds{"A", "PB", "P", "B", "F", "d", "D", "A", "A"};
     std::vector<std::string> ids;
     const auto snapshotAll = [&, start = now] {
         std::filesystem::remove_all(store);
@@ -201,15 +249,18 @@ TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
                 if (has(path == a ? 'A' : 'B'))
                     request.dsStores.push_back({path, readFile(path), std::nullopt});
             }
-            if (has('D'))
-                request.pushedPreferences.emplace(1)[0].record.domain = "com.apple.finder";
+            if (has('D') || has('d')) {
+                PushedPreference& pushed = request.pushedPreferences.emplace(1)[0].record;
+                pushed.domain = "com.apple.finder";
+                if (has('D')) pushed.pushedValue = "<false/>";
+            }
             ids.push_back(manager.createSnapshot(request).header.id);
         }
         const ApplyOutcome leftAlone{
             .storesNotWritten = {b}, .preferencesNotWritten = true, .pushed = {}};
         manager.recordPostModificationHashes(ids[1], preferencesPath(), leftAlone);
         home.makeFolder(".lumifold/backups/killed");  // an Apply killed while snapshotting
-        for (const std::string& link : {store + "/linked", snapshotDirectory(ids[6]) + "/x"}) {
+        for (const std::string& link : {store + "/linked", snapshotDirectory(ids[7]) + "/x"}) {
             ASSERT_EQ(::symlink((home / "outside").c_str(), link.c_str()), 0);
         }
     };
@@ -217,9 +268,12 @@ TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
     // A manifest damaged without changing its size or time, so only reading it tells; which
     // snapshots go.
     const std::tuple<std::string, std::string, std::string, std::vector<std::string>> cases[] = {
-        {"", "", "", {"killed", ids[6], ids[1]}},
-        {ids[0], "\"id\": \"2", "\"id\": \"X", {"killed", ids[1]}},  // not its own: 7th holds A
-        {ids[7], "{", "[", {"killed", ids[1]}},  // corrupt: the 7th is the newest readable
+        {"", "", "", {"killed", ids[7], ids[5], ids[1]}},
+        {ids[0],
+         "\"id\": \"2",
+         "\"id\": \"X",
+         {"killed", ids[5], ids[1]}},                    // not its own: 8th holds A
+        {ids[8], "{", "[", {"killed", ids[5], ids[1]}},  // corrupt: the 8th is the newest readable
     };
     for (const auto& [damaged, what, with, removed] : cases) {
         SCOPED_TRACE(damaged);
@@ -250,6 +304,19 @@ TEST_F(BackupTest, AStoreThatCannotBeReadFailsTheSnapshotBeforeAnyFolderIsMade) 
         manager.createSnapshot(preferencesPath(), {desktop, home / "Documents/.DS_Store"}, {}, {}),
         platform::kPosixDomain, EISDIR);
     EXPECT_FALSE(platform::fileExists(home / ".lumifold"));
+}
+
+// A snapshot cut short holds nothing to restore, and no Apply writes after it: it goes.
+TEST_F(BackupTest, ASnapshotCutShortLeavesNoFolder) {
+    const BackupManifest noLists;
+    SnapshotRequest request;
+    request.finderPlistURL = writePreferences(true);
+    request.finderPlistBytes = readFile(preferencesPath());
+    request.dsStores.push_back({"/x/" + std::string(250, 'a'), {}, std::nullopt});  // too long
+    request.lists = ManifestLists::of(noLists);
+    EXPECT_LUMIFOLD_ERROR_CODE(manager.createSnapshot(request), platform::kPosixDomain,
+                               ENAMETOOLONG);
+    EXPECT_TRUE(platform::listDirectory(home / ".lumifold/backups", true).empty());
 }
 
 TEST_F(BackupTest, ApplyDriftRefusalAndForcedRestoreBringEverythingBack) {

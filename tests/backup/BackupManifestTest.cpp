@@ -39,6 +39,7 @@ json treeOf(const BackupManifest& manifest) {
     }
     if (manifest.finderPlistWasLink) tree["finderPlistWasLink"] = true;
     if (manifest.writtenFolders) tree["writtenFolders"] = *manifest.writtenFolders;
+    if (manifest.applyFailed) tree["applyFailed"] = *manifest.applyFailed;
     return tree;
 }
 
@@ -100,6 +101,8 @@ TEST(BackupManifestTest, StreamedTextEqualsTheTreesByteForByte) {
                     {"/a/" + std::to_string(i), random(), std::uint64_t{random()} << 32});
             }
         }
+        manifest.applyFailed.reset();
+        if (random() % 2) manifest.applyFailed = FailedApply{"Could not \"/x\"", random() % 2 == 0};
         manifest.appliedChanges.resize(random() % 3, {"t/", "k", "o\"", "n\n", "c"});
         manifest.fileExtensionBackups.resize(random() % 3, {"/f/é.txt", random() % 2 == 0});
         if (random() % 2) {

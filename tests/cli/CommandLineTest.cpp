@@ -397,11 +397,16 @@ TEST_F(StageCommandsTest, VerifyAndApplyExitWithThreeUnlessCompliant) {
     const CliResult after = run({"verify"});
     EXPECT_EQ(after.status, 0) << after.out << after.err;
     EXPECT_NE(after.out.find("Fully compliant"), std::string::npos);
+    const CliResult again = run({"apply"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out, "Already consistent: nothing to change.\n");
+    EXPECT_EQ(json({"apply", "--json"})["alreadyConsistent"], true);
 
     const CliResult mistyped = runCli(home, {"--home", home / "Hoem", "apply"});
     EXPECT_EQ(mistyped.status, 1);
     EXPECT_EQ(mistyped.err, "lumifold: The home folder \"" + home / "Hoem" + "\" does not exist\n");
     platform::removeTree(home / "Music");  // a folder Apply cannot make compliant
+    home.writeFile("Documents/report.txt", "txt");
     const CliResult incomplete = run({"apply"});
     EXPECT_EQ(incomplete.status, 3) << incomplete.err;
     EXPECT_NE(incomplete.out.find("Not compliant"), std::string::npos);
@@ -415,6 +420,8 @@ TEST_F(StageCommandsTest, RestoreSnapshotsAndPruneSayWhatTheyDid) {
     home.writeFile("Documents/.DS_Store", "edited since");
     const CliResult refused = run({"restore"});
     EXPECT_EQ(refused.status, 3);
+    EXPECT_TRUE(refused.out.starts_with("Restoring snapshot " + first + " (taken 20"))
+        << refused.out;
     EXPECT_EQ(refused.err,
               "lumifold: files were modified since the snapshot's apply; nothing was restored. "
               "Re-run with --force to overwrite them.\n");
@@ -430,7 +437,10 @@ TEST_F(StageCommandsTest, RestoreSnapshotsAndPruneSayWhatTheyDid) {
     const CliResult unpaused = run({"restore", "--force", "--json"});
     EXPECT_EQ(unpaused.status, 0);
     EXPECT_EQ(nlohmann::json::parse(unpaused.out)["watchPaused"], false);
+    EXPECT_EQ(nlohmann::json::parse(unpaused.out)["snapshot"]["id"], first);
     EXPECT_TRUE(unpaused.err.starts_with("Warning: Keep Consistent could not be paused: "));
+    EXPECT_EQ(run({"restore", "nosuch"}).err,
+              "lumifold: There is no snapshot nosuch (lumifold snapshots lists them)\n");
 
     run({"apply"});
     home.makeFolder(".lumifold/backups/2000-01-01T00-00-00Z/files");  // a killed snapshot
@@ -443,6 +453,21 @@ TEST_F(StageCommandsTest, RestoreSnapshotsAndPruneSayWhatTheyDid) {
     EXPECT_TRUE(pruned.err.starts_with("Kept snapshot garbled: its manifest is corrupt: "));
     EXPECT_EQ(run({"prune", "--keep", "1"}).out, "Nothing to remove.\n");
     EXPECT_EQ(run({"snapshots", "prune", "--keep", "0"}).status, 2);
+}
+
+// A failed apply exits 1 with what it put back; the listing says the snapshot failed.
+TEST_F(StageCommandsTest, AFailedApplySaysWhatItPutBackAndSnapshotsSayItFailed) {
+    std::optional<testing::UnwritableFolder> documents(std::in_place, home / "Documents");
+    if (documents->failure()) GTEST_SKIP() << *documents->failure();
+    const CliResult failed = run({"apply", "--no-relaunch"});
+    documents.reset();
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_TRUE(
+        failed.err.starts_with("lumifold: Could not write \"" + home / "Documents/.DS_Store") &&
+        failed.err.find("; Apply put back everything it had changed (snapshot ") !=
+            std::string::npos)
+        << failed.err;
+    EXPECT_TRUE(run({"snapshots"}).out.ends_with("  (apply failed; everything was put back)\n"));
 }
 
 }  // namespace

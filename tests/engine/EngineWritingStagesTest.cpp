@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "core/platform/FileLock.h"
 #include "core/platform/PreferencesService.h"
@@ -46,7 +47,8 @@ TEST_F(EngineWritingStagesTest, ApplyEndsCompliantKeepsForeignRecordsAndSnapshot
     const std::string ours =
         home.writeFile("Documents/..DS_Store.tmp." + platform::makeUuidString(), "");
     const std::string theirs = home.writeFile("Documents/..DS_Store.tmp.mine", "");
-    // A copy window stops Apply after its snapshot; otherwise the writes follow the quit.
+    // A copy window stops Apply after its snapshot, which goes again; otherwise the writes
+    // follow the quit.
     Fingerprint before = fingerprint();
     before.erase(ours);
     finder.transferCount = "1";
@@ -57,7 +59,7 @@ TEST_F(EngineWritingStagesTest, ApplyEndsCompliantKeepsForeignRecordsAndSnapshot
     bool untouchedAtQuit = false;
     finder.onQuit = [&] {
         untouchedAtQuit =
-            fingerprint() == before && engine->backupManager().listManifests().size() == 2;
+            fingerprint() == before && engine->backupManager().listManifests().size() == 1;
     };
 
     const ApplyResult result = engine->apply(std::nullopt, true);
@@ -181,6 +183,22 @@ TEST_F(EngineWritingStagesTest, AFolderSwappedWhileApplyOrRestoreRunsIsNeverWrit
     }
 }
 
+// An Apply with nothing to change writes nothing, quits no Finder and takes no snapshot, so a
+// restore after it undoes the Apply that changed something.
+TEST_F(EngineWritingStagesTest, AnApplyWithNothingToChangeTakesNoSnapshot) {
+    makeHome();
+    home.makeFolder("Library/Preferences/ByHost");  // Apply would make it, Restore keep it
+    const Fingerprint before = fingerprint();
+    const std::string id = engine->apply(folders, false).manifest.id;
+    const Fingerprint applied = fingerprint(true);
+    const ApplyResult again = engine->apply(folders, true);
+    EXPECT_TRUE(again.alreadyConsistent);
+    EXPECT_EQ(fingerprint(true), applied);
+    EXPECT_EQ(finder.log, "");
+    EXPECT_EQ(engine->restore(std::nullopt, false).snapshotId, id);
+    EXPECT_EQ(fingerprint(), before);
+}
+
 // What another program writes between planning and writing is neither lost nor rolled back.
 TEST_F(EngineWritingStagesTest, AFileAnotherProgramChangesDuringApplyIsLeftAsItWroteIt) {
     makeHome();
@@ -206,15 +224,23 @@ TEST_F(EngineWritingStagesTest, AFileAnotherProgramChangesDuringApplyIsLeftAsItW
     EXPECT_FALSE(engine->preview(folders).plistChanges.empty());
 }
 
+// Another process holding the lock stops writing, not reading. After a second, a waiter says
+// once whom it waits for: the stage and process an engine holding it wrote, or no one when the
+// lock file says nothing in that form.
 TEST_F(EngineWritingStagesTest, AnotherProcessHoldingTheLockStopsWritingButNotReading) {
     makeHome();
     double now = 0;
+    std::vector<std::string> told;
     const auto waiting = makeEngine(home.path(), [&](EngineOptions& options) {
         options.monotonicSeconds = [&] { return now; };
         options.sleep = [&](double seconds) { now += seconds; };
+        options.waitingForLock = [&](const std::string& message) {
+            told.push_back((now < LumifoldEngine::kLockNoticeDelay ? "early: " : "") + message);
+        };
     });
     home.makeFolder(".lumifold");
     auto held = platform::FileLock::tryAcquire(home / ".lumifold/lock");
+    held->describe("apply 12; and more");
     const Fingerprint before = fingerprint(true);
     const std::function<void()> writers[] = {[&] { waiting->apply(folders, false); },
                                              [&] { waiting->restore(std::nullopt, true); },
@@ -224,8 +250,96 @@ TEST_F(EngineWritingStagesTest, AnotherProcessHoldingTheLockStopsWritingButNotRe
         EXPECT_LUMIFOLD_ERROR_CODE(write(), LumifoldEngine::kDomain, LumifoldEngine::kLocked);
         EXPECT_TRUE(now >= LumifoldEngine::kLockTimeout && now < LumifoldEngine::kLockTimeout + 1);
     }
+    EXPECT_EQ(told,
+              std::vector<std::string>(3, "Waiting for another Lumifold process to finish..."));
     EXPECT_EQ(fingerprint(true), before);
     EXPECT_EQ(waiting->preview(folders).targetDSStorePaths.size(), 2u);
+
+    held.reset();
+    told.clear();
+    finder.onQuit = [&] {  // while this engine applies
+        now = 0;
+        EXPECT_LUMIFOLD_ERROR_CODE(waiting->prune(0), LumifoldEngine::kDomain,
+                                   LumifoldEngine::kLocked);
+    };
+    engine->apply(folders, true);
+    EXPECT_EQ(told, std::vector<std::string>{"Waiting for another Lumifold process (apply, pid " +
+                                             std::to_string(::getpid()) + ") to finish..."});
+    EXPECT_EQ(platform::FileLock::readDescription(home / ".lumifold/lock"), "");
+}
+
+// A write that fails midway (a folder that refuses new files, even to root): Apply puts back
+// every file it wrote that still holds its write and clears its flags, keeps the snapshot marked
+// failed with what stayed changed, and says so. A snapshot left holding nothing is no restore's
+// default, and a restore of it needs no force.
+TEST_F(EngineWritingStagesTest, AFailedWritePutsBackWhatApplyWroteAndMarksItsSnapshot) {
+    if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";
+    std::function<void()> meanwhile;  // just before the first store is written
+    const auto failing = makeEngine(home.path(), [&](EngineOptions& options) {
+        options.progress = [&](const Progress& progress) {
+            if (progress.step == "Writing stores" && progress.done == 0 && meanwhile) meanwhile();
+        };
+    });
+    const std::string desktop = home / "Desktop";
+    const auto newest = [&] { return failing->backupManager().listSnapshots().snapshots.at(0).id; };
+    const struct {
+        std::function<std::string()> unwritable;  // made so while the Finder quits
+        std::function<void()> meanwhile;
+        const char* undone;              // how the error ends, after the snapshot's id
+        std::optional<bool> allPutBack;  // nullopt: the snapshot could not be marked
+    } cases[] = {
+        {[&] { return desktop; }, nullptr, " is kept, marked as failed)", true},
+        {[&] { return desktop; }, [&] { writeUserPreferences(99.0); }, " holds what stayed changed",
+         false},
+        {[&] { return home / (".lumifold/backups/" + newest()); }, nullptr,
+         " could not be marked as failed: ", std::nullopt},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.undone);
+        std::filesystem::remove_all(home / ".lumifold/backups");
+        writeUserPreferences();
+        home.makeFolder("Library/Preferences/ByHost");
+        writeStore("", {viewStyle("Desktop", "Nlsv")});
+        writeStore("Desktop", {viewStyle(".", "Nlsv")});
+        platform::setHasHiddenExtension(home.writeFile("Desktop/photo.jpg", "jpg"), false);
+        Fingerprint expected = fingerprint();
+        std::optional<UnwritableFolder> refusing;
+        finder.log.clear();
+        finder.onQuit = [&] { refusing.emplace(each.unwritable()); };
+        meanwhile = each.meanwhile;
+        std::string message;
+        try {
+            failing->apply(std::vector{desktop}, true);
+        } catch (const Error& error) {
+            message = error.message();
+        }
+        if (refusing->failure()) GTEST_SKIP() << *refusing->failure();
+        refusing.reset();
+        const std::string id = newest();
+        EXPECT_TRUE(message.starts_with("Could not ") &&
+                    message.find("snapshot " + id + each.undone) != std::string::npos)
+            << message;
+        EXPECT_EQ(finder.log, kQuitThenRestart);
+        if (each.meanwhile) {  // another program's preferences stay, named
+            expected[preferencesPath()] = fingerprint()[preferencesPath()];
+            EXPECT_NE(message.find("but \"" + preferencesPath() +
+                                   "\" (another program changed it since Apply wrote it)"),
+                      std::string::npos);
+        }
+        EXPECT_EQ(fingerprint(), expected);
+        const auto failure = failing->backupManager().loadManifest(id)->applyFailed;
+        EXPECT_EQ(failure.has_value(), each.allPutBack.has_value());
+        if (!each.allPutBack) continue;
+        EXPECT_EQ(failure->allPutBack, *each.allPutBack);
+        if (*each.allPutBack) {
+            EXPECT_LUMIFOLD_ERROR_CODE(failing->restore(std::nullopt, false),
+                                       LumifoldEngine::kDomain, LumifoldEngine::kNoBackupManifest);
+            EXPECT_TRUE(failing->restore(id, false).restored);
+        } else {
+            EXPECT_FALSE(failing->restore(std::nullopt, false).restored);  // theirs is drift
+        }
+    }
+    finder.onQuit = nullptr;
 }
 
 // Drift is refused untouched; forced, every byte, bit, flag and pushed value comes back.
@@ -329,10 +443,13 @@ TEST_F(EngineWritingStagesTest, RestoreChoosesItsSnapshotAndEitherStageStopsSafe
         finder.log.clear();
         prepare();
         const Fingerprint before = fingerprint();
+        const std::size_t snapshots = engine->backupManager().listSnapshots().snapshots.size();
         EXPECT_LUMIFOLD_ERROR_CODE(
             applies ? (void)engine->apply(folders, true) : (void)engine->restore(id, true), domain,
             code);
         EXPECT_TRUE(writes || fingerprint() == before) << "nothing is written";
+        EXPECT_EQ(engine->backupManager().listSnapshots().snapshots.size(), snapshots)
+            << "an Apply that wrote nothing leaves no snapshot";
         EXPECT_EQ(finder.log, quits ? kQuitThenRestart : "");
         EXPECT_TRUE(finder.isRunning());
         finder.transferCount = "0";

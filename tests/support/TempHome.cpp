@@ -1,10 +1,16 @@
 #include "tests/support/TempHome.h"
 
+#include <fcntl.h>
 #include <ftw.h>
+#include <linux/fs.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include "core/common/Paths.h"
 #include "core/platform/FileSystem.h"
@@ -39,6 +45,33 @@ std::string TempHome::writeFile(const std::string& relative, ByteView bytes) con
 
 std::string TempHome::writeFile(const std::string& relative, const std::string& text) const {
     return writeFile(relative, asBytes(text));
+}
+
+namespace {
+
+// Sets or clears the folder's immutable flag; why not, when it cannot.
+std::optional<std::string> setImmutable(const std::string& path, bool immutable) {
+    if (::geteuid() != 0) return "making a folder immutable needs root";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (done) {
+        flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    if (done) return std::nullopt;
+    return "cannot make \"" + path + "\" immutable: " + std::strerror(error);
+}
+
+}  // namespace
+
+UnwritableFolder::UnwritableFolder(std::string path)
+    : m_path(std::move(path)), m_failure(setImmutable(m_path, true)) {}
+
+UnwritableFolder::~UnwritableFolder() {
+    if (!m_failure) (void)setImmutable(m_path, false);
 }
 
 void removeTree(const std::string& path) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "core/common/Bytes.h"
@@ -28,6 +29,22 @@ class TempHome final {
 
   private:
     std::string m_path;
+};
+
+// Makes the folder `path` refuse new entries, even to root, while it lives: immutable (as root
+// only). `failure()` says why not where that cannot be done.
+class UnwritableFolder final {
+  public:
+    explicit UnwritableFolder(std::string path);
+    ~UnwritableFolder();
+    UnwritableFolder(const UnwritableFolder&) = delete;
+    UnwritableFolder& operator=(const UnwritableFolder&) = delete;
+
+    const std::optional<std::string>& failure() const { return m_failure; }
+
+  private:
+    std::string m_path;
+    std::optional<std::string> m_failure;
 };
 
 // Removes a tree without following symbolic links; errors are ignored.

@@ -121,10 +121,10 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
             [this](int seconds) { m_model.setDebounceInterval(seconds); });
     connect(m_toggle, &QPushButton::clicked, &m_model, &LumifoldViewModel::toggleWatcher);
     connect(m_agentButton, &QPushButton::clicked, this, [this] {
-        if (m_model.isLaunchAgentInstalled()) {
-            m_model.uninstallLaunchAgent();
+        if (m_model.isLoginServiceInstalled()) {
+            m_model.uninstallLoginService();
         } else {
-            m_model.installLaunchAgent();
+            m_model.installLoginService();
         }
     });
     connect(&m_model, &LumifoldViewModel::debounceIntervalChanged, this,
@@ -133,9 +133,9 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
             &ConsistencyView::showWatcher);
     connect(&m_model, &LumifoldViewModel::watcherStatusTextChanged, this,
             &ConsistencyView::showWatcher);
-    connect(&m_model, &LumifoldViewModel::launchAgentStatusChanged, this,
+    connect(&m_model, &LumifoldViewModel::loginServiceStatusChanged, this,
             &ConsistencyView::showAgent);
-    connect(&m_model, &LumifoldViewModel::launchAgentOutcomeChanged, this,
+    connect(&m_model, &LumifoldViewModel::loginServiceOutcomeChanged, this,
             &ConsistencyView::showAgentOutcome);
     connect(&m_model, &LumifoldViewModel::scannedFoldersChanged, m_folderRows, &RowModel::reload);
     showDebounce();
@@ -147,7 +147,7 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
 void ConsistencyView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     // The service's state changes on its own; not re-read for a window back from being minimised.
-    if (!event->spontaneous()) m_model.readLaunchAgentStatus();
+    if (!event->spontaneous()) m_model.readLoginServiceStatus();
 }
 
 void ConsistencyView::showWatcher() {
@@ -168,8 +168,8 @@ void ConsistencyView::showDebounce() {
 // As `lumifold agent status` says it: what is installed, what systemd says of it, whether a
 // restore paused Keep Consistent, and where the files and the program are.
 void ConsistencyView::showAgent() {
-    const auto& status = m_model.launchAgentStatus();
-    const bool installed = m_model.isLaunchAgentInstalled();
+    const auto& status = m_model.loginServiceStatus();
+    const bool installed = m_model.isLoginServiceInstalled();
     m_agentInstalled->setText(installed ? QStringLiteral("Yes") : QStringLiteral("No"));
     if (installed) {
         parts::tinted(m_agentInstalled, parts::green());
@@ -203,7 +203,7 @@ void ConsistencyView::showAgent() {
 }
 
 void ConsistencyView::showAgentOutcome() {
-    const auto& outcome = m_model.launchAgentOutcome();
+    const auto& outcome = m_model.loginServiceOutcome();
     m_agentOutcome->setVisible(outcome.has_value());
     if (outcome) parts::showOutcome(m_agentOutcome, *outcome);
 }

@@ -42,8 +42,8 @@ std::string findCommandLineProgram() {
 }
 
 // What an install said on its screen, beyond the files it wrote.
-StageOutcome installedOutcome(const LaunchAgentInstallation& installation,
-                              const LaunchAgentHost& host) {
+StageOutcome installedOutcome(const LoginServiceInstallation& installation,
+                              const LoginServiceHost& host) {
     using Kind = StageOutcome::Kind;
     if (!host.asksServiceManagers) {
         return {Kind::warning,
@@ -54,14 +54,14 @@ StageOutcome installedOutcome(const LaunchAgentInstallation& installation,
     if (installation.unitEnabled) {
         return {Kind::done, QStringLiteral("systemd enabled and started %1; it starts again at "
                                            "every log-in.")
-                                .arg(QLatin1String(LaunchAgent::kUnitName))};
+                                .arg(QLatin1String(LoginService::kUnitName))};
     }
     if (installation.unitPath) {
         return {Kind::warning,
                 QStringLiteral("systemd did not take the unit (is a user systemd running here?), "
                                "so the watcher is not running yet. Start it with: systemctl "
                                "--user daemon-reload && systemctl --user enable --now %1")
-                    .arg(QLatin1String(LaunchAgent::kUnitName))};
+                    .arg(QLatin1String(LoginService::kUnitName))};
     }
     return {Kind::done, QStringLiteral("launchd starts the watcher at every log-in.")};
 }
@@ -71,7 +71,7 @@ StageOutcome installedOutcome(const LaunchAgentInstallation& installation,
 AppEnvironment AppEnvironment::system() {
     AppEnvironment environment;
     // A HOME that is not the account's own is another home, as --home names one.
-    environment.launchAgent = LaunchAgentHost::system(environment.engine.homeDirectory);
+    environment.loginService = LoginServiceHost::system(environment.engine.homeDirectory);
     environment.commandLineProgram = findCommandLineProgram();
     return environment;
 }
@@ -118,9 +118,9 @@ LumifoldViewModel::~LumifoldViewModel() {
     m_watcher.reset();
 }
 
-bool LumifoldViewModel::isLaunchAgentInstalled() const {
-    return m_launchAgentStatus &&
-           (m_launchAgentStatus->jobDescriptionInstalled || m_launchAgentStatus->unitInstalled);
+bool LumifoldViewModel::isLoginServiceInstalled() const {
+    return m_loginServiceStatus &&
+           (m_loginServiceStatus->jobDescriptionInstalled || m_loginServiceStatus->unitInstalled);
 }
 
 QString LumifoldViewModel::watcherStatusText() const {
@@ -222,61 +222,62 @@ void LumifoldViewModel::watcherSettled() {
     emit watcherStatusTextChanged();
 }
 
-void LumifoldViewModel::installLaunchAgent() {
+void LumifoldViewModel::installLoginService() {
     runStage(
         std::nullopt, std::nullopt,
-        [this, host = m_environment.launchAgent, program = m_environment.commandLineProgram,
+        [this, host = m_environment.loginService, program = m_environment.commandLineProgram,
          home = m_engine->homeDirectory()](LumifoldEngine&) -> Commit {
-            const LaunchAgent agent(host);
+            const LoginService service(host);
             // The service keeps the home this app works on, whoever's it is.
-            const auto installation = agent.installLaunchAgent(program, {}, {"--home", home});
+            const auto installation = service.install(program, {}, {"--home", home});
             return [this, outcome = installedOutcome(installation, host),
-                    status = agent.status()]() -> std::optional<QString> {
-                store(m_launchAgentStatus, std::optional(status),
-                      &LumifoldViewModel::launchAgentStatusChanged);
-                change(m_launchAgentOutcome, std::optional(outcome),
-                       &LumifoldViewModel::launchAgentOutcomeChanged);
+                    status = service.status()]() -> std::optional<QString> {
+                store(m_loginServiceStatus, std::optional(status),
+                      &LumifoldViewModel::loginServiceStatusChanged);
+                change(m_loginServiceOutcome, std::optional(outcome),
+                       &LumifoldViewModel::loginServiceOutcomeChanged);
                 return kAgentInstalled;
             };
         },
-        [this](const QString& message) { failLaunchAgent(message); });
+        [this](const QString& message) { failLoginService(message); });
 }
 
-void LumifoldViewModel::uninstallLaunchAgent() {
+void LumifoldViewModel::uninstallLoginService() {
     runStage(
         std::nullopt, std::nullopt,
-        [this, host = m_environment.launchAgent](LumifoldEngine&) -> Commit {
-            const LaunchAgent agent(host);
-            agent.uninstallLaunchAgent();
+        [this, host = m_environment.loginService](LumifoldEngine&) -> Commit {
+            const LoginService service(host);
+            service.uninstall();
             // Uninstalling is best effort: a file that stayed is named.
-            const LaunchAgentStatus status = agent.status();
+            const LoginServiceStatus status = service.status();
             std::optional<std::string> stayed;
             if (status.jobDescriptionInstalled) stayed = status.jobDescriptionPath;
             if (status.unitInstalled) stayed = status.unitPath;
             return [this, status, stayed]() -> std::optional<QString> {
-                store(m_launchAgentStatus, std::optional(status),
-                      &LumifoldViewModel::launchAgentStatusChanged);
+                store(m_loginServiceStatus, std::optional(status),
+                      &LumifoldViewModel::loginServiceStatusChanged);
                 if (stayed) {
-                    failLaunchAgent(QStringLiteral("Could not remove \"%1\"")
-                                        .arg(QString::fromStdString(platform::printable(*stayed))));
+                    failLoginService(
+                        QStringLiteral("Could not remove \"%1\"")
+                            .arg(QString::fromStdString(platform::printable(*stayed))));
                     return std::nullopt;
                 }
-                change(m_launchAgentOutcome,
+                change(m_loginServiceOutcome,
                        std::optional(StageOutcome{StageOutcome::Kind::done, kAgentRemoved}),
-                       &LumifoldViewModel::launchAgentOutcomeChanged);
+                       &LumifoldViewModel::loginServiceOutcomeChanged);
                 return kAgentUninstalled;
             };
         },
-        [this](const QString& message) { failLaunchAgent(message); });
+        [this](const QString& message) { failLoginService(message); });
 }
 
-void LumifoldViewModel::readLaunchAgentStatus() {
+void LumifoldViewModel::readLoginServiceStatus() {
     runStage(
         std::nullopt, std::nullopt,
-        [this, host = m_environment.launchAgent](LumifoldEngine&) -> Commit {
-            return [this, status = LaunchAgent(host).status()]() -> std::optional<QString> {
-                store(m_launchAgentStatus, std::optional(status),
-                      &LumifoldViewModel::launchAgentStatusChanged);
+        [this, host = m_environment.loginService](LumifoldEngine&) -> Commit {
+            return [this, status = LoginService(host).status()]() -> std::optional<QString> {
+                store(m_loginServiceStatus, std::optional(status),
+                      &LumifoldViewModel::loginServiceStatusChanged);
                 return std::nullopt;
             };
         },
@@ -284,16 +285,16 @@ void LumifoldViewModel::readLaunchAgentStatus() {
 }
 
 void LumifoldViewModel::readPause() {
-    if (!m_launchAgentStatus) return;
+    if (!m_loginServiceStatus) return;
     auto pausedBy = WatchPause(m_engine->homeDirectory()).pausedBy();
-    if (pausedBy == m_launchAgentStatus->pausedBy) return;
-    m_launchAgentStatus->pausedBy = std::move(pausedBy);
-    emit launchAgentStatusChanged();
+    if (pausedBy == m_loginServiceStatus->pausedBy) return;
+    m_loginServiceStatus->pausedBy = std::move(pausedBy);
+    emit loginServiceStatusChanged();
 }
 
-void LumifoldViewModel::failLaunchAgent(const QString& message) {
-    change(m_launchAgentOutcome, std::optional(StageOutcome{StageOutcome::Kind::failed, message}),
-           &LumifoldViewModel::launchAgentOutcomeChanged);
+void LumifoldViewModel::failLoginService(const QString& message) {
+    change(m_loginServiceOutcome, std::optional(StageOutcome{StageOutcome::Kind::failed, message}),
+           &LumifoldViewModel::loginServiceOutcomeChanged);
 }
 
 void LumifoldViewModel::postProgress(const Progress& progress) {

@@ -21,7 +21,7 @@
 #include "core/inspection/SystemEnvironmentInfo.h"
 #include "core/watcher/ConsistencyWatcher.h"
 #include "core/watcher/KeepConsistent.h"
-#include "core/watcher/LaunchAgent.h"
+#include "core/watcher/LoginService.h"
 
 namespace lumifold::app {
 
@@ -29,7 +29,7 @@ namespace lumifold::app {
 // replace the Finder, the clock and the service managers.
 struct AppEnvironment {
     EngineOptions engine;            // home (HOME on Linux), Finder host, clocks
-    LaunchAgentHost launchAgent;     // where the login service goes, how commands run
+    LoginServiceHost loginService;   // where the login service goes, how commands run
     std::string commandLineProgram;  // the lumifold the login service runs
     std::function<double()> watcherClock = platform::monotonicSeconds;
     static AppEnvironment system();
@@ -86,12 +86,12 @@ class LumifoldViewModel final : public QObject {
     double debounceInterval() const { return m_debounceInterval; }
     bool isWatcherActive() const { return m_isWatcherActive; }
     // As `lumifold agent status` gives it; nullopt until the first Inspect has read it.
-    const std::optional<LaunchAgentStatus>& launchAgentStatus() const {
-        return m_launchAgentStatus;
+    const std::optional<LoginServiceStatus>& loginServiceStatus() const {
+        return m_loginServiceStatus;
     }
-    bool isLaunchAgentInstalled() const;
+    bool isLoginServiceInstalled() const;
     // How the last install or uninstall ended.
-    const std::optional<StageOutcome>& launchAgentOutcome() const { return m_launchAgentOutcome; }
+    const std::optional<StageOutcome>& loginServiceOutcome() const { return m_loginServiceOutcome; }
     // The program an install would have the login service start.
     const std::string& commandLineProgram() const { return m_environment.commandLineProgram; }
     // The watcher's own "Stopped" / "Paused" / "Active (...)".
@@ -116,11 +116,11 @@ class LumifoldViewModel final : public QObject {
     void evaluateSelectedBackup();
     void restore(bool force);
     void toggleWatcher();
-    void installLaunchAgent();
-    void uninstallLaunchAgent();
+    void installLoginService();
+    void uninstallLoginService();
     // The login service's status again (the Keep Consistent screen is shown): systemd's view
     // of it changes on its own. Nothing while a stage runs; a failure's message stays.
-    void readLaunchAgentStatus();
+    void readLoginServiceStatus();
 
   signals:
     void systemInfoChanged();
@@ -140,8 +140,8 @@ class LumifoldViewModel final : public QObject {
     void relaunchFinderOnApplyChanged();
     void debounceIntervalChanged();
     void isWatcherActiveChanged();
-    void launchAgentStatusChanged();
-    void launchAgentOutcomeChanged();
+    void loginServiceStatusChanged();
+    void loginServiceOutcomeChanged();
     void watcherStatusTextChanged();
     void progressChanged();
 
@@ -166,7 +166,7 @@ class LumifoldViewModel final : public QObject {
     // screen's.
     void evaluate(bool clearsError);
     // The login service's screen shows why an install or uninstall failed.
-    void failLaunchAgent(const QString& message);
+    void failLoginService(const QString& message);
     // Reads Keep Consistent's pause into the login service's status (a small file, on the GUI
     // thread like the switch that lifts it): a restore sets it, starting the watcher lifts it.
     void readPause();
@@ -212,8 +212,8 @@ class LumifoldViewModel final : public QObject {
     bool m_relaunchFinderOnApply = true;
     double m_debounceInterval = 8.0;
     bool m_isWatcherActive = false;
-    std::optional<LaunchAgentStatus> m_launchAgentStatus;
-    std::optional<StageOutcome> m_launchAgentOutcome;
+    std::optional<LoginServiceStatus> m_loginServiceStatus;
+    std::optional<StageOutcome> m_loginServiceOutcome;
     std::optional<StageProgress> m_progress;
 
     std::mutex m_progressMutex;  // guards the two below, shared with the worker

@@ -87,15 +87,16 @@ StageOutcome restoreResultOutcome(bool restored, const std::string& id, std::siz
 }  // namespace
 
 LumifoldViewModel::StageWork LumifoldViewModel::inspection() {
-    return [this, host = m_environment.launchAgent](LumifoldEngine& engine) {
+    return [this, host = m_environment.loginService](LumifoldEngine& engine) {
         const bool transfers = engine.coordinator().hasActiveTransfers();
         auto [info, folders] = engine.inspect();
         auto preview = engine.preview();
         auto backups = engine.backupManager().listSnapshots().snapshots;
-        auto agent = LaunchAgent(host).status();
+        auto service = LoginService(host).status();
         return shared([this, info = std::move(info), folders = std::move(folders),
                        preview = std::move(preview), backups = std::move(backups),
-                       agent = std::move(agent), transfers]() mutable -> std::optional<QString> {
+                       service = std::move(service),
+                       transfers]() mutable -> std::optional<QString> {
             store(m_systemInfo, std::optional(std::move(info)),
                   &LumifoldViewModel::systemInfoChanged);
             store(m_scannedFolders, std::move(folders), &LumifoldViewModel::scannedFoldersChanged);
@@ -104,8 +105,8 @@ LumifoldViewModel::StageWork LumifoldViewModel::inspection() {
             change(m_isPreviewOutOfDate, false, &LumifoldViewModel::isPreviewOutOfDateChanged);
             store(m_availableBackups, std::move(backups),
                   &LumifoldViewModel::availableBackupsChanged);
-            store(m_launchAgentStatus, std::optional(std::move(agent)),
-                  &LumifoldViewModel::launchAgentStatusChanged);
+            store(m_loginServiceStatus, std::optional(std::move(service)),
+                  &LumifoldViewModel::loginServiceStatusChanged);
             change(m_hasActiveTransfers, transfers, &LumifoldViewModel::hasActiveTransfersChanged);
             return kInspected;
         });

@@ -10,7 +10,7 @@
 #include "core/platform/Executable.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
-#include "core/watcher/LaunchAgent.h"
+#include "core/watcher/LoginService.h"
 
 namespace lumifold::cli {
 namespace {
@@ -27,25 +27,25 @@ struct StatusOptions {
     bool json = false;
 };
 
-// The login service of the home the command works on (see LaunchAgentHost::system for what
+// The login service of the home the command works on (see LoginServiceHost::system for what
 // another home than the user's own changes).
-LaunchAgentHost agentHost(const GlobalOptions& global) {
-    return LaunchAgentHost::system(homeDirectory(global));
+LoginServiceHost serviceHost(const GlobalOptions& global) {
+    return LoginServiceHost::system(homeDirectory(global));
 }
 
 int runInstall(const GlobalOptions& global, const InstallOptions& options) {
     const std::string home = homeDirectory(global);
-    auto host = agentHost(global);
+    auto host = serviceHost(global);
     const bool asked = host.asksServiceManagers;
-    const LaunchAgent agent(std::move(host));
+    const LoginService service(std::move(host));
     std::vector<std::string> folders;
     for (const auto& folder : options.folders) folders.push_back(absolutePath(folder));
     // The service must go on working on the home this command was given.
     std::vector<std::string> daemonArguments;
     if (global.home.has_value()) daemonArguments = {"--home", home};
     for (auto& argument : options.tree.arguments()) daemonArguments.push_back(std::move(argument));
-    const auto installation = agent.installLaunchAgent(
-        platform::executablePath().value_or(kFallbackProgram), folders, daemonArguments);
+    const auto installation = service.install(platform::executablePath().value_or(kFallbackProgram),
+                                              folders, daemonArguments);
     std::cout << "Wrote the job description "
               << platform::printable(installation.jobDescriptionPath) << '\n';
     if (installation.unitPath) {
@@ -56,7 +56,7 @@ int runInstall(const GlobalOptions& global, const InstallOptions& options) {
         std::cout << "Nothing was started: the service managers run your own home's services, "
                   << "and " << platform::printable(home) << " is another home.\n";
     } else if (installation.unitEnabled) {
-        std::cout << "systemd enabled and started " << LaunchAgent::kUnitName
+        std::cout << "systemd enabled and started " << LoginService::kUnitName
                   << "; it starts again at every log-in.\n";
     } else if (installation.unitPath) {
         std::cout << "systemd did not take the unit ("
@@ -65,18 +65,18 @@ int runInstall(const GlobalOptions& global, const InstallOptions& options) {
                           : "systemctl said: " + installation.serviceManagerSaid)
                   << "), so the watcher is not running yet. Start it with: systemctl --user "
                      "daemon-reload && systemctl --user enable --now "
-                  << LaunchAgent::kUnitName << '\n';
+                  << LoginService::kUnitName << '\n';
     }
     return kExitSuccess;
 }
 
 int runUninstall(const GlobalOptions& global) {
-    const LaunchAgent agent(agentHost(global));
-    std::vector<std::string> paths{agent.launchAgentURL()};
-    if (const auto unitPath = agent.systemdUnitPath()) paths.push_back(*unitPath);
+    const LoginService service(serviceHost(global));
+    std::vector<std::string> paths{service.loginServicePath()};
+    if (const auto unitPath = service.systemdUnitPath()) paths.push_back(*unitPath);
     bool anything = false;
     for (const auto& path : paths) anything = anything || platform::fileExists(path);
-    agent.uninstallLaunchAgent();
+    service.uninstall();
     int status = kExitSuccess;
     for (const auto& path : paths) {
         if (!platform::fileExists(path)) continue;
@@ -90,7 +90,7 @@ int runUninstall(const GlobalOptions& global) {
 }
 
 int runStatus(const GlobalOptions& global, const StatusOptions& options) {
-    const auto status = LaunchAgent(agentHost(global)).status();
+    const auto status = LoginService(serviceHost(global)).status();
     if (options.json) {
         nlohmann::ordered_json json;
         json["jobDescriptionPath"] = status.jobDescriptionPath;

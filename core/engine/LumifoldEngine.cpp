@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/common/Error.h"
+#include "core/common/LumifoldHome.h"
 #include "core/common/Paths.h"
 #include "core/platform/Clock.h"
 #include "core/platform/FolderRoot.h"
@@ -267,9 +268,9 @@ void LumifoldEngine::report(std::string_view stage, std::string_view step, std::
 }
 
 platform::FileLock LumifoldEngine::lock(std::string_view stage) const {
-    const std::string folder = appending(m_home, ".lumifold");
-    platform::createDirectories(folder, 0700);
-    const std::string path = appending(folder, "lock");
+    const LumifoldHome own(m_home);
+    platform::createDirectories(own.folder(), 0700);
+    const std::string path = own.lock();
     const double start = m_monotonicSeconds();
     const double deadline = start + kLockTimeout;
     bool told = false;
@@ -281,7 +282,8 @@ platform::FileLock LumifoldEngine::lock(std::string_view stage) const {
             try {
                 const std::vector<std::string> anyTarget{""};
                 platform::removeOwnTemporaryFilesIn(
-                    platform::FolderRoot::open(m_home).openFolder(".lumifold"), anyTarget);
+                    platform::FolderRoot::open(m_home).openFolder(LumifoldHome::kFolderName),
+                    anyTarget);
             } catch (const Error&) {
                 // Best effort: a folder we cannot open holds nothing we could remove.
             }

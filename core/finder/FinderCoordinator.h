@@ -1,43 +1,36 @@
 #pragma once
 
 #include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "core/platform/Process.h"
+#include "core/platform/FinderSession.h"
 
 namespace lumifold {
 
 // What the coordinator needs from the world. Tests replace the Finder, the clock and
 // sleeping; system() is the real machine.
 struct FinderHost {
-    // The script's result as text; nullopt when it cannot be compiled or run or has no text.
-    std::function<std::optional<std::string>(const std::string& script)> runAppleScript;
+    // The system's steps on the Finder (platform::FinderSession::mac with a fake process runner
+    // in tests).
+    platform::FinderSession session;
     std::function<std::vector<std::string>()> runningBundleIdentifiers;
-    std::function<platform::ProcessResult(const std::string& path,
-                                          const std::vector<std::string>& args)>
-        runProcess;
     std::function<void(double seconds)> sleep;
     std::function<double()> monotonicSeconds;
     // Pushes this process's pending preference writes for the application to the store;
     // false when that failed.
     std::function<bool(const std::string& applicationId)> synchronizePreferences;
 
-    // The real machine: AppleScript through /usr/bin/osascript, the platform's running
-    // applications, child processes and clock, and the preferences service of `homeDirectory`.
+    // The real machine: the platform's Finder session, running applications and clock, and the
+    // preferences service of `homeDirectory`.
     static FinderHost system(std::string homeDirectory);
-
-    // The text result of an osascript run: its standard output without the one line feed that
-    // osascript ends it with; nullopt when the program did not start or exited non-zero.
-    static std::optional<std::string> scriptResultFromOsascript(
-        const platform::ProcessResult& result);
 };
 
 // Deals with the running Finder, whose in-memory view settings can overwrite files changed
 // underneath it: tells whether transfers are in progress or the Finder runs, quits it safely,
 // flushes the preferences cache and starts the Finder again. Every operation blocks the calling
-// thread (up to seconds); none may run on an interface thread.
+// thread (up to seconds); none may run on an interface thread. Where no Finder runs (Linux),
+// the Finder is never running and its steps do nothing.
 class FinderCoordinator final {
   public:
     static constexpr const char* kErrorDomain = "FinderCoordinator";
@@ -46,8 +39,6 @@ class FinderCoordinator final {
         "Active file transfers are in progress in Finder. Aborting restart to prevent "
         "interrupting file transfers.";
     static constexpr const char* kFinderBundleIdentifier = "com.apple.finder";
-    // The timeout the engine gives quitFinder().
-    static constexpr double kDefaultQuitTimeout = 5.0;
 
     static constexpr const char* cacheExplanation =
         "Finder aggressively caches view settings in memory while running. If preferences or "

@@ -7,21 +7,14 @@
 #include "core/finder/FinderCoordinator.h"
 #include "core/platform/Clock.h"
 #include "core/platform/PreferencesService.h"
-#include "core/platform/Process.h"
 #include "core/platform/RunningApplications.h"
 
 namespace lumifold {
 
 FinderHost FinderHost::system(std::string homeDirectory) {
     FinderHost host;
-    host.runAppleScript = [](const std::string& script) {
-        return scriptResultFromOsascript(
-            platform::runProcess("/usr/bin/osascript", {"-e", script}));
-    };
+    host.session = platform::FinderSession::system();
     host.runningBundleIdentifiers = [] { return platform::runningApplicationBundleIdentifiers(); };
-    host.runProcess = [](const std::string& path, const std::vector<std::string>& args) {
-        return platform::runProcess(path, args);
-    };
     host.sleep = [](double seconds) { platform::sleepSeconds(seconds); };
     host.monotonicSeconds = [] { return platform::monotonicSeconds(); };
     host.synchronizePreferences = [home = std::move(homeDirectory)](const std::string& id) {

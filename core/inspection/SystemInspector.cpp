@@ -2,23 +2,12 @@
 
 #include <utility>
 
-#include "core/common/Text.h"
-#include "core/platform/SystemVersion.h"
 #include "core/preferences/FinderPreferencesManager.h"
 
 namespace lumifold {
-namespace {
-
-bool isTrimmed(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
-
-}  // namespace
 
 SystemInspectorHost SystemInspectorHost::system() {
-    return {.runProcess = [](const std::string& path, const std::vector<std::string>& args) {
-        return platform::runProcess(path, args);
-    }};
+    return {.systemVersion = platform::SystemVersion::system()};
 }
 
 SystemInspector::SystemInspector(std::string homeDirectory, SystemInspectorHost host)
@@ -26,10 +15,10 @@ SystemInspector::SystemInspector(std::string homeDirectory, SystemInspectorHost 
 
 SystemEnvironmentInfo SystemInspector::inspect(std::optional<std::string> preferencesPath) const {
     SystemEnvironmentInfo info;
-    const platform::OperatingSystemVersion version = platform::operatingSystemVersion();
+    const platform::OperatingSystemVersion version = m_host.systemVersion.version();
     info.osVersion = std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
                      std::to_string(version.patch);
-    info.buildVersion = buildVersionFrom(m_host.runProcess(kSwVersPath, {"-buildVersion"}));
+    info.buildVersion = m_host.systemVersion.build().value_or(kUnknownBuild);
     info.architecture = architecture();
     const FinderPreferencesManager manager(std::move(preferencesPath), m_homeDirectory);
     const PreferencesFile file = manager.readPreferencesFile();
@@ -41,14 +30,6 @@ SystemEnvironmentInfo SystemInspector::inspect(std::optional<std::string> prefer
     info.supportedAPIsSummary = supportedAPIsSummary();
     info.undocumentedFieldsSummary = undocumentedFieldsSummary();
     return info;
-}
-
-std::string SystemInspector::buildVersionFrom(const platform::ProcessResult& result) {
-    if (!result.started || !isWellFormedUtf8(result.standardOutput)) return kUnknownBuild;
-    std::string_view text = result.standardOutput;
-    while (!text.empty() && isTrimmed(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isTrimmed(text.back())) text.remove_suffix(1);
-    return text.empty() ? std::string(kUnknownBuild) : std::string(text);
 }
 
 std::string SystemInspector::architecture() {

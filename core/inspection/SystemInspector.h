@@ -1,21 +1,18 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/inspection/SystemEnvironmentInfo.h"
 #include "core/platform/FileSystem.h"
-#include "core/platform/Process.h"
+#include "core/platform/SystemVersion.h"
 
 namespace lumifold {
 
-// What the inspector needs from the world. Tests replace the child process; system() runs it.
+// What the inspector needs from the world. Tests replace the system's version; system() asks it.
 struct SystemInspectorHost {
-    std::function<platform::ProcessResult(const std::string& path,
-                                          const std::vector<std::string>& args)>
-        runProcess;
+    platform::SystemVersion systemVersion;
 
     static SystemInspectorHost system();
 };
@@ -25,7 +22,6 @@ struct SystemInspectorHost {
 // that changes between calls.
 class SystemInspector final {
   public:
-    static constexpr const char* kSwVersPath = "/usr/bin/sw_vers";
     static constexpr const char* kUnknownBuild = "Unknown";
 
     // `homeDirectory` locates the Finder's preferences when inspect() is given no path.
@@ -34,13 +30,9 @@ class SystemInspector final {
     SystemInspector(const SystemInspector&) = delete;
     SystemInspector& operator=(const SystemInspector&) = delete;
 
-    // Never throws. Blocks while sw_vers runs.
+    // Never throws. Blocks while the system's version is asked (a Mac runs sw_vers). The build
+    // is "Unknown" when the system names none.
     SystemEnvironmentInfo inspect(std::optional<std::string> preferencesPath = std::nullopt) const;
-
-    // The build identifier in sw_vers output: the UTF-8 text trimmed of white space and line
-    // breaks; "Unknown" when the program did not start, printed nothing but white space, or
-    // printed something that is not UTF-8.
-    static std::string buildVersionFrom(const platform::ProcessResult& result);
 
     // The processor this program was compiled for, as display text.
     static std::string architecture();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ struct ProcessResult {
 // open keeps the call waiting). Never throws.
 ProcessResult runProcess(const std::string& executablePath,
                          const std::vector<std::string>& arguments);
+
+// A program runner with runProcess's contract: runProcess itself, or a test's pretend programs.
+using ProcessRunner = std::function<ProcessResult(const std::string& executablePath,
+                                                  const std::vector<std::string>& arguments)>;
 
 // This process's identifier.
 long currentProcessId();

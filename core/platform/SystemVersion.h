@@ -1,6 +1,11 @@
 #pragma once
 
+#include <functional>
+#include <optional>
+#include <string>
 #include <string_view>
+
+#include "core/platform/Process.h"
 
 namespace lumifold::platform {
 
@@ -12,9 +17,22 @@ struct OperatingSystemVersion {
     friend bool operator==(const OperatingSystemVersion&, const OperatingSystemVersion&) = default;
 };
 
-// macOS: the product version (14.5 gives 14.5.0). Linux: the kernel release of uname(2), read
-// by versionFromReleaseText. All zero when the system cannot say. Never throws.
-OperatingSystemVersion operatingSystemVersion();
+// How the running system names its version, as Inspect shows it. Neither member throws.
+struct SystemVersion {
+    // All zero when the system cannot say.
+    std::function<OperatingSystemVersion()> version;
+    // The system's build identifier; nullopt when it has none or cannot say.
+    std::function<std::optional<std::string>()> build;
+
+    // A Mac's: the product version (14.5 gives 14.5.0) and the build that /usr/bin/sw_vers
+    // prints, run through `run`. A build is the UTF-8 output trimmed of white space and line
+    // breaks, whatever the exit status; none when sw_vers did not start, printed only white
+    // space or printed something that is not UTF-8.
+    static SystemVersion mac(ProcessRunner run);
+    // This system's: on Linux the kernel release of uname(2), read by versionFromReleaseText,
+    // and no build identifier.
+    static SystemVersion system();
+};
 
 // The leading dot-separated decimal numbers of a release text, at most three; parts that are
 // missing or cannot be read are 0 ("6.1.0-18-amd64" gives 6.1.0, "5.15" gives 5.15.0,

@@ -7,7 +7,8 @@
 
 namespace lumifold::platform {
 
-bool userServicesRunUnderSystemd() { return true; }
+// No launchd runs on Linux: a systemd user manager starts the user's services.
+UserServiceManager UserServiceManager::system() { return systemd(runProcess); }
 
 std::optional<std::string> accountHomeDirectory() {
     const passwd* entry = ::getpwuid(::getuid());

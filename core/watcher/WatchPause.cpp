@@ -2,6 +2,7 @@
 
 #include "core/common/Bytes.h"
 #include "core/common/Error.h"
+#include "core/common/LumifoldHome.h"
 #include "core/common/Paths.h"
 #include "core/platform/FileSystem.h"
 
@@ -15,7 +16,7 @@ constexpr std::uint64_t kReadLimit = 4096;
 }  // namespace
 
 WatchPause::WatchPause(std::string homeDirectory)
-    : m_path(appending(appending(homeDirectory, ".lumifold"), "watch-paused")) {}
+    : m_path(LumifoldHome(homeDirectory).pauseFile()) {}
 
 std::optional<std::string> WatchPause::pausedBy() const {
     if (!platform::entryType(m_path)) return std::nullopt;

@@ -33,14 +33,15 @@ class LumifoldViewModelTest : public lumifold::testing::EngineTest {
         AppEnvironment environment = AppEnvironment::system();
         environment.engine.homeDirectory = home.path();
         FinderHost host = finder.host();
-        host.runAppleScript = [this, script = host.runAppleScript](const std::string& text) {
+        // Every stage that deals with the Finder asks first whether it copies.
+        host.session.hasActiveTransfers = [this, ask = host.session.hasActiveTransfers] {
             if (std::this_thread::get_id() == guiThread) ++finderCallsOnGuiThread;
             if (holdFinder.exchange(false)) finderReleased.acquire();
-            return script(text);
+            return ask();
         };
         environment.engine.finderHost = host;
         // Another home than the user's: no service manager is asked anything.
-        environment.launchAgent = LaunchAgentHost::system(home.path());
+        environment.loginService = LoginServiceHost::system(home.path());
         environment.commandLineProgram = program;
         environment.watcherClock = [this] { return now.load(); };
         return environment;
@@ -164,12 +165,12 @@ TEST_F(LumifoldViewModelTest, RestoreTakesTheFirstListedSnapshotAndPausesKeepCon
     run(&LumifoldViewModel::restore, false);
     EXPECT_EQ(model->statusMessage(), "Restore completed.");
     EXPECT_EQ(pausedBy(), model->availableBackups().front().id);
-    EXPECT_EQ(model->launchAgentStatus()->pausedBy, pausedBy());  // the service's too
+    EXPECT_EQ(model->loginServiceStatus()->pausedBy, pausedBy());  // the service's too
     EXPECT_FALSE(model->isWatcherActive());
     EXPECT_EQ(model->watcherStatusText(), "Paused");
     model->toggleWatcher();
     EXPECT_EQ(pausedBy(), std::nullopt);
-    EXPECT_EQ(model->launchAgentStatus()->pausedBy, std::nullopt);
+    EXPECT_EQ(model->loginServiceStatus()->pausedBy, std::nullopt);
     EXPECT_TRUE(model->watcherStatusText().startsWith("Active"));
 }
 
@@ -253,37 +254,37 @@ TEST_F(LumifoldViewModelTest, AHomeOtherThanTheAccountsIsAnotherHome) {
     const AppEnvironment system = AppEnvironment::system();
     qputenv("HOME", ownHome);
     qunsetenv("XDG_CONFIG_HOME");
-    EXPECT_FALSE(system.launchAgent.asksServiceManagers);
-    EXPECT_EQ(LaunchAgent(system.launchAgent).systemdUnitPath(),
+    EXPECT_FALSE(system.loginService.asksServiceManagers);
+    EXPECT_EQ(LoginService(system.loginService).systemdUnitPath(),
               home / ".config/systemd/user/lumifold-watcher.service");
 }
 
 TEST_F(LumifoldViewModelTest, TheLoginServiceRunsTheCommandLineProgram) {
     start();
-    run(&LumifoldViewModel::installLaunchAgent);
+    run(&LumifoldViewModel::installLoginService);
     EXPECT_EQ(model->statusMessage(), "LaunchAgent installed.");
-    EXPECT_TRUE(model->isLaunchAgentInstalled());
-    EXPECT_EQ(model->launchAgentOutcome()->kind, StageOutcome::Kind::warning);  // not started
+    EXPECT_TRUE(model->isLoginServiceInstalled());
+    EXPECT_EQ(model->loginServiceOutcome()->kind, StageOutcome::Kind::warning);  // not started
     const auto bytes = platform::readFile(home / kJob);
     const std::string_view job = asText(bytes);
     EXPECT_NE(job.find("<string>" + program + "</string>"), std::string::npos);
     EXPECT_NE(job.find("<string>--home</string>\n\t\t<string>" + home.path()),  // its home
               std::string::npos);
-    run(&LumifoldViewModel::uninstallLaunchAgent);
+    run(&LumifoldViewModel::uninstallLoginService);
     EXPECT_EQ(model->statusMessage(), "LaunchAgent uninstalled.");
-    EXPECT_FALSE(model->isLaunchAgentInstalled());
+    EXPECT_FALSE(model->isLoginServiceInstalled());
 
     home.makeFolder(std::string(kJob) + "/in-the-way");
     // Failures are the Keep Consistent screen's, not the Apply screen's.
-    run(&LumifoldViewModel::installLaunchAgent);  // cannot write over a folder
-    EXPECT_EQ(model->launchAgentOutcome()->kind, StageOutcome::Kind::failed);
+    run(&LumifoldViewModel::installLoginService);  // cannot write over a folder
+    EXPECT_EQ(model->loginServiceOutcome()->kind, StageOutcome::Kind::failed);
     EXPECT_EQ(model->errorMessage(), std::nullopt);
     EXPECT_EQ(model->statusMessage(), "LaunchAgent uninstalled.");
-    run(&LumifoldViewModel::uninstallLaunchAgent);  // nor remove it
-    EXPECT_EQ(model->launchAgentOutcome(),
+    run(&LumifoldViewModel::uninstallLoginService);  // nor remove it
+    EXPECT_EQ(model->loginServiceOutcome(),
               (StageOutcome{StageOutcome::Kind::failed,
                             QString::fromStdString("Could not remove \"" + home / kJob + "\"")}));
-    EXPECT_TRUE(model->isLaunchAgentInstalled());
+    EXPECT_TRUE(model->isLoginServiceInstalled());
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ class ScreensTest : public ::testing::Test {
         AppEnvironment environment;
         environment.engine.homeDirectory = home.path();
         environment.engine.finderHost = finder.host();
-        environment.launchAgent = LaunchAgentHost::system(home.path());
+        environment.loginService = LoginServiceHost::system(home.path());
         if (adjust) adjust(environment);
         model = std::make_unique<LumifoldViewModel>(std::move(environment));
         window = std::make_unique<MainContentView>(*model);
@@ -185,14 +185,13 @@ TEST_F(ScreensTest, KeepConsistentShowsTheLoginServiceAsItIs) {
     const std::string program = home / "bin/lumifold";
     start([&](AppEnvironment& environment) {
         environment.commandLineProgram = program;
-        environment.launchAgent.writesSystemdUnit = true;
-        environment.launchAgent.asksServiceManagers = true;
+        environment.loginService.asksServiceManagers = true;
         // A user systemd that takes nothing and says the unit failed.
-        environment.launchAgent.runProcess = [](const std::string&,
-                                                const std::vector<std::string>&) {
-            return platform::ProcessResult{
-                .started = true, .exitStatus = 3, .standardOutput = "failed\n"};
-        };
+        environment.loginService.serviceManager = platform::UserServiceManager::systemd(
+            [](const std::string&, const std::vector<std::string>&) {
+                return platform::ProcessResult{
+                    .started = true, .exitStatus = 3, .standardOutput = "failed\n"};
+            });
     });
     show(Section::consistency);
     QTest::mouseClick(find<QAbstractButton>("agentButton"), Qt::LeftButton);

@@ -1,20 +1,27 @@
 #include <gtest/gtest.h>
 
 #include "core/inspection/SystemInspector.h"
+#include "tests/support/TempHome.h"
 
 namespace lumifold {
 namespace {
 
-TEST(SystemInspectorTest, BuildVersionIsTheTrimmedUtf8OutputOfSwVersOrUnknown) {
-    const std::pair<platform::ProcessResult, const char*> cases[] = {
-        {{true, 0, " \t22G120 \r\n"}, "22G120"},
-        {{true, 1, "X1\n"}, "X1"},  // the exit status is not examined
-        {{true, 0, "23F\xFF\n"}, "Unknown"},
-        {{}, "Unknown"},  // sw_vers could not start
+TEST(SystemInspectorTest, ShowsTheVersionAsThreeNumbersAndAMissingBuildAsUnknown) {
+    const testing::TempHome home;
+    const auto inspected = [&](std::optional<std::string> build) {
+        const SystemInspectorHost host{
+            .systemVersion = {
+                .version =
+                    [] {
+                        return platform::OperatingSystemVersion{14, 5, 0};
+                    },
+                .build = [build] { return build; },
+            }};
+        return SystemInspector(home.path(), host).inspect();
     };
-    for (const auto& [result, expected] : cases) {
-        EXPECT_EQ(SystemInspector::buildVersionFrom(result), expected) << result.standardOutput;
-    }
+    EXPECT_EQ(inspected("23F79").osVersion, "14.5.0");
+    EXPECT_EQ(inspected("23F79").buildVersion, "23F79");
+    EXPECT_EQ(inspected(std::nullopt).buildVersion, "Unknown");
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
-#include "core/watcher/LaunchAgent.h"
+#include "core/watcher/LoginService.h"
 
 #include <utility>
 
 #include "core/common/Bytes.h"
 #include "core/common/Error.h"
+#include "core/common/LumifoldHome.h"
 #include "core/common/Paths.h"
 #include "core/platform/Executable.h"
 #include "core/platform/FileSystem.h"
@@ -14,23 +15,6 @@
 
 namespace lumifold {
 namespace {
-
-// A program's own message as one line of ours: its lines joined, control characters shown.
-std::string oneLine(std::string text) {
-    for (char& c : text) {
-        if (c == '\n' || c == '\r' || c == '\t') c = ' ';
-    }
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    while (!text.empty() && text.front() == ' ') text.erase(text.begin());
-    return platform::printable(text);
-}
-
-constexpr const char* kLaunchctl = "/bin/launchctl";
-constexpr const char* kSystemctl = "/usr/bin/systemctl";
-
-bool succeeded(const platform::ProcessResult& result) {
-    return result.started && result.exitStatus == 0;
-}
 
 std::vector<std::string> serviceArguments(const std::string& programPath,
                                           const std::vector<std::string>& folders,
@@ -48,14 +32,14 @@ std::string jobDescription(const std::string& home, const std::vector<std::strin
     using platform::PlistValue;
     platform::PlistArray programArguments;
     for (const auto& argument : arguments) programArguments.push_back(PlistValue::string(argument));
-    const std::string logFolder = appending(home, ".lumifold");
+    const LumifoldHome own(home);
     return platform::toXmlPropertyList(PlistValue::dictionary({
-        {"Label", PlistValue::string(LaunchAgent::kLabel)},
+        {"Label", PlistValue::string(LoginService::kLabel)},
         {"ProgramArguments", PlistValue::array(std::move(programArguments))},
         {"RunAtLoad", PlistValue::boolean(true)},
         {"KeepAlive", PlistValue::boolean(true)},
-        {"StandardOutPath", PlistValue::string(appending(logFolder, "watcher.log"))},
-        {"StandardErrorPath", PlistValue::string(appending(logFolder, "watcher_error.log"))},
+        {"StandardOutPath", PlistValue::string(own.log())},
+        {"StandardErrorPath", PlistValue::string(own.errorLog())},
     }));
 }
 
@@ -121,7 +105,7 @@ std::optional<std::string> startedProgram(const std::string& jobPath) {
 
 }  // namespace
 
-LaunchAgentHost LaunchAgentHost::system(const std::string& home) {
+LoginServiceHost LoginServiceHost::system(const std::string& home) {
     // Without an entry in the password database, HOME is the only home there is to go by.
     const std::string own = platform::accountHomeDirectory().value_or(platform::homeDirectory());
     const bool usersOwn =
@@ -129,29 +113,32 @@ LaunchAgentHost LaunchAgentHost::system(const std::string& home) {
     return {
         .homeDirectory = home,
         .configHome = usersOwn ? platform::userConfigurationHome() : std::nullopt,
-        .writesSystemdUnit = platform::userServicesRunUnderSystemd(),
         .asksServiceManagers = usersOwn,
-        .runProcess = platform::runProcess,
+        .serviceManager = platform::UserServiceManager::system(),
     };
 }
 
-LaunchAgent::LaunchAgent(LaunchAgentHost host) : m_host(std::move(host)) {}
+LoginService::LoginService(LoginServiceHost host) : m_host(std::move(host)) {}
 
-std::string LaunchAgent::launchAgentURL() const {
+std::string LoginService::loginServicePath() const {
     return appending(appending(m_host.homeDirectory, "Library/LaunchAgents"),
                      std::string(kLabel) + ".plist");
 }
 
-std::optional<std::string> LaunchAgent::systemdUnitPath() const {
-    if (!m_host.writesSystemdUnit) return std::nullopt;
+std::optional<std::string> LoginService::systemdUnitPath() const {
+    if (!m_host.serviceManager.readsSystemdUnits) return std::nullopt;
     const std::string configHome =
         m_host.configHome.value_or(appending(m_host.homeDirectory, ".config"));
     return appending(appending(configHome, "systemd/user"), std::string(kUnitName) + ".service");
 }
 
-bool LaunchAgent::isLaunchAgentInstalled() const { return platform::fileExists(launchAgentURL()); }
+std::string LoginService::managedFile() const {
+    return systemdUnitPath().value_or(loginServicePath());
+}
 
-LaunchAgentInstallation LaunchAgent::installLaunchAgent(
+bool LoginService::isInstalled() const { return platform::fileExists(loginServicePath()); }
+
+LoginServiceInstallation LoginService::install(
     const std::string& programPath, const std::vector<std::string>& folders,
     const std::vector<std::string>& daemonArguments) const {
     // A service that cannot start its program would be started again in vain at every log-in.
@@ -162,10 +149,10 @@ LaunchAgentInstallation LaunchAgent::installLaunchAgent(
                                                            : "\" does not exist."));
     }
     const auto arguments = serviceArguments(programPath, folders, daemonArguments);
-    LaunchAgentInstallation installation{.jobDescriptionPath = launchAgentURL(),
-                                         .unitPath = systemdUnitPath(),
-                                         .unitEnabled = false,
-                                         .serviceManagerSaid = {}};
+    LoginServiceInstallation installation{.jobDescriptionPath = loginServicePath(),
+                                          .unitPath = systemdUnitPath(),
+                                          .unitEnabled = false,
+                                          .serviceManagerSaid = {}};
     // Texts, folders, files, then commands: a failure leaves nothing written for a service
     // manager to run half of.
     const std::string job = jobDescription(m_host.homeDirectory, arguments);
@@ -176,24 +163,17 @@ LaunchAgentInstallation LaunchAgent::installLaunchAgent(
     }
     platform::writeFileAtomically(installation.jobDescriptionPath, asBytes(job));
     if (installation.unitPath) platform::writeFileAtomically(*installation.unitPath, asBytes(unit));
-    // launchctl's outcome says nothing the file does not: it is installed either way.
-    ask(kLaunchctl, {"load", installation.jobDescriptionPath});
+    if (!m_host.asksServiceManagers) return installation;
+    const platform::ServiceStart start = m_host.serviceManager.start(managedFile());
+    // launchd's outcome says nothing the file does not: it is installed either way.
     if (installation.unitPath) {
-        // Enabling before systemd has read the new file would start the unit as it was.
-        for (const std::vector<std::string>& step :
-             {std::vector<std::string>{"--user", "daemon-reload"},
-              std::vector<std::string>{"--user", "enable", "--now", kUnitName}}) {
-            const platform::ProcessResult answer = ask(kSystemctl, step);
-            installation.unitEnabled = succeeded(answer);
-            if (installation.unitEnabled) continue;
-            installation.serviceManagerSaid = oneLine(answer.standardError);
-            break;
-        }
+        installation.unitEnabled = start.started;
+        installation.serviceManagerSaid = start.said;
     }
     return installation;
 }
 
-void LaunchAgent::uninstallLaunchAgent() const {
+void LoginService::uninstall() const {
     // A file left in place still counts as installed, which is what the user then sees.
     const auto remove = [](const std::string& path) {
         try {
@@ -201,22 +181,20 @@ void LaunchAgent::uninstallLaunchAgent() const {
         } catch (const Error&) {
         }
     };
-    const std::string jobPath = launchAgentURL();
-    if (platform::fileExists(jobPath)) {
-        ask(kLaunchctl, {"unload", jobPath});
-        remove(jobPath);
+    const std::string managed = managedFile();
+    const bool asks = m_host.asksServiceManagers && platform::fileExists(managed);
+    if (asks) m_host.serviceManager.stop(managed);
+    for (const std::optional<std::string>& path :
+         {std::optional(loginServicePath()), systemdUnitPath()}) {
+        if (path && platform::fileExists(*path)) remove(*path);
     }
-    const auto unitPath = systemdUnitPath();
-    if (!unitPath || !platform::fileExists(*unitPath)) return;
-    ask(kSystemctl, {"--user", "disable", "--now", kUnitName});
-    remove(*unitPath);
-    ask(kSystemctl, {"--user", "daemon-reload"});
+    if (asks) m_host.serviceManager.forget(managed);
 }
 
-LaunchAgentStatus LaunchAgent::status() const {
-    LaunchAgentStatus status{
-        .jobDescriptionPath = launchAgentURL(),
-        .jobDescriptionInstalled = isLaunchAgentInstalled(),
+LoginServiceStatus LoginService::status() const {
+    LoginServiceStatus status{
+        .jobDescriptionPath = loginServicePath(),
+        .jobDescriptionInstalled = isInstalled(),
         .unitPath = systemdUnitPath(),
         .unitInstalled = false,
         .unitActive = std::nullopt,
@@ -231,19 +209,10 @@ LaunchAgentStatus LaunchAgent::status() const {
     // Without our unit nothing of ours runs, and systemd need not be asked.
     status.unitActive = false;
     if (!status.unitInstalled) return status;
-    const auto answer = ask(kSystemctl, {"--user", "is-active", kUnitName});
-    // It prints a state ("active", "inactive", "failed", ...) whenever it reached the user's
-    // manager, whatever its exit status; nothing when it did not.
-    std::string state = answer.started ? answer.standardOutput : std::string();
-    while (!state.empty() && (state.back() == '\n' || state.back() == ' ')) state.pop_back();
-    status.unitActive = state.empty() ? std::nullopt : std::optional<bool>(state == "active");
+    status.unitActive = m_host.asksServiceManagers
+                            ? m_host.serviceManager.isActive(*status.unitPath)
+                            : std::nullopt;
     return status;
-}
-
-platform::ProcessResult LaunchAgent::ask(const char* program,
-                                         const std::vector<std::string>& arguments) const {
-    if (!m_host.asksServiceManagers) return {};
-    return m_host.runProcess(program, arguments);
 }
 
 }  // namespace lumifold

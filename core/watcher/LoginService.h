@@ -1,37 +1,33 @@
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "core/platform/Process.h"
+#include "core/platform/UserServices.h"
 
 namespace lumifold {
 
-// What LaunchAgent needs from the world: the home whose login service it manages, where
-// systemd looks for user units, and the service managers' commands.
-struct LaunchAgentHost {
+// What LoginService needs from the world: the home whose login service it manages, where
+// systemd looks for user units, and the user's service manager.
+struct LoginServiceHost {
     std::string homeDirectory;
     // $XDG_CONFIG_HOME; nullopt means <home>/.config.
     std::optional<std::string> configHome;
-    // Where no launchd runs (Linux), a systemd user unit starts the watcher instead.
-    bool writesSystemdUnit = false;
-    // Whether launchd and systemd are asked to load, start, stop or describe the service. They
-    // are the user's and know services by name, so for another home's files (a sandbox) they
-    // would start or stop the user's own service instead.
+    // Whether the service manager is asked to load, start, stop or describe the service. It is
+    // the user's and knows services by name, so for another home's files (a sandbox) it would
+    // start or stop the user's own service instead.
     bool asksServiceManagers = true;
-    std::function<platform::ProcessResult(const std::string& path,
-                                          const std::vector<std::string>& arguments)>
-        runProcess;
+    // Its commands; tests give one that runs pretend programs.
+    platform::UserServiceManager serviceManager;
 
     // The real world for `home`. A home that is not the user's own (the account's home in the
     // password database, whatever HOME says: --home or a HOME naming a sandbox) keeps its unit
-    // under its own .config, never in $XDG_CONFIG_HOME, and its service managers are not asked.
-    static LaunchAgentHost system(const std::string& home);
+    // under its own .config, never in $XDG_CONFIG_HOME, and its service manager is not asked.
+    static LoginServiceHost system(const std::string& home);
 };
 
-struct LaunchAgentInstallation {
+struct LoginServiceInstallation {
     std::string jobDescriptionPath;
     std::optional<std::string> unitPath;  // set when a systemd unit was written
     // systemd reloaded its units, then enabled and started ours, each exiting 0.
@@ -40,7 +36,7 @@ struct LaunchAgentInstallation {
     std::string serviceManagerSaid;
 };
 
-struct LaunchAgentStatus {
+struct LoginServiceStatus {
     std::string jobDescriptionPath;
     bool jobDescriptionInstalled = false;
     std::optional<std::string> unitPath;  // where systemd units are used
@@ -56,48 +52,49 @@ struct LaunchAgentStatus {
 // ~/Library/LaunchAgents/com.quarnish.lumifold.watcher.plist, which starts `PROGRAM watch
 // --daemon [--folder DIR]...` at log-in and restarts it when it exits, and where systemd runs
 // the user's services, a user unit starting the same command.
-class LaunchAgent final {
+class LoginService final {
   public:
     static constexpr const char* kLabel = "com.quarnish.lumifold.watcher";
     static constexpr const char* kUnitName = "lumifold-watcher";
 
-    static constexpr const char* kDomain = "LaunchAgent";
+    static constexpr const char* kDomain = "LoginService";
     enum ErrorCode : int {
         kProgramCannotRun = 1,  // the program to start is missing or not an executable file
     };
 
-    explicit LaunchAgent(LaunchAgentHost host);
-    LaunchAgent(const LaunchAgent&) = delete;
-    LaunchAgent& operator=(const LaunchAgent&) = delete;
+    explicit LoginService(LoginServiceHost host);
+    LoginService(const LoginService&) = delete;
+    LoginService& operator=(const LoginService&) = delete;
 
-    std::string launchAgentURL() const;
+    // Where the launchd job description goes.
+    std::string loginServicePath() const;
     // Where the systemd unit goes; nullopt where none is used.
     std::optional<std::string> systemdUnitPath() const;
-    // A file exists at launchAgentURL(); neither its content nor launchd's view is checked.
-    bool isLaunchAgentInstalled() const;
+    // A file exists at loginServicePath(); neither its content nor launchd's view is checked.
+    bool isInstalled() const;
 
     // Writes the job description (and the unit), each atomically and replacing an earlier one,
-    // then asks the service managers to load them; their failures are reported, not raised.
+    // then asks the service manager to take them; its failures are reported, not raised.
     // `daemonArguments` follow `watch --daemon`, before the folder pairs (the CLI's --home).
     // Throws kProgramCannotRun, before writing anything, when `programPath` does not name an
     // executable file; Error "POSIX" when a folder cannot be created or a file written, or
     // "PropertyList" for an argument that is not text. No service manager has been asked
     // anything then.
-    LaunchAgentInstallation installLaunchAgent(
-        const std::string& programPath, const std::vector<std::string>& folders,
-        const std::vector<std::string>& daemonArguments = {}) const;
-    // Unloads and removes what install wrote, best effort. Runs no command for a file that is
-    // not there. Never throws.
-    void uninstallLaunchAgent() const;
+    LoginServiceInstallation install(const std::string& programPath,
+                                     const std::vector<std::string>& folders,
+                                     const std::vector<std::string>& daemonArguments = {}) const;
+    // Stops and removes what install wrote, best effort. Asks the service manager nothing when
+    // the file it reads is not there. Never throws.
+    void uninstall() const;
     // Never throws.
-    LaunchAgentStatus status() const;
+    LoginServiceStatus status() const;
 
   private:
-    // Runs a service manager's command; a result that did not start when the host asks none.
-    platform::ProcessResult ask(const char* program,
-                                const std::vector<std::string>& arguments) const;
+    // The file the service manager reads the service from: the unit where systemd runs it,
+    // else the job description.
+    std::string managedFile() const;
 
-    LaunchAgentHost m_host;
+    LoginServiceHost m_host;
 };
 
 }  // namespace lumifold

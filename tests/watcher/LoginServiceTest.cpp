@@ -6,7 +6,7 @@
 #include "core/platform/FileSystem.h"
 #include "core/platform/PropertyList.h"
 #include "core/platform/UserServices.h"
-#include "core/watcher/LaunchAgent.h"
+#include "core/watcher/LoginService.h"
 #include "core/watcher/WatchPause.h"
 #include "tests/support/LumifoldAssertions.h"
 #include "tests/support/TempHome.h"
@@ -17,20 +17,19 @@ namespace {
 using platform::PlistValue;
 using Lines = std::vector<std::string>;
 
-class LaunchAgentTest : public ::testing::Test {
+class LoginServiceTest : public ::testing::Test {
   protected:
-    // Real files; pretend service managers. Each command becomes a line of `commands`.
-    // launchctl never starts, as on Linux; a systemctl line holding `failing` exits 3 saying
-    // "inactive", any other exits 0 saying "active".
-    LaunchAgentHost fakeHost(const std::string& homePath, bool asks = true) {
-        auto host = LaunchAgentHost::system(homePath);
-        host.writesSystemdUnit = true;
+    // Real files; a pretend service manager (systemd, or a Mac's launchd). Each command becomes
+    // a line of `commands`. A line holding `failing` exits 3 saying "inactive", any other exits 0
+    // saying "active".
+    LoginServiceHost fakeHost(const std::string& homePath, bool asks = true, bool launchd = false) {
+        auto host = LoginServiceHost::system(homePath);
         host.asksServiceManagers = asks;
-        host.runProcess = [this](const std::string& path, const Lines& arguments) {
+        const platform::ProcessRunner run = [this](const std::string& path,
+                                                   const Lines& arguments) {
             std::string line = path;
             for (const auto& argument : arguments) line += " " + argument;
             commands.push_back(line);
-            if (path == "/bin/launchctl") return platform::ProcessResult{};
             const bool fails = line.find(failing) != std::string::npos;
             return platform::ProcessResult{
                 .started = true,
@@ -38,6 +37,8 @@ class LaunchAgentTest : public ::testing::Test {
                 .standardOutput = fails ? "inactive\n" : "active\n",
                 .standardError = fails ? "Failed to connect to bus:\nNo medium found\n" : ""};
         };
+        host.serviceManager = launchd ? platform::UserServiceManager::launchd(run)
+                                      : platform::UserServiceManager::systemd(run);
         return host;
     }
 
@@ -50,11 +51,11 @@ class LaunchAgentTest : public ::testing::Test {
     }();
     Lines commands;
     std::string failing = "nothing";
-    LaunchAgent agent{fakeHost(home.path())};
+    LoginService agent{fakeHost(home.path())};
 };
 
 // Also creates the missing ~/Library/LaunchAgents.
-TEST_F(LaunchAgentTest, JobDescriptionHoldsSixKeysWithArgumentsInOrder) {
+TEST_F(LoginServiceTest, JobDescriptionHoldsSixKeysWithArgumentsInOrder) {
     const std::string h = home.path();
     const Lines cases[][3] = {
         // folders, daemon arguments, ProgramArguments
@@ -64,10 +65,10 @@ TEST_F(LaunchAgentTest, JobDescriptionHoldsSixKeysWithArgumentsInOrder) {
          {program, "watch", "--daemon", "--home", h, "--folder", "/A", "--folder", "/B"}},
     };
     for (const auto& [folders, daemonArguments, expected] : cases) {
-        agent.installLaunchAgent(program, folders, daemonArguments);
+        agent.install(program, folders, daemonArguments);
         platform::PlistArray arguments;
         for (const auto& argument : expected) arguments.push_back(PlistValue::string(argument));
-        const auto text = platform::readFile(agent.launchAgentURL());
+        const auto text = platform::readFile(agent.loginServicePath());
         EXPECT_EQ(asText(text).substr(0, 6), "<?xml ");
         EXPECT_EQ(platform::parsePropertyList(text),
                   PlistValue::dictionary({
@@ -81,9 +82,8 @@ TEST_F(LaunchAgentTest, JobDescriptionHoldsSixKeysWithArgumentsInOrder) {
     }
 }
 
-TEST_F(LaunchAgentTest, UnitQuotesEachArgumentAsSystemdReadsIt) {
-    const auto installation =
-        agent.installLaunchAgent(program, {"/\"100%\" $HOME\\\t"}, {"--home", "/h"});
+TEST_F(LoginServiceTest, UnitQuotesEachArgumentAsSystemdReadsIt) {
+    const auto installation = agent.install(program, {"/\"100%\" $HOME\\\t"}, {"--home", "/h"});
     ASSERT_EQ(installation.unitPath, home / ".config/systemd/user/lumifold-watcher.service");
     EXPECT_EQ(asText(platform::readFile(*installation.unitPath)),
               "[Unit]\nDescription=Lumifold Keep Consistent watcher\n\n[Service]\n"
@@ -96,43 +96,62 @@ TEST_F(LaunchAgentTest, UnitQuotesEachArgumentAsSystemdReadsIt) {
 }
 
 // Install, status, uninstall. Enabling waits for a reload; a home not the user's asks nothing,
-// since the service managers are the user's. Both files stay whatever systemd says.
-TEST_F(LaunchAgentTest, AsksTheServiceManagersInOrder) {
-    const std::string job = agent.launchAgentURL(), load = "/bin/launchctl load " + job,
+// since the service managers are the user's. Both files stay whatever systemd says. A Mac's
+// launchd reads the job description alone, and its outcome changes nothing.
+TEST_F(LoginServiceTest, AsksTheServiceManagerInOrder) {
+    const std::string job = agent.loginServicePath(), load = "/bin/launchctl load " + job,
                       unload = "/bin/launchctl unload " + job,
                       reload = "/usr/bin/systemctl --user daemon-reload",
                       enable = "/usr/bin/systemctl --user enable --now lumifold-watcher",
                       active = "/usr/bin/systemctl --user is-active lumifold-watcher",
                       disable = "/usr/bin/systemctl --user disable --now lumifold-watcher";
-    const std::tuple<std::string, bool, bool, std::optional<bool>, Lines> cases[] = {
-        {"nothing", true, true, true, {load, reload, enable, active, unload, disable, reload}},
-        {"enable", true, false, true, {load, reload, enable, active, unload, disable, reload}},
-        {"reload", true, false, true, {load, reload, active, unload, disable, reload}},
-        {"is-active", true, true, false, {load, reload, enable, active, unload, disable, reload}},
-        {"nothing", false, false, std::nullopt, {}},
+    struct Case {
+        std::string failing;
+        bool asks = true, launchd = false, enabled = false;
+        std::optional<bool> isActive = {};
+        Lines commands = {};
     };
-    for (const auto& [failingPart, asks, enabled, isActive, expected] : cases) {
-        failing = failingPart;
-        const LaunchAgent subject(fakeHost(home.path(), asks));
-        const auto installed = subject.installLaunchAgent(program, {});
-        EXPECT_EQ(installed.unitEnabled, enabled);
+    const Case cases[] = {
+        {.failing = "nothing",
+         .enabled = true,
+         .isActive = true,
+         .commands = {reload, enable, active, disable, reload}},
+        {.failing = "enable",
+         .isActive = true,
+         .commands = {reload, enable, active, disable, reload}},
+        {.failing = "reload", .isActive = true, .commands = {reload, active, disable, reload}},
+        {.failing = "is-active",
+         .enabled = true,
+         .isActive = false,
+         .commands = {reload, enable, active, disable, reload}},
+        {.failing = "nothing", .asks = false},
+        {.failing = "load", .launchd = true, .commands = {load, unload}},
+    };
+    for (const Case& c : cases) {
+        failing = c.failing;
+        const LoginService subject(fakeHost(home.path(), c.asks, c.launchd));
+        const auto installed = subject.install(program, {});
+        EXPECT_EQ(installed.unitEnabled, c.enabled);
+        EXPECT_EQ(installed.unitPath.has_value(), !c.launchd);
         // systemctl's own words come back, as one line of ours, only when it failed.
-        EXPECT_EQ(installed.serviceManagerSaid,
-                  asks && !enabled ? "Failed to connect to bus: No medium found" : "");
+        EXPECT_EQ(installed.serviceManagerSaid, c.asks && !c.enabled && !c.launchd
+                                                    ? "Failed to connect to bus: No medium found"
+                                                    : "");
         const auto status = subject.status();
-        EXPECT_TRUE(status.jobDescriptionInstalled && status.unitInstalled);
-        EXPECT_EQ(status.unitActive, isActive);
+        EXPECT_TRUE(status.jobDescriptionInstalled && status.unitInstalled != c.launchd);
+        EXPECT_EQ(status.unitActive, c.isActive);
         EXPECT_EQ(status.programPath, program);
-        subject.uninstallLaunchAgent();
-        EXPECT_FALSE(subject.isLaunchAgentInstalled() ||
-                     platform::fileExists(*subject.systemdUnitPath()));
-        EXPECT_EQ(commands, expected) << failing << asks;
+        subject.uninstall();
+        EXPECT_FALSE(subject.isInstalled() || platform::fileExists(home / ".config/systemd"
+                                                                          "/user/lumifold-watcher"
+                                                                          ".service"));
+        EXPECT_EQ(commands, c.commands) << c.failing << c.asks;
         commands.clear();
     }
     // With nothing installed, neither uninstalling nor the status asks anything; a job
     // description that is not ours names no program.
     WatchPause(home.path()).pause("2024-05-01T10-00-00Z");
-    agent.uninstallLaunchAgent();
+    agent.uninstall();
     home.writeFile("Library/LaunchAgents/com.quarnish.lumifold.watcher.plist", "not ours");
     const auto status = agent.status();
     EXPECT_EQ(status.unitActive, false);
@@ -142,20 +161,19 @@ TEST_F(LaunchAgentTest, AsksTheServiceManagersInOrder) {
 }
 
 // Either folder: nothing is written and no service manager is asked anything.
-TEST_F(LaunchAgentTest, AFolderThatCannotBeMadeRaisesBeforeAnything) {
+TEST_F(LoginServiceTest, AFolderThatCannotBeMadeRaisesBeforeAnything) {
     for (const char* blocker : {"Library", ".config"}) {
         const testing::TempHome other;
-        const LaunchAgent blocked(fakeHost(other.path()));
+        const LoginService blocked(fakeHost(other.path()));
         other.writeFile(blocker, "a file, not a folder");
-        EXPECT_LUMIFOLD_ERROR_CODE(blocked.installLaunchAgent(program, {}), "POSIX", ENOTDIR);
-        EXPECT_FALSE(blocked.isLaunchAgentInstalled() ||
-                     platform::fileExists(*blocked.systemdUnitPath()));
+        EXPECT_LUMIFOLD_ERROR_CODE(blocked.install(program, {}), "POSIX", ENOTDIR);
+        EXPECT_FALSE(blocked.isInstalled() || platform::fileExists(*blocked.systemdUnitPath()));
     }
     EXPECT_EQ(commands, Lines{});
 }
 
 // The service would be started again in vain at every log-in: nothing is written or asked.
-TEST_F(LaunchAgentTest, RefusesAProgramThatCannotRun) {
+TEST_F(LoginServiceTest, RefusesAProgramThatCannotRun) {
     home.makeFolder("folder");
     home.writeFile("plain", "not a program");
     const std::pair<std::string, const char*> cases[] = {
@@ -164,21 +182,21 @@ TEST_F(LaunchAgentTest, RefusesAProgramThatCannotRun) {
         {home / "plain", "\" is not an executable file."},
     };
     for (const auto& [path, ending] : cases) {
-        EXPECT_LUMIFOLD_ERROR(agent.installLaunchAgent(path, {}), LaunchAgent::kDomain,
-                              LaunchAgent::kProgramCannotRun,
+        EXPECT_LUMIFOLD_ERROR(agent.install(path, {}), LoginService::kDomain,
+                              LoginService::kProgramCannotRun,
                               "Could not install the login service: \"" + path + ending);
     }
-    EXPECT_FALSE(agent.isLaunchAgentInstalled() || platform::fileExists(*agent.systemdUnitPath()));
+    EXPECT_FALSE(agent.isInstalled() || platform::fileExists(*agent.systemdUnitPath()));
     EXPECT_EQ(commands, Lines{});
 }
 
 // A home other than the account's keeps the unit in that home and leaves the service managers
 // out.
-TEST(LaunchAgentHostTest, OnlyTheUsersOwnHomeTakesXdgConfigHomeAndItsServiceManagers) {
+TEST(LoginServiceHostTest, OnlyTheUsersOwnHomeTakesXdgConfigHomeAndItsServiceManagers) {
     const testing::TempHome other;
     ::setenv("XDG_CONFIG_HOME", "/elsewhere", 1);  // no other case reads it
-    const auto own = LaunchAgentHost::system(platform::accountHomeDirectory().value());
-    const auto sandbox = LaunchAgentHost::system(other.path());
+    const auto own = LoginServiceHost::system(platform::accountHomeDirectory().value());
+    const auto sandbox = LoginServiceHost::system(other.path());
     ::unsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(own.configHome, "/elsewhere");
     EXPECT_TRUE(own.asksServiceManagers);

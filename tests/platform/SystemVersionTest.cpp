@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/platform/SystemVersion.h"
+
+namespace lumifold::platform {
+namespace {
+
+TEST(SystemVersionTest, ReleaseTextGivesItsLeadingNumbers) {
+    const std::pair<const char*, OperatingSystemVersion> cases[] = {
+        {"6.1.0-18-amd64", {6, 1, 0}}, {"5.15", {5, 15, 0}}, {"6.9-rc2", {6, 9, 0}},
+        {"14.5.1.7", {14, 5, 1}},      {"", {0, 0, 0}},      {"v6.1", {0, 0, 0}},
+        {"99999999999.1", {0, 0, 0}},  {"6..1", {6, 0, 0}},
+    };
+    for (const auto& [release, expected] : cases) {
+        EXPECT_EQ(versionFromReleaseText(release), expected) << '"' << release << '"';
+    }
+}
+
+// sw_vers's output, trimmed, whatever its exit status; no build for output that is not UTF-8,
+// only white space, or a sw_vers that did not start.
+TEST(SystemVersionTest, MacBuildIsTheTrimmedUtf8OutputOfSwVers) {
+    const std::pair<ProcessResult, std::optional<std::string>> cases[] = {
+        {{true, 0, " \t22G120 \r\n"}, "22G120"},
+        {{true, 1, "X1\n"}, "X1"},
+        {{true, 0, "23F\xFF\n"}, std::nullopt},
+        {{true, 0, " \n"}, std::nullopt},
+        {{}, std::nullopt},
+    };
+    for (const auto& [result, expected] : cases) {
+        std::vector<std::string> asked;
+        const SystemVersion mac =
+            SystemVersion::mac([&](const std::string& path, const std::vector<std::string>& args) {
+                asked.push_back(path + " " + args.at(0));
+                return result;
+            });
+        EXPECT_EQ(mac.build(), expected) << result.standardOutput;
+        EXPECT_EQ(asked, std::vector<std::string>{"/usr/bin/sw_vers -buildVersion"});
+    }
+}
+
+TEST(SystemVersionTest, MacVersionIsTheProductVersion) {
+    const std::map<std::string, std::string> printed = {{"-productVersion", "14.5\n"}};
+    const SystemVersion mac =
+        SystemVersion::mac([&](const std::string& path, const std::vector<std::string>& args) {
+            const auto found = printed.find(args.at(0));
+            if (path != "/usr/bin/sw_vers" || found == printed.end()) return ProcessResult{};
+            return ProcessResult{.started = true, .exitStatus = 0, .standardOutput = found->second};
+        });
+    EXPECT_EQ(mac.version(), (OperatingSystemVersion{14, 5, 0}));
+}
+
+}  // namespace
+}  // namespace lumifold::platform

@@ -11,25 +11,14 @@
 #include "app/IconText.h"
 #include "app/LumifoldViewModel.h"
 #include "app/ScreenParts.h"
+#include "core/finder/FinderCoordinator.h"
 
 namespace lumifold::app {
 
 ApplyView::ApplyView(LumifoldViewModel& model, QWidget* parent) : QWidget(parent), m_model(model) {
     setObjectName(QStringLiteral("applyView"));
 
-    auto* finder = new Group(QStringLiteral("Finder Coordination & Safety"),
-                             "arrow.clockwise.circle", QStringLiteral("finderGroup"));
-    finder->content()->addWidget(parts::secondary(parts::text(QStringLiteral(
-        "Finder aggressively caches view settings in memory while running. If preferences or "
-        ".DS_Store files are updated while Finder is open, its in-memory cache may overwrite the "
-        "changes when windows close or when macOS logs out. Restarting Finder and flushing "
-        "cfprefsd ensures the preferred layout takes effect immediately and persists."))));
-    m_relaunch = new QCheckBox(QStringLiteral("Relaunch Finder automatically to flush cache"));
-    m_relaunch->setObjectName(QStringLiteral("relaunchToggle"));
-    m_relaunch->setAccessibleName(m_relaunch->text());
-    finder->content()->addWidget(m_relaunch);
-    m_transfers = new IconText(QStringLiteral("transferLine"));
-    finder->content()->addWidget(m_transfers);
+    auto* finder = buildFinder();
 
     auto* backup = new Group(QStringLiteral("Backup & Integrity Safeguard"), "lock.shield",
                              QStringLiteral("backupGroup"));
@@ -40,14 +29,7 @@ ApplyView::ApplyView(LumifoldViewModel& model, QWidget* parent) : QWidget(parent
         backup->content()->addWidget(parts::text(QString::fromUtf8(line)));
     }
 
-    m_lastRun = new Group(QStringLiteral("Last Applied Run"), "checkmark.circle.fill",
-                          QStringLiteral("lastRunGroup"));
-    m_backupId = parts::text({}, QStringLiteral("lastRunBackupId"));
-    m_filesBackedUp = parts::text({}, QStringLiteral("lastRunFilesBackedUp"));
-    m_changesExecuted = parts::text({}, QStringLiteral("lastRunChangesExecuted"));
-    for (QLabel* label : {m_backupId, m_filesBackedUp, m_changesExecuted}) {
-        m_lastRun->content()->addWidget(label);
-    }
+    buildLastRun();
 
     m_error = new IconText(QStringLiteral("applyError"));
     m_apply = parts::button(QStringLiteral("Apply Preferred Layout"), "play.fill",
@@ -74,6 +56,35 @@ ApplyView::ApplyView(LumifoldViewModel& model, QWidget* parent) : QWidget(parent
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(parts::scrollable(content));
 
+    connectModel();
+}
+
+Group* ApplyView::buildFinder() {
+    auto* finder = new Group(QStringLiteral("Finder Coordination & Safety"),
+                             "arrow.clockwise.circle", QStringLiteral("finderGroup"));
+    finder->content()->addWidget(
+        parts::secondary(parts::text(QString::fromUtf8(FinderCoordinator::cacheExplanation))));
+    m_relaunch = new QCheckBox(QStringLiteral("Relaunch Finder automatically to flush cache"));
+    m_relaunch->setObjectName(QStringLiteral("relaunchToggle"));
+    m_relaunch->setAccessibleName(m_relaunch->text());
+    finder->content()->addWidget(m_relaunch);
+    m_transfers = new IconText(QStringLiteral("transferLine"));
+    finder->content()->addWidget(m_transfers);
+    return finder;
+}
+
+void ApplyView::buildLastRun() {
+    m_lastRun = new Group(QStringLiteral("Last Applied Run"), "checkmark.circle.fill",
+                          QStringLiteral("lastRunGroup"));
+    m_backupId = parts::text({}, QStringLiteral("lastRunBackupId"));
+    m_filesBackedUp = parts::text({}, QStringLiteral("lastRunFilesBackedUp"));
+    m_changesExecuted = parts::text({}, QStringLiteral("lastRunChangesExecuted"));
+    for (QLabel* label : {m_backupId, m_filesBackedUp, m_changesExecuted}) {
+        m_lastRun->content()->addWidget(label);
+    }
+}
+
+void ApplyView::connectModel() {
     connect(m_relaunch, &QCheckBox::toggled, &m_model,
             &LumifoldViewModel::setRelaunchFinderOnApply);
     connect(&m_model, &LumifoldViewModel::relaunchFinderOnApplyChanged, this,

@@ -25,6 +25,12 @@ class ApplyView final : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // Why the Finder is relaunched, the switch for it and whether it can be now.
+    Group* buildFinder();
+    // What the last Apply did.
+    void buildLastRun();
+    // Follows the model and shows its state now.
+    void connectModel();
     void showTransfers();
     void showLastRun();
     void showError();

@@ -19,6 +19,7 @@
 #include "app/RowModel.h"
 #include "app/ScreenParts.h"
 #include "core/platform/PosixError.h"
+#include "core/watcher/DebounceLimits.h"
 
 namespace lumifold::app {
 
@@ -26,6 +27,27 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
     : QWidget(parent), m_model(model) {
     setObjectName(QStringLiteral("consistencyView"));
 
+    auto* watcher = buildWatcher();
+    auto* agent = buildAgent();
+    auto* folders = buildFolders();
+
+    auto* content = new QWidget;
+    auto* column = new QVBoxLayout(content);
+    column->addWidget(parts::heading(QStringLiteral("Keep Consistent Mode"),
+                                     QStringLiteral("Optional background enforcement. "
+                                                    "Non-polling, debounced, and limited to "
+                                                    "selected folders.")));
+    column->addWidget(watcher);
+    column->addWidget(agent);
+    column->addWidget(folders, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(parts::scrollable(content));
+
+    connectModel();
+}
+
+Group* ConsistencyView::buildWatcher() {
     auto* watcher = new Group(QStringLiteral("Background Watcher Control"), "timer",
                               QStringLiteral("watcherGroup"));
     auto* statusLine = new QHBoxLayout;
@@ -46,14 +68,18 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
     m_slider = new QSlider(Qt::Horizontal);
     m_slider->setObjectName(QStringLiteral("debounceSlider"));
     m_slider->setAccessibleName(QStringLiteral("Debounce Interval"));
-    m_slider->setRange(5, 30);
+    m_slider->setRange(static_cast<int>(debounce_limits::kShortestOnScreen),
+                       static_cast<int>(debounce_limits::kLongestOnScreen));
     m_slider->setSingleStep(1);
     m_slider->setPageStep(5);
     watcher->content()->addWidget(m_slider);
     m_toggle = new QPushButton;
     m_toggle->setObjectName(QStringLiteral("watcherToggle"));
     watcher->content()->addWidget(m_toggle, 0, Qt::AlignLeft);
+    return watcher;
+}
 
+Group* ConsistencyView::buildAgent() {
     auto* agent = new Group(QStringLiteral("LaunchAgent Persistence (Optional)"),
                             "gear.badge.checkmark", QStringLiteral("agentGroup"));
     agent->content()->addWidget(parts::text(QStringLiteral(
@@ -82,7 +108,10 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
     agent->content()->addLayout(m_agentDetails);
     m_agentOutcome = new IconText(QStringLiteral("agentMessage"));
     agent->content()->addWidget(m_agentOutcome);
+    return agent;
+}
 
+Group* ConsistencyView::buildFolders() {
     auto* folders = new Group(QStringLiteral("Monitored Folders"), "folder.badge.gearshape",
                               QStringLiteral("monitoredGroup"));
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -103,20 +132,10 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
     folderList->setHeaderHidden(true);
     folderList->setMinimumHeight(110);
     folders->content()->addWidget(folderList);
+    return folders;
+}
 
-    auto* content = new QWidget;
-    auto* column = new QVBoxLayout(content);
-    column->addWidget(parts::heading(QStringLiteral("Keep Consistent Mode"),
-                                     QStringLiteral("Optional background enforcement. "
-                                                    "Non-polling, debounced, and limited to "
-                                                    "selected folders.")));
-    column->addWidget(watcher);
-    column->addWidget(agent);
-    column->addWidget(folders, 1);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(parts::scrollable(content));
-
+void ConsistencyView::connectModel() {
     connect(m_slider, &QSlider::valueChanged, &m_model,
             [this](int seconds) { m_model.setDebounceInterval(seconds); });
     connect(m_toggle, &QPushButton::clicked, &m_model, &LumifoldViewModel::toggleWatcher);

@@ -9,6 +9,7 @@ class QSlider;
 
 namespace lumifold::app {
 
+class Group;
 class IconText;
 class LumifoldViewModel;
 class RowModel;
@@ -26,6 +27,14 @@ class ConsistencyView final : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // The in-app watcher: its status, the debounce slider and the switch.
+    Group* buildWatcher();
+    // The login service: installed or not, its details and the last outcome.
+    Group* buildAgent();
+    // The folders the watcher monitors.
+    Group* buildFolders();
+    // Follows the model and shows its state now.
+    void connectModel();
     void showWatcher();
     void showDebounce();
     void showAgent();

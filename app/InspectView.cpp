@@ -49,6 +49,24 @@ InspectView::InspectView(LumifoldViewModel& model, QWidget* parent)
         parts::button(QStringLiteral("Re-Scan"), "arrow.clockwise", QStringLiteral("rescanButton"));
     connect(rescan, &QPushButton::clicked, &m_model, &LumifoldViewModel::inspect);
 
+    auto* environment = buildEnvironment();
+    buildFolders();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(parts::heading(QStringLiteral("System & Finder Inspection"),
+                                     QStringLiteral("Actual macOS version, current defaults, and "
+                                                    "folder override status."),
+                                     rescan));
+    layout->addWidget(environment);
+    layout->addWidget(m_folders, 1);
+
+    connect(&m_model, &LumifoldViewModel::systemInfoChanged, this, &InspectView::showSystemInfo);
+    connect(&m_model, &LumifoldViewModel::scannedFoldersChanged, this, &InspectView::showFolders);
+    showSystemInfo();
+    showFolders();
+}
+
+Group* InspectView::buildEnvironment() {
     auto* environment = new Group(QStringLiteral("Environment & Preferred Layout"),
                                   "macbook.and.iphone", QStringLiteral("environmentGroup"));
     auto* osLine = new QHBoxLayout;
@@ -79,7 +97,10 @@ InspectView::InspectView(LumifoldViewModel& model, QWidget* parent)
     const int perColumn = static_cast<int>((lines.size() + 1) / 2);
     for (int i = 0; i < lines.size(); ++i) grid->addWidget(lines[i], i % perColumn, i / perColumn);
     environment->content()->addLayout(grid);
+    return environment;
+}
 
+void InspectView::buildFolders() {
     m_folders = new Group({}, "folder", QStringLiteral("foldersGroup"));
     m_folderRows = new RowModel(
         {QStringLiteral("Folder"), QString()}, [this] { return m_model.scannedFolders().size(); },
@@ -103,19 +124,6 @@ InspectView::InspectView(LumifoldViewModel& model, QWidget* parent)
     folderList->header()->setSectionResizeMode(kFolder, QHeaderView::Stretch);
     folderList->header()->setSectionResizeMode(kBadges, QHeaderView::ResizeToContents);
     m_folders->content()->addWidget(folderList);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(parts::heading(QStringLiteral("System & Finder Inspection"),
-                                     QStringLiteral("Actual macOS version, current defaults, and "
-                                                    "folder override status."),
-                                     rescan));
-    layout->addWidget(environment);
-    layout->addWidget(m_folders, 1);
-
-    connect(&m_model, &LumifoldViewModel::systemInfoChanged, this, &InspectView::showSystemInfo);
-    connect(&m_model, &LumifoldViewModel::scannedFoldersChanged, this, &InspectView::showFolders);
-    showSystemInfo();
-    showFolders();
 }
 
 void InspectView::showSystemInfo() {

@@ -19,6 +19,10 @@ class InspectView final : public QWidget {
     explicit InspectView(LumifoldViewModel& model, QWidget* parent = nullptr);
 
   private:
+    // The machine and the preferred layout, in two columns.
+    Group* buildEnvironment();
+    // One row per folder, with its badges.
+    void buildFolders();
     void showSystemInfo();
     void showFolders();
 

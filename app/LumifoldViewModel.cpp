@@ -14,6 +14,7 @@
 #include "core/platform/Executable.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
+#include "core/watcher/DebounceLimits.h"
 #include "core/watcher/WatchPause.h"
 
 // The controller's frame: construction, the one-stage-at-a-time worker, progress, the watcher
@@ -28,8 +29,6 @@ constexpr QLatin1String kAgentRemoved("Removed the login service.");
 constexpr const char* kProgramName = "lumifold";
 // Where the program usually lives, when neither this program's folder nor PATH has it.
 constexpr const char* kFallbackProgram = "/usr/local/bin/lumifold";
-constexpr double kShortestDebounce = 5.0;
-constexpr double kLongestDebounce = 30.0;
 
 // The command-line program installed beside this one, else the one on PATH.
 std::string findCommandLineProgram() {
@@ -133,8 +132,10 @@ void LumifoldViewModel::setRelaunchFinderOnApply(bool relaunch) {
 
 void LumifoldViewModel::setDebounceInterval(double seconds) {
     if (!std::isfinite(seconds)) return;
-    change(m_debounceInterval, std::clamp(seconds, kShortestDebounce, kLongestDebounce),
-           &LumifoldViewModel::debounceIntervalChanged);
+    change(
+        m_debounceInterval,
+        std::clamp(seconds, debounce_limits::kShortestOnScreen, debounce_limits::kLongestOnScreen),
+        &LumifoldViewModel::debounceIntervalChanged);
 }
 
 bool LumifoldViewModel::runStage(std::optional<QString> start, std::optional<QString> failure,

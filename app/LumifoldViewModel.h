@@ -20,6 +20,7 @@
 #include "core/inspection/FolderViewSetting.h"
 #include "core/inspection/SystemEnvironmentInfo.h"
 #include "core/watcher/ConsistencyWatcher.h"
+#include "core/watcher/DebounceLimits.h"
 #include "core/watcher/KeepConsistent.h"
 #include "core/watcher/LoginService.h"
 
@@ -101,7 +102,7 @@ class LumifoldViewModel final : public QObject {
     ConsistencyWatcher& watcherForTesting() { return *m_watcher; }
 
     void setRelaunchFinderOnApply(bool relaunch);
-    void setDebounceInterval(double seconds);  // the screen's slider: 5 to 30
+    void setDebounceInterval(double seconds);  // the screen's slider: debounce_limits' range
 
   public slots:
     void inspect();
@@ -162,6 +163,10 @@ class LumifoldViewModel final : public QObject {
     StageWork inspection();
     // Worker: what Apply and Keep Consistent do after writing, and the commit storing it all.
     Commit afterApply(LumifoldEngine& engine, ApplyResult result);
+    // Worker: what Restore does after restoring `chosen` (or refusing to), and the commit
+    // storing it all; the commit calls `resumeWatcher` when nothing was restored.
+    Commit afterRestore(LumifoldEngine& engine, const SnapshotSummary& chosen, RestoreResult result,
+                        std::function<void()> resumeWatcher);
     // The selected snapshot's evaluation, made on the worker; a failure is the Restore
     // screen's.
     void evaluate(bool clearsError);
@@ -210,7 +215,7 @@ class LumifoldViewModel final : public QObject {
     std::optional<QString> m_errorMessage;
     bool m_hasActiveTransfers = false;
     bool m_relaunchFinderOnApply = true;
-    double m_debounceInterval = 8.0;
+    double m_debounceInterval = debounce_limits::kDefault;
     bool m_isWatcherActive = false;
     std::optional<LoginServiceStatus> m_loginServiceStatus;
     std::optional<StageOutcome> m_loginServiceOutcome;

@@ -3,7 +3,6 @@
 
 #include "app/LumifoldViewModel.h"
 #include "core/common/Error.h"
-#include "core/watcher/WatchPause.h"
 
 namespace lumifold::app {
 namespace {
@@ -281,52 +280,10 @@ void LumifoldViewModel::restore(bool force) {
     change(m_restoreOutcome, {}, &LumifoldViewModel::restoreOutcomeChanged);
     runStage(
         kRestoring, kRestoreHalted,
-        [this, chosen = *chosen, force, resumeWatcher](LumifoldEngine& engine) -> Commit {
-            // The service's pause goes first, so no watcher sees the restore's writes unpaused.
-            // Put back as it was when nothing is restored, a throw included.
-            const WatchPause pause(engine.homeDirectory());
-            RestorePause restorePause(pause, chosen.id);
-            RestoreResult result = engine.restore(chosen.id, force);
-            const bool restored = result.restored;
-            if (restored) restorePause.keep(result.snapshotId);
-            const auto drifted = static_cast<std::size_t>(
-                std::count_if(result.evaluation.begin(), result.evaluation.end(),
-                              [](const auto& item) { return item.isModifiedSinceBackup; }));
-            const StageOutcome outcome = restoreResultOutcome(restored, result.snapshotId, drifted);
-            // A refusal's evaluation is of the files as they are; a restore changed them.
-            std::optional<RestoreEvaluationSummary> evaluation =
-                restored ? evaluationIfReadable(engine, result.snapshotId)
-                         : RestoreEvaluationSummary{std::move(result.evaluation)};
-            auto folders = engine.inspect().second;
-            auto verification = engine.verify();
-            const bool transfers = engine.coordinator().hasActiveTransfers();
-            return shared([this, chosen, restored, outcome, resumeWatcher,
-                           evaluation = std::move(evaluation), folders = std::move(folders),
-                           verification = std::move(verification),
-                           transfers]() mutable -> std::optional<QString> {
-                // The screen's evaluation is of the snapshot restored, chosen or not.
-                change(m_selectedBackup, std::optional(chosen),
-                       &LumifoldViewModel::selectedBackupChanged);
-                store(m_restoreEvaluation, std::move(evaluation),
-                      &LumifoldViewModel::restoreEvaluationChanged);
-                change(m_restoreOutcome, std::optional(outcome),
-                       &LumifoldViewModel::restoreOutcomeChanged);
-                store(m_scannedFolders, std::move(folders),
-                      &LumifoldViewModel::scannedFoldersChanged);
-                store(m_lastVerification, std::optional(std::move(verification)),
-                      &LumifoldViewModel::lastVerificationChanged);
-                change(m_hasActiveTransfers, transfers,
-                       &LumifoldViewModel::hasActiveTransfersChanged);
-                readPause();
-                if (!restored) {
-                    resumeWatcher();
-                    return kRestoreRefused;
-                }
-                change(m_isPreviewOutOfDate, true, &LumifoldViewModel::isPreviewOutOfDateChanged);
-                // The watcher stays paused and the button offers Start again.
-                change(m_isWatcherActive, false, &LumifoldViewModel::isWatcherActiveChanged);
-                return kRestored;
-            });
+        [this, chosen = *chosen, force, resumeWatcher](LumifoldEngine& engine) {
+            // Paused first, so no watcher sees the restore's writes unpaused.
+            PausedRestore restore = restorePaused(engine, chosen.id, force);
+            return afterRestore(engine, chosen, std::move(restore.result), resumeWatcher);
         },
         [this, resumeWatcher](const QString& message) {
             resumeWatcher();
@@ -334,6 +291,47 @@ void LumifoldViewModel::restore(bool force) {
                    std::optional(StageOutcome{StageOutcome::Kind::failed, message}),
                    &LumifoldViewModel::restoreOutcomeChanged);
         });
+}
+
+LumifoldViewModel::Commit LumifoldViewModel::afterRestore(LumifoldEngine& engine,
+                                                          const SnapshotSummary& chosen,
+                                                          RestoreResult result,
+                                                          std::function<void()> resumeWatcher) {
+    const bool restored = result.restored;
+    const auto drifted = static_cast<std::size_t>(
+        std::count_if(result.evaluation.begin(), result.evaluation.end(),
+                      [](const auto& item) { return item.isModifiedSinceBackup; }));
+    const StageOutcome outcome = restoreResultOutcome(restored, result.snapshotId, drifted);
+    // A refusal's evaluation is of the files as they are; a restore changed them.
+    std::optional<RestoreEvaluationSummary> evaluation =
+        restored ? evaluationIfReadable(engine, result.snapshotId)
+                 : RestoreEvaluationSummary{std::move(result.evaluation)};
+    auto folders = engine.inspect().second;
+    auto verification = engine.verify();
+    const bool transfers = engine.coordinator().hasActiveTransfers();
+    return shared([this, chosen, restored, outcome, resumeWatcher = std::move(resumeWatcher),
+                   evaluation = std::move(evaluation), folders = std::move(folders),
+                   verification = std::move(verification),
+                   transfers]() mutable -> std::optional<QString> {
+        // The screen's evaluation is of the snapshot restored, chosen or not.
+        change(m_selectedBackup, std::optional(chosen), &LumifoldViewModel::selectedBackupChanged);
+        store(m_restoreEvaluation, std::move(evaluation),
+              &LumifoldViewModel::restoreEvaluationChanged);
+        change(m_restoreOutcome, std::optional(outcome), &LumifoldViewModel::restoreOutcomeChanged);
+        store(m_scannedFolders, std::move(folders), &LumifoldViewModel::scannedFoldersChanged);
+        store(m_lastVerification, std::optional(std::move(verification)),
+              &LumifoldViewModel::lastVerificationChanged);
+        change(m_hasActiveTransfers, transfers, &LumifoldViewModel::hasActiveTransfersChanged);
+        readPause();
+        if (!restored) {
+            resumeWatcher();
+            return kRestoreRefused;
+        }
+        change(m_isPreviewOutOfDate, true, &LumifoldViewModel::isPreviewOutOfDateChanged);
+        // The watcher stays paused and the button offers Start again.
+        change(m_isWatcherActive, false, &LumifoldViewModel::isWatcherActiveChanged);
+        return kRestored;
+    });
 }
 
 }  // namespace lumifold::app

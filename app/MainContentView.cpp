@@ -52,22 +52,7 @@ MainContentView::MainContentView(LumifoldViewModel& model, QWidget* parent)
     setWindowTitle(QStringLiteral("Lumifold"));
     setMinimumSize(780, 520);
 
-    m_sidebar = new QListWidget;
-    m_sidebar->setObjectName(QStringLiteral("sidebar"));
-    m_sidebar->setAccessibleName(QStringLiteral("Sections"));
-    m_sidebar->setIconSize({18, 18});
-    m_sidebar->setFrameShape(QFrame::NoFrame);
-    for (const auto& section : kSections) {
-        m_sidebar->addItem(
-            new QListWidgetItem(symbolIcon(section.symbol), QString::fromUtf8(section.title)));
-    }
-    auto* sidebarTitle = parts::bold(new QLabel(QStringLiteral("Lumifold")));
-    sidebarTitle->setObjectName(QStringLiteral("sidebarTitle"));
-    auto* sidebar = new QWidget;
-    auto* sidebarLayout = new QVBoxLayout(sidebar);
-    sidebarLayout->setContentsMargins(8, 10, 0, 0);
-    sidebarLayout->addWidget(sidebarTitle);
-    sidebarLayout->addWidget(m_sidebar, 1);
+    auto* sidebar = buildSidebar();
 
     m_screens = new QStackedWidget;
     m_screens->setObjectName(QStringLiteral("screens"));
@@ -107,6 +92,26 @@ MainContentView::MainContentView(LumifoldViewModel& model, QWidget* parent)
     m_sidebar->setCurrentRow(0);
     m_status->setText(m_model.statusMessage());
     showWorking();
+}
+
+QWidget* MainContentView::buildSidebar() {
+    m_sidebar = new QListWidget;
+    m_sidebar->setObjectName(QStringLiteral("sidebar"));
+    m_sidebar->setAccessibleName(QStringLiteral("Sections"));
+    m_sidebar->setIconSize({18, 18});
+    m_sidebar->setFrameShape(QFrame::NoFrame);
+    for (const auto& section : kSections) {
+        m_sidebar->addItem(
+            new QListWidgetItem(symbolIcon(section.symbol), QString::fromUtf8(section.title)));
+    }
+    auto* sidebarTitle = parts::bold(new QLabel(QStringLiteral("Lumifold")));
+    sidebarTitle->setObjectName(QStringLiteral("sidebarTitle"));
+    auto* sidebar = new QWidget;
+    auto* sidebarLayout = new QVBoxLayout(sidebar);
+    sidebarLayout->setContentsMargins(8, 10, 0, 0);
+    sidebarLayout->addWidget(sidebarTitle);
+    sidebarLayout->addWidget(m_sidebar, 1);
+    return sidebar;
 }
 
 QWidget* MainContentView::buildStatusBar() {

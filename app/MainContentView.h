@@ -27,6 +27,8 @@ class MainContentView final : public QMainWindow {
     Section currentSection() const;
 
   private:
+    // The list of sections under the program's name.
+    QWidget* buildSidebar();
     QWidget* buildStatusBar();
     void showWorking();
     void showProgress();

@@ -64,71 +64,10 @@ PreviewView::PreviewView(LumifoldViewModel& model, QWidget* parent)
                                   QStringLiteral("refreshPreviewButton"));
     connect(refresh, &QPushButton::clicked, &m_model, &LumifoldViewModel::generatePreview);
 
-    auto preview = [this] {
-        return m_model.currentPreview() ? &*m_model.currentPreview() : nullptr;
-    };
-    m_warnings = new RowModel(
-        {QStringLiteral("Warning")},
-        [preview] { return preview() ? preview()->warnings.size() : std::size_t{0}; },
-        [preview](std::size_t row, int, int role) -> QVariant {
-            if (role == Qt::DecorationRole) return symbolIcon("exclamationmark.triangle.fill");
-            if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-                return QString::fromStdString(preview()->warnings[row]);
-            }
-            return {};
-        },
-        this);
-    m_warningList = parts::rowView(m_warnings, QStringLiteral("previewWarningList"));
-    m_warningList->setHeaderHidden(true);
-    m_warningList->setMaximumHeight(80);
-    m_warningList->setMinimumHeight(40);
-
-    m_plist = new Group({}, "gearshape", QStringLiteral("plistChangesGroup"));
-    m_plistRows =
-        changeRows([preview] { return preview() ? &preview()->plistChanges : nullptr; }, this);
-    m_plistList = parts::rowView(m_plistRows, QStringLiteral("plistChangeList"));
-    m_plistEmpty = parts::secondary(parts::text(
-        QStringLiteral("No changes required. Global preferences already match preferred layout."),
-        QStringLiteral("plistChangesEmpty")));
-    m_plist->content()->addWidget(m_plistList);
-    m_plist->content()->addWidget(m_plistEmpty);
-
-    m_folders = new Group({}, "pencil.circle", QStringLiteral("folderChangesGroup"));
-    m_folderRows =
-        changeRows([preview] { return preview() ? &preview()->folderChanges : nullptr; }, this);
-    m_folderList = parts::rowView(m_folderRows, QStringLiteral("folderChangeList"));
-    m_foldersEmpty = parts::secondary(parts::text(
-        QStringLiteral("No folder overrides to reconcile."), QStringLiteral("folderChangesEmpty")));
-    m_folders->content()->addWidget(m_folderList);
-    m_folders->content()->addWidget(m_foldersEmpty);
-    for (QTreeView* list : {m_plistList, m_folderList}) {
-        list->setColumnWidth(0, 260);
-        list->setTextElideMode(Qt::ElideLeft);  // a key's last part names the setting
-    }
-
-    auto* preserved = new Group(QStringLiteral("Metadata Preserved Guarantee"),
-                                "shield.checkerboard", QStringLiteral("preservedGroup"));
-    preserved->content()->addWidget(
-        parts::text(QStringLiteral("The following metadata records will be strictly preserved in "
-                                   "place (never deleted):")));
-    m_preserved = parts::secondary(parts::text({}, QStringLiteral("preservedEntries")));
-    preserved->content()->addWidget(m_preserved);
-
-    // After a write, the list no longer says what Apply would do.
-    m_outOfDate = new QWidget;
-    m_outOfDate->setObjectName(QStringLiteral("previewOutOfDate"));
-    auto* outOfDateLine = new QHBoxLayout(m_outOfDate);
-    outOfDateLine->setContentsMargins(0, 0, 0, 0);
-    auto* outOfDateText = new IconText(QStringLiteral("previewOutOfDateLine"));
-    outOfDateText->set("exclamationmark.triangle.fill",
-                       QStringLiteral("This list is out of date: files were written since it "
-                                      "was generated."),
-                       parts::orange());
-    outOfDateLine->addWidget(outOfDateText, 1);
-    auto* again = parts::button(QStringLiteral("Generate Again"), "arrow.triangle.2.circlepath",
-                                QStringLiteral("regeneratePreviewButton"));
-    connect(again, &QPushButton::clicked, &m_model, &LumifoldViewModel::generatePreview);
-    outOfDateLine->addWidget(again);
+    buildWarnings();
+    buildChanges();
+    auto* preserved = buildPreserved();
+    buildOutOfDate();
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(parts::heading(
@@ -145,6 +84,82 @@ PreviewView::PreviewView(LumifoldViewModel& model, QWidget* parent)
     connect(&m_model, &LumifoldViewModel::isPreviewOutOfDateChanged, this,
             &PreviewView::showPreview);
     showPreview();
+}
+
+void PreviewView::buildWarnings() {
+    m_warnings = new RowModel(
+        {QStringLiteral("Warning")},
+        [this] { return shownPreview() ? shownPreview()->warnings.size() : std::size_t{0}; },
+        [this](std::size_t row, int, int role) -> QVariant {
+            if (role == Qt::DecorationRole) return symbolIcon("exclamationmark.triangle.fill");
+            if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
+                return QString::fromStdString(shownPreview()->warnings[row]);
+            }
+            return {};
+        },
+        this);
+    m_warningList = parts::rowView(m_warnings, QStringLiteral("previewWarningList"));
+    m_warningList->setHeaderHidden(true);
+    m_warningList->setMaximumHeight(80);
+    m_warningList->setMinimumHeight(40);
+}
+
+void PreviewView::buildChanges() {
+    m_plist = new Group({}, "gearshape", QStringLiteral("plistChangesGroup"));
+    m_plistRows = changeRows(
+        [this] { return shownPreview() ? &shownPreview()->plistChanges : nullptr; }, this);
+    m_plistList = parts::rowView(m_plistRows, QStringLiteral("plistChangeList"));
+    m_plistEmpty = parts::secondary(parts::text(
+        QStringLiteral("No changes required. Global preferences already match preferred layout."),
+        QStringLiteral("plistChangesEmpty")));
+    m_plist->content()->addWidget(m_plistList);
+    m_plist->content()->addWidget(m_plistEmpty);
+
+    m_folders = new Group({}, "pencil.circle", QStringLiteral("folderChangesGroup"));
+    m_folderRows = changeRows(
+        [this] { return shownPreview() ? &shownPreview()->folderChanges : nullptr; }, this);
+    m_folderList = parts::rowView(m_folderRows, QStringLiteral("folderChangeList"));
+    m_foldersEmpty = parts::secondary(parts::text(
+        QStringLiteral("No folder overrides to reconcile."), QStringLiteral("folderChangesEmpty")));
+    m_folders->content()->addWidget(m_folderList);
+    m_folders->content()->addWidget(m_foldersEmpty);
+    for (QTreeView* list : {m_plistList, m_folderList}) {
+        list->setColumnWidth(0, 260);
+        list->setTextElideMode(Qt::ElideLeft);  // a key's last part names the setting
+    }
+}
+
+Group* PreviewView::buildPreserved() {
+    auto* preserved = new Group(QStringLiteral("Metadata Preserved Guarantee"),
+                                "shield.checkerboard", QStringLiteral("preservedGroup"));
+    preserved->content()->addWidget(
+        parts::text(QStringLiteral("The following metadata records will be strictly preserved in "
+                                   "place (never deleted):")));
+    m_preserved = parts::secondary(parts::text({}, QStringLiteral("preservedEntries")));
+    preserved->content()->addWidget(m_preserved);
+    return preserved;
+}
+
+void PreviewView::buildOutOfDate() {
+    // After a write, the list no longer says what Apply would do.
+    m_outOfDate = new QWidget;
+    m_outOfDate->setObjectName(QStringLiteral("previewOutOfDate"));
+    auto* outOfDateLine = new QHBoxLayout(m_outOfDate);
+    outOfDateLine->setContentsMargins(0, 0, 0, 0);
+    auto* outOfDateText = new IconText(QStringLiteral("previewOutOfDateLine"));
+    outOfDateText->set("exclamationmark.triangle.fill",
+                       QStringLiteral("This list is out of date: files were written since it "
+                                      "was generated."),
+                       parts::orange());
+    outOfDateLine->addWidget(outOfDateText, 1);
+    auto* again = parts::button(QStringLiteral("Generate Again"), "arrow.triangle.2.circlepath",
+                                QStringLiteral("regeneratePreviewButton"));
+    connect(again, &QPushButton::clicked, &m_model, &LumifoldViewModel::generatePreview);
+    outOfDateLine->addWidget(again);
+}
+
+const ChangePreview* PreviewView::shownPreview() const {
+    return m_model.currentPreview() ? &*m_model.currentPreview() : nullptr;
 }
 
 void PreviewView::showPreview() {

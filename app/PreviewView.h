@@ -5,6 +5,10 @@
 class QLabel;
 class QTreeView;
 
+namespace lumifold {
+struct ChangePreview;
+}
+
 namespace lumifold::app {
 
 class Group;
@@ -21,6 +25,16 @@ class PreviewView final : public QWidget {
     explicit PreviewView(LumifoldViewModel& model, QWidget* parent = nullptr);
 
   private:
+    // The preview's warnings, a few lines high.
+    void buildWarnings();
+    // The two lists of changes: global preferences and folder overrides.
+    void buildChanges();
+    // The records Apply keeps in place.
+    Group* buildPreserved();
+    // After a write, the list no longer says what Apply would do.
+    void buildOutOfDate();
+    // The preview the model holds, if any.
+    const ChangePreview* shownPreview() const;
     void showPreview();
 
     LumifoldViewModel& m_model;

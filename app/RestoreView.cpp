@@ -36,6 +36,28 @@ RestoreView::RestoreView(LumifoldViewModel& model, QWidget* parent)
     : QWidget(parent), m_model(model) {
     setObjectName(QStringLiteral("restoreView"));
 
+    buildSnapshots();
+    buildEvaluation();
+
+    m_outcome = new IconText(QStringLiteral("restoreOutcome"));
+    m_restore = parts::button(QStringLiteral("Restore Snapshot"), "arrow.counterclockwise",
+                              QStringLiteral("restoreButton"));
+    m_restore->setMinimumHeight(34);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(parts::heading(
+        QStringLiteral("Restore & Rollback"),
+        QStringLiteral(
+            "Revert settings to any previous snapshot. Detects changes made since backup.")));
+    layout->addWidget(m_snapshots, 1);
+    layout->addWidget(m_evaluation, 1);
+    layout->addWidget(m_outcome);
+    layout->addWidget(m_restore);
+
+    connectModel();
+}
+
+void RestoreView::buildSnapshots() {
     m_snapshots = new Group({}, "clock.arrow.circlepath", QStringLiteral("snapshotsGroup"));
     m_noSnapshots =
         parts::secondary(parts::text(QStringLiteral("No backups found in ~/.lumifold/backups/."),
@@ -68,7 +90,9 @@ RestoreView::RestoreView(LumifoldViewModel& model, QWidget* parent)
             [this](const QModelIndex& index) { selectRow(index.row()); });
     m_snapshots->content()->addWidget(m_noSnapshots);
     m_snapshots->content()->addWidget(m_snapshotList);
+}
 
+void RestoreView::buildEvaluation() {
     m_evaluation = new Group(QStringLiteral("Integrity & Drift Evaluation"), "shield",
                              QStringLiteral("evaluationGroup"));
     m_evaluationRows = new RowModel(
@@ -100,22 +124,9 @@ RestoreView::RestoreView(LumifoldViewModel& model, QWidget* parent)
     m_evaluation->content()->addWidget(evaluationList);
     m_evaluation->content()->addWidget(m_verdict);
     m_evaluation->content()->addWidget(m_forceToggle);
+}
 
-    m_outcome = new IconText(QStringLiteral("restoreOutcome"));
-    m_restore = parts::button(QStringLiteral("Restore Snapshot"), "arrow.counterclockwise",
-                              QStringLiteral("restoreButton"));
-    m_restore->setMinimumHeight(34);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(parts::heading(
-        QStringLiteral("Restore & Rollback"),
-        QStringLiteral(
-            "Revert settings to any previous snapshot. Detects changes made since backup.")));
-    layout->addWidget(m_snapshots, 1);
-    layout->addWidget(m_evaluation, 1);
-    layout->addWidget(m_outcome);
-    layout->addWidget(m_restore);
-
+void RestoreView::connectModel() {
     connect(m_forceToggle, &QCheckBox::toggled, this, [this](bool on) {
         m_force = on;
         showForce();

@@ -27,6 +27,12 @@ class RestoreView final : public QWidget {
     void showEvent(QShowEvent* event) override;
 
   private:
+    // The snapshot list, one Select button a row.
+    void buildSnapshots();
+    // The chosen snapshot's evaluation, its verdict and the force flag.
+    void buildEvaluation();
+    // Follows the model and shows its state now.
+    void connectModel();
     void showSnapshots();
     void showOutcome();
     void showEvaluation();

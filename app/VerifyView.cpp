@@ -35,6 +35,36 @@ VerifyView::VerifyView(LumifoldViewModel& model, QWidget* parent)
                               QStringLiteral("runVerificationButton"));
     connect(run, &QPushButton::clicked, &m_model, &LumifoldViewModel::verify);
 
+    buildEmpty();
+    auto* figures = buildFigures();
+
+    m_discrepancies = new Group(QStringLiteral("Global Preference Discrepancies"), "xmark.circle",
+                                QStringLiteral("discrepanciesGroup"));
+    m_discrepancyLines = parts::text({}, QStringLiteral("discrepancyLines"));
+    m_discrepancies->content()->addWidget(m_discrepancyLines);
+
+    buildAudits();
+
+    m_report = new QWidget;
+    auto* reportLayout = new QVBoxLayout(m_report);
+    reportLayout->setContentsMargins(0, 0, 0, 0);
+    reportLayout->addLayout(figures);
+    reportLayout->addWidget(m_discrepancies);
+    reportLayout->addWidget(m_audits, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(parts::heading(QStringLiteral("Verify Folder Compliance"),
+                                     QStringLiteral("Audit Finder preferences and folder "
+                                                    "overrides against preferred settings."),
+                                     run));
+    layout->addWidget(m_empty, 1);
+    layout->addWidget(m_report, 1);
+
+    connect(&m_model, &LumifoldViewModel::lastVerificationChanged, this, &VerifyView::showReport);
+    showReport();
+}
+
+void VerifyView::buildEmpty() {
     m_empty = new QWidget;
     auto* emptyLayout = new QVBoxLayout(m_empty);
     emptyLayout->addStretch(1);
@@ -47,7 +77,9 @@ VerifyView::VerifyView(LumifoldViewModel& model, QWidget* parent)
     connect(runNow, &QPushButton::clicked, &m_model, &LumifoldViewModel::verify);
     emptyLayout->addWidget(runNow, 0, Qt::AlignHCenter);
     emptyLayout->addStretch(2);
+}
 
+QHBoxLayout* VerifyView::buildFigures() {
     m_overall = new IconText(QStringLiteral("overallStatus"));
     m_preferences = new IconText(QStringLiteral("globalPreferencesStatus"));
     m_inaccessible = parts::bold(new QLabel);
@@ -56,12 +88,10 @@ VerifyView::VerifyView(LumifoldViewModel& model, QWidget* parent)
     figures->addWidget(figure(QStringLiteral("Overall Status"), m_overall));
     figures->addWidget(figure(QStringLiteral("Global Preferences"), m_preferences));
     figures->addWidget(figure(QStringLiteral("Inaccessible Folders"), m_inaccessible));
+    return figures;
+}
 
-    m_discrepancies = new Group(QStringLiteral("Global Preference Discrepancies"), "xmark.circle",
-                                QStringLiteral("discrepanciesGroup"));
-    m_discrepancyLines = parts::text({}, QStringLiteral("discrepancyLines"));
-    m_discrepancies->content()->addWidget(m_discrepancyLines);
-
+void VerifyView::buildAudits() {
     m_audits = new Group({}, "folder", QStringLiteral("folderAuditsGroup"));
     m_auditRows = new RowModel(
         {QStringLiteral("Folder"), QStringLiteral("Status")},
@@ -91,24 +121,6 @@ VerifyView::VerifyView(LumifoldViewModel& model, QWidget* parent)
     audits->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     audits->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     m_audits->content()->addWidget(audits);
-
-    m_report = new QWidget;
-    auto* reportLayout = new QVBoxLayout(m_report);
-    reportLayout->setContentsMargins(0, 0, 0, 0);
-    reportLayout->addLayout(figures);
-    reportLayout->addWidget(m_discrepancies);
-    reportLayout->addWidget(m_audits, 1);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(parts::heading(QStringLiteral("Verify Folder Compliance"),
-                                     QStringLiteral("Audit Finder preferences and folder "
-                                                    "overrides against preferred settings."),
-                                     run));
-    layout->addWidget(m_empty, 1);
-    layout->addWidget(m_report, 1);
-
-    connect(&m_model, &LumifoldViewModel::lastVerificationChanged, this, &VerifyView::showReport);
-    showReport();
 }
 
 void VerifyView::showReport() {

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 
+class QHBoxLayout;
 class QLabel;
 
 namespace lumifold::app {
@@ -20,6 +21,12 @@ class VerifyView final : public QWidget {
     explicit VerifyView(LumifoldViewModel& model, QWidget* parent = nullptr);
 
   private:
+    // What shows before any verification: a line and a button to run one.
+    void buildEmpty();
+    // The three figures above the report.
+    QHBoxLayout* buildFigures();
+    // One row per folder audited.
+    void buildAudits();
     void showReport();
 
     LumifoldViewModel& m_model;

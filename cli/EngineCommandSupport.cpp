@@ -88,7 +88,7 @@ void printWarnings(const std::vector<std::string>& warnings) {
 void noteExcludedFolders(const LumifoldEngine& engine, const LumifoldEngine::FolderList& folders) {
     if (!folders) return;
     for (const auto& folder : *folders) {
-        if (engine.scanner().isExcludedPath(platform::resolveSymbolicLinks(folder))) {
+        if (engine.isLeftAlone(folder)) {
             std::cerr << "Note: " << platform::printable(folder)
                       << " is a system, library, bundle or development folder; every stage "
                          "leaves it alone\n";

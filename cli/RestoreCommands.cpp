@@ -6,7 +6,7 @@
 #include "cli/EngineCommandSupport.h"
 #include "core/common/Iso8601.h"
 #include "core/platform/PosixError.h"
-#include "core/watcher/WatchPause.h"
+#include "core/watcher/KeepConsistent.h"
 
 namespace lumifold::cli {
 namespace {
@@ -18,28 +18,40 @@ struct RestoreOptions {
     bool json = false;
 };
 
+// What the restore did, as text or JSON on standard output.
+void printRestore(const PausedRestore& restore, bool json) {
+    const RestoreResult& result = restore.result;
+    if (json) {
+        nlohmann::ordered_json report;
+        report["snapshot"] = {{"id", result.snapshotId},
+                              {"createdAt", formatIso8601(result.createdAt)}};
+        report["evaluation"] = nlohmann::json(result.evaluation);
+        report["restored"] = result.restored;
+        report["watchPaused"] = restore.paused;
+        printJson(report);
+    } else {
+        std::cout << "Restoring snapshot " << result.snapshotId << " (taken "
+                  << formatIso8601(result.createdAt) << ")\n";
+        for (const auto& item : result.evaluation) {
+            std::cout << "  " << item.originalPath << ": " << item.statusDescription << '\n';
+        }
+        std::cout << (result.restored ? "Snapshot restored.\n" : "");
+        std::cout << (restore.paused
+                          ? "Keep Consistent is paused so it does not undo this restore; "
+                            "resume it with: lumifold watch resume\n"
+                          : "");
+    }
+}
+
 int runRestore(const GlobalOptions& global, const RestoreOptions& options) {
     const std::vector<std::string> folders = distinctFolders(options.folders);
     requireFolders(folders);
     ProgressLine progress(!options.json);
     const auto engine = makeEngine(global, &progress, true);
     const auto id = options.id.empty() ? std::nullopt : std::optional<std::string>(options.id);
-    // Named before the restore writes anything, so a running watcher never acts on its writes;
-    // the restore settles which snapshot it is.
-    std::string toRestore = options.id;
-    if (!id) {
-        try {
-            const auto newest = engine->backupManager().newestHoldingChanges();
-            if (newest) toRestore = newest->id;
-        } catch (const Error&) {
-            // The restore says why.
-        }
-    }
-    const WatchPause pause(engine->homeDirectory());
-    RestorePause restorePause(pause, toRestore);
-    RestoreResult result;
+    PausedRestore restore;
     try {
-        result = engine->restore(id, options.force, folders);
+        restore = restorePaused(*engine, id, options.force, folders);
     } catch (const Error& error) {
         if (id && error.domain() == LumifoldEngine::kDomain &&
             error.code() == LumifoldEngine::kNoBackupManifest) {
@@ -48,30 +60,12 @@ int runRestore(const GlobalOptions& global, const RestoreOptions& options) {
         throw;
     }
     progress.finish();
-    const bool paused = result.restored && restorePause.keep(result.snapshotId);
-    if (result.restored && !paused) {
-        std::cerr << "Warning: Keep Consistent could not be paused: "
-                  << restorePause.failure().value_or("") << '\n';
+    const RestoreResult& result = restore.result;
+    if (restore.pauseFailure) {
+        std::cerr << "Warning: Keep Consistent could not be paused: " << *restore.pauseFailure
+                  << '\n';
     }
-    if (options.json) {
-        nlohmann::ordered_json json;
-        json["snapshot"] = {{"id", result.snapshotId},
-                            {"createdAt", formatIso8601(result.createdAt)}};
-        json["evaluation"] = nlohmann::json(result.evaluation);
-        json["restored"] = result.restored;
-        json["watchPaused"] = paused;
-        printJson(json);
-    } else {
-        std::cout << "Restoring snapshot " << result.snapshotId << " (taken "
-                  << formatIso8601(result.createdAt) << ")\n";
-        for (const auto& item : result.evaluation) {
-            std::cout << "  " << item.originalPath << ": " << item.statusDescription << '\n';
-        }
-        std::cout << (result.restored ? "Snapshot restored.\n" : "");
-        std::cout << (paused ? "Keep Consistent is paused so it does not undo this restore; "
-                               "resume it with: lumifold watch resume\n"
-                             : "");
-    }
+    printRestore(restore, options.json);
     if (!result.restored) {
         std::cerr << "lumifold: files were modified since the snapshot's apply; nothing was "
                      "restored. Re-run with --force to overwrite them.\n";

@@ -13,17 +13,16 @@
 #include "core/platform/PosixError.h"
 #include "core/platform/TerminationSignals.h"
 #include "core/watcher/ConsistencyWatcher.h"
+#include "core/watcher/DebounceLimits.h"
 #include "core/watcher/KeepConsistent.h"
 #include "core/watcher/WatchPause.h"
 
 namespace lumifold::cli {
 namespace {
 
-constexpr double kLongestDebounce = 24 * 3600;
-
 struct WatchOptions {
     std::vector<std::string> folders;
-    double debounce = ConsistencyWatcher::kDefaultDebounceInterval;
+    double debounce = debounce_limits::kDefault;
     bool daemon = false;
     bool noRelaunch = false;
     std::optional<std::size_t> keepSnapshots;
@@ -120,8 +119,10 @@ std::string checkDebounce(const std::string& text) {
     double seconds = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
     if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(seconds) ||
-        seconds < 0 || seconds > kLongestDebounce) {
-        return "a number of seconds from 0 to 86400 is needed, not '" + text + "'";
+        seconds < 0 || seconds > debounce_limits::kLongestOnCommandLine) {
+        return "a number of seconds from 0 to " +
+               std::to_string(static_cast<long>(debounce_limits::kLongestOnCommandLine)) +
+               " is needed, not '" + text + "'";
     }
     return {};
 }
@@ -139,7 +140,8 @@ void addWatchCommands(CLI::App& app, const GlobalOptions& global, Action& action
                       "Pictures, Movies and Music)");
     watch
         ->add_option("--debounce", options->debounce,
-                     "Seconds of quiet after a change before acting (default 8)")
+                     "Seconds of quiet after a change before acting (default " +
+                         std::to_string(static_cast<long>(debounce_limits::kDefault)) + ")")
         ->check(CLI::Validator(checkDebounce, "SECONDS"));
     addTreeOptions(*watch, options->tree);
     watch->add_flag("--daemon", options->daemon,

@@ -32,6 +32,9 @@
 
 namespace lumifold::dsstore_format {
 
+// The name a folder's store has in that folder.
+inline constexpr const char* kFileName = ".DS_Store";
+
 inline constexpr std::uint64_t kAddressShift = 4;  // stored offsets count from position 4
 
 // File header, from position 0.

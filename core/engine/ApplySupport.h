@@ -7,11 +7,11 @@
 #include "core/common/FileList.h"
 #include "core/platform/PosixError.h"
 
-// What the engine's writing sources share: the store's name, how a warning names files, and
-// the walk over a file list by folder.
+// What the engine's sources share: how a warning names files, and the walk over a file list by
+// folder.
 namespace lumifold::apply_support {
 
-inline constexpr const char* kDSStoreName = ".DS_Store";
+// Warnings name at most this many files each; the count says the rest.
 inline constexpr std::size_t kNamedInWarning = 5;
 
 // "N file(s) (a, b, ...); the first failure: why".

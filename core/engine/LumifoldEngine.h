@@ -89,7 +89,6 @@ class LumifoldEngine final {
         kNoBackupManifest = 404,
         kUnusableSnapshot = 410,  // a snapshot folder whose manifest cannot be used
     };
-    static constexpr double kFinderQuitTimeout = 5.0;
     // How long Apply, Restore and pruning wait for another process to finish, and how long
     // they wait before they say so.
     static constexpr double kLockTimeout = 10.0;
@@ -139,6 +138,9 @@ class LumifoldEngine final {
     // The preferred layout carrying the user's current grid spacing.
     FinderLayoutPreferences targetLayout() const;
     std::vector<std::string> resolveFolders(const FolderList& folders) const;
+    // Whether every stage leaves the chosen `folder` alone: a system, library, bundle or
+    // development folder, or a link to one.
+    bool isLeftAlone(const std::string& folder) const;
     // The chosen folders (resolveFolders) each followed by its subfolders, for a stage that
     // works on whole trees; what the walk passed over goes to `warnings`. Never throws.
     std::vector<std::string> expandTrees(const FolderList& folders,
@@ -153,8 +155,6 @@ class LumifoldEngine final {
     const FinderCoordinator& coordinator() const { return m_coordinator; }
 
   private:
-    // Flushes and relaunches a Finder this engine quit; best effort, never throws.
-    void restartFinderQuietly() const noexcept;
     // The lock of the home's ~/.lumifold, waiting up to kLockTimeout; throws kLocked. The lock
     // file then names `stage` ("apply") and this process, for others that wait.
     platform::FileLock lock(std::string_view stage) const;
@@ -167,20 +167,29 @@ class LumifoldEngine final {
     static void addChosenFolder(platform::WriteBounds& bounds, const std::string& folder);
     // Removes what killed writes left in the folders a run touches.
     void removeLeftovers(const ChangePlan& plan, const WriteTargets& targets) const;
+    // plan's steps: the global preferences and the pushes (what stops Apply there), the stores
+    // to rewrite, the files whose extension to hide.
+    void planPreferences(ChangePlan& plan) const;
+    void planStores(ChangePlan& plan) const;
+    void planExtensions(ChangePlan& plan) const;
     ApplyResult carryOut(const ChangePlan& plan, bool relaunchFinder);
     // Sets the flag of every file of the plan, each through its folder as recorded, and marks
     // in `set` those it set.
     void hideExtensions(const FileList& files, const WriteTargets& targets, ApplyResult& result,
                         std::vector<bool>& set) const;
+    // Replaces each store of the plan that `reachable` marks and that still holds what it was
+    // planned from, noting in `written` those it replaced and in `outcome` the others.
+    void writeStores(const ChangePlan& plan, const WriteTargets& targets,
+                     const std::vector<bool>& reachable, ApplyResult& result,
+                     AppliedWrites& written, ApplyOutcome& outcome) const;
     // Ends an Apply that failed with `failure` after its snapshot. When it had written nothing
     // the snapshot goes; otherwise every file it wrote that still holds what it wrote gets its
     // snapshotted bytes back, the flags it set are cleared, and the snapshot is marked failed
-    // with what stayed changed. A Finder it quit is started again. Then throws `failure`, an
-    // Error's message followed by what was put back and what was not.
+    // with what stayed changed. Then throws `failure`, an Error's message followed by what was
+    // put back and what was not (a Finder Apply quit starts again as its guard goes).
     [[noreturn]] void failAfterSnapshot(std::exception_ptr failure, const ChangePlan& plan,
                                         const WriteTargets& targets, const SnapshotRequest& request,
-                                        const WrittenSnapshot& snapshot, AppliedWrites& written,
-                                        bool finderQuit);
+                                        const WrittenSnapshot& snapshot, AppliedWrites& written);
     // Puts back what `written` says Apply wrote (see failAfterSnapshot), leaving in it what
     // stayed changed; each file left is named in `left`, with why.
     void putBack(const ChangePlan& plan, const WriteTargets& targets,

@@ -5,7 +5,9 @@
 
 #include "core/common/Error.h"
 #include "core/common/Paths.h"
+#include "core/dsstore/DSStoreFormat.h"
 #include "core/engine/ApplySupport.h"
+#include "core/engine/FinderQuit.h"
 #include "core/engine/LumifoldEngine.h"
 #include "core/engine/WriteTargets.h"
 #include "core/platform/FileMetadata.h"
@@ -32,6 +34,79 @@ std::string leftAlone(const std::string& path, const std::string& why) {
     return "\"" + platform::printable(path) + "\" was left as it is: " + why;
 }
 
+// Opens every folder the plan writes in, noting in `result` what cannot be reached; which of
+// the plan's stores can be.
+std::vector<bool> recordTargets(const ChangePlan& plan, WriteTargets& targets,
+                                ApplyResult& result) {
+    targets.recordPreferencesFile(plan.preferences.path);
+    for (const PlannedPush& push : plan.pushes) targets.recordPreferencesFile(push.domainPath);
+    std::vector<bool> reachable;
+    for (const StoreRewrite& store : plan.stores) {
+        const auto why = targets.recordFolderOf(store.plan.dsStoreURL);
+        if (why) result.warnings.push_back(leftAlone(store.plan.dsStoreURL, *why));
+        reachable.push_back(!why);
+    }
+    const FileList& files = plan.extensionFiles;
+    std::vector<std::string> unreachableFiles;
+    std::string unreachableReason;
+    forEachFolderRun(files, [&](std::size_t start, std::size_t end) {
+        if (const auto why = targets.recordFolderOf(files.path(start))) {
+            if (unreachableFiles.empty()) unreachableReason = *why;
+            for (std::size_t i = start; i < end; ++i) unreachableFiles.push_back(files.path(i));
+        }
+    });
+    if (!unreachableFiles.empty()) {
+        result.warnings.push_back("Left the extensions of " +
+                                  namedFiles(unreachableFiles, unreachableReason));
+    }
+    return reachable;
+}
+
+// The snapshot of what the plan changes. The manifest's long lists are made from the plan as
+// they are written, twice (at the snapshot and when it is completed); they never exist in
+// memory. The plan saw each of its files with its extension visible, so no second read is
+// needed.
+SnapshotRequest snapshotRequest(const ChangePlan& plan, const WriteTargets& targets,
+                                const FinderPreferencesManager& preferences) {
+    SnapshotRequest request;
+    request.finderPlistURL = plan.preferences.path;
+    request.lists.appliedChanges = [&plan](const auto& each) { forEachChange(plan, each); };
+    request.lists.fileExtensionBackups = [&files = plan.extensionFiles](const auto& each) {
+        for (std::size_t i = 0; i < files.size(); ++i) each({files.path(i), false});
+    };
+    request.pushedPreferences = plan.pushes;
+    if (plan.preferences.exists) request.finderPlistBytes = plan.preferences.bytes;
+    request.finderPlistWasLink = plan.preferences.isLink;
+    request.finderPlistPlannedSHA256 =
+        platform::sha256Hex(preferences.fileImage(plan.target, plan.preferences));
+    for (const StoreRewrite& store : plan.stores) {
+        request.dsStores.push_back(
+            {store.plan.dsStoreURL, store.plan.originalBytes, platform::sha256Hex(store.image)});
+    }
+    request.writtenFolders = targets.written();
+    request.reserveCompletion = true;
+    return request;
+}
+
+// Writes the preferences file and pushes the plan's values, noting what was written.
+void writePreferences(FinderPreferencesManager& manager, const ChangePlan& plan,
+                      ApplyResult& result, AppliedWrites& written, ApplyOutcome& outcome) {
+    const PreferencesWrite preferences =
+        manager.writePreferences(plan.target, plan.preferences, plan.pushes);
+    written.preferences = preferences.fileWritten;
+    written.pushed = preferences.pushed;
+    outcome.preferencesNotWritten = !preferences.fileWritten;
+    outcome.pushed = preferences.pushed;
+    if (!preferences.fileWritten) {
+        result.warnings.push_back(changedMeanwhile(plan.preferences.path));
+    }
+    for (const std::string& domain : preferences.domainsNotWritten) {
+        result.warnings.push_back(changedMeanwhile(domain));
+    }
+    result.warnings.insert(result.warnings.end(), preferences.warnings.begin(),
+                           preferences.warnings.end());
+}
+
 }  // namespace
 
 void LumifoldEngine::addChosenFolder(platform::WriteBounds& bounds, const std::string& folder) {
@@ -42,7 +117,7 @@ void LumifoldEngine::addChosenFolder(platform::WriteBounds& bounds, const std::s
         return;
     }
     try {
-        bounds.addFileOnly(deletingLastPathComponent(folder), kDSStoreName);
+        bounds.addFileOnly(deletingLastPathComponent(folder), dsstore_format::kFileName);
     } catch (const Error&) {
     }
 }
@@ -86,112 +161,59 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
     // Every folder Apply writes in is opened now, so the snapshot says which folder it was; a
     // preferences file that leads out of the home stops Apply here, before anything is written.
     WriteTargets targets(applyBounds(plan.folders), m_home);
-    const std::string& preferencesPath = plan.preferences.path;
-    targets.recordPreferencesFile(preferencesPath);
-    for (const PlannedPush& push : plan.pushes) targets.recordPreferencesFile(push.domainPath);
-    std::vector<bool> reachable;
-    for (const StoreRewrite& store : plan.stores) {
-        const auto why = targets.recordFolderOf(store.plan.dsStoreURL);
-        if (why) result.warnings.push_back(leftAlone(store.plan.dsStoreURL, *why));
-        reachable.push_back(!why);
-    }
-    const FileList& files = plan.extensionFiles;
-    std::vector<std::string> unreachableFiles;
-    std::string unreachableReason;
-    forEachFolderRun(files, [&](std::size_t start, std::size_t end) {
-        if (const auto why = targets.recordFolderOf(files.path(start))) {
-            if (unreachableFiles.empty()) unreachableReason = *why;
-            for (std::size_t i = start; i < end; ++i) unreachableFiles.push_back(files.path(i));
-        }
-    });
-    if (!unreachableFiles.empty()) {
-        result.warnings.push_back("Left the extensions of " +
-                                  namedFiles(unreachableFiles, unreachableReason));
-    }
+    const std::vector<bool> reachable = recordTargets(plan, targets, result);
     removeLeftovers(plan, targets);
-
-    // The manifest's long lists are made from the plan as they are written, twice (at the
-    // snapshot and when it is completed); they never exist in memory. The plan saw each of
-    // these files with its extension visible, so no second read is needed.
-    SnapshotRequest request;
-    request.finderPlistURL = preferencesPath;
-    request.lists.appliedChanges = [&plan](const auto& each) { forEachChange(plan, each); };
-    request.lists.fileExtensionBackups = [&files](const auto& each) {
-        for (std::size_t i = 0; i < files.size(); ++i) each({files.path(i), false});
-    };
-    request.pushedPreferences = plan.pushes;
-    if (plan.preferences.exists) request.finderPlistBytes = plan.preferences.bytes;
-    request.finderPlistWasLink = plan.preferences.isLink;
-    request.finderPlistPlannedSHA256 =
-        platform::sha256Hex(m_preferencesManager.fileImage(plan.target, plan.preferences));
-    for (const StoreRewrite& store : plan.stores) {
-        request.dsStores.push_back(
-            {store.plan.dsStoreURL, store.plan.originalBytes, platform::sha256Hex(store.image)});
-    }
-    request.writtenFolders = targets.written();
-    request.reserveCompletion = true;
+    const SnapshotRequest request = snapshotRequest(plan, targets, m_preferencesManager);
     report("Apply", "Taking the snapshot");
     const WrittenSnapshot snapshot = m_backupManager.createSnapshot(request);
 
     AppliedWrites written;
-    written.flags.assign(files.size(), false);
+    written.flags.assign(plan.extensionFiles.size(), false);
     ApplyOutcome outcome;
-    bool finderQuit = false;
+    FinderQuit finder(m_coordinator);
     try {
-        if (relaunchFinder && m_coordinator.isFinderRunning()) {
-            m_coordinator.quitFinder(kFinderQuitTimeout);
-            finderQuit = true;
-        }
+        if (relaunchFinder) finder.quit();
         report("Apply", "Writing preferences");
-        const PreferencesWrite preferences =
-            m_preferencesManager.writePreferences(plan.target, plan.preferences, plan.pushes);
-        written.preferences = preferences.fileWritten;
-        written.pushed = preferences.pushed;
-        outcome.preferencesNotWritten = !preferences.fileWritten;
-        outcome.pushed = preferences.pushed;
-        if (!preferences.fileWritten) result.warnings.push_back(changedMeanwhile(preferencesPath));
-        for (const std::string& domain : preferences.domainsNotWritten) {
-            result.warnings.push_back(changedMeanwhile(domain));
-        }
-        result.warnings.insert(result.warnings.end(), preferences.warnings.begin(),
-                               preferences.warnings.end());
-
-        std::uint64_t storesDone = 0;
-        for (std::size_t i = 0; i < plan.stores.size(); ++i) {
-            report("Apply", "Writing stores", storesDone++, plan.stores.size());
-            const StoreRewrite& store = plan.stores[i];
-            const std::string& path = store.plan.dsStoreURL;
-            std::string why;
-            const auto folder = reachable[i] ? targets.folderOf(path, why) : std::nullopt;
-            if (!folder) {
-                if (reachable[i]) result.warnings.push_back(leftAlone(path, why));
-                outcome.storesNotWritten.push_back(path);
-                continue;
-            }
-            platform::ReplaceOptions options;
-            options.unlessChangedFrom = platform::PlannedContent{true, store.plan.originalBytes};
-            if (platform::replaceFileIn(*folder, kDSStoreName, store.image, options)) {
-                written.stores.push_back(i);
-            } else {
-                outcome.storesNotWritten.push_back(path);
-                result.warnings.push_back(changedMeanwhile(path));
-            }
-        }
-        hideExtensions(files, targets, result, written.flags);
+        writePreferences(m_preferencesManager, plan, result, written, outcome);
+        writeStores(plan, targets, reachable, result, written, outcome);
+        hideExtensions(plan.extensionFiles, targets, result, written.flags);
         report("Apply", "Recording checksums");
         WrittenSnapshot completed = m_backupManager.completeSnapshot(request, snapshot, outcome);
         result.manifest = std::move(completed.header);
         result.snapshot = std::move(completed.summary);
     } catch (...) {
-        failAfterSnapshot(std::current_exception(), plan, targets, request, snapshot, written,
-                          finderQuit);
+        // The Finder starts again as `finder` goes, after what was written is put back.
+        failAfterSnapshot(std::current_exception(), plan, targets, request, snapshot, written);
     }
-    if (finderQuit) {
-        m_coordinator.flushPreferenceCache();
-        m_coordinator.relaunchFinder();
-    }
+    finder.relaunch();
     result.verification = verify(plan.folders);
     return result;
+}
+
+void LumifoldEngine::writeStores(const ChangePlan& plan, const WriteTargets& targets,
+                                 const std::vector<bool>& reachable, ApplyResult& result,
+                                 AppliedWrites& written, ApplyOutcome& outcome) const {
+    std::uint64_t storesDone = 0;
+    for (std::size_t i = 0; i < plan.stores.size(); ++i) {
+        report("Apply", "Writing stores", storesDone++, plan.stores.size());
+        const StoreRewrite& store = plan.stores[i];
+        const std::string& path = store.plan.dsStoreURL;
+        std::string why;
+        const auto folder = reachable[i] ? targets.folderOf(path, why) : std::nullopt;
+        if (!folder) {
+            if (reachable[i]) result.warnings.push_back(leftAlone(path, why));
+            outcome.storesNotWritten.push_back(path);
+            continue;
+        }
+        platform::ReplaceOptions options;
+        options.unlessChangedFrom = platform::PlannedContent{true, store.plan.originalBytes};
+        if (platform::replaceFileIn(*folder, dsstore_format::kFileName, store.image, options)) {
+            written.stores.push_back(i);
+        } else {
+            outcome.storesNotWritten.push_back(path);
+            result.warnings.push_back(changedMeanwhile(path));
+        }
+    }
 }
 
 void LumifoldEngine::hideExtensions(const FileList& files, const WriteTargets& targets,
@@ -227,13 +249,13 @@ void LumifoldEngine::removeLeftovers(const ChangePlan& plan, const WriteTargets&
     // the plan, their parents, and the preferences folders.
     std::set<std::string> files;
     for (const std::string& folder : plan.folders) {
-        files.insert(appending(folder, kDSStoreName));
-        files.insert(appending(deletingLastPathComponent(folder), kDSStoreName));
+        files.insert(appending(folder, dsstore_format::kFileName));
+        files.insert(appending(deletingLastPathComponent(folder), dsstore_format::kFileName));
     }
     for (const StoreRewrite& store : plan.stores) files.insert(store.plan.dsStoreURL);
     for (const std::string& file : files) {
         if (const auto folder = targets.reach(file)) {
-            platform::removeOwnTemporaryFilesIn(*folder, {kDSStoreName});
+            platform::removeOwnTemporaryFilesIn(*folder, {dsstore_format::kFileName});
         }
     }
     std::vector<std::string> preferences{plan.preferences.path};
@@ -301,19 +323,10 @@ RestoreResult LumifoldEngine::restore(const std::optional<std::string>& backupID
 
     report("Restore", "Restoring files");
     result.restored = true;
-    if (!m_coordinator.isFinderRunning()) {
-        m_backupManager.restoreSnapshot(*chosen, force, evaluation, bounds);
-        return result;
-    }
-    m_coordinator.quitFinder(kFinderQuitTimeout);
-    try {
-        m_backupManager.restoreSnapshot(*chosen, force, evaluation, bounds);
-    } catch (...) {
-        restartFinderQuietly();
-        throw;
-    }
-    m_coordinator.flushPreferenceCache();
-    m_coordinator.relaunchFinder();
+    FinderQuit finder(m_coordinator);
+    finder.quit();
+    m_backupManager.restoreSnapshot(*chosen, force, evaluation, bounds);
+    finder.relaunch();
     return result;
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "core/common/Error.h"
+#include "core/dsstore/DSStoreFormat.h"
 #include "core/engine/ApplySupport.h"
 #include "core/engine/LumifoldEngine.h"
 #include "core/engine/WriteTargets.h"
@@ -67,29 +68,40 @@ std::string messageOf(const std::exception_ptr& failure) {
     }
 }
 
-}  // namespace
+// Runs `putBackOne` for `path`; false, with the file named in `left` and why, when it did not
+// put the file back.
+template <typename PutBackOne>
+bool attempt(std::vector<std::string>& left, const std::string& path,
+             const PutBackOne& putBackOne) {
+    try {
+        const std::optional<std::string> why = putBackOne();
+        if (why) left.push_back(named(path, *why));
+        return !why;
+    } catch (const Error& error) {
+        left.push_back(named(path, error.message()));
+        return false;
+    }
+}
 
-void LumifoldEngine::putBack(const ChangePlan& plan, const WriteTargets& targets,
-                             const SnapshotRequest& request, AppliedWrites& written,
-                             std::vector<std::string>& left) const {
-    // In the reverse order of writing: flags, stores, pushed values, the preferences file.
-    const FileList& files = plan.extensionFiles;
+// Clears each extension flag `set` marks, unmarking those cleared.
+void putBackFlags(const FileList& files, const WriteTargets& targets, std::vector<bool>& set,
+                  std::vector<std::string>& left) {
     std::vector<std::string> flagsLeft;
     std::string firstReason;
     forEachFolderRun(files, [&](std::size_t start, std::size_t end) {
-        if (std::find(written.flags.begin() + static_cast<std::ptrdiff_t>(start),
-                      written.flags.begin() + static_cast<std::ptrdiff_t>(end),
-                      true) == written.flags.begin() + static_cast<std::ptrdiff_t>(end)) {
+        if (std::find(set.begin() + static_cast<std::ptrdiff_t>(start),
+                      set.begin() + static_cast<std::ptrdiff_t>(end),
+                      true) == set.begin() + static_cast<std::ptrdiff_t>(end)) {
             return;
         }
         std::string why;
         const auto folder = targets.folderOf(files.path(start), why);
         for (std::size_t i = start; i < end; ++i) {
-            if (!written.flags[i]) continue;
+            if (!set[i]) continue;
             try {
                 if (!folder) throw Error(platform::kPosixDomain, platform::kOutsideRoots, why);
                 platform::setHasHiddenExtensionIn(*folder, std::string(files.name(i)), false);
-                written.flags[i] = false;
+                set[i] = false;
             } catch (const Error& error) {
                 if (flagsLeft.empty()) firstReason = error.message();
                 flagsLeft.push_back(files.path(i));
@@ -99,40 +111,39 @@ void LumifoldEngine::putBack(const ChangePlan& plan, const WriteTargets& targets
     if (!flagsLeft.empty()) {
         left.push_back("the extension flags of " + namedFiles(flagsLeft, firstReason));
     }
+}
 
-    const auto attempt = [&](const std::string& path, const auto& putBackOne) {
-        try {
-            const std::optional<std::string> why = putBackOne();
-            if (why) left.push_back(named(path, *why));
-            return !why;
-        } catch (const Error& error) {
-            left.push_back(named(path, error.message()));
-            return false;
-        }
-    };
+// Puts back each store of the plan that `stores` lists, keeping there those left.
+void putBackStores(const ChangePlan& plan, const WriteTargets& targets,
+                   const SnapshotRequest& request, std::vector<std::size_t>& stores,
+                   std::vector<std::string>& left) {
     std::vector<std::size_t> storesLeft;
-    for (auto i = written.stores.rbegin(); i != written.stores.rend(); ++i) {
+    for (auto i = stores.rbegin(); i != stores.rend(); ++i) {
         const DSStoreReconciliationPlan& store = plan.stores[*i].plan;
-        const bool restored = attempt(store.dsStoreURL, [&]() -> std::optional<std::string> {
+        const bool restored = attempt(left, store.dsStoreURL, [&]() -> std::optional<std::string> {
             std::string why;
             const auto folder = targets.folderOf(store.dsStoreURL, why);
             if (!folder) return why;
-            return putBackFile(*folder, kDSStoreName, *request.dsStores[*i].plannedSHA256,
-                               ByteView(store.originalBytes));
+            return putBackFile(*folder, dsstore_format::kFileName,
+                               *request.dsStores[*i].plannedSHA256, ByteView(store.originalBytes));
         });
         if (!restored) storesLeft.push_back(*i);
     }
-    written.stores.assign(storesLeft.rbegin(), storesLeft.rend());
+    stores.assign(storesLeft.rbegin(), storesLeft.rend());
+}
 
-    platform::PreferencesService preferences(m_home);
+// Puts back the domain file of each value `pushed` lists, keeping there those left.
+void putBackPushes(const std::string& home, const ChangePlan& plan,
+                   std::vector<PushedPreference>& pushed, std::vector<std::string>& left) {
+    platform::PreferencesService preferences(home);
     std::vector<PushedPreference> pushesLeft;
-    for (const PushedPreference& pushed : written.pushed) {
+    for (const PushedPreference& each : pushed) {
         const auto planned =
             std::find_if(plan.pushes.begin(), plan.pushes.end(), [&](const auto& p) {
-                return p.record.domain == pushed.domain && p.record.key == pushed.key;
+                return p.record.domain == each.domain && p.record.key == each.key;
             });
-        const std::string path = planned == plan.pushes.end() ? pushed.domain : planned->domainPath;
-        const bool restored = attempt(path, [&]() -> std::optional<std::string> {
+        const std::string path = planned == plan.pushes.end() ? each.domain : planned->domainPath;
+        const bool restored = attempt(left, path, [&]() -> std::optional<std::string> {
             const auto after =
                 planned == plan.pushes.end()
                     ? std::nullopt
@@ -141,20 +152,30 @@ void LumifoldEngine::putBack(const ChangePlan& plan, const WriteTargets& targets
             const auto original = planned->domainBytes
                                       ? std::optional<ByteView>(*planned->domainBytes)
                                       : std::nullopt;
-            return putBackPreferencesFile(m_home, path, *after, original);
+            return putBackPreferencesFile(home, path, *after, original);
         });
         if (restored) {
-            preferences.synchronize(pushed.domain, platform::PreferencesService::User::current,
+            preferences.synchronize(each.domain, platform::PreferencesService::User::current,
                                     platform::PreferencesService::Host::current);
         } else {
-            pushesLeft.push_back(pushed);
+            pushesLeft.push_back(each);
         }
     }
-    written.pushed = std::move(pushesLeft);
+    pushed = std::move(pushesLeft);
+}
 
+}  // namespace
+
+void LumifoldEngine::putBack(const ChangePlan& plan, const WriteTargets& targets,
+                             const SnapshotRequest& request, AppliedWrites& written,
+                             std::vector<std::string>& left) const {
+    // In the reverse order of writing: flags, stores, pushed values, the preferences file.
+    putBackFlags(plan.extensionFiles, targets, written.flags, left);
+    putBackStores(plan, targets, request, written.stores, left);
+    putBackPushes(m_home, plan, written.pushed, left);
     if (written.preferences) {
         const PreferencesFile& before = plan.preferences;
-        written.preferences = !attempt(before.path, [&] {
+        written.preferences = !attempt(left, before.path, [&] {
             return putBackPreferencesFile(
                 m_home, before.path, *request.finderPlistPlannedSHA256,
                 before.exists ? std::optional<ByteView>(before.bytes) : std::nullopt);
@@ -164,8 +185,7 @@ void LumifoldEngine::putBack(const ChangePlan& plan, const WriteTargets& targets
 
 void LumifoldEngine::failAfterSnapshot(std::exception_ptr failure, const ChangePlan& plan,
                                        const WriteTargets& targets, const SnapshotRequest& request,
-                                       const WrittenSnapshot& snapshot, AppliedWrites& written,
-                                       bool finderQuit) {
+                                       const WrittenSnapshot& snapshot, AppliedWrites& written) {
     std::string undone;
     const std::string& id = snapshot.header.id;
     if (!written.any()) {
@@ -209,8 +229,6 @@ void LumifoldEngine::failAfterSnapshot(std::exception_ptr failure, const ChangeP
                                : "; Apply put back what it had changed but " + list) +
                  marked;
     }
-    // Never leave the user without a Finder: start it again, then report the failure.
-    if (finderQuit) restartFinderQuietly();
     if (undone.empty()) std::rethrow_exception(failure);
     try {
         std::rethrow_exception(failure);

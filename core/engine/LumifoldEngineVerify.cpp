@@ -2,6 +2,7 @@
 #include "core/common/Error.h"
 #include "core/common/Numbers.h"
 #include "core/common/Paths.h"
+#include "core/dsstore/DSStoreFormat.h"
 #include "core/engine/LumifoldEngine.h"
 #include "core/inspection/FolderViewRecords.h"
 #include "core/platform/Clock.h"
@@ -37,6 +38,126 @@ std::string joined(const std::vector<std::string>& parts) {
     return text;
 }
 
+// How one store's notes about a folder begin: the folder's own store, or its parent's (where
+// the folder's record is under its name).
+struct StoreSide {
+    std::string record;         // "." or the folder's name
+    std::string styleNote;      // before "vstl override"
+    std::string iconViewWhere;  // before an icon view's differences
+    std::string listViewNote;   // before a list view's code
+};
+
+// The global preferences against the target, a discrepancy each.
+std::vector<std::string> preferenceDiscrepancies(const PreferencesFile& preferences,
+                                                 const FinderLayoutPreferences& current,
+                                                 const FinderLayoutPreferences& target,
+                                                 bool showsAllExtensions) {
+    std::vector<std::string> found;
+    // A file that cannot be read is not a compliant one, whatever its fallbacks say.
+    if (preferences.problem) found.push_back(*preferences.problem);
+    if (current.viewStyle != "icnv") {
+        found.push_back("FXPreferredViewStyle is '" + current.viewStyle + "', expected 'icnv'");
+    }
+    if (current.groupBy != target.groupBy) {
+        found.push_back("FXArrangeGroupViewBy is '" + current.groupBy + "', expected '" +
+                        target.groupBy + "'");
+    }
+    if (current.sortBy != target.sortBy) {
+        found.push_back("StandardViewSettings arrangeBy is '" + current.sortBy + "', expected '" +
+                        target.sortBy + "'");
+    }
+    if (current.iconSize != target.iconSize) {
+        found.push_back("StandardViewSettings iconSize is " + formatReal(current.iconSize) +
+                        ", expected " + formatReal(target.iconSize));
+    }
+    if (target.hideFileExtensions && showsAllExtensions) {
+        found.push_back(
+            "AppleShowAllExtensions is true (extensions shown), expected false (extensions "
+            "hidden)");
+    }
+    return found;
+}
+
+// Audits folders one at a time, sharing the stores read (a parent's store serves its
+// children) and the notes.
+class FolderAudit final {
+  public:
+    FolderAudit(const FolderScanner& scanner, const FinderLayoutPreferences& target)
+        : m_scanner(scanner), m_target(target) {}
+
+    ScanNotes& notes() { return m_notes; }
+
+    FolderVerificationItem audit(const std::string& folder, const std::string& canonical) {
+        FolderVerificationItem item;
+        item.path = folder;
+        if (!platform::fileExists(folder)) {
+            item.viewStyleMatches = item.iconSizeMatches = item.sortByMatches = false;
+            item.inaccessible = true;
+            item.notes = "Folder does not exist or inaccessible";
+            return item;
+        }
+        // Every note, in the order met; what could not be read comes first, since it leaves
+        // the folder's view unknown.
+        std::vector<std::string> problems, parts;
+        const std::string store = dsstore_format::kFileName;
+        checkStore(appending(folder, store),
+                   {".", "", "Local " + store, "Contains list view override '"}, item, problems,
+                   parts);
+        const std::string parent = "Parent " + store;
+        checkStore(
+            appending(deletingLastPathComponent(folder), store),
+            {lastPathComponent(folder), parent + ": ", parent, parent + ": list view override '"},
+            item, problems, parts);
+        if (m_target.hideFileExtensions) checkExtensions(canonical, item, problems, parts);
+        if (!problems.empty()) item.inaccessible = true;
+        problems.insert(problems.end(), parts.begin(), parts.end());
+        item.notes = problems.empty() ? "Inherits global defaults cleanly" : joined(problems);
+        return item;
+    }
+
+  private:
+    void checkStore(const std::string& path, const StoreSide& side, FolderVerificationItem& item,
+                    std::vector<std::string>& problems, std::vector<std::string>& parts) {
+        const auto& found = m_scanner.readStoreForInspection(path, &m_notes, m_reads);
+        if (found.problem) problems.push_back(*found.problem);
+        for (const auto& entry : found.entries ? *found.entries : kNoEntries) {
+            if (entry.filename != side.record) continue;
+            if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
+                item.viewStyleMatches = false;
+                item.conflictingOverridesPresent = true;
+                parts.push_back(side.styleNote + "vstl override '" + *style + "'");
+            } else if (entry.code == kIconViewCode) {
+                if (auto differing =
+                        checkIconView(entry.value, m_target, item, side.iconViewWhere)) {
+                    parts.push_back(std::move(*differing));
+                }
+            } else if (isListViewCode(entry.code)) {
+                item.conflictingOverridesPresent = true;
+                parts.push_back(side.listViewNote + entry.code + "'");
+            }
+        }
+    }
+
+    void checkExtensions(const std::string& canonical, FolderVerificationItem& item,
+                         std::vector<std::string>& problems, std::vector<std::string>& parts) {
+        try {
+            const std::size_t visible = m_scanner.visibleExtensionCount(canonical);
+            if (visible > 0) {
+                parts.push_back(std::to_string(visible) + " file(s) have visible extensions");
+                item.conflictingOverridesPresent = true;
+            }
+        } catch (const Error& error) {
+            m_notes.warnings.push_back(error.message());
+            problems.push_back(error.message());
+        }
+    }
+
+    const FolderScanner& m_scanner;
+    const FinderLayoutPreferences& m_target;
+    ScanNotes m_notes;
+    FolderScanner::StoreReads m_reads;
+};
+
 }  // namespace
 
 VerificationReport LumifoldEngine::verify(const FolderList& folders,
@@ -47,33 +168,9 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
     const FinderLayoutPreferences target = FinderLayoutPreferences::preferred(current.gridSpacing);
 
     VerificationReport report;
-    // A file that cannot be read is not a compliant one, whatever its fallbacks say.
-    if (preferences.problem) report.discrepancies.push_back(*preferences.problem);
-    if (current.viewStyle != "icnv") {
-        report.discrepancies.push_back("FXPreferredViewStyle is '" + current.viewStyle +
-                                       "', expected 'icnv'");
-    }
-    if (current.groupBy != target.groupBy) {
-        report.discrepancies.push_back("FXArrangeGroupViewBy is '" + current.groupBy +
-                                       "', expected '" + target.groupBy + "'");
-    }
-    if (current.sortBy != target.sortBy) {
-        report.discrepancies.push_back("StandardViewSettings arrangeBy is '" + current.sortBy +
-                                       "', expected '" + target.sortBy + "'");
-    }
-    if (current.iconSize != target.iconSize) {
-        report.discrepancies.push_back("StandardViewSettings iconSize is " +
-                                       formatReal(current.iconSize) + ", expected " +
-                                       formatReal(target.iconSize));
-    }
-    if (target.hideFileExtensions && m_preferencesManager.showsAllExtensions(preferences)) {
-        report.discrepancies.push_back(
-            "AppleShowAllExtensions is true (extensions shown), expected false (extensions "
-            "hidden)");
-    }
-
-    ScanNotes notes;
-    FolderScanner::StoreReads reads;
+    report.discrepancies = preferenceDiscrepancies(
+        preferences, current, target, m_preferencesManager.showsAllExtensions(preferences));
+    FolderAudit audit(m_scanner, target);
     std::uint64_t checked = 0;
     platform::PathResolver resolver;
     for (const std::string& folder : list) {
@@ -81,80 +178,14 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
         // Folders every stage leaves alone are not audited either.
         const std::string& canonical = resolver.resolve(folder);
         if (m_scanner.isExcludedPath(canonical)) continue;
-        FolderVerificationItem item;
-        item.path = folder;
-        if (!platform::fileExists(folder)) {
-            item.viewStyleMatches = item.iconSizeMatches = item.sortByMatches = false;
-            item.inaccessible = true;
-            item.notes = "Folder does not exist or inaccessible";
-            ++report.inaccessibleCount;
-            report.folderResults.push_back(std::move(item));
-            continue;
-        }
-        // Every note, in the order met; what could not be read comes first, since it leaves
-        // the folder's view unknown.
-        std::vector<std::string> problems, parts;
-        const auto read = [&](const std::string& store) -> const std::vector<DSStoreEntry>& {
-            const auto& found = m_scanner.readStoreForInspection(store, &notes, reads);
-            if (found.problem) problems.push_back(*found.problem);
-            return found.entries ? *found.entries : kNoEntries;
-        };
-        for (const auto& entry : read(appending(folder, ".DS_Store"))) {
-            if (entry.filename != ".") continue;
-            if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
-                item.viewStyleMatches = false;
-                item.conflictingOverridesPresent = true;
-                parts.push_back("vstl override '" + *style + "'");
-            } else if (entry.code == kIconViewCode) {
-                if (auto differing = checkIconView(entry.value, target, item, "Local .DS_Store")) {
-                    parts.push_back(std::move(*differing));
-                }
-            } else if (isListViewCode(entry.code)) {
-                item.conflictingOverridesPresent = true;
-                parts.push_back("Contains list view override '" + entry.code + "'");
-            }
-        }
-
-        const std::string name = lastPathComponent(folder);
-        for (const auto& entry : read(appending(deletingLastPathComponent(folder), ".DS_Store"))) {
-            if (entry.filename != name) continue;
-            if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
-                item.viewStyleMatches = false;
-                item.conflictingOverridesPresent = true;
-                parts.push_back("Parent .DS_Store: vstl override '" + *style + "'");
-            } else if (entry.code == kIconViewCode) {
-                if (auto differing = checkIconView(entry.value, target, item, "Parent .DS_Store")) {
-                    parts.push_back(std::move(*differing));
-                }
-            } else if (isListViewCode(entry.code)) {
-                item.conflictingOverridesPresent = true;
-                parts.push_back("Parent .DS_Store: list view override '" + entry.code + "'");
-            }
-        }
-
-        if (target.hideFileExtensions) {
-            try {
-                const std::size_t visible = m_scanner.visibleExtensionCount(canonical);
-                if (visible > 0) {
-                    parts.push_back(std::to_string(visible) + " file(s) have visible extensions");
-                    item.conflictingOverridesPresent = true;
-                }
-            } catch (const Error& error) {
-                notes.warnings.push_back(error.message());
-                problems.push_back(error.message());
-            }
-        }
-        if (!problems.empty()) {
-            item.inaccessible = true;
-            ++report.inaccessibleCount;
-        }
-        problems.insert(problems.end(), parts.begin(), parts.end());
-        item.notes = problems.empty() ? "Inherits global defaults cleanly" : joined(problems);
+        FolderVerificationItem item = audit.audit(folder, canonical);
+        if (item.inaccessible) ++report.inaccessibleCount;
         report.folderResults.push_back(std::move(item));
     }
     this->report("Verify", "Checking folders", list.size(), list.size());
     if (warnings != nullptr) {
-        warnings->insert(warnings->end(), notes.warnings.begin(), notes.warnings.end());
+        const auto& found = audit.notes().warnings;
+        warnings->insert(warnings->end(), found.begin(), found.end());
     }
     report.finderDefaultsValid = report.discrepancies.empty();
     report.verifiedAt = platform::currentTime();

@@ -10,6 +10,7 @@
 #include "core/common/Numbers.h"
 #include "core/common/Paths.h"
 #include "core/common/Text.h"
+#include "core/dsstore/DSStoreFormat.h"
 #include "core/inspection/DeviceInode.h"
 #include "core/inspection/FolderViewRecords.h"
 #include "core/platform/FileMetadata.h"
@@ -18,8 +19,6 @@
 
 namespace lumifold {
 namespace {
-
-constexpr const char* kDSStoreName = ".DS_Store";
 
 // clang-format off
 constexpr std::string_view kDefaultFolderNames[] = {
@@ -75,6 +74,52 @@ void noteUndecodable(ScanNotes* notes, const std::string& directory) {
         undecodable.folders.push_back(std::move(shown));
     }
 }
+
+// A reason for each override the folder has that differs from `target`.
+void addOverrideReasons(const FolderViewSetting& setting, const FinderLayoutPreferences& target,
+                        std::vector<std::string>& reasons) {
+    const auto boolean = [](bool value) { return std::string(value ? "true" : "false"); };
+    if (setting.currentViewStyle && *setting.currentViewStyle != target.viewStyle) {
+        reasons.push_back("Folder view style override is '" + *setting.currentViewStyle +
+                          "' (expected '" + target.viewStyle + "')");
+    }
+    if (setting.currentSortBy && *setting.currentSortBy != target.sortBy) {
+        reasons.push_back("Folder sort by override is '" + *setting.currentSortBy +
+                          "' (expected '" + target.sortBy + "')");
+    }
+    if (setting.currentIconSize && sizesDiffer(*setting.currentIconSize, target.iconSize)) {
+        reasons.push_back("Folder icon size override is " + formatReal(*setting.currentIconSize) +
+                          " (expected " + formatReal(target.iconSize) + ")");
+    }
+    if (setting.currentTextSize && sizesDiffer(*setting.currentTextSize, target.textSize)) {
+        reasons.push_back("Folder text size override is " + formatReal(*setting.currentTextSize) +
+                          " (expected " + formatReal(target.textSize) + ")");
+    }
+    if (setting.currentShowItemInfo && *setting.currentShowItemInfo != target.showItemInfo) {
+        reasons.push_back("Folder item info override is " + boolean(*setting.currentShowItemInfo) +
+                          " (expected " + boolean(target.showItemInfo) + ")");
+    }
+    if (setting.currentShowIconPreview &&
+        *setting.currentShowIconPreview != target.showIconPreview) {
+        reasons.push_back("Folder icon preview override is " +
+                          boolean(*setting.currentShowIconPreview) + " (expected " +
+                          boolean(target.showIconPreview) + ")");
+    }
+}
+
+// Folders met already, by resolved path and by the folder they are (two mounts of one).
+class SeenFolders final {
+  public:
+    bool isNew(const std::string& canonical) {
+        if (!m_paths.insert(canonical).second) return false;
+        const auto identity = platform::fileIdentity(canonical);
+        return !identity || m_objects.insert(DeviceInode::from(*identity)).second;
+    }
+
+  private:
+    std::set<std::string> m_paths;
+    std::unordered_set<DeviceInode> m_objects;
+};
 
 }  // namespace
 
@@ -241,25 +286,21 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
     ScanNotes* notes) const {
     std::vector<FolderViewSetting> results;
     StoreReads reads;
-    std::set<std::string> seenPaths;
-    std::unordered_set<DeviceInode> seenObjects;
+    SeenFolders seen;
     platform::PathResolver resolver;
     for (const std::string& folder : folders) {
         FolderViewSetting setting;
         setting.path = folder;
         setting.canonicalPath = resolver.resolve(folder);
-        if (!seenPaths.insert(setting.canonicalPath).second) continue;
-        if (const auto identity = platform::fileIdentity(setting.canonicalPath)) {
-            if (!seenObjects.insert(DeviceInode::from(*identity)).second) continue;
-        }
-        if (isExcludedPath(setting.canonicalPath)) continue;
+        if (!seen.isNew(setting.canonicalPath) || isExcludedPath(setting.canonicalPath)) continue;
 
         const std::string given = withoutTrailingSlash(folder);
         setting.isSymlink = platform::isSymbolicLink(given);
         setting.isCloudPlaceholder = isCloudPlaceholder(folder);
 
-        const std::string localStore = appending(given, kDSStoreName);
-        const std::string parentStore = appending(deletingLastPathComponent(given), kDSStoreName);
+        const std::string localStore = appending(given, dsstore_format::kFileName);
+        const std::string parentStore =
+            appending(deletingLastPathComponent(given), dsstore_format::kFileName);
         // Any item counts, a dangling link or a FIFO too: the reads below say what it is.
         setting.hasDSStore = platform::entryType(localStore).has_value() ||
                              platform::entryType(parentStore).has_value();
@@ -288,32 +329,7 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
         setting.currentShowItemInfo = overrides.showItemInfo;
         setting.currentShowIconPreview = overrides.showIconPreview;
 
-        const auto boolean = [](bool value) { return std::string(value ? "true" : "false"); };
-        if (overrides.viewStyle && *overrides.viewStyle != target.viewStyle) {
-            reasons.push_back("Folder view style override is '" + *overrides.viewStyle +
-                              "' (expected '" + target.viewStyle + "')");
-        }
-        if (overrides.sortBy && *overrides.sortBy != target.sortBy) {
-            reasons.push_back("Folder sort by override is '" + *overrides.sortBy + "' (expected '" +
-                              target.sortBy + "')");
-        }
-        if (overrides.iconSize && sizesDiffer(*overrides.iconSize, target.iconSize)) {
-            reasons.push_back("Folder icon size override is " + formatReal(*overrides.iconSize) +
-                              " (expected " + formatReal(target.iconSize) + ")");
-        }
-        if (overrides.textSize && sizesDiffer(*overrides.textSize, target.textSize)) {
-            reasons.push_back("Folder text size override is " + formatReal(*overrides.textSize) +
-                              " (expected " + formatReal(target.textSize) + ")");
-        }
-        if (overrides.showItemInfo && *overrides.showItemInfo != target.showItemInfo) {
-            reasons.push_back("Folder item info override is " + boolean(*overrides.showItemInfo) +
-                              " (expected " + boolean(target.showItemInfo) + ")");
-        }
-        if (overrides.showIconPreview && *overrides.showIconPreview != target.showIconPreview) {
-            reasons.push_back("Folder icon preview override is " +
-                              boolean(*overrides.showIconPreview) + " (expected " +
-                              boolean(target.showIconPreview) + ")");
-        }
+        addOverrideReasons(setting, target, reasons);
 
         setting.unhiddenExtensionFilesCount = static_cast<std::int64_t>(files.size());
         if (target.hideFileExtensions && setting.unhiddenExtensionFilesCount > 0) {

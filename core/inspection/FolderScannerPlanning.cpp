@@ -8,6 +8,7 @@
 
 #include "core/common/Paths.h"
 #include "core/common/Text.h"
+#include "core/dsstore/DSStoreFormat.h"
 #include "core/inspection/DeviceInode.h"
 #include "core/inspection/FolderScanner.h"
 #include "core/inspection/FolderViewRecords.h"
@@ -15,8 +16,6 @@
 
 namespace lumifold {
 namespace {
-
-constexpr const char* kDSStoreName = ".DS_Store";
 
 std::string withoutTrailingSlash(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
@@ -65,8 +64,8 @@ FolderScanner::PlanTargets FolderScanner::collectPlanTargets(
         targets.folders.insert(canonical);
         const std::string parent = deletingLastPathComponent(given);
         targets.namesByParent[targets.resolver.resolve(parent)].insert(lastPathComponent(given));
-        targets.storeFiles.insert(appending(given, kDSStoreName));
-        targets.storeFiles.insert(appending(parent, kDSStoreName));
+        targets.storeFiles.insert(appending(given, dsstore_format::kFileName));
+        targets.storeFiles.insert(appending(parent, dsstore_format::kFileName));
     }
     return targets;
 }
@@ -85,7 +84,7 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
 
     DSStoreReconciliationPlan plan;
     plan.dsStoreURL = storePath;
-    plan.targetLabel = folderName + "/" + kDSStoreName;
+    plan.targetLabel = folderName + "/" + dsstore_format::kFileName;
     std::set<std::string> touched;
     const auto change = [&](std::string key, std::string oldValue, std::string newValue,
                             ChangeType type) {

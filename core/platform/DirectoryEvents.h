@@ -16,9 +16,9 @@ namespace lumifold::platform {
 
 enum class DirectoryEventKind {
     // An entry was created, deleted or moved in or out, the folder's own attributes changed, or
-    // its .DS_Store was written in place. Other entries' content and attributes do not count,
-    // nor do our own temporary files (".<name>.tmp.<UUID>"): a write of ours coming and going,
-    // or failing, is no change.
+    // the one entry the owner names (the folder's store) was written in place. Other entries'
+    // content and attributes do not count, nor do our own temporary files
+    // (".<name>.tmp.<UUID>"): a write of ours coming and going, or failing, is no change.
     changed,
     // The folder was deleted, moved away or unmounted: the source reports nothing more, and a
     // folder made again at the same path is not seen.
@@ -48,7 +48,10 @@ class DirectoryEvents final {
     using Handler = std::function<void(const DirectoryEvent&)>;
     using SourceId = std::uint64_t;
 
-    explicit DirectoryEvents(SerialQueue& queue) : m_queue(queue) {}
+    // `rewrittenInPlace`: the one entry name whose writing in place counts as a change (the
+    // caller's own file, e.g. a folder's store); other entries' content never does.
+    DirectoryEvents(SerialQueue& queue, std::string rewrittenInPlace)
+        : m_queue(queue), m_rewrittenInPlace(std::move(rewrittenInPlace)) {}
     DirectoryEvents(const DirectoryEvents&) = delete;
     DirectoryEvents& operator=(const DirectoryEvents&) = delete;
     // Cancels every source. On the queue's thread, or once the queue has shut down.
@@ -84,6 +87,7 @@ class DirectoryEvents final {
     void deliver(int watch, const DirectoryEvent& event, bool toEverySource = false);
 
     SerialQueue& m_queue;
+    const std::string m_rewrittenInPlace;
     int m_descriptor = -1;
     std::map<SourceId, Source> m_sources;
     // The sources of each watch: folders that are one (a link to another) share it.

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <vector>
 
@@ -16,15 +15,16 @@ namespace lumifold::platform {
 namespace {
 
 // The folder's entries and its own attributes; a child's attributes arrive as IN_ATTRIB with a
-// name and are passed over. IN_CLOSE_WRITE is kept for one name: a store rewritten in place.
+// name and are passed over. IN_CLOSE_WRITE is kept for one name: a file rewritten in place.
 constexpr std::uint32_t kWatchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                      IN_ATTRIB | IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF |
                                      IN_ONLYDIR;
-constexpr const char* kStoreName = ".DS_Store";
 // A source whose watch the kernel dropped and gave to another folder.
 constexpr int kNoWatch = -1;
 
-std::optional<DirectoryEventKind> kindOf(const inotify_event& event) {
+// `rewrittenInPlace`: the one name whose IN_CLOSE_WRITE counts.
+std::optional<DirectoryEventKind> kindOf(const inotify_event& event,
+                                         const std::string& rewrittenInPlace) {
     if (event.mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED)) {
         return DirectoryEventKind::folderGone;
     }
@@ -36,7 +36,7 @@ std::optional<DirectoryEventKind> kindOf(const inotify_event& event) {
         return DirectoryEventKind::changed;
     }
     if ((event.mask & IN_ATTRIB) && !aboutChild) return DirectoryEventKind::changed;
-    if ((event.mask & IN_CLOSE_WRITE) && aboutChild && std::strcmp(event.name, kStoreName) == 0) {
+    if ((event.mask & IN_CLOSE_WRITE) && aboutChild && event.name == rewrittenInPlace) {
         return DirectoryEventKind::changed;
     }
     return std::nullopt;
@@ -144,7 +144,7 @@ void DirectoryEvents::readEvents() {
                 for (const int watch : watches) deliver(watch, {}, true);
                 continue;
             }
-            const auto kind = kindOf(event);
+            const auto kind = kindOf(event, m_rewrittenInPlace);
             if (!kind || m_gone.count(event.wd)) continue;
             if (*kind == DirectoryEventKind::folderGone) {
                 m_gone.insert(event.wd);

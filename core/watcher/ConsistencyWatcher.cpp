@@ -6,13 +6,10 @@
 
 #include "core/common/Paths.h"
 #include "core/platform/FileSystem.h"
+#include "core/watcher/DebounceLimits.h"
 
 namespace lumifold {
 namespace {
-
-constexpr const char* kStoreName = ".DS_Store";
-// Beyond a year no debounce is meant; the cap keeps the whole-second text in range.
-constexpr double kLongestDebounce = 365.0 * 24 * 3600;
 
 // What to tell the user when `unwatched` of `needed` folders found no watch.
 std::string watchLimitMessage(std::size_t unwatched, std::size_t needed,
@@ -45,8 +42,9 @@ ConsistencyWatcher::~ConsistencyWatcher() {
 }
 
 void ConsistencyWatcher::setDebounceInterval(double seconds) {
-    m_debounceInterval =
-        std::isfinite(seconds) && seconds > 0 ? std::min(seconds, kLongestDebounce) : 0.0;
+    m_debounceInterval = std::isfinite(seconds) && seconds > 0
+                             ? std::min(seconds, debounce_limits::kLongestInWatcher)
+                             : 0.0;
 }
 
 void ConsistencyWatcher::setOnReconciliationNeeded(std::function<void()> callback) {
@@ -221,7 +219,7 @@ void ConsistencyWatcher::watchParentStore(std::size_t index) {
                 m_parentStores.erase(found);
             }
         },
-        nullptr, kStoreName);
+        nullptr, dsstore_format::kFileName);
     if (source) m_parentStores.emplace(parent, *source);
 }
 

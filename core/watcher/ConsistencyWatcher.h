@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "core/dsstore/DSStoreFormat.h"
 #include "core/inspection/FolderTree.h"
 #include "core/platform/Clock.h"
 #include "core/platform/DirectoryEvents.h"
 #include "core/platform/SerialQueue.h"
+#include "core/watcher/DebounceLimits.h"
 
 namespace lumifold {
 
@@ -25,7 +27,7 @@ namespace lumifold {
 class ConsistencyWatcher final {
   public:
     static constexpr const char* kQueueLabel = "com.quarnish.lumifold.watcher";
-    static constexpr double kDefaultDebounceInterval = 8.0;
+    static constexpr double kDefaultDebounceInterval = debounce_limits::kDefault;
 
     // Opens nothing. Time is read only through `monotonicSeconds`.
     explicit ConsistencyWatcher(
@@ -128,7 +130,8 @@ class ConsistencyWatcher final {
 
     // The queue is declared before what its handlers touch and shut down first.
     platform::SerialQueue m_queue;
-    platform::DirectoryEvents m_events{m_queue};
+    // A folder's store written in place is a change of its view.
+    platform::DirectoryEvents m_events{m_queue, dsstore_format::kFileName};
     std::map<std::size_t, Watched> m_watched;  // by a key of our own, known to its handler
     std::map<platform::FileIdentity, std::size_t> m_treeKeys;  // tree folders by identity
     std::size_t m_nextKey = 0;

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "core/common/Error.h"
-#include "core/platform/FileSystem.h"
 #include "core/platform/Memory.h"
 #include "core/platform/PosixError.h"
 
@@ -26,8 +25,7 @@ std::vector<std::string> KeepConsistent::watchedFolders() const {
     // only wake the service for nothing.
     std::vector<std::string> watched;
     for (const auto& folder : m_engine.resolveFolders(m_options.folders)) {
-        if (m_engine.scanner().isExcludedPath(platform::resolveSymbolicLinks(folder))) continue;
-        watched.push_back(folder);
+        if (!m_engine.isLeftAlone(folder)) watched.push_back(folder);
     }
     return watched;
 }
@@ -150,6 +148,29 @@ void KeepConsistent::prune(Reconciliation& outcome) {
     } catch (const Error& error) {
         outcome.warnings.push_back("Could not prune snapshots: " + error.message());
     }
+}
+
+PausedRestore restorePaused(LumifoldEngine& engine, const std::optional<std::string>& backupID,
+                            bool force, const std::vector<std::string>& folders) {
+    // Named before the restore writes anything; the restore settles which snapshot it is.
+    std::string toRestore = backupID.value_or("");
+    if (!backupID) {
+        try {
+            if (const auto newest = engine.backupManager().newestHoldingChanges()) {
+                toRestore = newest->id;
+            }
+        } catch (const Error&) {
+            // The restore says why.
+        }
+    }
+    const WatchPause pause(engine.homeDirectory());
+    RestorePause restorePause(pause, toRestore);
+    PausedRestore restored;
+    restored.result = engine.restore(backupID, force, folders);
+    if (!restored.result.restored) return restored;
+    restored.paused = restorePause.keep(restored.result.snapshotId);
+    if (!restored.paused) restored.pauseFailure = restorePause.failure().value_or("");
+    return restored;
 }
 
 }  // namespace lumifold

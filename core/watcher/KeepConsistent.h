@@ -7,6 +7,7 @@
 
 #include "core/engine/LumifoldEngine.h"
 #include "core/inspection/FolderTree.h"
+#include "core/watcher/DebounceLimits.h"
 #include "core/watcher/WatchPause.h"
 
 namespace lumifold {
@@ -16,8 +17,8 @@ struct KeepConsistentOptions {
     LumifoldEngine::FolderList folders;     // nullopt: the default folders
     std::optional<FolderTreeOptions> tree;  // each folder's whole tree (--recursive)
     bool relaunchFinder = true;
-    std::optional<std::size_t> keepSnapshots;  // after each Apply, prune to the newest N
-    double quietPeriod = 8.0;                  // the watcher's debounce, for the lock's retry
+    std::optional<std::size_t> keepSnapshots;        // after each Apply, prune to the newest N
+    double quietPeriod = debounce_limits::kDefault;  // the watcher's debounce, for the lock's retry
 };
 
 // One reconciliation, for its owner to log or show.
@@ -36,6 +37,23 @@ struct Reconciliation {
     // Ask again after this many seconds, with no change needed.
     std::optional<double> retryAfter;
 };
+
+// A restore run with Keep Consistent paused (restorePaused).
+struct PausedRestore {
+    RestoreResult result;
+    // The restore happened and the pause holds, naming the snapshot restored.
+    bool paused = false;
+    // Why it could not be paused, when the restore happened and the pause does not hold.
+    std::optional<std::string> pauseFailure;
+};
+
+// LumifoldEngine::restore with Keep Consistent paused from before its first write
+// (RestorePause), so no watcher takes the restore's writes for a change to undo: the pause
+// stays, naming the snapshot, only when the restore happened, and is put back as it was
+// otherwise. Without `backupID` the pause first names the snapshot restore is about to take.
+// Failing to pause is reported, not raised; throws what restore throws.
+PausedRestore restorePaused(LumifoldEngine& engine, const std::optional<std::string>& backupID,
+                            bool force, const std::vector<std::string>& folders = {});
 
 // Keep Consistent's rules, one home for the watch service and the app: under the lock plan, and
 // apply only a plan that changes something, while no restore has paused it (so the quiet period

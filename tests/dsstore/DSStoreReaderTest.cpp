@@ -141,9 +141,20 @@ TEST(DSStoreReaderTest, ReadsWhatCanBeDecodedAndCountsTheRest) {
 
 TEST(DSStoreReaderTest, PassesOverRecordsCutByTheEndOfTheirBlock) {
     // "abcd" fills the 32-byte block: the second record's length is cut.
-    const std::vector<std::tuple<const char*, const char*, std::size_t>> cases = {
-        {"long", "abcd", 1},  {"long", "abcdefg", 2}, {"bool", "abcdef", 2}, {"shor", "abcde", 2},
-        {"comp", "abcde", 2}, {"blob", "abcde", 2},   {"ustr", "abcde", 2}};
+    struct Case {
+        const char* type;
+        const char* name;
+        std::size_t skipped;
+    };
+    const Case cases[] = {
+        {.type = "long", .name = "abcd", .skipped = 1},
+        {.type = "long", .name = "abcdefg", .skipped = 2},
+        {.type = "bool", .name = "abcdef", .skipped = 2},
+        {.type = "shor", .name = "abcde", .skipped = 2},
+        {.type = "comp", .name = "abcde", .skipped = 2},
+        {.type = "blob", .name = "abcde", .skipped = 2},
+        {.type = "ustr", .name = "abcde", .skipped = 2},
+    };
     for (const auto& [type, name, skipped] : cases) {
         Bytes leaf = nodeHeader(0, 2);
         appendLongRecord(leaf, name, "Iloc", 0, type);

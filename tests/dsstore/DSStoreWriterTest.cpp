@@ -21,7 +21,12 @@ DSStoreEntry entry(std::string filename, std::string code = "Iloc") {
 }
 
 TEST(DSStoreEntryTest, OrdersByLowerCasedNameThenNameThenCode) {
-    const std::vector<std::tuple<DSStoreEntry, DSStoreEntry, const char*>> ordered = {
+    struct Case {
+        DSStoreEntry less;
+        DSStoreEntry greater;
+        const char* why;
+    };
+    const Case ordered[] = {
         {entry("alpha", "vstl"), entry("Beta", "Iloc"), "lower-cased names decide first"},
         {entry("Foo", "vstl"), entry("foo", "Iloc"), "exact names break case ties"},
         {entry("x", "Iloc"), entry("x", "bwsp"), "codes compare case-sensitively"},
@@ -90,28 +95,34 @@ TEST(DSStoreWriterTest, LaysOutHeaderNodesTreeHeaderAndAllocator) {
     }
     // Runs of u32 values from a file position.
     using Runs = std::vector<std::pair<std::size_t, std::vector<std::uint32_t>>>;
-    const std::vector<std::tuple<std::vector<DSStoreEntry>, std::size_t, Runs>> cases = {
-        {{longEntry("a", "Iloc", 0x01020304)},
-         10244,
-         {// the header and its reserved bytes; the leaf: P, m, the record; the tree header
-          {0, {1, word("Bud1"), 0x2000, 2048, 0x2000, 0x100C, 0x87, 0x200B, 0}},
-          {0x44, {0, 1, 1, 0x0061'496C, word("oclo"), 0x6E67'0102, 0x0304'0000}},
-          {0x1044, {1, 1, 1, 1, 4096}},
-          // the allocator: blocks, addresses (allocator, leaf, tree header), the directory
-          {0x2004, {3, 0, 0x200B, 0x4C, 0x1045, 0}},
-          {0x240C, {1, 0x0444'5344, 0x4200'0000, 0x0200'0000}}}},
+    struct Case {
+        std::vector<DSStoreEntry> entries;
+        std::size_t size;
+        Runs runs;
+    };
+    const Case cases[] = {
+        {.entries = {longEntry("a", "Iloc", 0x01020304)},
+         .size = 10244,
+         .runs =
+             {// the header and its reserved bytes; the leaf: P, m, the record; the tree header
+              {0, {1, word("Bud1"), 0x2000, 2048, 0x2000, 0x100C, 0x87, 0x200B, 0}},
+              {0x44, {0, 1, 1, 0x0061'496C, word("oclo"), 0x6E67'0102, 0x0304'0000}},
+              {0x1044, {1, 1, 1, 1, 4096}},
+              // the allocator: blocks, addresses (allocator, leaf, tree header), the directory
+              {0x2004, {3, 0, 0x200B, 0x4C, 0x1045, 0}},
+              {0x240C, {1, 0x0444'5344, 0x4200'0000, 0x0200'0000}}}},
         // two leaves of four records, "e" in the root between them
-        {nine,
-         18436,
-         {{0x48, {4}},
-          {0x1048, {4}},
-          {0x104E, {0x0001'0066}},
-          {0x2044, {2, 1, 1}},
-          {0x2052, {0x0001'0065}},
-          {0x3044, {3, 2, 9, 3, 4096}},
-          {8, {0x4000}},
-          {0x4004, {5, 0, 0x400B, 0x4C, 0x104C, 0x204C, 0x3045}},
-          {0x4415, {4}}}},
+        {.entries = nine,
+         .size = 18436,
+         .runs = {{0x48, {4}},
+                  {0x1048, {4}},
+                  {0x104E, {0x0001'0066}},
+                  {0x2044, {2, 1, 1}},
+                  {0x2052, {0x0001'0065}},
+                  {0x3044, {3, 2, 9, 3, 4096}},
+                  {8, {0x4000}},
+                  {0x4004, {5, 0, 0x400B, 0x4C, 0x104C, 0x204C, 0x3045}},
+                  {0x4415, {4}}}},
     };
     for (const auto& [entries, size, runs] : cases) {
         SCOPED_TRACE(entries.size());

@@ -120,32 +120,47 @@ TEST_F(EngineReadingStagesTest, ExcludedFoldersAreLeftOutOfEveryStageHoweverTheH
 // Verify judges records as the planner does: compliant exactly when Preview plans no store.
 TEST_F(EngineReadingStagesTest, VerifySaysWhatDiffersAndAgreesWithThePlanner) {
     const std::string folder = home.makeFolder("Documents");
-    const std::tuple<Bytes, Bytes, FolderVerificationItem> cases[] = {
-        {{}, {}, {folder, true, true, true, false, false, "Inherits global defaults cleanly"}},
-        {writer.encode({iconView(".", 64.0, "name")}),
-         {},
-         {folder, true, false, false, true, false,
-          "Local .DS_Store: arrangeBy name (expected kind), iconSize 64.0 (expected 44.0)"}},
-        {writer.encode({viewStyle(".", "clmv")}),
-         writer.encode({viewStyle("Documents", "Nlsv"), iconView("Documents", 44.001, "kind")}),
-         {folder, false, true, true, true, false,
-          "vstl override 'clmv'; Parent .DS_Store: vstl override 'Nlsv'"}},
-        {writer.encode({iconView(
+    struct Case {
+        Bytes local{};   // the folder's own store; empty: none
+        Bytes parent{};  // its parent's; empty: none
+        FolderVerificationItem expected;
+    };
+    const Case cases[] = {
+        {.expected = {.path = folder, .notes = "Inherits global defaults cleanly"}},
+        {.local = writer.encode({iconView(".", 64.0, "name")}),
+         .expected = {.path = folder,
+                      .iconSizeMatches = false,
+                      .sortByMatches = false,
+                      .conflictingOverridesPresent = true,
+                      .notes = "Local .DS_Store: arrangeBy name (expected kind), iconSize 64.0 "
+                               "(expected 44.0)"}},
+        {.local = writer.encode({viewStyle(".", "clmv")}),
+         .parent =
+             writer.encode({viewStyle("Documents", "Nlsv"), iconView("Documents", 44.001, "kind")}),
+         .expected = {.path = folder,
+                      .viewStyleMatches = false,
+                      .conflictingOverridesPresent = true,
+                      .notes = "vstl override 'clmv'; Parent .DS_Store: vstl override 'Nlsv'"}},
+        {.local = writer.encode({iconView(
              ".", 44.0, "kind",
              {{"textSize", PlistValue::real(16)}, {"showItemInfo", PlistValue::boolean(true)}})}),
-         writer.encode({iconView("Documents", 44.0, "kind",
-                                 {{"showIconPreview", PlistValue::boolean(false)}})}),
-         {folder, true, true, true, true, false,
-          "Local .DS_Store: textSize 16.0 (expected 12.0), showItemInfo true (expected false); "
-          "Parent .DS_Store: showIconPreview false (expected true)"}},
-        {writer.encode({viewStyle(".", "icnv"), blob(".", "lsvp")}),
-         {},
-         {folder, true, true, true, true, false, "Contains list view override 'lsvp'"}},
+         .parent = writer.encode({iconView("Documents", 44.0, "kind",
+                                           {{"showIconPreview", PlistValue::boolean(false)}})}),
+         .expected = {.path = folder,
+                      .conflictingOverridesPresent = true,
+                      .notes = "Local .DS_Store: textSize 16.0 (expected 12.0), showItemInfo true "
+                               "(expected false); Parent .DS_Store: showIconPreview false "
+                               "(expected true)"}},
+        {.local = writer.encode({viewStyle(".", "icnv"), blob(".", "lsvp")}),
+         .expected = {.path = folder,
+                      .conflictingOverridesPresent = true,
+                      .notes = "Contains list view override 'lsvp'"}},
     };
-    for (const auto& [local, parent, expected] : cases) {
+    for (const Case& each : cases) {
+        const FolderVerificationItem& expected = each.expected;
         SCOPED_TRACE(expected.notes);
-        for (const auto& [path, image] :
-             {std::pair{folder + "/.DS_Store", local}, std::pair{home / ".DS_Store", parent}}) {
+        for (const auto& [path, image] : {std::pair{folder + "/.DS_Store", each.local},
+                                          std::pair{home / ".DS_Store", each.parent}}) {
             ::unlink(path.c_str());
             if (!image.empty()) platform::writeFileAtomically(path, image);
         }

@@ -122,4 +122,22 @@ class EngineTest : public ::testing::Test {
     std::unique_ptr<LumifoldEngine> engine;
 };
 
+// Apply and Restore, and what keeps them from losing anything.
+class WritingStagesTest : public EngineTest {
+  protected:
+    // Apply rewrites the preferences and two stores (one with odd bits) and hides two flags.
+    void makeHome() {
+        writeUserPreferences();
+        platform::setPermissionBits(preferencesPath(), 0600);
+        documentsStore = writeStore("Documents", {viewStyle(".", "Nlsv"), blob("a.pdf", "Iloc")});
+        platform::setPermissionBits(documentsStore, 0640);
+        picturesStore = writeStore("Pictures", {iconView(".", 64.0, "name")});
+        home.writeFile("Documents/a.pdf", "pdf");
+        home.writeFile("Pictures/b.png", "png");
+    }
+
+    std::string documentsStore, picturesStore;
+    const std::vector<std::string> folders{home / "Documents", home / "Pictures"};
+};
+
 }  // namespace lumifold::testing

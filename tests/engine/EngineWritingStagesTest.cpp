@@ -10,23 +10,8 @@
 namespace lumifold::testing {
 namespace {
 
-// Apply and Restore, and what keeps them from losing anything.
-class EngineWritingStagesTest : public EngineTest {
-  protected:
-    // Apply rewrites the preferences and two stores (one with odd bits) and hides two flags.
-    void makeHome() {
-        writeUserPreferences();
-        platform::setPermissionBits(preferencesPath(), 0600);
-        documentsStore = writeStore("Documents", {viewStyle(".", "Nlsv"), blob("a.pdf", "Iloc")});
-        platform::setPermissionBits(documentsStore, 0640);
-        picturesStore = writeStore("Pictures", {iconView(".", 64.0, "name")});
-        home.writeFile("Documents/a.pdf", "pdf");
-        home.writeFile("Pictures/b.png", "png");
-    }
-
-    std::string documentsStore, picturesStore;
-    const std::vector<std::string> folders{home / "Documents", home / "Pictures"};
-};
+// Apply (and the Restore of what it wrote), and what keeps them from losing anything.
+using EngineWritingStagesTest = WritingStagesTest;
 
 TEST_F(EngineWritingStagesTest, ApplyEndsCompliantKeepsForeignRecordsAndSnapshotsFirst) {
     if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";
@@ -340,126 +325,6 @@ TEST_F(EngineWritingStagesTest, AFailedWritePutsBackWhatApplyWroteAndMarksItsSna
         }
     }
     finder.onQuit = nullptr;
-}
-
-// Drift is refused untouched; forced, every byte, bit, flag and pushed value comes back.
-TEST_F(EngineWritingStagesTest, RestoreRefusesDriftThenForcedGivesBackByteBitFlagAndValue) {
-    if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";
-    makeHome();
-    home.makeFolder("Library/Preferences/ByHost");  // Apply would make it, Restore keep it
-    const Fingerprint beforeApply = fingerprint();
-    engine->apply(folders, false);
-    ASSERT_NE(fingerprint(), beforeApply);
-    writeStore("Documents", {viewStyle(".", "clmv")});  // the user changed both since
-    platform::PreferencesService(home.path())
-        .setValue("AppleShowAllExtensions", PlistValue::boolean(true), "com.apple.finder",
-                  platform::PreferencesService::User::current,
-                  platform::PreferencesService::Host::current);
-    const Fingerprint drifted = fingerprint(true);
-    const auto evaluation = engine->restore(std::nullopt, false).evaluation;
-    EXPECT_EQ(std::count_if(evaluation.begin(), evaluation.end(),
-                            [](const auto& item) { return item.isModifiedSinceBackup; }),
-              2);
-    EXPECT_EQ(fingerprint(true), drifted);
-    EXPECT_TRUE(finder.log.empty());
-    bool untouchedAtQuit = false;
-    finder.onQuit = [&] { untouchedAtQuit = fingerprint(true) == drifted; };
-    EXPECT_EQ(engine->restore(std::nullopt, true).evaluation, evaluation);
-    EXPECT_TRUE(untouchedAtQuit);
-    EXPECT_EQ(fingerprint(), beforeApply);
-    EXPECT_EQ(finder.log, kQuitThenRestart);
-}
-
-// Original values XML cannot hold no longer stop Apply: they are recorded in binary, a change
-// made to them since is drift, and Restore puts them back exactly.
-TEST_F(EngineWritingStagesTest, ValuesXmlCannotHoldAreRecordedComparedAndPutBack) {
-    makeHome();
-    platform::PreferencesService service(home.path());
-    const auto domainValue = [&](const char* domain, const std::optional<PlistValue>& value) {
-        if (value) {
-            service.setValue("AppleShowAllExtensions", value, domain,
-                             platform::PreferencesService::User::current,
-                             platform::PreferencesService::Host::current);
-        }
-        return service.copyValue("AppleShowAllExtensions", domain,
-                                 platform::PreferencesService::Host::current);
-    };
-    const auto uid = [](std::int64_t n) {
-        return PlistValue::dictionary({{"CF$UID", PlistValue::integer(n)}});
-    };
-    const PlistValue farDate = PlistValue::date({1e13});  // beyond the year 9999
-    domainValue(platform::PreferencesService::kAnyApplication, uid(1));
-    domainValue("com.apple.finder", farDate);
-    engine->apply(folders, false);
-    domainValue("com.apple.finder", uid(2));  // the user's change since
-    const auto evaluation = engine->restore(std::nullopt, false).evaluation;
-    EXPECT_EQ(std::count_if(evaluation.begin(), evaluation.end(),
-                            [](const auto& item) { return item.isModifiedSinceBackup; }),
-              1);
-    engine->restore(std::nullopt, true);
-    EXPECT_EQ(domainValue(platform::PreferencesService::kAnyApplication, std::nullopt), uid(1));
-    EXPECT_EQ(domainValue("com.apple.finder", std::nullopt), farDate);
-}
-
-// A copy window or a damaged copy stops Restore before any write; a failed write stops either
-// stage midway. The Finder always runs again.
-TEST_F(EngineWritingStagesTest, RestoreChoosesItsSnapshotAndEitherStageStopsSafely) {
-    makeHome();
-    EXPECT_LUMIFOLD_ERROR(engine->restore(std::nullopt, false), "LumifoldEngine", 404,
-                          "No backup manifest found");
-    const Bytes original = platform::readFile(preferencesPath());
-    const std::string id = engine->apply(folders, false).manifest.id;
-    const Bytes beforeSecond = platform::readFile(writeUserPreferences(70.0));
-    const std::string second = engine->apply(folders, false).manifest.id;
-    EXPECT_EQ(engine->restore(std::nullopt, false).snapshotId, second);
-    EXPECT_EQ(platform::readFile(preferencesPath()), beforeSecond);
-    engine->restore(id, true);
-    EXPECT_EQ(platform::readFile(preferencesPath()), original);
-    EXPECT_LUMIFOLD_ERROR_CODE(engine->restore("2000-01-01T00-00-00Z", true), "LumifoldEngine",
-                               404);
-
-    const std::string copy =
-        home / (".lumifold/backups/" + id + "/") +
-        engine->backupManager().loadManifest(id)->dsStoreBackups[0].backupRelativePath;
-    const Bytes copyBytes = platform::readFile(copy);
-    // What goes wrong, in Apply or Restore, the error, whether the Finder quits, whether files
-    // change.
-    const std::tuple<std::function<void()>, bool, const char*, int, bool, bool> cases[] = {
-        {[&] { finder.transferCount = "1"; }, false, FinderCoordinator::kErrorDomain, 1, false,
-         false},
-        {[&] { platform::writeFileAtomically(copy, asBytes("x")); }, false, kBackupManagerDomain,
-         kBackupDamagedCopy, true, false},
-        {[&] { finder.onQuit = [&] { breakFolderOf(preferencesPath()); }; }, false,
-         kBackupManagerDomain, kBackupUnsafeManifestPath, true, true},
-        {[&] {
-             writeStore("Documents", {viewStyle(".", "Nlsv")});
-             finder.onQuit = [&] { breakFolderOf(preferencesPath()); };
-         },
-         true, "POSIX", ENOTDIR, true, true},
-    };
-    const std::string preferencesFolder = deletingLastPathComponent(preferencesPath());
-    for (const auto& [prepare, applies, domain, code, quits, writes] : cases) {
-        SCOPED_TRACE(std::string(domain) + (applies ? " in Apply" : " in Restore"));
-        finder.log.clear();
-        prepare();
-        const Fingerprint before = fingerprint();
-        const std::size_t snapshots = engine->backupManager().listSnapshots().snapshots.size();
-        EXPECT_LUMIFOLD_ERROR_CODE(
-            applies ? (void)engine->apply(folders, true) : (void)engine->restore(id, true), domain,
-            code);
-        EXPECT_TRUE(writes || fingerprint() == before) << "nothing is written";
-        EXPECT_EQ(engine->backupManager().listSnapshots().snapshots.size(), snapshots)
-            << "an Apply that wrote nothing leaves no snapshot";
-        EXPECT_EQ(finder.log, quits ? kQuitThenRestart : "");
-        EXPECT_TRUE(finder.isRunning());
-        finder.transferCount = "0";
-        finder.onQuit = nullptr;
-        platform::writeFileAtomically(copy, copyBytes);
-        if (platform::fileExists(preferencesFolder + ".moved")) {
-            platform::removeFile(preferencesFolder);
-            std::filesystem::rename(preferencesFolder + ".moved", preferencesFolder);
-        }
-    }
 }
 
 }  // namespace

@@ -1,0 +1,291 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+
+#include "cli/CliSupport.h"
+#include "core/dsstore/DSStoreWriter.h"
+#include "core/engine/LumifoldEngine.h"
+#include "core/platform/PropertyList.h"
+#include "tests/cli/CliTestSupport.h"
+
+// The stage commands: what each prints, as text or JSON, and its exit status.
+namespace lumifold {
+namespace {
+
+// A home whose Documents are in list view; no Finder runs here.
+class StageCommandsTest : public ::testing::Test {
+  protected:
+    StageCommandsTest() {
+        for (const char* name : {"Desktop", "Downloads", "Pictures", "Movies", "Music"}) {
+            home.makeFolder(name);
+        }
+        home.writeFile(
+            "Documents/.DS_Store",
+            DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
+        home.writeFile("Library/Preferences/com.apple.finder.plist",
+                       platform::toBinaryPropertyList(platform::PlistValue::dictionary(
+                           {{"FXPreferredViewStyle", platform::PlistValue::string("Nlsv")}})));
+        home.writeFile("Documents/report.pdf", "pdf");
+    }
+
+    CliResult run(std::vector<std::string> arguments) const {
+        arguments.insert(arguments.begin(), {"--home", home.path()});
+        return runCli(home, arguments);
+    }
+    nlohmann::ordered_json json(const std::vector<std::string>& arguments) const {
+        return nlohmann::ordered_json::parse(run(arguments).out);  // throws, failing, if not JSON
+    }
+
+    testing::TempHome home;
+};
+
+TEST_F(StageCommandsTest, InspectAndPreviewPrintTheirRecordsAsJson) {
+    const auto inspected = json({"inspect", "--json"});
+    EXPECT_EQ(inspected["system"]["currentFinderDefaults"]["viewStyle"], "Nlsv");
+    ASSERT_EQ(inspected["folders"].size(), 6u);
+    EXPECT_EQ(inspected["folders"][1]["path"], home / "Documents");
+    const auto chosen =
+        json({"inspect", "--json", "--folder", home / "x/../Music", "--folder", home / "Movies"});
+    EXPECT_EQ(chosen["folders"][0]["path"], home / "Music");
+    EXPECT_EQ(chosen["folders"][1]["path"], home / "Movies");
+
+    // The streamed preview is byte for byte the preview record's JSON.
+    EngineOptions options;
+    options.homeDirectory = home.path();
+    const nlohmann::ordered_json record = LumifoldEngine(options).preview();
+    EXPECT_EQ(run({"preview", "--json"}).out, record.dump(2) + "\n");
+}
+
+TEST_F(StageCommandsTest, PreviewTextListsTwentyExtensionsAFolderUnlessAllAreAsked) {
+    for (int i = 0; i < 25; ++i) home.writeFile("Music/" + std::to_string(100 + i) + ".mp3", "");
+    const std::string text = run({"preview"}).out;
+    EXPECT_NE(text.find("Folder changes (27):"), std::string::npos) << text;
+    EXPECT_NE(text.find("119.mp3/hasHiddenExtension"), std::string::npos);
+    EXPECT_EQ(text.find("120.mp3/hasHiddenExtension"), std::string::npos);
+    EXPECT_NE(text.find("\u2026 and 5 more in " + home / "Music" + "\n"), std::string::npos);
+    const std::string all = run({"preview", "--all"}).out;
+    EXPECT_NE(all.find("124.mp3/hasHiddenExtension"), std::string::npos);
+    EXPECT_EQ(all.find("more in"), std::string::npos);
+}
+
+// With --recursive the text lists the folders that differ and counts the others.
+TEST_F(StageCommandsTest, RecursiveTextListsOnlyWhatDiffersUnlessAllIsAsked) {
+    home.makeFolder("Documents/P/ok");
+    home.writeFile(
+        "Documents/P/a/.DS_Store",
+        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("clmv")}}));
+    const std::string p = home / "Documents/P";
+    for (const auto& [stage, word] :
+         {std::pair{"inspect", "consistent"}, {"verify", "compliant"}}) {
+        const std::string text = run({stage, "--recursive", "--folder", p}).out;
+        EXPECT_NE(text.find(p + "/a  [conflicting]"), std::string::npos) << text;
+        EXPECT_EQ(text.find(p + "/ok"), std::string::npos) << text;
+        EXPECT_NE(text.find("\u2026 and 2 " + std::string(word) + " folder(s) not listed"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(run({stage, "--recursive", "--all", "--folder", p}).out.find(p + "/ok  ["),
+                  std::string::npos);
+    }
+    EXPECT_EQ(json({"inspect", "--json", "--recursive", "--folder", p})["folders"].size(), 3u);
+    EXPECT_EQ(run({"inspect", "--depth", "1"}).status, cli::kExitUsage);
+}
+
+// A mount point and a folder that cannot be listed are said once, and left out.
+TEST_F(StageCommandsTest, TheWalkSaysOnceWhatItPassedOver) {
+    if (::geteuid() != 0 || runShell(home, "unshare -m true").status != 0) {
+        GTEST_SKIP() << "needs root (folder permissions bind it otherwise) and mount namespaces";
+    }
+    home.makeFolder("Documents/P/locked/inner");
+    home.makeFolder("Documents/P/mnt/x");
+    platform::setPermissionBits(home / "Documents/P/locked", 0);
+    platform::setPermissionBits(home.path(), 0755);
+    const CliResult result = runShell(
+        home,
+        "unshare -m sh -c 'mount -t tmpfs none \"$1\" && exec setpriv --reuid=65534 "
+        "--regid=65534 --clear-groups \"$0\" --home \"$2\" inspect --recursive --all --folder "
+        "\"$3\"' '" LUMIFOLD_CLI_PATH "' '" +
+            home / "Documents/P/mnt" + "' '" + home.path() + "' '" + home / "Documents/P" + "'");
+    EXPECT_EQ(result.status, cli::kExitSuccess) << result.err;
+    EXPECT_TRUE(result.out.find("locked") == std::string::npos &&
+                result.out.find("mnt") == std::string::npos)
+        << result.out;
+    EXPECT_EQ(result.err, "Warning: Skipped \"" + home / "Documents/P/mnt" +
+                              "\": another file system is mounted there\n"
+                              "Warning: Could not list \"" +
+                              home / "Documents/P/locked" +
+                              "\": Permission denied; it is left out with its subfolders\n");
+}
+
+// A folder that is not there is wrong usage: every stage names each, before it reads or writes
+// anything. A folder given twice is one.
+TEST_F(StageCommandsTest, StagesRefuseFoldersThatAreNotThere) {
+    const std::string music = home / "Music", missing = home / "Pictrues";
+    const std::string file = home.writeFile("a.txt", "");
+    for (const char* stage : {"inspect", "preview", "apply", "verify", "restore"}) {
+        const CliResult result =
+            run({stage, "--folder", music, "--folder", missing, "--folder", file});
+        EXPECT_EQ(result.status, cli::kExitUsage) << stage;
+        EXPECT_EQ(result.err, "lumifold: --folder \"" + missing +
+                                  "\" does not exist\nlumifold: --folder \"" + file +
+                                  "\" is not a folder\n");
+        EXPECT_FALSE(platform::fileExists(home / ".lumifold")) << stage;
+    }
+    EXPECT_EQ(json({"verify", "--json", "--folder", music, "--folder", music + "//", "--folder",
+                    home.path() + "/./Music"})["folderResults"]
+                  .size(),
+              1u);
+}
+
+// A damaged preferences file: Inspect does not pass the layout off as what it holds, and Preview
+// says why it lists no global change.
+TEST_F(StageCommandsTest, ADamagedPreferencesFileIsSaidToBeUnreadable) {
+    const std::string problem =
+        "The preferences file \"" +
+        home.writeFile("Library/Preferences/com.apple.finder.plist", "<plist>") +
+        "\" cannot be read: ";
+    EXPECT_NE(run({"inspect"}).out.find("\nFinder defaults: unknown: " + problem),
+              std::string::npos);
+    EXPECT_TRUE(json({"inspect", "--json"})["system"]["currentFinderDefaults"].is_null());
+    EXPECT_NE(run({"preview"}).out.find("Global preference changes (0): none listed: " + problem),
+              std::string::npos);
+}
+
+// What a stage could not read is named, and never compliant: folders its user may not list, a
+// store it may not read. As root, which reads everything, the stages run as nobody.
+TEST_F(StageCommandsTest, WhatCannotBeReadIsNamedAndNeverCompliant) {
+    const bool root = ::geteuid() == 0;
+    const std::string as = root ? "setpriv --reuid=nobody --regid=nogroup --clear-groups " : "";
+    if (root && runShell(home, as + "true").status != 0) {
+        GTEST_SKIP() << "needs setpriv to run the stages as an ordinary user";
+    }
+    const std::string store = home.writeFile(
+        "Desktop/.DS_Store",
+        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("icnv")}}));
+    const std::string pictures = home / "Pictures", movies = home / "Movies";
+    if (root) {
+        ASSERT_EQ(runShell(home, "chown -R nobody:nogroup '" + home.path() + "'").status, 0);
+    }
+    platform::setPermissionBits(store, 0);
+    platform::setPermissionBits(pictures, 0);
+    platform::setPermissionBits(movies, 0100);  // may be searched, not listed
+    const auto stage = [&](const std::string& arguments) {
+        return runShell(
+            home, as + "'" + LUMIFOLD_CLI_PATH + "' --home '" + home.path() + "' " + arguments);
+    };
+    const std::string denied = "\": Permission denied",
+                      unreadable = "Could not read \"" + store + denied;
+    const std::string unexamined = "Could not examine \"" + pictures + "/.DS_Store" + denied;
+    const std::string unlisted = "Could not list \"" + pictures + denied;
+    for (const char* command : {"verify", "apply --no-relaunch"}) {
+        const CliResult result = stage(command);
+        EXPECT_EQ(result.status, cli::kExitNotCompliant) << command << result.err;
+        for (const std::string& line :
+             {home.path() + "/Desktop  [inaccessible]  " + unreadable + "\n",
+              pictures + "  [inaccessible]  " + unexamined + "; " + unlisted + "\n"}) {
+            EXPECT_NE(result.out.find(line), std::string::npos) << command << result.out;
+        }
+        for (const std::string& named : {unreadable, unexamined, unlisted}) {
+            EXPECT_NE(result.err.find(named), std::string::npos) << command << named;
+        }
+    }
+    auto folders = nlohmann::json::parse(stage("inspect --json").out)["folders"];
+    EXPECT_EQ(folders[0]["conflictReasons"][0], unreadable);
+    EXPECT_TRUE(folders[0]["inaccessible"] == true && folders[3]["inaccessible"] == true);
+    EXPECT_EQ(folders[4]["conflictReasons"],
+              nlohmann::json::array({"Could not list \"" + movies + denied}));
+    // Neither a folder its user may not examine is wrong usage, nor its preferences missing.
+    EXPECT_EQ(stage("verify --folder '" + pictures + "/inner'").status, cli::kExitNotCompliant);
+    platform::setPermissionBits(home / "Library/Preferences", 0);
+    EXPECT_NE(stage("verify").out.find("cannot be read: Could not examine"), std::string::npos);
+}
+
+// Verify, and Apply by its closing audit, exit with 3 when the home is not compliant.
+TEST_F(StageCommandsTest, VerifyAndApplyExitWithThreeUnlessCompliant) {
+    const CliResult before = run({"verify"});
+    EXPECT_EQ(before.status, cli::kExitNotCompliant) << before.err;
+    EXPECT_NE(before.out.find("Not compliant"), std::string::npos);
+    const auto applied = json({"apply", "--json"});
+    EXPECT_EQ(applied["snapshot"]["storeCount"], 1);
+    EXPECT_EQ(applied["extensionsHidden"], 1);
+    const std::string id = applied["snapshot"]["id"];
+    EXPECT_EQ(json({"snapshots", id, "--json"})["dsStoreBackups"].size(), 1u);
+    const CliResult after = run({"verify"});
+    EXPECT_EQ(after.status, cli::kExitSuccess) << after.out << after.err;
+    EXPECT_NE(after.out.find("Fully compliant"), std::string::npos);
+    const CliResult again = run({"apply"});
+    EXPECT_EQ(again.status, cli::kExitSuccess) << again.err;
+    EXPECT_EQ(again.out, "Already consistent: nothing to change.\n");
+    EXPECT_EQ(json({"apply", "--json"})["alreadyConsistent"], true);
+
+    const CliResult mistyped = runCli(home, {"--home", home / "Hoem", "apply"});
+    EXPECT_EQ(mistyped.status, cli::kExitFailure);
+    EXPECT_EQ(mistyped.err, "lumifold: The home folder \"" + home / "Hoem" + "\" does not exist\n");
+    platform::removeTree(home / "Music");  // a folder Apply cannot make compliant
+    home.writeFile("Documents/report.txt", "txt");
+    const CliResult incomplete = run({"apply"});
+    EXPECT_EQ(incomplete.status, cli::kExitNotCompliant) << incomplete.err;
+    EXPECT_NE(incomplete.out.find("Not compliant"), std::string::npos);
+}
+
+TEST_F(StageCommandsTest, RestoreSnapshotsAndPruneSayWhatTheyDid) {
+    const CliResult none = run({"restore"});
+    EXPECT_EQ(none.status, cli::kExitFailure);
+    EXPECT_EQ(none.err, "lumifold: No backup manifest found\n");
+    const auto first = json({"apply", "--json"})["snapshot"]["id"].get<std::string>();
+    home.writeFile("Documents/.DS_Store", "edited since");
+    const CliResult refused = run({"restore"});
+    EXPECT_EQ(refused.status, cli::kExitNotCompliant);
+    EXPECT_TRUE(refused.out.starts_with("Restoring snapshot " + first + " (taken 20"))
+        << refused.out;
+    EXPECT_EQ(refused.err,
+              "lumifold: files were modified since the snapshot's apply; nothing was restored. "
+              "Re-run with --force to overwrite them.\n");
+    // A restore pauses a running watcher; a pause it cannot write only warns.
+    const std::string paused = home / ".lumifold/watch-paused";
+    EXPECT_FALSE(platform::fileExists(paused));
+    const CliResult forced = run({"restore", "--force"});
+    EXPECT_EQ(forced.status, cli::kExitSuccess) << forced.err;
+    EXPECT_NE(forced.out.find("Snapshot restored.\nKeep Consistent is paused"), std::string::npos);
+    EXPECT_EQ(asText(platform::readFile(paused)), first + "\n");
+    platform::removeFile(paused);
+    home.makeFolder(".lumifold/watch-paused");
+    const CliResult unpaused = run({"restore", "--force", "--json"});
+    EXPECT_EQ(unpaused.status, cli::kExitSuccess);
+    EXPECT_EQ(nlohmann::json::parse(unpaused.out)["watchPaused"], false);
+    EXPECT_EQ(nlohmann::json::parse(unpaused.out)["snapshot"]["id"], first);
+    EXPECT_TRUE(unpaused.err.starts_with("Warning: Keep Consistent could not be paused: "));
+    EXPECT_EQ(run({"restore", "nosuch"}).err,
+              "lumifold: There is no snapshot nosuch (lumifold snapshots lists them)\n");
+
+    run({"apply"});
+    home.makeFolder(".lumifold/backups/2000-01-01T00-00-00Z/files");  // a killed snapshot
+    EXPECT_EQ(run({"snapshots"}).err,
+              "Snapshot folder 2000-01-01T00-00-00Z: incomplete: it has no manifest (remove it "
+              "with lumifold snapshots prune)\n");
+    home.writeFile(".lumifold/backups/garbled/manifest.json", "[]");
+    const CliResult pruned = run({"snapshots", "prune", "--keep", "1"});
+    EXPECT_EQ(pruned.out, "Removed snapshot 2000-01-01T00-00-00Z\n");  // the first holds the most
+    EXPECT_TRUE(pruned.err.starts_with("Kept snapshot garbled: its manifest is corrupt: "));
+    EXPECT_EQ(run({"prune", "--keep", "1"}).out, "Nothing to remove.\n");
+    EXPECT_EQ(run({"snapshots", "prune", "--keep", "0"}).status, cli::kExitUsage);
+}
+
+// A failed apply exits 1 with what it put back; the listing says the snapshot failed.
+TEST_F(StageCommandsTest, AFailedApplySaysWhatItPutBackAndSnapshotsSayItFailed) {
+    std::optional<testing::UnwritableFolder> documents(std::in_place, home / "Documents");
+    if (documents->failure()) GTEST_SKIP() << *documents->failure();
+    const CliResult failed = run({"apply", "--no-relaunch"});
+    documents.reset();
+    EXPECT_EQ(failed.status, cli::kExitFailure);
+    EXPECT_TRUE(
+        failed.err.starts_with("lumifold: Could not write \"" + home / "Documents/.DS_Store") &&
+        failed.err.find("; Apply put back everything it had changed (snapshot ") !=
+            std::string::npos)
+        << failed.err;
+    EXPECT_TRUE(run({"snapshots"}).out.ends_with("  (apply failed; everything was put back)\n"));
+}
+
+}  // namespace
+}  // namespace lumifold

@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "core/platform/PosixError.h"
+#include "core/platform/PreferencesService.h"
+#include "tests/engine/EngineTestSupport.h"
+
+namespace lumifold::testing {
+namespace {
+
+// Restore after Apply: drift, values XML cannot hold, which snapshot it takes, and how either
+// stage stops when something goes wrong.
+using EngineRestoreTest = WritingStagesTest;
+
+// Drift is refused untouched; forced, every byte, bit, flag and pushed value comes back.
+TEST_F(EngineRestoreTest, RestoreRefusesDriftThenForcedGivesBackByteBitFlagAndValue) {
+    if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";
+    makeHome();
+    home.makeFolder("Library/Preferences/ByHost");  // Apply would make it, Restore keep it
+    const Fingerprint beforeApply = fingerprint();
+    engine->apply(folders, false);
+    ASSERT_NE(fingerprint(), beforeApply);
+    writeStore("Documents", {viewStyle(".", "clmv")});  // the user changed both since
+    platform::PreferencesService(home.path())
+        .setValue("AppleShowAllExtensions", PlistValue::boolean(true), "com.apple.finder",
+                  platform::PreferencesService::User::current,
+                  platform::PreferencesService::Host::current);
+    const Fingerprint drifted = fingerprint(true);
+    const auto evaluation = engine->restore(std::nullopt, false).evaluation;
+    EXPECT_EQ(std::count_if(evaluation.begin(), evaluation.end(),
+                            [](const auto& item) { return item.isModifiedSinceBackup; }),
+              2);
+    EXPECT_EQ(fingerprint(true), drifted);
+    EXPECT_TRUE(finder.log.empty());
+    bool untouchedAtQuit = false;
+    finder.onQuit = [&] { untouchedAtQuit = fingerprint(true) == drifted; };
+    EXPECT_EQ(engine->restore(std::nullopt, true).evaluation, evaluation);
+    EXPECT_TRUE(untouchedAtQuit);
+    EXPECT_EQ(fingerprint(), beforeApply);
+    EXPECT_EQ(finder.log, kQuitThenRestart);
+}
+
+// Original values XML cannot hold no longer stop Apply: they are recorded in binary, a change
+// made to them since is drift, and Restore puts them back exactly.
+TEST_F(EngineRestoreTest, ValuesXmlCannotHoldAreRecordedComparedAndPutBack) {
+    makeHome();
+    platform::PreferencesService service(home.path());
+    const auto domainValue = [&](const char* domain, const std::optional<PlistValue>& value) {
+        if (value) {
+            service.setValue("AppleShowAllExtensions", value, domain,
+                             platform::PreferencesService::User::current,
+                             platform::PreferencesService::Host::current);
+        }
+        return service.copyValue("AppleShowAllExtensions", domain,
+                                 platform::PreferencesService::Host::current);
+    };
+    const auto uid = [](std::int64_t n) {
+        return PlistValue::dictionary({{"CF$UID", PlistValue::integer(n)}});
+    };
+    const PlistValue farDate = PlistValue::date({1e13});  // beyond the year 9999
+    domainValue(platform::PreferencesService::kAnyApplication, uid(1));
+    domainValue("com.apple.finder", farDate);
+    engine->apply(folders, false);
+    domainValue("com.apple.finder", uid(2));  // the user's change since
+    const auto evaluation = engine->restore(std::nullopt, false).evaluation;
+    EXPECT_EQ(std::count_if(evaluation.begin(), evaluation.end(),
+                            [](const auto& item) { return item.isModifiedSinceBackup; }),
+              1);
+    engine->restore(std::nullopt, true);
+    EXPECT_EQ(domainValue(platform::PreferencesService::kAnyApplication, std::nullopt), uid(1));
+    EXPECT_EQ(domainValue("com.apple.finder", std::nullopt), farDate);
+}
+
+// Without an id, Restore takes the newest snapshot; a named one that does not exist is refused.
+TEST_F(EngineRestoreTest, RestoreTakesTheNewestSnapshotOrTheOneNamed) {
+    makeHome();
+    EXPECT_LUMIFOLD_ERROR(engine->restore(std::nullopt, false), LumifoldEngine::kDomain,
+                          LumifoldEngine::kNoBackupManifest, "No backup manifest found");
+    const Bytes original = platform::readFile(preferencesPath());
+    const std::string id = engine->apply(folders, false).manifest.id;
+    const Bytes beforeSecond = platform::readFile(writeUserPreferences(70.0));
+    const std::string second = engine->apply(folders, false).manifest.id;
+    EXPECT_EQ(engine->restore(std::nullopt, false).snapshotId, second);
+    EXPECT_EQ(platform::readFile(preferencesPath()), beforeSecond);
+    engine->restore(id, true);
+    EXPECT_EQ(platform::readFile(preferencesPath()), original);
+    EXPECT_LUMIFOLD_ERROR_CODE(engine->restore("2000-01-01T00-00-00Z", true),
+                               LumifoldEngine::kDomain, LumifoldEngine::kNoBackupManifest);
+}
+
+// A copy window or a damaged copy stops Restore before any write; a failed write stops either
+// stage midway. The Finder always runs again.
+TEST_F(EngineRestoreTest, EitherStageStopsSafelyAndTheFinderRunsAgain) {
+    makeHome();
+    const std::string id = engine->apply(folders, false).manifest.id;
+    const std::string copy =
+        home / (".lumifold/backups/" + id + "/") +
+        engine->backupManager().loadManifest(id)->dsStoreBackups[0].backupRelativePath;
+    const Bytes copyBytes = platform::readFile(copy);
+    struct Case {
+        const char* what;
+        std::function<void()> prepare;  // what goes wrong
+        bool applies;                   // in Apply, else in Restore
+        const char* domain;
+        int code;
+        bool quits;   // the Finder is quit (and started again)
+        bool writes;  // files change before the failure
+    };
+    const Case cases[] = {
+        {.what = "a copy window",
+         .prepare = [&] { finder.transferCount = "1"; },
+         .applies = false,
+         .domain = FinderCoordinator::kErrorDomain,
+         .code = FinderCoordinator::kActiveTransfersErrorCode,
+         .quits = false,
+         .writes = false},
+        {.what = "a damaged copy",
+         .prepare = [&] { platform::writeFileAtomically(copy, asBytes("x")); },
+         .applies = false,
+         .domain = kBackupManagerDomain,
+         .code = kBackupDamagedCopy,
+         .quits = true,
+         .writes = false},
+        {.what = "a failed write in Restore",
+         .prepare = [&] { finder.onQuit = [&] { breakFolderOf(preferencesPath()); }; },
+         .applies = false,
+         .domain = kBackupManagerDomain,
+         .code = kBackupUnsafeManifestPath,
+         .quits = true,
+         .writes = true},
+        {.what = "a failed write in Apply",
+         .prepare =
+             [&] {
+                 writeStore("Documents", {viewStyle(".", "Nlsv")});
+                 finder.onQuit = [&] { breakFolderOf(preferencesPath()); };
+             },
+         .applies = true,
+         .domain = platform::kPosixDomain,
+         .code = ENOTDIR,
+         .quits = true,
+         .writes = true},
+    };
+    const std::string preferencesFolder = deletingLastPathComponent(preferencesPath());
+    for (const Case& each : cases) {
+        SCOPED_TRACE(each.what);
+        finder.log.clear();
+        each.prepare();
+        const Fingerprint before = fingerprint();
+        const std::size_t snapshots = engine->backupManager().listSnapshots().snapshots.size();
+        EXPECT_LUMIFOLD_ERROR_CODE(
+            each.applies ? (void)engine->apply(folders, true) : (void)engine->restore(id, true),
+            each.domain, each.code);
+        EXPECT_TRUE(each.writes || fingerprint() == before) << "nothing is written";
+        EXPECT_EQ(engine->backupManager().listSnapshots().snapshots.size(), snapshots)
+            << "an Apply that wrote nothing leaves no snapshot";
+        EXPECT_EQ(finder.log, each.quits ? kQuitThenRestart : "");
+        EXPECT_TRUE(finder.isRunning());
+        finder.transferCount = "0";
+        finder.onQuit = nullptr;
+        platform::writeFileAtomically(copy, copyBytes);
+        if (platform::fileExists(preferencesFolder + ".moved")) {
+            platform::removeFile(preferencesFolder);
+            std::filesystem::rename(preferencesFolder + ".moved", preferencesFolder);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lumifold::testing

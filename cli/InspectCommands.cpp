@@ -84,15 +84,7 @@ void printPreviewJson(const ChangePlan& plan) {
                    {.escapeSolidus = false, .replaceInvalidUtf8 = true});
     const ChangePreview& preview = plan.preview;
     const auto change = [&](const SettingChange& each) {
-        out.beginObject();
-        for (const auto& [key, value] :
-             {std::pair{"target", &each.target}, std::pair{"key", &each.key},
-              std::pair{"oldValue", &each.oldValue}, std::pair{"newValue", &each.newValue},
-              std::pair{"changeType", &each.changeType}}) {
-            out.key(key);
-            out.string(*value);
-        }
-        out.endObject();
+        writeJson(out, each, JsonKeyOrder::declared);
     };
     out.beginObject();
     out.key("plistChanges");

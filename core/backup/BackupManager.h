@@ -116,36 +116,22 @@ class BackupManager final {
 
     const std::string& baseBackupDirectory() const { return m_baseBackupDirectory; }
 
-    // Copies the preferences file (when it exists) and each existing .DS_Store file into a new
-    // snapshot and writes its manifest; a snapshot that fails midway is removed again. The snapshot
-    // takes the identifier of the current time; when a snapshot of that name exists already it
-    // takes "<id>-2", "<id>-3", ... so no snapshot ever replaces another. Throws the file system's
-    // Error when a folder cannot be created, an existing file cannot be read or a copy or the
-    // manifest cannot be written; Error kBackupManifestUnencodable for paths or texts that are not
-    // valid UTF-8.
-    BackupManifest createSnapshot(const std::string& finderPlistURL,
-                                  const std::vector<std::string>& dsStoreURLs,
-                                  const std::vector<SettingChange>& appliedChanges,
-                                  const std::vector<FileExtensionBackupItem>& fileExtensionBackups);
-    // The same from bytes the caller read, so the snapshot holds exactly what was planned from;
-    // the manifest is written as it is produced, and a summary beside it.
+    // Copies the preferences file (when the request holds it) and each .DS_Store file of the
+    // request into a new snapshot, from the bytes the caller read, so the snapshot holds exactly
+    // what was planned from; the manifest is written as it is produced, and a summary beside it.
+    // The snapshot takes the identifier of the current time; when a snapshot of that name exists
+    // already it takes "<id>-2", "<id>-3", ... so no snapshot ever replaces another. A snapshot
+    // that fails midway is removed again. Throws the file system's Error when a folder, a copy or
+    // the manifest cannot be written; Error kBackupManifestUnencodable for paths or texts that
+    // are not valid UTF-8.
     WrittenSnapshot createSnapshot(const SnapshotRequest& request);
 
-    // Records the checksums of the live files after Apply: the preferences file at
-    // `finderPlistURL` and the files named by the manifest's own .DS_Store items
-    // (`dsStoreURLs` is not consulted). Missing or unreadable files keep their field as it was.
-    // Throws Error kBackupManifestNotFound when the manifest cannot be read, and the file
-    // system's Error when it cannot be saved.
-    BackupManifest recordPostModificationHashes(const std::string& snapshotID,
-                                                const std::string& finderPlistURL,
-                                                const std::vector<std::string>& dsStoreURLs);
-    // The same, and records what Apply left alone: a file it did not write keeps its copy and
-    // takes the checksum of the bytes found in its place.
-    BackupManifest recordPostModificationHashes(const std::string& snapshotID,
-                                                const std::string& finderPlistURL,
-                                                const ApplyOutcome& outcome);
-    // The same for a snapshot this process just wrote from `request`: the manifest is written
-    // again from the request, never read back and decoded.
+    // Records in a snapshot this process just wrote from `request` the checksums of the live
+    // files after Apply (the preferences file, each store, each pushed domain Apply wrote; a
+    // missing or unreadable file keeps its field as it was) and what Apply left alone: a file
+    // it did not write keeps its copy and is marked not written. The manifest is written again
+    // from the request, never read back and decoded. Throws the file system's Error when it
+    // cannot be written.
     WrittenSnapshot completeSnapshot(const SnapshotRequest& request, const WrittenSnapshot& created,
                                      const ApplyOutcome& outcome);
     // Records in a snapshot this process just wrote that its Apply failed: `stillWritten` says
@@ -173,20 +159,15 @@ class BackupManager final {
     void copyManifestText(const std::string& id,
                           const std::function<void(std::string_view)>& sink) const;
 
-    // Every readable manifest of the store (hidden folders too), newest createdAt first; equal
-    // createdAt ordered by identifier, the later first ("<id>-10" before "<id>-9" before
-    // "<id>"). Never throws.
-    std::vector<BackupManifest> listManifests() const;
-    // Every snapshot's summary, in the order of listManifests, from the summary written beside
-    // each manifest (or the manifest itself when that summary is missing or stale), and the
-    // folders without a usable manifest. Never throws.
+    // Every snapshot's summary (hidden folders too), newest createdAt first; equal createdAt
+    // ordered by identifier, the later first ("<id>-10" before "<id>-9" before "<id>"). Each
+    // from the summary written beside its manifest (or the manifest itself when that summary is
+    // missing or stale). And the folders without a usable manifest. Never throws.
     struct Listing {
         std::vector<SnapshotSummary> snapshots;
         std::vector<SnapshotProblem> problems;
     };
     Listing listSnapshots() const;
-    // The snapshot folders listManifests passes over, by name. Never throws.
-    std::vector<SnapshotProblem> snapshotProblems() const;
     // Why snapshot `id` cannot be used, when a folder of that name exists without a usable
     // manifest.
     std::optional<SnapshotProblem> problemWith(const std::string& id) const;
@@ -259,20 +240,38 @@ class BackupManager final {
   private:
     std::string snapshotDirectory(const std::string& id) const;
     std::string manifestPath(const std::string& id) const;
+
+    // Writing (BackupManagerWrite.cpp).
+    WrittenSnapshot writeSnapshot(const SnapshotRequest& request, const std::string& id);
+    // Sets aside the space completing snapshot `header` needs; returns the file that holds it.
+    std::string reserveCompletion(const ManifestHeader& header) const;
     void saveManifest(const ManifestHeader& header, const ManifestLists& lists,
                       SnapshotSummary* summary = nullptr) const;
+    // Writes `summary` beside its manifest, with what tells whether it still describes it.
+    void saveSummary(const SnapshotSummary& summary) const;
     void recordOutcome(ManifestHeader& manifest, const std::string& finderPlistURL,
                        const ApplyOutcome& outcome) const;
     // Marks what `outcome` says Apply did not write; recordOutcome without the checksums.
     static void markNotWritten(ManifestHeader& manifest, const ApplyOutcome& outcome);
-    WrittenSnapshot writeSnapshot(const SnapshotRequest& request, const std::string& id);
+
+    // Listing and pruning (BackupManagerListing.cpp, BackupManagerPrune.cpp).
+    std::vector<std::string> snapshotNames() const;
     // The summary of snapshot `name` when its summary file matches its manifest.
     std::optional<SnapshotSummary> cachedSummary(const std::string& name) const;
-    std::vector<std::string> snapshotNames() const;
     // Calls `hold` with a key for each file snapshot `id` holds (see prune). Returns why its
     // manifest cannot be used, having then called `hold` for only part of it, or nullopt.
     std::optional<std::string> heldFiles(const std::string& id,
                                          const std::function<void(std::string)>& hold) const;
+    // Removes the incomplete snapshot folders; reports the other unusable ones and the links.
+    PruneResult removeUnusable(const Listing& listing) const;
+    // Which of `snapshots` (newest first) pruning keeps; adds those it cannot read to `result`.
+    std::vector<bool> neededSnapshots(const std::vector<SnapshotSummary>& snapshots,
+                                      std::size_t keep, PruneResult& result) const;
+
+    // The restore checks (BackupManagerChecks.cpp).
+    class FolderOpener;
+    // Every copy the restore needs, read and checked against its checksum.
+    struct Copies;
     // Throws kBackupUnsafeManifestPath unless every path of `manifest` stays in its place.
     void checkManifestPaths(const BackupManifest& manifest) const;
     // Throws kBackupOutsideFolders unless every file restore writes lies within `bounds`.
@@ -281,15 +280,29 @@ class BackupManager final {
     // one Apply wrote in, and every live file it writes is a regular file or absent.
     void checkLiveTargets(const BackupManifest& manifest,
                           const platform::WriteBounds& bounds) const;
-    // Every copy the restore needs, read and checked against its checksum.
-    struct Copies;
+    static void checkFlaggedFiles(const std::vector<FileExtensionBackupItem>& flags,
+                                  const FolderOpener& opener);
+    void checkPreferenceFiles(const BackupManifest& manifest, const FolderOpener& opener) const;
+    // Reading the copies back (BackupManagerCopies.cpp).
     Copies readCopies(const BackupManifest& manifest) const;
-    class FolderOpener;
+
+    // The evaluation (BackupManagerEvaluation.cpp).
+    void evaluateStores(const BackupManifest& manifest, RestoreEvaluationSummary& summary) const;
+    void evaluatePushedValues(const BackupManifest& manifest,
+                              RestoreEvaluationSummary& summary) const;
+
+    // The restore's writes (BackupManagerRestore.cpp).
+    void restorePreferencesFile(const BackupManifest& manifest, ByteView copy,
+                                const FolderOpener& opener) const;
+    static void restoreStores(const std::vector<DSStoreBackupItem>& stores,
+                              const std::vector<std::optional<Bytes>>& copies,
+                              const FolderOpener& opener);
+    static void restoreFlags(const std::vector<FileExtensionBackupItem>& flags,
+                             const FolderOpener& opener);
     void pushShowAllExtensions(ByteView preferencesBytes) const;
     void restorePushedPreferences(const std::vector<PushedPreference>& pushed,
                                   const std::vector<std::optional<Bytes>>& domainCopies,
                                   const FolderOpener& opener) const;
-    const std::string& preferencesPath() const { return m_preferencesPath; }
 
     std::string m_baseBackupDirectory;
     BackupManagerHost m_host;

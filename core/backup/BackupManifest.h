@@ -28,7 +28,9 @@ struct WrittenFolder {
     friend bool operator==(const WrittenFolder&, const WrittenFolder&) = default;
 };
 // {"device": integer, "inode": integer, "path": string}, all required on reading.
+// writeJson streams the same object.
 void to_json(nlohmann::json& json, const WrittenFolder& folder);
+void writeJson(JsonWriter& out, const WrittenFolder& folder);
 void from_json(const nlohmann::json& json, WrittenFolder& folder);
 
 // An Apply that failed after it had written something: its error, and whether it put back
@@ -39,7 +41,9 @@ struct FailedApply {
     friend bool operator==(const FailedApply&, const FailedApply&) = default;
 };
 // {"allPutBack": boolean, "error": string}, both required on reading.
+// writeJson streams the same object.
 void to_json(nlohmann::json& json, const FailedApply& failure);
+void writeJson(JsonWriter& out, const FailedApply& failure);
 void from_json(const nlohmann::json& json, FailedApply& failure);
 
 // Everything a snapshot's manifest says but the two lists that grow with the home (the applied

@@ -1,19 +1,36 @@
 #include "core/backup/DSStoreBackupItem.h"
 
+#include "core/common/JsonMembers.h"
 #include "core/common/OptionalJsonFields.h"
 
 namespace lumifold {
 
+namespace {
+
+// Every member, in ascending key order.
+template <typename Members>
+void jsonMembers(Members& out, const DSStoreBackupItem& item) {
+    out.member("backupRelativePath", item.backupRelativePath);
+    if (item.notWritten) out.member("notWritten", true);
+    out.member("originalPath", item.originalPath);
+    out.member("originalSHA256", item.originalSHA256);
+    out.member("plannedSHA256", item.plannedSHA256);
+    out.member("posixPermissions", item.posixPermissions);
+    out.member("postModificationSHA256", item.postModificationSHA256);
+}
+
+}  // namespace
+
 void to_json(nlohmann::json& json, const DSStoreBackupItem& item) {
-    json = nlohmann::json{{"originalPath", item.originalPath},
-                          {"backupRelativePath", item.backupRelativePath},
-                          {"originalSHA256", item.originalSHA256},
-                          {"posixPermissions", item.posixPermissions}};
-    if (item.postModificationSHA256) {
-        json["postModificationSHA256"] = *item.postModificationSHA256;
-    }
-    if (item.notWritten) json["notWritten"] = true;
-    if (item.plannedSHA256) json["plannedSHA256"] = *item.plannedSHA256;
+    JsonTreeMembers out(json);
+    jsonMembers(out, item);
+}
+
+void writeJson(JsonWriter& writer, const DSStoreBackupItem& item) {
+    writer.beginObject();
+    JsonStreamMembers out(writer);
+    jsonMembers(out, item);
+    writer.endObject();
 }
 
 void from_json(const nlohmann::json& json, DSStoreBackupItem& item) {

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "core/common/JsonWriter.h"
+
 namespace lumifold {
 
 // One .DS_Store file copied into a snapshot: where it lives, where its copy sits inside the
@@ -27,8 +29,10 @@ struct DSStoreBackupItem {
 };
 
 // The field names as keys; postModificationSHA256 and plannedSHA256 are left out when absent,
-// notWritten when false.
+// notWritten when false. writeJson streams the same members as one object, keys in ascending
+// order.
 void to_json(nlohmann::json& json, const DSStoreBackupItem& item);
+void writeJson(JsonWriter& out, const DSStoreBackupItem& item);
 // Every key but postModificationSHA256, plannedSHA256 and notWritten is required (a null counts as
 // missing); those may be absent or null. posixPermissions must be a JSON integer from 0 to 65535.
 // Throws nlohmann::json::out_of_range or type_error otherwise.

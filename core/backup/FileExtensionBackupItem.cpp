@@ -1,12 +1,31 @@
 #include "core/backup/FileExtensionBackupItem.h"
 
 #include "core/common/JsonFields.h"
+#include "core/common/JsonMembers.h"
 
 namespace lumifold {
 
+namespace {
+
+// Every member, in ascending key order.
+template <typename Members>
+void jsonMembers(Members& out, const FileExtensionBackupItem& item) {
+    out.member("filePath", item.filePath);
+    out.member("originalHasHiddenExtension", item.originalHasHiddenExtension);
+}
+
+}  // namespace
+
 void to_json(nlohmann::json& json, const FileExtensionBackupItem& item) {
-    json = nlohmann::json{{"filePath", item.filePath},
-                          {"originalHasHiddenExtension", item.originalHasHiddenExtension}};
+    JsonTreeMembers out(json);
+    jsonMembers(out, item);
+}
+
+void writeJson(JsonWriter& writer, const FileExtensionBackupItem& item) {
+    writer.beginObject();
+    JsonStreamMembers out(writer);
+    jsonMembers(out, item);
+    writer.endObject();
 }
 
 void from_json(const nlohmann::json& json, FileExtensionBackupItem& item) {

@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "core/common/JsonWriter.h"
+
 namespace lumifold {
 
 // A file whose name extension Apply hides, with its hidden-extension flag before Apply.
@@ -16,7 +18,9 @@ struct FileExtensionBackupItem {
 
 // {"filePath": string, "originalHasHiddenExtension": boolean}; both required on reading
 // (nlohmann::json::out_of_range or type_error otherwise).
+// writeJson streams the same object.
 void to_json(nlohmann::json& json, const FileExtensionBackupItem& item);
+void writeJson(JsonWriter& out, const FileExtensionBackupItem& item);
 void from_json(const nlohmann::json& json, FileExtensionBackupItem& item);
 
 }  // namespace lumifold

@@ -4,21 +4,22 @@
 #include <optional>
 #include <string>
 
+#include "core/backup/BackupManifest.h"
 #include "core/common/Error.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
 #include "core/platform/Sha256.h"
+#include "core/preferences/FinderPreferenceKeys.h"
 
 // The layout of a snapshot folder and the small helpers BackupManager's sources share.
 namespace lumifold::snapshot_files {
 
 inline constexpr const char* kManifestFileName = "manifest.json";
 inline constexpr const char* kSummaryFileName = "summary.json";
-inline constexpr const char* kPreferencesCopyName = "com.apple.finder.plist";
+// The preferences file's copy keeps the file's name.
+inline constexpr const char* kPreferencesCopyName = finder_preferences::kFileName;
 inline constexpr const char* kFilesFolderName = "files";
 inline constexpr const char* kDSStoreName = ".DS_Store";
-inline constexpr const char* kShowAllExtensionsKey = "AppleShowAllExtensions";
-inline constexpr const char* kFinderApplicationId = "com.apple.finder";
 // Snapshots hold another program's settings: only their owner may look inside.
 inline constexpr unsigned kPrivateFolderMode = 0700;
 inline constexpr unsigned kPrivateFileMode = 0600;
@@ -42,6 +43,27 @@ inline std::optional<std::string> checksumOfFileIfReadable(const std::string& pa
         return platform::sha256Hex(platform::readFile(path));
     } catch (const Error&) {
         return std::nullopt;
+    }
+}
+
+// The manifest at `path`, read as a stream; throws Error (the file) or nlohmann's exceptions.
+inline BackupManifest readManifest(const std::string& path, bool keepChanges,
+                                   std::size_t* changeCount = nullptr) {
+    const platform::FileHandle file = platform::openForReading(path, kManifestReadLimit);
+    return decodeManifestFile(file.get(), keepChanges, changeCount);
+}
+
+// Why a manifest cannot serve as snapshot `id`'s, `read` reading it; nullopt when it can.
+template <typename Read>
+std::optional<std::string> manifestProblem(const std::string& id, const Read& read) {
+    try {
+        const std::string found = read().id;
+        if (found == id) return std::nullopt;
+        return "its manifest belongs to snapshot " + quotedPath(found);
+    } catch (const Error& error) {
+        return "its manifest cannot be read: " + error.message();
+    } catch (const nlohmann::json::exception& error) {
+        return std::string("its manifest is corrupt: ") + error.what();
     }
 }
 

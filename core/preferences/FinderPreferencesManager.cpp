@@ -7,6 +7,7 @@
 #include "core/common/Paths.h"
 #include "core/platform/FolderRoot.h"
 #include "core/platform/PosixError.h"
+#include "core/preferences/FinderPreferenceKeys.h"
 
 namespace lumifold {
 namespace {
@@ -14,17 +15,7 @@ namespace {
 using platform::PlistDictionary;
 using platform::PlistValue;
 using platform::PreferencesService;
-
-constexpr const char* kFinderApplicationId = "com.apple.finder";
-constexpr const char* kShowAllExtensionsKey = "AppleShowAllExtensions";
-constexpr const char* kViewStyleKey = "FXPreferredViewStyle";
-constexpr const char* kGroupByKey = "FXArrangeGroupViewBy";
-constexpr const char* kStandardViewSettingsKey = "StandardViewSettings";
-constexpr const char* kIconViewSettingsKey = "IconViewSettings";
-// Finder windows, open and save panels, and the desktop, written in this order.
-constexpr const char* kViewSettingsKeys[] = {"StandardViewSettings", "FK_StandardViewSettings",
-                                             "DesktopViewSettings"};
-constexpr const char* kIconViewKeyPrefix = "StandardViewSettings.IconViewSettings.";
+using namespace finder_preferences;
 
 const PlistValue* member(const PlistDictionary& dictionary, const std::string& key) {
     const auto found = dictionary.find(key);
@@ -88,8 +79,7 @@ FinderPreferencesManager::FinderPreferencesManager(std::optional<std::string> pr
 FinderPreferencesManager::FinderPreferencesManager(std::optional<std::string> preferencesPath,
                                                    platform::PreferencesService preferences)
     : m_plistPath(preferencesPath ? std::move(*preferencesPath)
-                                  : appending(preferences.homeDirectory(),
-                                              "Library/Preferences/com.apple.finder.plist")),
+                                  : appending(preferences.homeDirectory(), kRelativePath)),
       m_preferences(std::move(preferences)) {}
 
 PreferencesFile FinderPreferencesManager::readPreferencesFile() const {
@@ -120,10 +110,6 @@ PreferencesFile FinderPreferencesManager::readPreferencesFile() const {
     return file;
 }
 
-std::optional<PlistDictionary> FinderPreferencesManager::loadPreferencesDictionary() const {
-    return readPreferencesFile().dictionary;
-}
-
 FinderLayoutPreferences FinderPreferencesManager::currentPreferences() const {
     return currentPreferences(readPreferencesFile());
 }
@@ -144,7 +130,7 @@ FinderLayoutPreferences FinderPreferencesManager::currentPreferences(
             m_preferences.copyAppValue(kShowAllExtensionsKey, PreferencesService::kAnyApplication));
     }
     if (!shown) {
-        shown = booleanIn(m_preferences.copyAppValue(kShowAllExtensionsKey, kFinderApplicationId));
+        shown = booleanIn(m_preferences.copyAppValue(kShowAllExtensionsKey, kApplicationId));
     }
     if (shown) current.hideFileExtensions = !*shown;
 
@@ -153,14 +139,14 @@ FinderLayoutPreferences FinderPreferencesManager::currentPreferences(
     const PlistValue* iconView =
         standardDictionary ? member(*standardDictionary, kIconViewSettingsKey) : nullptr;
     if (const PlistDictionary* settings = iconView ? iconView->ifDictionary() : nullptr) {
-        readString(*settings, "arrangeBy", current.sortBy);
-        readSize(*settings, "iconSize", current.iconSize);
-        readSize(*settings, "gridSpacing", current.gridSpacing);
-        readSize(*settings, "textSize", current.textSize);
-        readBoolean(*settings, "labelOnBottom", current.labelOnBottom);
-        readBoolean(*settings, "showItemInfo", current.showItemInfo);
-        readBoolean(*settings, "showIconPreview", current.showIconPreview);
-        if (const PlistValue* value = member(*settings, "backgroundType")) {
+        readString(*settings, kArrangeByKey, current.sortBy);
+        readSize(*settings, kIconSizeKey, current.iconSize);
+        readSize(*settings, kGridSpacingKey, current.gridSpacing);
+        readSize(*settings, kTextSizeKey, current.textSize);
+        readBoolean(*settings, kLabelOnBottomKey, current.labelOnBottom);
+        readBoolean(*settings, kShowItemInfoKey, current.showItemInfo);
+        readBoolean(*settings, kShowIconPreviewKey, current.showIconPreview);
+        if (const PlistValue* value = member(*settings, kBackgroundTypeKey)) {
             if (const std::int64_t* integer = value->ifInteger()) current.backgroundType = *integer;
         }
     }
@@ -191,24 +177,24 @@ std::vector<SettingChange> FinderPreferencesManager::plistChanges(
         add(kViewStyleKey, current.viewStyle, target.viewStyle);
     }
     if (current.groupBy != target.groupBy) add(kGroupByKey, current.groupBy, target.groupBy);
-    if (current.sortBy != target.sortBy) add(prefix + "arrangeBy", current.sortBy, target.sortBy);
+    if (current.sortBy != target.sortBy) add(prefix + kArrangeByKey, current.sortBy, target.sortBy);
     // Exact comparison: 44.0 and 44.0001 differ.
     if (current.iconSize != target.iconSize) {
-        add(prefix + "iconSize", formatReal(current.iconSize), formatReal(target.iconSize));
+        add(prefix + kIconSizeKey, formatReal(current.iconSize), formatReal(target.iconSize));
     }
     if (current.textSize != target.textSize) {
-        add(prefix + "textSize", formatReal(current.textSize), formatReal(target.textSize));
+        add(prefix + kTextSizeKey, formatReal(current.textSize), formatReal(target.textSize));
     }
     if (current.labelOnBottom != target.labelOnBottom) {
-        add(prefix + "labelOnBottom", booleanText(current.labelOnBottom),
+        add(prefix + kLabelOnBottomKey, booleanText(current.labelOnBottom),
             booleanText(target.labelOnBottom));
     }
     if (current.showItemInfo != target.showItemInfo) {
-        add(prefix + "showItemInfo", booleanText(current.showItemInfo),
+        add(prefix + kShowItemInfoKey, booleanText(current.showItemInfo),
             booleanText(target.showItemInfo));
     }
     if (current.showIconPreview != target.showIconPreview) {
-        add(prefix + "showIconPreview", booleanText(current.showIconPreview),
+        add(prefix + kShowIconPreviewKey, booleanText(current.showIconPreview),
             booleanText(target.showIconPreview));
     }
     if (current.hideFileExtensions != target.hideFileExtensions) {
@@ -255,7 +241,7 @@ std::vector<PlannedPush> FinderPreferencesManager::pushesFor(
         platform::toXmlPropertyList(PlistValue::boolean(!target.hideFileExtensions));
     std::vector<PlannedPush> pushes;
     // The global domain first, then the Finder's own.
-    for (const char* domain : {PreferencesService::kAnyApplication, kFinderApplicationId}) {
+    for (const char* domain : {PreferencesService::kAnyApplication, kApplicationId}) {
         PlannedPush push;
         push.record.domain = domain;
         push.record.key = kShowAllExtensionsKey;
@@ -284,14 +270,14 @@ Bytes FinderPreferencesManager::fileImage(const FinderLayoutPreferences& target,
     for (const char* settingsKey : kViewSettingsKeys) {
         PlistDictionary outer = dictionaryAt(root, settingsKey);
         PlistDictionary iconView = dictionaryAt(outer, kIconViewSettingsKey);
-        iconView["arrangeBy"] = PlistValue::string(target.sortBy);
-        iconView["iconSize"] = PlistValue::real(target.iconSize);
-        iconView["gridSpacing"] = PlistValue::real(target.gridSpacing);
-        iconView["textSize"] = PlistValue::real(target.textSize);
-        iconView["labelOnBottom"] = PlistValue::boolean(target.labelOnBottom);
-        iconView["showItemInfo"] = PlistValue::boolean(target.showItemInfo);
-        iconView["showIconPreview"] = PlistValue::boolean(target.showIconPreview);
-        iconView["backgroundType"] = PlistValue::integer(target.backgroundType);
+        iconView[kArrangeByKey] = PlistValue::string(target.sortBy);
+        iconView[kIconSizeKey] = PlistValue::real(target.iconSize);
+        iconView[kGridSpacingKey] = PlistValue::real(target.gridSpacing);
+        iconView[kTextSizeKey] = PlistValue::real(target.textSize);
+        iconView[kLabelOnBottomKey] = PlistValue::boolean(target.labelOnBottom);
+        iconView[kShowItemInfoKey] = PlistValue::boolean(target.showItemInfo);
+        iconView[kShowIconPreviewKey] = PlistValue::boolean(target.showIconPreview);
+        iconView[kBackgroundTypeKey] = PlistValue::integer(target.backgroundType);
         outer[kIconViewSettingsKey] = PlistValue::dictionary(std::move(iconView));
         root[settingsKey] = PlistValue::dictionary(std::move(outer));
     }
@@ -340,7 +326,7 @@ PreferencesWrite FinderPreferencesManager::writePreferences(
         }
         m_preferences.synchronize(push.domain, User::current, Host::current);
     }
-    m_preferences.appSynchronize(kFinderApplicationId);
+    m_preferences.appSynchronize(kApplicationId);
     return result;
 }
 

@@ -70,10 +70,6 @@ class FinderPreferencesManager final {
     // The file as it is now. Never throws.
     PreferencesFile readPreferencesFile() const;
 
-    // The file's top-level dictionary; nullopt when it is missing, not a regular file,
-    // unreadable, malformed or not a dictionary. Never throws.
-    std::optional<platform::PlistDictionary> loadPreferencesDictionary() const;
-
     // The current global layout, with the preferred values standing in for everything the
     // file lacks or holds with the wrong type. Never throws. The overload works from a read
     // the caller already made.

@@ -2,6 +2,7 @@
 
 #include "core/common/Base64.h"
 #include "core/common/Error.h"
+#include "core/common/JsonMembers.h"
 #include "core/common/OptionalJsonFields.h"
 
 namespace lumifold {
@@ -54,18 +55,35 @@ Bytes comparableForm(const PlistValue& value) {
     return platform::toBinaryPropertyList(value);
 }
 
+namespace {
+
+// Every member, in ascending key order.
+template <typename Members>
+void jsonMembers(Members& out, const PushedPreference& pushed) {
+    out.member("backupRelativePath", pushed.backupRelativePath);
+    out.member("currentHost", pushed.currentHost);
+    out.member("domain", pushed.domain);
+    if (pushed.domainWasLink) out.member("domainWasLink", true);
+    out.member("key", pushed.key);
+    if (!pushed.originalSHA256.empty()) out.member("originalSHA256", pushed.originalSHA256);
+    out.member("originalValue", pushed.originalValue);
+    out.member("originalValueBinary", pushed.originalValueBinary);
+    out.member("postModificationSHA256", pushed.postModificationSHA256);
+    out.member("pushedValue", pushed.pushedValue);
+}
+
+}  // namespace
+
 void to_json(nlohmann::json& json, const PushedPreference& pushed) {
-    json = nlohmann::json{
-        {"domain", pushed.domain}, {"currentHost", pushed.currentHost}, {"key", pushed.key}};
-    if (pushed.originalValue) json["originalValue"] = *pushed.originalValue;
-    if (pushed.originalValueBinary) json["originalValueBinary"] = *pushed.originalValueBinary;
-    if (pushed.pushedValue) json["pushedValue"] = *pushed.pushedValue;
-    if (pushed.backupRelativePath) json["backupRelativePath"] = *pushed.backupRelativePath;
-    if (!pushed.originalSHA256.empty()) json["originalSHA256"] = pushed.originalSHA256;
-    if (pushed.postModificationSHA256) {
-        json["postModificationSHA256"] = *pushed.postModificationSHA256;
-    }
-    if (pushed.domainWasLink) json["domainWasLink"] = true;
+    JsonTreeMembers out(json);
+    jsonMembers(out, pushed);
+}
+
+void writeJson(JsonWriter& writer, const PushedPreference& pushed) {
+    writer.beginObject();
+    JsonStreamMembers out(writer);
+    jsonMembers(out, pushed);
+    writer.endObject();
 }
 
 void from_json(const nlohmann::json& json, PushedPreference& pushed) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/common/Bytes.h"
+#include "core/common/JsonWriter.h"
 #include "core/platform/PropertyList.h"
 
 namespace lumifold {
@@ -46,8 +47,10 @@ std::optional<platform::PlistValue> originalValueOf(const PushedPreference& push
 // kPropertyListUnwritable when neither can.
 Bytes comparableForm(const platform::PlistValue& value);
 
-// The field names as keys; absent values left out.
+// The field names as keys; absent values left out (originalSHA256 when empty, domainWasLink when
+// false). writeJson streams the same members as one object, keys in ascending order.
 void to_json(nlohmann::json& json, const PushedPreference& pushed);
+void writeJson(JsonWriter& out, const PushedPreference& pushed);
 // domain, currentHost and key are required; the others may be absent or null. Throws
 // nlohmann::json::out_of_range or type_error otherwise.
 void from_json(const nlohmann::json& json, PushedPreference& pushed);

@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "core/common/JsonWriter.h"
+
 namespace lumifold {
 
 // One planned change, as text: what is changed (`target`), which setting (`key`), its value
@@ -37,8 +39,15 @@ constexpr const char* changeTypeText(ChangeType type) {
     return "";
 }
 
-// {"target", "key", "oldValue", "newValue", "changeType"}, all strings.
+// {"target", "key", "oldValue", "newValue", "changeType"}, all strings, in this order where the
+// JSON keeps an order. Every JSON form of a change (the record's, the preview's, the manifest's)
+// is written by these, from one list of its members.
 void to_json(nlohmann::json& json, const SettingChange& change);
+void to_json(nlohmann::ordered_json& json, const SettingChange& change);
+// The key order of a change written as it goes: the order above (the preview's), or ascending
+// (the manifest's, which must read as a sorted JSON object).
+enum class JsonKeyOrder { declared, ascending };
+void writeJson(JsonWriter& out, const SettingChange& change, JsonKeyOrder order);
 // All five keys are required and must be strings (nlohmann::json::out_of_range or type_error
 // otherwise); other keys are ignored.
 void from_json(const nlohmann::json& json, SettingChange& change);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <functional>
+#include <list>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "core/platform/PosixError.h"
 #include "core/platform/PreferencesService.h"
 #include "core/platform/Sha256.h"
+#include "core/preferences/FinderPreferenceKeys.h"
 #include "tests/support/LumifoldAssertions.h"
 #include "tests/support/TempHome.h"
 
@@ -28,26 +30,25 @@ using platform::readFile;
 
 std::string checksumOf(const std::string& path) { return platform::sha256Hex(readFile(path)); }
 
-std::vector<std::string> idsOf(const std::vector<BackupManifest>& manifests) {
+std::vector<std::string> idsOf(const std::vector<SnapshotSummary>& snapshots) {
     std::vector<std::string> ids;
-    for (const auto& manifest : manifests) ids.push_back(manifest.id);
+    for (const auto& snapshot : snapshots) ids.push_back(snapshot.id);
     return ids;
 }
 
 // A snapshot store in the default place of a temporary home, on a clock the test sets.
 class BackupTest : public ::testing::Test {
   protected:
-    std::string preferencesPath() const {
-        return home / "Library/Preferences/com.apple.finder.plist";
-    }
+    std::string preferencesPath() const { return home / finder_preferences::kRelativePath; }
     // A binary Finder preferences file with a view style and the extension flag.
     std::string writePreferences(bool showAllExtensions,
                                  const std::string& viewStyle = "Nlsv") const {
         return home.writeFile(
-            "Library/Preferences/com.apple.finder.plist",
+            finder_preferences::kRelativePath,
             platform::toBinaryPropertyList(PlistValue::dictionary(
-                {{"FXPreferredViewStyle", PlistValue::string(viewStyle)},
-                 {"AppleShowAllExtensions", PlistValue::boolean(showAllExtensions)}})));
+                {{finder_preferences::kViewStyleKey, PlistValue::string(viewStyle)},
+                 {finder_preferences::kShowAllExtensionsKey,
+                  PlistValue::boolean(showAllExtensions)}})));
     }
     std::string writeStore(const std::string& folder, const std::string& content,
                            unsigned bits = 0644) const {
@@ -64,7 +65,38 @@ class BackupTest : public ::testing::Test {
     // The flag in one current-host domain only, so the global domain cannot stand in.
     std::optional<PlistValue> currentHostValue(const std::string& applicationId) const {
         return PreferencesService(home.path())
-            .copyValue("AppleShowAllExtensions", applicationId, PreferencesService::Host::current);
+            .copyValue(finder_preferences::kShowAllExtensionsKey, applicationId,
+                       PreferencesService::Host::current);
+    }
+    // A snapshot taken as Apply takes it: the preferences file and `stores` as they are now.
+    struct Taken {
+        SnapshotRequest request;
+        WrittenSnapshot written;
+        BackupManifest manifest;  // as the store reads it back
+    };
+    Taken take(const std::vector<std::string>& stores, std::vector<SettingChange> changes = {},
+               std::vector<FileExtensionBackupItem> flags = {}) {
+        BackupManifest& lists = m_lists.emplace_back();
+        lists.appliedChanges = std::move(changes);
+        lists.fileExtensionBackups = std::move(flags);
+        Taken taken;
+        taken.request.finderPlistURL = preferencesPath();
+        taken.request.lists = ManifestLists::of(lists);
+        if (platform::fileExists(preferencesPath())) {
+            taken.request.finderPlistBytes = readFile(preferencesPath());
+        }
+        for (const std::string& store : stores) {
+            taken.request.dsStores.push_back({store, readFile(store), std::nullopt});
+        }
+        taken.written = manager.createSnapshot(taken.request);
+        taken.manifest = manager.loadManifest(taken.written.header.id).value();
+        return taken;
+    }
+    // What Apply records once it wrote the files, read back.
+    BackupManifest complete(const Taken& taken, const ApplyOutcome& outcome = {}) {
+        const std::string id =
+            manager.completeSnapshot(taken.request, taken.written, outcome).header.id;
+        return manager.loadManifest(id).value();
     }
     // Checksum, bits and hidden-extension flag of every file under the home, except the
     // snapshot store and the current-host preference domains (checked on their own).
@@ -85,6 +117,7 @@ class BackupTest : public ::testing::Test {
         return state;
     }
 
+    std::list<BackupManifest> m_lists;  // what each request's lists enumerate
     TempHome home;
     std::chrono::system_clock::time_point now = *parseIso8601("2025-01-31T14:05:09Z");
     BackupManager manager{std::nullopt, BackupManagerHost{.now = [this] { return now; },
@@ -92,24 +125,30 @@ class BackupTest : public ::testing::Test {
                                                           .preferencesPath = {}}};
 };
 
-// Exact private copies (equal stores share one), missing files skipped, original bits kept for
-// restore; after Apply the checksums of the live files, an absent one left out, never null.
+// Exact private copies (equal stores share one), original bits kept for restore; after Apply the
+// checksums of the live files, an absent one left out, never null.
 TEST_F(BackupTest, SnapshotCopiesEveryFileExactlyAndLaterRecordsTheLiveChecksums) {
     writePreferences(true);
     const std::string desktop = writeStore("Desktop", "same bytes", 0640);
     const std::string music = writeStore("Music", "same bytes", 0666);
     const std::string documents = writeStore("Documents", "documents store", 0604);
-    const BackupManifest manifest = manager.createSnapshot(
-        preferencesPath(), {desktop, home / "Movies/.DS_Store", music, documents}, {}, {});
+    const Taken taken = take({desktop, music, documents});
+    const BackupManifest& manifest = taken.manifest;
     EXPECT_EQ(manifest.id, "2025-01-31T14-05-09Z");
     const std::string directory = snapshotDirectory(manifest.id);
     EXPECT_EQ(manifest.finderPlistOriginalSHA256, checksumOf(preferencesPath()));
     EXPECT_EQ(readFile(manifest.finderPlistBackupPath), readFile(preferencesPath()));
     ASSERT_EQ(manifest.dsStoreBackups.size(), 3u);
-    for (const auto& [item, path, bits] :
-         {std::tuple{manifest.dsStoreBackups[0], desktop, 0640},
-          std::tuple{manifest.dsStoreBackups[1], music, 0666},
-          std::tuple{manifest.dsStoreBackups[2], documents, 0604}}) {
+    const struct {
+        const DSStoreBackupItem& item;
+        std::string path;
+        unsigned bits;
+    } stores[] = {
+        {.item = manifest.dsStoreBackups[0], .path = desktop, .bits = 0640},
+        {.item = manifest.dsStoreBackups[1], .path = music, .bits = 0666},
+        {.item = manifest.dsStoreBackups[2], .path = documents, .bits = 0604},
+    };
+    for (const auto& [item, path, bits] : stores) {
         EXPECT_EQ(item.originalPath, path);
         EXPECT_EQ(item.originalSHA256, checksumOf(path));
         const std::string copy = appending(directory, item.backupRelativePath);
@@ -121,29 +160,25 @@ TEST_F(BackupTest, SnapshotCopiesEveryFileExactlyAndLaterRecordsTheLiveChecksums
     for (const std::string& folder : {home / ".lumifold", directory, directory + "/files"}) {
         EXPECT_EQ(platform::permissionBits(folder).value() & 0077u, 0u) << folder;
     }
-    EXPECT_EQ(manager.loadManifest(manifest.id), manifest);
 
     writePreferences(false, "icnv");
     writeStore("Desktop", "after");
     platform::removeFile(documents);
-    const BackupManifest recorded =
-        manager.recordPostModificationHashes(manifest.id, preferencesPath(), ApplyOutcome{});
+    const BackupManifest recorded = complete(taken);
     EXPECT_EQ(recorded.finderPlistPostSHA256, checksumOf(preferencesPath()));
     EXPECT_EQ(recorded.dsStoreBackups[0].postModificationSHA256, checksumOf(desktop));
     EXPECT_EQ(recorded.dsStoreBackups[2].postModificationSHA256, std::nullopt);
-    EXPECT_EQ(manager.loadManifest(manifest.id), recorded);
     EXPECT_EQ(manifestText(manifest.id).find("null"), std::string::npos);
 }
 
 TEST_F(BackupTest, SnapshotsOfOneSecondAreNumberedAndListedNewestFirst) {
     writePreferences(true);
     const std::string store = writeStore("Desktop", "first");
-    const BackupManifest first = manager.createSnapshot(preferencesPath(), {store}, {}, {});
+    const BackupManifest first = take({store}).manifest;
     writePreferences(false);
     writeStore("Desktop", "second");
-    const BackupManifest second = manager.createSnapshot(preferencesPath(), {store}, {}, {});
+    const BackupManifest second = take({store}).manifest;
     EXPECT_EQ(second.id, "2025-01-31T14-05-09Z-2");
-    EXPECT_EQ(manager.loadManifest(second.id), second);
     // The first snapshot's copies are its own, untouched by the second.
     EXPECT_EQ(checksumOf(first.finderPlistBackupPath), first.finderPlistOriginalSHA256);
     EXPECT_EQ(asText(readFile(appending(snapshotDirectory(first.id),
@@ -151,27 +186,23 @@ TEST_F(BackupTest, SnapshotsOfOneSecondAreNumberedAndListedNewestFirst) {
               "first");
 
     now = *parseIso8601("2025-01-31T10:00:00Z");
-    manager.createSnapshot(preferencesPath(), {}, {}, {});
-    EXPECT_EQ(idsOf(manager.listManifests()),
+    take({});
+    EXPECT_EQ(idsOf(manager.listSnapshots().snapshots),
               (std::vector<std::string>{second.id, first.id, "2025-01-31T10-00-00Z"}));
 }
 
 TEST_F(BackupTest, ListingSkipsWhatIsNotASnapshotAndLoadingNamesOnlyItsOwnFolder) {
-    EXPECT_TRUE(manager.listManifests().empty());  // no store yet
-    const BackupManifest kept = manager.createSnapshot(preferencesPath(), {}, {}, {});
+    EXPECT_TRUE(manager.listSnapshots().snapshots.empty());  // no store yet
+    const BackupManifest kept = take({}).manifest;
     home.makeFolder(".lumifold/backups/stray-folder");
     home.writeFile(".lumifold/backups/garbled/manifest.json", "[]");
     // A manifest copied into another folder would restore under a false name.
     home.writeFile(".lumifold/backups/copied/manifest.json", manifestText(kept.id));
-    EXPECT_EQ(idsOf(manager.listManifests()), std::vector<std::string>{kept.id});
+    EXPECT_EQ(idsOf(manager.listSnapshots().snapshots), std::vector<std::string>{kept.id});
     for (const std::string& name :
          {std::string("copied"), std::string("garbled"), "../backups/" + kept.id}) {
         EXPECT_EQ(manager.loadManifest(name), std::nullopt) << name;
     }
-    EXPECT_LUMIFOLD_ERROR_CODE(
-        manager.recordPostModificationHashes("garbled", preferencesPath(), ApplyOutcome{}),
-        kBackupManagerDomain, kBackupManifestNotFound);
-    EXPECT_EQ(manifestText("garbled"), "[]");
 }
 
 // A restore that names no snapshot takes the newest that would put something back, and never
@@ -181,24 +212,28 @@ TEST_F(BackupTest, TheSnapshotToRestoreIsTheNewestHoldingChanges) {
     writePreferences(true);
     const auto snapshot = [&](const std::vector<SettingChange>& changes) {
         now += std::chrono::seconds(1);
-        return manager.createSnapshot(preferencesPath(), {store}, changes, {}).id;
+        return take({store}, changes);
     };
     const std::vector<SettingChange> change{{"Desktop", "vstl", "Nlsv", "icnv", "Folder"}};
-    const std::string holding = snapshot(change);
+    const std::string holding = snapshot(change).manifest.id;
     // Newer, holding nothing: an Apply that left both files alone, and one (of an earlier
     // version) that changed nothing at all.
-    manager.recordPostModificationHashes(
-        snapshot(change), preferencesPath(),
+    complete(
+        snapshot(change),
         ApplyOutcome{.storesNotWritten = {store}, .preferencesNotWritten = true, .pushed = {}});
     snapshot({});
     // Folders without a usable manifest: only one that is older, or has none at all (an Apply
     // killed while snapshotting wrote nothing), is passed over.
-    const std::tuple<std::string, const char*, bool> folders[] = {
-        {"", nullptr, false},
-        {"2025-01-31T14-05-59Z", "[]", true},
-        {"garbled", "{", true},
-        {"2000-01-01T00-00-00Z", "[]", false},
-        {"2025-01-31T14-05-58Z", nullptr, false},
+    const struct {
+        std::string name;      // "": no such folder
+        const char* manifest;  // nullptr: none
+        bool refused;
+    } folders[] = {
+        {.name = "", .manifest = nullptr, .refused = false},
+        {.name = "2025-01-31T14-05-59Z", .manifest = "[]", .refused = true},
+        {.name = "garbled", .manifest = "{", .refused = true},
+        {.name = "2000-01-01T00-00-00Z", .manifest = "[]", .refused = false},
+        {.name = "2025-01-31T14-05-58Z", .manifest = nullptr, .refused = false},
     };
     for (const auto& [name, manifest, refused] : folders) {
         SCOPED_TRACE(name);
@@ -251,14 +286,17 @@ TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
             }
             if (has('D') || has('d')) {
                 PushedPreference& pushed = request.pushedPreferences.emplace(1)[0].record;
-                pushed.domain = "com.apple.finder";
+                pushed.domain = finder_preferences::kApplicationId;
                 if (has('D')) pushed.pushedValue = "<false/>";
             }
-            ids.push_back(manager.createSnapshot(request).header.id);
+            const WrittenSnapshot written = manager.createSnapshot(request);
+            ids.push_back(written.header.id);
+            if (ids.size() == 2) {
+                manager.completeSnapshot(
+                    request, written,
+                    {.storesNotWritten = {b}, .preferencesNotWritten = true, .pushed = {}});
+            }
         }
-        const ApplyOutcome leftAlone{
-            .storesNotWritten = {b}, .preferencesNotWritten = true, .pushed = {}};
-        manager.recordPostModificationHashes(ids[1], preferencesPath(), leftAlone);
         home.makeFolder(".lumifold/backups/killed");  // an Apply killed while snapshotting
         for (const std::string& link : {store + "/linked", snapshotDirectory(ids[7]) + "/x"}) {
             ASSERT_EQ(::symlink((home / "outside").c_str(), link.c_str()), 0);
@@ -267,13 +305,19 @@ TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
     snapshotAll();
     // A manifest damaged without changing its size or time, so only reading it tells; which
     // snapshots go.
-    const std::tuple<std::string, std::string, std::string, std::vector<std::string>> cases[] = {
-        {"", "", "", {"killed", ids[7], ids[5], ids[1]}},
-        {ids[0],
-         "\"id\": \"2",
-         "\"id\": \"X",
-         {"killed", ids[5], ids[1]}},                    // not its own: 8th holds A
-        {ids[8], "{", "[", {"killed", ids[5], ids[1]}},  // corrupt: the 8th is the newest readable
+    const struct {
+        std::string damaged;  // the snapshot whose manifest is damaged, if any
+        std::string what, with;
+        std::vector<std::string> removed;
+    } cases[] = {
+        {.damaged = "", .what = "", .with = "", .removed = {"killed", ids[7], ids[5], ids[1]}},
+        // Not its own: the 8th holds A.
+        {.damaged = ids[0],
+         .what = "\"id\": \"2",
+         .with = "\"id\": \"X",
+         .removed = {"killed", ids[5], ids[1]}},
+        // Corrupt: the 8th is the newest readable.
+        {.damaged = ids[8], .what = "{", .with = "[", .removed = {"killed", ids[5], ids[1]}},
     };
     for (const auto& [damaged, what, with, removed] : cases) {
         SCOPED_TRACE(damaged);
@@ -297,15 +341,6 @@ TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
     }
 }
 
-TEST_F(BackupTest, AStoreThatCannotBeReadFailsTheSnapshotBeforeAnyFolderIsMade) {
-    const std::string desktop = writeStore("Desktop", "readable");
-    home.makeFolder("Documents/.DS_Store");
-    EXPECT_LUMIFOLD_ERROR_CODE(
-        manager.createSnapshot(preferencesPath(), {desktop, home / "Documents/.DS_Store"}, {}, {}),
-        platform::kPosixDomain, EISDIR);
-    EXPECT_FALSE(platform::fileExists(home / ".lumifold"));
-}
-
 // A snapshot cut short holds nothing to restore, and no Apply writes after it: it goes.
 TEST_F(BackupTest, ASnapshotCutShortLeavesNoFolder) {
     const BackupManifest noLists;
@@ -327,16 +362,14 @@ TEST_F(BackupTest, ApplyDriftRefusalAndForcedRestoreBringEverythingBack) {
     const std::string notes = home.writeFile("Documents/notes.txt", "txt");
     platform::setHasHiddenExtension(notes, true);
     const auto before = liveState();
-    const BackupManifest created = manager.createSnapshot(preferencesPath(), {desktop, documents},
-                                                          {}, {{report, false}, {notes, true}});
+    const Taken taken = take({desktop, documents}, {}, {{report, false}, {notes, true}});
 
     // What Apply does.
     writePreferences(false, "icnv");
     writeStore("Desktop", "desktop after", 0644);
     writeStore("Documents", "documents after", 0644);
     platform::setHasHiddenExtension(report, true);
-    const BackupManifest manifest =
-        manager.recordPostModificationHashes(created.id, preferencesPath(), ApplyOutcome{});
+    const BackupManifest manifest = complete(taken);
     EXPECT_FALSE(manager.evaluateRestore(manifest).hasModifications());
 
     // Someone edits a store after Apply.
@@ -350,7 +383,7 @@ TEST_F(BackupTest, ApplyDriftRefusalAndForcedRestoreBringEverythingBack) {
     manager.restoreSnapshot(manifest, true);
     EXPECT_EQ(liveState(), before);  // bytes, permission bits and hidden flags
     EXPECT_EQ(currentHostValue(PreferencesService::kAnyApplication), PlistValue::boolean(true));
-    EXPECT_EQ(currentHostValue("com.apple.finder"), PlistValue::boolean(true));
+    EXPECT_EQ(currentHostValue(finder_preferences::kApplicationId), PlistValue::boolean(true));
 }
 
 // A deleted store is recreated without force. Without recorded checksums every rewritten file
@@ -358,8 +391,7 @@ TEST_F(BackupTest, ApplyDriftRefusalAndForcedRestoreBringEverythingBack) {
 TEST_F(BackupTest, EvaluationNamesEachFilesStateAndRestoreActsOnIt) {
     const std::string desktop = writeStore("Desktop", "desktop", 0604);
     const std::string music = writeStore("Music", "music", 0640);
-    const BackupManifest manifest =
-        manager.createSnapshot(preferencesPath(), {desktop, music}, {}, {});
+    const BackupManifest manifest = take({desktop, music}).manifest;
     EXPECT_FALSE(platform::fileExists(manifest.finderPlistBackupPath));  // none to copy
     platform::removeFile(music);
     auto summary = manager.evaluateRestore(manifest);
@@ -389,36 +421,40 @@ TEST_F(BackupTest, DamagedCopiesStopTheWholeRestore) {
     writePreferences(true);
     const std::string desktop = writeStore("Desktop", "one");
     const std::string report = home.writeFile("Desktop/report.pdf", "pdf");
-    const BackupManifest manifest = manager.createSnapshot(
-        preferencesPath(), {desktop}, {}, {{report, true}, {home / "Desktop/gone.pdf", true}});
+    const BackupManifest manifest =
+        take({desktop}, {}, {{report, true}, {home / "Desktop/gone.pdf", true}}).manifest;
     const std::string copy =
         appending(snapshotDirectory(manifest.id), manifest.dsStoreBackups[0].backupRelativePath);
     const auto link = [](const std::string& to, const std::string& at) {
         platform::removeFile(at);
         ASSERT_EQ(::symlink(to.c_str(), at.c_str()), 0);
     };
-    using Break = std::function<void()>;
-    const std::vector<std::tuple<const char*, int, Break>> cases{
-        {"store copy missing", kBackupDamagedCopy, [&] { platform::removeFile(copy); }},
-        {"store copy altered", kBackupDamagedCopy,
-         [&] { home.writeFile(copy.substr(home.path().size() + 1), "two"); }},
-        {"preferences copy missing", kBackupDamagedCopy,
-         [&] { platform::removeFile(manifest.finderPlistBackupPath); }},
+    const struct {
+        const char* what;
+        std::function<void()> breakIt;
+    } cases[] = {
+        {.what = "store copy missing", .breakIt = [&] { platform::removeFile(copy); }},
+        {.what = "store copy altered",
+         .breakIt = [&] { home.writeFile(copy.substr(home.path().size() + 1), "two"); }},
+        {.what = "preferences copy missing",
+         .breakIt = [&] { platform::removeFile(manifest.finderPlistBackupPath); }},
         // A link to a file with the copy's very bytes is still no copy of ours.
-        {"store copy a link", kBackupDamagedCopy,
-         [&] {
-             home.writeFile("same", "one");
-             link(home / "same", copy);
-         }},
-        {"store copy a FIFO", kBackupDamagedCopy,
-         [&] {
-             platform::removeFile(copy);
-             ASSERT_EQ(::mkfifo(copy.c_str(), 0600), 0);
-         }},
+        {.what = "store copy a link",
+         .breakIt =
+             [&] {
+                 home.writeFile("same", "one");
+                 link(home / "same", copy);
+             }},
+        {.what = "store copy a FIFO",
+         .breakIt =
+             [&] {
+                 platform::removeFile(copy);
+                 ASSERT_EQ(::mkfifo(copy.c_str(), 0600), 0);
+             }},
     };
     const std::string snapshot = snapshotDirectory(manifest.id);
     std::filesystem::copy(snapshot, snapshot + ".kept", std::filesystem::copy_options::recursive);
-    for (const auto& [what, code, breakIt] : cases) {
+    for (const auto& [what, breakIt] : cases) {
         SCOPED_TRACE(what);
         home.writeFile("elsewhere", "elsewhere");
         writeStore("Desktop", "live");
@@ -426,7 +462,7 @@ TEST_F(BackupTest, DamagedCopiesStopTheWholeRestore) {
         breakIt();
         const auto state = liveState();
         EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(manifest, true), kBackupManagerDomain,
-                                   code);
+                                   kBackupDamagedCopy);
         EXPECT_EQ(liveState(), state);
         std::filesystem::remove_all(snapshot);
         std::filesystem::copy(snapshot + ".kept", snapshot,
@@ -447,8 +483,7 @@ TEST_F(BackupTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
     writePreferences(false);
     const std::string desktop = writeStore("Desktop", "snapshot");
     const std::string report = home.writeFile("Desktop/report.pdf", "pdf");
-    const BackupManifest good =
-        manager.createSnapshot(preferencesPath(), {desktop}, {}, {{report, true}});
+    const BackupManifest good = take({desktop}, {}, {{report, true}}).manifest;
     writePreferences(true);
     writeStore("Desktop", "live");
     home.writeFile("outside", "outside the store");
@@ -461,14 +496,17 @@ TEST_F(BackupTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
     const Field plistCopy = [](auto& m) -> auto& { return m.finderPlistBackupPath; };
     const Field flagged = [](auto& m) -> auto& { return m.fileExtensionBackups[0].filePath; };
     const Field id = [](auto& m) -> auto& { return m.id; };
-    const std::vector<std::pair<std::string, Field>> cases{
-        {"/etc/passwd", copy},
-        {"files/../../x", copy},
-        {home / "outside", store},  // not a store's name
-        {"com.apple.finder.plist", plist},
-        {"report.pdf", flagged},
-        {directory + "-2/com.apple.finder.plist", plistCopy},
-        {"../..", id},
+    const struct {
+        std::string offending;
+        Field field;
+    } cases[] = {
+        {.offending = "/etc/passwd", .field = copy},
+        {.offending = "files/../../x", .field = copy},
+        {.offending = home / "outside", .field = store},  // not a store's name
+        {.offending = finder_preferences::kFileName, .field = plist},
+        {.offending = "report.pdf", .field = flagged},
+        {.offending = directory + "-2/" + finder_preferences::kFileName, .field = plistCopy},
+        {.offending = "../..", .field = id},
     };
     const auto state = liveState();
     for (const auto& [offending, field] : cases) {
@@ -484,7 +522,8 @@ TEST_F(BackupTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
     }
     // A snapshot of another preferences file (another home, or this one before it moved).
     BackupManifest foreign = good;
-    foreign.finderPlistOriginalPath = home / "Old/Library/Preferences/com.apple.finder.plist";
+    foreign.finderPlistOriginalPath =
+        home / (std::string("Old/") + finder_preferences::kRelativePath);
     EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(foreign, true), kBackupManagerDomain,
                                kBackupForeignHome);
     // Only the value Apply pushes may be pushed back.
@@ -494,8 +533,8 @@ TEST_F(BackupTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
                                kBackupUnsafeManifestPath);
     // And only a value that reads.
     PushedPreference& unreadable = pushing.pushedPreferences->at(0);
-    unreadable.domain = "com.apple.finder";
-    unreadable.key = "AppleShowAllExtensions";
+    unreadable.domain = finder_preferences::kApplicationId;
+    unreadable.key = finder_preferences::kShowAllExtensionsKey;
     unreadable.originalValueBinary = "not base64";
     unreadable.pushedValue = "<true/>";
     EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(pushing, true), kBackupManagerDomain,

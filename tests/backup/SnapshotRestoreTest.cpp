@@ -15,6 +15,7 @@
 #include "core/platform/FileMetadata.h"
 #include "core/platform/FolderRoot.h"
 #include "core/platform/Sha256.h"
+#include "core/preferences/FinderPreferenceKeys.h"
 #include "tests/support/LumifoldAssertions.h"
 #include "tests/support/TempHome.h"
 
@@ -35,7 +36,7 @@ class SnapshotRestoreTest : public ::testing::Test {
                 platform::removeTree(appending(tree->path(), name));
             }
         }
-        home.writeFile("Library/Preferences/com.apple.finder.plist", "preferences before");
+        home.writeFile(finder_preferences::kRelativePath, "preferences before");
         desktop = home.writeFile("Desktop/.DS_Store", "desktop before");
         movies = home.writeFile("Movies/.DS_Store", "movies before");
         report = home.writeFile("Desktop/report.pdf", "pdf");
@@ -54,7 +55,7 @@ class SnapshotRestoreTest : public ::testing::Test {
         BackupManifest lists;
         for (const std::string& flag : flags) lists.fileExtensionBackups.push_back({flag, false});
         SnapshotRequest request;
-        request.finderPlistURL = home / "Library/Preferences/com.apple.finder.plist";
+        request.finderPlistURL = home / finder_preferences::kRelativePath;
         request.finderPlistBytes = readFile(request.finderPlistURL);
         request.lists = ManifestLists::of(lists);
         request.writtenFolders.emplace();
@@ -179,8 +180,7 @@ TEST_F(SnapshotRestoreTest, NothingIsWrittenBeyondTheBoundsOrThroughALinkOrARepl
          .named = "\"" + home / "Movies" + "\": it is no longer the folder Apply wrote in"},
         {.what = "the preferences file, now a link to a file outside",
          .stores = {desktop},
-         .meanwhile =
-             [&] { link(victimStore, home / "Library/Preferences/com.apple.finder.plist"); },
+         .meanwhile = [&] { link(victimStore, home / finder_preferences::kRelativePath); },
          .code = kBackupUnsafeManifestPath,
          .named = "it was none when the snapshot was taken"},
     };
@@ -236,7 +236,7 @@ TEST_F(SnapshotRestoreTest, RestoredStoresTakeTheirRecordedBitsOnly) {
 
 // A preferences file that was a link is restored through it, to a file below the home only.
 TEST_F(SnapshotRestoreTest, APreferencesLinkIsFollowedOnlyAsItWasAndOnlyBelowTheHome) {
-    const std::string preferences = home / "Library/Preferences/com.apple.finder.plist";
+    const std::string preferences = home / finder_preferences::kRelativePath;
     const std::string synced = home.writeFile("Sync/finder.plist", "preferences before");
     link(synced, preferences);
     BackupManifest manifest = snapshot({desktop}, {});

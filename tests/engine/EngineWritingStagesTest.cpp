@@ -43,8 +43,8 @@ TEST_F(EngineWritingStagesTest, ApplyEndsCompliantKeepsForeignRecordsAndSnapshot
     finder.transferCount = "0";
     bool untouchedAtQuit = false;
     finder.onQuit = [&] {
-        untouchedAtQuit =
-            fingerprint() == before && engine->backupManager().listManifests().size() == 1;
+        untouchedAtQuit = fingerprint() == before &&
+                          engine->backupManager().listSnapshots().snapshots.size() == 1;
     };
 
     const ApplyResult result = engine->apply(std::nullopt, true);

@@ -7,6 +7,7 @@
 
 #include "core/common/Paths.h"
 #include "core/platform/FileSystem.h"
+#include "core/preferences/FinderPreferenceKeys.h"
 #include "core/preferences/FinderPreferencesManager.h"
 #include "tests/support/LumifoldAssertions.h"
 #include "tests/support/TempHome.h"
@@ -19,9 +20,11 @@ using platform::PlistValue;
 using platform::PreferencesService;
 using Host = PreferencesService::Host;
 
-constexpr const char* kPreferencesFile = "Library/Preferences/com.apple.finder.plist";
+constexpr const char* kPreferencesFile = finder_preferences::kRelativePath;
 constexpr const char* kAny = PreferencesService::kAnyApplication;
-constexpr const char* kShowAll = "AppleShowAllExtensions";
+constexpr const char* kShowAll = finder_preferences::kShowAllExtensionsKey;
+constexpr const char* kFinder = finder_preferences::kApplicationId;
+constexpr const char* kFileName = finder_preferences::kFileName;
 const FinderLayoutPreferences kPreferred = FinderLayoutPreferences::preferred(54.0);
 
 std::string iconView(const std::string& entries) {
@@ -69,21 +72,40 @@ TEST_F(FinderPreferencesManagerTest, ReadsEachFieldAndFallsBackForWhatIsMissingO
         "<key>DesktopViewSettings</key><dict><key>IconViewSettings</key><dict>"
         "<key>iconSize</key><real>80</real></dict></dict><key>FK_StandardViewSettings</key>"
         "<dict><key>IconViewSettings</key><dict><key>iconSize</key><real>16</real></dict></dict>";
-    const std::vector<std::pair<std::string, FinderLayoutPreferences>> cases = {
-        {kEveryField, {"Nlsv", "Kind", "name", 44.0001, 70.0, 13.0, false, true, false, 1, false}},
-        {"<key>FXPreferredViewStyle</key><integer>1</integer><key>FXArrangeGroupViewBy</key>"
-         "<dict/><key>AppleShowAllExtensions</key><string>YES</string>" +
+    const struct {
+        std::string entries;
+        FinderLayoutPreferences expected;
+    } cases[] = {
+        {.entries = kEveryField,
+         .expected = {.viewStyle = "Nlsv",
+                      .groupBy = "Kind",
+                      .sortBy = "name",
+                      .iconSize = 44.0001,
+                      .gridSpacing = 70.0,
+                      .textSize = 13.0,
+                      .labelOnBottom = false,
+                      .showItemInfo = true,
+                      .showIconPreview = false,
+                      .backgroundType = 1,
+                      .hideFileExtensions = false}},
+        // Every value of the wrong type.
+        {.entries =
+             "<key>FXPreferredViewStyle</key><integer>1</integer><key>FXArrangeGroupViewBy</key>"
+             "<dict/><key>AppleShowAllExtensions</key><string>YES</string>" +
              iconView("<key>arrangeBy</key><true/><key>iconSize</key><string>64</string>"
                       "<key>gridSpacing</key><true/><key>textSize</key><date>2020-01-01T00:00:"
                       "00Z</date><key>labelOnBottom</key><integer>0</integer><key>showItemInfo"
                       "</key><string>true</string><key>showIconPreview</key><real>0</real>"
                       "<key>backgroundType</key><real>1</real>"),
-         kPreferred},
-        {"<key>FXPreferredViewStyle</key><string>clmv</string>" + ignored, columns},
-        {"<key>FXPreferredViewStyle</key><string>clmv</string><key>StandardViewSettings</key>"
-         "<dict><key>IconViewSettings</key><array/></dict>" +
-             ignored,
-         columns},
+         .expected = kPreferred},
+        {.entries = "<key>FXPreferredViewStyle</key><string>clmv</string>" + ignored,
+         .expected = columns},
+        // Icon view settings that are no dictionary.
+        {.entries = "<key>FXPreferredViewStyle</key><string>clmv</string>"
+                    "<key>StandardViewSettings</key><dict><key>IconViewSettings</key><array/>"
+                    "</dict>" +
+                    ignored,
+         .expected = columns},
     };
     for (const auto& [entries, expected] : cases) {
         SCOPED_TRACE(entries);
@@ -113,22 +135,28 @@ TEST_F(FinderPreferencesManagerTest, DamagedFilesReadAsMissingAndAreNeverOverwri
     const std::string binary(asText(platform::toBinaryPropertyList(
         PlistValue::dictionary({{kShowAll, PlistValue::boolean(true)}}))));
     const std::string xml = "<plist><dict><key>AppleShowAllExtensions</key><true/></dict></plist>";
-    using Make = std::function<void()>;
     const auto file = [&](std::string text) {
         return [&, text] { home.writeFile(kPreferencesFile, text); };
     };
-    const std::vector<Make> damages = {
-        file("<plist><array><string>icnv</string></array></plist>"),
-        file(xml.substr(0, xml.size() - 10)),
-        file(binary.substr(0, binary.size() - 1)),
-        [&] { home.makeFolder(kPreferencesFile); },
-        [&] { ASSERT_EQ(::mkfifo(path().c_str(), 0600), 0); },  // a plain read would block
-        [&] { ASSERT_EQ(::symlink("/dev/zero", path().c_str()), 0); }};
-    for (std::size_t i = 0; i < damages.size(); ++i) {
-        SCOPED_TRACE(i);
+    const struct {
+        const char* what;
+        std::function<void()> damage;
+    } cases[] = {
+        {.what = "no dictionary",
+         .damage = file("<plist><array><string>icnv</string></array></plist>")},
+        {.what = "XML cut short", .damage = file(xml.substr(0, xml.size() - 10))},
+        {.what = "binary cut short", .damage = file(binary.substr(0, binary.size() - 1))},
+        {.what = "a folder", .damage = [&] { home.makeFolder(kPreferencesFile); }},
+        // A plain read would block.
+        {.what = "a FIFO", .damage = [&] { ASSERT_EQ(::mkfifo(path().c_str(), 0600), 0); }},
+        {.what = "a link to a device",
+         .damage = [&] { ASSERT_EQ(::symlink("/dev/zero", path().c_str()), 0); }},
+    };
+    for (const auto& [what, damage] : cases) {
+        SCOPED_TRACE(what);
         std::filesystem::remove_all(path());
         home.makeFolder("Library/Preferences");
-        damages[i]();
+        damage();
         EXPECT_EQ(manager.currentPreferences(), kPreferred);
         EXPECT_NE(manager.readPreferencesFile().problem.value_or("").find(path()),
                   std::string::npos);
@@ -137,7 +165,7 @@ TEST_F(FinderPreferencesManagerTest, DamagedFilesReadAsMissingAndAreNeverOverwri
         EXPECT_LUMIFOLD_ERROR_CODE(manager.writePreferences(kPreferred),
                                    FinderPreferencesManager::kDomain,
                                    FinderPreferencesManager::kUnreadablePreferences);
-        EXPECT_EQ(folderNames(), std::vector<std::string>{"com.apple.finder.plist"});
+        EXPECT_EQ(folderNames(), std::vector<std::string>{kFileName});
         if (regular) {
             EXPECT_EQ(platform::readFile(path()), bytes);
         }
@@ -174,7 +202,7 @@ TEST_F(FinderPreferencesManagerTest, WritingSetsEveryCopyOfTheIconViewAndKeepsOt
     }
     EXPECT_EQ(manager.currentPreferences(), target);
     // No temporary file is left beside it.
-    EXPECT_EQ(folderNames(), (std::vector<std::string>{"ByHost", "com.apple.finder.plist"}));
+    EXPECT_EQ(folderNames(), (std::vector<std::string>{"ByHost", kFileName}));
 }
 
 TEST_F(FinderPreferencesManagerTest, AFileChangedSincePlanningIsLeftAsItsWriterLeftIt) {
@@ -196,7 +224,7 @@ TEST_F(FinderPreferencesManagerTest, WritingPushesExtensionVisibilityThroughTheS
         target.hideFileExtensions = !show;
         manager.writePreferences(target);
         EXPECT_EQ(readBack(path()).at(kShowAll), PlistValue::boolean(show));
-        for (const char* domain : {kAny, "com.apple.finder"}) {
+        for (const char* domain : {kAny, kFinder}) {
             EXPECT_EQ(service.copyValue(kShowAll, domain, Host::current),
                       PlistValue::boolean(show));
         }
@@ -239,7 +267,7 @@ TEST_F(FinderPreferencesManagerTest, AnotherPathIsNamedByItsFileAndALinkIsWritte
     manager.writePreferences(kPreferred);
     EXPECT_TRUE(platform::isSymbolicLink(path()));
     EXPECT_EQ(other.currentPreferences(), kPreferred);
-    EXPECT_EQ(folderNames(), (std::vector<std::string>{"ByHost", "com.apple.finder.plist"}));
+    EXPECT_EQ(folderNames(), (std::vector<std::string>{"ByHost", kFileName}));
 }
 
 }  // namespace

@@ -1,0 +1,275 @@
+// BackupManager's snapshot writing: a new snapshot's copies and manifest, then what Apply did,
+// or that it failed, recorded in that manifest.
+#include <algorithm>
+#include <tuple>
+#include <utility>
+
+#include "core/backup/BackupManager.h"
+#include "core/backup/SnapshotFiles.h"
+#include "core/common/Error.h"
+#include "core/common/Iso8601.h"
+#include "core/common/Paths.h"
+#include "core/platform/FileSystem.h"
+#include "core/platform/PosixError.h"
+#include "core/platform/PreferencesService.h"
+#include "core/platform/Sha256.h"
+#include "core/platform/Uuid.h"
+
+namespace lumifold {
+namespace {
+
+using namespace snapshot_files;
+
+constexpr std::size_t kCopyNameDigestLength = 12;
+constexpr std::uint16_t kFallbackPermissions = 0644;
+// "<id>-2" ... "<id>-9999": far beyond any real burst of snapshots within one second.
+constexpr int kMaximumIdentifierSuffix = 9999;
+// What completing a manifest adds: a post-change checksum and a flag per item (about a hundred
+// bytes with the indentation), and room for the summary beside it.
+constexpr std::uint64_t kCompletionBytesPerItem = 192;
+constexpr std::uint64_t kCompletionSlack = 64 * 1024;
+
+// Writes copies into a snapshot's "files" folder, as "<first 12 digits of the checksum>_<name>";
+// gives the copy's path relative to the snapshot, and the checksum.
+std::pair<std::string, std::string> copyFile(const std::string& filesDirectory,
+                                             const std::string& path, ByteView bytes) {
+    const std::string checksum = platform::sha256Hex(bytes);
+    const std::string name =
+        checksum.substr(0, kCopyNameDigestLength) + "_" + lastPathComponent(path);
+    platform::writeFileAtomically(appending(filesDirectory, name), bytes, kPrivateFileMode);
+    return {std::string(kFilesFolderName) + "/" + name, checksum};
+}
+
+std::vector<DSStoreBackupItem> copyStores(const std::string& filesDirectory,
+                                          const std::vector<SnapshotSource>& stores) {
+    std::vector<DSStoreBackupItem> items;
+    for (const SnapshotSource& store : stores) {
+        auto [copied, checksum] = copyFile(filesDirectory, store.path, store.bytes);
+        const auto bits = platform::permissionBits(store.path);
+        items.push_back(DSStoreBackupItem{
+            .originalPath = store.path,
+            .backupRelativePath = std::move(copied),
+            .originalSHA256 = std::move(checksum),
+            .postModificationSHA256 = std::nullopt,
+            .posixPermissions =
+                bits ? static_cast<std::uint16_t>(*bits & 07777) : kFallbackPermissions,
+            .notWritten = false,
+            .plannedSHA256 = store.plannedSHA256,
+        });
+    }
+    return items;
+}
+
+std::vector<PushedPreference> copyPushedDomains(const std::string& filesDirectory,
+                                                const std::vector<PlannedPush>& pushes) {
+    std::vector<PushedPreference> records;
+    for (const PlannedPush& push : pushes) {
+        PushedPreference record = push.record;
+        if (push.domainBytes) {
+            std::tie(record.backupRelativePath, record.originalSHA256) =
+                copyFile(filesDirectory, push.domainPath, *push.domainBytes);
+        }
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+// Whether the push `recorded` reached the preferences service, as `outcome` says.
+bool reached(const ApplyOutcome& outcome, const PushedPreference& recorded) {
+    return std::any_of(outcome.pushed->begin(), outcome.pushed->end(), [&](const auto& pushed) {
+        return pushed.domain == recorded.domain && pushed.key == recorded.key;
+    });
+}
+
+// Hands back the space set aside for completing a snapshot, just before the write it was kept
+// for.
+void releaseReservation(const WrittenSnapshot& created) {
+    if (created.reservation.empty()) return;
+    try {
+        platform::removeFile(created.reservation);
+    } catch (const Error&) {
+        // Gone already: the write that follows finds out whether there is room.
+    }
+}
+
+}  // namespace
+
+WrittenSnapshot BackupManager::createSnapshot(const SnapshotRequest& request) {
+    const std::string baseId = iso8601Identifier(m_host.now());
+
+    // Missing parents (~/.lumifold itself for the default store) are created private too.
+    platform::createDirectories(m_baseBackupDirectory, kPrivateFolderMode);
+    // Claiming the folder with an exclusive mkdir means a second snapshot of the same second,
+    // even from another process, takes the next free suffix instead of sharing the folder.
+    std::string id = baseId;
+    for (int suffix = 2;
+         !platform::createDirectoryExclusively(snapshotDirectory(id), kPrivateFolderMode);
+         ++suffix) {
+        if (suffix > kMaximumIdentifierSuffix) {
+            throw platform::alreadyExistsError("create folder", snapshotDirectory(id));
+        }
+        id = baseId + "-" + std::to_string(suffix);
+    }
+    try {
+        return writeSnapshot(request, id);
+    } catch (...) {
+        // A snapshot cut short holds nothing to restore, and no Apply writes after it.
+        removeSnapshot(id);
+        throw;
+    }
+}
+
+WrittenSnapshot BackupManager::writeSnapshot(const SnapshotRequest& request,
+                                             const std::string& id) {
+    const std::string directory = snapshotDirectory(id);
+    const std::string filesDirectory = appending(directory, kFilesFolderName);
+    platform::createDirectories(filesDirectory, kPrivateFolderMode);
+
+    ManifestHeader manifest;
+    manifest.id = id;
+    manifest.finderPlistOriginalPath = request.finderPlistURL;
+    manifest.finderPlistBackupPath = appending(directory, kPreferencesCopyName);
+    if (request.finderPlistBytes) {
+        manifest.finderPlistOriginalSHA256 = platform::sha256Hex(*request.finderPlistBytes);
+        platform::writeFileAtomically(manifest.finderPlistBackupPath, *request.finderPlistBytes,
+                                      kPrivateFileMode);
+    }
+    manifest.dsStoreBackups = copyStores(filesDirectory, request.dsStores);
+    manifest.createdAt = std::chrono::floor<std::chrono::seconds>(m_host.now());
+    if (request.pushedPreferences) {
+        manifest.pushedPreferences = copyPushedDomains(filesDirectory, *request.pushedPreferences);
+    }
+    manifest.finderPlistPlannedSHA256 = request.finderPlistPlannedSHA256;
+    manifest.finderPlistWasLink = request.finderPlistWasLink;
+    manifest.writtenFolders = request.writtenFolders;
+
+    WrittenSnapshot written{.header = std::move(manifest), .summary = {}, .reservation = {}};
+    saveManifest(written.header, request.lists, &written.summary);
+    if (request.reserveCompletion) written.reservation = reserveCompletion(written.header);
+    return written;
+}
+
+std::string BackupManager::reserveCompletion(const ManifestHeader& header) const {
+    // The manifest is written again once the files are: the space that takes is set aside now,
+    // so a full disk stops Apply here, before it changes anything, rather than after.
+    const std::uint64_t items =
+        header.dsStoreBackups.size() +
+        header.pushedPreferences.value_or(std::vector<PushedPreference>{}).size();
+    std::string reservation =
+        appending(snapshotDirectory(header.id),
+                  "." + std::string(kManifestFileName) + ".tmp." + platform::makeUuidString());
+    platform::reserveFile(reservation, platform::fileSize(manifestPath(header.id)).value_or(0) +
+                                           kCompletionBytesPerItem * (items + 1) +
+                                           kCompletionSlack);
+    return reservation;
+}
+
+void BackupManager::saveManifest(const ManifestHeader& header, const ManifestLists& lists,
+                                 SnapshotSummary* summary) const {
+    const std::string path = manifestPath(header.id);
+    std::size_t changes = 0, flags = 0;
+    const ManifestLists counted{
+        .appliedChanges =
+            [&](const auto& each) {
+                lists.appliedChanges([&](const SettingChange& change) {
+                    ++changes;
+                    each(change);
+                });
+            },
+        .fileExtensionBackups =
+            [&](const auto& each) {
+                lists.fileExtensionBackups([&](const FileExtensionBackupItem& item) {
+                    ++flags;
+                    each(item);
+                });
+            },
+    };
+    platform::ReplaceOptions options;
+    options.exactPermissionBits = kPrivateFileMode;
+    try {
+        platform::replaceFileWith(
+            path,
+            [&](const platform::ByteWriter& write) {
+                writeManifestFile(header, counted,
+                                  [&](std::string_view chunk) { write(asBytes(chunk)); });
+            },
+            options);
+    } catch (const std::invalid_argument& error) {
+        throw Error(kBackupManagerDomain, kBackupManifestUnencodable,
+                    std::string("Could not encode the snapshot manifest: ") + error.what());
+    }
+    const SnapshotSummary written = SnapshotSummary::of(header, changes, flags);
+    saveSummary(written);
+    if (summary != nullptr) *summary = written;
+}
+
+void BackupManager::saveSummary(const SnapshotSummary& summary) const {
+    // A summary beside the manifest lets listing skip reading it; the manifest's size and
+    // time say whether the summary still describes it.
+    const std::string path = manifestPath(summary.id);
+    nlohmann::json cache = summary;
+    cache["manifestSize"] = platform::fileSize(path).value_or(0);
+    cache["manifestModified"] = platform::modificationTimeNanoseconds(path).value_or(0);
+    platform::writeFileAtomically(appending(snapshotDirectory(summary.id), kSummaryFileName),
+                                  asBytes(cache.dump()), kPrivateFileMode);
+}
+
+WrittenSnapshot BackupManager::completeSnapshot(const SnapshotRequest& request,
+                                                const WrittenSnapshot& created,
+                                                const ApplyOutcome& outcome) {
+    WrittenSnapshot completed{.header = created.header, .summary = {}, .reservation = {}};
+    recordOutcome(completed.header, request.finderPlistURL, outcome);
+    releaseReservation(created);
+    saveManifest(completed.header, request.lists, &completed.summary);
+    return completed;
+}
+
+WrittenSnapshot BackupManager::recordFailedApply(const WrittenSnapshot& created,
+                                                 const ManifestLists& lists,
+                                                 const ApplyOutcome& stillWritten,
+                                                 FailedApply failure) {
+    WrittenSnapshot recorded{.header = created.header, .summary = {}, .reservation = {}};
+    markNotWritten(recorded.header, stillWritten);
+    recorded.header.applyFailed = std::move(failure);
+    releaseReservation(created);
+    saveManifest(recorded.header, lists, &recorded.summary);
+    return recorded;
+}
+
+void BackupManager::markNotWritten(ManifestHeader& manifest, const ApplyOutcome& outcome) {
+    manifest.finderPlistNotWritten = outcome.preferencesNotWritten;
+    for (DSStoreBackupItem& item : manifest.dsStoreBackups) {
+        item.notWritten =
+            std::find(outcome.storesNotWritten.begin(), outcome.storesNotWritten.end(),
+                      item.originalPath) != outcome.storesNotWritten.end();
+    }
+    if (!manifest.pushedPreferences || !outcome.pushed) return;
+    for (PushedPreference& recorded : *manifest.pushedPreferences) {
+        if (!reached(outcome, recorded)) recorded.pushedValue.reset();
+    }
+}
+
+void BackupManager::recordOutcome(ManifestHeader& manifest, const std::string& finderPlistURL,
+                                  const ApplyOutcome& outcome) const {
+    markNotWritten(manifest, outcome);
+    if (auto checksum = checksumOfFileIfReadable(finderPlistURL)) {
+        manifest.finderPlistPostSHA256 = std::move(checksum);
+    }
+    for (DSStoreBackupItem& item : manifest.dsStoreBackups) {
+        if (auto checksum = checksumOfFileIfReadable(item.originalPath)) {
+            item.postModificationSHA256 = std::move(checksum);
+        }
+    }
+    if (!manifest.pushedPreferences || !outcome.pushed) return;
+    for (PushedPreference& recorded : *manifest.pushedPreferences) {
+        // Only a domain Apply wrote is one Restore may put back byte for byte.
+        const auto path =
+            platform::PreferencesService(m_host.homeDirectory)
+                .domainPath(recorded.domain, platform::PreferencesService::Host::current);
+        if (reached(outcome, recorded) && path) {
+            recorded.postModificationSHA256 = checksumOfFileIfReadable(*path);
+        }
+    }
+}
+
+}  // namespace lumifold

@@ -46,8 +46,8 @@ RestoreEvaluationSummary evaluationOf(const LumifoldEngine& engine, const std::s
     const auto manifest = backups.loadManifest(id);
     if (!manifest) {
         const auto problem = backups.problemWith(id);
-        throw Error(kBackupManagerDomain, kBackupManifestNotFound,
-                    problem ? problem->problem : kBackupManifestNotFoundMessage);
+        throw Error(BackupManager::kDomain, BackupManager::kManifestNotFound,
+                    problem ? problem->problem : BackupManager::kManifestNotFoundMessage);
     }
     return backups.evaluateRestore(*manifest);
 }

@@ -11,6 +11,7 @@
 
 #include "app/LumifoldViewModel.h"
 #include "app/MainContentView.h"
+#include "core/dsstore/DSStoreFormat.h"
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
 
@@ -49,7 +50,8 @@ void save(MainContentView& window, const LumifoldViewModel& model, Section secti
 
 // Another program edits the Desktop's store after Apply: a comment on one of its files.
 void driftDesktopStore() {
-    const std::string path = QDir::homePath().toStdString() + "/Desktop/.DS_Store";
+    const std::string path =
+        QDir::homePath().toStdString() + "/Desktop/" + lumifold::dsstore_format::kFileName;
     auto entries = lumifold::DSStoreReader().readEntries(path);
     entries.push_back(
         {"notes.txt", "cmmt", "ustr", lumifold::DSStoreValue::string("Edited in another app")});

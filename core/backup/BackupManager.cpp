@@ -7,6 +7,7 @@
 
 #include "core/backup/SnapshotFiles.h"
 #include "core/common/Error.h"
+#include "core/common/LumifoldHome.h"
 #include "core/common/Paths.h"
 #include "core/platform/Clock.h"
 #include "core/platform/FileSystem.h"
@@ -26,9 +27,8 @@ BackupManagerHost BackupManagerHost::system() {
 }
 
 BackupManager::BackupManager(std::optional<std::string> baseBackupDirectory, BackupManagerHost host)
-    : m_baseBackupDirectory(baseBackupDirectory
-                                ? std::move(*baseBackupDirectory)
-                                : appending(host.homeDirectory, ".lumifold/backups")),
+    : m_baseBackupDirectory(baseBackupDirectory ? std::move(*baseBackupDirectory)
+                                                : LumifoldHome(host.homeDirectory).snapshots()),
       m_host(std::move(host)),
       m_preferencesPath(m_host.preferencesPath.empty()
                             ? appending(m_host.homeDirectory, finder_preferences::kRelativePath)
@@ -98,7 +98,7 @@ BackupManifest BackupManager::loadManifestForRestore(const std::string& id) cons
         }
     }
     const auto problem = problemWith(id);
-    throw Error(kBackupManagerDomain, kBackupManifestUnreadable,
+    throw Error(BackupManager::kDomain, BackupManager::kManifestUnreadable,
                 "Snapshot " + platform::printable(id) + " cannot be read: " +
                     (problem ? problem->problem : std::string("there is no such snapshot")));
 }

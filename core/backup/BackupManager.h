@@ -17,22 +17,6 @@
 
 namespace lumifold {
 
-inline constexpr const char* kBackupManagerDomain = "BackupManager";
-enum BackupManagerError : int {
-    kBackupDriftWithoutForce = 10,
-    kBackupUnsafeManifestPath = 20,   // a manifest naming paths outside its place
-    kBackupForeignHome = 21,          // a snapshot of another home, or of this one before it moved
-    kBackupFolderReplaced = 22,       // a folder Apply wrote in was replaced since
-    kBackupOutsideFolders = 23,       // files beyond the home and the folders the user named
-    kBackupManifestUnencodable = 30,  // a manifest holding text JSON cannot carry
-    kBackupDamagedCopy = 40,          // a copy missing, or not what its checksum says
-    kBackupManifestUnreadable = 41,   // a snapshot folder whose manifest is corrupt
-    kBackupManifestNotFound = 404,
-};
-inline constexpr const char* kBackupManifestNotFoundMessage = "Manifest not found";
-inline constexpr const char* kBackupDriftWithoutForceMessage =
-    "Files were modified since backup. Re-run with force to overwrite.";
-
 // What the snapshot store takes from the world: the current time, and the home directory
 // whose preferences restore pushes into (and under which the default store lives).
 struct BackupManagerHost {
@@ -55,7 +39,7 @@ struct SnapshotSource {
 // Everything a snapshot holds, from reads the caller already made. The two long lists are
 // enumerations, so they need not exist in memory; they are enumerated once per manifest write.
 struct SnapshotRequest {
-    std::string finderPlistURL;
+    std::string finderPlistPath;
     std::optional<Bytes> finderPlistBytes;  // nullopt: there was no preferences file
     std::vector<SnapshotSource> dsStores;
     ManifestLists lists;
@@ -108,6 +92,22 @@ struct PruneResult {
 // The store is private: folders are created 0700 and copies and manifests written 0600.
 class BackupManager final {
   public:
+    static constexpr const char* kDomain = "BackupManager";
+    enum ErrorCode : int {
+        kDriftWithoutForce = 10,
+        kUnsafeManifestPath = 20,   // a manifest naming paths outside its place
+        kForeignHome = 21,          // a snapshot of another home, or of this one before it moved
+        kFolderReplaced = 22,       // a folder Apply wrote in was replaced since
+        kOutsideFolders = 23,       // files beyond the home and the folders the user named
+        kManifestUnencodable = 30,  // a manifest holding text JSON cannot carry
+        kDamagedCopy = 40,          // a copy missing, or not what its checksum says
+        kManifestUnreadable = 41,   // a snapshot folder whose manifest is corrupt
+        kManifestNotFound = 404,
+    };
+    static constexpr const char* kManifestNotFoundMessage = "Manifest not found";
+    static constexpr const char* kDriftWithoutForceMessage =
+        "Files were modified since backup. Re-run with force to overwrite.";
+
     // `baseBackupDirectory` replaces <home>/.lumifold/backups. Creates nothing on disk.
     explicit BackupManager(std::optional<std::string> baseBackupDirectory = std::nullopt,
                            BackupManagerHost host = BackupManagerHost::system());
@@ -122,7 +122,7 @@ class BackupManager final {
     // The snapshot takes the identifier of the current time; when a snapshot of that name exists
     // already it takes "<id>-2", "<id>-3", ... so no snapshot ever replaces another. A snapshot
     // that fails midway is removed again. Throws the file system's Error when a folder, a copy or
-    // the manifest cannot be written; Error kBackupManifestUnencodable for paths or texts that
+    // the manifest cannot be written; Error kManifestUnencodable for paths or texts that
     // are not valid UTF-8.
     WrittenSnapshot createSnapshot(const SnapshotRequest& request);
 
@@ -151,10 +151,10 @@ class BackupManager final {
     // throws.
     std::optional<BackupManifest> loadManifest(const std::string& id) const;
     // The manifest of `id` for a restore: the applied changes are checked but not kept. Throws
-    // Error kBackupManifestUnreadable naming the problem.
+    // Error kManifestUnreadable naming the problem.
     BackupManifest loadManifestForRestore(const std::string& id) const;
     // Hands the manifest file of `id` to `sink` as it stands, piece by piece, after checking
-    // that it reads as this snapshot's. Throws Error kBackupManifestUnreadable naming the
+    // that it reads as this snapshot's. Throws Error kManifestUnreadable naming the
     // problem.
     void copyManifestText(const std::string& id,
                           const std::function<void(std::string_view)>& sink) const;
@@ -173,7 +173,7 @@ class BackupManager final {
     std::optional<SnapshotProblem> problemWith(const std::string& id) const;
     // The snapshot a restore takes when none is named: the newest that holds changes
     // (SnapshotSummary::holdsChanges); nullopt when none does. Throws Error
-    // kBackupManifestUnreadable naming a snapshot folder with a manifest that cannot be read
+    // kManifestUnreadable naming a snapshot folder with a manifest that cannot be read
     // (not one without a manifest, which no Apply wrote after) unless its name is older than
     // that snapshot's: it may be the one to restore.
     std::optional<SnapshotSummary> newestHoldingChanges() const;
@@ -205,8 +205,8 @@ class BackupManager final {
     // order (unreadable ones are left out), then the pushed values. A file holding what Apply
     // planned or recorded for it is safe to restore; one holding the snapshot's copy is already
     // restored; anything else drifted. Reads files only. Throws only Error
-    // kBackupUnsafeManifestPath, for a manifest naming paths outside its place, and
-    // kBackupManifestUnreadable, for a recorded value that is not a property list.
+    // kUnsafeManifestPath, for a manifest naming paths outside its place, and
+    // kManifestUnreadable, for a recorded value that is not a property list.
     RestoreEvaluationSummary evaluateRestore(const BackupManifest& manifest) const;
 
     // The checks of restoreSnapshot that no force overrides, without reading the copies or
@@ -221,14 +221,14 @@ class BackupManager final {
     // AppleShowAllExtensions) and the hidden-extension flags, writing only within `bounds`
     // (the home, the folders the user named again and their parents' stores), every folder
     // reached from them without following a link. Throws, before writing anything (force
-    // does not override these): Error kBackupUnsafeManifestPath for a manifest that would write
+    // does not override these): Error kUnsafeManifestPath for a manifest that would write
     // anywhere but the stores, files, preferences file and domains Apply writes, or for a live
     // file or a folder on the way that is a link (a preferences file only through the kind of
-    // link it was, to a file below the home); kBackupOutsideFolders for files beyond the
-    // bounds, naming the folders to give again; kBackupFolderReplaced for a folder that is no
-    // longer the one Apply wrote in; kBackupForeignHome for a snapshot of another home;
-    // kBackupDamagedCopy for a copy that is missing or does not match its checksum. Then
-    // kBackupDriftWithoutForce when a file drifted and `force` is false. Then throws the file
+    // link it was, to a file below the home); kOutsideFolders for files beyond the
+    // bounds, naming the folders to give again; kFolderReplaced for a folder that is no
+    // longer the one Apply wrote in; kForeignHome for a snapshot of another home;
+    // kDamagedCopy for a copy that is missing or does not match its checksum. Then
+    // kDriftWithoutForce when a file drifted and `force` is false. Then throws the file
     // system's Error when a live file cannot be written (files restored before it stay
     // restored).
     void restoreSnapshot(const BackupManifest& manifest, bool force,
@@ -249,7 +249,7 @@ class BackupManager final {
                       SnapshotSummary* summary = nullptr) const;
     // Writes `summary` beside its manifest, with what tells whether it still describes it.
     void saveSummary(const SnapshotSummary& summary) const;
-    void recordOutcome(ManifestHeader& manifest, const std::string& finderPlistURL,
+    void recordOutcome(ManifestHeader& manifest, const std::string& finderPlistPath,
                        const ApplyOutcome& outcome) const;
     // Marks what `outcome` says Apply did not write; recordOutcome without the checksums.
     static void markNotWritten(ManifestHeader& manifest, const ApplyOutcome& outcome);
@@ -272,9 +272,9 @@ class BackupManager final {
     class FolderOpener;
     // Every copy the restore needs, read and checked against its checksum.
     struct Copies;
-    // Throws kBackupUnsafeManifestPath unless every path of `manifest` stays in its place.
+    // Throws kUnsafeManifestPath unless every path of `manifest` stays in its place.
     void checkManifestPaths(const BackupManifest& manifest) const;
-    // Throws kBackupOutsideFolders unless every file restore writes lies within `bounds`.
+    // Throws kOutsideFolders unless every file restore writes lies within `bounds`.
     void checkBounds(const BackupManifest& manifest, const platform::WriteBounds& bounds) const;
     // Throws unless every folder restore writes in can be reached without a link and is the
     // one Apply wrote in, and every live file it writes is a regular file or absent.

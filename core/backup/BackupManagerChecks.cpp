@@ -42,7 +42,7 @@ bool isAbsolute(const std::string& path) {
 }
 
 [[noreturn]] void throwUnsafePath(const std::string& path, const char* why) {
-    throw Error(kBackupManagerDomain, kBackupUnsafeManifestPath,
+    throw Error(BackupManager::kDomain, BackupManager::kUnsafeManifestPath,
                 "Unsafe path in snapshot manifest: " + quotedPath(path) + " " + why);
 }
 
@@ -105,7 +105,7 @@ void BackupManager::checkManifestPaths(const BackupManifest& manifest) const {
         throwUnsafePath(manifest.finderPlistOriginalPath, "is not an absolute path");
     }
     if (manifest.finderPlistOriginalPath != m_preferencesPath) {
-        throw Error(kBackupManagerDomain, kBackupForeignHome,
+        throw Error(BackupManager::kDomain, BackupManager::kForeignHome,
                     "Snapshot " + manifest.id + " was taken of the preferences file " +
                         quotedPath(manifest.finderPlistOriginalPath) + ", but this home's is " +
                         quotedPath(m_preferencesPath) +
@@ -154,7 +154,7 @@ void BackupManager::checkBounds(const BackupManifest& manifest,
         }
     }
     if (outside.empty()) return;
-    throw Error(kBackupManagerDomain, kBackupOutsideFolders,
+    throw Error(BackupManager::kDomain, BackupManager::kOutsideFolders,
                 "Snapshot " + manifest.id +
                     " holds files outside the home and the folders given, so nothing was "
                     "restored; to restore them, give their folders again (--folder): " +

@@ -15,7 +15,7 @@ using namespace snapshot_files;
 using platform::EntryType;
 
 [[noreturn]] void throwDamagedCopy(const std::string& copy, const char* why) {
-    throw Error(kBackupManagerDomain, kBackupDamagedCopy,
+    throw Error(BackupManager::kDomain, BackupManager::kDamagedCopy,
                 "The snapshot's copy " + quotedPath(copy) + " " + why +
                     ", so nothing was restored (not even with force)");
 }
@@ -57,7 +57,7 @@ class CopyReader final {
         try {
             bytes = platform::readFileIn(folder, name);
         } catch (const Error& error) {
-            throw Error(kBackupManagerDomain, kBackupDamagedCopy,
+            throw Error(BackupManager::kDomain, BackupManager::kDamagedCopy,
                         error.message() + "; nothing was restored");
         }
         if (platform::sha256Hex(bytes) != checksum) {
@@ -68,7 +68,7 @@ class CopyReader final {
 
   private:
     static Error damaged(const Error& error) {
-        return Error(kBackupManagerDomain, kBackupDamagedCopy,
+        return Error(BackupManager::kDomain, BackupManager::kDamagedCopy,
                      error.message() + "; nothing was restored (not even with force)");
     }
 

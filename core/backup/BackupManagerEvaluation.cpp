@@ -109,7 +109,7 @@ void BackupManager::evaluatePushedValues(const BackupManifest& manifest,
             original = checksumOfValue(originalValueOf(pushed));
             wanted = checksumOfValue(platform::parsePropertyList(asBytes(*pushed.pushedValue)));
         } catch (const Error& error) {
-            throw Error(kBackupManagerDomain, kBackupManifestUnreadable,
+            throw Error(BackupManager::kDomain, BackupManager::kManifestUnreadable,
                         "The manifest of " + manifest.id + " records a value of " + pushed.key +
                             " that cannot be read: " + error.message());
         }

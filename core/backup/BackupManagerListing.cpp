@@ -135,7 +135,7 @@ std::optional<SnapshotSummary> BackupManager::newestHoldingChanges() const {
             IdentifierKey(problem.name) < IdentifierKey(found->id)) {
             continue;
         }
-        throw Error(kBackupManagerDomain, kBackupManifestUnreadable,
+        throw Error(BackupManager::kDomain, BackupManager::kManifestUnreadable,
                     "Snapshot " + platform::printable(problem.name) +
                         " may be the newest, and it cannot be used: " + problem.problem +
                         "; name the snapshot to restore");

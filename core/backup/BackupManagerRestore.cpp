@@ -33,8 +33,8 @@ void BackupManager::restoreSnapshot(const BackupManifest& manifest, bool force,
     checkRestorable(manifest, bounds);
     const Copies copies = readCopies(manifest);
     if (!force && evaluation.hasModifications()) {
-        throw Error(kBackupManagerDomain, kBackupDriftWithoutForce,
-                    kBackupDriftWithoutForceMessage);
+        throw Error(BackupManager::kDomain, BackupManager::kDriftWithoutForce,
+                    BackupManager::kDriftWithoutForceMessage);
     }
 
     // Each folder is opened again for its writes and checked again; the writes go through the

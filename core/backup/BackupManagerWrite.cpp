@@ -127,7 +127,7 @@ WrittenSnapshot BackupManager::writeSnapshot(const SnapshotRequest& request,
 
     ManifestHeader manifest;
     manifest.id = id;
-    manifest.finderPlistOriginalPath = request.finderPlistURL;
+    manifest.finderPlistOriginalPath = request.finderPlistPath;
     manifest.finderPlistBackupPath = appending(directory, kPreferencesCopyName);
     if (request.finderPlistBytes) {
         manifest.finderPlistOriginalSHA256 = platform::sha256Hex(*request.finderPlistBytes);
@@ -195,7 +195,7 @@ void BackupManager::saveManifest(const ManifestHeader& header, const ManifestLis
             },
             options);
     } catch (const std::invalid_argument& error) {
-        throw Error(kBackupManagerDomain, kBackupManifestUnencodable,
+        throw Error(BackupManager::kDomain, BackupManager::kManifestUnencodable,
                     std::string("Could not encode the snapshot manifest: ") + error.what());
     }
     const SnapshotSummary written = SnapshotSummary::of(header, changes, flags);
@@ -218,7 +218,7 @@ WrittenSnapshot BackupManager::completeSnapshot(const SnapshotRequest& request,
                                                 const WrittenSnapshot& created,
                                                 const ApplyOutcome& outcome) {
     WrittenSnapshot completed{.header = created.header, .summary = {}, .reservation = {}};
-    recordOutcome(completed.header, request.finderPlistURL, outcome);
+    recordOutcome(completed.header, request.finderPlistPath, outcome);
     releaseReservation(created);
     saveManifest(completed.header, request.lists, &completed.summary);
     return completed;
@@ -249,10 +249,10 @@ void BackupManager::markNotWritten(ManifestHeader& manifest, const ApplyOutcome&
     }
 }
 
-void BackupManager::recordOutcome(ManifestHeader& manifest, const std::string& finderPlistURL,
+void BackupManager::recordOutcome(ManifestHeader& manifest, const std::string& finderPlistPath,
                                   const ApplyOutcome& outcome) const {
     markNotWritten(manifest, outcome);
-    if (auto checksum = checksumOfFileIfReadable(finderPlistURL)) {
+    if (auto checksum = checksumOfFileIfReadable(finderPlistPath)) {
         manifest.finderPlistPostSHA256 = std::move(checksum);
     }
     for (DSStoreBackupItem& item : manifest.dsStoreBackups) {

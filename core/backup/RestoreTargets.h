@@ -18,7 +18,7 @@ namespace lumifold {
 namespace restore_targets {
 
 [[noreturn]] inline void refuseTarget(const std::string& path, const std::string& why) {
-    throw Error(kBackupManagerDomain, kBackupUnsafeManifestPath,
+    throw Error(BackupManager::kDomain, BackupManager::kUnsafeManifestPath,
                 "Restore will not write " + snapshot_files::quotedPath(path) + ": " + why +
                     ", so nothing was restored");
 }
@@ -88,7 +88,7 @@ class BackupManager::FolderOpener final {
             check(place.folder.path(), place.folder);
             return place;
         } catch (const Error& error) {
-            if (error.domain() == kBackupManagerDomain) throw;
+            if (error.domain() == BackupManager::kDomain) throw;
             if (error.code() == platform::kLinkOnTheWay &&
                 platform::entryType(file) == platform::EntryType::symbolicLink) {
                 restore_targets::refuseTarget(
@@ -102,7 +102,7 @@ class BackupManager::FolderOpener final {
     void check(const std::string& path, const platform::OpenFolder& folder) const {
         const auto found = m_identities.find(path);
         if (found == m_identities.end() || found->second == folder.identity()) return;
-        throw Error(kBackupManagerDomain, kBackupFolderReplaced,
+        throw Error(BackupManager::kDomain, BackupManager::kFolderReplaced,
                     "Restore will not write in " + snapshot_files::quotedPath(path) +
                         ": it is no longer the folder Apply wrote in (another folder or a link "
                         "took its place since), so nothing was restored");

@@ -6,6 +6,7 @@
 
 #include "core/backup/BackupManifest.h"
 #include "core/common/Error.h"
+#include "core/dsstore/DSStoreFormat.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
 #include "core/platform/Sha256.h"
@@ -19,7 +20,7 @@ inline constexpr const char* kSummaryFileName = "summary.json";
 // The preferences file's copy keeps the file's name.
 inline constexpr const char* kPreferencesCopyName = finder_preferences::kFileName;
 inline constexpr const char* kFilesFolderName = "files";
-inline constexpr const char* kDSStoreName = ".DS_Store";
+inline constexpr const char* kDSStoreName = dsstore_format::kFileName;
 // Snapshots hold another program's settings: only their owner may look inside.
 inline constexpr unsigned kPrivateFolderMode = 0700;
 inline constexpr unsigned kPrivateFileMode = 0600;

@@ -63,7 +63,7 @@ LumifoldEngine::LumifoldEngine(EngineOptions options)
       m_scanner(m_home),
       m_inspector(m_home, options.inspectorHost.value_or(SystemInspectorHost::system())),
       m_backupManager(options.backupDirectory,
-                      backupHost(options, m_home, m_preferencesManager.plistURL())),
+                      backupHost(options, m_home, m_preferencesManager.plistPath())),
       m_coordinator(options.finderHost ? std::move(*options.finderHost)
                                        : FinderHost::system(m_home)) {}
 
@@ -91,7 +91,7 @@ std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine:
     const FolderList& folders, std::vector<std::string>* warnings) const {
     const auto list = resolveFolders(folders);
     report("Inspect", "Describing the machine");
-    SystemEnvironmentInfo environment = m_inspector.inspect(m_preferencesManager.plistURL());
+    SystemEnvironmentInfo environment = m_inspector.inspect(m_preferencesManager.plistPath());
     report("Inspect", "Reading folders", 0, list.size());
     ScanNotes notes;
     auto settings = m_scanner.inspectFolders(list, targetLayout(), &notes);

@@ -42,8 +42,8 @@ std::vector<bool> recordTargets(const ChangePlan& plan, WriteTargets& targets,
     for (const PlannedPush& push : plan.pushes) targets.recordPreferencesFile(push.domainPath);
     std::vector<bool> reachable;
     for (const StoreRewrite& store : plan.stores) {
-        const auto why = targets.recordFolderOf(store.plan.dsStoreURL);
-        if (why) result.warnings.push_back(leftAlone(store.plan.dsStoreURL, *why));
+        const auto why = targets.recordFolderOf(store.plan.dsStorePath);
+        if (why) result.warnings.push_back(leftAlone(store.plan.dsStorePath, *why));
         reachable.push_back(!why);
     }
     const FileList& files = plan.extensionFiles;
@@ -69,7 +69,7 @@ std::vector<bool> recordTargets(const ChangePlan& plan, WriteTargets& targets,
 SnapshotRequest snapshotRequest(const ChangePlan& plan, const WriteTargets& targets,
                                 const FinderPreferencesManager& preferences) {
     SnapshotRequest request;
-    request.finderPlistURL = plan.preferences.path;
+    request.finderPlistPath = plan.preferences.path;
     request.lists.appliedChanges = [&plan](const auto& each) { forEachChange(plan, each); };
     request.lists.fileExtensionBackups = [&files = plan.extensionFiles](const auto& each) {
         for (std::size_t i = 0; i < files.size(); ++i) each({files.path(i), false});
@@ -81,7 +81,7 @@ SnapshotRequest snapshotRequest(const ChangePlan& plan, const WriteTargets& targ
         platform::sha256Hex(preferences.fileImage(plan.target, plan.preferences));
     for (const StoreRewrite& store : plan.stores) {
         request.dsStores.push_back(
-            {store.plan.dsStoreURL, store.plan.originalBytes, platform::sha256Hex(store.image)});
+            {store.plan.dsStorePath, store.plan.originalBytes, platform::sha256Hex(store.image)});
     }
     request.writtenFolders = targets.written();
     request.reserveCompletion = true;
@@ -197,7 +197,7 @@ void LumifoldEngine::writeStores(const ChangePlan& plan, const WriteTargets& tar
     for (std::size_t i = 0; i < plan.stores.size(); ++i) {
         report("Apply", "Writing stores", storesDone++, plan.stores.size());
         const StoreRewrite& store = plan.stores[i];
-        const std::string& path = store.plan.dsStoreURL;
+        const std::string& path = store.plan.dsStorePath;
         std::string why;
         const auto folder = reachable[i] ? targets.folderOf(path, why) : std::nullopt;
         if (!folder) {
@@ -252,7 +252,7 @@ void LumifoldEngine::removeLeftovers(const ChangePlan& plan, const WriteTargets&
         files.insert(appending(folder, dsstore_format::kFileName));
         files.insert(appending(deletingLastPathComponent(folder), dsstore_format::kFileName));
     }
-    for (const StoreRewrite& store : plan.stores) files.insert(store.plan.dsStoreURL);
+    for (const StoreRewrite& store : plan.stores) files.insert(store.plan.dsStorePath);
     for (const std::string& file : files) {
         if (const auto folder = targets.reach(file)) {
             platform::removeOwnTemporaryFilesIn(*folder, {dsstore_format::kFileName});

@@ -120,9 +120,9 @@ void putBackStores(const ChangePlan& plan, const WriteTargets& targets,
     std::vector<std::size_t> storesLeft;
     for (auto i = stores.rbegin(); i != stores.rend(); ++i) {
         const DSStoreReconciliationPlan& store = plan.stores[*i].plan;
-        const bool restored = attempt(left, store.dsStoreURL, [&]() -> std::optional<std::string> {
+        const bool restored = attempt(left, store.dsStorePath, [&]() -> std::optional<std::string> {
             std::string why;
-            const auto folder = targets.folderOf(store.dsStoreURL, why);
+            const auto folder = targets.folderOf(store.dsStorePath, why);
             if (!folder) return why;
             return putBackFile(*folder, dsstore_format::kFileName,
                                *request.dsStores[*i].plannedSHA256, ByteView(store.originalBytes));
@@ -201,7 +201,7 @@ void LumifoldEngine::failAfterSnapshot(std::exception_ptr failure, const ChangeP
         for (std::size_t i = 0; i < plan.stores.size(); ++i) {
             if (std::find(written.stores.begin(), written.stores.end(), i) ==
                 written.stores.end()) {
-                stillWritten.storesNotWritten.push_back(plan.stores[i].plan.dsStoreURL);
+                stillWritten.storesNotWritten.push_back(plan.stores[i].plan.dsStorePath);
             }
         }
         const FileList& files = plan.extensionFiles;

@@ -145,7 +145,7 @@ void LumifoldEngine::planStores(ChangePlan& plan) const {
                 image = m_writer.encode(store.newEntries);
             } catch (const Error& error) {
                 throw Error(error.domain(), error.code(),
-                            "Could not write \"" + platform::printable(store.dsStoreURL) +
+                            "Could not write \"" + platform::printable(store.dsStorePath) +
                                 "\": " + error.message());
             }
             plan.stores.push_back({std::move(store), std::move(image)});
@@ -159,7 +159,7 @@ void LumifoldEngine::planStores(ChangePlan& plan) const {
     for (const StoreRewrite& store : plan.stores) {
         const auto& changes = store.plan.localChanges;
         preview.folderChanges.insert(preview.folderChanges.end(), changes.begin(), changes.end());
-        preview.targetDSStorePaths.push_back(store.plan.dsStoreURL);
+        preview.targetDSStorePaths.push_back(store.plan.dsStorePath);
         for (const auto& [code, count] : store.plan.preservedSummary) {
             preview.preservedEntriesSummary[code] += count;
         }

@@ -33,7 +33,7 @@ bool FinderCoordinator::isFinderRunning() const {
 
 void FinderCoordinator::quitFinder(double timeout) const {
     if (hasActiveTransfers()) {
-        throw Error(kErrorDomain, kActiveTransfersErrorCode, kActiveTransfersMessage);
+        throw Error(kDomain, kActiveTransfers, kActiveTransfersMessage);
     }
     if (!m_host.session.requestQuit()) return;  // no Finder on this system to wait for
 

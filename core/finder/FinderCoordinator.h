@@ -33,8 +33,8 @@ struct FinderHost {
 // the Finder is never running and its steps do nothing.
 class FinderCoordinator final {
   public:
-    static constexpr const char* kErrorDomain = "FinderCoordinator";
-    static constexpr int kActiveTransfersErrorCode = 1;
+    static constexpr const char* kDomain = "FinderCoordinator";
+    enum ErrorCode : int { kActiveTransfers = 1 };
     static constexpr const char* kActiveTransfersMessage =
         "Active file transfers are in progress in Finder. Aborting restart to prevent "
         "interrupting file transfers.";
@@ -56,7 +56,7 @@ class FinderCoordinator final {
     bool hasActiveTransfers() const;
     bool isFinderRunning() const;
     // Asks the Finder to quit and waits up to `timeout` seconds for it to go, then kills it.
-    // Throws Error (kErrorDomain, kActiveTransfersErrorCode) without touching the Finder while
+    // Throws Error (kDomain, kActiveTransfers) without touching the Finder while
     // transfers are active.
     void quitFinder(double timeout) const;
     // Pushes pending Finder preference writes to the store and restarts the preferences daemon.

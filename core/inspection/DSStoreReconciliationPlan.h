@@ -14,7 +14,7 @@ namespace lumifold {
 // What Apply is to do to one .DS_Store file: the complete list of records the file holds
 // afterwards, and the changes that make it differ from today's file. Never serialised.
 struct DSStoreReconciliationPlan {
-    std::string dsStoreURL;                   // the file, as reached from the folder list
+    std::string dsStorePath;                  // the file, as reached from the folder list
     Bytes originalBytes;                      // the file as read for planning
     std::string targetLabel;                  // "<name of the holding folder>/.DS_Store"
     std::vector<SettingChange> localChanges;  // in the order the file's records were met

@@ -83,7 +83,7 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
     const std::string folderName = lastPathComponent(holder);
 
     DSStoreReconciliationPlan plan;
-    plan.dsStoreURL = storePath;
+    plan.dsStorePath = storePath;
     plan.targetLabel = folderName + "/" + dsstore_format::kFileName;
     std::set<std::string> touched;
     const auto change = [&](std::string key, std::string oldValue, std::string newValue,

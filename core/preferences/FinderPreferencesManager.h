@@ -65,7 +65,7 @@ class FinderPreferencesManager final {
     FinderPreferencesManager& operator=(const FinderPreferencesManager&) = delete;
 
     // The path of the Finder's preferences file.
-    const std::string& plistURL() const { return m_plistPath; }
+    const std::string& plistPath() const { return m_plistPath; }
 
     // The file as it is now. Never throws.
     PreferencesFile readPreferencesFile() const;

@@ -32,9 +32,9 @@ std::string watchLimitMessage(std::size_t unwatched, std::size_t needed,
 
 }  // namespace
 
-ConsistencyWatcher::ConsistencyWatcher(std::vector<std::string> watchedURLs,
+ConsistencyWatcher::ConsistencyWatcher(std::vector<std::string> watchedPaths,
                                        std::function<double()> monotonicSeconds)
-    : m_watchedURLs(std::move(watchedURLs)), m_queue(kQueueLabel, std::move(monotonicSeconds)) {}
+    : m_watchedPaths(std::move(watchedPaths)), m_queue(kQueueLabel, std::move(monotonicSeconds)) {}
 
 ConsistencyWatcher::~ConsistencyWatcher() {
     // Joined before any member the handlers use goes; the sources then close off the queue.
@@ -105,7 +105,7 @@ std::string ConsistencyWatcher::statusText() const {
     if (!m_isRunning) return "Stopped";
     if (m_isPaused) return "Paused";
     return "Active (watching " + std::to_string(m_configuredWatched.load()) + " of " +
-           std::to_string(m_watchedURLs.size()) + " folders, debounce: " +
+           std::to_string(m_watchedPaths.size()) + " folders, debounce: " +
            std::to_string(static_cast<std::int64_t>(m_debounceInterval.load())) + "s)";
 }
 
@@ -115,14 +115,14 @@ void ConsistencyWatcher::setOnWarning(std::function<void(const std::string&)> ca
 
 void ConsistencyWatcher::openSources() {
     closeSources();
-    m_configured.assign(m_watchedURLs.size(), {});
+    m_configured.assign(m_watchedPaths.size(), {});
     // Lost events: anything may have changed, folders made meanwhile included.
     m_events.setOnOverflow([this] {
         rewalk();
         scheduleReconciliation();
     });
-    for (std::size_t index = 0; index < m_watchedURLs.size(); ++index) {
-        const std::string& folder = m_watchedURLs[index];
+    for (std::size_t index = 0; index < m_watchedPaths.size(); ++index) {
+        const std::string& folder = m_watchedPaths[index];
         const bool existed = platform::isDirectory(folder);
         watchConfigured(index);
         if (!existed && m_onFolderSkipped) {
@@ -130,13 +130,13 @@ void ConsistencyWatcher::openSources() {
         }
     }
     // The folders themselves first: under a small watch limit they matter more.
-    for (std::size_t index = 0; index < m_watchedURLs.size(); ++index) watchParentStore(index);
+    for (std::size_t index = 0; index < m_watchedPaths.size(); ++index) watchParentStore(index);
     reportUnwatched();
 }
 
 bool ConsistencyWatcher::watchConfigured(std::size_t index) {
     Configured& configured = m_configured[index];
-    const std::string& folder = m_watchedURLs[index];
+    const std::string& folder = m_watchedPaths[index];
     if (!platform::isDirectory(folder)) {
         awaitConfigured(index);
         return false;
@@ -173,7 +173,7 @@ void ConsistencyWatcher::awaitConfigured(std::size_t index) {
         configured.awaiting.reset();
     }
     // The nearest folder above that exists is watched for the next name down to appear.
-    std::string missing = m_watchedURLs[index];
+    std::string missing = m_watchedPaths[index];
     std::string above = deletingLastPathComponent(missing);
     while (above != missing && !platform::isDirectory(above)) {
         missing = above;
@@ -203,8 +203,8 @@ void ConsistencyWatcher::awaitConfigured(std::size_t index) {
 
 void ConsistencyWatcher::watchParentStore(std::size_t index) {
     // The parent's store holds the folder's record in the parent (how the parent shows it).
-    const std::string parent = deletingLastPathComponent(m_watchedURLs[index]);
-    if (parent == m_watchedURLs[index] || m_parentStores.contains(parent) ||
+    const std::string parent = deletingLastPathComponent(m_watchedPaths[index]);
+    if (parent == m_watchedPaths[index] || m_parentStores.contains(parent) ||
         !platform::isDirectory(parent)) {
         return;
     }
@@ -224,12 +224,12 @@ void ConsistencyWatcher::watchParentStore(std::size_t index) {
 }
 
 void ConsistencyWatcher::rewalk() {
-    for (std::size_t index = 0; index < m_watchedURLs.size(); ++index) {
+    for (std::size_t index = 0; index < m_watchedPaths.size(); ++index) {
         if (!m_configured[index].watched) {
             if (watchConfigured(index)) watchParentStore(index);
             continue;
         }
-        const auto root = m_tree ? m_tree->rootOf(m_watchedURLs[index]) : std::nullopt;
+        const auto root = m_tree ? m_tree->rootOf(m_watchedPaths[index]) : std::nullopt;
         if (!root) continue;
         std::vector<std::string> warnings;
         m_tree->walk(

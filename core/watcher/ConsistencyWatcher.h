@@ -31,7 +31,7 @@ class ConsistencyWatcher final {
 
     // Opens nothing. Time is read only through `monotonicSeconds`.
     explicit ConsistencyWatcher(
-        std::vector<std::string> watchedURLs,
+        std::vector<std::string> watchedPaths,
         std::function<double()> monotonicSeconds = platform::monotonicSeconds);
     ConsistencyWatcher(const ConsistencyWatcher&) = delete;
     ConsistencyWatcher& operator=(const ConsistencyWatcher&) = delete;
@@ -76,7 +76,7 @@ class ConsistencyWatcher final {
     // folders watched now (one missing is watched again once it appears); may lag the queued
     // operations by one step.
     std::string statusText() const;
-    const std::vector<std::string>& watchedURLs() const { return m_watchedURLs; }
+    const std::vector<std::string>& watchedPaths() const { return m_watchedPaths; }
     // Folders watched now, subfolders of trees included; may lag like statusText.
     std::size_t watchedFolderCount() const { return m_watchedCount; }
 
@@ -84,7 +84,7 @@ class ConsistencyWatcher final {
     // A folder being watched: a configured one, or a folder of its tree.
     struct Watched {
         std::string path;
-        std::size_t configured = 0;  // index into m_watchedURLs
+        std::size_t configured = 0;  // index into m_watchedPaths
         std::optional<TreeFolder> tree;
         platform::DirectoryEvents::SourceId source = 0;
     };
@@ -117,7 +117,7 @@ class ConsistencyWatcher final {
     void debounceElapsed();
     void cancelDebounce();
 
-    const std::vector<std::string> m_watchedURLs;
+    const std::vector<std::string> m_watchedPaths;
     std::atomic<double> m_debounceInterval = kDefaultDebounceInterval;
     std::atomic<bool> m_isRunning = false;
     std::atomic<bool> m_isPaused = false;

@@ -80,7 +80,7 @@ class BackupTest : public ::testing::Test {
         lists.appliedChanges = std::move(changes);
         lists.fileExtensionBackups = std::move(flags);
         Taken taken;
-        taken.request.finderPlistURL = preferencesPath();
+        taken.request.finderPlistPath = preferencesPath();
         taken.request.lists = ManifestLists::of(lists);
         if (platform::fileExists(preferencesPath())) {
             taken.request.finderPlistBytes = readFile(preferencesPath());
@@ -246,9 +246,10 @@ TEST_F(BackupTest, TheSnapshotToRestoreIsTheNewestHoldingChanges) {
         } catch (const Error& error) {
             chosen = std::to_string(error.code()) + " " + error.message();
         }
-        EXPECT_TRUE(refused ? chosen.starts_with(std::to_string(kBackupManifestUnreadable) +
-                                                 " Snapshot " + name + " may be the newest")
-                            : chosen == holding)
+        EXPECT_TRUE(refused
+                        ? chosen.starts_with(std::to_string(BackupManager::kManifestUnreadable) +
+                                             " Snapshot " + name + " may be the newest")
+                        : chosen == holding)
             << chosen;
         if (!name.empty()) std::filesystem::remove_all(snapshotDirectory(name));
     }
@@ -277,7 +278,7 @@ TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
             BackupManifest lists;
             if (has('F')) lists.fileExtensionBackups = {{home / "Desktop/a.pdf", false}};
             SnapshotRequest request;
-            request.finderPlistURL = preferencesPath();
+            request.finderPlistPath = preferencesPath();
             request.lists = ManifestLists::of(lists);
             if (has('P')) request.finderPlistBytes = readFile(preferencesPath());
             for (const std::string& path : {a, b}) {
@@ -345,7 +346,7 @@ TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
 TEST_F(BackupTest, ASnapshotCutShortLeavesNoFolder) {
     const BackupManifest noLists;
     SnapshotRequest request;
-    request.finderPlistURL = writePreferences(true);
+    request.finderPlistPath = writePreferences(true);
     request.finderPlistBytes = readFile(preferencesPath());
     request.dsStores.push_back({"/x/" + std::string(250, 'a'), {}, std::nullopt});  // too long
     request.lists = ManifestLists::of(noLists);
@@ -375,8 +376,8 @@ TEST_F(BackupTest, ApplyDriftRefusalAndForcedRestoreBringEverythingBack) {
     // Someone edits a store after Apply.
     writeStore("Documents", "edited by hand", 0644);
     const auto drifted = liveState();
-    EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(manifest, false), kBackupManagerDomain,
-                               kBackupDriftWithoutForce);
+    EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(manifest, false), BackupManager::kDomain,
+                               BackupManager::kDriftWithoutForce);
     EXPECT_EQ(liveState(), drifted);
     EXPECT_EQ(currentHostValue(PreferencesService::kAnyApplication), std::nullopt);
 
@@ -461,8 +462,8 @@ TEST_F(BackupTest, DamagedCopiesStopTheWholeRestore) {
         home.writeFile("Desktop/report.pdf", "pdf");
         breakIt();
         const auto state = liveState();
-        EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(manifest, true), kBackupManagerDomain,
-                                   kBackupDamagedCopy);
+        EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(manifest, true), BackupManager::kDomain,
+                                   BackupManager::kDamagedCopy);
         EXPECT_EQ(liveState(), state);
         std::filesystem::remove_all(snapshot);
         std::filesystem::copy(snapshot + ".kept", snapshot,
@@ -513,10 +514,10 @@ TEST_F(BackupTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
         SCOPED_TRACE(offending);
         BackupManifest manifest = good;
         field(manifest) = offending;
-        EXPECT_LUMIFOLD_ERROR_CODE(manager.evaluateRestore(manifest), kBackupManagerDomain,
-                                   kBackupUnsafeManifestPath);
-        EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(manifest, true), kBackupManagerDomain,
-                                   kBackupUnsafeManifestPath);
+        EXPECT_LUMIFOLD_ERROR_CODE(manager.evaluateRestore(manifest), BackupManager::kDomain,
+                                   BackupManager::kUnsafeManifestPath);
+        EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(manifest, true), BackupManager::kDomain,
+                                   BackupManager::kUnsafeManifestPath);
         EXPECT_EQ(liveState(), state);
         EXPECT_EQ(currentHostValue(PreferencesService::kAnyApplication), std::nullopt);
     }
@@ -524,21 +525,21 @@ TEST_F(BackupTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
     BackupManifest foreign = good;
     foreign.finderPlistOriginalPath =
         home / (std::string("Old/") + finder_preferences::kRelativePath);
-    EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(foreign, true), kBackupManagerDomain,
-                               kBackupForeignHome);
+    EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(foreign, true), BackupManager::kDomain,
+                               BackupManager::kForeignHome);
     // Only the value Apply pushes may be pushed back.
     BackupManifest pushing = good;
     pushing.pushedPreferences.emplace(1)[0].domain = "com.other.app";
-    EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(pushing, true), kBackupManagerDomain,
-                               kBackupUnsafeManifestPath);
+    EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(pushing, true), BackupManager::kDomain,
+                               BackupManager::kUnsafeManifestPath);
     // And only a value that reads.
     PushedPreference& unreadable = pushing.pushedPreferences->at(0);
     unreadable.domain = finder_preferences::kApplicationId;
     unreadable.key = finder_preferences::kShowAllExtensionsKey;
     unreadable.originalValueBinary = "not base64";
     unreadable.pushedValue = "<true/>";
-    EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(pushing, true), kBackupManagerDomain,
-                               kBackupManifestUnreadable);
+    EXPECT_LUMIFOLD_ERROR_CODE(manager.restoreSnapshot(pushing, true), BackupManager::kDomain,
+                               BackupManager::kManifestUnreadable);
     EXPECT_EQ(liveState(), state);
     // The untouched manifest restores.
     manager.restoreSnapshot(good, true);

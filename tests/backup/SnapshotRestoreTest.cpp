@@ -55,8 +55,8 @@ class SnapshotRestoreTest : public ::testing::Test {
         BackupManifest lists;
         for (const std::string& flag : flags) lists.fileExtensionBackups.push_back({flag, false});
         SnapshotRequest request;
-        request.finderPlistURL = home / finder_preferences::kRelativePath;
-        request.finderPlistBytes = readFile(request.finderPlistURL);
+        request.finderPlistPath = home / finder_preferences::kRelativePath;
+        request.finderPlistBytes = readFile(request.finderPlistPath);
         request.lists = ManifestLists::of(lists);
         request.writtenFolders.emplace();
         for (const std::string& store : stores) {
@@ -138,36 +138,36 @@ TEST_F(SnapshotRestoreTest, NothingIsWrittenBeyondTheBoundsOrThroughALinkOrARepl
     const std::vector<Case> cases{
         {.what = "a store outside the home",
          .stores = {desktop, outsideStore},
-         .code = kBackupOutsideFolders,
+         .code = BackupManager::kOutsideFolders,
          .named = "give their folders again (--folder): \"" + elsewhere / "outside" + "\""},
         {.what = "a flag outside the home",
          .flags = {report, outsideFile},
-         .code = kBackupOutsideFolders,
+         .code = BackupManager::kOutsideFolders,
          .named = "\"" + elsewhere / "outside" + "\""},
         {.what = "the parent of a folder outside, which comes back with it",
          .stores = {parentStore, outsideStore},
-         .code = kBackupOutsideFolders,
+         .code = BackupManager::kOutsideFolders,
          .named = "(--folder): \"" + elsewhere / "outside" + "\""},
         {.what = "a file of that parent other than its store",
          .stores = {outsideStore},
          .flags = {elsewhere / "victim/notes.txt"},
          .given = {elsewhere / "outside"},
-         .code = kBackupOutsideFolders,
+         .code = BackupManager::kOutsideFolders,
          .named = "\"" + elsewhere / "victim" + "\""},
         {.what = "a link in a middle component",
          .stores = {desktop, movies},
          .meanwhile = [&] { link(elsewhere / "victim", home / "Movies"); },
-         .code = kBackupUnsafeManifestPath,
+         .code = BackupManager::kUnsafeManifestPath,
          .named = "\"" + home / "Movies" + "\": it is a symbolic link"},
         {.what = "a link at the end",
          .stores = {desktop},
          .meanwhile = [&] { link(victimStore, desktop); },
-         .code = kBackupUnsafeManifestPath,
+         .code = BackupManager::kUnsafeManifestPath,
          .named = "it is a symbolic link"},
         {.what = "a flagged file that became a link",
          .flags = {report},
          .meanwhile = [&] { link(elsewhere / "victim/report.pdf", report); },
-         .code = kBackupUnsafeManifestPath,
+         .code = BackupManager::kUnsafeManifestPath,
          .named = "no longer a regular file"},
         {.what = "a folder replaced by another",
          .stores = {desktop, movies},
@@ -176,12 +176,12 @@ TEST_F(SnapshotRestoreTest, NothingIsWrittenBeyondTheBoundsOrThroughALinkOrARepl
                  std::filesystem::rename(home / "Movies", home / "Movies.old");
                  home.writeFile("Movies/.DS_Store", "a new folder's");
              },
-         .code = kBackupFolderReplaced,
+         .code = BackupManager::kFolderReplaced,
          .named = "\"" + home / "Movies" + "\": it is no longer the folder Apply wrote in"},
         {.what = "the preferences file, now a link to a file outside",
          .stores = {desktop},
          .meanwhile = [&] { link(victimStore, home / finder_preferences::kRelativePath); },
-         .code = kBackupUnsafeManifestPath,
+         .code = BackupManager::kUnsafeManifestPath,
          .named = "it was none when the snapshot was taken"},
     };
     for (const Case& each : cases) {
@@ -195,7 +195,7 @@ TEST_F(SnapshotRestoreTest, NothingIsWrittenBeyondTheBoundsOrThroughALinkOrARepl
             restore(manifest, within);
             ADD_FAILURE() << "restored";
         } catch (const Error& error) {
-            EXPECT_EQ(error.domain(), kBackupManagerDomain);
+            EXPECT_EQ(error.domain(), BackupManager::kDomain);
             EXPECT_EQ(error.code(), each.code) << error.message();
             EXPECT_NE(error.message().find(each.named), std::string::npos) << error.message();
         }
@@ -244,8 +244,8 @@ TEST_F(SnapshotRestoreTest, APreferencesLinkIsFollowedOnlyAsItWasAndOnlyBelowThe
     manifest.finderPlistWasLink = true;
     platform::writeFileAtomically(synced, asBytes("after"));
     link(victimStore, preferences);
-    EXPECT_LUMIFOLD_ERROR_CODE(restore(manifest, bounds()), kBackupManagerDomain,
-                               kBackupUnsafeManifestPath);
+    EXPECT_LUMIFOLD_ERROR_CODE(restore(manifest, bounds()), BackupManager::kDomain,
+                               BackupManager::kUnsafeManifestPath);
     EXPECT_EQ(asText(readFile(victimStore)), "victim");
     link(synced, preferences);
     restore(manifest, bounds());

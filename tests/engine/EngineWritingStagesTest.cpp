@@ -37,8 +37,8 @@ TEST_F(EngineWritingStagesTest, ApplyEndsCompliantKeepsForeignRecordsAndSnapshot
     Fingerprint before = fingerprint();
     before.erase(ours);
     finder.transferCount = "1";
-    EXPECT_LUMIFOLD_ERROR_CODE(engine->apply(std::nullopt, true), FinderCoordinator::kErrorDomain,
-                               FinderCoordinator::kActiveTransfersErrorCode);
+    EXPECT_LUMIFOLD_ERROR_CODE(engine->apply(std::nullopt, true), FinderCoordinator::kDomain,
+                               FinderCoordinator::kActiveTransfers);
     EXPECT_TRUE(fingerprint() == before && finder.log.empty());
     finder.transferCount = "0";
     bool untouchedAtQuit = false;
@@ -137,8 +137,8 @@ TEST_F(EngineWritingStagesTest, AFolderSwappedWhileApplyOrRestoreRunsIsNeverWrit
     };
     for (const Case& each :
          {Case{"Apply, a link", true, swapForLink, 0},
-          Case{"Restore, a link", false, swapForLink, kBackupUnsafeManifestPath},
-          Case{"Restore, another folder", false, swapForFolder, kBackupFolderReplaced}}) {
+          Case{"Restore, a link", false, swapForLink, BackupManager::kUnsafeManifestPath},
+          Case{"Restore, another folder", false, swapForFolder, BackupManager::kFolderReplaced}}) {
         SCOPED_TRACE(each.what);
         if (platform::entryType(home / "Documents")) platform::removeTree(home / "Documents");
         for (const char* level : {"Documents/P", "Documents/P/a"}) {
@@ -160,7 +160,7 @@ TEST_F(EngineWritingStagesTest, AFolderSwappedWhileApplyOrRestoreRunsIsNeverWrit
             EXPECT_TRUE(result.manifest.dsStoreBackups.at(1).notWritten);
             EXPECT_TRUE(holds(home / "Documents/P/.DS_Store", viewStyle(".", "icnv")));
         } else {
-            EXPECT_LUMIFOLD_ERROR_CODE(engine->restore(std::nullopt, true), kBackupManagerDomain,
+            EXPECT_LUMIFOLD_ERROR_CODE(engine->restore(std::nullopt, true), BackupManager::kDomain,
                                        each.code);
         }
         finder.onQuit = nullptr;

@@ -75,20 +75,68 @@ void JsonWriter::string(std::string_view text) {
     writeString(text);
 }
 
+namespace {
+
+// How many bytes from the front of `text` go over as they are.
+std::size_t plainRunLength(std::string_view text, bool escapeSolidus) {
+    std::size_t plain = 0;
+    while (plain < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[plain]);
+        if (byte < 0x20 || byte >= 0x80 || byte == '"' || byte == '\\' ||
+            (byte == '/' && escapeSolidus)) {
+            break;
+        }
+        ++plain;
+    }
+    return plain;
+}
+
+// One ASCII character that is not plain, as JSON writes it.
+void appendEscaped(std::string& buffer, char c, bool escapeSolidus) {
+    switch (c) {
+        case '"':
+            buffer += "\\\"";
+            break;
+        case '\\':
+            buffer += "\\\\";
+            break;
+        case '\b':
+            buffer += "\\b";
+            break;
+        case '\f':
+            buffer += "\\f";
+            break;
+        case '\n':
+            buffer += "\\n";
+            break;
+        case '\r':
+            buffer += "\\r";
+            break;
+        case '\t':
+            buffer += "\\t";
+            break;
+        case '/':
+            buffer += escapeSolidus ? "\\/" : "/";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20) {
+                static constexpr char kHex[] = "0123456789abcdef";
+                buffer += "\\u00";
+                buffer.push_back(kHex[(c >> 4) & 0xF]);
+                buffer.push_back(kHex[c & 0xF]);
+            } else {
+                buffer.push_back(c);
+            }
+    }
+}
+
+}  // namespace
+
 void JsonWriter::writeString(std::string_view text) {
     m_buffer.push_back('"');
     while (!text.empty()) {
         // Plain ASCII goes over in runs: a manifest is mostly paths and names.
-        std::size_t plain = 0;
-        while (plain < text.size()) {
-            const auto byte = static_cast<unsigned char>(text[plain]);
-            if (byte < 0x20 || byte >= 0x80 || byte == '"' || byte == '\\' ||
-                (byte == '/' && m_options.escapeSolidus)) {
-                break;
-            }
-            ++plain;
-        }
-        if (plain > 0) {
+        if (const std::size_t plain = plainRunLength(text, m_options.escapeSolidus); plain > 0) {
             m_buffer.append(text.substr(0, plain));
             text.remove_prefix(plain);
             continue;
@@ -107,43 +155,8 @@ void JsonWriter::writeString(std::string_view text) {
             text.remove_prefix(static_cast<std::size_t>(length));
             continue;
         }
-        const char c = text.front();
+        appendEscaped(m_buffer, text.front(), m_options.escapeSolidus);
         text.remove_prefix(1);
-        switch (c) {
-            case '"':
-                m_buffer += "\\\"";
-                break;
-            case '\\':
-                m_buffer += "\\\\";
-                break;
-            case '\b':
-                m_buffer += "\\b";
-                break;
-            case '\f':
-                m_buffer += "\\f";
-                break;
-            case '\n':
-                m_buffer += "\\n";
-                break;
-            case '\r':
-                m_buffer += "\\r";
-                break;
-            case '\t':
-                m_buffer += "\\t";
-                break;
-            case '/':
-                m_buffer += m_options.escapeSolidus ? "\\/" : "/";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    static constexpr char kHex[] = "0123456789abcdef";
-                    m_buffer += "\\u00";
-                    m_buffer.push_back(kHex[(c >> 4) & 0xF]);
-                    m_buffer.push_back(kHex[c & 0xF]);
-                } else {
-                    m_buffer.push_back(c);
-                }
-        }
     }
     m_buffer.push_back('"');
     flushIfLarge();

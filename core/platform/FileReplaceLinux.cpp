@@ -239,6 +239,79 @@ bool replaceFileIn(const OpenFolder& folder, const std::string& name, ByteView b
         folder, name, [&](const ByteWriter& write) { write(bytes); }, options);
 }
 
+namespace {
+
+// The file being replaced, opened without following a link: its bits, owner and attributes
+// go to the new file.
+struct Replaced {
+    Descriptor file;  // -1 when absent or unreadable to us
+    struct stat info {};
+    bool exists = false;
+};
+
+Replaced findReplaced(int dir, const std::string& name, const std::string& path) {
+    Replaced old;
+    old.file =
+        Descriptor(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (old.file.get() >= 0) {
+        if (::fstat(old.file.get(), &old.info) != 0) throw posixError(errno, "write", path);
+        old.exists = true;
+    } else if (errno != ENOENT) {
+        // Unreadable to us (not root): its bits and owner still carry over.
+        if (::fstatat(dir, name.c_str(), &old.info, AT_SYMLINK_NOFOLLOW) != 0) {
+            throw posixError(errno, "write", path);
+        }
+        old.exists = true;
+    }
+    return old;
+}
+
+// Writes the temporary file whole, with the replaced file's owner, bits and attributes, and
+// closes it once it is on disk.
+void fillTemporary(Descriptor fd, const Replaced& old, std::optional<mode_t> finalBits,
+                   const OpenFolder& folder, const std::function<void(const ByteWriter&)>& produce,
+                   const ReplaceOptions& options, const std::string& path) {
+    produce([&](ByteView bytes) { writeAll(fd.get(), bytes, path); });
+    if (old.exists) {
+        takeOverOwner(fd.get(), old.info.st_uid, old.info.st_gid);
+    } else if (options.ownerOfFolderWhenNew && ::geteuid() == 0) {
+        const Ownership owner = folder.owner();
+        (void)::fchown(fd.get(), owner.user, owner.group);
+    }
+    if (finalBits && ::fchmod(fd.get(), *finalBits) != 0) throw posixError(errno, "write", path);
+    if (old.file.get() >= 0) copyExtendedAttributes(old.file.get(), fd.get(), path);
+    if (::fsync(fd.get()) != 0) throw posixError(errno, "write", path);
+    if (::close(fd.release()) != 0) throw posixError(errno, "write", path);
+}
+
+// Puts the temporary file in the target's place; false, the temporary removed, when the
+// target no longer holds what was planned from.
+bool moveIntoPlace(int dir, const std::string& temporary, const std::string& name,
+                   const ReplaceOptions& options, const std::string& path) {
+    Swap swap = Swap::unsupported;
+    if (options.unlessChangedFrom) {
+        swap = swapInUnlessChanged(dir, temporary, name, *options.unlessChangedFrom, path);
+        // A file system without exchanging renames: the check and the rename are two
+        // steps, and another writer's change can slip in between.
+        if (swap == Swap::unsupported) {
+            const PlannedContent& planned = *options.unlessChangedFrom;
+            const bool unchanged =
+                planned.existed ? holdsPlanned(dir, name, planned) : isAbsent(dir, name, path);
+            if (!unchanged) swap = Swap::changedMeanwhile;
+        }
+    }
+    if (swap == Swap::changedMeanwhile) {
+        (void)::unlinkat(dir, temporary.c_str(), 0);
+        return false;
+    }
+    if (swap == Swap::unsupported && ::renameat(dir, temporary.c_str(), dir, name.c_str()) != 0) {
+        throw posixError(errno, "write", path);
+    }
+    return true;
+}
+
+}  // namespace
+
 bool replaceFileIn(const OpenFolder& folder, const std::string& name,
                    const std::function<void(const ByteWriter&)>& produce,
                    const ReplaceOptions& options) {
@@ -246,75 +319,29 @@ bool replaceFileIn(const OpenFolder& folder, const std::string& name,
     if (!isPlainName(name)) throw fileError(EINVAL, "write", path, "it is not a file name");
     const int dir = folder.descriptor();
 
-    // The file being replaced, opened without following a link: its bits, owner and attributes
-    // go to the new file.
-    Descriptor old(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat oldInfo {};
-    bool hasOld = false;
-    if (old.get() >= 0) {
-        if (::fstat(old.get(), &oldInfo) != 0) throw posixError(errno, "write", path);
-        hasOld = true;
-    } else if (errno != ENOENT) {
-        // Unreadable to us (not root): its bits and owner still carry over.
-        if (::fstatat(dir, name.c_str(), &oldInfo, AT_SYMLINK_NOFOLLOW) != 0) {
-            throw posixError(errno, "write", path);
-        }
-        hasOld = true;
-    }
-    if (hasOld && !S_ISREG(oldInfo.st_mode)) {
+    const Replaced old = findReplaced(dir, name, path);
+    if (old.exists && !S_ISREG(old.info.st_mode)) {
         // What was planned from was a file: something else there now is another program's.
         if (options.unlessChangedFrom) return false;
-        if (S_ISLNK(oldInfo.st_mode))
+        if (S_ISLNK(old.info.st_mode))
             throw fileError(ELOOP, "write", path, "it is a symbolic link");
         throw fileError(kNotRegularFile, "write", path, "it is not a regular file");
     }
     const std::optional<mode_t> finalBits =
         options.exactPermissionBits ? std::optional<mode_t>(*options.exactPermissionBits)
-        : hasOld                    ? std::optional<mode_t>(oldInfo.st_mode & 07777)
+        : old.exists                ? std::optional<mode_t>(old.info.st_mode & 07777)
                                     : std::nullopt;
 
     const std::string temporary = "." + name + std::string(kTemporaryInfix) + makeUuidString();
     // Created with no more than the final bits (the umask may narrow them further until the
-    // fchmod below), so the content is never readable more widely than the final file allows.
+    // fchmod), so the content is never readable more widely than the final file allows.
     const mode_t createMode = finalBits ? (*finalBits & 0777) : 0666;
     Descriptor fd(::openat(dir, temporary.c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode));
     if (fd.get() < 0) throw posixError(errno, "write", path);
     try {
-        produce([&](ByteView bytes) { writeAll(fd.get(), bytes, path); });
-        if (hasOld) {
-            takeOverOwner(fd.get(), oldInfo.st_uid, oldInfo.st_gid);
-        } else if (options.ownerOfFolderWhenNew && ::geteuid() == 0) {
-            const Ownership owner = folder.owner();
-            (void)::fchown(fd.get(), owner.user, owner.group);
-        }
-        if (finalBits && ::fchmod(fd.get(), *finalBits) != 0) {
-            throw posixError(errno, "write", path);
-        }
-        if (old.get() >= 0) copyExtendedAttributes(old.get(), fd.get(), path);
-        if (::fsync(fd.get()) != 0) throw posixError(errno, "write", path);
-        if (::close(fd.release()) != 0) throw posixError(errno, "write", path);
-
-        Swap swap = Swap::unsupported;
-        if (options.unlessChangedFrom) {
-            swap = swapInUnlessChanged(dir, temporary, name, *options.unlessChangedFrom, path);
-            // A file system without exchanging renames: the check and the rename are two
-            // steps, and another writer's change can slip in between.
-            if (swap == Swap::unsupported) {
-                const PlannedContent& planned = *options.unlessChangedFrom;
-                const bool unchanged =
-                    planned.existed ? holdsPlanned(dir, name, planned) : isAbsent(dir, name, path);
-                if (!unchanged) swap = Swap::changedMeanwhile;
-            }
-        }
-        if (swap == Swap::changedMeanwhile) {
-            (void)::unlinkat(dir, temporary.c_str(), 0);
-            return false;
-        }
-        if (swap == Swap::unsupported &&
-            ::renameat(dir, temporary.c_str(), dir, name.c_str()) != 0) {
-            throw posixError(errno, "write", path);
-        }
+        fillTemporary(std::move(fd), old, finalBits, folder, produce, options, path);
+        if (!moveIntoPlace(dir, temporary, name, options, path)) return false;
     } catch (...) {
         (void)::unlinkat(dir, temporary.c_str(), 0);
         throw;

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "core/common/Error.h"
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace lumifold::platform;

@@ -18,9 +18,9 @@
 #include "core/platform/FolderRoot.h"
 #include "core/platform/PosixError.h"
 #include "core/platform/PreferencesService.h"
-#include "core/platform/PropertyList.h"
 #include "core/platform/Sha256.h"
 #include "core/platform/Uuid.h"
+#include "core/plist/PropertyList.h"
 
 namespace lumifold {
 namespace {

@@ -15,8 +15,8 @@
 #include "core/platform/FolderRoot.h"
 #include "core/platform/PosixError.h"
 #include "core/platform/PreferencesService.h"
-#include "core/platform/PropertyList.h"
 #include "core/platform/Sha256.h"
+#include "core/plist/PropertyList.h"
 
 namespace lumifold {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/common/Bytes.h"
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 
 namespace lumifold {
 

@@ -14,7 +14,7 @@
 #include "core/common/Base64.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/engine/LumifoldEngine.h"
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 #include "tests/support/TempHome.h"
 
 // What the program adds to the engine: parsing, messages, exit statuses, JSON and text layout,

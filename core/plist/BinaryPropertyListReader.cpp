@@ -1,4 +1,4 @@
-#include "core/platform/BinaryPropertyListReader.h"
+#include "core/plist/BinaryPropertyListReader.h"
 
 #include <algorithm>
 #include <bit>
@@ -9,7 +9,7 @@
 
 #include "core/common/Error.h"
 #include "core/common/Text.h"
-#include "core/platform/PropertyListFormat.h"
+#include "core/plist/PropertyListFormat.h"
 
 namespace lumifold::platform {
 namespace {

@@ -35,25 +35,29 @@ class ByteCursor {
         return readBytes(count, &skipped);
     }
 
-    bool readBytes(std::uint64_t count, ByteView* out) { return readUnits(count, 1, out); }
+    bool readBytes(std::uint64_t count, ByteView* out) {
+        *out = {};
+        if (m_failed || count > remaining()) return fail();
+        *out =
+            m_bytes.subspan(static_cast<std::size_t>(m_position), static_cast<std::size_t>(count));
+        m_position += count;
+        return true;
+    }
 
     // `count` units of `unitSize` bytes each (UTF-16 text, a table of references), refused
     // whole when they do not fit, however large `count` is.
     bool readUnits(std::uint64_t count, std::uint64_t unitSize, ByteView* out) {
         *out = {};
         if (m_failed || unitSize == 0 || count > remaining() / unitSize) return fail();
-        *out = m_bytes.subspan(static_cast<std::size_t>(m_position),
-                               static_cast<std::size_t>(count * unitSize));
-        m_position += count * unitSize;
-        return true;
+        return readBytes(count * unitSize, out);
     }
 
     // An unsigned integer of `width` bytes, 1 to 8.
     bool readUnsigned(std::size_t width, std::uint64_t* out) {
-        ByteView field;
         *out = 0;
-        if (width < 1 || width > 8 || !readBytes(width, &field)) return fail();
-        *out = loadUnsigned(field.data(), width);
+        if (m_failed || width < 1 || width > 8 || width > remaining()) return fail();
+        *out = loadUnsigned(m_bytes.data() + m_position, width);
+        m_position += width;
         return true;
     }
 

@@ -11,8 +11,8 @@ namespace lumifold {
 // Reads big-endian fields from a byte view, front to back, never past its end. Each read
 // advances past what it read and returns true; one that does not fit reads nothing, leaves the
 // position where it was, sets the output to zero (or empty), and fails the cursor: from then on
-// every read and seek fails too, so a run of reads may be checked once. The view must outlive
-// the cursor and the views it hands out.
+// every read and seek fails too, so a run of reads may be checked once. The bytes must outlive
+// the cursor and every view it hands out.
 class ByteCursor {
   public:
     explicit ByteCursor(ByteView bytes, std::uint64_t position = 0) : m_bytes(bytes) {

@@ -97,6 +97,24 @@ std::optional<DSStoreEntry> decodeRecord(ByteCursor& node, bool& altered) {
     return entry;
 }
 
+// The block number the directory at `toc` gives the B-tree ("DSDB"); a later entry of that
+// name replaces an earlier one, and the entries end where one no longer fits.
+std::optional<std::uint64_t> treeBlockIn(ByteCursor& toc, std::uint32_t entryCount) {
+    std::optional<std::uint64_t> treeBlock;
+    const std::string_view treeName(fmt::kDirectoryName.data(), fmt::kDirectoryName.size());
+    for (std::uint32_t i = 0; i < entryCount; ++i) {
+        std::uint8_t nameLength = 0;
+        ByteView name;
+        std::uint32_t blockNumber = 0;
+        if (!toc.readU8(&nameLength) || !toc.readBytes(nameLength, &name) ||
+            !toc.readU32(&blockNumber)) {
+            break;
+        }
+        if (asText(name) == treeName) treeBlock = blockNumber;
+    }
+    return treeBlock;
+}
+
 // One parse: the image, its block address table, and the walk's bookkeeping.
 class TreeWalk final {
   public:
@@ -174,6 +192,7 @@ DSStoreParseResult DSStoreReader::parse(ByteView bytes) const {
     std::uint32_t firstWord = 0;
     ByteView magic;
     std::uint32_t allocator = 0;
+    // Seeking to a minimum size first refuses a shorter file or block before any field is read.
     if (!header.seek(fmt::kMinimumFileSize) || !header.seek(fmt::kHeaderFirstWordPosition) ||
         !header.readU32(&firstWord) || !header.seek(fmt::kMagicPosition) ||
         !header.readBytes(fmt::kMagic.size(), &magic) ||
@@ -208,19 +227,7 @@ DSStoreParseResult DSStoreReader::parse(ByteView bytes) const {
         fail(kTocOutOfBounds);
     }
 
-    std::optional<std::uint64_t> treeBlock;
-    const std::string_view treeName(fmt::kDirectoryName.data(), fmt::kDirectoryName.size());
-    for (std::uint32_t i = 0; i < directoryCount; ++i) {
-        std::uint8_t nameLength = 0;
-        ByteView name;
-        std::uint32_t blockNumber = 0;
-        if (!toc.readU8(&nameLength) || !toc.readBytes(nameLength, &name) ||
-            !toc.readU32(&blockNumber)) {
-            break;
-        }
-        // A later entry of the same name replaces an earlier one.
-        if (asText(name) == treeName) treeBlock = blockNumber;
-    }
+    const std::optional<std::uint64_t> treeBlock = treeBlockIn(toc, directoryCount);
     if (!treeBlock || *treeBlock >= slotCount) fail(kDirectoryEntryMissing);
 
     TreeWalk walk(bytes, table);

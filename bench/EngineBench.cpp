@@ -17,7 +17,7 @@
 #include "core/engine/LumifoldEngine.h"
 #include "core/platform/FileMetadata.h"
 #include "core/platform/FileSystem.h"
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 #include "tests/support/TempHome.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
-#include "core/platform/PropertyList.h"
-#include "core/platform/PropertyListJson.h"
+#include "core/plist/PropertyList.h"
+#include "core/plist/PropertyListJson.h"
 
 namespace lumifold::cli {
 namespace {

@@ -6,8 +6,8 @@
 #include "core/common/Paths.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PreferencesService.h"
-#include "core/platform/PropertyList.h"
 #include "core/platform/Sha256.h"
+#include "core/plist/PropertyList.h"
 
 namespace lumifold {
 namespace {

@@ -8,8 +8,8 @@
 #include "core/platform/FileSystem.h"
 #include "core/platform/FolderRoot.h"
 #include "core/platform/PreferencesService.h"
-#include "core/platform/PropertyList.h"
 #include "core/platform/Sha256.h"
+#include "core/plist/PropertyList.h"
 
 namespace lumifold {
 namespace {

@@ -19,6 +19,14 @@ inline std::uint64_t loadU64(const std::byte* p) {
     return (static_cast<std::uint64_t>(loadU32(p)) << 32) | loadU32(p + 4);
 }
 
+// An unsigned integer of `width` bytes, 0 to 8 (property lists size their fields per file).
+inline std::uint64_t loadUnsigned(const std::byte* p, std::size_t width) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < width; ++i)
+        value = (value << 8) | std::to_integer<std::uint64_t>(p[i]);
+    return value;
+}
+
 inline void storeU32(std::byte* p, std::uint32_t value) {
     p[0] = static_cast<std::byte>(value >> 24);
     p[1] = static_cast<std::byte>(value >> 16);

@@ -1,12 +1,11 @@
 #include "core/dsstore/DSStoreReader.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <optional>
 #include <unordered_set>
 
-#include "core/common/BigEndian.h"
+#include "core/common/ByteCursor.h"
 #include "core/common/Error.h"
 #include "core/common/Text.h"
 #include "core/dsstore/DSStoreFormat.h"
@@ -32,100 +31,110 @@ namespace fmt = dsstore_format;
     throw Error(DSStoreReader::kDomain, code, kMessages.at(code));
 }
 
-// A block cut out of the image. Positions are relative to its first byte; every read is
-// preceded by an explicit bounds check against `size`.
+// A block cut out of the image, and where it starts there.
 struct Block {
-    const std::byte* data = nullptr;
-    std::uint64_t size = 0;
-    std::uint64_t start = 0;  // in the image
-
-    std::uint32_t u32(std::uint64_t at) const { return loadU32(data + at); }
+    ByteView bytes;
+    std::uint64_t start = 0;
 };
 
 // Text that is not well-formed UTF-16 reads as empty, and `altered` says so.
-std::string decodeUtf16(const std::byte* bytes, std::uint64_t byteCount, bool& altered) {
-    auto text = utf16BigEndianToUtf8(reinterpret_cast<const unsigned char*>(bytes), byteCount);
+std::string decodeUtf16(ByteView bytes, bool& altered) {
+    auto text =
+        utf16BigEndianToUtf8(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
     if (!text) altered = true;
     return text ? std::move(*text) : std::string();
 }
 
-std::string decodeLatin1(const std::byte* bytes, std::size_t count) {
-    return fromLatin1(std::string_view(reinterpret_cast<const char*>(bytes), count));
-}
+std::string decodeLatin1(ByteView bytes) { return fromLatin1(asText(bytes)); }
 
-bool typeIs(const std::byte* bytes, const char* type) { return std::memcmp(bytes, type, 4) == 0; }
+bool typeIs(ByteView bytes, const char* type) { return asText(bytes) == std::string_view(type, 4); }
 
-// Decodes the record at `q`; on success advances `q` past it and sets `altered` when its text
-// could not be read as stored.
-std::optional<DSStoreEntry> decodeRecord(const Block& node, std::uint64_t& q, bool& altered) {
-    const std::uint64_t size = node.size;
-    if (q + 4 > size) return std::nullopt;
-    const std::uint64_t nameUnits = node.u32(q);
-    const std::uint64_t t = q + 4 + 2 * nameUnits;
-    if (t + 8 > size) return std::nullopt;
-    const std::byte* type = node.data + t + 4;
-    const std::uint64_t v = t + 8;
-
+// Decodes the record at `node`'s position; on success advances `node` past it and sets
+// `altered` when its text could not be read as stored.
+std::optional<DSStoreEntry> decodeRecord(ByteCursor& node, bool& altered) {
+    ByteCursor at = node;
+    std::uint32_t nameUnits = 0;
+    ByteView name;
+    ByteView code;
+    ByteView type;
+    if (!at.readU32(&nameUnits) || !at.readUnits(nameUnits, 2, &name) || !at.readBytes(4, &code) ||
+        !at.readBytes(4, &type)) {
+        return std::nullopt;
+    }
     DSStoreValue value = DSStoreValue::boolean(false);
-    std::uint64_t end = 0;
     if (typeIs(type, kTypeBool)) {
-        if (v + 1 > size) return std::nullopt;
-        value = DSStoreValue::boolean(node.data[v] != std::byte{0});
-        end = v + 1;
+        std::uint8_t flag = 0;
+        if (!at.readU8(&flag)) return std::nullopt;
+        value = DSStoreValue::boolean(flag != 0);
     } else if (typeIs(type, kTypeLong) || typeIs(type, kTypeShor)) {
-        if (v + 4 > size) return std::nullopt;
-        value = DSStoreValue::integer(node.u32(v));
-        end = v + 4;
+        std::uint32_t number = 0;
+        if (!at.readU32(&number)) return std::nullopt;
+        value = DSStoreValue::integer(number);
     } else if (typeIs(type, kTypeBlob)) {
-        if (v + 4 > size) return std::nullopt;
-        const std::uint64_t length = node.u32(v);
-        if (v + 4 + length > size) return std::nullopt;
-        value = DSStoreValue::data(Bytes(node.data + v + 4, node.data + v + 4 + length));
-        end = v + 4 + length;
+        std::uint32_t length = 0;
+        ByteView blob;
+        if (!at.readU32(&length) || !at.readBytes(length, &blob)) return std::nullopt;
+        value = DSStoreValue::data(Bytes(blob.begin(), blob.end()));
     } else if (typeIs(type, kTypeUstr)) {
-        if (v + 4 > size) return std::nullopt;
-        const std::uint64_t units = node.u32(v);
-        if (v + 4 + 2 * units > size) return std::nullopt;
-        value = DSStoreValue::string(decodeUtf16(node.data + v + 4, 2 * units, altered));
-        end = v + 4 + 2 * units;
+        std::uint32_t units = 0;
+        ByteView text;
+        if (!at.readU32(&units) || !at.readUnits(units, 2, &text)) return std::nullopt;
+        value = DSStoreValue::string(decodeUtf16(text, altered));
     } else if (typeIs(type, kTypeType)) {
-        if (v + 4 > size) return std::nullopt;
-        value = DSStoreValue::fourCC(decodeLatin1(node.data + v, 4));
-        end = v + 4;
+        ByteView fourCC;
+        if (!at.readBytes(4, &fourCC)) return std::nullopt;
+        value = DSStoreValue::fourCC(decodeLatin1(fourCC));
     } else if (typeIs(type, kTypeComp) || typeIs(type, kTypeDutc)) {
-        if (v + 8 > size) return std::nullopt;
-        value = DSStoreValue::uint64(loadU64(node.data + v));
-        end = v + 8;
+        std::uint64_t number = 0;
+        if (!at.readU64(&number)) return std::nullopt;
+        value = DSStoreValue::uint64(number);
     } else {
         return std::nullopt;
     }
-    DSStoreEntry entry{decodeUtf16(node.data + q + 4, 2 * nameUnits, altered),
-                       decodeLatin1(node.data + t, 4), decodeLatin1(type, 4), std::move(value)};
-    q = end;
+    DSStoreEntry entry{decodeUtf16(name, altered), decodeLatin1(code), decodeLatin1(type),
+                       std::move(value)};
+    node = at;
     return entry;
+}
+
+// The block number the directory at `toc` gives the B-tree ("DSDB"); a later entry of that
+// name replaces an earlier one, and the entries end where one no longer fits.
+std::optional<std::uint64_t> treeBlockIn(ByteCursor& toc, std::uint32_t entryCount) {
+    std::optional<std::uint64_t> treeBlock;
+    const std::string_view treeName(fmt::kDirectoryName.data(), fmt::kDirectoryName.size());
+    for (std::uint32_t i = 0; i < entryCount; ++i) {
+        std::uint8_t nameLength = 0;
+        ByteView name;
+        std::uint32_t blockNumber = 0;
+        if (!toc.readU8(&nameLength) || !toc.readBytes(nameLength, &name) ||
+            !toc.readU32(&blockNumber)) {
+            break;
+        }
+        if (asText(name) == treeName) treeBlock = blockNumber;
+    }
+    return treeBlock;
 }
 
 // One parse: the image, its block address table, and the walk's bookkeeping.
 class TreeWalk final {
   public:
-    TreeWalk(ByteView image, std::uint64_t tablePosition, std::uint64_t slotCount)
-        : m_image(image),
-          m_tablePosition(tablePosition),
-          m_slotCount(slotCount),
-          m_recordLimit(image.size() / fmt::kMinimumRecordSize) {}
+    // `table` holds exactly the slots of the block address table.
+    TreeWalk(ByteView image, ByteView table)
+        : m_image(image), m_table(table), m_recordLimit(image.size() / fmt::kMinimumRecordSize) {}
 
     // Every record, even in overlapping nodes, is counted against what the file can hold.
     std::uint64_t recordLimit() const { return m_recordLimit; }
 
     Block fetch(std::uint64_t blockNumber) const {
-        if (blockNumber >= m_slotCount) fail(DSStoreReader::kInvalidBlockId);
-        const std::uint32_t address =
-            loadU32(m_image.data() + m_tablePosition + fmt::kAddressSize * blockNumber);
+        ByteCursor slot(m_table, fmt::kAddressSize * blockNumber);
+        std::uint32_t address = 0;
+        if (!slot.readU32(&address)) fail(DSStoreReader::kInvalidBlockId);
         const std::uint64_t size = std::uint64_t{1} << (address & fmt::kAddressSizeMask);
         const std::uint64_t start = (address & ~fmt::kAddressSizeMask) + fmt::kAddressShift;
-        const std::uint64_t end = start + size;
-        if (start > m_image.size() || end > m_image.size()) fail(DSStoreReader::kBlockOutOfRange);
-        return {m_image.data() + start, size, start};
+        ByteCursor image(m_image, start);
+        ByteView block;
+        if (!image.readBytes(size, &block)) fail(DSStoreReader::kBlockOutOfRange);
+        return {block, start};
     }
 
     // Walks the subtree of `blockNumber`, the root being level 1.
@@ -136,22 +145,26 @@ class TreeWalk final {
         if (level > fmt::kMaxTreeDepth || !m_visited.insert(node.start).second) {
             fail(DSStoreReader::kInvalidTree);
         }
-        if (node.size < fmt::kNodeHeaderSize) return;
-        const std::uint32_t rightmost = node.u32(fmt::kNodeRightmostPosition);
-        const std::uint32_t count = node.u32(fmt::kNodeCountPosition);
-        std::uint64_t q = fmt::kNodeHeaderSize;
+        ByteCursor at(node.bytes);
+        std::uint32_t rightmost = 0;
+        std::uint32_t count = 0;
+        // A block too small to be a node holds nothing.
+        if (!at.seek(fmt::kNodeRightmostPosition) || !at.readU32(&rightmost) ||
+            !at.seek(fmt::kNodeCountPosition) || !at.readU32(&count) ||
+            !at.seek(fmt::kNodeHeaderSize)) {
+            return;
+        }
         for (std::uint32_t i = 0; i < count; ++i) {
             if (rightmost != 0) {
-                if (q + fmt::kChildPointerSize > node.size) {
+                std::uint32_t child = 0;
+                if (!at.readU32(&child)) {
                     result.skippedRecords += count - i;  // the count runs past the node
                     break;
                 }
-                const std::uint32_t child = node.u32(q);
-                q += fmt::kChildPointerSize;
                 walk(child, level + 1, result);
             }
             bool altered = false;
-            auto entry = decodeRecord(node, q, altered);
+            auto entry = decodeRecord(at, altered);
             if (!entry) {
                 // Nothing after an undecodable record can be located: stop this node's
                 // records, keep what was read, and still walk the rightmost child.
@@ -167,8 +180,7 @@ class TreeWalk final {
 
   private:
     ByteView m_image;
-    std::uint64_t m_tablePosition;
-    std::uint64_t m_slotCount;
+    ByteView m_table;
     std::uint64_t m_recordLimit;
     std::unordered_set<std::uint64_t> m_visited;  // start positions of the nodes walked
 };
@@ -176,54 +188,61 @@ class TreeWalk final {
 }  // namespace
 
 DSStoreParseResult DSStoreReader::parse(ByteView bytes) const {
-    const std::uint64_t length = bytes.size();
-    if (length < fmt::kMinimumFileSize) fail(kFileTooSmall);
-    if (loadU32(bytes.data() + fmt::kHeaderFirstWordPosition) != fmt::kHeaderFirstWord ||
-        std::memcmp(bytes.data() + fmt::kMagicPosition, fmt::kMagic.data(), fmt::kMagic.size()) !=
-            0) {
+    ByteCursor header(bytes);
+    std::uint32_t firstWord = 0;
+    ByteView magic;
+    std::uint32_t allocator = 0;
+    // Seeking to a minimum size first refuses a shorter file or block before any field is read.
+    if (!header.seek(fmt::kMinimumFileSize) || !header.seek(fmt::kHeaderFirstWordPosition) ||
+        !header.readU32(&firstWord) || !header.seek(fmt::kMagicPosition) ||
+        !header.readBytes(fmt::kMagic.size(), &magic) ||
+        !header.seek(fmt::kAllocatorOffsetPosition) || !header.readU32(&allocator)) {
+        fail(kFileTooSmall);
+    }
+    if (firstWord != fmt::kHeaderFirstWord ||
+        asText(magic) != std::string_view(fmt::kMagic.data(), fmt::kMagic.size())) {
         fail(kInvalidMagic);
     }
-    const std::uint64_t allocator = loadU32(bytes.data() + fmt::kAllocatorOffsetPosition);
-    if (allocator + fmt::kAllocatorFixedSpan > length) fail(kRootOffsetOutOfBounds);
-
+    // The allocator block's fixed part, the standard address table included, must lie in the
+    // file before any of it is read.
+    ByteCursor fixedSpan(bytes, allocator);
+    ByteView allocatorFixed;
+    if (!fixedSpan.readBytes(fmt::kAllocatorFixedSpan, &allocatorFixed)) {
+        fail(kRootOffsetOutOfBounds);
+    }
     // Position of the allocator block's first byte in the file.
-    const std::uint64_t base = allocator + fmt::kAddressShift;
-    const std::uint64_t blockCount =
-        loadU32(bytes.data() + base + fmt::kAllocatorBlockCountPosition);
+    const std::uint64_t base = std::uint64_t{allocator} + fmt::kAddressShift;
+    std::uint32_t blockCount = 0;
+    ByteCursor(allocatorFixed, fmt::kAddressShift + fmt::kAllocatorBlockCountPosition)
+        .readU32(&blockCount);  // inside the fixed part
     std::uint64_t slotCount = fmt::kStandardSlotCount;
     if (blockCount > fmt::kStandardSlotCount) {
-        slotCount = (blockCount + fmt::kSlotGranule - 1) / fmt::kSlotGranule * fmt::kSlotGranule;
+        slotCount = (std::uint64_t{blockCount} + fmt::kSlotGranule - 1) / fmt::kSlotGranule *
+                    fmt::kSlotGranule;
     }
-    const std::uint64_t tablePosition = base + fmt::kAllocatorTablePosition;
-    const std::uint64_t countPosition = tablePosition + fmt::kAddressSize * slotCount;
-    if (countPosition + fmt::kDirectoryCountSize > length) fail(kTocOutOfBounds);
+    ByteCursor toc(bytes, base + fmt::kAllocatorTablePosition);
+    ByteView table;
+    std::uint32_t directoryCount = 0;
+    if (!toc.readUnits(slotCount, fmt::kAddressSize, &table) || !toc.readU32(&directoryCount)) {
+        fail(kTocOutOfBounds);
+    }
 
-    std::optional<std::uint64_t> treeBlock;
-    const std::uint32_t directoryCount = loadU32(bytes.data() + countPosition);
-    const std::string_view treeName(fmt::kDirectoryName.data(), fmt::kDirectoryName.size());
-    std::uint64_t p = countPosition + fmt::kDirectoryCountSize;
-    for (std::uint32_t i = 0; i < directoryCount; ++i) {
-        if (p + fmt::kDirectoryNameLengthSize > length) break;
-        const std::uint64_t name = p + fmt::kDirectoryNameLengthSize;
-        const std::uint64_t nameLength = std::to_integer<std::uint64_t>(bytes[p]);
-        const std::uint64_t end = name + nameLength + fmt::kDirectoryBlockNumberSize;
-        if (end > length) break;
-        // A later entry of the same name replaces an earlier one.
-        if (asText(bytes.subspan(name, nameLength)) == treeName) {
-            treeBlock = loadU32(bytes.data() + name + nameLength);
-        }
-        p = end;
-    }
+    const std::optional<std::uint64_t> treeBlock = treeBlockIn(toc, directoryCount);
     if (!treeBlock || *treeBlock >= slotCount) fail(kDirectoryEntryMissing);
 
-    TreeWalk walk(bytes, tablePosition, slotCount);
-    const Block header = walk.fetch(*treeBlock);
-    if (header.size < fmt::kTreeHeaderMinimumSize) fail(kTreeHeaderTooSmall);
+    TreeWalk walk(bytes, table);
+    ByteCursor treeHeader(walk.fetch(*treeBlock).bytes);
+    std::uint32_t root = 0;
+    std::uint32_t recordCount = 0;
+    if (!treeHeader.seek(fmt::kTreeHeaderMinimumSize) || !treeHeader.seek(fmt::kTreeRootPosition) ||
+        !treeHeader.readU32(&root) || !treeHeader.seek(fmt::kTreeRecordCountPosition) ||
+        !treeHeader.readU32(&recordCount)) {
+        fail(kTreeHeaderTooSmall);
+    }
 
     DSStoreParseResult result;
-    result.entries.reserve(
-        std::min<std::uint64_t>(header.u32(fmt::kTreeRecordCountPosition), walk.recordLimit()));
-    walk.walk(header.u32(fmt::kTreeRootPosition), 1, result);
+    result.entries.reserve(std::min<std::uint64_t>(recordCount, walk.recordLimit()));
+    walk.walk(root, 1, result);
     return result;
 }
 

@@ -14,7 +14,7 @@
 #include "core/inspection/DSStoreReconciliationPlan.h"
 #include "core/inspection/FolderViewSetting.h"
 #include "core/platform/FileSystem.h"
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 #include "core/preferences/FinderLayoutPreferences.h"
 
 namespace lumifold {

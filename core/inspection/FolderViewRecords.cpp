@@ -4,7 +4,7 @@
 
 #include "core/common/Error.h"
 #include "core/common/Numbers.h"
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 
 namespace lumifold {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "core/platform/FileSystem.h"
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 
 namespace lumifold::platform {
 

@@ -7,7 +7,7 @@
 #include "core/common/Bytes.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PreferencesService.h"
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 #include "core/preferences/FinderLayoutPreferences.h"
 #include "core/preferences/PushedPreference.h"
 #include "core/preferences/SettingChange.h"

@@ -6,7 +6,7 @@
 
 #include "core/common/Bytes.h"
 #include "core/common/JsonWriter.h"
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 
 namespace lumifold {
 

@@ -9,8 +9,8 @@
 #include "core/platform/Executable.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
-#include "core/platform/PropertyList.h"
 #include "core/platform/UserServices.h"
+#include "core/plist/PropertyList.h"
 #include "core/watcher/WatchPause.h"
 
 namespace lumifold {

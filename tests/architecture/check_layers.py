@@ -16,16 +16,17 @@ import sys
 # Rank of each product layer; an edge must point from a higher rank to a lower one.
 RANKS = {
     "core/common": 0,
-    "core/platform": 1,
-    "core/dsstore": 2,
-    "core/preferences": 2,
-    "core/inspection": 3,
-    "core/backup": 3,
-    "core/finder": 3,
-    "core/engine": 4,
-    "core/watcher": 5,
-    "cli": 6,
-    "app": 6,
+    "core/plist": 1,
+    "core/platform": 2,
+    "core/dsstore": 3,
+    "core/preferences": 3,
+    "core/inspection": 4,
+    "core/backup": 4,
+    "core/finder": 4,
+    "core/engine": 5,
+    "core/watcher": 6,
+    "cli": 7,
+    "app": 7,
 }
 # Test and measurement code may include any layer and each other's support.
 HARNESSES = ("tests", "bench", "fuzz")
@@ -108,7 +109,9 @@ SELF_CHECK = [
     ("core/common/Text.h", "<", "unicode/unistr.h", False),
     ("core/platform/Sha256.cpp", "<", "openssl/evp.h", True),
     ("core/platform/FileSystemLinux.cpp", "<", "openssl/evp.h", False),
-    ("core/platform/PropertyList.cpp", "<", "plist/plist.h", False),
+    ("core/plist/PropertyList.cpp", "<", "plist/plist.h", False),
+    ("core/platform/A.cpp", '"', "core/plist/B.h", True),
+    ("core/plist/A.cpp", '"', "core/platform/B.h", False),
     ("core/backup/A.h", "<", "nlohmann/json.hpp", True),
     ("core/engine/A.cpp", "<", "CLI/CLI.hpp", False),
     ("app/A.cpp", "<", "QtWidgets/QWidget", True),

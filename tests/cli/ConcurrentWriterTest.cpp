@@ -20,7 +20,7 @@
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PreferencesService.h"
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 #include "tests/support/TempHome.h"
 
 extern char** environ;

@@ -4,7 +4,7 @@
 #include "core/common/Base64.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 #include "tests/cli/CliTestSupport.h"
 
 // `lumifold dsstore`: writing and dumping record stores.

@@ -7,7 +7,7 @@
 #include "cli/CliSupport.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/engine/LumifoldEngine.h"
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 #include "tests/cli/CliTestSupport.h"
 
 // The stage commands: what each prints, as text or JSON, and its exit status.

@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "core/platform/FileSystem.h"
-#include "core/platform/PropertyList.h"
 #include "core/platform/UserServices.h"
+#include "core/plist/PropertyList.h"
 #include "core/watcher/LoginService.h"
 #include "core/watcher/WatchPause.h"
 #include "tests/support/LumifoldAssertions.h"

@@ -1,13 +1,13 @@
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 
 #include <cstdint>
 #include <string>
 
 #include "core/common/Error.h"
 #include "core/common/Text.h"
-#include "core/platform/BinaryPropertyListReader.h"
-#include "core/platform/PropertyListFormat.h"
-#include "core/platform/XmlPropertyListReader.h"
+#include "core/plist/BinaryPropertyListReader.h"
+#include "core/plist/PropertyListFormat.h"
+#include "core/plist/XmlPropertyListReader.h"
 
 namespace lumifold::platform {
 

@@ -1,4 +1,4 @@
-#include "core/platform/XmlPropertyListReader.h"
+#include "core/plist/XmlPropertyListReader.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,8 +9,8 @@
 #include "core/common/Base64.h"
 #include "core/common/Error.h"
 #include "core/common/Text.h"
-#include "core/platform/PropertyListFormat.h"
-#include "core/platform/PropertyListText.h"
+#include "core/plist/PropertyListFormat.h"
+#include "core/plist/PropertyListText.h"
 
 namespace lumifold::platform {
 namespace {

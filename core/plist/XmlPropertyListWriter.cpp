@@ -8,10 +8,10 @@
 #include "core/common/Error.h"
 #include "core/common/Numbers.h"
 #include "core/common/Text.h"
-#include "core/platform/PropertyList.h"
-#include "core/platform/PropertyListFormat.h"
-#include "core/platform/PropertyListText.h"
-#include "core/platform/XmlPropertyListReader.h"
+#include "core/plist/PropertyList.h"
+#include "core/plist/PropertyListFormat.h"
+#include "core/plist/PropertyListText.h"
+#include "core/plist/XmlPropertyListReader.h"
 
 namespace lumifold::platform {
 namespace {

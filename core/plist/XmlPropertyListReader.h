@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "core/common/Bytes.h"
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 
 namespace lumifold::platform {
 

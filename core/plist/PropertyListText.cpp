@@ -1,4 +1,4 @@
-#include "core/platform/PropertyListText.h"
+#include "core/plist/PropertyListText.h"
 
 #include <array>
 #include <charconv>
@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "core/platform/PropertyListFormat.h"
+#include "core/plist/PropertyListFormat.h"
 
 namespace lumifold::platform {
 namespace {

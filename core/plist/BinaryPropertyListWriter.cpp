@@ -10,8 +10,8 @@
 #include "core/common/BigEndian.h"
 #include "core/common/Error.h"
 #include "core/common/Text.h"
-#include "core/platform/PropertyList.h"
-#include "core/platform/PropertyListFormat.h"
+#include "core/plist/PropertyList.h"
+#include "core/plist/PropertyListFormat.h"
 
 namespace lumifold::platform {
 namespace {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/common/Bytes.h"
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 
 namespace lumifold::platform {
 

@@ -5,8 +5,8 @@
 #include "core/common/BigEndian.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/Process.h"
-#include "core/platform/PropertyList.h"
-#include "core/platform/PropertyListJson.h"
+#include "core/plist/PropertyList.h"
+#include "core/plist/PropertyListJson.h"
 #include "tests/support/LumifoldAssertions.h"
 #include "tests/support/TempHome.h"
 

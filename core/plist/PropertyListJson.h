@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 
 namespace lumifold::platform {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/platform/PropertyList.h"
+#include "core/plist/PropertyList.h"
 
 namespace lumifold::platform {
 

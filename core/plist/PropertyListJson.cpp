@@ -1,12 +1,12 @@
-#include "core/platform/PropertyListJson.h"
+#include "core/plist/PropertyListJson.h"
 
 #include <cmath>
 #include <string>
 
 #include "core/common/Base64.h"
 #include "core/common/Numbers.h"
-#include "core/platform/PropertyListFormat.h"
-#include "core/platform/PropertyListText.h"
+#include "core/plist/PropertyListFormat.h"
+#include "core/plist/PropertyListText.h"
 
 namespace lumifold::platform {
 namespace {

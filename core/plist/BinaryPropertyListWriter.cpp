@@ -18,10 +18,7 @@ namespace {
 
 namespace fmt = plist_format;
 
-[[noreturn]] void failWrite(const std::string& detail) {
-    throw Error(kPropertyListDomain, kPropertyListUnwritable,
-                "Cannot write the property list: " + detail);
-}
+using fmt::failWrite;
 
 // The smallest of 1, 2, 4 and 8 bytes that holds `value`.
 std::size_t widthFor(std::uint64_t value) {

@@ -2,7 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
+
+#include "core/common/Error.h"
+#include "core/plist/PropertyList.h"
 
 // Property-list bounds and both formats. All binary integers are big-endian.
 //
@@ -87,5 +91,11 @@ inline constexpr std::size_t kMaxDepth = 512;
 // references can cause.
 inline constexpr std::size_t kMaxValueCount = 1 << 20;
 inline constexpr std::size_t kMaxPayloadBytes = kMaxInputSize;
+
+// Both writers refuse a value they cannot encode with this error.
+[[noreturn]] inline void failWrite(const std::string& detail) {
+    throw Error(kPropertyListDomain, kPropertyListUnwritable,
+                "Cannot write the property list: " + detail);
+}
 
 }  // namespace lumifold::platform::plist_format

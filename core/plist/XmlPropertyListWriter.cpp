@@ -18,10 +18,7 @@ namespace {
 
 namespace fmt = plist_format;
 
-[[noreturn]] void failWrite(const std::string& detail) {
-    throw Error(kPropertyListDomain, kPropertyListUnwritable,
-                "Cannot write the property list: " + detail);
-}
+using fmt::failWrite;
 
 void appendReference(std::string& out, unsigned code) {
     char text[16];

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <limits>
 
 #include "core/common/ByteCursor.h"
 

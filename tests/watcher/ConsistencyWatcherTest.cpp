@@ -90,41 +90,32 @@ TEST_F(ConsistencyWatcherTest, CallsBackOnceAfterABurstAndARetryOneIntervalLater
     EXPECT_EQ(callbacks, 2);
 }
 
-TEST_F(ConsistencyWatcherTest, PauseDropsPendingWorkAndResumeWaitsForANewEvent) {
+// Pause drops pending work and resume waits for a new event. Five folders and their parent (for
+// its store and for the missing Music) take six watches; stop closes them all.
+TEST_F(ConsistencyWatcherTest, PauseAndStopDropPendingWorkAndStopClosesEveryWatch) {
+    const auto [before, none] = inotifyDescriptorsAndWatches();
+    testing::removeTree(home / "Music");
     watcher->setDebounceInterval(2.9);
     start();
     change("a");
     watcher->pause();
     start();  // already running: stays paused
-    watcher->waitUntilIdle();
     EXPECT_EQ(watcher->statusText(), "Paused");
     change("b");
     watcher->resume();
     advance(10);
     EXPECT_EQ(callbacks, 0);
-    EXPECT_EQ(watcher->statusText(), "Active (watching 6 of 6 folders, debounce: 2s)");
-    change("c");
-    advance(2.9);
-    EXPECT_EQ(callbacks, 1);
-}
-
-// Five folders and their parent (for its store and for the missing Music): six watches.
-TEST_F(ConsistencyWatcherTest, StopClosesEveryWatchAndStartOpensOneSetAgain) {
-    const auto [before, none] = inotifyDescriptorsAndWatches();
-    testing::removeTree(home / "Music");
-    start();
-    start();
     EXPECT_EQ(inotifyDescriptorsAndWatches(), std::make_pair(before + 1, none + 6));
-    EXPECT_EQ(watcher->statusText(), "Active (watching 5 of 6 folders, debounce: 8s)");
-    change("a");
+    EXPECT_EQ(watcher->statusText(), "Active (watching 5 of 6 folders, debounce: 2s)");
+    change("c");
     watcher->stop();
     advance(10);
     EXPECT_EQ(inotifyDescriptorsAndWatches(), std::make_pair(before, none));
     EXPECT_EQ(watcher->statusText(), "Stopped");
     EXPECT_EQ(callbacks, 0);
     start();
-    change("b");
-    advance(8);
+    change("d");
+    advance(2.9);
     EXPECT_EQ(inotifyDescriptorsAndWatches(), std::make_pair(before + 1, none + 6));
     EXPECT_EQ(callbacks, 1);
 }

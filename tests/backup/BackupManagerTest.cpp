@@ -340,7 +340,7 @@ TEST_F(BackupTest, ASnapshotCutShortLeavesNoFolder) {
 TEST_F(BackupTest, ApplyDriftRefusalAndForcedRestoreBringEverythingBack) {
     writePreferences(true);
     const std::string desktop = writeStore("Desktop", "desktop before", 0640);
-    const std::string documents = writeStore("Documents", "documents before", 0600);
+    const std::string documents = writeStore("Documents", "documents before", 0606);
     const std::string report = home.writeFile("Desktop/report.pdf", "pdf");
     const std::string notes = home.writeFile("Documents/notes.txt", "txt");
     platform::setHasHiddenExtension(notes, true);

@@ -1,12 +1,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <list>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -98,23 +96,12 @@ class BackupTest : public ::testing::Test {
             manager.completeSnapshot(taken.request, taken.written, outcome).header.id;
         return manager.loadManifest(id).value();
     }
-    // Checksum, bits and hidden-extension flag of every file under the home, except the
-    // snapshot store and the current-host preference domains (checked on their own).
-    std::map<std::string, std::string> liveState() const {
-        namespace fs = std::filesystem;
-        std::map<std::string, std::string> state;
-        for (auto it = fs::recursive_directory_iterator(home.path());
-             it != fs::recursive_directory_iterator(); ++it) {
-            const std::string path = it->path().string();
-            if (path == home / ".lumifold" || path == home / "Library/Preferences/ByHost") {
-                it.disable_recursion_pending();
-            } else if (it->is_regular_file()) {
-                state[path] = checksumOf(path) + " " +
-                              std::to_string(platform::permissionBits(path).value_or(0)) + " " +
-                              std::to_string(platform::hasHiddenExtension(path).value_or(false));
-            }
-        }
-        return state;
+    // Every entry under the home but the snapshot store and the current-host preference
+    // domains (checked on their own).
+    TreeState liveState() const {
+        return treeState(home.path(), [&](const std::string& path) {
+            return path == home / ".lumifold" || path == home / "Library/Preferences/ByHost";
+        });
     }
 
     std::list<BackupManifest> m_lists;  // what each request's lists enumerate
@@ -171,7 +158,9 @@ TEST_F(BackupTest, SnapshotCopiesEveryFileExactlyAndLaterRecordsTheLiveChecksums
     EXPECT_EQ(manifestText(manifest.id).find("null"), std::string::npos);
 }
 
-TEST_F(BackupTest, SnapshotsOfOneSecondAreNumberedAndListedNewestFirst) {
+// Listing skips what is not a snapshot; loading names only its own folder.
+TEST_F(BackupTest, SnapshotsOfOneSecondAreNumberedListedNewestFirstAndLoadedFromTheirFolder) {
+    EXPECT_TRUE(manager.listSnapshots().snapshots.empty());  // no store yet
     writePreferences(true);
     const std::string store = writeStore("Desktop", "first");
     const BackupManifest first = take({store}).manifest;
@@ -187,20 +176,14 @@ TEST_F(BackupTest, SnapshotsOfOneSecondAreNumberedAndListedNewestFirst) {
 
     now = *parseIso8601("2025-01-31T10:00:00Z");
     take({});
-    EXPECT_EQ(idsOf(manager.listSnapshots().snapshots),
-              (std::vector<std::string>{second.id, first.id, "2025-01-31T10-00-00Z"}));
-}
-
-TEST_F(BackupTest, ListingSkipsWhatIsNotASnapshotAndLoadingNamesOnlyItsOwnFolder) {
-    EXPECT_TRUE(manager.listSnapshots().snapshots.empty());  // no store yet
-    const BackupManifest kept = take({}).manifest;
     home.makeFolder(".lumifold/backups/stray-folder");
     home.writeFile(".lumifold/backups/garbled/manifest.json", "[]");
     // A manifest copied into another folder would restore under a false name.
-    home.writeFile(".lumifold/backups/copied/manifest.json", manifestText(kept.id));
-    EXPECT_EQ(idsOf(manager.listSnapshots().snapshots), std::vector<std::string>{kept.id});
+    home.writeFile(".lumifold/backups/copied/manifest.json", manifestText(first.id));
+    EXPECT_EQ(idsOf(manager.listSnapshots().snapshots),
+              (std::vector<std::string>{second.id, first.id, "2025-01-31T10-00-00Z"}));
     for (const std::string& name :
-         {std::string("copied"), std::string("garbled"), "../backups/" + kept.id}) {
+         {std::string("copied"), std::string("garbled"), "../backups/" + first.id}) {
         EXPECT_EQ(manager.loadManifest(name), std::nullopt) << name;
     }
 }
@@ -299,9 +282,8 @@ TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
             }
         }
         home.makeFolder(".lumifold/backups/killed");  // an Apply killed while snapshotting
-        for (const std::string& link : {store + "/linked", snapshotDirectory(ids[7]) + "/x"}) {
-            ASSERT_EQ(::symlink((home / "outside").c_str(), link.c_str()), 0);
-        }
+        home.link(home / "outside", ".lumifold/backups/linked");
+        home.link(home / "outside", ".lumifold/backups/" + ids[7] + "/x");
     };
     snapshotAll();
     // A manifest damaged without changing its size or time, so only reading it tells; which
@@ -358,7 +340,7 @@ TEST_F(BackupTest, ASnapshotCutShortLeavesNoFolder) {
 TEST_F(BackupTest, ApplyDriftRefusalAndForcedRestoreBringEverythingBack) {
     writePreferences(true);
     const std::string desktop = writeStore("Desktop", "desktop before", 0640);
-    const std::string documents = writeStore("Documents", "documents before", 0600);
+    const std::string documents = writeStore("Documents", "documents before", 0606);
     const std::string report = home.writeFile("Desktop/report.pdf", "pdf");
     const std::string notes = home.writeFile("Documents/notes.txt", "txt");
     platform::setHasHiddenExtension(notes, true);
@@ -426,10 +408,6 @@ TEST_F(BackupTest, DamagedCopiesStopTheWholeRestore) {
         take({desktop}, {}, {{report, true}, {home / "Desktop/gone.pdf", true}}).manifest;
     const std::string copy =
         appending(snapshotDirectory(manifest.id), manifest.dsStoreBackups[0].backupRelativePath);
-    const auto link = [](const std::string& to, const std::string& at) {
-        platform::removeFile(at);
-        ASSERT_EQ(::symlink(to.c_str(), at.c_str()), 0);
-    };
     const struct {
         const char* what;
         std::function<void()> breakIt;
@@ -443,8 +421,7 @@ TEST_F(BackupTest, DamagedCopiesStopTheWholeRestore) {
         {.what = "store copy a link",
          .breakIt =
              [&] {
-                 home.writeFile("same", "one");
-                 link(home / "same", copy);
+                 home.link(home.writeFile("same", "one"), copy.substr(home.path().size() + 1));
              }},
         {.what = "store copy a FIFO",
          .breakIt =

@@ -2,10 +2,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -88,30 +86,15 @@ class SnapshotRestoreTest : public ::testing::Test {
     void restore(const BackupManifest& manifest, const platform::WriteBounds& within) {
         manager.restoreSnapshot(manifest, true, manager.evaluateRestore(manifest), within);
     }
+    // A link to `target` in place of the home's `at`.
     void link(const std::string& target, const std::string& at) const {
-        platform::removeTree(at);
-        ASSERT_EQ(::symlink(target.c_str(), at.c_str()), 0) << at;
+        home.link(target, at.substr(home.path().size() + 1));
     }
-    // Content or link target, bits and flag of everything in both trees but the snapshots.
-    std::map<std::string, std::string> state() const {
-        namespace fs = std::filesystem;
-        std::map<std::string, std::string> state;
-        for (const TempHome* tree : {&home, &elsewhere}) {
-            for (auto it = fs::recursive_directory_iterator(tree->path());
-                 it != fs::recursive_directory_iterator(); ++it) {
-                const std::string path = it->path().string();
-                if (path == home / ".lumifold") {
-                    it.disable_recursion_pending();
-                } else if (it->is_symlink()) {
-                    state[path] = "-> " + fs::read_symlink(path).string();
-                } else if (it->is_regular_file()) {
-                    state[path] =
-                        std::string(asText(readFile(path))) + " " +
-                        std::to_string(*platform::permissionBits(path)) + " " +
-                        std::to_string(platform::hasHiddenExtension(path).value_or(false));
-                }
-            }
-        }
+    // Everything in both trees but the snapshots.
+    TreeState state() const {
+        TreeState state = treeState(elsewhere.path());
+        state.merge(
+            treeState(home.path(), [&](const auto& path) { return path == home / ".lumifold"; }));
         return state;
     }
 

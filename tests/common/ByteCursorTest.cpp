@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <limits>
 
 #include "core/common/ByteCursor.h"
 
@@ -104,7 +103,8 @@ TEST(ByteCursorTest, ReadsBigEndianFieldsWithinTheViewOnly) {
     }
 }
 
-TEST(ByteCursorTest, StaysFailedAfterAReadThatDidNotFit) {
+// A cursor that failed, or started past the end, reads nothing more.
+TEST(ByteCursorTest, StaysFailedAfterAReadThatDidNotFitOrAStartPastTheEnd) {
     ByteCursor cursor(kSample, 6);
     std::uint32_t word = 0;
     std::uint8_t byte = 0;
@@ -112,13 +112,9 @@ TEST(ByteCursorTest, StaysFailedAfterAReadThatDidNotFit) {
     EXPECT_FALSE(cursor.readU8(&byte));  // would fit on its own
     EXPECT_FALSE(cursor.seek(0));
     EXPECT_EQ(cursor.position(), 6u);
-}
-
-TEST(ByteCursorTest, StartsFailedPastTheEnd) {
-    ByteCursor cursor(kSample, kSample.size() + 1);
-    std::uint8_t byte = 0;
-    EXPECT_TRUE(cursor.failed());
-    EXPECT_FALSE(cursor.readU8(&byte));
+    ByteCursor past(kSample, kSample.size() + 1);
+    EXPECT_TRUE(past.failed());
+    EXPECT_FALSE(past.readU8(&byte));
 }
 
 }  // namespace

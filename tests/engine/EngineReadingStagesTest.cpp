@@ -58,11 +58,7 @@ TEST_F(EngineReadingStagesTest, ApplyRefusesBeforeWritingWhenAPreferencesFileCan
         const Bytes kept = platform::readFile(preferences);
         plant();
         const Fingerprint before = fingerprint(true);
-        const auto names = [&](const std::vector<std::string>& warnings) {
-            return std::any_of(warnings.begin(), warnings.end(),
-                               [&](const auto& w) { return w.find(path) != std::string::npos; });
-        };
-        EXPECT_TRUE(names(engine->preview(folders).warnings));
+        EXPECT_GT(mentions(engine->preview(folders).warnings, path), 0);
         try {
             engine->apply(folders, true);
             ADD_FAILURE() << "Apply went ahead";
@@ -83,9 +79,7 @@ TEST_F(EngineReadingStagesTest, ADamagedStoreIsLeftAloneWhileTheOtherFoldersGoAh
     const std::string pictures = writeStore("Pictures", {viewStyle(".", "Nlsv")});
     const ApplyResult result =
         engine->apply(std::vector<std::string>{home / "Documents", home / "Pictures"}, false);
-    EXPECT_EQ(std::count_if(result.warnings.begin(), result.warnings.end(),
-                            [&](const auto& w) { return w.find(store) != std::string::npos; }),
-              1);
+    EXPECT_EQ(mentions(result.warnings, store), 1);
     EXPECT_TRUE(holds(pictures, viewStyle(".", "icnv")));
     EXPECT_EQ(asText(platform::readFile(store)), std::string(64, 'x'));
     const auto& verified = result.verification.folderResults;
@@ -101,7 +95,7 @@ TEST_F(EngineReadingStagesTest, ExcludedFoldersAreLeftOutOfEveryStageHoweverTheH
     const std::string mail = outside.writeFile("Library/Mail/.DS_Store", image);
     outside.writeFile("Library/Mail/inbox.txt", "mail");
     outside.writeFile("Documents/.DS_Store", image);
-    ASSERT_EQ(::symlink(outside.path().c_str(), (home / "linked").c_str()), 0);
+    home.link(outside.path(), "linked");
     for (const std::string& spelling : {outside.path(), outside.path() + "/", home / "linked"}) {
         SCOPED_TRACE(spelling);
         const auto spelled = makeEngine(spelling);

@@ -9,41 +9,14 @@
 namespace lumifold::testing {
 namespace {
 
-// Restore after Apply: drift, values XML cannot hold, which snapshot it takes, and how either
-// stage stops when something goes wrong.
+// Restore after Apply: drift, values XML cannot hold, and how either stage stops when something
+// goes wrong.
 using EngineRestoreTest = WritingStagesTest;
 
-// Drift is refused untouched; forced, every byte, bit, flag and pushed value comes back.
+// Drift is refused untouched; forced, every byte, bit, flag and pushed value comes back, values
+// XML cannot hold (recorded in binary) too, and nothing is written before the Finder quits.
 TEST_F(EngineRestoreTest, RestoreRefusesDriftThenForcedGivesBackByteBitFlagAndValue) {
     if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";
-    makeHome();
-    home.makeFolder("Library/Preferences/ByHost");  // Apply would make it, Restore keep it
-    const Fingerprint beforeApply = fingerprint();
-    engine->apply(folders, false);
-    ASSERT_NE(fingerprint(), beforeApply);
-    writeStore("Documents", {viewStyle(".", "clmv")});  // the user changed both since
-    platform::PreferencesService(home.path())
-        .setValue("AppleShowAllExtensions", PlistValue::boolean(true), "com.apple.finder",
-                  platform::PreferencesService::User::current,
-                  platform::PreferencesService::Host::current);
-    const Fingerprint drifted = fingerprint(true);
-    const auto evaluation = engine->restore(std::nullopt, false).evaluation;
-    EXPECT_EQ(std::count_if(evaluation.begin(), evaluation.end(),
-                            [](const auto& item) { return item.isModifiedSinceBackup; }),
-              2);
-    EXPECT_EQ(fingerprint(true), drifted);
-    EXPECT_TRUE(finder.log.empty());
-    bool untouchedAtQuit = false;
-    finder.onQuit = [&] { untouchedAtQuit = fingerprint(true) == drifted; };
-    EXPECT_EQ(engine->restore(std::nullopt, true).evaluation, evaluation);
-    EXPECT_TRUE(untouchedAtQuit);
-    EXPECT_EQ(fingerprint(), beforeApply);
-    EXPECT_EQ(finder.log, kQuitThenRestart);
-}
-
-// Original values XML cannot hold no longer stop Apply: they are recorded in binary, a change
-// made to them since is drift, and Restore puts them back exactly.
-TEST_F(EngineRestoreTest, ValuesXmlCannotHoldAreRecordedComparedAndPutBack) {
     makeHome();
     platform::PreferencesService service(home.path());
     const auto domainValue = [&](const char* domain, const std::optional<PlistValue>& value) {
@@ -61,32 +34,26 @@ TEST_F(EngineRestoreTest, ValuesXmlCannotHoldAreRecordedComparedAndPutBack) {
     const PlistValue farDate = PlistValue::date({1e13});  // beyond the year 9999
     domainValue(platform::PreferencesService::kAnyApplication, uid(1));
     domainValue("com.apple.finder", farDate);
+    const Fingerprint beforeApply = fingerprint();
     engine->apply(folders, false);
-    domainValue("com.apple.finder", uid(2));  // the user's change since
+    ASSERT_NE(fingerprint(), beforeApply);
+    writeStore("Documents", {viewStyle(".", "clmv")});  // the user changed both since
+    domainValue("com.apple.finder", uid(2));
+    const Fingerprint drifted = fingerprint(true);
     const auto evaluation = engine->restore(std::nullopt, false).evaluation;
     EXPECT_EQ(std::count_if(evaluation.begin(), evaluation.end(),
                             [](const auto& item) { return item.isModifiedSinceBackup; }),
-              1);
-    engine->restore(std::nullopt, true);
+              2);
+    EXPECT_EQ(fingerprint(true), drifted);
+    EXPECT_TRUE(finder.log.empty());
+    bool untouchedAtQuit = false;
+    finder.onQuit = [&] { untouchedAtQuit = fingerprint(true) == drifted; };
+    EXPECT_EQ(engine->restore(std::nullopt, true).evaluation, evaluation);
+    EXPECT_TRUE(untouchedAtQuit);
+    EXPECT_EQ(fingerprint(), beforeApply);
     EXPECT_EQ(domainValue(platform::PreferencesService::kAnyApplication, std::nullopt), uid(1));
     EXPECT_EQ(domainValue("com.apple.finder", std::nullopt), farDate);
-}
-
-// Without an id, Restore takes the newest snapshot; a named one that does not exist is refused.
-TEST_F(EngineRestoreTest, RestoreTakesTheNewestSnapshotOrTheOneNamed) {
-    makeHome();
-    EXPECT_LUMIFOLD_ERROR(engine->restore(std::nullopt, false), LumifoldEngine::kDomain,
-                          LumifoldEngine::kNoBackupManifest, "No backup manifest found");
-    const Bytes original = platform::readFile(preferencesPath());
-    const std::string id = engine->apply(folders, false).manifest.id;
-    const Bytes beforeSecond = platform::readFile(writeUserPreferences(70.0));
-    const std::string second = engine->apply(folders, false).manifest.id;
-    EXPECT_EQ(engine->restore(std::nullopt, false).snapshotId, second);
-    EXPECT_EQ(platform::readFile(preferencesPath()), beforeSecond);
-    engine->restore(id, true);
-    EXPECT_EQ(platform::readFile(preferencesPath()), original);
-    EXPECT_LUMIFOLD_ERROR_CODE(engine->restore("2000-01-01T00-00-00Z", true),
-                               LumifoldEngine::kDomain, LumifoldEngine::kNoBackupManifest);
+    EXPECT_EQ(finder.log, kQuitThenRestart);
 }
 
 // A copy window or a damaged copy stops Restore before any write; a failed write stops either

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <sys/xattr.h>
 
 #include <filesystem>
@@ -9,15 +8,13 @@
 #include "core/common/Paths.h"
 #include "core/engine/LumifoldEngine.h"
 #include "core/platform/FileMetadata.h"
-#include "core/platform/Sha256.h"
 #include "tests/finder/FakeFinder.h"
 #include "tests/support/LumifoldAssertions.h"
 #include "tests/support/TempHome.h"
 
 namespace lumifold::testing {
 
-// Checksum (files only), permission bits and hidden-extension flag of each item, by path.
-using Fingerprint = std::map<std::string, std::string>;
+using Fingerprint = TreeState;
 
 // The engine in a temporary home, on a fake, running Finder.
 class EngineTest : public ::testing::Test {
@@ -81,6 +78,12 @@ class EngineTest : public ::testing::Test {
                 DSStoreValue::data(Bytes(16, std::byte(seed)))};
     }
 
+    // How many of `lines` mention `text`.
+    static long mentions(const std::vector<std::string>& lines, const std::string& text) {
+        return std::count_if(lines.begin(), lines.end(), [&](const auto& line) {
+            return line.find(text) != std::string::npos;
+        });
+    }
     static bool hiddenExtension(const std::string& path) {
         return platform::hasHiddenExtension(path).value_or(false);
     }
@@ -89,23 +92,11 @@ class EngineTest : public ::testing::Test {
 
     // Every item under the home by path; snapshots only when asked, never the lock.
     Fingerprint fingerprint(bool withSnapshots = false) const {
-        namespace fs = std::filesystem;
-        Fingerprint prints;
-        for (auto it = fs::recursive_directory_iterator(home.path());
-             it != fs::recursive_directory_iterator(); ++it) {
-            const std::string path = it->path().string();
-            if (!withSnapshots && lastPathComponent(path) == ".lumifold") {
-                it.disable_recursion_pending();
-                continue;
-            }
-            if (path == home / ".lumifold" || path == home / ".lumifold/lock") continue;
-            struct stat info {};
-            if (::lstat(path.c_str(), &info) != 0) continue;
-            std::string& print = prints[path];
-            if (S_ISREG(info.st_mode)) print = platform::sha256Hex(platform::readFile(path));
-            print += " " + std::to_string(info.st_mode & 07777);
-            if (!S_ISLNK(info.st_mode) && hiddenExtension(path)) print += " hidden";
-        }
+        const std::string lumifold = home / ".lumifold";
+        Fingerprint prints = treeState(home.path(), [&](const std::string& path) {
+            return path == lumifold + "/lock" || (!withSnapshots && path == lumifold);
+        });
+        prints.erase(lumifold);
         return prints;
     }
 

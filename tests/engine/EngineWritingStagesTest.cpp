@@ -123,7 +123,7 @@ TEST_F(EngineWritingStagesTest, AFolderSwappedWhileApplyOrRestoreRunsIsNeverWrit
     const std::string folder = home / "Documents/P/a";
     const auto swapForLink = [&] {
         std::filesystem::rename(folder, folder + ".moved");
-        ASSERT_EQ(::symlink(victim.path().c_str(), folder.c_str()), 0);
+        home.link(victim.path(), "Documents/P/a");
     };
     const auto swapForFolder = [&] {
         std::filesystem::rename(folder, folder + ".moved");
@@ -150,13 +150,7 @@ TEST_F(EngineWritingStagesTest, AFolderSwappedWhileApplyOrRestoreRunsIsNeverWrit
         finder.onQuit = each.swap;
         if (each.applies) {
             const ApplyResult result = engine->apply(tree, true);
-            EXPECT_EQ(std::count_if(result.warnings.begin(), result.warnings.end(),
-                                    [&](const auto& w) {
-                                        return w.find(folder +
-                                                      "/.DS_Store\" was left as it "
-                                                      "is") != std::string::npos;
-                                    }),
-                      1);
+            EXPECT_EQ(mentions(result.warnings, folder + "/.DS_Store\" was left as it is"), 1);
             EXPECT_TRUE(result.manifest.dsStoreBackups.at(1).notWritten);
             EXPECT_TRUE(holds(home / "Documents/P/.DS_Store", viewStyle(".", "icnv")));
         } else {
@@ -169,10 +163,13 @@ TEST_F(EngineWritingStagesTest, AFolderSwappedWhileApplyOrRestoreRunsIsNeverWrit
 }
 
 // An Apply with nothing to change writes nothing, quits no Finder and takes no snapshot, so a
-// restore after it undoes the Apply that changed something.
+// restore after it undoes the Apply that changed something. Restore names no snapshot that is
+// not there.
 TEST_F(EngineWritingStagesTest, AnApplyWithNothingToChangeTakesNoSnapshot) {
     makeHome();
     home.makeFolder("Library/Preferences/ByHost");  // Apply would make it, Restore keep it
+    EXPECT_LUMIFOLD_ERROR(engine->restore(std::nullopt, false), LumifoldEngine::kDomain,
+                          LumifoldEngine::kNoBackupManifest, "No backup manifest found");
     const Fingerprint before = fingerprint();
     const std::string id = engine->apply(folders, false).manifest.id;
     const Fingerprint applied = fingerprint(true);
@@ -182,6 +179,8 @@ TEST_F(EngineWritingStagesTest, AnApplyWithNothingToChangeTakesNoSnapshot) {
     EXPECT_EQ(finder.log, "");
     EXPECT_EQ(engine->restore(std::nullopt, false).snapshotId, id);
     EXPECT_EQ(fingerprint(), before);
+    EXPECT_LUMIFOLD_ERROR_CODE(engine->restore("2000-01-01T00-00-00Z", true),
+                               LumifoldEngine::kDomain, LumifoldEngine::kNoBackupManifest);
 }
 
 // What another program writes between planning and writing is neither lost nor rolled back.
@@ -196,9 +195,7 @@ TEST_F(EngineWritingStagesTest, AFileAnotherProgramChangesDuringApplyIsLeftAsItW
     for (const auto& [path, theirs] :
          {std::pair{documentsStore, theirStore}, std::pair{preferencesPath(), theirPreferences}}) {
         EXPECT_EQ(platform::readFile(path), theirs);
-        EXPECT_EQ(std::count_if(result.warnings.begin(), result.warnings.end(),
-                                [&](const auto& w) { return w.find(path) != std::string::npos; }),
-                  1);
+        EXPECT_EQ(mentions(result.warnings, path), 1);
     }
     EXPECT_TRUE(result.manifest.dsStoreBackups[0].notWritten &&
                 result.manifest.finderPlistNotWritten);

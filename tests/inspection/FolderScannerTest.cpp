@@ -50,10 +50,6 @@ class FolderScannerTest : public ::testing::Test {
     std::string writeStore(const std::string& relative, const std::vector<DSStoreEntry>& entries) {
         return home.writeFile(appending(relative, ".DS_Store"), writer.encode(entries));
     }
-    std::string link(const std::string& relative, const std::string& to) const {
-        EXPECT_EQ(::symlink(to.c_str(), (home / relative).c_str()), 0) << relative;
-        return home / relative;
-    }
     FolderViewSetting inspectOne(const std::string& path) const {
         const auto results = scanner.inspectFolders({path}, kPreferred);
         return results.size() == 1 ? results[0] : FolderViewSetting{};
@@ -168,7 +164,7 @@ TEST_F(FolderScannerTest, OverridesComeFromTheOwnStoreThenTheParents) {
 
 TEST_F(FolderScannerTest, AFolderMetTwiceIsReportedOnceAndExcludedOnesNotAtAll) {
     const std::string real = home.makeFolder("Documents");
-    const std::string viaLink = link("Docs", real);
+    const std::string viaLink = home.link(real, "Docs");
     const auto results = scanner.inspectFolders({viaLink, real, real + "/", viaLink}, kPreferred);
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].path, viaLink);
@@ -176,7 +172,7 @@ TEST_F(FolderScannerTest, AFolderMetTwiceIsReportedOnceAndExcludedOnesNotAtAll) 
     EXPECT_TRUE(results[0].isSymlink);
     if (!platform::isDirectory("/usr/include")) GTEST_SKIP() << "no /usr/include";
     // Excluded by the resolved path, whatever the link is called.
-    const std::string include = link("include", "/usr/include");
+    const std::string include = home.link("/usr/include", "include");
     EXPECT_TRUE(scanner.inspectFolders({"/usr/include", include}, kPreferred).empty());
     EXPECT_TRUE(scanner.visibleExtensionFiles({"/usr/include", include}).empty());
 }
@@ -195,12 +191,12 @@ TEST_F(FolderScannerTest, VisibleExtensionFilesAreTheOnesWhoseFlagCanBeSet) {
     }
     platform::setHasHiddenExtension(hidden, true);
     ASSERT_EQ(::mkfifo((b + "/pipe.txt").c_str(), 0600), 0);
-    link("B/link.txt", "z.txt");
+    home.link("z.txt", "B/link.txt");
 
     ScanNotes notes;
-    EXPECT_EQ(
-        scanner.visibleExtensionFiles({link("LinkToB", b), a, home / "Missing"}, &notes).paths(),
-        (std::vector<std::string>{a + "/m.jpg", b + "/z.txt"}));
+    EXPECT_EQ(scanner.visibleExtensionFiles({home.link(b, "LinkToB"), a, home / "Missing"}, &notes)
+                  .paths(),
+              (std::vector<std::string>{a + "/m.jpg", b + "/z.txt"}));
     EXPECT_TRUE(notes.warnings.empty());  // a folder that is not there is no folder to list
     EXPECT_EQ(notes.undecodable.count, 2u);
     EXPECT_EQ(notes.undecodable.folders, (std::vector<std::string>{b, a}));
@@ -284,7 +280,7 @@ TEST_F(FolderScannerPlanningTest, StoresThatCannotBeRewrittenSafelyAreReportedNo
         const std::string path = home / (folder + "/.DS_Store");
         home.makeFolder(folder);
         if (store.empty()) {
-            link(folder + "/.DS_Store", home.writeFile("elsewhere", image));
+            home.link(home.writeFile("elsewhere", image), folder + "/.DS_Store");
         } else {
             platform::writeFileAtomically(path, store);
             const auto read = DSStoreReader().parse(store);  // each patch hit one record
@@ -312,9 +308,8 @@ TEST(FolderTreeTest, WalksByNameAndLeavesOutWhatItMust) {
         home.makeFolder(folder);
     }
     home.writeFile("P/a/file.txt", "");
-    for (const auto& [from, to] : {std::pair{"P/a/loop", ".."}, std::pair{"P/c/out", "/etc"}}) {
-        ASSERT_EQ(::symlink(to, (home / from).c_str()), 0);
-    }
+    home.link("..", "P/a/loop");
+    home.link("/etc", "P/c/out");
     const FolderScanner scanner(home.path(), platform::temporaryDirectory());
     const auto walk = [&](FolderTreeOptions options, std::vector<std::string> roots) {
         std::vector<std::string> folders;

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -26,24 +25,10 @@ class FileSystemTest : public ::testing::Test {
     std::vector<std::string> names(const std::string& folder) const {
         return listDirectory(home / folder, true);
     }
-    void link(const std::string& target, const std::string& at) const {
-        ASSERT_EQ(::symlink(target.c_str(), (home / at).c_str()), 0) << at;
-    }
     testing::TempHome home;
 };
 
-TEST_F(FileSystemTest, AtomicWriteKeepsTheTargetsBitsUnlessGivenAndLeavesNoTemporaryFile) {
-    const std::string kept = home.writeFile("a/kept", "old content");
-    setPermissionBits(kept, 0640);
-    writeFileAtomically(kept, asBytes("new"));
-    EXPECT_EQ(asText(readFile(kept)), "new");
-    EXPECT_EQ(permissionBits(kept), 0640u);
-    writeFileAtomically(kept, asBytes("newer"), 0600);  // given bits are exactly the result
-    EXPECT_EQ(permissionBits(kept), 0600u);
-    EXPECT_EQ(names("a"), std::vector<std::string>{"kept"});
-}
-
-TEST_F(FileSystemTest, ReplacingKeepsOwnerBitsAndAttributesAndReplacesOnlyAFile) {
+TEST_F(FileSystemTest, ReplacingKeepsBitsOwnerAndAttributesAndReplacesOnlyAFile) {
     const std::string target = home.writeFile("real/target", "old");
     setPermissionBits(target, 0640);
     ASSERT_EQ(::setxattr(target.c_str(), "user.kept", "v", 1, 0), 0) << "no user attributes here";
@@ -70,14 +55,16 @@ TEST_F(FileSystemTest, ReplacingKeepsOwnerBitsAndAttributesAndReplacesOnlyAFile)
         EXPECT_EQ(info.st_uid, 4321u);
     }
     EXPECT_EQ(names("real"), std::vector<std::string>{"target"});
+    writeFileAtomically(target, asBytes("newer"), 0600);  // given bits are exactly the result
+    EXPECT_EQ(permissionBits(target), 0600u);
 
     // A link or a FIFO at the target is refused, never followed or replaced.
-    link(target, "link");
+    home.link(target, "link");
     EXPECT_LUMIFOLD_ERROR_CODE(replaceFile(home / "link", asBytes("x")), kPosixDomain, ELOOP);
     ASSERT_EQ(::mkfifo((home / "fifo").c_str(), 0600), 0);
     EXPECT_LUMIFOLD_ERROR_CODE(replaceFile(home / "fifo", asBytes("x")), kPosixDomain,
                                kNotRegularFile);
-    EXPECT_EQ(asText(readFile(target)), "new");
+    EXPECT_EQ(asText(readFile(target)), "newer");
     EXPECT_EQ(entryType(home / "fifo"), EntryType::other);
 }
 
@@ -106,11 +93,7 @@ TEST_F(FileSystemTest, ReplacingOnlyWhatStillHoldsThePlannedBytes) {
          .meanwhile = [&] { replaceFile(target, asBytes("renamed over")); },
          .left = "renamed over"},
         {.what = "a link to a file holding the planned bytes",
-         .meanwhile =
-             [&] {
-                 removeFile(target);
-                 link(victim, "t");
-             },
+         .meanwhile = [&] { home.link(victim, "t"); },
          .left = "planned"},
     };
     for (const Case& each : cases) {
@@ -144,7 +127,7 @@ TEST_F(FileSystemTest, ReplacingOnlyWhatStillHoldsThePlannedBytes) {
 
 TEST_F(FileSystemTest, ReadsRefuseAnythingButABoundedRegularFileWithoutBlocking) {
     ASSERT_EQ(::mkfifo((home / "fifo").c_str(), 0600), 0);
-    link("/dev/zero", "zero");
+    home.link("/dev/zero", "zero");
     EXPECT_LUMIFOLD_ERROR_CODE(readFile(home / "fifo"), kPosixDomain, kNotRegularFile);
     EXPECT_LUMIFOLD_ERROR_CODE(readFile(home / "zero"), kPosixDomain, kNotRegularFile);
     const std::string big = home.writeFile("big", std::string(3 << 20, 'x'));
@@ -176,7 +159,7 @@ TEST_F(FileSystemTest, OnlyOurOwnLeftoverFilesAreRemoved) {
         home.writeFile("d/" + name, "x");
     }
     // A link carrying our name is not ours to follow or remove.
-    link("/etc/hostname", "d/..DS_Store.tmp." + makeUuidString());
+    home.link("/etc/hostname", "d/..DS_Store.tmp." + makeUuidString());
     EXPECT_EQ(removeOwnTemporaryFiles(home / "d", {".DS_Store", "com.apple.finder.plist"}), 3u);
     EXPECT_EQ(names("d").size(), cases.size() - 3 + 1);
 }
@@ -247,9 +230,8 @@ TEST_F(FileMetadataTest, FoldersCarryTheFlagAndLinksAreNeverFollowed) {
     EXPECT_TRUE(metadata.isDirectory && metadata.hasHiddenExtension);
 
     setHasHiddenExtension(file, true);
-    const std::string fileLink = home / "link.txt", folderLink = home / "Linked.app";
-    ASSERT_EQ(::symlink(file.c_str(), fileLink.c_str()), 0);
-    ASSERT_EQ(::symlink(home.makeFolder("Real.app").c_str(), folderLink.c_str()), 0);
+    const std::string fileLink = home.link(file, "link.txt");
+    const std::string folderLink = home.link(home.makeFolder("Real.app"), "Linked.app");
     EXPECT_TRUE(fileMetadata(fileLink).value().isSymbolicLink);
     EXPECT_FALSE(fileMetadata(fileLink).value().hasHiddenExtension);  // the target's, not its
     EXPECT_FALSE(fileMetadata(folderLink).value().isDirectory);

@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -26,17 +23,14 @@ class FolderRootTest : public ::testing::Test {
         home.writeFile("real/a/b/file", "b");
         home.writeFile("real/a/file", "a");
         home.writeFile("elsewhere/file", "elsewhere");
-        link(home / "real", "viaLink");
-        link(home / "elsewhere", "real/a/linked");
-    }
-    void link(const std::string& target, const std::string& at) const {
-        ASSERT_EQ(::symlink(target.c_str(), (home / at).c_str()), 0) << at;
+        home.link(home / "real", "viaLink");
+        home.link(home / "elsewhere", "real/a/linked");
     }
     // Moves `relative` aside and puts a link to the folder elsewhere in its place.
     void swapForLink(const std::string& relative) const {
         ASSERT_EQ(std::rename((home / relative).c_str(), (home / (relative + ".moved")).c_str()),
                   0);
-        link(home / "elsewhere", relative);
+        home.link(home / "elsewhere", relative);
     }
     bool elsewhereUntouched() const {
         return listDirectory(home / "elsewhere", true) == std::vector<std::string>{"file"} &&
@@ -130,11 +124,11 @@ TEST_F(FolderRootTest, AFolderHeldOpenIsWrittenEvenWhenALinkTakesItsPlace) {
 
 TEST_F(FolderRootTest, APreferencesFileIsWrittenThroughALinkOnlyToAFileBelowItsRoot) {
     home.writeFile("real/Sync/prefs.plist", "synced");
-    link(home / "real/Sync/prefs.plist", "real/a/prefs.plist");
-    link("../Sync/prefs.plist", "real/a/relative.plist");
-    link(home / "real/a/prefs.plist", "real/a/chain.plist");
-    link(home / "elsewhere/file", "real/a/out.plist");
-    link(home / "real/a/gone", "real/a/dangling.plist");
+    home.link(home / "real/Sync/prefs.plist", "real/a/prefs.plist");
+    home.link("../Sync/prefs.plist", "real/a/relative.plist");
+    home.link(home / "real/a/prefs.plist", "real/a/chain.plist");
+    home.link(home / "elsewhere/file", "real/a/out.plist");
+    home.link(home / "real/a/gone", "real/a/dangling.plist");
     const FolderRoot root = FolderRoot::open(home / "real");
     for (const char* name : {"prefs.plist", "relative.plist", "chain.plist"}) {
         SCOPED_TRACE(name);
@@ -161,7 +155,7 @@ TEST_F(FolderRootTest, APreferencesFileIsWrittenThroughALinkOnlyToAFileBelowItsR
 }
 
 TEST_F(FolderRootTest, BoundsAllowTheirTreesAndTheParentsStoreOnly) {
-    link(home / "real/a", "chosen");
+    home.link(home / "real/a", "chosen");
     WriteBounds bounds;
     bounds.addRoot(home / "real/a/b");
     bounds.addRoot(home / "chosen");  // a chosen folder that is a link works as chosen

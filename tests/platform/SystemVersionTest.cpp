@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -21,8 +20,8 @@ TEST(SystemVersionTest, ReleaseTextGivesItsLeadingNumbers) {
 }
 
 // sw_vers's output, trimmed, whatever its exit status; no build for output that is not UTF-8,
-// only white space, or a sw_vers that did not start.
-TEST(SystemVersionTest, MacBuildIsTheTrimmedUtf8OutputOfSwVers) {
+// only white space, or a sw_vers that did not start. The version is the product version's.
+TEST(SystemVersionTest, MacBuildAndVersionAreTheTrimmedUtf8OutputOfSwVers) {
     const std::pair<ProcessResult, std::optional<std::string>> cases[] = {
         {{true, 0, " \t22G120 \r\n"}, "22G120"},
         {{true, 1, "X1\n"}, "X1"},
@@ -40,15 +39,11 @@ TEST(SystemVersionTest, MacBuildIsTheTrimmedUtf8OutputOfSwVers) {
         EXPECT_EQ(mac.build(), expected) << result.standardOutput;
         EXPECT_EQ(asked, std::vector<std::string>{"/usr/bin/sw_vers -buildVersion"});
     }
-}
-
-TEST(SystemVersionTest, MacVersionIsTheProductVersion) {
-    const std::map<std::string, std::string> printed = {{"-productVersion", "14.5\n"}};
     const SystemVersion mac =
         SystemVersion::mac([&](const std::string& path, const std::vector<std::string>& args) {
-            const auto found = printed.find(args.at(0));
-            if (path != "/usr/bin/sw_vers" || found == printed.end()) return ProcessResult{};
-            return ProcessResult{.started = true, .exitStatus = 0, .standardOutput = found->second};
+            if (path != "/usr/bin/sw_vers" || args.at(0) != "-productVersion")
+                return ProcessResult{};
+            return ProcessResult{.started = true, .exitStatus = 0, .standardOutput = "14.5\n"};
         });
     EXPECT_EQ(mac.version(), (OperatingSystemVersion{14, 5, 0}));
 }

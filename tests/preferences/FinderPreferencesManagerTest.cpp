@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -149,8 +148,7 @@ TEST_F(FinderPreferencesManagerTest, DamagedFilesReadAsMissingAndAreNeverOverwri
         {.what = "a folder", .damage = [&] { home.makeFolder(kPreferencesFile); }},
         // A plain read would block.
         {.what = "a FIFO", .damage = [&] { ASSERT_EQ(::mkfifo(path().c_str(), 0600), 0); }},
-        {.what = "a link to a device",
-         .damage = [&] { ASSERT_EQ(::symlink("/dev/zero", path().c_str()), 0); }},
+        {.what = "a link to a device", .damage = [&] { home.link("/dev/zero", kPreferencesFile); }},
     };
     for (const auto& [what, damage] : cases) {
         SCOPED_TRACE(what);
@@ -263,7 +261,7 @@ TEST_F(FinderPreferencesManagerTest, AnotherPathIsNamedByItsFileAndALinkIsWritte
     EXPECT_EQ(other.plistChanges(target).at(0).target, "Finder.plist");
     other.writePreferences(target);
     home.makeFolder("Library/Preferences");
-    ASSERT_EQ(::symlink((home / "profiles/Finder.plist").c_str(), path().c_str()), 0);
+    home.link(home / "profiles/Finder.plist", kPreferencesFile);
     manager.writePreferences(kPreferred);
     EXPECT_TRUE(platform::isSymbolicLink(path()));
     EXPECT_EQ(other.currentPreferences(), kPreferred);

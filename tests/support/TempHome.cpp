@@ -5,15 +5,19 @@
 #include <linux/fs.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 #include <utility>
 
 #include "core/common/Paths.h"
+#include "core/platform/FileMetadata.h"
 #include "core/platform/FileSystem.h"
+#include "core/platform/Sha256.h"
 
 namespace lumifold::testing {
 
@@ -47,6 +51,16 @@ std::string TempHome::writeFile(const std::string& relative, const std::string& 
     return writeFile(relative, asBytes(text));
 }
 
+std::string TempHome::link(const std::string& target, const std::string& relative) const {
+    const std::string path = *this / relative;
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);  // never through a link
+    if (::symlink(target.c_str(), path.c_str()) != 0) {
+        throw std::runtime_error("cannot link \"" + path + "\": " + std::strerror(errno));
+    }
+    return path;
+}
+
 namespace {
 
 // Sets or clears the folder's immutable flag; why not, when it cannot.
@@ -77,12 +91,35 @@ UnwritableFolder::~UnwritableFolder() {
 void removeTree(const std::string& path) {
     ::nftw(
         path.c_str(),
-        [](const char* entry, const struct stat*, int, struct FTW*) {
-            ::chmod(entry, 0700);  // so read-only folders made by tests can be emptied
+        [](const char* entry, const struct stat*, int type, struct FTW*) {
+            // So read-only folders made by tests can be emptied; never through a link, whose
+            // target (a device, a system folder) chmod would change.
+            if (type != FTW_SL && type != FTW_SLN) ::chmod(entry, 0700);
             ::remove(entry);
             return 0;
         },
         16, FTW_DEPTH | FTW_PHYS);
+}
+
+TreeState treeState(const std::string& root, const std::function<bool(const std::string&)>& skip) {
+    namespace fs = std::filesystem;
+    TreeState state;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+         ++it) {
+        const std::string path = it->path().string();
+        struct stat info {};
+        if (skip && skip(path)) {
+            it.disable_recursion_pending();
+        } else if (::lstat(path.c_str(), &info) == 0) {
+            std::string& entry = state[path] = std::to_string(info.st_mode & 07777);
+            if (S_ISREG(info.st_mode)) entry += " " + platform::sha256Hex(platform::readFile(path));
+            if (S_ISLNK(info.st_mode)) entry += " -> " + fs::read_symlink(path).string();
+            if (!S_ISLNK(info.st_mode) && platform::hasHiddenExtension(path).value_or(false)) {
+                entry += " hidden";
+            }
+        }
+    }
+    return state;
 }
 
 }  // namespace lumifold::testing

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -26,6 +28,9 @@ class TempHome final {
     // Writes a file (creating parent folders) and returns its absolute path.
     std::string writeFile(const std::string& relative, ByteView bytes) const;
     std::string writeFile(const std::string& relative, const std::string& text) const;
+    // Puts a symbolic link to `target` at `relative`, in place of whatever is there, and returns
+    // its absolute path; throws when it cannot.
+    std::string link(const std::string& target, const std::string& relative) const;
 
   private:
     std::string m_path;
@@ -49,5 +54,12 @@ class UnwritableFolder final {
 
 // Removes a tree without following symbolic links; errors are ignored.
 void removeTree(const std::string& path);
+
+// What a stage may change under `root`, by path, for comparing before and after: each entry's
+// permission bits, with the checksum of a file, the target of a link, and " hidden" when its
+// hidden-extension flag is set. An entry `skip` holds is left out with everything below it.
+using TreeState = std::map<std::string, std::string>;
+TreeState treeState(const std::string& root,
+                    const std::function<bool(const std::string&)>& skip = {});
 
 }  // namespace lumifold::testing

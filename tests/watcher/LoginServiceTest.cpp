@@ -160,8 +160,20 @@ TEST_F(LoginServiceTest, AsksTheServiceManagerInOrder) {
     EXPECT_EQ(commands, Lines{});
 }
 
-// Either folder: nothing is written and no service manager is asked anything.
-TEST_F(LoginServiceTest, AFolderThatCannotBeMadeRaisesBeforeAnything) {
+// A program that cannot run (the service would be started again in vain at every log-in) or a
+// folder that cannot be made: nothing is written and no service manager is asked anything.
+TEST_F(LoginServiceTest, InstallRefusesBeforeWritingOrAskingAnything) {
+    home.makeFolder("folder");
+    home.writeFile("plain", "not a program");
+    for (const auto& [path, ending] :
+         {std::pair{home / "missing", "\" does not exist."},
+          std::pair{home / "folder", "\" is not an executable file."},
+          std::pair{home / "plain", "\" is not an executable file."}}) {
+        EXPECT_LUMIFOLD_ERROR(agent.install(path, {}), LoginService::kDomain,
+                              LoginService::kProgramCannotRun,
+                              "Could not install the login service: \"" + path + ending);
+    }
+    EXPECT_FALSE(agent.isInstalled() || platform::fileExists(*agent.systemdUnitPath()));
     for (const char* blocker : {"Library", ".config"}) {
         const testing::TempHome other;
         const LoginService blocked(fakeHost(other.path()));
@@ -169,24 +181,6 @@ TEST_F(LoginServiceTest, AFolderThatCannotBeMadeRaisesBeforeAnything) {
         EXPECT_LUMIFOLD_ERROR_CODE(blocked.install(program, {}), "POSIX", ENOTDIR);
         EXPECT_FALSE(blocked.isInstalled() || platform::fileExists(*blocked.systemdUnitPath()));
     }
-    EXPECT_EQ(commands, Lines{});
-}
-
-// The service would be started again in vain at every log-in: nothing is written or asked.
-TEST_F(LoginServiceTest, RefusesAProgramThatCannotRun) {
-    home.makeFolder("folder");
-    home.writeFile("plain", "not a program");
-    const std::pair<std::string, const char*> cases[] = {
-        {home / "missing", "\" does not exist."},
-        {home / "folder", "\" is not an executable file."},
-        {home / "plain", "\" is not an executable file."},
-    };
-    for (const auto& [path, ending] : cases) {
-        EXPECT_LUMIFOLD_ERROR(agent.install(path, {}), LoginService::kDomain,
-                              LoginService::kProgramCannotRun,
-                              "Could not install the login service: \"" + path + ending);
-    }
-    EXPECT_FALSE(agent.isInstalled() || platform::fileExists(*agent.systemdUnitPath()));
     EXPECT_EQ(commands, Lines{});
 }
 

@@ -186,6 +186,7 @@ void RestoreView::showSnapshots() {
     m_snapshotRows->reload();
     m_snapshots->setVisible(count > 0);
     m_noSnapshots->setVisible(count == 0);
+    m_restore->setVisible(count > 0);  // nothing to restore: no button that does nothing
 }
 
 void RestoreView::showEvaluation() {

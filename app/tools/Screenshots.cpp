@@ -1,6 +1,6 @@
 // Runs every stage on the home HOME names (a sandbox: scripts/screenshots makes one) and saves
-// one picture of each section of the real main window, of the empty states (no snapshots,
-// nothing to change, a snapshot of no files) and of a failed Apply.
+// one picture of each section of the real main window, of two empty states (no snapshots,
+// nothing to change) and of a failed Apply.
 //
 // Usage: lumifold_screenshots DIR
 #include <QApplication>
@@ -122,6 +122,8 @@ int main(int argc, char** argv) {
     save(window, model, Section::consistency, file("keep-consistent.png"));
     model.toggleWatcher();
 
+    window.selectSection(Section::apply);  // first, so that its refresh does not follow
+    waitUntilIdle(model);
     spoilFinderPreferences();
     model.apply();
     waitUntilIdle(model);

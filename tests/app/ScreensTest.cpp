@@ -144,8 +144,9 @@ TEST_F(ScreensTest, EmptyStatesSayItInOneLine) {
     start();
     show(Section::restore);
     EXPECT_TRUE(visibleTexts().contains("No backups found in ~/.lumifold/backups/."));
-    EXPECT_FALSE(find<QWidget>("snapshotsGroup")->isVisible());
-    EXPECT_FALSE(find<QWidget>("evaluationGroup")->isVisible());
+    for (const char* hidden : {"snapshotsGroup", "evaluationGroup", "restoreButton"}) {
+        EXPECT_FALSE(find<QWidget>(hidden)->isVisible()) << hidden;
+    }
 
     model->apply();
     waitIdle();
@@ -180,6 +181,15 @@ TEST_F(ScreensTest, DriftAfterApplyOffersTheForceToggle) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(select).center());
     waitIdle([&] { return model->restoreEvaluation().has_value(); });
     EXPECT_EQ(select.data().toString(), "Selected");
+    // Files below the home as ~/..., whole as a tooltip: the per-host files cut alike.
+    const QAbstractItemModel* files = find<QTreeView>("evaluationList")->model();
+    ASSERT_GT(files->rowCount(), 2);
+    const QString below = QString::fromStdString(home.path()) + '/';
+    for (int row = 0; row < files->rowCount(); ++row) {
+        const QString whole = files->index(row, 0).data(Qt::ToolTipRole).toString();
+        EXPECT_TRUE(whole.startsWith(below)) << whole.toStdString();
+        EXPECT_EQ(files->index(row, 0).data().toString(), "~/" + whole.mid(below.size()));
+    }
     EXPECT_TRUE(
         visibleTexts().contains("Changes detected since this backup was taken! Some "
                                 "files were modified by another app or user."));

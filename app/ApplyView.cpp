@@ -31,7 +31,7 @@ ApplyView::ApplyView(LumifoldViewModel& model, QWidget* parent) : QWidget(parent
 
     buildLastRun();
 
-    m_error = new IconText(QStringLiteral("applyError"));
+    m_error = parts::failureLine(m_model, Stage::apply, QStringLiteral("applyError"));
     m_apply = parts::button(QStringLiteral("Apply Preferred Layout"), "play.fill",
                             QStringLiteral("applyButton"));
     m_apply->setDefault(true);
@@ -93,12 +93,10 @@ void ApplyView::connectModel() {
     connect(&m_model, &LumifoldViewModel::hasActiveTransfersChanged, this,
             &ApplyView::showTransfers);
     connect(&m_model, &LumifoldViewModel::lastManifestChanged, this, &ApplyView::showLastRun);
-    connect(&m_model, &LumifoldViewModel::errorMessageChanged, this, &ApplyView::showError);
     connect(&m_model, &LumifoldViewModel::isWorkingChanged, this, &ApplyView::showWorking);
     m_relaunch->setChecked(m_model.relaunchFinderOnApply());
     showTransfers();
     showLastRun();
-    showError();
     showWorking();
 }
 
@@ -131,15 +129,14 @@ void ApplyView::showLastRun() {
     m_changesExecuted->setText(QStringLiteral("Changes Executed: %1").arg(manifest->changeCount));
 }
 
-void ApplyView::showError() {
-    const auto& error = m_model.errorMessage();
-    m_error->setVisible(error.has_value());
-    if (error) m_error->set("xmark.octagon.fill", *error, parts::red());
-}
-
+// Any stage holds the button: a press would be dropped. It names only what concerns it.
 void ApplyView::showWorking() {
-    m_apply->setText(m_model.isWorking() ? QStringLiteral("Applying...")
-                                         : QStringLiteral("Apply Preferred Layout"));
+    const auto& stage = m_model.runningStage();
+    m_apply->setEnabled(!stage);
+    m_apply->setText(stage == Stage::apply     ? QStringLiteral("Applying...")
+                     : stage == Stage::refresh ? QStringLiteral("Refreshing...")
+                                               : QStringLiteral("Apply Preferred Layout"));
+    m_apply->setAccessibleName(m_apply->text());
 }
 
 }  // namespace lumifold::app

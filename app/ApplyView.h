@@ -33,7 +33,6 @@ class ApplyView final : public QWidget {
     void connectModel();
     void showTransfers();
     void showLastRun();
-    void showError();
     void showWorking();
 
     LumifoldViewModel& m_model;

@@ -37,6 +37,8 @@ ConsistencyView::ConsistencyView(LumifoldViewModel& model, QWidget* parent)
                                      QStringLiteral("Optional background enforcement. "
                                                     "Non-polling, debounced, and limited to "
                                                     "selected folders.")));
+    column->addWidget(
+        parts::failureLine(m_model, Stage::keepConsistent, QStringLiteral("watcherFailure")));
     column->addWidget(watcher);
     column->addWidget(agent);
     column->addWidget(folders, 1);

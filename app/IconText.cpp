@@ -4,6 +4,7 @@
 #include <QLabel>
 
 #include "app/Icons.h"
+#include "app/ScreenParts.h"
 
 namespace lumifold::app {
 
@@ -22,9 +23,11 @@ IconText::IconText(const QString& objectName, QWidget* parent)
 void IconText::set(std::string_view symbol, const QString& text, const QColor& color) {
     m_icon->setPixmap(symbolIcon(symbol).pixmap(16, 16));
     m_text->setText(text);
+    // Against this line's own palette: the text's is the last colour set.
+    const QPalette own = this->palette();
     QPalette palette = m_text->palette();
-    palette.setColor(QPalette::WindowText,
-                     color.isValid() ? color : this->palette().color(QPalette::WindowText));
+    palette.setColor(QPalette::WindowText, color.isValid() ? parts::readable(color, own)
+                                                           : own.color(QPalette::WindowText));
     m_text->setPalette(palette);
 }
 

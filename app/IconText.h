@@ -17,7 +17,7 @@ class IconText final : public QWidget {
   public:
     explicit IconText(const QString& objectName, QWidget* parent = nullptr);
 
-    // An invalid colour keeps the palette's text colour.
+    // An invalid colour keeps the palette's text colour; a valid one is made readable.
     void set(std::string_view symbol, const QString& text, const QColor& color = {});
     QString text() const;
     QLabel* label() const { return m_text; }

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "app/Group.h"
+#include "app/IconText.h"
 #include "app/Icons.h"
 #include "app/LumifoldViewModel.h"
 #include "app/RowModel.h"
@@ -57,6 +58,8 @@ InspectView::InspectView(LumifoldViewModel& model, QWidget* parent)
                                      QStringLiteral("Actual macOS version, current defaults, and "
                                                     "folder override status."),
                                      rescan));
+    layout->addWidget(
+        parts::failureLine(m_model, Stage::inspect, QStringLiteral("inspectFailure")));
     layout->addWidget(environment);
     layout->addWidget(m_folders, 1);
 

@@ -40,6 +40,11 @@ std::string findCommandLineProgram() {
     return onPath.isEmpty() ? kFallbackProgram : QFile::encodeName(onPath).toStdString();
 }
 
+// A refresh's failure is shown where the refresh is: on the Apply screen.
+std::size_t failureSlot(Stage stage) {
+    return static_cast<std::size_t>(stage == Stage::refresh ? Stage::apply : stage);
+}
+
 // What an install said on its screen, beyond the files it wrote.
 StageOutcome installedOutcome(const LoginServiceInstallation& installation,
                               const LoginServiceHost& host) {
@@ -66,6 +71,26 @@ StageOutcome installedOutcome(const LoginServiceInstallation& installation,
 }
 
 }  // namespace
+
+QString stageName(Stage stage) {
+    switch (stage) {
+        case Stage::inspect:
+            return QStringLiteral("Inspect");
+        case Stage::refresh:
+            return QStringLiteral("Refresh");
+        case Stage::preview:
+            return QStringLiteral("Preview");
+        case Stage::apply:
+            return QStringLiteral("Apply");
+        case Stage::verify:
+            return QStringLiteral("Verify");
+        case Stage::restore:
+            return QStringLiteral("Restore");
+        case Stage::keepConsistent:
+            return QStringLiteral("Keep Consistent");
+    }
+    return {};
+}
 
 AppEnvironment AppEnvironment::system() {
     AppEnvironment environment;
@@ -122,6 +147,14 @@ bool LumifoldViewModel::isLoginServiceInstalled() const {
            (m_loginServiceStatus->jobDescriptionInstalled || m_loginServiceStatus->unitInstalled);
 }
 
+const std::optional<QString>& LumifoldViewModel::failure(Stage stage) const {
+    return m_failures[failureSlot(stage)];
+}
+
+void LumifoldViewModel::fail(Stage stage, std::optional<QString> message) {
+    change(m_failures[failureSlot(stage)], std::move(message), &LumifoldViewModel::failureChanged);
+}
+
 QString LumifoldViewModel::watcherStatusText() const {
     return QString::fromStdString(m_watcher->statusText());
 }
@@ -132,18 +165,23 @@ void LumifoldViewModel::setRelaunchFinderOnApply(bool relaunch) {
 
 void LumifoldViewModel::setDebounceInterval(double seconds) {
     if (!std::isfinite(seconds)) return;
-    change(
-        m_debounceInterval,
-        std::clamp(seconds, debounce_limits::kShortestOnScreen, debounce_limits::kLongestOnScreen),
-        &LumifoldViewModel::debounceIntervalChanged);
+    const double clamped =
+        std::clamp(seconds, debounce_limits::kShortestOnScreen, debounce_limits::kLongestOnScreen);
+    if (clamped == m_debounceInterval) return;
+    // The slider and the status line never disagree on what the watcher waits.
+    if (m_isWatcherActive) m_watcher->setDebounceInterval(clamped);
+    store(m_debounceInterval, clamped, &LumifoldViewModel::debounceIntervalChanged);
+    if (m_isWatcherActive) watcherSettled();
 }
 
-bool LumifoldViewModel::runStage(std::optional<QString> start, std::optional<QString> failure,
-                                 StageWork work, Failure onFailure, bool clearsError) {
-    if (m_isWorking) return false;
-    change(m_isWorking, true, &LumifoldViewModel::isWorkingChanged);
+bool LumifoldViewModel::runStage(Stage stage, std::optional<QString> start,
+                                 std::optional<QString> failure, StageWork work, Failure onFailure,
+                                 bool clearsFailure) {
+    if (m_runningStage) return false;
+    m_runningStage = stage;
+    emit isWorkingChanged();
     if (start) change(m_statusMessage, *start, &LumifoldViewModel::statusMessageChanged);
-    if (clearsError) change(m_errorMessage, {}, &LumifoldViewModel::errorMessageChanged);
+    if (clearsFailure) fail(stage, std::nullopt);
 
     struct Outcome {
         Commit commit;
@@ -159,23 +197,20 @@ bool LumifoldViewModel::runStage(std::optional<QString> start, std::optional<QSt
                               return {{}, QString::fromStdString(error.what())};
                           }
                       })
-        .then(this, [this, failure = std::move(failure),
+        .then(this, [this, stage, failure = std::move(failure),
                      onFailure = std::move(onFailure)](Outcome outcome) mutable {
             // Always one more turn of the event loop: a stage that ended before this
             // continuation was attached runs it at once, inside runStage, before the stage's
             // start was even seen; queued, it comes after every progress hop the stage posted.
             QMetaObject::invokeMethod(
                 this,
-                [this, outcome = std::move(outcome), failure = std::move(failure),
+                [this, stage, outcome = std::move(outcome), failure = std::move(failure),
                  onFailure = std::move(onFailure)] {
                     // Posted events keep their order, so no progress comes after the clearing.
                     if (m_progress) store(m_progress, {}, &LumifoldViewModel::progressChanged);
                     if (!outcome.commit) {
-                        change(m_isWorking, false, &LumifoldViewModel::isWorkingChanged);
-                        if (!onFailure) {
-                            change(m_errorMessage, std::optional(outcome.error),
-                                   &LumifoldViewModel::errorMessageChanged);
-                        }
+                        store(m_runningStage, {}, &LumifoldViewModel::isWorkingChanged);
+                        if (!onFailure) fail(stage, outcome.error);
                         if (failure) {
                             change(m_statusMessage, *failure,
                                    &LumifoldViewModel::statusMessageChanged);
@@ -184,7 +219,7 @@ bool LumifoldViewModel::runStage(std::optional<QString> start, std::optional<QSt
                         return;
                     }
                     const std::optional<QString> message = outcome.commit();
-                    change(m_isWorking, false, &LumifoldViewModel::isWorkingChanged);
+                    store(m_runningStage, {}, &LumifoldViewModel::isWorkingChanged);
                     if (message) {
                         change(m_statusMessage, *message, &LumifoldViewModel::statusMessageChanged);
                     }
@@ -202,14 +237,14 @@ void LumifoldViewModel::toggleWatcher() {
         return;
     }
     // Starting lifts a restore's pause, so it waits for no stage: it is ignored while one runs.
-    if (m_isWorking) return;
+    if (m_runningStage) return;
     try {
         WatchPause(m_engine->homeDirectory()).resume();
     } catch (const Error& error) {
-        change(m_errorMessage, std::optional(QString::fromStdString(error.message())),
-               &LumifoldViewModel::errorMessageChanged);
+        fail(Stage::keepConsistent, QString::fromStdString(error.message()));
         return;
     }
+    fail(Stage::keepConsistent, std::nullopt);
     m_watcher->setDebounceInterval(m_debounceInterval);
     m_watcher->start();  // a watcher a restore paused is still running, and only resumes
     m_watcher->resume();
@@ -225,7 +260,7 @@ void LumifoldViewModel::watcherSettled() {
 
 void LumifoldViewModel::installLoginService() {
     runStage(
-        std::nullopt, std::nullopt,
+        Stage::keepConsistent, std::nullopt, std::nullopt,
         [this, host = m_environment.loginService, program = m_environment.commandLineProgram,
          home = m_engine->homeDirectory()](LumifoldEngine&) -> Commit {
             const LoginService service(host);
@@ -240,12 +275,12 @@ void LumifoldViewModel::installLoginService() {
                 return kAgentInstalled;
             };
         },
-        [this](const QString& message) { failLoginService(message); });
+        [this](const QString& message) { failLoginService(message); }, false);
 }
 
 void LumifoldViewModel::uninstallLoginService() {
     runStage(
-        std::nullopt, std::nullopt,
+        Stage::keepConsistent, std::nullopt, std::nullopt,
         [this, host = m_environment.loginService](LumifoldEngine&) -> Commit {
             const LoginService service(host);
             service.uninstall();
@@ -269,12 +304,12 @@ void LumifoldViewModel::uninstallLoginService() {
                 return kAgentUninstalled;
             };
         },
-        [this](const QString& message) { failLoginService(message); });
+        [this](const QString& message) { failLoginService(message); }, false);
 }
 
 void LumifoldViewModel::readLoginServiceStatus() {
     runStage(
-        std::nullopt, std::nullopt,
+        Stage::keepConsistent, std::nullopt, std::nullopt,
         [this, host = m_environment.loginService](LumifoldEngine&) -> Commit {
             return [this, status = LoginService(host).status()]() -> std::optional<QString> {
                 store(m_loginServiceStatus, std::optional(status),

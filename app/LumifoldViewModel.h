@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <QThreadPool>
+#include <array>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -35,6 +36,12 @@ struct AppEnvironment {
     std::function<double()> watcherClock = platform::monotonicSeconds;
     static AppEnvironment system();
 };
+
+// What runs on the worker, named as the status line names it ("Finishing Apply..."). A refresh
+// is the Apply screen's reading of the folders again; an evaluation is Restore's, and the login
+// service's reading and writing are Keep Consistent's.
+enum class Stage { inspect, refresh, preview, apply, verify, restore, keepConsistent };
+QString stageName(Stage stage);
 
 // Where a stage's engine work is, for the status bar; `total` 0 when unknown.
 struct StageProgress {
@@ -79,9 +86,15 @@ class LumifoldViewModel final : public QObject {
     }
     // How the last restore (or evaluation) ended; cleared when another snapshot is chosen.
     const std::optional<StageOutcome>& restoreOutcome() const { return m_restoreOutcome; }
-    bool isWorking() const { return m_isWorking; }
+    bool isWorking() const { return m_runningStage.has_value(); }
+    // Set while a stage runs, before isWorkingChanged is emitted.
+    const std::optional<Stage>& runningStage() const { return m_runningStage; }
     const QString& statusMessage() const { return m_statusMessage; }
-    const std::optional<QString>& errorMessage() const { return m_errorMessage; }
+    // Why the last run of a screen's stage failed, shown on that screen: Inspect, Preview, Apply
+    // (a refresh's failure is Apply's), Verify and Keep Consistent's watcher. Restore's and the
+    // login service's are their outcomes. A stage clears its own when it starts again, except
+    // a reading again as a screen is shown, which leaves it for the user to read.
+    const std::optional<QString>& failure(Stage stage) const;
     bool hasActiveTransfers() const { return m_hasActiveTransfers; }
     bool relaunchFinderOnApply() const { return m_relaunchFinderOnApply; }
     double debounceInterval() const { return m_debounceInterval; }
@@ -95,6 +108,7 @@ class LumifoldViewModel final : public QObject {
     const std::optional<StageOutcome>& loginServiceOutcome() const { return m_loginServiceOutcome; }
     // The program an install would have the login service start.
     const std::string& commandLineProgram() const { return m_environment.commandLineProgram; }
+    const std::string& homeDirectory() const { return m_environment.engine.homeDirectory; }
     // The watcher's own "Stopped" / "Paused" / "Active (...)".
     QString watcherStatusText() const;
     const std::optional<StageProgress>& progress() const { return m_progress; }
@@ -102,7 +116,9 @@ class LumifoldViewModel final : public QObject {
     ConsistencyWatcher& watcherForTesting() { return *m_watcher; }
 
     void setRelaunchFinderOnApply(bool relaunch);
-    void setDebounceInterval(double seconds);  // the screen's slider: debounce_limits' range
+    // The screen's slider: debounce_limits' range. A running watcher takes it at once, for the
+    // next quiet period, and its status text says so.
+    void setDebounceInterval(double seconds);
 
   public slots:
     void inspect();
@@ -136,7 +152,7 @@ class LumifoldViewModel final : public QObject {
     void restoreOutcomeChanged();
     void isWorkingChanged();
     void statusMessageChanged();
-    void errorMessageChanged();
+    void failureChanged();
     void hasActiveTransfersChanged();
     void relaunchFinderOnApplyChanged();
     void debounceIntervalChanged();
@@ -151,15 +167,17 @@ class LumifoldViewModel final : public QObject {
     using Commit = std::function<std::optional<QString>()>;
     // A stage's engine work, run on the worker; throws what the engine throws.
     using StageWork = std::function<Commit(LumifoldEngine&)>;
-    // Takes a failed stage's message, for a screen that shows its own stage's failures.
+    // Takes a failed stage's message, for a screen that shows it as an outcome of its own.
     using Failure = std::function<void(const QString& message)>;
 
     // The frame every background action shares: ignored while a stage runs (false); otherwise
-    // sets isWorking, the start message, clears the error, and runs `work` on the worker. On
-    // the GUI thread its commit then runs, or on an error `failure` goes to the status and the
-    // message to `onFailure`, or without one to errorMessage (the Apply screen's).
-    bool runStage(std::optional<QString> start, std::optional<QString> failure, StageWork work,
-                  Failure onFailure = {}, bool clearsError = true);
+    // sets the running stage, the start message, clears the stage's failure if it
+    // `clearsFailure`, and runs `work` on the worker. On the GUI thread its commit then runs, or
+    // on an error `failure` goes to the status and the message to `onFailure`, or without one
+    // to the stage's failure.
+    bool runStage(Stage stage, std::optional<QString> start, std::optional<QString> failure,
+                  StageWork work, Failure onFailure = {}, bool clearsFailure = true);
+    void fail(Stage stage, std::optional<QString> message);
     StageWork inspection();
     // Worker: what Apply and Keep Consistent do after writing, and the commit storing it all.
     Commit afterApply(LumifoldEngine& engine, ApplyResult result);
@@ -169,7 +187,7 @@ class LumifoldViewModel final : public QObject {
                         std::function<void()> resumeWatcher);
     // The selected snapshot's evaluation, made on the worker; a failure is the Restore
     // screen's.
-    void evaluate(bool clearsError);
+    void evaluate();
     // The login service's screen shows why an install or uninstall failed.
     void failLoginService(const QString& message);
     // Reads Keep Consistent's pause into the login service's status (a small file, on the GUI
@@ -210,9 +228,9 @@ class LumifoldViewModel final : public QObject {
     std::optional<SnapshotSummary> m_selectedBackup;
     std::optional<RestoreEvaluationSummary> m_restoreEvaluation;
     std::optional<StageOutcome> m_restoreOutcome;
-    bool m_isWorking = false;
+    std::optional<Stage> m_runningStage;
     QString m_statusMessage = QStringLiteral("Ready");
-    std::optional<QString> m_errorMessage;
+    std::array<std::optional<QString>, 7> m_failures;  // by Stage; refresh's slot stays empty
     bool m_hasActiveTransfers = false;
     bool m_relaunchFinderOnApply = true;
     double m_debounceInterval = debounce_limits::kDefault;

@@ -9,8 +9,10 @@ namespace {
 
 constexpr QLatin1String kInspecting("Inspecting environment and folders...");
 constexpr QLatin1String kInspected("Inspection complete.");
+constexpr QLatin1String kInspectFailed("Inspection failed.");
 constexpr QLatin1String kPreviewing("Generating preview...");
 constexpr QLatin1String kPreviewed("Dry-run preview generated.");
+constexpr QLatin1String kPreviewFailed("Preview failed.");
 constexpr QLatin1String kApplying("Applying preferred settings...");
 constexpr QLatin1String kApplied("Settings applied successfully!");
 constexpr QLatin1String kApplyFailed("Apply failed.");
@@ -18,6 +20,7 @@ constexpr QLatin1String kAlreadyConsistent("Already consistent: nothing to chang
 constexpr QLatin1String kVerifying("Verifying folder compliance...");
 constexpr QLatin1String kCompliant("All folders fully compliant.");
 constexpr QLatin1String kDiscrepancies("Discrepancies found.");
+constexpr QLatin1String kVerifyFailed("Verification failed.");
 constexpr QLatin1String kRestoring("Restoring settings...");
 constexpr QLatin1String kRestored("Restore completed.");
 constexpr QLatin1String kRestoreRefused("Restore refused.");
@@ -112,14 +115,18 @@ LumifoldViewModel::StageWork LumifoldViewModel::inspection() {
     };
 }
 
-void LumifoldViewModel::inspect() { runStage(kInspecting, std::nullopt, inspection()); }
+void LumifoldViewModel::inspect() {
+    runStage(Stage::inspect, kInspecting, kInspectFailed, inspection());
+}
 
 // Shown each time the Apply screen is: skipped while a stage runs, and it leaves a failure's
 // message for the user to read.
-void LumifoldViewModel::refresh() { runStage(std::nullopt, std::nullopt, inspection(), {}, false); }
+void LumifoldViewModel::refresh() {
+    runStage(Stage::refresh, std::nullopt, std::nullopt, inspection(), {}, false);
+}
 
 void LumifoldViewModel::generatePreview() {
-    runStage(kPreviewing, std::nullopt, [this](LumifoldEngine& engine) {
+    runStage(Stage::preview, kPreviewing, kPreviewFailed, [this](LumifoldEngine& engine) {
         auto preview = engine.preview();
         const bool transfers = engine.coordinator().hasActiveTransfers();
         return shared([this, preview = std::move(preview),
@@ -160,7 +167,7 @@ LumifoldViewModel::Commit LumifoldViewModel::afterApply(LumifoldEngine& engine,
 }
 
 void LumifoldViewModel::apply() {
-    runStage(kApplying, kApplyFailed,
+    runStage(Stage::apply, kApplying, kApplyFailed,
              [this, relaunch = m_relaunchFinderOnApply](LumifoldEngine& engine) -> Commit {
                  ApplyResult result = engine.apply(std::nullopt, relaunch);
                  // Nothing was written and no snapshot taken: what the screens show holds.
@@ -172,7 +179,7 @@ void LumifoldViewModel::apply() {
 }
 
 void LumifoldViewModel::verify() {
-    runStage(kVerifying, std::nullopt, [this](LumifoldEngine& engine) {
+    runStage(Stage::verify, kVerifying, kVerifyFailed, [this](LumifoldEngine& engine) {
         return shared([this, report = engine.verify()]() mutable -> std::optional<QString> {
             const bool compliant = report.isFullyCompliant();
             store(m_lastVerification, std::optional(std::move(report)),
@@ -189,7 +196,7 @@ void LumifoldViewModel::verify() {
 void LumifoldViewModel::reconcile() {
     change(m_statusMessage, QString(kReconciling), &LumifoldViewModel::statusMessageChanged);
     const bool started = runStage(
-        kReconciling, kApplyFailed,
+        Stage::keepConsistent, kReconciling, kReconcileFailed,
         [this, relaunch = m_relaunchFinderOnApply,
          quiet = m_debounceInterval](LumifoldEngine& engine) -> Commit {
             m_keepConsistent->setRelaunchFinder(relaunch);
@@ -210,37 +217,40 @@ void LumifoldViewModel::reconcile() {
                 then();
                 using Result = Reconciliation::Result;
                 if (outcome.result == Result::failed) {
-                    change(
-                        m_errorMessage,
-                        std::optional(QString::fromStdString(
-                            outcome.warnings.empty() ? std::string() : outcome.warnings.front())),
-                        &LumifoldViewModel::errorMessageChanged);
+                    fail(Stage::keepConsistent,
+                         QString::fromStdString(
+                             outcome.warnings.empty() ? std::string() : outcome.warnings.front()));
                     return kReconcileFailed;
                 }
                 if (outcome.result == Result::paused) return kPausedByRestore;
                 if (outcome.result == Result::waitingForLock) return kWaitingForLock;
                 return outcome.warnings.empty() ? kLayoutHolds : kLayoutUnchecked;
             });
+        },
+        [this](const QString& message) {
+            // What threw after the service's own reconciliation is asked again, as a failure is.
+            fail(Stage::keepConsistent, message);
+            if (m_watcher) m_watcher->retryLater();
         });
     if (!started && m_watcher) m_watcher->retryLater();
 }
 
 void LumifoldViewModel::selectBackup(const SnapshotSummary& backup) {
-    if (m_isWorking) return;
+    if (m_runningStage) return;
     store(m_selectedBackup, std::optional(backup), &LumifoldViewModel::selectedBackupChanged);
     change(m_restoreOutcome, {}, &LumifoldViewModel::restoreOutcomeChanged);
-    evaluate(true);
+    evaluate();
 }
 
 // Shown each time the Restore screen is: like refresh, it leaves a failure's message.
-void LumifoldViewModel::evaluateSelectedBackup() { evaluate(false); }
+void LumifoldViewModel::evaluateSelectedBackup() { evaluate(); }
 
-void LumifoldViewModel::evaluate(bool clearsError) {
-    if (m_isWorking || !m_selectedBackup) return;
+void LumifoldViewModel::evaluate() {
+    if (m_runningStage || !m_selectedBackup) return;
     // The verdict made before must not stand over files that may have changed since.
     store(m_restoreEvaluation, {}, &LumifoldViewModel::restoreEvaluationChanged);
     runStage(
-        std::nullopt, std::nullopt,
+        Stage::restore, std::nullopt, std::nullopt,
         [this, id = m_selectedBackup->id](LumifoldEngine& engine) {
             return shared(
                 [this, evaluation = evaluationOf(engine, id)]() mutable -> std::optional<QString> {
@@ -253,12 +263,11 @@ void LumifoldViewModel::evaluate(bool clearsError) {
             change(m_restoreOutcome,
                    std::optional(StageOutcome{StageOutcome::Kind::failed, message}),
                    &LumifoldViewModel::restoreOutcomeChanged);
-        },
-        clearsError);
+        });
 }
 
 void LumifoldViewModel::restore(bool force) {
-    if (m_isWorking) return;
+    if (m_runningStage) return;
     std::optional<SnapshotSummary> chosen = m_selectedBackup;
     // As `lumifold restore`: the newest snapshot with something to put back.
     for (const SnapshotSummary& backup : m_availableBackups) {
@@ -279,7 +288,7 @@ void LumifoldViewModel::restore(bool force) {
     };
     change(m_restoreOutcome, {}, &LumifoldViewModel::restoreOutcomeChanged);
     runStage(
-        kRestoring, kRestoreHalted,
+        Stage::restore, kRestoring, kRestoreHalted,
         [this, chosen = *chosen, force, resumeWatcher](LumifoldEngine& engine) {
             // Paused first, so no watcher sees the restore's writes unpaused.
             PausedRestore restore = restorePaused(engine, chosen.id, force);

@@ -1,5 +1,6 @@
 #include "app/MainContentView.h"
 
+#include <QCloseEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -64,6 +65,7 @@ MainContentView::MainContentView(LumifoldViewModel& model, QWidget* parent)
     m_screens->addWidget(new ConsistencyView(m_model));
 
     auto* split = new QSplitter;
+    m_body = split;
     split->addWidget(sidebar);
     split->addWidget(m_screens);
     split->setStretchFactor(1, 1);
@@ -86,12 +88,28 @@ MainContentView::MainContentView(LumifoldViewModel& model, QWidget* parent)
     connect(m_sidebar, &QListWidget::currentRowChanged, m_screens,
             &QStackedWidget::setCurrentIndex);
     connect(&m_model, &LumifoldViewModel::isWorkingChanged, this, &MainContentView::showWorking);
-    connect(&m_model, &LumifoldViewModel::statusMessageChanged, this,
-            [this] { m_status->setText(m_model.statusMessage()); });
+    connect(&m_model, &LumifoldViewModel::statusMessageChanged, this, &MainContentView::showStatus);
     connect(&m_model, &LumifoldViewModel::progressChanged, this, &MainContentView::showProgress);
     m_sidebar->setCurrentRow(0);
-    m_status->setText(m_model.statusMessage());
+    showStatus();
     showWorking();
+}
+
+void MainContentView::closeEvent(QCloseEvent* event) {
+    if (m_model.isWorking()) {
+        event->ignore();
+        m_closing = true;
+        m_body->setEnabled(false);  // nothing more is started
+        showStatus();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void MainContentView::showStatus() {
+    const auto& stage = m_model.runningStage();
+    m_status->setText(m_closing && stage ? QStringLiteral("Finishing %1...").arg(stageName(*stage))
+                                         : m_model.statusMessage());
 }
 
 QWidget* MainContentView::buildSidebar() {
@@ -152,6 +170,10 @@ Section MainContentView::currentSection() const {
 }
 
 void MainContentView::showWorking() {
+    if (m_closing && !m_model.isWorking()) {
+        close();
+        return;
+    }
     const QColor colour = m_model.isWorking() ? parts::orange() : parts::green();
     m_dot->setStyleSheet(
         QStringLiteral("background-color: %1; border-radius: 4px;").arg(colour.name()));

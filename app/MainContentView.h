@@ -16,7 +16,9 @@ enum class Section { inspect, preview, apply, verify, restore, consistency };
 
 // The main window: a sidebar of the six sections, the chosen section's screen, and a status
 // bar with the controller's state (a dot, the status message, and the running stage's
-// progress). The model must outlive the window.
+// progress). Closed while a stage runs, it stays open, saying so, until the stage ends: an
+// Apply is never cut in half, and the user sees why the program still runs. The model must
+// outlive the window.
 class MainContentView final : public QMainWindow {
     Q_OBJECT
 
@@ -26,12 +28,16 @@ class MainContentView final : public QMainWindow {
     void selectSection(Section section);
     Section currentSection() const;
 
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
   private:
     // The list of sections under the program's name.
     QWidget* buildSidebar();
     QWidget* buildStatusBar();
     void showWorking();
     void showProgress();
+    void showStatus();
 
     LumifoldViewModel& m_model;
     QListWidget* m_sidebar;
@@ -40,6 +46,8 @@ class MainContentView final : public QMainWindow {
     QLabel* m_status;
     QProgressBar* m_busy;
     QLabel* m_progressText;
+    QWidget* m_body;
+    bool m_closing = false;  // asked to close while a stage ran
 };
 
 }  // namespace lumifold::app

@@ -66,18 +66,22 @@ PreviewView::PreviewView(LumifoldViewModel& model, QWidget* parent)
 
     buildWarnings();
     buildChanges();
-    auto* preserved = buildPreserved();
+    m_preservedGroup = buildPreserved();
     buildOutOfDate();
+    m_nothing = parts::secondary(parts::text({}, QStringLiteral("previewNothing")));
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(parts::heading(
         QStringLiteral("Dry-Run Preview"),
         QStringLiteral("Exact list of changes before anything is written to disk."), refresh));
+    layout->addWidget(
+        parts::failureLine(m_model, Stage::preview, QStringLiteral("previewFailure")));
     layout->addWidget(m_outOfDate);
+    layout->addWidget(m_nothing);
     layout->addWidget(m_warningList);
     layout->addWidget(m_plist, 1);
     layout->addWidget(m_folders, 2);
-    layout->addWidget(preserved);
+    layout->addWidget(m_preservedGroup);
     layout->addStretch();  // takes the room only while both lists are empty
 
     connect(&m_model, &LumifoldViewModel::currentPreviewChanged, this, &PreviewView::showPreview);
@@ -170,6 +174,13 @@ void PreviewView::showPreview() {
     m_folders->setTitle(QStringLiteral("Folder Overrides In .DS_Store (%1)").arg(folderCount));
     for (RowModel* rows : {m_warnings, m_plistRows, m_folderRows}) rows->reload();
     m_warningList->setVisible(preview && !preview->warnings.empty());
+    const bool nothing = plistCount + folderCount == 0;
+    m_nothing->setText(preview ? QStringLiteral("Nothing to change: the preferences and every "
+                                                "folder already match the preferred layout.")
+                               : QStringLiteral("No preview has been generated yet."));
+    m_nothing->setVisible(nothing);
+    m_plist->setVisible(!nothing);
+    m_folders->setVisible(!nothing);
     m_plistList->setVisible(plistCount > 0);
     m_plistEmpty->setVisible(plistCount == 0);
     m_folderList->setVisible(folderCount > 0);
@@ -190,7 +201,7 @@ void PreviewView::showPreview() {
         }
     }
     m_preserved->setText(lines.join(QLatin1Char('\n')));
-    m_preserved->setVisible(!lines.isEmpty());
+    m_preservedGroup->setVisible(!lines.isEmpty());
 }
 
 }  // namespace lumifold::app

@@ -17,7 +17,8 @@ class RowModel;
 
 // The Preview Changes section: the dry run's warnings, the global preference changes, the
 // folder override changes (and extension changes), and the records kept in place; after a
-// write, a line saying the list is out of date with a button to generate it again.
+// write, a line saying the list is out of date with a button to generate it again. A preview
+// with nothing to change says so in one line, without empty groups.
 class PreviewView final : public QWidget {
     Q_OBJECT
 
@@ -49,7 +50,9 @@ class PreviewView final : public QWidget {
     RowModel* m_folderRows;
     QTreeView* m_folderList;
     QLabel* m_foldersEmpty;
+    Group* m_preservedGroup;
     QLabel* m_preserved;
+    QLabel* m_nothing;
 };
 
 }  // namespace lumifold::app

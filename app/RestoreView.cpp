@@ -18,6 +18,7 @@
 #include "app/LumifoldViewModel.h"
 #include "app/RowModel.h"
 #include "app/ScreenParts.h"
+#include "core/platform/PosixError.h"
 
 namespace lumifold::app {
 namespace {
@@ -28,6 +29,17 @@ QString dateText(std::chrono::system_clock::time_point createdAt) {
     const auto seconds =
         std::chrono::duration_cast<std::chrono::seconds>(createdAt.time_since_epoch()).count();
     return QLocale().toString(QDateTime::fromSecsSinceEpoch(seconds), QLocale::ShortFormat);
+}
+
+// A file below the home as "~/..." (the per-host files differ only past where a long path is
+// cut), any other as it is.
+QString shownPath(const std::string& path, const std::string& home) {
+    const bool below = !home.empty() && path.size() > home.size() &&
+                       path.compare(0, home.size(), home) == 0 &&
+                       (home.back() == '/' || path[home.size()] == '/');
+    const std::string shown =
+        below ? "~/" + path.substr(home.size() + (home.back() == '/' ? 0 : 1)) : path;
+    return QString::fromStdString(platform::printable(shown));
 }
 
 }  // namespace
@@ -49,10 +61,13 @@ RestoreView::RestoreView(LumifoldViewModel& model, QWidget* parent)
         QStringLiteral("Restore & Rollback"),
         QStringLiteral(
             "Revert settings to any previous snapshot. Detects changes made since backup.")));
+    layout->addWidget(m_noSnapshots);
     layout->addWidget(m_snapshots, 1);
+    layout->addWidget(m_noFiles);
     layout->addWidget(m_evaluation, 1);
     layout->addWidget(m_outcome);
     layout->addWidget(m_restore);
+    layout->addStretch();  // takes the room only while both groups are hidden
 
     connectModel();
 }
@@ -88,7 +103,6 @@ void RestoreView::buildSnapshots() {
     // Enter or a double click on a row is the keyboard's way to press its button.
     connect(m_snapshotList, &QTreeView::activated, this,
             [this](const QModelIndex& index) { selectRow(index.row()); });
-    m_snapshots->content()->addWidget(m_noSnapshots);
     m_snapshots->content()->addWidget(m_snapshotList);
 }
 
@@ -104,8 +118,11 @@ void RestoreView::buildEvaluation() {
         [this](std::size_t row, int column, int role) -> QVariant {
             const RestoreEvaluationItem& item = m_model.restoreEvaluation()->items[row];
             if (role == Qt::DisplayRole) {
-                return QString::fromStdString(column == 0 ? item.originalPath
-                                                          : item.statusDescription);
+                return column == 0 ? shownPath(item.originalPath, m_model.homeDirectory())
+                                   : QString::fromStdString(item.statusDescription);
+            }
+            if (role == Qt::ToolTipRole && column == 0) {
+                return QString::fromStdString(platform::printable(item.originalPath));
             }
             if (role == Qt::DecorationRole && column == 1) {
                 return symbolIcon(item.isModifiedSinceBackup ? "exclamationmark.triangle.fill"
@@ -124,6 +141,9 @@ void RestoreView::buildEvaluation() {
     m_evaluation->content()->addWidget(evaluationList);
     m_evaluation->content()->addWidget(m_verdict);
     m_evaluation->content()->addWidget(m_forceToggle);
+    m_noFiles = parts::secondary(
+        parts::text(QStringLiteral("This snapshot holds no files: there is nothing to evaluate."),
+                    QStringLiteral("evaluationEmpty")));
 }
 
 void RestoreView::connectModel() {
@@ -164,13 +184,16 @@ void RestoreView::showSnapshots() {
     const std::size_t count = m_model.availableBackups().size();
     m_snapshots->setTitle(QStringLiteral("Available Snapshots (%1)").arg(count));
     m_snapshotRows->reload();
-    m_snapshotList->setVisible(count > 0);
+    m_snapshots->setVisible(count > 0);
     m_noSnapshots->setVisible(count == 0);
+    m_restore->setVisible(count > 0);  // nothing to restore: no button that does nothing
 }
 
 void RestoreView::showEvaluation() {
     const auto& evaluation = m_model.restoreEvaluation();
-    m_evaluation->setVisible(evaluation.has_value());
+    const bool empty = evaluation && evaluation->items.empty();
+    m_evaluation->setVisible(evaluation && !empty);
+    m_noFiles->setVisible(empty);
     m_evaluationRows->reload();
     const bool drifted = evaluation && evaluation->hasModifications();
     m_forceToggle->setVisible(drifted);

@@ -16,7 +16,8 @@ class RowModel;
 
 // The Restore section: the snapshots, the chosen one's drift evaluation (made again each time
 // the section is shown), the restore button and how the last restore ended. The force flag is
-// this screen's own; it starts off, and choosing another snapshot turns it off again.
+// this screen's own; it starts off, and choosing another snapshot turns it off again. No
+// snapshots, or a snapshot of no files, is said in one line instead of an empty group.
 class RestoreView final : public QWidget {
     Q_OBJECT
 
@@ -46,6 +47,7 @@ class RestoreView final : public QWidget {
     QTreeView* m_snapshotList;
     QLabel* m_noSnapshots;
     Group* m_evaluation;
+    QLabel* m_noFiles;
     RowModel* m_evaluationRows;
     IconText* m_verdict;
     QCheckBox* m_forceToggle;

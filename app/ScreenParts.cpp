@@ -1,17 +1,52 @@
 #include "app/ScreenParts.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 
 #include "app/IconText.h"
 #include "app/Icons.h"
+#include "app/LumifoldViewModel.h"
 
 namespace lumifold::app::parts {
+namespace {
+
+constexpr double kReadableContrast = 4.5;
+
+// WCAG 2's relative luminance of an sRGB colour.
+double luminance(const QColor& color) {
+    const auto linear = [](double channel) {
+        return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) +
+           0.0722 * linear(color.blueF());
+}
+
+// `to` weighted by `share`, over `from`.
+QColor mixed(const QColor& from, const QColor& to, double share) {
+    const auto channel = [share](int a, int b) {
+        return static_cast<int>(std::lround(a + (b - a) * share));
+    };
+    return QColor(channel(from.red(), to.red()), channel(from.green(), to.green()),
+                  channel(from.blue(), to.blue()));
+}
+
+// The palette a widget's own colours are made against: its parent's, as a restyled label's own
+// text colour is no longer the palette's.
+QPalette inherited(const QWidget* widget) {
+    return widget->parentWidget() ? widget->parentWidget()->palette()
+                                  : QApplication::palette(widget);
+}
+
+}  // namespace
 
 QWidget* heading(const QString& title, const QString& subtitle, QPushButton* action) {
     auto* titleLabel = new QLabel(title);
@@ -43,8 +78,9 @@ QLabel* text(const QString& text, const QString& objectName) {
 }
 
 QLabel* secondary(QLabel* label) {
+    const QPalette base = inherited(label);
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
+    palette.setColor(QPalette::WindowText, readable(base.color(QPalette::PlaceholderText), base));
     label->setPalette(palette);
     return label;
 }
@@ -58,7 +94,7 @@ QLabel* caption(QLabel* label) {
 
 QLabel* tinted(QLabel* label, const QColor& color) {
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, color);
+    palette.setColor(QPalette::WindowText, readable(color, inherited(label)));
     label->setPalette(palette);
     return label;
 }
@@ -110,6 +146,18 @@ void showOutcome(IconText* line, const StageOutcome& outcome) {
     }
 }
 
+IconText* failureLine(const LumifoldViewModel& model, Stage stage, const QString& objectName) {
+    auto* line = new IconText(objectName);
+    const auto show = [line, &model, stage] {
+        const auto& failure = model.failure(stage);
+        line->setVisible(failure.has_value());
+        if (failure) line->set("xmark.octagon.fill", *failure, red());
+    };
+    QObject::connect(&model, &LumifoldViewModel::failureChanged, line, show);
+    show();
+    return line;
+}
+
 QScrollArea* scrollable(QWidget* content) {
     auto* area = new QScrollArea;
     area->setWidget(content);
@@ -117,6 +165,25 @@ QScrollArea* scrollable(QWidget* content) {
     area->setFrameShape(QFrame::NoFrame);
     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     return area;
+}
+
+double contrastRatio(const QColor& first, const QColor& second) {
+    // By value: std::minmax of temporaries would hand back references to them.
+    const double a = luminance(first);
+    const double b = luminance(second);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+QColor readable(const QColor& color, const QPalette& palette) {
+    const QColor background = palette.color(QPalette::Window);
+    const QColor text = palette.color(QPalette::WindowText);
+    const QColor drawn = mixed(background, color, color.alphaF());
+    // Twenty steps toward the text colour: fine enough that the shade stays the colour's own.
+    for (int step = 0; step <= 20; ++step) {
+        const QColor shade = mixed(drawn, text, step / 20.0);
+        if (contrastRatio(shade, background) >= kReadableContrast) return shade;
+    }
+    return text;
 }
 
 QColor green() { return {0x2e, 0xa0, 0x43}; }

@@ -57,6 +57,7 @@ VerifyView::VerifyView(LumifoldViewModel& model, QWidget* parent)
                                      QStringLiteral("Audit Finder preferences and folder "
                                                     "overrides against preferred settings."),
                                      run));
+    layout->addWidget(parts::failureLine(m_model, Stage::verify, QStringLiteral("verifyFailure")));
     layout->addWidget(m_empty, 1);
     layout->addWidget(m_report, 1);
 

@@ -1,10 +1,12 @@
 // Runs every stage on the home HOME names (a sandbox: scripts/screenshots makes one) and saves
-// one picture of each section of the real main window.
+// one picture of each section of the real main window, of two empty states (no snapshots,
+// nothing to change) and of a failed Apply.
 //
 // Usage: lumifold_screenshots DIR
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QTextStream>
 #include <cstdlib>
 #include <functional>
@@ -58,6 +60,16 @@ void driftDesktopStore() {
     lumifold::DSStoreWriter().write(entries, path);
 }
 
+// The Finder's preferences become unreadable, so the next Apply fails.
+void spoilFinderPreferences() {
+    QFile file(QDir::homePath() + QStringLiteral("/Library/Preferences/com.apple.finder.plist"));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write("not a property list") < 0) {
+        QTextStream(stderr) << "Could not write " << file.fileName() << '\n';
+        std::exit(1);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -76,6 +88,7 @@ int main(int argc, char** argv) {
     window.show();
     waitUntilIdle(model);  // the Inspect every start runs
     save(window, model, Section::inspect, file("inspect.png"));
+    save(window, model, Section::restore, file("restore-empty.png"));
 
     model.generatePreview();
     waitUntilIdle(model);
@@ -86,6 +99,10 @@ int main(int argc, char** argv) {
     model.apply();
     waitUntilIdle(model);
     save(window, model, Section::apply, file("apply.png"));
+
+    model.generatePreview();
+    waitUntilIdle(model);
+    save(window, model, Section::preview, file("preview-empty.png"));
 
     model.verify();
     waitUntilIdle(model);
@@ -104,5 +121,12 @@ int main(int argc, char** argv) {
     waitUntilIdle(model);
     save(window, model, Section::consistency, file("keep-consistent.png"));
     model.toggleWatcher();
+
+    window.selectSection(Section::apply);  // first, so that its refresh does not follow
+    waitUntilIdle(model);
+    spoilFinderPreferences();
+    model.apply();
+    waitUntilIdle(model);
+    save(window, model, Section::apply, file("apply-failed.png"));
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "app/LumifoldViewModel.h"
+#include "core/common/Error.h"
 #include "core/watcher/WatchPause.h"
 #include "tests/engine/EngineTestSupport.h"
 
@@ -36,6 +37,7 @@ class LumifoldViewModelTest : public lumifold::testing::EngineTest {
         // Every stage that deals with the Finder asks first whether it copies.
         host.session.hasActiveTransfers = [this, ask = host.session.hasActiveTransfers] {
             if (std::this_thread::get_id() == guiThread) ++finderCallsOnGuiThread;
+            if (finderFails) throw Error("Finder", 1, "The Finder did not answer.");
             if (holdFinder.exchange(false)) finderReleased.acquire();
             return ask();
         };
@@ -70,14 +72,14 @@ class LumifoldViewModelTest : public lumifold::testing::EngineTest {
     // controller has heard of it.
     // The message is looked for as it is set: a reconciliation with nothing to do can end
     // within the same turn of the event loop.
-    bool quietPeriodEnds(const std::string& name) {
+    bool quietPeriodEnds(const std::string& name, double quiet = 60) {
         bool heard = false;
         const auto listening = QObject::connect(
             model.get(), &LumifoldViewModel::statusMessageChanged,
             [&] { heard |= model->statusMessage() == "Keep Consistent: reconciling view..."; });
         home.writeFile("Desktop/" + name, "x");
         model->watcherForTesting().waitUntilIdle();
-        now = now + 60;
+        now = now + quiet;
         model->watcherForTesting().waitUntilIdle();
         const bool ended = QTest::qWaitFor([&] { return heard; }, 20000);
         QObject::disconnect(listening);
@@ -91,6 +93,7 @@ class LumifoldViewModelTest : public lumifold::testing::EngineTest {
     const std::string program = home.writeFile("bin/lumifold", "#!/bin/sh\n");
     const std::thread::id guiThread = std::this_thread::get_id();
     std::atomic<int> finderCallsOnGuiThread = 0;
+    std::atomic<bool> finderFails = false;
     std::atomic<bool> holdFinder = false;  // the next Finder question waits for the release
     std::binary_semaphore finderReleased{0};
     std::atomic<double> now = 1000.0;
@@ -102,7 +105,6 @@ TEST_F(LumifoldViewModelTest, StagesRunOneAtATimeEachWithItsMessages) {
     EXPECT_EQ(model->statusMessage(), "Inspecting environment and folders...");
     model->apply();  // ignored while Inspect runs
     EXPECT_EQ(model->statusMessage(), "Inspecting environment and folders...");
-    EXPECT_EQ(model->errorMessage(), std::nullopt);
     settle();
     EXPECT_EQ(model->statusMessage(), "Inspection complete.");
     EXPECT_EQ(model->scannedFolders().size(), 6u);
@@ -142,12 +144,15 @@ TEST_F(LumifoldViewModelTest, AFailedApplyShowsTheEngineErrorUnchanged) {
     start();
     run(&LumifoldViewModel::apply);
     EXPECT_EQ(model->statusMessage(), "Apply failed.");
-    EXPECT_EQ(model->errorMessage(), QString::fromStdString(engine->plan().refusal->what()));
+    EXPECT_EQ(model->failure(Stage::apply), QString::fromStdString(engine->plan().refusal->what()));
     EXPECT_EQ(model->lastManifest(), std::nullopt);
-    run(&LumifoldViewModel::refresh);  // as the Apply screen is shown again: the error stays
-    EXPECT_TRUE(model->errorMessage());
-    run(&LumifoldViewModel::generatePreview);
-    EXPECT_EQ(model->errorMessage(), std::nullopt);
+    run(&LumifoldViewModel::refresh);  // as the Apply screen is shown again: the failure stays
+    run(&LumifoldViewModel::generatePreview);  // another screen's stage leaves it too
+    EXPECT_TRUE(model->failure(Stage::apply));
+    EXPECT_EQ(model->failure(Stage::preview), std::nullopt);
+    platform::removeFile(home / "Library/Preferences/com.apple.finder.plist");
+    run(&LumifoldViewModel::apply);
+    EXPECT_EQ(model->failure(Stage::apply), std::nullopt);
 }
 
 TEST_F(LumifoldViewModelTest, RestoreTakesTheFirstListedSnapshotAndPausesKeepConsistent) {
@@ -202,7 +207,7 @@ TEST_F(LumifoldViewModelTest, ARestoreSaysHowItEndedAndChangesNothingUnlessItRes
     EXPECT_EQ(model->statusMessage(), "Restore halted.");
     EXPECT_EQ(model->restoreOutcome(), (StageOutcome{StageOutcome::Kind::failed,
                                                      FinderCoordinator::kActiveTransfersMessage}));
-    EXPECT_EQ(model->errorMessage(), std::nullopt);  // the Restore screen's, not Apply's
+    EXPECT_EQ(model->failure(Stage::apply), std::nullopt);  // the Restore screen's, not Apply's
     EXPECT_EQ(fingerprint(), before);
     EXPECT_EQ(pausedBy(), std::nullopt);
     EXPECT_FALSE(model->isPreviewOutOfDate());
@@ -223,14 +228,27 @@ TEST_F(LumifoldViewModelTest, ARestoreSaysHowItEndedAndChangesNothingUnlessItRes
     EXPECT_TRUE(model->restoreEvaluation()->hasModifications());
 }
 
+// The slider moved while the watcher runs is what the status says and what the watcher waits;
+// a failed reconciliation is Keep Consistent's own, and the next one clears it.
 TEST_F(LumifoldViewModelTest, KeepConsistentAppliesOnlyWhileTheLayoutDoesNotHold) {
     start();
-    model->setDebounceInterval(100);
     model->toggleWatcher();
+    EXPECT_EQ(model->watcherStatusText(), "Active (watching 6 of 6 folders, debounce: 8s)");
+    model->setDebounceInterval(100);
     EXPECT_EQ(model->watcherStatusText(), "Active (watching 6 of 6 folders, debounce: 30s)");
-    ASSERT_TRUE(quietPeriodEnds("first"));
+    model->setDebounceInterval(5);
+    EXPECT_EQ(model->watcherStatusText(), "Active (watching 6 of 6 folders, debounce: 5s)");
+    finderFails = true;
+    ASSERT_TRUE(quietPeriodEnds("failing", 6));
+    settle();
+    finderFails = false;
+    EXPECT_EQ(model->statusMessage(), "Keep Consistent: apply failed; trying again later.");
+    EXPECT_TRUE(model->failure(Stage::keepConsistent));
+    EXPECT_EQ(model->failure(Stage::apply), std::nullopt);
+    ASSERT_TRUE(quietPeriodEnds("first", 6));
     settle();
     EXPECT_EQ(model->statusMessage(), "Settings applied successfully!");
+    EXPECT_EQ(model->failure(Stage::keepConsistent), std::nullopt);
     ASSERT_TRUE(quietPeriodEnds("second"));
     settle();
     EXPECT_EQ(model->statusMessage(), "Keep Consistent: layout holds.");
@@ -278,7 +296,8 @@ TEST_F(LumifoldViewModelTest, TheLoginServiceRunsTheCommandLineProgram) {
     // Failures are the Keep Consistent screen's, not the Apply screen's.
     run(&LumifoldViewModel::installLoginService);  // cannot write over a folder
     EXPECT_EQ(model->loginServiceOutcome()->kind, StageOutcome::Kind::failed);
-    EXPECT_EQ(model->errorMessage(), std::nullopt);
+    EXPECT_EQ(model->failure(Stage::apply), std::nullopt);
+    EXPECT_EQ(model->failure(Stage::keepConsistent), std::nullopt);  // the watcher's
     EXPECT_EQ(model->statusMessage(), "LaunchAgent uninstalled.");
     run(&LumifoldViewModel::uninstallLoginService);  // nor remove it
     EXPECT_EQ(model->loginServiceOutcome(),

@@ -6,12 +6,18 @@
 #include <QLabel>
 #include <QTest>
 #include <QTreeView>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <functional>
 #include <memory>
+#include <semaphore>
 
+#include "app/IconText.h"
 #include "app/Icons.h"
 #include "app/LumifoldViewModel.h"
 #include "app/MainContentView.h"
+#include "core/common/Error.h"
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
@@ -20,6 +26,21 @@
 
 namespace lumifold::app {
 namespace {
+
+constexpr const char* kFinderFailure = "The Finder did not answer.";
+
+// WCAG 2: relative luminance, and the ratio of the lighter to the darker plus 0.05.
+double contrast(const QColor& first, const QColor& second) {
+    const auto luminance = [](const QColor& colour) {
+        const auto linear = [](double c) {
+            return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+               0.0722 * linear(colour.blueF());
+    };
+    const double a = luminance(first), b = luminance(second);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
 
 // The real main window over the real controller, on a home of its own with a pretend Finder.
 class ScreensTest : public ::testing::Test {
@@ -33,9 +54,18 @@ class ScreensTest : public ::testing::Test {
     }
 
     void start(const std::function<void(AppEnvironment&)>& adjust = {}) {
+        window.reset();
+        model.reset();
         AppEnvironment environment;
         environment.engine.homeDirectory = home.path();
-        environment.engine.finderHost = finder.host();
+        // The transfer question, which Inspect, Preview and Apply ask first, fails or waits.
+        FinderHost host = finder.host();
+        host.session.hasActiveTransfers = [this, ask = host.session.hasActiveTransfers] {
+            if (finderFails) throw Error("Finder", 1, kFinderFailure);
+            if (holdFinder.exchange(false)) finderReleased.acquire();
+            return ask();
+        };
+        environment.engine.finderHost = host;
         environment.loginService = LoginServiceHost::system(home.path());
         if (adjust) adjust(environment);
         model = std::make_unique<LumifoldViewModel>(std::move(environment));
@@ -83,6 +113,9 @@ class ScreensTest : public ::testing::Test {
 
     testing::TempHome home;
     testing::FakeFinder finder;
+    std::atomic<bool> finderFails = false;
+    std::atomic<bool> holdFinder = false;  // the next transfer question waits for the release
+    std::binary_semaphore finderReleased{0};
     std::unique_ptr<LumifoldViewModel> model;
     std::unique_ptr<MainContentView> window;  // declared last: goes before the model
 };
@@ -106,15 +139,26 @@ TEST_F(ScreensTest, VerifyWithoutAReportShowsOnlyTheInvitation) {
     EXPECT_FALSE(visibleTexts().contains("No verification report has been run yet."));
 }
 
-TEST_F(ScreensTest, EmptySnapshotListStillOffersARestoreThatDoesNothing) {
+// Each says so in one line, without an empty group around it.
+TEST_F(ScreensTest, EmptyStatesSayItInOneLine) {
     start();
     show(Section::restore);
     EXPECT_TRUE(visibleTexts().contains("No backups found in ~/.lumifold/backups/."));
-    EXPECT_TRUE(visibleTexts().contains("Available Snapshots (0)"));
-    const QString before = model->statusMessage();
-    QTest::mouseClick(find<QAbstractButton>("restoreButton"), Qt::LeftButton);
-    EXPECT_FALSE(model->isWorking());
-    EXPECT_EQ(model->statusMessage(), before);
+    for (const char* hidden : {"snapshotsGroup", "evaluationGroup", "restoreButton"}) {
+        EXPECT_FALSE(find<QWidget>(hidden)->isVisible()) << hidden;
+    }
+
+    model->apply();
+    waitIdle();
+    show(Section::preview);
+    model->generatePreview();
+    waitIdle();
+    EXPECT_TRUE(
+        visibleTexts().contains("Nothing to change: the preferences and every folder "
+                                "already match the preferred layout."));
+    for (const char* group : {"plistChangesGroup", "folderChangesGroup", "preservedGroup"}) {
+        EXPECT_FALSE(find<QWidget>(group)->isVisible()) << group;
+    }
 }
 
 TEST_F(ScreensTest, DriftAfterApplyOffersTheForceToggle) {
@@ -137,6 +181,15 @@ TEST_F(ScreensTest, DriftAfterApplyOffersTheForceToggle) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(select).center());
     waitIdle([&] { return model->restoreEvaluation().has_value(); });
     EXPECT_EQ(select.data().toString(), "Selected");
+    // Files below the home as ~/..., whole as a tooltip: the per-host files cut alike.
+    const QAbstractItemModel* files = find<QTreeView>("evaluationList")->model();
+    ASSERT_GT(files->rowCount(), 2);
+    const QString below = QString::fromStdString(home.path()) + '/';
+    for (int row = 0; row < files->rowCount(); ++row) {
+        const QString whole = files->index(row, 0).data(Qt::ToolTipRole).toString();
+        EXPECT_TRUE(whole.startsWith(below)) << whole.toStdString();
+        EXPECT_EQ(files->index(row, 0).data().toString(), "~/" + whole.mid(below.size()));
+    }
     EXPECT_TRUE(
         visibleTexts().contains("Changes detected since this backup was taken! Some "
                                 "files were modified by another app or user."));
@@ -224,6 +277,112 @@ TEST_F(ScreensTest, GridSpacingLineShowsTheSavedDefault) {
                    "<key>gridSpacing</key><real>67</real></dict></dict></dict></plist>");
     start();
     EXPECT_TRUE(visibleTexts().contains("• Grid Spacing: 67 (saved default)"));
+}
+
+// A stage's failure is shown on its own screen, and stays there until that stage runs again.
+TEST_F(ScreensTest, EachScreenShowsItsOwnStagesFailure) {
+    start();
+    const struct {
+        Section section;
+        const char* button;
+        const char* line;
+    } stages[] = {
+        {.section = Section::inspect, .button = "rescanButton", .line = "inspectFailure"},
+        {.section = Section::preview, .button = "refreshPreviewButton", .line = "previewFailure"},
+        {.section = Section::apply, .button = "applyButton", .line = "applyError"},
+    };
+    for (const auto& stage : stages) {
+        show(stage.section);
+        finderFails = true;
+        QTest::mouseClick(find<QAbstractButton>(stage.button), Qt::LeftButton);
+        waitIdle();
+        finderFails = false;
+        EXPECT_EQ(find<IconText>(stage.line)->text(), kFinderFailure);
+        for (const auto& other : stages) {
+            EXPECT_EQ(find<QWidget>(other.line)->isHidden(), &other > &stage) << other.line;
+        }
+        EXPECT_TRUE(find<QWidget>("watcherFailure")->isHidden());
+        EXPECT_FALSE(model->restoreOutcome());
+    }
+}
+
+// Held by any stage, it names only its own: a refresh as Apply is shown, and Apply.
+TEST_F(ScreensTest, TheApplyButtonNamesOnlyItsOwnStage) {
+    writeDesktopStore({{".", "vstl", "type", DSStoreValue::fourCC("Nlsv")}});
+    start();
+    auto* button = find<QAbstractButton>("applyButton");
+    const struct {
+        std::function<void()> action;
+        const char* text;
+    } stages[] = {
+        {.action = [&] { window->selectSection(Section::apply); }, .text = "Refreshing..."},
+        {.action = [&] { QTest::mouseClick(button, Qt::LeftButton); }, .text = "Applying..."},
+        {.action = [&] { model->selectBackup(model->availableBackups().at(0)); },
+         .text = "Apply Preferred Layout"},
+        {.action = [&] { model->installLoginService(); }, .text = "Apply Preferred Layout"},
+    };
+    for (const auto& stage : stages) {
+        stage.action();
+        EXPECT_EQ(button->text(), stage.text);
+        EXPECT_FALSE(button->isEnabled()) << stage.text;
+        waitIdle();
+        EXPECT_EQ(button->text(), "Apply Preferred Layout");
+        EXPECT_TRUE(button->isEnabled());
+    }
+}
+
+TEST_F(ScreensTest, ClosingDuringAStageKeepsTheWindowUntilItEnds) {
+    start();
+    holdFinder = true;
+    model->apply();
+    EXPECT_FALSE(window->close());
+    QTest::qWait(50);  // the stage waits on the Finder meanwhile
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(textOf("statusMessage"), "Finishing Apply...");
+    finderReleased.release();
+    waitIdle();
+    EXPECT_FALSE(window->isVisible());
+}
+
+// Every label reads at 4.5:1 on what is behind it, on a light and a dark palette, through the
+// states that colour text: a failure, a drift warning, the transfer line, secondary text.
+TEST_F(ScreensTest, EveryTextReadsAtFourAndAHalfToOne) {
+    const QPalette original = QApplication::palette();
+    QPalette dark(QColor(0x40, 0x40, 0x40), QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::PlaceholderText, QColor(255, 255, 255, 100));
+    for (const QPalette& palette : {original, dark}) {
+        QApplication::setPalette(palette);
+        writeDesktopStore({{".", "vstl", "type", DSStoreValue::fourCC("Nlsv")}});
+        start();
+        model->apply();
+        waitIdle();
+        auto entries = DSStoreReader().readEntries(home / "Desktop/.DS_Store");
+        entries.push_back({"notes.txt", "cmmt", "ustr", DSStoreValue::string("edited")});
+        writeDesktopStore(entries);
+        model->selectBackup(model->availableBackups().front());
+        waitIdle();
+        finderFails = true;
+        model->apply();
+        waitIdle();
+        finderFails = false;
+        int checked = 0;
+        for (Section section : {Section::inspect, Section::preview, Section::apply, Section::verify,
+                                Section::restore, Section::consistency}) {
+            show(section);
+            for (const QLabel* label : window->findChildren<QLabel*>()) {
+                if (!label->isVisible() || label->text().isEmpty()) continue;
+                const QWidget* behind = label;
+                while (behind->parentWidget() && !behind->autoFillBackground())
+                    behind = behind->parentWidget();
+                const double ratio = contrast(label->palette().color(label->foregroundRole()),
+                                              behind->palette().color(behind->backgroundRole()));
+                EXPECT_GE(ratio, 4.5) << label->text().toStdString();
+                ++checked;
+            }
+        }
+        EXPECT_GT(checked, 40);
+    }
+    QApplication::setPalette(original);
 }
 
 }  // namespace

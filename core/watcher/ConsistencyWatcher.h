@@ -22,8 +22,8 @@ namespace lumifold {
 // reads the folders' content; reconciling is the owner's business.
 //
 // Every state change and every handler runs on the watcher's own queue; start, stop, pause and
-// resume only enqueue their work. The owner sets the interval and the callbacks before start and
-// leaves them alone while the watcher runs.
+// resume only enqueue their work. The owner sets the callbacks before start and leaves them alone
+// while the watcher runs; the interval may change at any time and counts from the next change.
 class ConsistencyWatcher final {
   public:
     static constexpr const char* kQueueLabel = "com.quarnish.lumifold.watcher";

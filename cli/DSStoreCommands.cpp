@@ -132,7 +132,9 @@ void addDSStoreCommands(CLI::App& app, Action& action) {
     auto dump = std::make_shared<DumpOptions>();
     auto* dumpCommand =
         group->add_subcommand("dump", "Print every record as one JSON object per line");
-    dumpCommand->add_option("FILE", dump->file, "The .DS_Store file")->required();
+    dumpCommand->add_option("FILE", dump->file, "The .DS_Store file")
+        ->option_text("FILE")
+        ->required();
     dumpCommand->add_flag("--decode", dump->decode,
                           "Also show blobs that hold a property list as JSON (key \"plist\")");
     dumpCommand->callback([&action, dump] { action = [dump] { return runDump(*dump); }; });
@@ -141,6 +143,7 @@ void addDSStoreCommands(CLI::App& app, Action& action) {
     auto* writeCommand = group->add_subcommand(
         "write", "Write a store from JSON lines on standard input (as dump prints them)");
     writeCommand->add_option("FILE", write->file, "The .DS_Store file to create or replace")
+        ->option_text("FILE")
         ->required();
     writeCommand->callback([&action, write] { action = [write] { return runWrite(*write); }; });
 }

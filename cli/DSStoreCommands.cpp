@@ -16,6 +16,7 @@
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
+#include "core/platform/PosixError.h"
 #include "core/plist/PropertyList.h"
 #include "core/plist/PropertyListJson.h"
 
@@ -44,7 +45,16 @@ std::string records(std::size_t count) {
 // back would lose them.
 int runDump(const DumpOptions& options) {
     const DSStoreReader reader;
-    const DSStoreParseResult result = reader.parse(platform::readFile(absolutePath(options.file)));
+    const std::string path = absolutePath(options.file);
+    DSStoreParseResult result;
+    try {
+        result = reader.parse(platform::readFile(path));
+    } catch (const Error& error) {
+        // The system's errors name the file already; the reader's say only what is wrong.
+        if (error.domain() != DSStoreReader::kDomain) throw;
+        throw std::runtime_error("\"" + platform::printable(path) +
+                                 "\" is not a readable .DS_Store store: " + error.message());
+    }
     std::string out;  // every line, written at once
     for (const auto& entry : result.entries) {
         auto line = entryToJsonLine(entry);
@@ -62,7 +72,8 @@ int runDump(const DumpOptions& options) {
     std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
     std::cout.flush();
     if (result.isComplete()) return kExitSuccess;
-    std::cerr << "lumifold: " << records(result.skippedRecords) << " could not be decoded and "
+    std::cerr << "lumifold: " << platform::printable(path) << ": "
+              << records(result.skippedRecords) << " could not be decoded and "
               << records(result.alteredRecords) << (result.alteredRecords == 1 ? " was" : " were")
               << " read with altered text; writing these lines back would lose them\n";
     return kExitNotCompliant;
@@ -94,9 +105,11 @@ std::vector<DSStoreEntry> readEntryLines(std::string_view text) {
         if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
         try {
             entries.push_back(entryFromJsonLine(nlohmann::json::parse(line)));
-        } catch (const nlohmann::json::exception& error) {
-            throw std::runtime_error("line " + std::to_string(number) + ": not valid JSON (" +
-                                     printable(error.what()) + ")");
+        } catch (const nlohmann::json::parse_error& error) {
+            // The parser's own text is for programmers: where it stopped says enough.
+            throw std::runtime_error("line " + std::to_string(number) +
+                                     ": not valid JSON (column " + std::to_string(error.byte) +
+                                     ")");
         } catch (const std::invalid_argument& error) {
             throw std::runtime_error("line " + std::to_string(number) + ": " +
                                      printable(error.what()));

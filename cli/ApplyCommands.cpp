@@ -48,10 +48,11 @@ int runApply(const GlobalOptions& global, const ApplyOptions& options) {
     }
     const SnapshotSummary& snapshot = result.snapshot;
     std::cout << "Settings applied; " << counted(result.extensionsHidden, "extension")
-              << " hidden.\nSnapshot " << snapshot.id << ": " << counted(snapshot.storeCount, "store")
+              << " hidden.\nSnapshot " << snapshot.id << ": "
+              << counted(snapshot.storeCount, "store")
               << (snapshot.holdsPreferences ? ", the preferences file" : "") << ", "
-              << counted(snapshot.extensionCount, "extension flag") << ".\nIts manifest: lumifold snapshots "
-              << snapshot.id << " --json\n\n";
+              << counted(snapshot.extensionCount, "extension flag")
+              << ".\nIts manifest: lumifold snapshots " << snapshot.id << " --json\n\n";
     printReport(result.verification, options.stage, treeRoots(*engine, options.stage));
     return status;
 }
@@ -105,16 +106,16 @@ void printReport(const VerificationReport& report, const StageOptions& options,
         }
         // A folder that is gone is missing, whatever else its audit found.
         const bool missing = item.inaccessible && !platform::fileExists(item.path);
-        const char* state = missing               ? "missing"
-                            : item.inaccessible   ? "inaccessible"
-                            : item.isCompliant()  ? "ok"
-                                                  : "conflicting";
+        const char* state = missing              ? "missing"
+                            : item.inaccessible  ? "inaccessible"
+                            : item.isCompliant() ? "ok"
+                                                 : "conflicting";
         if (!item.isCompliant() && !lines.admit(state)) continue;
         std::string notes = missing ? "the folder does not exist" : item.notes;
         if (!item.isCompliant() && !item.inaccessible && notes == kCleanNote) {
             notes = differences(item);
         }
-        std::cout << "  " << lines.name(item.path) << "  [" << state << "]  " << notes << '\n';
+        std::cout << lines.name(item.path) << "  [" << state << "]  " << notes << '\n';
     }
     lines.finish();
     printUnlisted(unlisted, "compliant");

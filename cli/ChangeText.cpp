@@ -68,7 +68,8 @@ std::string valueText(std::string_view value, bool isViewStyle) {
     if (value == "true") return "yes";
     if (value == "false") return "no";
     if (value.starts_with("true (") || value.starts_with("false (")) {  // "false (hidden)"
-        return std::string(value.substr(value.find('(') + 1, value.find(')') - value.find('(') - 1));
+        return std::string(
+            value.substr(value.find('(') + 1, value.find(')') - value.find('(') - 1));
     }
     if (value.ends_with(".0")) value.remove_suffix(2);
     return value.empty() ? "none" : std::string(value);
@@ -87,8 +88,9 @@ std::string describeChange(const SettingChange& change) {
     if (setting == "hasHiddenExtension") return subject + "extension hidden";
     if (change.newValue == "removed") {
         const std::string_view name = nameOf(setting, kSettings);
-        return subject + (name.empty() ? std::string(setting)
-                                       : std::string(name) + " (" + std::string(setting) + ")") +
+        return subject +
+               (name.empty() ? std::string(setting)
+                             : std::string(name) + " (" + std::string(setting) + ")") +
                " removed";
     }
     if (const std::size_t dot = setting.rfind('.'); dot != std::string_view::npos) {
@@ -102,8 +104,7 @@ std::string describeChange(const SettingChange& change) {
 }
 
 std::string counted(std::size_t count, const std::string& noun, const std::string& plural) {
-    return std::to_string(count) + " " +
-           (count == 1 ? noun : plural.empty() ? noun + "s" : plural);
+    return std::to_string(count) + " " + (count == 1 ? noun : plural.empty() ? noun + "s" : plural);
 }
 
 }  // namespace lumifold::cli

@@ -144,7 +144,7 @@ std::string usageMessage(const CLI::ParseError& error, const CLI::App& app,
     }
     if (dynamic_cast<const CLI::ConversionError*>(&error) != nullptr) {
         return name + (text.find("for a flag") != std::string::npos ? " takes no value"
-                                                                   : ": the value cannot be read");
+                                                                    : ": the value cannot be read");
     }
     if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
         const auto extras = app.remaining(true);
@@ -171,8 +171,7 @@ std::string usageMessage(const CLI::ParseError& error, const CLI::App& app,
 std::shared_ptr<CLI::Formatter> helpFormatter() { return std::make_shared<HelpFormatter>(); }
 
 CLI::Validator wholeNumber(unsigned least) {
-    const std::string refusal =
-        "must be a whole number, " + std::to_string(least) + " or more";
+    const std::string refusal = "must be a whole number, " + std::to_string(least) + " or more";
     return CLI::Validator(
         [least, refusal](const std::string& text) {
             if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
@@ -193,9 +192,8 @@ void addHelpCommand(CLI::App& app, Action& action) {
     help->add_option("COMMAND", *words,
                      "The command, after its group's name if it has one (dsstore dump)")
         ->option_text("COMMAND...");
-    help->callback([&app, &action, words] {
-        action = [&app, words] { return printHelpOf(app, *words); };
-    });
+    help->callback(
+        [&app, &action, words] { action = [&app, words] { return printHelpOf(app, *words); }; });
 }
 
 std::optional<int> parseCommandLine(CLI::App& app, int argc, const char* const* argv) {

@@ -72,9 +72,9 @@ int runDump(const DumpOptions& options) {
     std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
     std::cout.flush();
     if (result.isComplete()) return kExitSuccess;
-    std::cerr << "lumifold: " << platform::printable(path) << ": "
-              << records(result.skippedRecords) << " could not be decoded and "
-              << records(result.alteredRecords) << (result.alteredRecords == 1 ? " was" : " were")
+    std::cerr << "lumifold: " << platform::printable(path) << ": " << records(result.skippedRecords)
+              << " could not be decoded and " << records(result.alteredRecords)
+              << (result.alteredRecords == 1 ? " was" : " were")
               << " read with altered text; writing these lines back would lose them\n";
     return kExitNotCompliant;
 }

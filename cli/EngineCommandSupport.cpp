@@ -35,9 +35,10 @@ void addTreeOptions(CLI::App& command, TreeOptions& options) {
 }
 
 void addStageOptions(CLI::App& command, StageOptions& options) {
-    command.add_option("--folder", options.folders,
-                       "A folder to work on (repeatable; default: Desktop, Documents, Downloads, "
-                       "Pictures, Movies and Music)")
+    command
+        .add_option("--folder", options.folders,
+                    "A folder to work on (repeatable; default: Desktop, Documents, Downloads, "
+                    "Pictures, Movies and Music)")
         ->option_text("DIR");
     addTreeOptions(command, options.tree);
     command.add_flag("--json", options.json, "Print the result as JSON");

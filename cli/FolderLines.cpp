@@ -27,13 +27,14 @@ std::string FolderLines::name(const std::string& path) {
                                             (each.back() == '/' || path[each.size()] == '/'));
         if (holds && (root == nullptr || each.size() > root->size())) root = &each;
     }
-    if (root == nullptr) return path;
+    if (root == nullptr) return "  " + path;
+    std::string line;
     if (root != m_lastRoot) {
-        std::cout << "  " << *root << ":\n";
+        line = "  " + *root + ":\n";
         m_lastRoot = root;
     }
-    if (path == *root) return "  .";
-    return "  " + path.substr(root->size() + (root->back() == '/' ? 0 : 1));
+    if (path == *root) return line + "    .";
+    return line + "    " + path.substr(root->size() + (root->back() == '/' ? 0 : 1));
 }
 
 void FolderLines::finish() const {

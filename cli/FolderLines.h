@@ -23,8 +23,11 @@ class FolderLines final {
     // Whether the line of a folder with changes is still printed; counts it under `state`
     // ("conflicting") when it is not.
     bool admit(const std::string& state);
-    // The name `path` is shown by, after a line naming its chosen folder when that changes.
+    // The start of the line of `path`: its name, indented, after a line naming its chosen folder
+    // when that changes.
     std::string name(const std::string& path);
+    // The indent of lines that belong to a folder's line.
+    std::string detailIndent() const { return m_roots.empty() ? "    " : "      "; }
     // The closing line of what admit() turned away, when anything was.
     void finish() const;
 

@@ -62,10 +62,12 @@ int runInspect(const GlobalOptions& global, const StageOptions& options) {
                             : folder.conflicting  ? "conflicting"
                                                   : "ok";
         if (folder.conflicting && !lines.admit(state)) continue;
-        std::cout << "  " << lines.name(folder.path) << "  [" << state << "]";
+        std::cout << lines.name(folder.path) << "  [" << state << "]";
         if (folder.isSymlink) std::cout << "  (link to " << folder.canonicalPath << ")";
         std::cout << '\n';
-        for (const auto& reason : folder.conflictReasons) std::cout << "    - " << reason << '\n';
+        for (const auto& reason : folder.conflictReasons) {
+            std::cout << lines.detailIndent() << "- " << reason << '\n';
+        }
     }
     lines.finish();
     printUnlisted(unlisted, "consistent");
@@ -176,20 +178,21 @@ int runPreview(const GlobalOptions& global, const PreviewOptions& options) {
             runShown = &shown[folder];
             if (fresh && !folderLines.admit("with hidden extensions")) *runShown = kUnlisted;
             if (*runShown != kUnlisted) {
-                std::cout << "  " << folderLines.name(std::string(folder)) << ":\n";
+                std::cout << folderLines.name(std::string(folder)) << ":\n";
             }
         }
         if (*runShown != kUnlisted) {  // a folder past the bound is only counted
             if (options.all || *runShown < kExtensionChangesShown) {
                 ++*runShown;
-                std::cout << "    " << files.name(i) << ": extension hidden\n";
+                std::cout << folderLines.detailIndent() << files.name(i) << ": extension hidden\n";
             } else {
                 ++more;
             }
         }
         const auto next = i + 1 == files.size() ? std::string_view() : files.folder(i + 1);
         if (more > 0 && (next.data() != folder.data() && next != folder)) {
-            std::cout << "    \u2026 and " << counted(more, "more file") << '\n';
+            std::cout << folderLines.detailIndent() << "\u2026 and " << counted(more, "more file")
+                      << '\n';
             more = 0;
         }
     }

@@ -167,13 +167,15 @@ void addRestoreCommands(CLI::App& app, const GlobalOptions& global, Action& acti
     auto restore = std::make_shared<RestoreOptions>();
     auto* restoreCommand = app.add_subcommand(
         "restore", "Roll back to a snapshot (refuses when files changed since, unless --force)");
-    restoreCommand->add_option("ID", restore->id,
-                               "Snapshot identifier (default: the newest that holds changes)")
+    restoreCommand
+        ->add_option("ID", restore->id,
+                     "Snapshot identifier (default: the newest that holds changes)")
         ->option_text("ID");
-    restoreCommand->add_option(
-        "--folder", restore->folders,
-        "A folder the apply was given outside the home, whose files the snapshot holds "
-        "(repeatable; the home and its default folders are always included)")
+    restoreCommand
+        ->add_option(
+            "--folder", restore->folders,
+            "A folder the apply was given outside the home, whose files the snapshot holds "
+            "(repeatable; the home and its default folders are always included)")
         ->option_text("DIR");
     restoreCommand->add_flag("--force", restore->force, "Overwrite files changed since the apply");
     restoreCommand->add_flag("--json", restore->json, "Print the result as JSON");

@@ -135,9 +135,10 @@ void addWatchCommands(CLI::App& app, const GlobalOptions& global, Action& action
         "watch",
         "Keep Consistent: after the folders have been quiet for a while following a change, "
         "apply the layout again when it no longer holds");
-    watch->add_option("--folder", options->folders,
-                      "A folder to watch (repeatable; default: Desktop, Documents, Downloads, "
-                      "Pictures, Movies and Music)")
+    watch
+        ->add_option("--folder", options->folders,
+                     "A folder to watch (repeatable; default: Desktop, Documents, Downloads, "
+                     "Pictures, Movies and Music)")
         ->option_text("DIR");
     watch
         ->add_option("--debounce", options->debounce,

@@ -33,7 +33,8 @@ std::string versionText(const OperatingSystemVersion& version) {
 // One os-release value: quotes removed, a backslash keeping the character after it, control
 // characters dropped.
 std::string osReleaseValue(std::string_view raw) {
-    if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') && raw.back() == raw.front()) {
+    if (raw.size() >= 2 && (raw.front() == '"' || raw.front() == '\'') &&
+        raw.back() == raw.front()) {
         raw = raw.substr(1, raw.size() - 2);
     }
     std::string value;

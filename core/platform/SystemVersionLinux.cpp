@@ -1,8 +1,9 @@
+#include "core/platform/SystemVersion.h"
+
 #include <sys/utsname.h>
 
 #include "core/common/Error.h"
 #include "core/platform/FileSystem.h"
-#include "core/platform/SystemVersion.h"
 
 namespace lumifold::platform {
 namespace {

@@ -13,7 +13,10 @@ TEST(SystemInspectorTest, DescribesTheMachineAsItsSystemNamesIt) {
     const auto inspected = [&](std::optional<std::string> build, std::string machine) {
         const SystemInspectorHost host{
             .systemVersion = {
-                .version = [] { return platform::OperatingSystemVersion{14, 5, 0}; },
+                .version =
+                    [] {
+                        return platform::OperatingSystemVersion{14, 5, 0};
+                    },
                 .build = [build] { return build; },
                 .name = [] { return std::string("Some OS 14.5.0"); },
                 .machine = [machine] { return machine; },

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "cli/CliSupport.h"
+#include "core/platform/FileSystem.h"
 #include "tests/cli/CliTestSupport.h"
 
 // The program as a whole: help, usage errors, the home, completion.
@@ -108,9 +109,18 @@ TEST(CommandLineTest, RefusesToWorkWithoutAHome) {
     EXPECT_TRUE(result.err.starts_with("lumifold: HOME is empty or unset and the password "));
 }
 
-// Walks every command the help lists, so a command or option added without completion fails.
-TEST(CommandLineTest, CompletionOffersWhatEachHelpLists) {
+// Walks every command the help lists, so a command or option added without completion, or
+// without its section of the man page, fails.
+TEST(CommandLineTest, CompletionAndManPageOfferWhatEachHelpLists) {
     testing::TempHome scratch;
+    // The page as man shows it, which must say nothing on standard error.
+    const bool hasManPage = platform::fileExists(LUMIFOLD_MAN_PAGE_PATH) &&
+                            runShell(scratch, "command -v man").status == 0;
+    const auto page =
+        runShell(scratch, "(MANWIDTH=80 man --warnings -l '" LUMIFOLD_MAN_PAGE_PATH "' | col -bx)");
+    EXPECT_TRUE(!hasManPage || page.err.empty()) << page.err;
+    const std::string manCommands =
+        page.out.substr(std::min(page.out.find("\nCOMMANDS\n"), page.out.size()));
     const std::string empty = scratch.makeFolder("empty");  // so no file name is offered
     const auto words = [](const std::string& text, const std::regex& pattern) {
         std::set<std::string> found;
@@ -125,6 +135,11 @@ TEST(CommandLineTest, CompletionOffersWhatEachHelpLists) {
         auto arguments = typed;
         arguments.push_back("--help");
         const std::string help = runCli(scratch, arguments).out;
+        if (hasManPage && !typed.empty() && typed.front() != "prune") {
+            std::string heading = "\n   lumifold";
+            for (const auto& word : typed) heading += " " + word;
+            EXPECT_NE(manCommands.find(heading), std::string::npos) << heading;
+        }
         // Every line fits a terminal, and values are named for what they take.
         for (std::size_t at = 0, end; at < help.size(); at = end + 1) {
             end = std::min(help.find('\n', at), help.size());
@@ -145,6 +160,11 @@ TEST(CommandLineTest, CompletionOffersWhatEachHelpLists) {
             for (const auto& word :
                  words(runCli(scratch, {"--help"}).out, std::regex("\n  ([a-z]+) "))) {
                 listed.insert(word);
+            }
+        }
+        for (const auto& word : listed) {
+            if (hasManPage && word.starts_with("--") && !typed.empty() && word != "--help") {
+                EXPECT_NE(manCommands.find(word), std::string::npos) << word;
             }
         }
         std::string script = "cd '" + empty + "' && source '" LUMIFOLD_COMPLETION_PATH "'\n";

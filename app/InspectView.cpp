@@ -136,8 +136,7 @@ void InspectView::showSystemInfo() {
         m_gridSpacing->setText(QStringLiteral("• Grid Spacing: (saved default)"));
         return;
     }
-    m_environment->setText(QString::fromStdString(info->osVersion + " (" + info->buildVersion +
-                                                  ") - " + info->architecture));
+    m_environment->setText(QString::fromStdString(info->description));
     m_gridSpacing->setText(QStringLiteral("• Grid Spacing: %1 (saved default)")
                                .arg(QString::number(info->defaultGridSpacing, 'f', 0)));
 }

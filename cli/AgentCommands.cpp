@@ -137,8 +137,10 @@ void addAgentCommands(CLI::App& app, const GlobalOptions& global, Action& action
     auto install = std::make_shared<InstallOptions>();
     auto* installCommand = group->add_subcommand(
         "install", "Write the login service and start it (replacing an earlier one)");
-    installCommand->add_option("--folder", install->folders,
-                               "A folder for the watcher to keep consistent (repeatable)");
+    installCommand
+        ->add_option("--folder", install->folders,
+                     "A folder for the watcher to keep consistent (repeatable)")
+        ->option_text("DIR");
     addTreeOptions(*installCommand, install->tree);
     installCommand->callback([&global, &action, install] {
         action = [&global, install] { return runInstall(global, *install); };

@@ -2,10 +2,16 @@
 
 #include <iostream>
 
+#include "cli/ChangeText.h"
 #include "cli/EngineCommandSupport.h"
+#include "cli/FolderLines.h"
+#include "core/platform/FileSystem.h"
 
 namespace lumifold::cli {
 namespace {
+
+// The note of a folder whose audit found nothing.
+constexpr std::string_view kCleanNote = "Inherits global defaults cleanly";
 
 struct ApplyOptions {
     StageOptions stage;
@@ -41,12 +47,13 @@ int runApply(const GlobalOptions& global, const ApplyOptions& options) {
         return status;
     }
     const SnapshotSummary& snapshot = result.snapshot;
-    std::cout << "Settings applied. Snapshot " << snapshot.id << " holds " << snapshot.storeCount
-              << " store(s)" << (snapshot.holdsPreferences ? ", the preferences file" : "")
-              << " and " << snapshot.extensionCount << " extension flag(s); "
-              << result.extensionsHidden << " extension(s) were hidden. (lumifold snapshots "
-              << snapshot.id << " --json shows the whole manifest.)\n\n";
-    printReport(result.verification, listsConsistentFolders(options.stage));
+    std::cout << "Settings applied; " << counted(result.extensionsHidden, "extension")
+              << " hidden.\nSnapshot " << snapshot.id << ": "
+              << counted(snapshot.storeCount, "store")
+              << (snapshot.holdsPreferences ? ", the preferences file" : "") << ", "
+              << counted(snapshot.extensionCount, "extension flag")
+              << ".\nIts manifest: lumifold snapshots " << snapshot.id << " --json\n\n";
+    printReport(result.verification, options.stage, treeRoots(*engine, options.stage));
     return status;
 }
 
@@ -61,32 +68,60 @@ int runVerify(const GlobalOptions& global, const StageOptions& options) {
     if (options.json) {
         printJson(report);
     } else {
-        printReport(report, listsConsistentFolders(options));
+        printReport(report, options, treeRoots(*engine, options));
     }
     return report.isFullyCompliant() ? kExitSuccess : kExitNotCompliant;
 }
 
+// What an item that is not compliant differs in, for a note that does not say.
+std::string differences(const FolderVerificationItem& item) {
+    std::string text;
+    const std::pair<bool, const char*> parts[] = {
+        {!item.viewStyleMatches, "view style"},
+        {!item.iconSizeMatches, "icon size"},
+        {!item.sortByMatches, "sort order"},
+        {item.conflictingOverridesPresent, "overrides"},
+    };
+    for (const auto& [differs, what] : parts) {
+        if (differs) text += (text.empty() ? "" : ", ") + std::string(what);
+    }
+    return "differs from the preferred layout: " + text;
+}
+
 }  // namespace
 
-void printReport(const VerificationReport& report, bool listCompliant) {
+void printReport(const VerificationReport& report, const StageOptions& options,
+                 std::vector<std::string> roots) {
+    const bool listCompliant = listsConsistentFolders(options);
     std::cout << (report.isFullyCompliant() ? "Fully compliant" : "Not compliant") << '\n';
     std::cout << "Finder defaults: " << (report.finderDefaultsValid ? "valid" : "differ") << '\n';
     for (const auto& discrepancy : report.discrepancies) std::cout << "  - " << discrepancy << '\n';
     std::cout << "Folders:\n";
     std::size_t unlisted = 0;
+    FolderLines lines(std::move(roots), options.all);
     for (const auto& item : report.folderResults) {
         if (item.isCompliant() && !listCompliant) {
             ++unlisted;
             continue;
         }
-        const char* state = item.inaccessible    ? "inaccessible"
+        // A folder that is gone is missing, whatever else its audit found.
+        const bool missing = item.inaccessible && !platform::fileExists(item.path);
+        const char* state = missing              ? "missing"
+                            : item.inaccessible  ? "inaccessible"
                             : item.isCompliant() ? "ok"
                                                  : "conflicting";
-        std::cout << "  " << item.path << "  [" << state << "]  " << item.notes << '\n';
+        if (!item.isCompliant() && !lines.admit(state)) continue;
+        std::string notes = missing ? "the folder does not exist" : item.notes;
+        if (!item.isCompliant() && !item.inaccessible && notes == kCleanNote) {
+            notes = differences(item);
+        }
+        std::cout << lines.name(item.path) << "  [" << state << "]  " << notes << '\n';
     }
+    lines.finish();
     printUnlisted(unlisted, "compliant");
     if (report.inaccessibleCount > 0) {
-        std::cout << report.inaccessibleCount << " folder(s) missing or inaccessible\n";
+        std::cout << counted(static_cast<std::size_t>(report.inaccessibleCount), "folder")
+                  << " missing or inaccessible\n";
     }
 }
 

@@ -9,6 +9,7 @@
 namespace CLI {
 class App;
 class Formatter;
+class Validator;
 }  // namespace CLI
 
 namespace lumifold::cli {
@@ -34,14 +35,21 @@ class UsageError final : public std::runtime_error {
 // The command chosen on the command line, run after parsing succeeded.
 using Action = std::function<int()>;
 
-// The help's layout, with "COMMAND" in usage lines; given to the program before its commands
-// are added, so they share it.
+// The help's layout: "COMMAND" in usage lines, value names as the options give them, and every
+// line within 80 columns. Given to the program before its commands are added, so they share it.
 std::shared_ptr<CLI::Formatter> helpFormatter();
 
+// A whole number of at least `least`; refused as "must be a whole number, 0 or more", whatever
+// its size, so the message never quotes the type's bound.
+CLI::Validator wholeNumber(unsigned least);
+
+// Adds `lumifold help [COMMAND]...`, whose action prints what `COMMAND --help` prints.
+void addHelpCommand(CLI::App& app, Action& action);
+
 // Parses the command line into `app`. Returns nullopt when a command was chosen, to be run;
-// otherwise the exit status, once the help, the version or what was wrong is printed. A word
-// that names no command of its group is reported as an unknown command, with the group's
-// commands; a group given no command prints its help.
+// otherwise the exit status, once the help, the version or what was wrong is printed, in our
+// own words (never the parser's). A word that names no command of its group is reported as an
+// unknown command, with the group's commands; a group given no command prints its help.
 std::optional<int> parseCommandLine(CLI::App& app, int argc, const char* const* argv);
 
 // Runs `action`; any error becomes one line on standard error and kExitFailure, a UsageError

@@ -16,6 +16,7 @@
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
+#include "core/platform/PosixError.h"
 #include "core/plist/PropertyList.h"
 #include "core/plist/PropertyListJson.h"
 
@@ -44,7 +45,16 @@ std::string records(std::size_t count) {
 // back would lose them.
 int runDump(const DumpOptions& options) {
     const DSStoreReader reader;
-    const DSStoreParseResult result = reader.parse(platform::readFile(absolutePath(options.file)));
+    const std::string path = absolutePath(options.file);
+    DSStoreParseResult result;
+    try {
+        result = reader.parse(platform::readFile(path));
+    } catch (const Error& error) {
+        // The system's errors name the file already; the reader's say only what is wrong.
+        if (error.domain() != DSStoreReader::kDomain) throw;
+        throw std::runtime_error("\"" + platform::printable(path) +
+                                 "\" is not a readable .DS_Store store: " + error.message());
+    }
     std::string out;  // every line, written at once
     for (const auto& entry : result.entries) {
         auto line = entryToJsonLine(entry);
@@ -62,8 +72,9 @@ int runDump(const DumpOptions& options) {
     std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
     std::cout.flush();
     if (result.isComplete()) return kExitSuccess;
-    std::cerr << "lumifold: " << records(result.skippedRecords) << " could not be decoded and "
-              << records(result.alteredRecords) << (result.alteredRecords == 1 ? " was" : " were")
+    std::cerr << "lumifold: " << platform::printable(path) << ": " << records(result.skippedRecords)
+              << " could not be decoded and " << records(result.alteredRecords)
+              << (result.alteredRecords == 1 ? " was" : " were")
               << " read with altered text; writing these lines back would lose them\n";
     return kExitNotCompliant;
 }
@@ -94,9 +105,11 @@ std::vector<DSStoreEntry> readEntryLines(std::string_view text) {
         if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
         try {
             entries.push_back(entryFromJsonLine(nlohmann::json::parse(line)));
-        } catch (const nlohmann::json::exception& error) {
-            throw std::runtime_error("line " + std::to_string(number) + ": not valid JSON (" +
-                                     printable(error.what()) + ")");
+        } catch (const nlohmann::json::parse_error& error) {
+            // The parser's own text is for programmers: where it stopped says enough.
+            throw std::runtime_error("line " + std::to_string(number) +
+                                     ": not valid JSON (column " + std::to_string(error.byte) +
+                                     ")");
         } catch (const std::invalid_argument& error) {
             throw std::runtime_error("line " + std::to_string(number) + ": " +
                                      printable(error.what()));
@@ -132,7 +145,9 @@ void addDSStoreCommands(CLI::App& app, Action& action) {
     auto dump = std::make_shared<DumpOptions>();
     auto* dumpCommand =
         group->add_subcommand("dump", "Print every record as one JSON object per line");
-    dumpCommand->add_option("FILE", dump->file, "The .DS_Store file")->required();
+    dumpCommand->add_option("FILE", dump->file, "The .DS_Store file")
+        ->option_text("FILE")
+        ->required();
     dumpCommand->add_flag("--decode", dump->decode,
                           "Also show blobs that hold a property list as JSON (key \"plist\")");
     dumpCommand->callback([&action, dump] { action = [dump] { return runDump(*dump); }; });
@@ -141,6 +156,7 @@ void addDSStoreCommands(CLI::App& app, Action& action) {
     auto* writeCommand = group->add_subcommand(
         "write", "Write a store from JSON lines on standard input (as dump prints them)");
     writeCommand->add_option("FILE", write->file, "The .DS_Store file to create or replace")
+        ->option_text("FILE")
         ->required();
     writeCommand->callback([&action, write] { action = [write] { return runWrite(*write); }; });
 }

@@ -4,6 +4,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "cli/ChangeText.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
 
@@ -22,32 +23,43 @@ void addTreeOptions(CLI::App& command, TreeOptions& options) {
         "--recursive", options.recursive,
         "Each folder with its subfolders (not through links, hidden folders or mount points)");
     command.add_option("--depth", options.depth, "With --recursive: at most N levels below")
-        ->check(CLI::NonNegativeNumber)
+        ->option_text("N")
+        ->check(wholeNumber(0))
         ->needs(recursive);
     command
         .add_option("--exclude", options.excludes,
                     "With --recursive: leave out folders whose name or path matches this glob, "
                     "with their subfolders (repeatable)")
+        ->option_text("GLOB")
         ->needs(recursive);
 }
 
 void addStageOptions(CLI::App& command, StageOptions& options) {
-    command.add_option("--folder", options.folders,
-                       "A folder to work on (repeatable; default: Desktop, Documents, Downloads, "
-                       "Pictures, Movies and Music)");
+    command
+        .add_option("--folder", options.folders,
+                    "A folder to work on (repeatable; default: Desktop, Documents, Downloads, "
+                    "Pictures, Movies and Music)")
+        ->option_text("DIR");
     addTreeOptions(command, options.tree);
     command.add_flag("--json", options.json, "Print the result as JSON");
 }
 
 void addAllFoldersFlag(CLI::App& command, StageOptions& options) {
-    command.add_flag("--all", options.all,
-                     "With --recursive: list every folder, not only those that are not consistent");
+    command
+        .add_flag("--all", options.all,
+                  "With --recursive: list every folder, not only those that are not consistent")
+        ->needs(command.get_option("--recursive"));
 }
 
 void printUnlisted(std::size_t count, const char* what) {
     if (count == 0) return;
-    std::cout << "  \u2026 and " << count << ' ' << what
-              << " folder(s) not listed (--all lists them)\n";
+    std::cout << "  \u2026 and " << counted(count, std::string(what) + " folder")
+              << " not listed (--all lists them)\n";
+}
+
+std::vector<std::string> treeRoots(const LumifoldEngine& engine, const StageOptions& options) {
+    if (!options.tree.recursive) return {};
+    return engine.resolveFolders(folderList(options));
 }
 
 std::string homeDirectory(const GlobalOptions& global) {

@@ -41,8 +41,10 @@ void addAllFoldersFlag(CLI::App& command, StageOptions& options);
 inline bool listsConsistentFolders(const StageOptions& options) {
     return options.all || !options.tree.recursive;
 }
-// "  ... and N <what> folder(s) not listed (--all lists them)" when N > 0.
+// "  … and N <what> folders not listed (--all lists them)" when N > 0.
 void printUnlisted(std::size_t count, const char* what);
+// The chosen folders whose trees a stage walks (FolderLines' roots): none without --recursive.
+std::vector<std::string> treeRoots(const LumifoldEngine& engine, const StageOptions& options);
 
 // The home the commands work on: --home made absolute, or the user's own. Throws UsageError
 // when --home is empty or the user has no home, and an error when it does not exist.

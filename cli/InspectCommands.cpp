@@ -4,9 +4,12 @@
 #include <map>
 #include <string_view>
 
+#include "cli/ChangeText.h"
 #include "cli/EngineCommandSupport.h"
+#include "cli/FolderLines.h"
 #include "core/common/JsonWriter.h"
 #include "core/common/Numbers.h"
+#include "core/platform/FileSystem.h"
 
 namespace lumifold::cli {
 namespace {
@@ -14,9 +17,9 @@ namespace {
 std::string onOff(bool value) { return value ? "on" : "off"; }
 
 void printLayout(const FinderLayoutPreferences& layout) {
-    std::cout << "  view " << layout.viewStyle << ", group " << layout.groupBy << ", sort "
-              << layout.sortBy << ", icons " << formatReal(layout.iconSize) << ", grid "
-              << formatReal(layout.gridSpacing) << ", text " << formatReal(layout.textSize)
+    std::cout << "  view " << viewStyleText(layout.viewStyle) << ", group " << layout.groupBy
+              << ", sort " << layout.sortBy << ", icons " << sizeText(layout.iconSize) << ", grid "
+              << sizeText(layout.gridSpacing) << ", text " << sizeText(layout.textSize)
               << ", labels " << (layout.labelOnBottom ? "below" : "right") << ", item info "
               << onOff(layout.showItemInfo) << ", previews " << onOff(layout.showIconPreview)
               << ", extensions " << (layout.hideFileExtensions ? "hidden" : "shown") << '\n';
@@ -37,8 +40,7 @@ int runInspect(const GlobalOptions& global, const StageOptions& options) {
         printJson(json);
         return kExitSuccess;
     }
-    std::cout << "System: " << system.osVersion << " (build " << system.buildVersion << "), "
-              << system.architecture << "\nFinder defaults:";
+    std::cout << "System: " << system.description << "\nFinder defaults:";
     if (system.currentFinderDefaults) {
         std::cout << '\n';
         printLayout(*system.currentFinderDefaults);
@@ -47,34 +49,43 @@ int runInspect(const GlobalOptions& global, const StageOptions& options) {
     }
     std::cout << "\nFolders:\n";
     std::size_t unlisted = 0;
+    FolderLines lines(treeRoots(*engine, options), options.all);
     for (const auto& folder : folders) {
         if (!folder.conflicting && !listsConsistentFolders(options)) {
             ++unlisted;
             continue;
         }
-        std::cout << "  " << folder.path
-                  << (folder.inaccessible  ? "  [inaccessible]"
-                      : folder.conflicting ? "  [conflicting]"
-                                           : "  [ok]");
+        // Outside a walk (which lists only folders that exist) a chosen folder may be gone.
+        const bool missing = !options.tree.recursive && !platform::fileExists(folder.path);
+        const char* state = missing               ? "missing"
+                            : folder.inaccessible ? "inaccessible"
+                            : folder.conflicting  ? "conflicting"
+                                                  : "ok";
+        if (folder.conflicting && !lines.admit(state)) continue;
+        std::cout << lines.name(folder.path) << "  [" << state << "]";
         if (folder.isSymlink) std::cout << "  (link to " << folder.canonicalPath << ")";
         std::cout << '\n';
-        for (const auto& reason : folder.conflictReasons) std::cout << "    - " << reason << '\n';
+        for (const auto& reason : folder.conflictReasons) {
+            std::cout << lines.detailIndent() << "- " << reason << '\n';
+        }
     }
+    lines.finish();
     printUnlisted(unlisted, "consistent");
     return kExitSuccess;
 }
 
 void printChange(const SettingChange& change) {
-    std::cout << "  " << change.target << "  " << change.key << ": " << change.oldValue << " -> "
-              << change.newValue << "  [" << change.changeType << "]\n";
+    std::cout << "  " << change.target << "  " << describeChange(change) << '\n';
 }
 
 // How many extension changes of one folder the text form lists before it sums up the rest.
 constexpr std::size_t kExtensionChangesShown = 20;
+// Marks a folder past the bound on folders: its changes are only counted.
+constexpr std::size_t kUnlisted = static_cast<std::size_t>(-1);
 
 struct PreviewOptions {
     StageOptions stage;
-    bool all = false;  // every extension change
+    bool all = false;  // every extension change and every folder
 };
 
 // The preview as JSON, written as it goes: the same text the preview record's JSON gives, but a
@@ -131,6 +142,7 @@ int runPreview(const GlobalOptions& global, const PreviewOptions& options) {
         return kExitSuccess;
     }
     const ChangePreview& preview = plan.preview;
+    printWarnings(preview.warnings);
     std::cout << "Global preference changes (" << preview.plistChanges.size() << "):";
     // The values the file holds are unknown, so none can be said to differ.
     if (plan.preferences.problem) {
@@ -140,7 +152,17 @@ int runPreview(const GlobalOptions& global, const PreviewOptions& options) {
     for (const auto& change : preview.plistChanges) printChange(change);
     const FileList& files = plan.extensionFiles;
     std::cout << "Folder changes (" << preview.folderChanges.size() + files.size() << "):\n";
-    for (const auto& change : preview.folderChanges) printChange(change);
+    // Stores and folders with changes each count against the bound.
+    FolderLines storeLines({}, options.all);
+    std::string_view lastTarget;
+    bool listing = true;
+    for (const auto& change : preview.folderChanges) {
+        if (change.target != lastTarget) listing = storeLines.admit("with store changes");
+        lastTarget = change.target;
+        if (listing) printChange(change);
+    }
+    storeLines.finish();
+    FolderLines folderLines(treeRoots(*engine, options.stage), options.all);
     // A million hidden extensions stay readable: a few per folder, then how many more.
     std::map<std::string_view, std::size_t> shown;
     std::size_t more = 0;
@@ -152,28 +174,41 @@ int runPreview(const GlobalOptions& global, const PreviewOptions& options) {
         const std::string_view folder = files.folder(i);
         if (folder.data() != runFolder) {
             runFolder = folder.data();
+            const bool fresh = !shown.contains(folder);
             runShown = &shown[folder];
+            if (fresh && !folderLines.admit("with hidden extensions")) *runShown = kUnlisted;
+            if (*runShown != kUnlisted) {
+                std::cout << folderLines.name(std::string(folder)) << ":\n";
+            }
         }
-        if (options.all || (*runShown)++ < kExtensionChangesShown) {
-            printChange(extensionChange(folder, files.name(i)));
-        } else {
-            ++more;
+        if (*runShown != kUnlisted) {  // a folder past the bound is only counted
+            if (options.all || *runShown < kExtensionChangesShown) {
+                ++*runShown;
+                std::cout << folderLines.detailIndent() << files.name(i) << ": extension hidden\n";
+            } else {
+                ++more;
+            }
         }
         const auto next = i + 1 == files.size() ? std::string_view() : files.folder(i + 1);
         if (more > 0 && (next.data() != folder.data() && next != folder)) {
-            std::cout << "  \u2026 and " << more << " more in " << folder << '\n';
+            std::cout << folderLines.detailIndent() << "\u2026 and " << counted(more, "more file")
+                      << '\n';
             more = 0;
         }
     }
+    folderLines.finish();
     std::cout << "Stores to rewrite (" << preview.targetDSStorePaths.size() << "):\n";
-    for (const auto& path : preview.targetDSStorePaths) std::cout << "  " << path << '\n';
+    FolderLines pathLines({}, options.all);
+    for (const auto& path : preview.targetDSStorePaths) {
+        if (pathLines.admit("to rewrite")) std::cout << "  " << path << '\n';
+    }
+    pathLines.finish();
     std::cout << "Records kept unchanged in them:";
     if (preview.preservedEntriesSummary.empty()) std::cout << " none";
     for (const auto& [code, count] : preview.preservedEntriesSummary) {
         std::cout << ' ' << code << " x" << count;
     }
     std::cout << '\n';
-    for (const auto& warning : preview.warnings) std::cout << "Warning: " << warning << '\n';
     return kExitSuccess;
 }
 
@@ -194,7 +229,9 @@ void addInspectCommands(CLI::App& app, const GlobalOptions& global, Action& acti
         app.add_subcommand("preview", "List every change Apply would make, without writing");
     addStageOptions(*previewCommand, preview->stage);
     previewCommand->add_flag("--all", preview->all,
-                             "List every extension change, not the first 20 of each folder");
+                             "List every extension change and every folder, not the first 20 "
+                             "changes of each folder and the first 200 folders (needs no "
+                             "--recursive)");
     previewCommand->callback([&global, &action, preview] {
         action = [&global, preview] { return runPreview(global, *preview); };
     });

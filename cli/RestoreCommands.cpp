@@ -3,6 +3,7 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "cli/ChangeText.h"
 #include "cli/EngineCommandSupport.h"
 #include "core/common/Iso8601.h"
 #include "core/platform/PosixError.h"
@@ -109,8 +110,9 @@ int runSnapshots(const GlobalOptions& global, const SnapshotsOptions& options) {
     if (shown.empty()) std::cout << "No snapshots yet.\n";
     for (const auto& summary : shown) {
         std::cout << summary.id << "  " << formatIso8601(summary.createdAt) << "  "
-                  << summary.storeCount << " store(s), " << summary.changeCount << " change(s), "
-                  << summary.extensionCount << " extension flag(s)"
+                  << counted(summary.storeCount, "store") << ", "
+                  << counted(summary.changeCount, "change") << ", "
+                  << counted(summary.extensionCount, "extension flag")
                   << (summary.applyFailed
                           ? (summary.holdsChanges
                                  ? "  (apply failed; it holds what was not put back)"
@@ -151,14 +153,8 @@ CLI::App* addPruneCommand(CLI::App& parent, const GlobalOptions& global, Action&
     command
         ->add_option("--keep", prune->keep,
                      "Keep the newest N snapshots (N >= 1) besides the oldest of each file")
-        ->check(CLI::Validator(
-            [](const std::string& text) {
-                const bool positive = text.find_first_not_of("0123456789") == std::string::npos &&
-                                      text.find_first_not_of('0') != std::string::npos;
-                return positive ? std::string()
-                                : "must be a whole number of at least 1, not " + text;
-            },
-            ""));
+        ->option_text("N")
+        ->check(wholeNumber(1));
     command->callback([&global, &action, prune] {
         action = [&global, prune] { return runPrune(global, *prune); };
     });
@@ -171,12 +167,16 @@ void addRestoreCommands(CLI::App& app, const GlobalOptions& global, Action& acti
     auto restore = std::make_shared<RestoreOptions>();
     auto* restoreCommand = app.add_subcommand(
         "restore", "Roll back to a snapshot (refuses when files changed since, unless --force)");
-    restoreCommand->add_option("ID", restore->id,
-                               "Snapshot identifier (default: the newest that holds changes)");
-    restoreCommand->add_option(
-        "--folder", restore->folders,
-        "A folder the apply was given outside the home, whose files the snapshot holds "
-        "(repeatable; the home and its default folders are always included)");
+    restoreCommand
+        ->add_option("ID", restore->id,
+                     "Snapshot identifier (default: the newest that holds changes)")
+        ->option_text("ID");
+    restoreCommand
+        ->add_option(
+            "--folder", restore->folders,
+            "A folder the apply was given outside the home, whose files the snapshot holds "
+            "(repeatable; the home and its default folders are always included)")
+        ->option_text("DIR");
     restoreCommand->add_flag("--force", restore->force, "Overwrite files changed since the apply");
     restoreCommand->add_flag("--json", restore->json, "Print the result as JSON");
     restoreCommand->callback([&global, &action, restore] {
@@ -186,7 +186,8 @@ void addRestoreCommands(CLI::App& app, const GlobalOptions& global, Action& acti
     auto snapshots = std::make_shared<SnapshotsOptions>();
     auto* snapshotsCommand = app.add_subcommand(
         "snapshots", "List snapshots, newest first, or show one (with --json, its whole manifest)");
-    snapshotsCommand->add_option("ID", snapshots->id, "One snapshot's identifier");
+    snapshotsCommand->add_option("ID", snapshots->id, "One snapshot's identifier")
+        ->option_text("ID");
     snapshotsCommand->add_flag("--json", snapshots->json,
                                "Print summaries as JSON, or the one snapshot's manifest");
     const CLI::App* snapshotsPrune = addPruneCommand(*snapshotsCommand, global, action);

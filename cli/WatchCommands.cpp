@@ -135,14 +135,17 @@ void addWatchCommands(CLI::App& app, const GlobalOptions& global, Action& action
         "watch",
         "Keep Consistent: after the folders have been quiet for a while following a change, "
         "apply the layout again when it no longer holds");
-    watch->add_option("--folder", options->folders,
-                      "A folder to watch (repeatable; default: Desktop, Documents, Downloads, "
-                      "Pictures, Movies and Music)");
+    watch
+        ->add_option("--folder", options->folders,
+                     "A folder to watch (repeatable; default: Desktop, Documents, Downloads, "
+                     "Pictures, Movies and Music)")
+        ->option_text("DIR");
     watch
         ->add_option("--debounce", options->debounce,
                      "Seconds of quiet after a change before acting (default " +
                          std::to_string(static_cast<long>(debounce_limits::kDefault)) + ")")
-        ->check(CLI::Validator(checkDebounce, "SECONDS"));
+        ->option_text("SECONDS")
+        ->check(CLI::Validator(checkDebounce, ""));
     addTreeOptions(*watch, options->tree);
     watch->add_flag("--daemon", options->daemon,
                     "Run as a login service: stay in the foreground for the service manager");
@@ -151,7 +154,8 @@ void addWatchCommands(CLI::App& app, const GlobalOptions& global, Action& action
     watch
         ->add_option("--keep-snapshots", options->keepSnapshots,
                      "After each apply, prune snapshots to the newest N (and each file's oldest)")
-        ->check(CLI::PositiveNumber);
+        ->option_text("N")
+        ->check(wholeNumber(1));
     watch->callback([watch, &global, &action, options] {
         if (!watch->get_subcommands().empty()) return;  // watch resume
         action = [&global, options] { return runWatch(global, *options); };

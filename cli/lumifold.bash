@@ -1,32 +1,48 @@
-# bash completion for lumifold: its commands, their options, and folders or files where an
-# option or argument names one. tests/cli/CommandLineTest.cpp checks it against every --help.
+# bash completion for lumifold: its commands, their options, folders or files where an option
+# or argument names one (quoted as file names are), and snapshot identifiers for restore and
+# snapshots. tests/cli/CommandLineTest.cpp checks it against every --help.
 _lumifold() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
-    # The commands typed so far: the words before the cursor that are not options or values.
-    local command="" i
+    # The commands typed so far (the words before the cursor that are not options or values),
+    # and the home the snapshots are in.
+    local command="" home=() i
     for ((i = 1; i < COMP_CWORD; i++)); do
         case ${COMP_WORDS[i]} in
-        --home | --folder | --keep | --debounce | --keep-snapshots | --depth | --exclude) ((i++)) ;;
+        --home)
+            home=(--home "${COMP_WORDS[i + 1]}")
+            ((i++))
+            ;;
+        --folder | --keep | --debounce | --keep-snapshots | --depth | --exclude) ((i++)) ;;
         -*) ;;
         *) command="${command:+$command }${COMP_WORDS[i]}" ;;
         esac
     done
     case $prev in
     --home | --folder)
-        COMPREPLY=($(compgen -d -- "$cur"))
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -d -- "$cur")
         return
         ;;
     --keep | --debounce | --keep-snapshots | --depth | --exclude) return ;;
     esac
 
-    local words files=""
+    local commands="inspect preview apply verify restore snapshots prune watch agent dsstore help"
+    local words="" files="" snapshots=""
     case $command in
-    "") words="inspect preview apply verify restore snapshots prune watch agent dsstore --home --help --version" ;;
+    "") words="$commands --home --help --version" ;;
+    help) words="$commands --help" ;;
+    "help agent") words="install uninstall status" ;;
+    "help dsstore") words="dump write" ;;
+    "help snapshots") words="prune" ;;
+    "help watch") words="resume" ;;
+    help\ *) return ;;
     inspect | verify) words="--folder --recursive --depth --exclude --all --json --help" ;;
     preview) words="--folder --recursive --depth --exclude --json --all --help" ;;
     apply) words="--folder --recursive --depth --exclude --all --json --no-relaunch --help" ;;
-    restore) words="--folder --force --json --help" ;;
-    snapshots) words="prune --json --help" ;;
+    restore) words="--folder --force --json --help" snapshots=yes ;;
+    snapshots) words="prune --json --help" snapshots=yes ;;
+    restore\ *) words="--folder --force --json --help" ;;
+    snapshots\ [^p]*) words="--json --help" ;;
     prune | "snapshots prune") words="--keep --help" ;;
     watch) words="resume --folder --recursive --depth --exclude --debounce --daemon --no-relaunch --keep-snapshots --help" ;;
     "watch resume") words="--help" ;;
@@ -39,10 +55,18 @@ _lumifold() {
     "dsstore write") words="--help" files=yes ;;
     *) return ;;
     esac
-    if [[ -n $files && $cur != -* ]]; then
-        COMPREPLY=($(compgen -f -- "$cur"))
+    if [[ $cur == -* ]]; then
+        mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")
+    elif [[ -n $files ]]; then
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
     else
-        COMPREPLY=($(compgen -W "$words" -- "$cur"))
+        if [[ -n $snapshots ]]; then
+            # The identifiers the program lists, for the home given on this line.
+            words+=" $("${COMP_WORDS[0]}" "${home[@]}" snapshots --json 2>/dev/null |
+                sed -n 's/^ *"id": "\([^"]*\)",\{0,1\}$/\1/p')"
+        fi
+        mapfile -t COMPREPLY < <(compgen -W "$words" -- "$cur")
     fi
 }
 complete -F _lumifold lumifold

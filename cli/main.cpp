@@ -14,12 +14,14 @@ int main(int argc, char** argv) {
     CLI::App app{"lumifold: one preferred Finder layout for every chosen folder", "lumifold"};
     app.formatter(helpFormatter());
     app.group("Commands");  // the heading of the commands, which inherit it
+    app.set_help_flag("-h,--help", "Print this help and exit");  // the commands inherit it
     app.set_version_flag("--version", std::string("lumifold ") + LUMIFOLD_VERSION,
                          "Print the version and exit");
     app.require_subcommand(1);
     app.fallthrough();  // --home may also follow the command name
     GlobalOptions global;
-    app.add_option("--home", global.home, "Run against this home directory instead of yours");
+    app.add_option("--home", global.home, "Run against this home directory instead of yours")
+        ->option_text("DIR");
 
     Action action;
     addInspectCommands(app, global, action);
@@ -28,6 +30,7 @@ int main(int argc, char** argv) {
     addWatchCommands(app, global, action);
     addAgentCommands(app, global, action);
     addDSStoreCommands(app, action);
+    addHelpCommand(app, action);
 
     if (const auto status = parseCommandLine(app, argc, argv)) return *status;
     return action ? runGuarded(action) : kExitUsage;

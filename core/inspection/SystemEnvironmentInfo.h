@@ -13,7 +13,10 @@ namespace lumifold {
 struct SystemEnvironmentInfo {
     std::string osVersion;     // "major.minor.patch"
     std::string buildVersion;  // the system's build identifier, or "Unknown"
-    std::string architecture;  // the processor the program was built for, as display text
+    std::string architecture;  // the machine's processor architecture ("x86_64"), or "Unknown"
+    // The machine for a person to read: "Linux 6.18.44, Debian GNU/Linux 12, x86_64",
+    // "macOS 14.5.0 (build 23F79), arm64". Not part of the JSON form, which has the parts.
+    std::string description;
     // The global layout the Finder's preferences set; nullopt when their file exists but cannot
     // be read, which finderDefaultsProblem then names.
     std::optional<FinderLayoutPreferences> currentFinderDefaults;

@@ -18,8 +18,12 @@ SystemEnvironmentInfo SystemInspector::inspect(std::optional<std::string> prefer
     const platform::OperatingSystemVersion version = m_host.systemVersion.version();
     info.osVersion = std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
                      std::to_string(version.patch);
-    info.buildVersion = m_host.systemVersion.build().value_or(kUnknownBuild);
-    info.architecture = architecture();
+    const std::optional<std::string> build = m_host.systemVersion.build();
+    info.buildVersion = build.value_or(kUnknown);
+    const std::string machine = m_host.systemVersion.machine();
+    info.architecture = machine.empty() ? kUnknown : machine;
+    info.description = m_host.systemVersion.name() + (build ? " (build " + *build + ")" : "") +
+                       ", " + info.architecture;
     const FinderPreferencesManager manager(std::move(preferencesPath), m_homeDirectory);
     const PreferencesFile file = manager.readPreferencesFile();
     // The values standing in for a file that cannot be read are the target's, not the Finder's.
@@ -30,26 +34,6 @@ SystemEnvironmentInfo SystemInspector::inspect(std::optional<std::string> prefer
     info.supportedAPIsSummary = supportedAPIsSummary();
     info.undocumentedFieldsSummary = undocumentedFieldsSummary();
     return info;
-}
-
-std::string SystemInspector::architecture() {
-    // Fixed when the program is built: the family of the processor the compiler targeted in
-    // words, then the architecture's own name in parentheses.
-#if defined(__x86_64__) || defined(_M_X64)
-    return "Intel (x86_64)";
-#elif defined(__aarch64__) || defined(_M_ARM64)
-    return "ARM (arm64)";
-#elif defined(__i386__) || defined(_M_IX86)
-    return "Intel (i386)";
-#elif defined(__arm__)
-    return "ARM (arm)";
-#elif defined(__riscv) && __riscv_xlen == 64
-    return "RISC-V (riscv64)";
-#elif defined(__powerpc64__)
-    return "PowerPC (ppc64)";
-#else
-    return "Unknown";
-#endif
 }
 
 const std::vector<std::string>& SystemInspector::supportedAPIsSummary() {

@@ -17,12 +17,13 @@ struct SystemInspectorHost {
     static SystemInspectorHost system();
 };
 
-// Describes the machine for the Inspect stage: system version and build, processor, the
+// Describes the machine for the Inspect stage: system version and build, the machine's own
+// processor architecture (never the one the program was compiled for), the
 // Finder's current global defaults and two fixed reference lists. Reads only; holds nothing
 // that changes between calls.
 class SystemInspector final {
   public:
-    static constexpr const char* kUnknownBuild = "Unknown";
+    static constexpr const char* kUnknown = "Unknown";
 
     // `homeDirectory` locates the Finder's preferences when inspect() is given no path.
     explicit SystemInspector(std::string homeDirectory = platform::homeDirectory(),
@@ -31,11 +32,8 @@ class SystemInspector final {
     SystemInspector& operator=(const SystemInspector&) = delete;
 
     // Never throws. Blocks while the system's version is asked (a Mac runs sw_vers). The build
-    // is "Unknown" when the system names none.
+    // is "Unknown" when the system names none, as is an architecture it cannot say.
     SystemEnvironmentInfo inspect(std::optional<std::string> preferencesPath = std::nullopt) const;
-
-    // The processor this program was compiled for, as display text.
-    static std::string architecture();
 
     static const std::vector<std::string>& supportedAPIsSummary();
     static const std::vector<std::string>& undocumentedFieldsSummary();

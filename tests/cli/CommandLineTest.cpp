@@ -2,10 +2,12 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <set>
 
 #include "cli/CliSupport.h"
+#include "core/platform/FileSystem.h"
 #include "tests/cli/CliTestSupport.h"
 
 // The program as a whole: help, usage errors, the home, completion.
@@ -41,7 +43,29 @@ TEST(CommandLineTest, PrintsVersionHelpAndUsageErrors) {
          .fragments = {"lumifold: unknown command 'dsstore bogus'\n", "  dump "}},
         {.arguments = {"--bogus"},
          .status = cli::kExitUsage,
-         .fragments = {"lumifold: The following argument was not expected: --bogus\n"}},
+         .fragments = {"lumifold: unknown option '--bogus'\n"}},
+        {.arguments = {"--home"},
+         .status = cli::kExitUsage,
+         .fragments = {"lumifold: --home needs a value: DIR\nRun 'lumifold --help' for more "}},
+        {.arguments = {"inspect", "--depth", "-1", "--recursive"},
+         .status = cli::kExitUsage,
+         .fragments = {"lumifold: --depth: must be a whole number, 0 or more\nRun 'lumifold "
+                       "inspect --help'"}},
+        {.arguments = {"inspect", "--recursive", "--depth", "123456789012345678901234567890"},
+         .status = cli::kExitUsage,
+         .fragments = {"lumifold: --depth: is too large\n"}},
+        {.arguments = {"watch", "--keep-snapshots", "0"},
+         .status = cli::kExitUsage,
+         .fragments = {"lumifold: --keep-snapshots: must be a whole number, 1 or more\n"}},
+        {.arguments = {"verify", "--all"},
+         .status = cli::kExitUsage,
+         .fragments = {"lumifold: --all only works with --recursive\n"}},
+        {.arguments = {"help", "dsstore", "dump"},
+         .status = cli::kExitSuccess,
+         .fragments = {"Usage: lumifold dsstore dump [OPTIONS] FILE\n", "\n  --decode "}},
+        {.arguments = {"help", "dsstore", "bogus"},
+         .status = cli::kExitUsage,
+         .fragments = {"lumifold: unknown command 'dsstore bogus'\n", "  dump "}},
         {.arguments = {"watch", "--debounce", "nan"},
          .status = cli::kExitUsage,
          .fragments = {"lumifold: --debounce: a number of seconds from 0 "}},
@@ -53,7 +77,7 @@ TEST(CommandLineTest, PrintsVersionHelpAndUsageErrors) {
          .fragments = {"seconds from 0 to 86400 is needed, not '86401'"}},
         {.arguments = {"dsstore", "dump"},
          .status = cli::kExitUsage,
-         .fragments = {"lumifold: FILE is required\nRun 'lumifold dsstore dump --help' for more "
+         .fragments = {"lumifold: missing FILE\nRun 'lumifold dsstore dump --help' for more "
                        "information.\n"}},
     };
     for (const Case& each : cases) {
@@ -85,9 +109,18 @@ TEST(CommandLineTest, RefusesToWorkWithoutAHome) {
     EXPECT_TRUE(result.err.starts_with("lumifold: HOME is empty or unset and the password "));
 }
 
-// Walks every command the help lists, so a command or option added without completion fails.
-TEST(CommandLineTest, CompletionOffersWhatEachHelpLists) {
+// Walks every command the help lists, so a command or option added without completion, or
+// without its section of the man page, fails.
+TEST(CommandLineTest, CompletionAndManPageOfferWhatEachHelpLists) {
     testing::TempHome scratch;
+    // The page as man shows it, which must say nothing on standard error.
+    const bool hasManPage = platform::fileExists(LUMIFOLD_MAN_PAGE_PATH) &&
+                            runShell(scratch, "command -v man").status == 0;
+    const auto page =
+        runShell(scratch, "(MANWIDTH=80 man --warnings -l '" LUMIFOLD_MAN_PAGE_PATH "' | col -bx)");
+    EXPECT_TRUE(!hasManPage || page.err.empty()) << page.err;
+    const std::string manCommands =
+        page.out.substr(std::min(page.out.find("\nCOMMANDS\n"), page.out.size()));
     const std::string empty = scratch.makeFolder("empty");  // so no file name is offered
     const auto words = [](const std::string& text, const std::regex& pattern) {
         std::set<std::string> found;
@@ -102,12 +135,37 @@ TEST(CommandLineTest, CompletionOffersWhatEachHelpLists) {
         auto arguments = typed;
         arguments.push_back("--help");
         const std::string help = runCli(scratch, arguments).out;
+        if (hasManPage && !typed.empty() && typed.front() != "prune") {
+            std::string heading = "\n   lumifold";
+            for (const auto& word : typed) heading += " " + word;
+            EXPECT_NE(manCommands.find(heading), std::string::npos) << heading;
+        }
+        // Every line fits a terminal, and values are named for what they take.
+        for (std::size_t at = 0, end; at < help.size(); at = end + 1) {
+            end = std::min(help.find('\n', at), help.size());
+            const std::string line = help.substr(at, end - at);
+            EXPECT_LE(line.size(), 80u) << line;
+            EXPECT_FALSE(std::regex_search(line, std::regex("TEXT|UINT|FLOAT|Needs:|REQUIRED")))
+                << line;
+        }
         const std::size_t commands = std::min(help.find("\nCommands:\n"), help.size());
         auto listed = words(help.substr(0, commands), std::regex("\n  (?:-\\w,)?(--[\\w-]+)"));
         for (const auto& word : words(help.substr(commands), std::regex("\n  (\\w+) "))) {
             listed.insert(word);
             pending.push_back(typed);
             pending.back().push_back(word);
+        }
+        // After `help` come the commands it explains.
+        if (typed == std::vector<std::string>{"help"}) {
+            for (const auto& word :
+                 words(runCli(scratch, {"--help"}).out, std::regex("\n  ([a-z]+) "))) {
+                listed.insert(word);
+            }
+        }
+        for (const auto& word : listed) {
+            if (hasManPage && word.starts_with("--") && !typed.empty() && word != "--help") {
+                EXPECT_NE(manCommands.find(word), std::string::npos) << word;
+            }
         }
         std::string script = "cd '" + empty + "' && source '" LUMIFOLD_COMPLETION_PATH "'\n";
         for (const char* current : {"", "-"}) {
@@ -119,6 +177,49 @@ TEST(CommandLineTest, CompletionOffersWhatEachHelpLists) {
         }
         EXPECT_EQ(words(runShell(scratch, "bash", script).out, std::regex("([^\n]+)")), listed)
             << ::testing::PrintToString(typed);
+    }
+}
+
+// Names with spaces come back whole, marked as file names for bash to quote, and restore and
+// snapshots offer the identifiers of the home given on the line.
+TEST(CommandLineTest, CompletionQuotesNamesAndOffersSnapshotIdentifiers) {
+    testing::TempHome scratch;
+    scratch.writeFile("Desktop/note.txt", "");
+    scratch.makeFolder("My Folder");
+    const auto applied = nlohmann::json::parse(
+        runCli(scratch, {"--home", scratch.path(), "apply", "--json", "--no-relaunch"}).out);
+    const std::string id = applied["snapshot"]["id"];
+    const struct {
+        std::string line;  // the words before the one completed
+        std::string current;
+        std::string expected;  // COMPREPLY, a line each, then what compopt was told
+    } cases[] = {
+        {.line = "lumifold inspect --folder",
+         .current = "My",
+         .expected = "My Folder\n-o filenames\n"},
+        {.line = "lumifold --home . restore",
+         .current = "",
+         .expected = "--folder\n--force\n--json\n--help\n" + id + "\n"},
+        {.line = "lumifold --home . snapshots", .current = "2", .expected = id + "\n"},
+        {.line = "lumifold help", .current = "ds", .expected = "dsstore\n"},
+    };
+    for (const auto& each : cases) {
+        const std::string script =
+            "cd '" + scratch.path() +
+            "' && source '" LUMIFOLD_COMPLETION_PATH
+            "'\n"
+            "complete -p lumifold\n"
+            "compopt() { printf '%s\\n' \"$*\" >> compopt.txt; }\n"  // seen, not applied
+            "COMP_WORDS=(" +
+            each.line + " '" + each.current +
+            "')\n"
+            "COMP_WORDS[0]='" LUMIFOLD_CLI_PATH
+            "'\n"
+            "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n_lumifold\n"
+            "printf '%s\\n' \"${COMPREPLY[@]}\"; cat compopt.txt 2>/dev/null; rm -f compopt.txt\n";
+        EXPECT_EQ(runShell(scratch, "bash", script).out,
+                  "complete -F _lumifold lumifold\n" + each.expected)
+            << each.line;
     }
 }
 

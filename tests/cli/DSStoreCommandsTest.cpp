@@ -64,9 +64,13 @@ TEST_F(DSStoreCommandsTest, DumpPrintsWhatItReadAndSaysWhatItSkipped) {
     EXPECT_EQ(result.out, R"({"filename":"a","code":"cmmt","type":"ustr","value":""}
 {"filename":"b","code":"dscl","type":"bool","value":true}
 )");
-    EXPECT_EQ(result.err,
-              "lumifold: 1 record could not be decoded and 1 record was read with altered text; "
-              "writing these lines back would lose them\n");
+    EXPECT_EQ(result.err, "lumifold: " + store +
+                              ": 1 record could not be decoded and 1 record was read with altered "
+                              "text; writing these lines back would lose them\n");
+    home.writeFile("short", "x");
+    EXPECT_EQ(
+        runCli(home, {"dsstore", "dump", home / "short"}).err,
+        "lumifold: \"" + home / "short" + "\" is not a readable .DS_Store store: File too small\n");
 }
 
 }  // namespace

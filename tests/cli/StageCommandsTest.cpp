@@ -62,33 +62,40 @@ TEST_F(StageCommandsTest, PreviewTextListsTwentyExtensionsAFolderUnlessAllAreAsk
     for (int i = 0; i < 25; ++i) home.writeFile("Music/" + std::to_string(100 + i) + ".mp3", "");
     const std::string text = run({"preview"}).out;
     EXPECT_NE(text.find("Folder changes (27):"), std::string::npos) << text;
-    EXPECT_NE(text.find("119.mp3/hasHiddenExtension"), std::string::npos);
-    EXPECT_EQ(text.find("120.mp3/hasHiddenExtension"), std::string::npos);
-    EXPECT_NE(text.find("\u2026 and 5 more in " + home / "Music" + "\n"), std::string::npos);
+    EXPECT_NE(text.find("  " + home / "Music" + ":\n    100.mp3: extension hidden\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("    119.mp3: extension hidden\n    \u2026 and 5 more files\n"),
+              std::string::npos);
     const std::string all = run({"preview", "--all"}).out;
-    EXPECT_NE(all.find("124.mp3/hasHiddenExtension"), std::string::npos);
-    EXPECT_EQ(all.find("more in"), std::string::npos);
+    EXPECT_NE(all.find("124.mp3: extension hidden"), std::string::npos);
+    EXPECT_EQ(all.find("more files"), std::string::npos);
 }
 
-// With --recursive the text lists the folders that differ and counts the others.
+// With --recursive the text lists the folders that differ, by their path below the chosen
+// folder, at most 200 of them, and counts the others.
 TEST_F(StageCommandsTest, RecursiveTextListsOnlyWhatDiffersUnlessAllIsAsked) {
     home.makeFolder("Documents/P/ok");
     home.writeFile(
-        "Documents/P/a/.DS_Store",
+        "Documents/P/a/b/.DS_Store",
         DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("clmv")}}));
+    for (int i = 0; i < 200; ++i)
+        home.writeFile("Documents/P/m/" + std::to_string(i) + "/f.txt", "");
     const std::string p = home / "Documents/P";
     for (const auto& [stage, word] :
          {std::pair{"inspect", "consistent"}, {"verify", "compliant"}}) {
         const std::string text = run({stage, "--recursive", "--folder", p}).out;
-        EXPECT_NE(text.find(p + "/a  [conflicting]"), std::string::npos) << text;
-        EXPECT_EQ(text.find(p + "/ok"), std::string::npos) << text;
-        EXPECT_NE(text.find("\u2026 and 2 " + std::string(word) + " folder(s) not listed"),
+        EXPECT_NE(text.find("\n  " + p + ":\n    a/b  [conflicting]"), std::string::npos) << text;
+        EXPECT_EQ(text.find("ok  ["), std::string::npos) << text;
+        EXPECT_NE(text.find("\n  \u2026 and 1 more folder with changes (1 conflicting; --all "
+                            "lists them)\n  \u2026 and 4 " +
+                            std::string(word) + " folders not listed"),
                   std::string::npos)
             << text;
-        EXPECT_NE(run({stage, "--recursive", "--all", "--folder", p}).out.find(p + "/ok  ["),
-                  std::string::npos);
+        const std::string all = run({stage, "--recursive", "--all", "--folder", p}).out;
+        EXPECT_NE(all.find("\n    ok  ["), std::string::npos);
+        EXPECT_NE(all.find("\n    m/99  [conflicting]"), std::string::npos);
     }
-    EXPECT_EQ(json({"inspect", "--json", "--recursive", "--folder", p})["folders"].size(), 3u);
+    EXPECT_EQ(json({"inspect", "--json", "--recursive", "--folder", p})["folders"].size(), 205u);
     EXPECT_EQ(run({"inspect", "--depth", "1"}).status, cli::kExitUsage);
 }
 

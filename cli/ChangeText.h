@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "core/preferences/SettingChange.h"
+
+namespace lumifold::cli {
+
+// A planned change as a person reads it, codes explained beside them: "Desktop: view style
+// column (clmv) → icon (icnv)", "icon size 64 → 44", "report.pdf: extension hidden".
+std::string describeChange(const SettingChange& change);
+
+// A view style in words with its code: "column (clmv)"; an unknown code as it is.
+std::string viewStyleText(std::string_view code);
+// A size as a person writes it: "64", "44.5".
+std::string sizeText(double size);
+
+// "1 file", "3 files": `count` with the noun in the number it needs (`plural` when the noun
+// does not just take an "s").
+std::string counted(std::size_t count, const std::string& noun, const std::string& plural = "");
+
+}  // namespace lumifold::cli

@@ -117,7 +117,7 @@ std::optional<SnapshotProblem> BackupManager::problemWith(const std::string& id)
     if (!platform::entryType(path)) {
         return SnapshotProblem{id, true, "incomplete: it has no manifest"};
     }
-    if (auto why = manifestProblem(id, [&] { return readManifest(path, false); })) {
+    if (auto why = manifestProblem(id, path, [&] { return readManifest(path, false); })) {
         return SnapshotProblem{id, false, std::move(*why)};
     }
     return std::nullopt;

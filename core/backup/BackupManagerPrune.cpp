@@ -13,9 +13,9 @@ using namespace snapshot_files;
 
 std::optional<std::string> BackupManager::heldFiles(
     const std::string& id, const std::function<void(std::string)>& hold) const {
-    return manifestProblem(id, [&] {
-        const platform::FileHandle file =
-            platform::openForReading(manifestPath(id), kManifestReadLimit);
+    const std::string path = manifestPath(id);
+    return manifestProblem(id, path, [&] {
+        const platform::FileHandle file = platform::openForReading(path, kManifestReadLimit);
         const ManifestHeader header = decodeManifestHeader(
             file.get(),
             [&](const FileExtensionBackupItem& item) { hold("flag " + item.filePath); });

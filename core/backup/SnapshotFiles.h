@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "core/backup/BackupManifest.h"
 #include "core/common/Error.h"
@@ -54,17 +56,52 @@ inline BackupManifest readManifest(const std::string& path, bool keepChanges,
     return decodeManifestFile(file.get(), keepChanges, changeCount);
 }
 
-// Why a manifest cannot serve as snapshot `id`'s, `read` reading it; nullopt when it can.
+// Line and column, from 1, of byte `byte` (from 1) of the file at `path`, for a parse error's
+// place; nullopt when the file no longer reads that far.
+inline std::optional<std::pair<std::uint64_t, std::uint64_t>> lineAndColumn(const std::string& path,
+                                                                            std::uint64_t byte) {
+    try {
+        const platform::FileHandle file = platform::openForReading(path, kManifestReadLimit);
+        std::uint64_t line = 1, column = 0, read = 0;
+        char block[64 * 1024];
+        while (read < byte) {
+            const std::size_t got = std::fread(block, 1, sizeof block, file.get());
+            if (got == 0) return std::nullopt;
+            for (std::size_t i = 0; i < got && read < byte; ++i, ++read) {
+                if (read + 1 == byte) return std::pair{line, column + 1};
+                if (block[i] == '\n') {
+                    ++line;
+                    column = 0;
+                } else {
+                    ++column;
+                }
+            }
+        }
+    } catch (const Error&) {
+    }
+    return std::nullopt;
+}
+
+// Why a manifest cannot serve as snapshot `id`'s, `read` reading it from `path`; nullopt when it
+// can. Says where a manifest that is not JSON goes wrong in the file's own lines, never in the
+// parser's words.
 template <typename Read>
-std::optional<std::string> manifestProblem(const std::string& id, const Read& read) {
+std::optional<std::string> manifestProblem(const std::string& id, const std::string& path,
+                                           const Read& read) {
     try {
         const std::string found = read().id;
         if (found == id) return std::nullopt;
         return "its manifest belongs to snapshot " + quotedPath(found);
     } catch (const Error& error) {
         return "its manifest cannot be read: " + error.message();
-    } catch (const nlohmann::json::exception& error) {
-        return std::string("its manifest is corrupt: ") + error.what();
+    } catch (const nlohmann::json::parse_error& error) {
+        if (const auto place = lineAndColumn(path, error.byte)) {
+            return "its manifest is damaged (line " + std::to_string(place->first) + ", column " +
+                   std::to_string(place->second) + ")";
+        }
+        return std::string("its manifest is damaged");
+    } catch (const nlohmann::json::exception&) {
+        return std::string("its manifest is damaged (it does not hold a snapshot's records)");
     }
 }
 

@@ -103,8 +103,4 @@ std::string describeChange(const SettingChange& change) {
            valueText(change.newValue, isViewStyle);
 }
 
-std::string counted(std::size_t count, const std::string& noun, const std::string& plural) {
-    return std::to_string(count) + " " + (count == 1 ? noun : plural.empty() ? noun + "s" : plural);
-}
-
 }  // namespace lumifold::cli

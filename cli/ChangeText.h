@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/common/Numbers.h"
 #include "core/preferences/SettingChange.h"
 
 namespace lumifold::cli {
@@ -16,9 +17,5 @@ std::string describeChange(const SettingChange& change);
 std::string viewStyleText(std::string_view code);
 // A size as a person writes it: "64", "44.5".
 std::string sizeText(double size);
-
-// "1 file", "3 files": `count` with the noun in the number it needs (`plural` when the noun
-// does not just take an "s").
-std::string counted(std::size_t count, const std::string& noun, const std::string& plural = "");
 
 }  // namespace lumifold::cli

@@ -16,4 +16,8 @@ std::string formatReal(double value) {
     return text;
 }
 
+std::string counted(std::size_t count, const std::string& noun, const std::string& plural) {
+    return std::to_string(count) + " " + (count == 1 ? noun : plural.empty() ? noun + "s" : plural);
+}
+
 }  // namespace lumifold

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "core/common/Error.h"
+#include "core/common/Numbers.h"
 #include "core/common/Paths.h"
 #include "core/engine/ApplySupport.h"
 #include "core/engine/LumifoldEngine.h"
@@ -175,15 +176,15 @@ void LumifoldEngine::planExtensions(ChangePlan& plan) const {
         preview.warnings.push_back(problem + "; its files keep their extensions as they are");
     }
     if (notes.undecodable.count > 0) {
-        preview.warnings.push_back("Left " + std::to_string(notes.undecodable.count) +
-                                   " file(s) out of extension hiding because their names "
+        preview.warnings.push_back("Left " + counted(notes.undecodable.count, "file") +
+                                   " out of extension hiding because their names "
                                    "are not valid UTF-8, in: " +
                                    joined(notes.undecodable.folders, SIZE_MAX));
     }
     if (!notes.unsettable.empty()) {
         preview.warnings.push_back(
-            "Left " + std::to_string(notes.unsettable.size()) +
-            " item(s) out of extension hiding because they cannot keep the flag (links, "
+            "Left " + counted(notes.unsettable.size(), "item") +
+            " out of extension hiding because they cannot keep the flag (links, "
             "special files, or a damaged Finder record): " +
             joined(notes.unsettable, kNamedInWarning));
     }

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/common/Error.h"
+#include "core/common/Numbers.h"
 #include "core/platform/Memory.h"
 #include "core/platform/PosixError.h"
 
@@ -60,8 +61,7 @@ bool KeepConsistent::proceed(const ChangePlan& plan, Reconciliation& outcome) {
     m_pauseNoted = false;
     const std::size_t changes = changeCount(plan);
     if (changes > 0) {
-        outcome.lines.push_back("Folders changed; applying " + std::to_string(changes) +
-                                " change(s)");
+        outcome.lines.push_back("Folders changed; applying " + counted(changes, "change"));
         return true;
     }
     // The layout holds only where everything could be looked at.
@@ -96,7 +96,7 @@ Reconciliation KeepConsistent::reconcile() {
                                 applied->warnings.end());
         outcome.lines.push_back(
             "Applied: snapshot " + applied->snapshot.id + ", " +
-            std::to_string(applied->snapshot.changeCount) + " change(s), " +
+            counted(applied->snapshot.changeCount, "change") + ", " +
             (applied->verification.isFullyCompliant() ? "compliant" : "not compliant"));
         outcome.applied = std::move(applied);
         if (m_options.keepSnapshots) prune(outcome);

@@ -3,14 +3,12 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/Sha256.h"
-#include "tests/support/TempHome.h"
+#include "tests/cli/CliTestSupport.h"
 
 // Apply on a home whose snapshot store has room for the snapshot but not for completing its
 // manifest: it must stop before it changes anything. The store is a small tmpfs mounted in a
@@ -41,9 +39,7 @@ std::map<std::string, std::string> filesOf(const std::string& home) {
         if (it->path().filename() == ".lumifold") {
             it.disable_recursion_pending();
         } else if (it->is_regular_file()) {
-            std::ostringstream bytes;
-            bytes << std::ifstream(it->path()).rdbuf();
-            files[it->path().string()] = platform::sha256Hex(asBytes(bytes.str()));
+            files[it->path().string()] = platform::sha256Hex(asBytes(contentOf(it->path())));
         }
     }
     return files;
@@ -90,10 +86,9 @@ TEST(FullDiskTest, ApplyStopsBeforeWritingWhenItsManifestCouldNotBeCompleted) {
                "exec " + quoted(lumifold) + " --home . " + apply) +
         " > " + quoted(log) + " 2>&1";
     const int status = std::system(("cd " + quoted(home.path()) + " && " + command).c_str()) >> 8;
-    std::ostringstream output;
-    output << std::ifstream(log).rdbuf();
-    EXPECT_EQ(status, 1) << output.str();
-    EXPECT_NE(output.str().find("Could not reserve space for"), std::string::npos) << output.str();
+    const std::string output = contentOf(log);
+    EXPECT_EQ(status, 1) << output;
+    EXPECT_NE(output.find("Could not reserve space for"), std::string::npos) << output;
     fs::remove(log);
     const auto after = filesOf(home.path());
     for (const auto& [path, checksum] : before) {

@@ -101,21 +101,16 @@ class ConcurrentWriterTest : public ::testing::Test {
         // The leak checker of a sanitizer build cannot work under ptrace, and says so by
         // failing the program at its end.
         const char* sanitizer = std::getenv("ASAN_OPTIONS");
-        std::vector<std::string> command{
-            "env",
-            std::string("ASAN_OPTIONS=") + (sanitizer ? std::string(sanitizer) + ":" : "") +
-                "detect_leaks=0",
-            "strace",
-            "-f",
-            "-o",
-            "/dev/null",
-            "-e",
-            "trace=rename,renameat,renameat2",
-            "-e",
-            std::string("inject=rename,renameat,renameat2:") + when + "=" + kHoldMicroseconds,
-            LUMIFOLD_CLI_PATH,
-            "--home",
-            home.path()};
+        const std::string asan = std::string("ASAN_OPTIONS=") +
+                                 (sanitizer ? std::string(sanitizer) + ":" : "") + "detect_leaks=0";
+        const std::string renames = "rename,renameat,renameat2";
+        const std::string inject = "inject=" + renames + ":" + when + "=" + kHoldMicroseconds;
+        // Options with their values attached, as getopt reads them.
+        std::vector<std::string> command{"env",         asan,
+                                         "strace",      "-f",
+                                         "-o/dev/null", "-etrace=" + renames,
+                                         "-e" + inject, LUMIFOLD_CLI_PATH,
+                                         "--home",      home.path()};
         command.insert(command.end(), arguments.begin(), arguments.end());
         return run(command, home / ".log");
     }

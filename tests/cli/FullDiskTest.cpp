@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -59,37 +58,27 @@ void makeHome(const testing::TempHome& home) {
 TEST(FullDiskTest, ApplyStopsBeforeWritingWhenItsManifestCouldNotBeCompleted) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
     const testing::TempHome reference, home;
-    const std::string probe = home.makeFolder("probe");
-    if (std::system(("unshare --mount --propagation private sh -c " +
-                     quoted("mount -t tmpfs -o size=64k tmpfs " + probe) + " >/dev/null 2>&1")
-                        .c_str()) != 0) {
+    const std::string isolated = "unshare --mount --propagation private sh -c ";
+    // The shell's files go to the reference home: the home compared holds only its own.
+    if (runShell(reference, isolated + quoted("mount -t tmpfs -o size=64k tmpfs " + home.path()))
+            .status != 0) {
         GTEST_SKIP() << "no mount namespace with a tmpfs here";
     }
-    fs::remove(probe);
     makeHome(reference);
     makeHome(home);
-    const std::string lumifold = LUMIFOLD_CLI_PATH;
-    const std::string apply = " apply --no-relaunch --folder Desktop --folder Documents";
-    ASSERT_EQ(std::system(("cd " + quoted(reference.path()) + " && " + quoted(lumifold) +
-                           " --home . " + apply + " >/dev/null 2>&1")
-                              .c_str()) >>
-                  8,
-              0);
+    const std::string apply = quoted(LUMIFOLD_CLI_PATH) +
+                              " --home . apply --no-relaunch --folder Desktop --folder Documents";
+    ASSERT_EQ(runShell(reference, "cd " + quoted(reference.path()) + " && " + apply).status, 0);
     // Room for everything the snapshot holds, its manifest as completed included, and a little
     // more: enough for the snapshot, not for a second manifest beside the first.
     const std::uintmax_t room = pagesOf(reference / ".lumifold") + 4 * kPage;
-    const std::string log = home / ".log";
     const auto before = filesOf(home.path());
-    const std::string command =
-        "unshare --mount --propagation private sh -c " +
-        quoted("mount -t tmpfs -o size=" + std::to_string(room / 1024) + "k tmpfs .lumifold && " +
-               "exec " + quoted(lumifold) + " --home . " + apply) +
-        " > " + quoted(log) + " 2>&1";
-    const int status = std::system(("cd " + quoted(home.path()) + " && " + command).c_str()) >> 8;
-    const std::string output = contentOf(log);
-    EXPECT_EQ(status, 1) << output;
-    EXPECT_NE(output.find("Could not reserve space for"), std::string::npos) << output;
-    fs::remove(log);
+    const CliResult result =
+        runShell(home, "cd " + quoted(home.path()) + " && " + isolated +
+                           quoted("mount -t tmpfs -o size=" + std::to_string(room / 1024) +
+                                  "k tmpfs .lumifold && exec " + apply));
+    EXPECT_EQ(result.status, 1) << result.out << result.err;
+    EXPECT_NE(result.err.find("Could not reserve space for"), std::string::npos) << result.err;
     const auto after = filesOf(home.path());
     for (const auto& [path, checksum] : before) {
         EXPECT_EQ(after.count(path) ? after.at(path) : "missing", checksum) << path;

@@ -110,6 +110,12 @@ class ScreensTest : public ::testing::Test {
     void writeDesktopStore(const std::vector<DSStoreEntry>& entries) {
         DSStoreWriter().write(entries, home.makeFolder("Desktop") + "/.DS_Store");
     }
+    // A record another program adds to the Desktop's store after Apply: drift from the snapshot.
+    void editDesktopStoreElsewhere() {
+        auto entries = DSStoreReader().readEntries(home / "Desktop/.DS_Store");
+        entries.push_back({"notes.txt", "cmmt", "ustr", DSStoreValue::string("edited elsewhere")});
+        writeDesktopStore(entries);
+    }
 
     testing::TempHome home;
     testing::FakeFinder finder;
@@ -161,18 +167,24 @@ TEST_F(ScreensTest, EmptyStatesSayItInOneLine) {
     }
 }
 
-TEST_F(ScreensTest, DriftAfterApplyOffersTheForceToggle) {
+// After a write the preview's list is greyed under a line that offers to make it again. The
+// Restore screen evaluates its snapshot again each time it is shown, names the files below the
+// home as ~/..., offers the force toggle on drift, and says how a restore ended.
+TEST_F(ScreensTest, ScreensShowWhatAWriteChanged) {
     writeDesktopStore({{".", "vstl", "type", DSStoreValue::fourCC("Nlsv")}});
     start();
     window->selectSection(Section::apply);
     EXPECT_TRUE(model->isWorking());  // showing Apply refreshes
     waitIdle();
+    show(Section::preview);
     model->apply();
     waitIdle();
     ASSERT_EQ(model->availableBackups().size(), 1U) << model->statusMessage().toStdString();
-    auto entries = DSStoreReader().readEntries(home / "Desktop/.DS_Store");
-    entries.push_back({"notes.txt", "cmmt", "ustr", DSStoreValue::string("edited elsewhere")});
-    writeDesktopStore(entries);
+    ASSERT_TRUE(find<QWidget>("previewOutOfDate")->isVisible());
+    EXPECT_FALSE(find<QWidget>("plistChangeList")->isEnabled());
+    QTest::mouseClick(find<QAbstractButton>("regeneratePreviewButton"), Qt::LeftButton);
+    waitIdle();
+    EXPECT_FALSE(find<QWidget>("previewOutOfDate")->isVisible());
 
     show(Section::restore);
     auto* list = find<QTreeView>("snapshotList");
@@ -181,6 +193,17 @@ TEST_F(ScreensTest, DriftAfterApplyOffersTheForceToggle) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(select).center());
     waitIdle([&] { return model->restoreEvaluation().has_value(); });
     EXPECT_EQ(select.data().toString(), "Selected");
+    const QString safe = "All files match post-backup hashes. Safe to restore.";
+    EXPECT_TRUE(visibleTexts().contains(safe));
+    editDesktopStoreElsewhere();
+
+    show(Section::inspect);
+    show(Section::restore);
+    waitIdle([&] { return model->restoreEvaluation().has_value(); });
+    EXPECT_FALSE(visibleTexts().contains(safe));
+    EXPECT_TRUE(
+        visibleTexts().contains("Changes detected since this backup was taken! Some "
+                                "files were modified by another app or user."));
     // Files below the home as ~/..., whole as a tooltip: the per-host files cut alike.
     const QAbstractItemModel* files = find<QTreeView>("evaluationList")->model();
     ASSERT_GT(files->rowCount(), 2);
@@ -190,46 +213,14 @@ TEST_F(ScreensTest, DriftAfterApplyOffersTheForceToggle) {
         EXPECT_TRUE(whole.startsWith(below)) << whole.toStdString();
         EXPECT_EQ(files->index(row, 0).data().toString(), "~/" + whole.mid(below.size()));
     }
-    EXPECT_TRUE(
-        visibleTexts().contains("Changes detected since this backup was taken! Some "
-                                "files were modified by another app or user."));
     EXPECT_TRUE(visibleTexts().contains("Restore Snapshot"));
-    ASSERT_TRUE(find<QWidget>("forceToggle")->isVisible());
-    find<QAbstractButton>("forceToggle")->click();
-    EXPECT_TRUE(visibleTexts().contains("Force Restore Snapshot"));
-}
-
-// After a write the preview's list is greyed under a line that offers to make it again; shown
-// again, the Restore screen evaluates its snapshot again, and a restore says how it ended.
-TEST_F(ScreensTest, ScreensShowWhatAWriteChanged) {
-    writeDesktopStore({{".", "vstl", "type", DSStoreValue::fourCC("Nlsv")}});
-    start();
-    show(Section::preview);
-    model->apply();
-    waitIdle();
-    ASSERT_TRUE(find<QWidget>("previewOutOfDate")->isVisible());
-    EXPECT_FALSE(find<QWidget>("plistChangeList")->isEnabled());
-    QTest::mouseClick(find<QAbstractButton>("regeneratePreviewButton"), Qt::LeftButton);
-    waitIdle();
-    EXPECT_FALSE(find<QWidget>("previewOutOfDate")->isVisible());
-
-    show(Section::restore);
-    model->selectBackup(model->availableBackups().front());
-    waitIdle([&] { return model->restoreEvaluation().has_value(); });
-    const QString safe = "All files match post-backup hashes. Safe to restore.";
-    EXPECT_TRUE(visibleTexts().contains(safe));
-    auto entries = DSStoreReader().readEntries(home / "Desktop/.DS_Store");
-    entries.push_back({"notes.txt", "cmmt", "ustr", DSStoreValue::string("edited elsewhere")});
-    writeDesktopStore(entries);
-
-    show(Section::inspect);
-    show(Section::restore);
-    waitIdle([&] { return model->restoreEvaluation().has_value(); });
-    EXPECT_FALSE(visibleTexts().contains(safe));
     QTest::mouseClick(find<QAbstractButton>("restoreButton"), Qt::LeftButton);
     waitIdle();
     ASSERT_TRUE(model->restoreOutcome());  // refused, and said so here
     EXPECT_EQ(textOf("restoreOutcomeText"), model->restoreOutcome()->text.toStdString());
+    ASSERT_TRUE(find<QWidget>("forceToggle")->isVisible());
+    find<QAbstractButton>("forceToggle")->click();
+    EXPECT_TRUE(visibleTexts().contains("Force Restore Snapshot"));
 }
 
 // A program that cannot run is refused on this screen; an installed service shows what
@@ -356,9 +347,7 @@ TEST_F(ScreensTest, EveryTextReadsAtFourAndAHalfToOne) {
         start();
         model->apply();
         waitIdle();
-        auto entries = DSStoreReader().readEntries(home / "Desktop/.DS_Store");
-        entries.push_back({"notes.txt", "cmmt", "ustr", DSStoreValue::string("edited")});
-        writeDesktopStore(entries);
+        editDesktopStoreElsewhere();
         model->selectBackup(model->availableBackups().front());
         waitIdle();
         finderFails = true;

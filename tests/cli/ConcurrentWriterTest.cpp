@@ -1,8 +1,4 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,19 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "core/common/Paths.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PreferencesService.h"
 #include "core/plist/PropertyList.h"
-#include "tests/support/TempHome.h"
-
-extern char** environ;
+#include "tests/cli/CliTestSupport.h"
 
 // Another writer acting at the very moment the program renames its file into place. strace
 // holds each rename for a while (the program is otherwise untouched), and a racer in this
@@ -38,26 +29,7 @@ constexpr const char* kHoldMicroseconds = "150000";
 
 // Runs `arguments` to its end, standard output and error into `log`; its exit status.
 int run(const std::vector<std::string>& arguments, const std::string& log) {
-    std::vector<char*> argv;
-    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    pid_t pid = 0;
-    const int failed = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (failed != 0) return -1;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string contentOf(const std::string& path) {
-    std::ostringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
+    return exitStatusOf(spawnLogged(arguments, log, log));
 }
 
 // A racer: once a file whose name starts with `prefix` appears in `folder` (or once `ready`
@@ -129,21 +101,16 @@ class ConcurrentWriterTest : public ::testing::Test {
         // The leak checker of a sanitizer build cannot work under ptrace, and says so by
         // failing the program at its end.
         const char* sanitizer = std::getenv("ASAN_OPTIONS");
-        std::vector<std::string> command{
-            "env",
-            std::string("ASAN_OPTIONS=") + (sanitizer ? std::string(sanitizer) + ":" : "") +
-                "detect_leaks=0",
-            "strace",
-            "-f",
-            "-o",
-            "/dev/null",
-            "-e",
-            "trace=rename,renameat,renameat2",
-            "-e",
-            std::string("inject=rename,renameat,renameat2:") + when + "=" + kHoldMicroseconds,
-            LUMIFOLD_CLI_PATH,
-            "--home",
-            home.path()};
+        const std::string asan = std::string("ASAN_OPTIONS=") +
+                                 (sanitizer ? std::string(sanitizer) + ":" : "") + "detect_leaks=0";
+        const std::string renames = "rename,renameat,renameat2";
+        const std::string inject = "inject=" + renames + ":" + when + "=" + kHoldMicroseconds;
+        // Options with their values attached, as getopt reads them.
+        std::vector<std::string> command{"env",         asan,
+                                         "strace",      "-f",
+                                         "-o/dev/null", "-etrace=" + renames,
+                                         "-e" + inject, LUMIFOLD_CLI_PATH,
+                                         "--home",      home.path()};
         command.insert(command.end(), arguments.begin(), arguments.end());
         return run(command, home / ".log");
     }

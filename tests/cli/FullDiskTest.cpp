@@ -1,16 +1,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/Sha256.h"
-#include "tests/support/TempHome.h"
+#include "tests/cli/CliTestSupport.h"
 
 // Apply on a home whose snapshot store has room for the snapshot but not for completing its
 // manifest: it must stop before it changes anything. The store is a small tmpfs mounted in a
@@ -41,9 +38,7 @@ std::map<std::string, std::string> filesOf(const std::string& home) {
         if (it->path().filename() == ".lumifold") {
             it.disable_recursion_pending();
         } else if (it->is_regular_file()) {
-            std::ostringstream bytes;
-            bytes << std::ifstream(it->path()).rdbuf();
-            files[it->path().string()] = platform::sha256Hex(asBytes(bytes.str()));
+            files[it->path().string()] = platform::sha256Hex(asBytes(contentOf(it->path())));
         }
     }
     return files;
@@ -63,38 +58,27 @@ void makeHome(const testing::TempHome& home) {
 TEST(FullDiskTest, ApplyStopsBeforeWritingWhenItsManifestCouldNotBeCompleted) {
     if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
     const testing::TempHome reference, home;
-    const std::string probe = home.makeFolder("probe");
-    if (std::system(("unshare --mount --propagation private sh -c " +
-                     quoted("mount -t tmpfs -o size=64k tmpfs " + probe) + " >/dev/null 2>&1")
-                        .c_str()) != 0) {
+    const std::string isolated = "unshare --mount --propagation private sh -c ";
+    // The shell's files go to the reference home: the home compared holds only its own.
+    if (runShell(reference, isolated + quoted("mount -t tmpfs -o size=64k tmpfs " + home.path()))
+            .status != 0) {
         GTEST_SKIP() << "no mount namespace with a tmpfs here";
     }
-    fs::remove(probe);
     makeHome(reference);
     makeHome(home);
-    const std::string lumifold = LUMIFOLD_CLI_PATH;
-    const std::string apply = " apply --no-relaunch --folder Desktop --folder Documents";
-    ASSERT_EQ(std::system(("cd " + quoted(reference.path()) + " && " + quoted(lumifold) +
-                           " --home . " + apply + " >/dev/null 2>&1")
-                              .c_str()) >>
-                  8,
-              0);
+    const std::string apply = quoted(LUMIFOLD_CLI_PATH) +
+                              " --home . apply --no-relaunch --folder Desktop --folder Documents";
+    ASSERT_EQ(runShell(reference, "cd " + quoted(reference.path()) + " && " + apply).status, 0);
     // Room for everything the snapshot holds, its manifest as completed included, and a little
     // more: enough for the snapshot, not for a second manifest beside the first.
     const std::uintmax_t room = pagesOf(reference / ".lumifold") + 4 * kPage;
-    const std::string log = home / ".log";
     const auto before = filesOf(home.path());
-    const std::string command =
-        "unshare --mount --propagation private sh -c " +
-        quoted("mount -t tmpfs -o size=" + std::to_string(room / 1024) + "k tmpfs .lumifold && " +
-               "exec " + quoted(lumifold) + " --home . " + apply) +
-        " > " + quoted(log) + " 2>&1";
-    const int status = std::system(("cd " + quoted(home.path()) + " && " + command).c_str()) >> 8;
-    std::ostringstream output;
-    output << std::ifstream(log).rdbuf();
-    EXPECT_EQ(status, 1) << output.str();
-    EXPECT_NE(output.str().find("Could not reserve space for"), std::string::npos) << output.str();
-    fs::remove(log);
+    const CliResult result =
+        runShell(home, "cd " + quoted(home.path()) + " && " + isolated +
+                           quoted("mount -t tmpfs -o size=" + std::to_string(room / 1024) +
+                                  "k tmpfs .lumifold && exec " + apply));
+    EXPECT_EQ(result.status, 1) << result.out << result.err;
+    EXPECT_NE(result.err.find("Could not reserve space for"), std::string::npos) << result.err;
     const auto after = filesOf(home.path());
     for (const auto& [path, checksum] : before) {
         EXPECT_EQ(after.count(path) ? after.at(path) : "missing", checksum) << path;

@@ -1,19 +1,14 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <thread>
+#include <utility>
 
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
-#include "tests/support/TempHome.h"
+#include "tests/cli/CliTestSupport.h"
 
 // The watch service as its service manager runs it: a real process on real folders, waited for
 // in real time (a second or two at --debounce 1).
@@ -40,10 +35,7 @@ class WatchServiceTest : public ::testing::Test {
 
     int run(std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), {LUMIFOLD_CLI_PATH, "--home", home.path()});
-        const pid_t child = spawn(arguments);
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return exitStatusOf(spawn(arguments));
     }
     // `prefix` runs the service (a shell command line's words ending in the program).
     void startService(std::vector<std::string> prefix = {LUMIFOLD_CLI_PATH},
@@ -56,10 +48,7 @@ class WatchServiceTest : public ::testing::Test {
     int stopService(int signal = SIGTERM) {
         if (m_service <= 0) return -1;  // kill(-1) would signal every process we may signal
         ::kill(m_service, signal);
-        int status = 0;
-        ::waitpid(m_service, &status, 0);
-        m_service = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return exitStatusOf(std::exchange(m_service, -1));
     }
     // Waits until the service's log holds `count` lines containing `text`; returns the log.
     std::string awaitLog(const std::string& text, int count = 1,
@@ -67,14 +56,12 @@ class WatchServiceTest : public ::testing::Test {
         for (const auto start = std::chrono::steady_clock::now();
              std::chrono::steady_clock::now() - start < kPatience;
              std::this_thread::sleep_for(std::chrono::milliseconds(20))) {
-            std::ostringstream read;
-            read << std::ifstream(home / log).rdbuf();
+            const std::string read = contentOf(home / log);
             int found = 0;
-            for (auto at = read.str().find(text); at != std::string::npos;
-                 at = read.str().find(text, at + 1)) {
+            for (auto at = read.find(text); at != std::string::npos; at = read.find(text, at + 1)) {
                 ++found;
             }
-            if (found >= count) return read.str();
+            if (found >= count) return read;
         }
         ADD_FAILURE() << "the service never logged " << text;
         return {};
@@ -90,21 +77,8 @@ class WatchServiceTest : public ::testing::Test {
 
   private:
     pid_t spawn(const std::vector<std::string>& arguments) const {
-        posix_spawn_file_actions_t files;
-        ::posix_spawn_file_actions_init(&files);
-        ::posix_spawn_file_actions_addopen(&files, 1, (home / "out.log").c_str(),
-                                           O_WRONLY | O_CREAT | O_APPEND, 0600);
-        ::posix_spawn_file_actions_addopen(&files, 2, (home / "err.log").c_str(),
-                                           O_WRONLY | O_CREAT | O_APPEND, 0600);
-        std::vector<char*> argv;
-        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        pid_t child = -1;
-        if (::posix_spawn(&child, argv[0], &files, nullptr, argv.data(), environ) != 0) {
-            ADD_FAILURE() << "could not start " << argv[0];
-            child = -1;
-        }
-        ::posix_spawn_file_actions_destroy(&files);
+        const pid_t child = spawnLogged(arguments, home / "out.log", home / "err.log");
+        if (child < 0) ADD_FAILURE() << "could not start " << arguments.front();
         return child;
     }
     pid_t m_service = -1;
@@ -164,13 +138,13 @@ TEST_F(WatchServiceTest, WatchesTreesAsFarAsTheLimitAllowsAndSaysSo) {
     awaitLog("Stopping on SIGHUP");
 
     ASSERT_EQ(run({"agent", "install", "--recursive", "--depth", "2", "--exclude", "*.tmp"}), 0);
-    std::ostringstream job;
-    job << std::ifstream(home / "Library/LaunchAgents/com.quarnish.lumifold.watcher.plist").rdbuf();
-    EXPECT_NE(job.str().find("<string>--recursive</string>\n\t\t<string>--depth</string>\n\t\t"
-                             "<string>2</string>\n\t\t<string>--exclude</string>\n\t\t"
-                             "<string>*.tmp</string>"),
+    const std::string job =
+        contentOf(home / "Library/LaunchAgents/com.quarnish.lumifold.watcher.plist");
+    EXPECT_NE(job.find("<string>--recursive</string>\n\t\t<string>--depth</string>\n\t\t"
+                       "<string>2</string>\n\t\t<string>--exclude</string>\n\t\t"
+                       "<string>*.tmp</string>"),
               std::string::npos)
-        << job.str();
+        << job;
 }
 
 }  // namespace

@@ -268,8 +268,7 @@ void LumifoldViewModel::installLoginService() {
             const auto installation = service.install(program, {}, {"--home", home});
             return [this, outcome = installedOutcome(installation, host),
                     status = service.status()]() -> std::optional<QString> {
-                store(m_loginServiceStatus, std::optional(status),
-                      &LumifoldViewModel::loginServiceStatusChanged);
+                showLoginService(status);
                 change(m_loginServiceOutcome, std::optional(outcome),
                        &LumifoldViewModel::loginServiceOutcomeChanged);
                 return kAgentInstalled;
@@ -290,8 +289,7 @@ void LumifoldViewModel::uninstallLoginService() {
             if (status.jobDescriptionInstalled) stayed = status.jobDescriptionPath;
             if (status.unitInstalled) stayed = status.unitPath;
             return [this, status, stayed]() -> std::optional<QString> {
-                store(m_loginServiceStatus, std::optional(status),
-                      &LumifoldViewModel::loginServiceStatusChanged);
+                showLoginService(status);
                 if (stayed) {
                     failLoginService(
                         QStringLiteral("Could not remove \"%1\"")
@@ -312,8 +310,7 @@ void LumifoldViewModel::readLoginServiceStatus() {
         Stage::keepConsistent, std::nullopt, std::nullopt,
         [this, host = m_environment.loginService](LumifoldEngine&) -> Commit {
             return [this, status = LoginService(host).status()]() -> std::optional<QString> {
-                store(m_loginServiceStatus, std::optional(status),
-                      &LumifoldViewModel::loginServiceStatusChanged);
+                showLoginService(status);
                 return std::nullopt;
             };
         },
@@ -326,6 +323,11 @@ void LumifoldViewModel::readPause() {
     if (pausedBy == m_loginServiceStatus->pausedBy) return;
     m_loginServiceStatus->pausedBy = std::move(pausedBy);
     emit loginServiceStatusChanged();
+}
+
+void LumifoldViewModel::showLoginService(LoginServiceStatus status) {
+    store(m_loginServiceStatus, std::optional(std::move(status)),
+          &LumifoldViewModel::loginServiceStatusChanged);
 }
 
 void LumifoldViewModel::failLoginService(const QString& message) {

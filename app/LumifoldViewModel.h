@@ -189,6 +189,8 @@ class LumifoldViewModel final : public QObject {
     // screen's.
     void evaluate();
     // The login service's screen shows why an install or uninstall failed.
+    // The login service as it was just read.
+    void showLoginService(LoginServiceStatus status);
     void failLoginService(const QString& message);
     // Reads Keep Consistent's pause into the login service's status (a small file, on the GUI
     // thread like the switch that lifts it): a restore sets it, starting the watcher lifts it.

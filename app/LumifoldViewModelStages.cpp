@@ -107,8 +107,7 @@ LumifoldViewModel::StageWork LumifoldViewModel::inspection() {
             change(m_isPreviewOutOfDate, false, &LumifoldViewModel::isPreviewOutOfDateChanged);
             store(m_availableBackups, std::move(backups),
                   &LumifoldViewModel::availableBackupsChanged);
-            store(m_loginServiceStatus, std::optional(std::move(service)),
-                  &LumifoldViewModel::loginServiceStatusChanged);
+            showLoginService(std::move(service));
             change(m_hasActiveTransfers, transfers, &LumifoldViewModel::hasActiveTransfersChanged);
             return kInspected;
         });

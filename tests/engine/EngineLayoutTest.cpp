@@ -87,6 +87,19 @@ TEST_F(EngineLayoutTest, ARuleGivesOnlyItsFolderItsTargetAndKeepsItsListView) {
     EXPECT_EQ(iconViewIn(documents, ".").arrangeBy, "kind");  // no rule: the top level
 }
 
+TEST_F(EngineLayoutTest, HideExtensionsFalseShowsThemGloballyAndLeavesEveryFlag) {
+    if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";
+    writeLayout("hide-extensions = false\n");
+    const std::string hidden = home.writeFile("Documents/a.pdf", "pdf");
+    const std::string shown = home.writeFile("Documents/b.pdf", "pdf");
+    platform::setHasHiddenExtension(hidden, true);
+    EXPECT_EQ(mentions(engine->verify().discrepancies, "AppleShowAllExtensions is false"), 1);
+    const ApplyResult result = engine->apply(std::nullopt, false);
+    EXPECT_TRUE(result.verification.isFullyCompliant()) << describe(result.verification);
+    EXPECT_TRUE(engine->preferencesManager().showsAllExtensions());
+    EXPECT_TRUE(hiddenExtension(hidden) && !hiddenExtension(shown));
+}
+
 TEST_F(EngineLayoutTest, AnUnusableLayoutFileStopsEveryWriteAndIsSaidByEveryStage) {
     writeLayout("icon-size = 64\nicon-sise = 64\n");
     writeUserPreferences();

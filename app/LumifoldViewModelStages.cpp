@@ -33,6 +33,8 @@ constexpr QLatin1String kWaitingForLock(
     "Keep Consistent: another Lumifold process is working; trying again shortly.");
 constexpr QLatin1String kLayoutUnchecked(
     "Keep Consistent: nothing to apply, but not every file could be read.");
+constexpr QLatin1String kLayoutFileUnusable(
+    "Keep Consistent: the layout file cannot be used; nothing is written until it is mended.");
 constexpr QLatin1String kReconcileFailed("Keep Consistent: apply failed; trying again later.");
 
 // A copyable commit that shares, rather than copies, the results it stores: a preview can
@@ -246,6 +248,14 @@ void LumifoldViewModel::reconcile() {
                 }
                 if (outcome.result == Result::paused) return kPausedByRestore;
                 if (outcome.result == Result::waitingForLock) return kWaitingForLock;
+                if (outcome.result == Result::layoutUnusable) {
+                    // Said once by Keep Consistent; the screen keeps it until the file is mended.
+                    if (!outcome.warnings.empty()) {
+                        fail(Stage::keepConsistent,
+                             QString::fromStdString(outcome.warnings.front()));
+                    }
+                    return kLayoutFileUnusable;
+                }
                 return outcome.warnings.empty() ? kLayoutHolds : kLayoutUnchecked;
             });
         },

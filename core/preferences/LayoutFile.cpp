@@ -144,7 +144,8 @@ class Problems final {
 
     void add(std::size_t line, std::string_view key, const std::string& what) {
         m_text += (m_text.empty() ? "" : "\n") + platform::printable(m_path) + ":" +
-                  std::to_string(line) + ": " + std::string(key) + (key.empty() ? "" : ": ") + what;
+                  std::to_string(line) + ": " + platform::printable(key) +
+                  (key.empty() ? "" : ": ") + what;
     }
     void throwIfAny() const {
         if (!m_text.empty()) throw Error(LayoutFile::kDomain, LayoutFile::kInvalid, m_text);

@@ -54,6 +54,7 @@ std::string lockHolder(const std::optional<std::string>& description) {
 
 LumifoldEngine::LumifoldEngine(EngineOptions options)
     : m_home(normalizedHome(options.homeDirectory)),
+      m_layoutPath(options.layoutPath.value_or(LayoutFile::defaultPath(m_home))),
       m_monotonicSeconds(options.monotonicSeconds ? options.monotonicSeconds
                                                   : platform::monotonicSeconds),
       m_sleep(options.sleep ? options.sleep : platform::sleepSeconds),
@@ -67,10 +68,26 @@ LumifoldEngine::LumifoldEngine(EngineOptions options)
       m_coordinator(options.finderHost ? std::move(*options.finderHost)
                                        : FinderHost::system(m_home)) {}
 
-FinderLayoutPreferences LumifoldEngine::targetLayout() const {
-    return FinderLayoutPreferences::preferred(
-        m_preferencesManager.currentPreferences().gridSpacing);
+Layout LumifoldEngine::layout() const { return layout(m_preferencesManager.readPreferencesFile()); }
+
+Layout LumifoldEngine::layout(const PreferencesFile& preferences) const {
+    return Layout::resolve(LayoutFile::read(m_layoutPath),
+                           m_preferencesManager.currentPreferences(preferences).gridSpacing,
+                           m_home);
 }
+
+Layout LumifoldEngine::usableLayout(const PreferencesFile& preferences,
+                                    std::optional<Error>* problem) const {
+    try {
+        return layout(preferences);
+    } catch (const Error& error) {
+        *problem = error;
+        return Layout::resolve(
+            std::nullopt, m_preferencesManager.currentPreferences(preferences).gridSpacing, m_home);
+    }
+}
+
+FinderLayoutPreferences LumifoldEngine::targetLayout() const { return layout().top(); }
 
 std::vector<std::string> LumifoldEngine::resolveFolders(const FolderList& folders) const {
     return folders ? *folders : m_scanner.defaultFolders();
@@ -94,11 +111,16 @@ std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine:
     SystemEnvironmentInfo environment = m_inspector.inspect(m_preferencesManager.plistPath());
     report("Inspect", "Reading folders", 0, list.size());
     ScanNotes notes;
-    auto settings = m_scanner.inspectFolders(list, targetLayout(), &notes);
+    const PreferencesFile preferences = m_preferencesManager.readPreferencesFile();
+    std::optional<Error> layoutProblem;
+    const Layout layout = usableLayout(preferences, &layoutProblem);
+    auto settings = m_scanner.inspectFolders(list, layout, &notes);
     if (warnings != nullptr) {
-        if (const auto problem = m_preferencesManager.readPreferencesFile().problem) {
-            warnings->push_back(*problem);
+        if (layoutProblem) {
+            warnings->push_back(layoutProblem->message() +
+                                "; folders are compared with the built-in layout");
         }
+        if (const auto problem = preferences.problem) warnings->push_back(*problem);
         warnings->insert(warnings->end(), notes.warnings.begin(), notes.warnings.end());
     }
     return {std::move(environment), std::move(settings)};

@@ -86,6 +86,7 @@ ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
     ChangePlan plan;
     plan.folders = resolveFolders(folders);
     planPreferences(plan);
+    if (!plan.layout) return plan;  // no target to plan for: the refusal says why
     report("Preview", "Reading stores");
     planStores(plan);
     if (plan.target.hideFileExtensions) planExtensions(plan);
@@ -94,8 +95,15 @@ ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
 
 void LumifoldEngine::planPreferences(ChangePlan& plan) const {
     plan.preferences = m_preferencesManager.readPreferencesFile();
-    plan.target = FinderLayoutPreferences::preferred(
-        m_preferencesManager.currentPreferences(plan.preferences).gridSpacing);
+    try {
+        plan.layout = layout(plan.preferences);
+    } catch (const Error& error) {
+        refuse(plan,
+               Error(error.domain(), error.code(),
+                     error.message() + "\nNothing is changed until the layout file is mended."));
+        return;
+    }
+    plan.target = plan.layout->top();
     ChangePreview& preview = plan.preview;
     preview.plistChanges = m_preferencesManager.plistChanges(plan.target, plan.preferences);
     if (m_coordinator.hasActiveTransfers()) {
@@ -137,7 +145,7 @@ void LumifoldEngine::planPreferences(ChangePlan& plan) const {
 void LumifoldEngine::planStores(ChangePlan& plan) const {
     ChangePreview& preview = plan.preview;
     try {
-        ReconciliationPlanning planning = m_scanner.planReconciliation(plan.folders, plan.target);
+        ReconciliationPlanning planning = m_scanner.planReconciliation(plan.folders, *plan.layout);
         for (DSStoreReconciliationPlan& store : planning.plans) {
             // Encoded now, so a store the writer cannot lay out stops Apply before anything
             // is snapshotted or written, and Preview says so.

@@ -55,8 +55,9 @@ std::vector<std::string> preferenceDiscrepancies(const PreferencesFile& preferen
     std::vector<std::string> found;
     // A file that cannot be read is not a compliant one, whatever its fallbacks say.
     if (preferences.problem) found.push_back(*preferences.problem);
-    if (current.viewStyle != "icnv") {
-        found.push_back("FXPreferredViewStyle is '" + current.viewStyle + "', expected 'icnv'");
+    if (current.viewStyle != target.viewStyle) {
+        found.push_back("FXPreferredViewStyle is '" + current.viewStyle + "', expected '" +
+                        target.viewStyle + "'");
     }
     if (current.groupBy != target.groupBy) {
         found.push_back("FXArrangeGroupViewBy is '" + current.groupBy + "', expected '" +
@@ -74,6 +75,10 @@ std::vector<std::string> preferenceDiscrepancies(const PreferencesFile& preferen
         found.push_back(
             "AppleShowAllExtensions is true (extensions shown), expected false (extensions "
             "hidden)");
+    } else if (!target.hideFileExtensions && !showsAllExtensions) {
+        found.push_back(
+            "AppleShowAllExtensions is false (extensions hidden), expected true (extensions "
+            "shown)");
     }
     return found;
 }
@@ -82,8 +87,8 @@ std::vector<std::string> preferenceDiscrepancies(const PreferencesFile& preferen
 // children) and the notes.
 class FolderAudit final {
   public:
-    FolderAudit(const FolderScanner& scanner, const FinderLayoutPreferences& target)
-        : m_scanner(scanner), m_target(target) {}
+    FolderAudit(const FolderScanner& scanner, const Layout& layout)
+        : m_scanner(scanner), m_layout(layout) {}
 
     ScanNotes& notes() { return m_notes; }
 
@@ -99,16 +104,17 @@ class FolderAudit final {
         // Every note, in the order met; what could not be read comes first, since it leaves
         // the folder's view unknown.
         std::vector<std::string> problems, parts;
+        const FinderLayoutPreferences& target = m_layout.targetFor(folder, canonical);
         const std::string store = dsstore_format::kFileName;
         checkStore(appending(folder, store),
-                   {".", "", "Local " + store, "Contains list view override '"}, item, problems,
-                   parts);
+                   {".", "", "Local " + store, "Contains list view override '"}, target, item,
+                   problems, parts);
         const std::string parent = "Parent " + store;
         checkStore(
             appending(deletingLastPathComponent(folder), store),
             {lastPathComponent(folder), parent + ": ", parent, parent + ": list view override '"},
-            item, problems, parts);
-        if (m_target.hideFileExtensions) checkExtensions(canonical, item, problems, parts);
+            target, item, problems, parts);
+        if (m_layout.top().hideFileExtensions) checkExtensions(canonical, item, problems, parts);
         if (!problems.empty()) item.inaccessible = true;
         problems.insert(problems.end(), parts.begin(), parts.end());
         item.notes = problems.empty() ? "Inherits global defaults cleanly" : joined(problems);
@@ -116,22 +122,22 @@ class FolderAudit final {
     }
 
   private:
-    void checkStore(const std::string& path, const StoreSide& side, FolderVerificationItem& item,
+    void checkStore(const std::string& path, const StoreSide& side,
+                    const FinderLayoutPreferences& target, FolderVerificationItem& item,
                     std::vector<std::string>& problems, std::vector<std::string>& parts) {
         const auto& found = m_scanner.readStoreForInspection(path, &m_notes, m_reads);
         if (found.problem) problems.push_back(*found.problem);
         for (const auto& entry : found.entries ? *found.entries : kNoEntries) {
             if (entry.filename != side.record) continue;
-            if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
+            if (const auto style = viewStyleOf(entry); style && *style != target.viewStyle) {
                 item.viewStyleMatches = false;
                 item.conflictingOverridesPresent = true;
                 parts.push_back(side.styleNote + "vstl override '" + *style + "'");
             } else if (entry.code == kIconViewCode) {
-                if (auto differing =
-                        checkIconView(entry.value, m_target, item, side.iconViewWhere)) {
+                if (auto differing = checkIconView(entry.value, target, item, side.iconViewWhere)) {
                     parts.push_back(std::move(*differing));
                 }
-            } else if (isListViewCode(entry.code)) {
+            } else if (isListViewCode(entry.code) && showsIconView(target)) {
                 item.conflictingOverridesPresent = true;
                 parts.push_back(side.listViewNote + entry.code + "'");
             }
@@ -153,7 +159,7 @@ class FolderAudit final {
     }
 
     const FolderScanner& m_scanner;
-    const FinderLayoutPreferences& m_target;
+    const Layout& m_layout;
     ScanNotes m_notes;
     FolderScanner::StoreReads m_reads;
 };
@@ -165,12 +171,16 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
     const auto list = resolveFolders(folders);
     const PreferencesFile preferences = m_preferencesManager.readPreferencesFile();
     const FinderLayoutPreferences current = m_preferencesManager.currentPreferences(preferences);
-    const FinderLayoutPreferences target = FinderLayoutPreferences::preferred(current.gridSpacing);
+    std::optional<Error> layoutProblem;
+    const Layout layout = usableLayout(preferences, &layoutProblem);
 
     VerificationReport report;
     report.discrepancies = preferenceDiscrepancies(
-        preferences, current, target, m_preferencesManager.showsAllExtensions(preferences));
-    FolderAudit audit(m_scanner, target);
+        preferences, current, layout.top(), m_preferencesManager.showsAllExtensions(preferences));
+    // An unusable layout file leaves the target unknown: nothing passes as compliant.
+    if (layoutProblem)
+        report.discrepancies.insert(report.discrepancies.begin(), layoutProblem->message());
+    FolderAudit audit(m_scanner, layout);
     std::uint64_t checked = 0;
     platform::PathResolver resolver;
     for (const std::string& folder : list) {

@@ -15,7 +15,7 @@
 #include "core/inspection/FolderViewSetting.h"
 #include "core/platform/FileSystem.h"
 #include "core/plist/PropertyList.h"
-#include "core/preferences/FinderLayoutPreferences.h"
+#include "core/preferences/Layout.h"
 
 namespace lumifold {
 
@@ -72,9 +72,10 @@ class FolderScanner final {
     // resolved path is excluded. Never throws. A folder that cannot be listed, or one of whose
     // stores cannot be read, is marked inaccessible, the reasons first among its conflicts.
     // Files whose path is not UTF-8 and files whose flag cannot be set are left out; when
-    // `notes` is given, they and what could not be read are added to it.
+    // `notes` is given, they and what could not be read are added to it. Each folder is
+    // compared with its own target in `layout`; extensions with the top level's.
     std::vector<FolderViewSetting> inspectFolders(const std::vector<std::string>& folders,
-                                                  const FinderLayoutPreferences& target,
+                                                  const Layout& layout,
                                                   ScanNotes* notes = nullptr) const;
 
     // The regular files directly in the (resolved) folders whose extension is visible and
@@ -90,14 +91,16 @@ class FolderScanner final {
     std::size_t visibleExtensionCount(const std::string& resolvedFolder) const;
 
     // Plans, for each .DS_Store of the folders and of their parents that needs a change, the
-    // full list of records it is to hold so the folders show `target`, with the bytes it was
-    // planned from. Each file is read once, however many paths reach it. Excluded folders are
+    // full list of records it is to hold so that each folder shows its own target in `layout`
+    // (the first rule matching its path as given or resolved, else the top level), with the
+    // bytes it was planned from. A folder whose target is not icon view keeps its list-view
+    // records. Each file is read once, however many paths reach it. Excluded folders are
     // left out, as in every stage. Stores that cannot be read or that the reader rejects or can
     // only partly decode, stores whose path is not UTF-8 and stores that need a change but are
     // symbolic links are reported instead of planned, and the others planned all the same.
     // Throws only the property-list error of serialising the fresh icon-view record.
     ReconciliationPlanning planReconciliation(const std::vector<std::string>& folders,
-                                              const FinderLayoutPreferences& target) const;
+                                              const Layout& layout) const;
 
     // `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
     static std::string displayablePath(std::string_view text);
@@ -121,12 +124,12 @@ class FolderScanner final {
 
   private:
     struct PlanTargets;
-    PlanTargets collectPlanTargets(const std::vector<std::string>& folders) const;
+    PlanTargets collectPlanTargets(const std::vector<std::string>& folders,
+                                   const Layout& layout) const;
     // The plan for one store's records; nullopt when it needs no change.
     std::optional<DSStoreReconciliationPlan> planStore(const std::string& storePath,
                                                        std::vector<DSStoreEntry> entries,
-                                                       const PlanTargets& targets,
-                                                       const FinderLayoutPreferences& target) const;
+                                                       const PlanTargets& targets) const;
 
     struct Overrides;
     // Folds the store's records about `filename` into `overrides`; the problem when the store

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/EngineCommandSupport.h"
+#include "cli/WatchCommands.h"
 #include "core/platform/Executable.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
@@ -21,6 +22,7 @@ constexpr const char* kFallbackProgram = "/usr/local/bin/lumifold";
 struct InstallOptions {
     std::vector<std::string> folders;
     TreeOptions tree;
+    WatchTiming timing;
 };
 
 struct StatusOptions {
@@ -44,6 +46,8 @@ int runInstall(const GlobalOptions& global, const InstallOptions& options) {
     std::vector<std::string> daemonArguments;
     if (global.home.has_value()) daemonArguments = {"--home", home};
     for (auto& argument : options.tree.arguments()) daemonArguments.push_back(std::move(argument));
+    for (auto& argument : options.timing.arguments())
+        daemonArguments.push_back(std::move(argument));
     const auto installation = service.install(platform::executablePath().value_or(kFallbackProgram),
                                               folders, daemonArguments);
     std::cout << "Wrote the job description "
@@ -142,6 +146,7 @@ void addAgentCommands(CLI::App& app, const GlobalOptions& global, Action& action
                      "A folder for the watcher to keep consistent (repeatable)")
         ->option_text("DIR");
     addTreeOptions(*installCommand, install->tree);
+    addWatchTimingOptions(*installCommand, install->timing);
     installCommand->callback([&global, &action, install] {
         action = [&global, install] { return runInstall(global, *install); };
     });

@@ -28,6 +28,7 @@ struct StoreRewrite {
 // them.
 struct ChangePlan {
     std::vector<std::string> folders;
+    std::vector<std::string> recordsOnly;  // folders planned only in their parent's store
     FinderLayoutPreferences target;
     PreferencesFile preferences;
     std::vector<PlannedPush> pushes;

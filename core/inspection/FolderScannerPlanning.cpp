@@ -55,18 +55,21 @@ struct FolderScanner::PlanTargets {
 };
 
 FolderScanner::PlanTargets FolderScanner::collectPlanTargets(
-    const std::vector<std::string>& folders) const {
+    const std::vector<std::string>& folders, const std::vector<std::string>& recordsOnly) const {
     PlanTargets targets;
-    for (const std::string& folder : folders) {
+    const auto add = [&](const std::string& folder, bool whole) {
         const std::string given = withoutTrailingSlash(folder);
         const std::string& canonical = targets.resolver.resolve(given);
-        if (isExcludedPath(canonical)) continue;  // left alone by every stage
-        targets.folders.insert(canonical);
+        if (isExcludedPath(canonical)) return;  // left alone by every stage
         const std::string parent = deletingLastPathComponent(given);
         targets.namesByParent[targets.resolver.resolve(parent)].insert(lastPathComponent(given));
-        targets.storeFiles.insert(appending(given, dsstore_format::kFileName));
         targets.storeFiles.insert(appending(parent, dsstore_format::kFileName));
-    }
+        if (!whole) return;
+        targets.folders.insert(canonical);
+        targets.storeFiles.insert(appending(given, dsstore_format::kFileName));
+    };
+    for (const std::string& folder : folders) add(folder, true);
+    for (const std::string& folder : recordsOnly) add(folder, false);
     return targets;
 }
 
@@ -127,8 +130,9 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
 }
 
 ReconciliationPlanning FolderScanner::planReconciliation(
-    const std::vector<std::string>& folders, const FinderLayoutPreferences& target) const {
-    const PlanTargets targets = collectPlanTargets(folders);
+    const std::vector<std::string>& folders, const FinderLayoutPreferences& target,
+    const std::vector<std::string>& recordsOnly) const {
+    const PlanTargets targets = collectPlanTargets(folders, recordsOnly);
     std::unordered_set<DeviceInode> seenFiles;  // each file once, however many paths reach it
     ReconciliationPlanning planning;
     for (const std::string& storePath : targets.storeFiles) {

@@ -134,6 +134,8 @@ Reconciliation KeepConsistent::reconcile(const FolderChanges& changes) {
             if (outcome.result == Reconciliation::Result::holds) {
                 outcome.lines.back() += " (" + duration(m_now() - started) + ")";
             }
+            // Planning a whole tree that holds takes as much memory as applying to it.
+            platform::releaseFreeMemory();
             return outcome;
         }
         outcome.result = Reconciliation::Result::applied;

@@ -120,17 +120,19 @@ LumifoldViewModel::LumifoldViewModel(AppEnvironment environment, QObject* parent
     m_watcher = std::make_unique<ConsistencyWatcher>(m_keepConsistent->watchedFolders(),
                                                      m_environment.watcherClock);
     // Set once, before any start. It runs on the watcher's thread, so it only hops; the
-    // destructor stops the watcher before this object goes, and the guard covers the rest.
-    m_watcher->setOnReconciliationNeeded([self = QPointer<LumifoldViewModel>(this)] {
-        if (LumifoldViewModel* model = self.data()) {
-            QMetaObject::invokeMethod(
-                model,
-                [self] {
-                    if (self) self->reconcile();
-                },
-                Qt::QueuedConnection);
-        }
-    });
+    // destructor stops the watcher before this object goes, and the guard covers the rest. The
+    // app's few folders are planned whole each time.
+    m_watcher->setOnReconciliationNeeded(
+        [self = QPointer<LumifoldViewModel>(this)](const FolderChanges&) {
+            if (LumifoldViewModel* model = self.data()) {
+                QMetaObject::invokeMethod(
+                    model,
+                    [self] {
+                        if (self) self->reconcile();
+                    },
+                    Qt::QueuedConnection);
+            }
+        });
     // An edited layout file changes every folder's target: the reconciliation that follows
     // reads it again.
     m_watcher->setLayoutFile(m_engine->layoutPath(), {});

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/EngineCommandSupport.h"
+#include "cli/WatchCommands.h"
 #include "core/platform/Executable.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
@@ -21,6 +22,7 @@ constexpr const char* kFallbackProgram = "/usr/local/bin/lumifold";
 struct InstallOptions {
     std::vector<std::string> folders;
     TreeOptions tree;
+    WatchTiming timing;
 };
 
 struct StatusOptions {
@@ -47,6 +49,8 @@ int runInstall(const GlobalOptions& global, const InstallOptions& options) {
         daemonArguments.insert(daemonArguments.end(), {"--layout", absolutePath(*global.layout)});
     }
     for (auto& argument : options.tree.arguments()) daemonArguments.push_back(std::move(argument));
+    for (auto& argument : options.timing.arguments())
+        daemonArguments.push_back(std::move(argument));
     const auto installation = service.install(platform::executablePath().value_or(kFallbackProgram),
                                               folders, daemonArguments);
     std::cout << "Wrote the job description "
@@ -145,6 +149,7 @@ void addAgentCommands(CLI::App& app, const GlobalOptions& global, Action& action
                      "A folder for the watcher to keep consistent (repeatable)")
         ->option_text("DIR");
     addTreeOptions(*installCommand, install->tree);
+    addWatchTimingOptions(*installCommand, install->timing);
     installCommand->callback([&global, &action, install] {
         action = [&global, install] { return runInstall(global, *install); };
     });

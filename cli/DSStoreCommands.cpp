@@ -55,21 +55,30 @@ int runDump(const DumpOptions& options) {
         throw std::runtime_error("\"" + platform::printable(path) +
                                  "\" is not a readable .DS_Store store: " + error.message());
     }
-    std::string out;  // every line, written at once
+    // Streamed: a tree per line cost more than reading the store.
+    JsonWriter writer(
+        [](std::string_view text) {
+            std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+        },
+        {.escapeSolidus = false, .replaceInvalidUtf8 = true, .compact = true});
     for (const auto& entry : result.entries) {
-        auto line = entryToJsonLine(entry);
+        writer.beginObject();
+        writeEntryMembers(writer, entry);
         if (options.decode && entry.value.kind() == DSStoreValue::Kind::data) {
             try {
-                line["plist"] =
+                const auto plist =
                     platform::plistToJson(platform::parsePropertyList(entry.value.asData()));
+                writer.key("plist");
+                writer.rawValue(
+                    plist.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
             } catch (const Error&) {
                 // Not a property list (icon positions, for example): the bytes say it all.
             }
         }
-        out += line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-        out += '\n';
+        writer.endObject();
+        writer.lineBreak();
     }
-    std::cout.write(out.data(), static_cast<std::streamsize>(out.size()));
+    writer.finish();
     std::cout.flush();
     if (result.isComplete()) return kExitSuccess;
     std::cerr << "lumifold: " << platform::printable(path) << ": " << records(result.skippedRecords)

@@ -8,6 +8,7 @@
 
 #include "cli/EngineCommandSupport.h"
 #include "core/common/Iso8601.h"
+#include "core/common/Numbers.h"
 #include "core/platform/Clock.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
@@ -22,7 +23,7 @@ namespace {
 
 struct WatchOptions {
     std::vector<std::string> folders;
-    double debounce = debounce_limits::kDefault;
+    WatchTiming timing;
     bool daemon = false;
     bool noRelaunch = false;
     std::optional<std::size_t> keepSnapshots;
@@ -51,6 +52,7 @@ void logReconciliation(WatchLog& log, const Reconciliation& outcome) {
 }
 
 int runWatch(const GlobalOptions& global, const WatchOptions& options) {
+    const double debounce = options.timing.debounce.value_or(debounce_limits::kDefault);
     const auto engine = makeEngine(global);
     requireLayout(*engine);
     StageOptions stage;
@@ -64,13 +66,15 @@ int runWatch(const GlobalOptions& global, const WatchOptions& options) {
                                                  : std::nullopt,
                   .relaunchFinder = !options.noRelaunch,
                   .keepSnapshots = options.keepSnapshots,
-                  .quietPeriod = options.debounce});
+                  .quietPeriod = debounce});
 
     // Before the watcher's thread starts, so that it inherits the blocked signals and a
     // SIGTERM waits for a running apply.
     platform::holdTerminationSignals();
     ConsistencyWatcher watcher(keep.watchedFolders());
-    watcher.setDebounceInterval(options.debounce);
+    watcher.setDebounceInterval(debounce);
+    watcher.setFullReconcileInterval(
+        options.timing.fullEvery.value_or(debounce_limits::kFullReconcileDefault));
     watcher.setOnFolderSkipped([&log](const std::string& folder, const std::string& reason) {
         log.error("Not watching " + platform::printable(folder) + ": " + reason);
     });
@@ -86,8 +90,8 @@ int runWatch(const GlobalOptions& global, const WatchOptions& options) {
         watcher.setFolderTree(FolderTree(engine->scanner(), options.tree.folderTreeOptions()));
     }
     // On the watcher's own thread, so two reconciliations never overlap.
-    watcher.setOnReconciliationNeeded([&] {
-        const Reconciliation outcome = keep.reconcile();
+    watcher.setOnReconciliationNeeded([&](const FolderChanges& changes) {
+        const Reconciliation outcome = keep.reconcile(changes);
         logReconciliation(log, outcome);
         if (outcome.retryAfter) watcher.retryAfter(*outcome.retryAfter);
     });
@@ -98,7 +102,7 @@ int runWatch(const GlobalOptions& global, const WatchOptions& options) {
                                           " folders of their trees watched"
                                     : std::string()));
     if (platform::standardOutputIsTerminal()) log.out("Press Ctrl-C to stop.");
-    // The home may have changed while no watcher ran: one reconciliation now.
+    // The home may have changed while no watcher ran: the whole trees now.
     watcher.retryAfter(0);
 
     const int signal = platform::waitForTerminationSignal();
@@ -118,20 +122,54 @@ int runResume(const GlobalOptions& global) {
     return kExitSuccess;
 }
 
-// Seconds of quiet: a finite number from 0 to a day.
-std::string checkDebounce(const std::string& text) {
-    double seconds = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-    if (error != std::errc{} || end != text.data() + text.size() || !std::isfinite(seconds) ||
-        seconds < 0 || seconds > debounce_limits::kLongestOnCommandLine) {
-        return "a number of seconds from 0 to " +
-               std::to_string(static_cast<long>(debounce_limits::kLongestOnCommandLine)) +
-               " is needed, not '" + text + "'";
-    }
-    return {};
+// A finite number of seconds from 0 to `longest`.
+CLI::Validator seconds(double longest) {
+    return CLI::Validator(
+        [longest](const std::string& text) -> std::string {
+            double seconds = 0;
+            const auto [end, error] =
+                std::from_chars(text.data(), text.data() + text.size(), seconds);
+            if (error != std::errc{} || end != text.data() + text.size() ||
+                !std::isfinite(seconds) || seconds < 0 || seconds > longest) {
+                return "a number of seconds from 0 to " +
+                       std::to_string(static_cast<long>(longest)) + " is needed, not '" + text +
+                       "'";
+            }
+            return {};
+        },
+        "");
 }
 
+std::string wholeSeconds(double seconds) { return std::to_string(static_cast<long>(seconds)); }
+
 }  // namespace
+
+std::vector<std::string> WatchTiming::arguments() const {
+    // Whole seconds as they are usually written ("3600", not "3600.0").
+    const auto text = [](double seconds) {
+        return seconds == std::floor(seconds) ? wholeSeconds(seconds) : formatReal(seconds);
+    };
+    std::vector<std::string> result;
+    if (debounce) result.insert(result.end(), {"--debounce", text(*debounce)});
+    if (fullEvery) result.insert(result.end(), {"--full-every", text(*fullEvery)});
+    return result;
+}
+
+void addWatchTimingOptions(CLI::App& command, WatchTiming& timing) {
+    command
+        .add_option("--debounce", timing.debounce,
+                    "Seconds of quiet after a change before acting (default " +
+                        wholeSeconds(debounce_limits::kDefault) + ")")
+        ->option_text("SECONDS")
+        ->check(seconds(debounce_limits::kLongestOnCommandLine));
+    command
+        .add_option("--full-every", timing.fullEvery,
+                    "Seconds between checks of every watched folder, for what the events missed "
+                    "(default " +
+                        wholeSeconds(debounce_limits::kFullReconcileDefault) + ", a day; 0 never)")
+        ->option_text("SECONDS")
+        ->check(seconds(debounce_limits::kLongestInWatcher));
+}
 
 void addWatchCommands(CLI::App& app, const GlobalOptions& global, Action& action) {
     auto options = std::make_shared<WatchOptions>();
@@ -144,12 +182,7 @@ void addWatchCommands(CLI::App& app, const GlobalOptions& global, Action& action
                      "A folder to watch (repeatable; default: Desktop, Documents, Downloads, "
                      "Pictures, Movies and Music)")
         ->option_text("DIR");
-    watch
-        ->add_option("--debounce", options->debounce,
-                     "Seconds of quiet after a change before acting (default " +
-                         std::to_string(static_cast<long>(debounce_limits::kDefault)) + ")")
-        ->option_text("SECONDS")
-        ->check(CLI::Validator(checkDebounce, ""));
+    addWatchTimingOptions(*watch, options->timing);
     addTreeOptions(*watch, options->tree);
     watch->add_flag("--daemon", options->daemon,
                     "Run as a login service: stay in the foreground for the service manager");

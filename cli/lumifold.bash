@@ -13,7 +13,7 @@ _lumifold() {
             ((i++))
             ;;
         --layout) ((i++)) ;;
-        --folder | --keep | --debounce | --keep-snapshots | --depth | --exclude) ((i++)) ;;
+        --folder | --keep | --debounce | --full-every | --keep-snapshots | --depth | --exclude) ((i++)) ;;
         -*) ;;
         *) command="${command:+$command }${COMP_WORDS[i]}" ;;
         esac
@@ -29,7 +29,7 @@ _lumifold() {
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
         return
         ;;
-    --keep | --debounce | --keep-snapshots | --depth | --exclude) return ;;
+    --keep | --debounce | --full-every | --keep-snapshots | --depth | --exclude) return ;;
     esac
 
     local commands="inspect preview apply verify restore snapshots prune watch agent layout dsstore help"
@@ -51,10 +51,10 @@ _lumifold() {
     restore\ *) words="--folder --force --json --help" ;;
     snapshots\ [^p]*) words="--json --help" ;;
     prune | "snapshots prune") words="--keep --help" ;;
-    watch) words="resume --folder --recursive --depth --exclude --debounce --daemon --no-relaunch --keep-snapshots --help" ;;
+    watch) words="resume --folder --recursive --depth --exclude --debounce --full-every --daemon --no-relaunch --keep-snapshots --help" ;;
     "watch resume") words="--help" ;;
     agent) words="install uninstall status --help" ;;
-    "agent install") words="--folder --recursive --depth --exclude --help" ;;
+    "agent install") words="--folder --recursive --depth --exclude --debounce --full-every --help" ;;
     "agent uninstall") words="--help" ;;
     "agent status") words="--json --help" ;;
     layout) words="show check --help" ;;

@@ -20,6 +20,7 @@ JsonWriter::JsonWriter(Sink sink, Options options) : m_sink(std::move(sink)), m_
 }
 
 void JsonWriter::newline(std::size_t depth) {
+    if (m_options.compact) return;
     m_buffer.push_back('\n');
     m_buffer.append(depth * kIndent, ' ');
 }
@@ -38,7 +39,7 @@ void JsonWriter::beforeValue() {
 void JsonWriter::key(std::string_view name) {
     beforeValue();
     writeString(name);
-    m_buffer += ": ";
+    m_buffer += m_options.compact ? ":" : ": ";
     m_afterKey = true;
 }
 
@@ -184,6 +185,12 @@ void JsonWriter::boolean(bool value) {
 void JsonWriter::null() {
     beforeValue();
     m_buffer += "null";
+}
+
+void JsonWriter::rawValue(std::string_view json) {
+    beforeValue();
+    m_buffer += json;
+    flushIfLarge();
 }
 
 void JsonWriter::flushIfLarge() {

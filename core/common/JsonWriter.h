@@ -20,6 +20,8 @@ class JsonWriter final {
         // Text that is not well-formed UTF-8 gets U+FFFD for each bad sequence (as the tree's
         // "replace" handler does) instead of an exception.
         bool replaceInvalidUtf8 = false;
+        // One line, as dump(-1) gives it: no newlines, no space after ':'.
+        bool compact = false;
     };
     using Sink = std::function<void(std::string_view)>;
 
@@ -39,6 +41,10 @@ class JsonWriter final {
     void unsignedInteger(std::uint64_t value);
     void boolean(bool value);
     void null();
+    // A value already in JSON text, written as it is.
+    void rawValue(std::string_view json);
+    // A newline between documents (JSON lines); between values only.
+    void lineBreak() { m_buffer.push_back('\n'); }
 
     // Hands the rest of the text to the sink.
     void finish();

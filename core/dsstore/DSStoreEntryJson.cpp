@@ -44,32 +44,45 @@ std::uint64_t unsignedValue(const nlohmann::json& value, std::uint64_t maximum,
 
 }  // namespace
 
-nlohmann::ordered_json entryToJsonLine(const DSStoreEntry& entry) {
-    nlohmann::ordered_json line;
-    line["filename"] = entry.filename;
-    line["code"] = entry.code;
-    line["type"] = entry.typecode;
+void writeEntryMembers(JsonWriter& writer, const DSStoreEntry& entry) {
+    writer.key("filename");
+    writer.string(entry.filename);
+    writer.key("code");
+    writer.string(entry.code);
+    writer.key("type");
+    writer.string(entry.typecode);
+    writer.key("value");
     const DSStoreValue& value = entry.value;
     switch (value.kind()) {
         case DSStoreValue::Kind::boolean:
-            line["value"] = value.asBoolean();
+            writer.boolean(value.asBoolean());
             break;
         case DSStoreValue::Kind::integer:
-            line["value"] = value.asInteger();
+            writer.unsignedInteger(value.asInteger());
             break;
         case DSStoreValue::Kind::fourCC:
-            line["value"] = value.asFourCC();
+            writer.string(value.asFourCC());
             break;
         case DSStoreValue::Kind::string:
-            line["value"] = value.asString();
+            writer.string(value.asString());
             break;
         case DSStoreValue::Kind::data:
-            line["value"] = base64Encode(value.asData());
+            writer.string(base64Encode(value.asData()));
             break;
         case DSStoreValue::Kind::uint64:
-            line["value"] = value.asUInt64();
+            writer.unsignedInteger(value.asUInt64());
             break;
     }
+}
+
+std::string entryJsonLine(const DSStoreEntry& entry) {
+    std::string line;
+    JsonWriter writer([&](std::string_view text) { line += text; },
+                      {.escapeSolidus = false, .replaceInvalidUtf8 = true, .compact = true});
+    writer.beginObject();
+    writeEntryMembers(writer, entry);
+    writer.endObject();
+    writer.finish();
     return line;
 }
 

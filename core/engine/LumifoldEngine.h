@@ -107,8 +107,10 @@ class LumifoldEngine final {
     ChangePreview preview(const FolderList& folders = std::nullopt) const;
     VerificationReport verify(const FolderList& folders = std::nullopt,
                               std::vector<std::string>* warnings = nullptr) const;
-    // The one planning step behind Preview and Apply. Never throws.
-    ChangePlan plan(const FolderList& folders = std::nullopt) const;
+    // The one planning step behind Preview and Apply. Never throws. `recordsOnly`: folders whose
+    // record in their parent's store alone is planned; each parent is one of `folders`.
+    ChangePlan plan(const FolderList& folders = std::nullopt,
+                    const std::vector<std::string>& recordsOnly = {}) const;
 
     // Plan, snapshot, write, verify, holding the lock; a plan without changes writes nothing
     // and takes no snapshot. Throws the plan's refusal, kLocked, or the failing component's
@@ -119,7 +121,8 @@ class LumifoldEngine final {
     // a restore set while this run waited, or a plan with nothing to do, never becomes a
     // snapshot. A plan that must not be carried out is thrown only when `proceed` says yes.
     std::optional<ApplyResult> applyIf(const FolderList& folders, bool relaunchFinder,
-                                       const std::function<bool(const ChangePlan&)>& proceed);
+                                       const std::function<bool(const ChangePlan&)>& proceed,
+                                       const std::vector<std::string>& recordsOnly = {});
 
     // Rolls back to `backupID` (default: the newest snapshot that holds changes,
     // BackupManager::newestHoldingChanges), writing only in the home, its default folders and

@@ -151,9 +151,10 @@ ApplyResult LumifoldEngine::apply(const FolderList& folders, bool relaunchFinder
 
 std::optional<ApplyResult> LumifoldEngine::applyIf(
     const FolderList& folders, bool relaunchFinder,
-    const std::function<bool(const ChangePlan&)>& proceed) {
+    const std::function<bool(const ChangePlan&)>& proceed,
+    const std::vector<std::string>& recordsOnly) {
     const platform::FileLock held = lock("apply");
-    const ChangePlan plan = this->plan(folders);
+    const ChangePlan plan = this->plan(folders, recordsOnly);
     if (!proceed(plan)) return std::nullopt;
     if (plan.refusal) throw *plan.refusal;
     // A snapshot of nothing would be the one a later restore takes, and undo nothing.

@@ -82,9 +82,11 @@ ChangePreview LumifoldEngine::preview(const FolderList& folders) const {
     return preview;
 }
 
-ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
+ChangePlan LumifoldEngine::plan(const FolderList& folders,
+                                const std::vector<std::string>& recordsOnly) const {
     ChangePlan plan;
     plan.folders = resolveFolders(folders);
+    plan.recordsOnly = recordsOnly;
     planPreferences(plan);
     if (!plan.layout) return plan;  // no target to plan for: the refusal says why
     report("Preview", "Reading stores");
@@ -145,7 +147,8 @@ void LumifoldEngine::planPreferences(ChangePlan& plan) const {
 void LumifoldEngine::planStores(ChangePlan& plan) const {
     ChangePreview& preview = plan.preview;
     try {
-        ReconciliationPlanning planning = m_scanner.planReconciliation(plan.folders, *plan.layout);
+        ReconciliationPlanning planning =
+            m_scanner.planReconciliation(plan.folders, *plan.layout, plan.recordsOnly);
         for (DSStoreReconciliationPlan& store : planning.plans) {
             // Encoded now, so a store the writer cannot lay out stops Apply before anything
             // is snapshotted or written, and Preview says so.

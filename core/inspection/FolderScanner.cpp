@@ -258,6 +258,7 @@ std::vector<std::string> FolderScanner::visibleExtensionFilesIn(const std::strin
     // (packages included) are skipped on the listing's own type, so only files cost a read, and
     // the child's path reuses one buffer.
     const bool folderDecodes = isWellFormedUtf8(directory);
+    const platform::FolderFlagReader flags(directory);
     std::string child = appending(directory, "");
     const std::size_t prefix = child.size();
     for (auto& [name, type] : entries) {
@@ -265,7 +266,7 @@ std::vector<std::string> FolderScanner::visibleExtensionFilesIn(const std::strin
         child.resize(prefix);
         child += name;
         // Only a regular file keeps the flag; anything else would be planned forever.
-        const auto flag = type == EntryType::regular ? platform::extensionFlagOfRegularFile(child)
+        const auto flag = type == EntryType::regular ? flags.extensionFlagOfRegularFile(name, child)
                                                      : std::optional(ExtensionFlag::unsettable);
         if (!flag || *flag == ExtensionFlag::hidden) continue;
         if (!folderDecodes || !isWellFormedUtf8(name)) {

@@ -99,8 +99,11 @@ class FolderScanner final {
     // only partly decode, stores whose path is not UTF-8 and stores that need a change but are
     // symbolic links are reported instead of planned, and the others planned all the same.
     // Throws only the property-list error of serialising the fresh icon-view record.
-    ReconciliationPlanning planReconciliation(const std::vector<std::string>& folders,
-                                              const Layout& layout) const;
+    // `recordsOnly`: folders whose record in their parent's store alone is planned (the children
+    // of a folder whose store changed), not their own store.
+    ReconciliationPlanning planReconciliation(
+        const std::vector<std::string>& folders, const Layout& layout,
+        const std::vector<std::string>& recordsOnly = {}) const;
 
     // `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
     static std::string displayablePath(std::string_view text);
@@ -124,8 +127,8 @@ class FolderScanner final {
 
   private:
     struct PlanTargets;
-    PlanTargets collectPlanTargets(const std::vector<std::string>& folders,
-                                   const Layout& layout) const;
+    PlanTargets collectPlanTargets(const std::vector<std::string>& folders, const Layout& layout,
+                                   const std::vector<std::string>& recordsOnly) const;
     // The plan for one store's records; nullopt when it needs no change.
     std::optional<DSStoreReconciliationPlan> planStore(const std::string& storePath,
                                                        std::vector<DSStoreEntry> entries,

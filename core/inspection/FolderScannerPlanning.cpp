@@ -59,20 +59,24 @@ struct FolderScanner::PlanTargets {
 };
 
 FolderScanner::PlanTargets FolderScanner::collectPlanTargets(
-    const std::vector<std::string>& folders, const Layout& layout) const {
+    const std::vector<std::string>& folders, const Layout& layout,
+    const std::vector<std::string>& recordsOnly) const {
     PlanTargets targets;
-    for (const std::string& folder : folders) {
+    const auto add = [&](const std::string& folder, bool whole) {
         const std::string given = withoutTrailingSlash(folder);
         const std::string& canonical = targets.resolver.resolve(given);
-        if (isExcludedPath(canonical)) continue;  // left alone by every stage
+        if (isExcludedPath(canonical)) return;  // left alone by every stage
         const FinderLayoutPreferences* target = &layout.targetFor(given, canonical);
-        targets.folders.emplace(canonical, target);
         const std::string parent = deletingLastPathComponent(given);
         targets.namesByParent[targets.resolver.resolve(parent)].emplace(lastPathComponent(given),
                                                                         target);
-        targets.storeFiles.insert(appending(given, dsstore_format::kFileName));
         targets.storeFiles.insert(appending(parent, dsstore_format::kFileName));
-    }
+        if (!whole) return;
+        targets.folders.emplace(canonical, target);
+        targets.storeFiles.insert(appending(given, dsstore_format::kFileName));
+    };
+    for (const std::string& folder : folders) add(folder, true);
+    for (const std::string& folder : recordsOnly) add(folder, false);
     return targets;
 }
 
@@ -139,9 +143,10 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
     return plan;
 }
 
-ReconciliationPlanning FolderScanner::planReconciliation(const std::vector<std::string>& folders,
-                                                         const Layout& layout) const {
-    const PlanTargets targets = collectPlanTargets(folders, layout);
+ReconciliationPlanning FolderScanner::planReconciliation(
+    const std::vector<std::string>& folders, const Layout& layout,
+    const std::vector<std::string>& recordsOnly) const {
+    const PlanTargets targets = collectPlanTargets(folders, layout, recordsOnly);
     std::unordered_set<DeviceInode> seenFiles;  // each file once, however many paths reach it
     ReconciliationPlanning planning;
     for (const std::string& storePath : targets.storeFiles) {

@@ -63,6 +63,25 @@ enum class ExtensionFlag { visible, hidden, unsettable };
 // For an item its folder's listing already showed to be a regular file: one read.
 std::optional<ExtensionFlag> extensionFlagOfRegularFile(const std::string& path);
 
+// extensionFlagOfRegularFile for the entries of one folder, each read relative to the folder
+// held open where the kernel can (getxattrat), so it looks up one name rather than walking the
+// whole path again: that walk was a fifth of a tree's scan. Elsewhere, or when the folder
+// cannot be opened, each is read by its path.
+class FolderFlagReader final {
+  public:
+    explicit FolderFlagReader(const std::string& folder);
+    FolderFlagReader(const FolderFlagReader&) = delete;
+    FolderFlagReader& operator=(const FolderFlagReader&) = delete;
+    ~FolderFlagReader();
+
+    // `name` an entry of the folder, `path` the same entry's path.
+    std::optional<ExtensionFlag> extensionFlagOfRegularFile(const std::string& name,
+                                                            const std::string& path) const;
+
+  private:
+    int m_folder = -1;
+};
+
 // Sets or clears the hidden-extension flag, keeping every other byte of the FinderInfo record.
 // A missing record is created zeroed; a record that clearing leaves all zero is removed, as
 // one that was never there (clearing the flag of an item without a record writes nothing). Throws

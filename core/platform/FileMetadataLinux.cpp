@@ -206,8 +206,9 @@ std::optional<bool> hasHiddenExtension(const std::string& path) {
     return (*flags & FinderInfoFormat::kHasHiddenExtension) != 0;
 }
 
-std::optional<ExtensionFlag> extensionFlagOfRegularFile(const std::string& path) {
-    const FinderInfoRead info = readFinderInfo(path);
+namespace {
+
+std::optional<ExtensionFlag> extensionFlagOf(const FinderInfoRead& info) {
     switch (info.state) {
         case FinderInfoRead::State::unreadable:
             return std::nullopt;
@@ -221,6 +222,30 @@ std::optional<ExtensionFlag> extensionFlagOfRegularFile(const std::string& path)
     return (finderFlags(info.bytes) & FinderInfoFormat::kHasHiddenExtension) != 0
                ? ExtensionFlag::hidden
                : ExtensionFlag::visible;
+}
+
+}  // namespace
+
+std::optional<ExtensionFlag> extensionFlagOfRegularFile(const std::string& path) {
+    return extensionFlagOf(readFinderInfo(path));
+}
+
+FolderFlagReader::FolderFlagReader(const std::string& folder) {
+    if (!g_xattratMissing.load(std::memory_order_relaxed)) {
+        m_folder = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+}
+
+FolderFlagReader::~FolderFlagReader() {
+    if (m_folder >= 0) ::close(m_folder);
+}
+
+std::optional<ExtensionFlag> FolderFlagReader::extensionFlagOfRegularFile(
+    const std::string& name, const std::string& path) const {
+    if (m_folder < 0 || g_xattratMissing.load(std::memory_order_relaxed)) {
+        return extensionFlagOf(readFinderInfo(path));
+    }
+    return extensionFlagOf(readFinderInfo(Item{path, m_folder, &name}));
 }
 
 namespace {

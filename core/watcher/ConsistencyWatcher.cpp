@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
+#include "core/common/Error.h"
 #include "core/common/Paths.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
@@ -33,9 +35,42 @@ std::string watchLimitMessage(std::size_t unwatched, std::size_t needed,
 
 }  // namespace
 
+void FolderChanges::merge(const FolderChanges& other) {
+    if (other.wholeTrees && !wholeTrees) wholeTrees = other.wholeTrees;
+    if (!wholeTrees) {
+        folders.insert(other.folders.begin(), other.folders.end());
+        records.insert(other.records.begin(), other.records.end());
+    }
+    bound();
+}
+
+void FolderChanges::addFolder(const std::string& folder) {
+    if (wholeTrees) return;
+    folders.insert(folder);
+    bound();
+}
+
+void FolderChanges::addRecord(const std::string& folder) {
+    if (wholeTrees) return;
+    records.insert(folder);
+    bound();
+}
+
+void FolderChanges::bound() {
+    if (folders.size() + records.size() > kMostFolders) {
+        wholeTrees = "more than " + std::to_string(kMostFolders) + " folders changed";
+    }
+    if (wholeTrees) {
+        folders.clear();
+        records.clear();
+    }
+}
+
 ConsistencyWatcher::ConsistencyWatcher(std::vector<std::string> watchedPaths,
                                        std::function<double()> monotonicSeconds)
-    : m_watchedPaths(std::move(watchedPaths)), m_queue(kQueueLabel, std::move(monotonicSeconds)) {}
+    : m_watchedPaths(std::move(watchedPaths)),
+      m_now(monotonicSeconds),
+      m_queue(kQueueLabel, std::move(monotonicSeconds)) {}
 
 ConsistencyWatcher::~ConsistencyWatcher() {
     // Joined before any member the handlers use goes; the sources then close off the queue.
@@ -48,7 +83,8 @@ void ConsistencyWatcher::setDebounceInterval(double seconds) {
                              : 0.0;
 }
 
-void ConsistencyWatcher::setOnReconciliationNeeded(std::function<void()> callback) {
+void ConsistencyWatcher::setOnReconciliationNeeded(
+    std::function<void(const FolderChanges&)> callback) {
     m_onReconciliationNeeded = std::move(callback);
 }
 
@@ -83,6 +119,9 @@ void ConsistencyWatcher::pause() {
     m_queue.async([this] {
         m_isPaused = true;
         cancelDebounce();
+        // Changes made while paused are left alone, as the pause asks.
+        m_changes = {};
+        m_lastChange.reset();
     });
 }
 
@@ -99,6 +138,13 @@ void ConsistencyWatcher::retryAfter(double seconds) {
         if (!m_isRunning || m_isPaused) return;
         cancelDebounce();
         m_debounceTimer = m_queue.after(seconds, [this] { debounceElapsed(); });
+    });
+}
+
+void ConsistencyWatcher::requestFullReconcile(std::string why) {
+    m_queue.async([this, why = std::move(why)] {
+        m_changes.merge(FolderChanges::whole(why));
+        scheduleReconciliation();
     });
 }
 
@@ -119,6 +165,7 @@ void ConsistencyWatcher::openSources() {
     m_configured.assign(m_watchedPaths.size(), {});
     // Lost events: anything may have changed, folders made meanwhile included.
     m_events.setOnOverflow([this] {
+        m_changes.merge(FolderChanges::whole("events were lost"));
         rewalk();
         scheduleReconciliation();
     });
@@ -134,6 +181,7 @@ void ConsistencyWatcher::openSources() {
     for (std::size_t index = 0; index < m_watchedPaths.size(); ++index) watchParentStore(index);
     reportUnwatched();
     watchLayoutFile();
+    armFullReconcile();
 }
 
 void ConsistencyWatcher::setLayoutFile(std::string path, std::function<void()> onChange) {
@@ -161,7 +209,7 @@ void ConsistencyWatcher::watchLayoutFile() {
     }
 }
 
-bool ConsistencyWatcher::watchConfigured(std::size_t index) {
+bool ConsistencyWatcher::watchConfigured(std::size_t index, bool changed) {
     Configured& configured = m_configured[index];
     const std::string& folder = m_watchedPaths[index];
     if (!platform::isDirectory(folder)) {
@@ -175,13 +223,16 @@ bool ConsistencyWatcher::watchConfigured(std::size_t index) {
     const auto root = m_tree ? m_tree->rootOf(folder) : std::nullopt;
     if (!root) {
         configured.watched = watch({folder, index, std::nullopt});
+        if (configured.watched && changed) m_changes.addFolder(folder);
     } else {
         std::vector<std::string> warnings;
         m_tree->walk(
             *root,
             [&](const TreeFolder& each) {
                 if (m_treeKeys.contains(each.identity)) return;  // trees that overlap
-                const bool watched = watch({each.level == 0 ? folder : each.path, index, each});
+                const std::string& path = each.level == 0 ? folder : each.path;
+                const bool watched = watch({path, index, each});
+                if (watched && changed) m_changes.addFolder(path);
                 if (each.level == 0) configured.watched = watched;
             },
             &warnings);
@@ -214,7 +265,8 @@ void ConsistencyWatcher::awaitConfigured(std::size_t index) {
             if (!m_isRunning || index >= m_configured.size() || m_configured[index].watched) {
                 return;
             }
-            if (watchConfigured(index)) {
+            if (watchConfigured(index, true)) {
+                m_lastChange = m_now();
                 watchParentStore(index);
                 reportUnwatched();
                 scheduleReconciliation();
@@ -239,6 +291,12 @@ void ConsistencyWatcher::watchParentStore(std::size_t index) {
         parent,
         [this, parent](const platform::DirectoryEvent& event) {
             if (event.kind == platform::DirectoryEventKind::changed) {
+                // The store holds the records of the chosen folders it contains.
+                if (m_isPaused) return;
+                m_lastChange = m_now();
+                for (const std::string& folder : m_watchedPaths) {
+                    if (deletingLastPathComponent(folder) == parent) m_changes.addFolder(folder);
+                }
                 scheduleReconciliation();
             } else if (const auto found = m_parentStores.find(parent);
                        found != m_parentStores.end()) {
@@ -321,6 +379,7 @@ void ConsistencyWatcher::handle(std::size_t key, const platform::DirectoryEvent&
         if (m_onFolderGone) m_onFolderGone(gone.path);
         return;
     }
+    noteChange(found->second, event);
     if (!event.subfolder.empty() && found->second.tree && m_tree) {
         // After the events read with this one: a folder moved within the tree reports its old
         // place gone in the same batch, and only then is watched at its new one.
@@ -339,6 +398,8 @@ void ConsistencyWatcher::watchSubtree(const TreeFolder& parent, const std::strin
         m_tree->walk(
             *child,
             [&](const TreeFolder& each) {
+                // Made or moved in: planned with everything below it.
+                m_changes.addFolder(each.path);
                 if (const auto known = m_treeKeys.find(each.identity); known != m_treeKeys.end()) {
                     Watched& watched = m_watched.at(known->second);
                     watched.path = each.path;
@@ -367,6 +428,28 @@ void ConsistencyWatcher::reportUnwatched() {
     }
 }
 
+void ConsistencyWatcher::noteChange(const Watched& watched, const platform::DirectoryEvent& event) {
+    if (m_isPaused) return;
+    m_lastChange = m_now();
+    if (!watched.tree || !m_tree) {
+        m_changes.addFolder(watched.path);
+        return;
+    }
+    if (!event.subfolder.empty()) return;  // planned with its tree once that is walked
+    m_changes.addFolder(watched.path);
+    if (event.name != dsstore_format::kFileName) return;
+    // The store also holds the records of the folder's subfolders, as the parent shows them.
+    try {
+        for (const std::string& name : platform::listSubfolders(watched.path)) {
+            if (const auto child = m_tree->child(*watched.tree, name, nullptr)) {
+                m_changes.addRecord(child->path);
+            }
+        }
+    } catch (const Error&) {
+        // Gone or unreadable since: its parent's event, or the next reconciliation, says so.
+    }
+}
+
 void ConsistencyWatcher::closeSources() {
     for (const auto& [key, watched] : m_watched) m_events.cancel(watched.source);
     for (const Configured& configured : m_configured) {
@@ -383,6 +466,10 @@ void ConsistencyWatcher::closeSources() {
     m_watchedCount = 0;
     m_unwatched = 0;
     m_unwatchedReported = 0;
+    if (m_fullTimer) m_queue.cancel(*m_fullTimer);
+    m_fullTimer.reset();
+    m_changes = {};
+    m_lastChange.reset();
 }
 
 void ConsistencyWatcher::scheduleReconciliation() {
@@ -392,8 +479,24 @@ void ConsistencyWatcher::scheduleReconciliation() {
 }
 
 void ConsistencyWatcher::debounceElapsed() {
-    if (m_isRunning && !m_isPaused && m_onReconciliationNeeded) m_onReconciliationNeeded();
     m_debounceTimer.reset();
+    if (!m_isRunning || m_isPaused || !m_onReconciliationNeeded) return;
+    FolderChanges changes = std::exchange(m_changes, {});
+    changes.quietSeconds = m_lastChange ? m_now() - *m_lastChange : 0.0;
+    m_lastChange.reset();
+    if (changes.wholeTrees) armFullReconcile();
+    m_onReconciliationNeeded(changes);
+}
+
+void ConsistencyWatcher::armFullReconcile() {
+    if (m_fullTimer) m_queue.cancel(*m_fullTimer);
+    m_fullTimer.reset();
+    if (!(m_fullInterval > 0)) return;
+    m_fullTimer = m_queue.after(m_fullInterval, [this] {
+        m_fullTimer.reset();
+        m_changes.merge(FolderChanges::whole("the periodic check of the whole trees is due"));
+        scheduleReconciliation();
+    });
 }
 
 void ConsistencyWatcher::cancelDebounce() {

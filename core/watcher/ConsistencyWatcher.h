@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,35 @@
 
 namespace lumifold {
 
+// What changed in one quiet period: the folders to plan again, or the whole of every tree.
+struct FolderChanges {
+    // Past this many folders a quiet period plans the whole trees instead: a flood of events
+    // (a checkout, a copy into the share) costs one walk, and the set stays small.
+    static constexpr std::size_t kMostFolders = 10000;
+
+    // Why the whole trees are planned; nullopt when only the folders below are.
+    std::optional<std::string> wholeTrees;
+    // Planned as a chosen folder is: its store, its record in its parent's store, its files.
+    std::set<std::string> folders;
+    // Planned only in their parent's store, which changed; each parent is one of `folders`.
+    std::set<std::string> records;
+    // Seconds from the last event to the call; 0 when no event asked for it.
+    double quietSeconds = 0;
+
+    static FolderChanges whole(std::string why) {
+        FolderChanges changes;
+        changes.wholeTrees = std::move(why);
+        return changes;
+    }
+    // Adds `other`'s, falling back to the whole trees past kMostFolders.
+    void merge(const FolderChanges& other);
+    void addFolder(const std::string& folder);
+    void addRecord(const std::string& folder);
+
+  private:
+    void bound();
+};
+
 // Keep Consistent's watcher: watches a fixed list of folders (or their whole trees) and, once they
 // have been quiet for the debounce interval after a change, asks for one reconciliation. It never
 // reads the folders' content; reconciling is the owner's business.
@@ -28,6 +58,7 @@ class ConsistencyWatcher final {
   public:
     static constexpr const char* kQueueLabel = "com.quarnish.lumifold.watcher";
     static constexpr double kDefaultDebounceInterval = debounce_limits::kDefault;
+    static constexpr double kDefaultFullInterval = debounce_limits::kFullReconcileDefault;
 
     // Opens nothing. Time is read only through `monotonicSeconds`.
     explicit ConsistencyWatcher(
@@ -43,9 +74,13 @@ class ConsistencyWatcher final {
     // Read when a wait begins, so a change counts from the next event on.
     double debounceInterval() const { return m_debounceInterval; }
     void setDebounceInterval(double seconds);
-    // Called on the watcher's queue, once per quiet period. A callback that touches another
-    // thread's state hops there itself.
-    void setOnReconciliationNeeded(std::function<void()> callback);
+    // Seconds between whole-tree reconciliations that no event asked for, so that what the
+    // events missed is put right; 0: never. Counts from start and from the last one handed out.
+    // Before start.
+    void setFullReconcileInterval(double seconds) { m_fullInterval = seconds; }
+    // Called on the watcher's queue, once per quiet period, with what changed in it. A callback
+    // that touches another thread's state hops there itself.
+    void setOnReconciliationNeeded(std::function<void(const FolderChanges&)> callback);
     // Told, on the queue, of a watched folder deleted or moved away: it is watched again, and a
     // reconciliation asked for, once a folder of its name appears again (as for a folder missing
     // at start). And of a folder start could not watch, with the reason.
@@ -73,6 +108,9 @@ class ConsistencyWatcher final {
     // or failed. A change meanwhile restarts the wait as usual.
     void retryLater();
     void retryAfter(double seconds);
+    // Asks for a whole-tree reconciliation one quiet period from now, saying `why` (the layout
+    // changed, ...).
+    void requestFullReconcile(std::string why);
     // Blocks until the operations enqueued so far have run, and a callback the clock says is due
     // has been called. Not from the callback itself.
     void waitUntilIdle() { m_queue.sync(); }
@@ -102,8 +140,8 @@ class ConsistencyWatcher final {
     void openSources();
     void closeSources();
     // Watches configured folder `index` (with its tree) when it exists, else awaits it; true
-    // when it is watched now.
-    bool watchConfigured(std::size_t index);
+    // when it is watched now. With `changed`, each folder watched is one to plan.
+    bool watchConfigured(std::size_t index, bool changed = false);
     void awaitConfigured(std::size_t index);
     void watchParentStore(std::size_t index);
     // After lost events: every folder that should be watched and is not, and the trees' new
@@ -121,16 +159,24 @@ class ConsistencyWatcher final {
     void scheduleReconciliation();
     // After a change of the layout file every folder's target may differ, not only those
     // whose folders changed: the next reconciliation covers them all.
-    void scheduleFullReconciliation() { scheduleReconciliation(); }
+    void scheduleFullReconciliation() {
+        m_changes.merge(FolderChanges::whole("the layout file changed"));
+        scheduleReconciliation();
+    }
     void watchLayoutFile();
     void debounceElapsed();
     void cancelDebounce();
+    void armFullReconcile();
+    // An event in watched folder `watched`, by what it says changed.
+    void noteChange(const Watched& watched, const platform::DirectoryEvent& event);
 
     const std::vector<std::string> m_watchedPaths;
     std::atomic<double> m_debounceInterval = kDefaultDebounceInterval;
     std::atomic<bool> m_isRunning = false;
     std::atomic<bool> m_isPaused = false;
-    std::function<void()> m_onReconciliationNeeded;
+    std::function<void(const FolderChanges&)> m_onReconciliationNeeded;
+    const std::function<double()> m_now;
+    double m_fullInterval = kDefaultFullInterval;
     std::function<void(const std::string&)> m_onFolderGone;
     std::function<void(const std::string&, const std::string&)> m_onFolderSkipped;
     std::function<void(const std::string&)> m_onWarning;
@@ -155,6 +201,9 @@ class ConsistencyWatcher final {
     // Its own events, since the file's name is the one entry they hear written in place.
     std::optional<platform::DirectoryEvents> m_layoutEvents;
     std::optional<platform::DirectoryEvents::SourceId> m_layoutSource;
+    std::optional<platform::SerialQueue::TimerId> m_fullTimer;
+    FolderChanges m_changes;             // since the last call
+    std::optional<double> m_lastChange;  // when the last event of those came
 };
 
 }  // namespace lumifold

@@ -16,4 +16,7 @@ inline constexpr double kLongestOnCommandLine = 24 * 3600;
 inline constexpr double kShortestOnScreen = 5.0;
 inline constexpr double kLongestOnScreen = 30.0;
 
+// Keep Consistent's whole-tree reconciliation that no event asks for: once a day by default.
+inline constexpr double kFullReconcileDefault = 24 * 3600;
+
 }  // namespace lumifold::debounce_limits

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "core/common/Error.h"
 #include "core/common/Numbers.h"
+#include "core/platform/FileSystem.h"
 #include "core/platform/Memory.h"
 #include "core/platform/PosixError.h"
 
@@ -41,11 +43,19 @@ std::optional<std::map<std::string, std::string>> usableKeys(const LumifoldEngin
     }
 }
 
+// "12 ms", or "1.5 s" from a second on.
+std::string duration(double seconds) {
+    if (seconds < 1) return std::to_string(std::lround(seconds * 1000)) + " ms";
+    return formatReal(std::round(seconds * 10) / 10) + " s";
+}
+
 }  // namespace
 
-KeepConsistent::KeepConsistent(LumifoldEngine& engine, KeepConsistentOptions options)
+KeepConsistent::KeepConsistent(LumifoldEngine& engine, KeepConsistentOptions options,
+                               std::function<double()> monotonicSeconds)
     : m_engine(engine),
       m_options(std::move(options)),
+      m_now(std::move(monotonicSeconds)),
       m_pause(engine.homeDirectory()),
       m_layoutSeen(usableKeys(engine).value_or(std::map<std::string, std::string>{})) {}
 
@@ -121,6 +131,7 @@ bool KeepConsistent::proceed(const ChangePlan& plan, Reconciliation& outcome) {
         outcome.lines.push_back("The layout file can be used again");
         m_layoutProblem.reset();
     }
+    m_planned = plan.folders.size();
     const std::size_t changes = changeCount(plan);
     if (changes > 0) {
         outcome.lines.push_back("Folders changed; applying " + counted(changes, "change"));
@@ -133,21 +144,60 @@ bool KeepConsistent::proceed(const ChangePlan& plan, Reconciliation& outcome) {
         problems.push_back(plan.refusal->message());
     }
     outcome.result = Reconciliation::Result::holds;
+    const std::string where = " in " + counted(m_planned, "folder");
     outcome.lines.push_back(problems.empty()
-                                ? "Folders changed; the layout holds, nothing to apply"
-                                : "Folders changed; nothing to apply, but not everything could "
-                                  "be checked:");
+                                ? "Folders changed; the layout holds" + where + ", nothing to apply"
+                                : "Folders changed; nothing to apply" + where +
+                                      ", but not everything could be checked:");
     outcome.warnings.insert(outcome.warnings.end(), problems.begin(), problems.end());
     return false;
 }
 
+KeepConsistent::Scope KeepConsistent::scope(const FolderChanges& changes) const {
+    // A folder gone since its event has nothing left to plan.
+    Scope scope{std::vector<std::string>{}, {}};
+    for (const std::string& folder : changes.folders) {
+        if (platform::isDirectory(folder)) scope.folders->push_back(folder);
+    }
+    for (const std::string& folder : changes.records) {
+        if (platform::isDirectory(folder)) scope.records.push_back(folder);
+    }
+    return scope;
+}
+
+ChangePlan KeepConsistent::plan(const FolderChanges& changes) const {
+    const Scope planned = scope(changes);
+    return m_engine.plan(planned.folders, planned.records);
+}
+
 Reconciliation KeepConsistent::reconcile() {
+    m_pending = FolderChanges::whole("");
+    return reconcile(FolderChanges{});
+}
+
+Reconciliation KeepConsistent::reconcile(const FolderChanges& changes) {
+    const double started = m_now();
     Reconciliation outcome;
+    FolderChanges due = std::exchange(m_pending, {});
+    due.merge(changes);
+    const bool whole = due.wholeTrees.has_value();
+    if (whole && !due.wholeTrees->empty()) {
+        outcome.lines.push_back("Checking every folder watched: " + *due.wholeTrees);
+    }
+    m_planned = 0;
     try {
-        auto applied =
-            m_engine.applyIf(folders(outcome), m_options.relaunchFinder,
-                             [&](const ChangePlan& plan) { return proceed(plan, outcome); });
-        if (!applied) return outcome;
+        Scope planned = whole ? Scope{folders(outcome), {}} : scope(due);
+        auto applied = m_engine.applyIf(
+            planned.folders, m_options.relaunchFinder,
+            [&](const ChangePlan& plan) { return proceed(plan, outcome); }, planned.records);
+        if (!applied) {
+            if (outcome.result == Reconciliation::Result::holds) {
+                outcome.lines.back() += " (" + duration(m_now() - started) + ")";
+            }
+            // Planning a whole tree that holds takes as much memory as applying to it.
+            platform::releaseFreeMemory();
+            return outcome;
+        }
         outcome.result = Reconciliation::Result::applied;
         if (m_failure) {
             outcome.lines.push_back("Apply works again");
@@ -156,9 +206,11 @@ Reconciliation KeepConsistent::reconcile() {
         }
         outcome.warnings.insert(outcome.warnings.end(), applied->warnings.begin(),
                                 applied->warnings.end());
+        // From the last change to the written flag: the quiet period, then this work.
         outcome.lines.push_back(
-            "Applied: snapshot " + applied->snapshot.id + ", " +
-            counted(applied->snapshot.changeCount, "change") + ", " +
+            "Applied " + counted(applied->snapshot.changeCount, "change") + " in " +
+            counted(m_planned, "folder") + ", " + duration(m_now() - started) + " after " +
+            duration(changes.quietSeconds) + " of quiet: snapshot " + applied->snapshot.id + ", " +
             (applied->verification.isFullyCompliant() ? "compliant" : "not compliant"));
         outcome.applied = std::move(applied);
         if (m_options.keepSnapshots) prune(outcome);
@@ -171,6 +223,7 @@ Reconciliation KeepConsistent::reconcile() {
                 "Another Lumifold process is applying or restoring; trying again after the next "
                 "quiet period");
             outcome.retryAfter = m_options.quietPeriod;
+            m_pending = std::move(due);
         } else {
             failed(error.message(), outcome);
         }
@@ -195,6 +248,9 @@ void KeepConsistent::failed(const std::string& message, Reconciliation& outcome)
                                    " and then less often while it fails, or after a change");
     }
     outcome.retryAfter = m_nextRetry;
+    // Part of a plan may have been written and put back: nothing short of the whole trees says
+    // what holds now.
+    m_pending = FolderChanges::whole("the last Apply failed");
     // Snapshots of failed applies count too: pruning must not wait for a success.
     if (m_options.keepSnapshots) prune(outcome);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -8,6 +9,8 @@
 
 #include "core/engine/LumifoldEngine.h"
 #include "core/inspection/FolderTree.h"
+#include "core/platform/Clock.h"
+#include "core/watcher/ConsistencyWatcher.h"
 #include "core/watcher/DebounceLimits.h"
 #include "core/watcher/WatchPause.h"
 
@@ -62,13 +65,18 @@ PausedRestore restorePaused(LumifoldEngine& engine, const std::optional<std::str
 // that follows its own writes makes no snapshot); a lock held by another Lumifold process is
 // tried again one quiet period later; a failed Apply is tried again after 1, 2, 4 ... up to 60
 // minutes while the same failure repeats (a change that is not its own asks sooner), and is
-// said once. One reconciliation at a time; never throws.
+// said once. Only the folders that changed are planned, but the whole trees at the first
+// reconciliation, after a failed Apply and whenever the watcher asks (lost events, too many
+// folders changed); changes that waited for another process's lock wait for the next run. One
+// reconciliation at a time; never throws.
 class KeepConsistent final {
   public:
     static constexpr double kFirstRetry = 60.0;
     static constexpr double kLongestRetry = 3600.0;
 
-    KeepConsistent(LumifoldEngine& engine, KeepConsistentOptions options);
+    // `monotonicSeconds` times each reconciliation's work, for its line.
+    KeepConsistent(LumifoldEngine& engine, KeepConsistentOptions options,
+                   std::function<double()> monotonicSeconds = platform::monotonicSeconds);
     KeepConsistent(const KeepConsistent&) = delete;
     KeepConsistent& operator=(const KeepConsistent&) = delete;
 
@@ -78,13 +86,23 @@ class KeepConsistent final {
     void setQuietPeriod(double seconds) { m_options.quietPeriod = seconds; }
     // The chosen folders worth watching: those every stage does not leave alone.
     std::vector<std::string> watchedFolders() const;
+    // The whole trees.
     Reconciliation reconcile();
+    Reconciliation reconcile(const FolderChanges& changes);
+    // What reconcile(changes) plans when the whole trees are not due: the folders that changed
+    // and are still there, and the records of those whose parent's store changed.
+    ChangePlan plan(const FolderChanges& changes) const;
     // Reads the layout file again after it changed and says, a line each, which keys of which
     // target differ from the last layout that could be used. Nothing while it cannot be used
     // (the next reconciliation says why, once). Never throws.
     std::vector<std::string> layoutChanged();
 
   private:
+    struct Scope {
+        LumifoldEngine::FolderList folders;
+        std::vector<std::string> records;
+    };
+    Scope scope(const FolderChanges& changes) const;
     LumifoldEngine::FolderList folders(Reconciliation& outcome);
     bool proceed(const ChangePlan& plan, Reconciliation& outcome);
     void failed(const std::string& message, Reconciliation& outcome);
@@ -92,6 +110,7 @@ class KeepConsistent final {
 
     LumifoldEngine& m_engine;
     KeepConsistentOptions m_options;
+    std::function<double()> m_now;
     WatchPause m_pause;
     bool m_pauseNoted = false;
     std::vector<std::string> m_walkWarnings;
@@ -99,6 +118,8 @@ class KeepConsistent final {
     std::map<std::string, std::string> m_layoutSeen;  // the last usable layout, key by key
     std::optional<std::string> m_layoutProblem;       // why the layout file cannot be used, said
     double m_nextRetry = kFirstRetry;
+    FolderChanges m_pending = FolderChanges::whole("at start");  // not reconciled yet
+    std::size_t m_planned = 0;  // folders the running reconciliation planned
 };
 
 }  // namespace lumifold

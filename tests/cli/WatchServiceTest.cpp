@@ -93,9 +93,9 @@ TEST_F(WatchServiceTest, PutsBackAnOutsideChangeOnceLeavesARestoreAloneAndStopsO
     home.writeFile(
         "Documents/.DS_Store",
         DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
-    awaitLog("Applied: snapshot");
+    awaitLog("of quiet: snapshot");
     // Once at start, once after Apply's own writes.
-    std::string log = awaitLog("the layout holds, nothing to apply", 2);
+    std::string log = awaitLog("the layout holds in", 2);
     EXPECT_EQ(documentsViewStyle(), "icnv");
     EXPECT_EQ(platform::listDirectory(home / ".lumifold/backups").size(), 2u) << log;
     EXPECT_NE(log.find("applying 1 change\n"), std::string::npos) << log;
@@ -105,7 +105,7 @@ TEST_F(WatchServiceTest, PutsBackAnOutsideChangeOnceLeavesARestoreAloneAndStopsO
     EXPECT_EQ(documentsViewStyle(), "Nlsv");
     ASSERT_EQ(run({"watch", "resume"}), 0);
     home.writeFile("Documents/new.txt", "x");
-    log = awaitLog("Applied: snapshot", 2);
+    log = awaitLog("of quiet: snapshot", 2);
     EXPECT_EQ(stopService(), 0) << log;
     EXPECT_EQ(documentsViewStyle(), "icnv");
 }
@@ -128,21 +128,24 @@ TEST_F(WatchServiceTest, WatchesTreesAsFarAsTheLimitAllowsAndSaysSo) {
     awaitLog(
         "Keep Consistent: Active (watching 2 of 6 folders, debounce: 1s); 4 folders of their "
         "trees watched");
-    awaitLog("Applied: snapshot");  // once at start: the home was never applied
+    awaitLog("of quiet: snapshot");  // once at start: the home was never applied
     home.writeFile(
         "Documents/P/a/.DS_Store",
         DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
-    awaitLog("Applied: snapshot", 2);
+    awaitLog("of quiet: snapshot", 2);
     EXPECT_EQ(documentsViewStyle("Documents/P/a"), "icnv");
     EXPECT_EQ(stopService(SIGHUP), 0);  // a closed terminal ends it as SIGTERM does
     awaitLog("Stopping on SIGHUP");
 
-    ASSERT_EQ(run({"agent", "install", "--recursive", "--depth", "2", "--exclude", "*.tmp"}), 0);
+    ASSERT_EQ(run({"agent", "install", "--recursive", "--depth", "2", "--exclude", "*.tmp",
+                   "--full-every", "3600"}),
+              0);
     const std::string job =
         contentOf(home / "Library/LaunchAgents/com.quarnish.lumifold.watcher.plist");
     EXPECT_NE(job.find("<string>--recursive</string>\n\t\t<string>--depth</string>\n\t\t"
                        "<string>2</string>\n\t\t<string>--exclude</string>\n\t\t"
-                       "<string>*.tmp</string>"),
+                       "<string>*.tmp</string>\n\t\t<string>--full-every</string>\n\t\t"
+                       "<string>3600</string>"),
               std::string::npos)
         << job;
 }

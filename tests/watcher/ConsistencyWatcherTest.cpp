@@ -39,7 +39,7 @@ class ConsistencyWatcherTest : public ::testing::Test {
         for (const char* name : kFolders) folders.push_back(home.makeFolder(name));
         watcher.emplace(folders, [this] { return now.load(); });
         watcher->setDebounceInterval(8.0);
-        watcher->setOnReconciliationNeeded([this] { ++callbacks; });
+        watcher->setOnReconciliationNeeded([this](const FolderChanges&) { ++callbacks; });
         watcher->setOnFolderGone([this](const std::string& folder) { gone.push_back(folder); });
     }
     void start() {
@@ -91,7 +91,7 @@ TEST_F(ConsistencyWatcherTest, AnEditedLayoutFileIsReloadedThenEveryFolderReconc
 // One call one interval after the last event of a burst. A reconciliation that could not run
 // (the lock was held) asks again with no change needed; never while paused.
 TEST_F(ConsistencyWatcherTest, CallsBackOnceAfterABurstAndARetryOneIntervalLater) {
-    watcher->setOnReconciliationNeeded([this] {
+    watcher->setOnReconciliationNeeded([this](const FolderChanges&) {
         if (++callbacks == 1) watcher->retryLater();
     });
     start();
@@ -195,7 +195,7 @@ TEST_F(ConsistencyWatcherTest, CountsTheFoldersEntriesItselfAndTheStoresOnly) {
 TEST_F(ConsistencyWatcherTest, AFolderGoneOrMissingIsWatchedOnceItAppears) {
     watcher.emplace(std::vector<std::string>{home / "Desktop", home / "Projects/Deep/A"},
                     [this] { return now.load(); });
-    watcher->setOnReconciliationNeeded([this] { ++callbacks; });
+    watcher->setOnReconciliationNeeded([this](const FolderChanges&) { ++callbacks; });
     watcher->setOnFolderGone([this](const std::string& folder) { gone.push_back(folder); });
     start();
     EXPECT_EQ(watcher->statusText(), "Active (watching 1 of 2 folders, debounce: 8s)");
@@ -265,7 +265,7 @@ TEST_F(ConsistencyWatcherTest, AfterLostEventsTheTreesAreWalkedAgain) {
     const FolderScanner scanner(home.path(), platform::temporaryDirectory());
     watcher->setFolderTree(FolderTree(scanner, {}));
     std::binary_semaphore busy(0);
-    watcher->setOnReconciliationNeeded([&] {
+    watcher->setOnReconciliationNeeded([&](const FolderChanges&) {
         if (++callbacks == 1) busy.acquire();  // the queue reads nothing meanwhile
     });
     start();

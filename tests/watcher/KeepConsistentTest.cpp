@@ -95,7 +95,8 @@ TEST_F(KeepConsistentTest, AFailureIsSaidOnceAndTriedAgainLessAndLessOften) {
     EXPECT_EQ(outcome.retryAfter, std::nullopt);
     outcome = keep->reconcile();
     EXPECT_EQ(outcome.result, Result::holds) << lines(outcome);
-    EXPECT_EQ(lines(outcome), "Folders changed; the layout holds, nothing to apply\n");
+    EXPECT_EQ(lines(outcome),
+              "Folders changed; the layout holds in 1 folder, nothing to apply (0 ms)\n");
 }
 
 // Another Lumifold process holding the lock is no failure: asked again one quiet period later.

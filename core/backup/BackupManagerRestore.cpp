@@ -59,7 +59,7 @@ void BackupManager::restorePreferencesFile(const BackupManifest& manifest, ByteV
     // The file keeps its owner, bits and attributes; one deleted since is recreated as its
     // folder's.
     platform::ReplaceOptions options;
-    options.ownerOfFolderWhenNew = true;
+    options.belongsToFolderWhenNew = true;
     platform::replaceFileIn(place.folder, place.name, copy, options);
 }
 
@@ -76,7 +76,7 @@ void BackupManager::restoreStores(const std::vector<DSStoreBackupItem>& stores,
         // says.
         platform::ReplaceOptions options;
         options.exactPermissionBits = item.posixPermissions & 0777u;
-        options.ownerOfFolderWhenNew = true;
+        options.belongsToFolderWhenNew = true;
         platform::replaceFileIn(*folder, kDSStoreName, *copies[i], options);
     }
 }
@@ -141,7 +141,7 @@ void BackupManager::restorePushedPreferences(const std::vector<PushedPreference>
                         current == checksumAfterPush(value, domainCopies[i]))) {
             if (domainCopies[i]) {
                 platform::ReplaceOptions options;
-                options.ownerOfFolderWhenNew = true;
+                options.belongsToFolderWhenNew = true;
                 platform::replaceFileIn(place.folder, place.name, *domainCopies[i], options);
             } else {
                 platform::removeFileIn(place.folder, place.name);  // Apply made it

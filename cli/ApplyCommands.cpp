@@ -20,7 +20,7 @@ struct ApplyOptions {
 
 int runApply(const GlobalOptions& global, const ApplyOptions& options) {
     ProgressLine progress(!options.stage.json);
-    const auto engine = makeEngine(global, &progress, true);
+    const auto engine = makeEngine(global, &progress, true, options.stage.tree.foldersOnly);
     std::vector<std::string> warnings;
     const auto folders = chosenFolders(*engine, options.stage, warnings);
     const ApplyResult result = engine->apply(folders, !options.noRelaunch);
@@ -59,7 +59,7 @@ int runApply(const GlobalOptions& global, const ApplyOptions& options) {
 
 int runVerify(const GlobalOptions& global, const StageOptions& options) {
     ProgressLine progress(!options.json);
-    const auto engine = makeEngine(global, &progress);
+    const auto engine = makeEngine(global, &progress, false, options.tree.foldersOnly);
     std::vector<std::string> warnings;
     const auto folders = chosenFolders(*engine, options, warnings);
     const VerificationReport report = engine->verify(folders, &warnings);
@@ -94,7 +94,11 @@ void printReport(const VerificationReport& report, const StageOptions& options,
                  std::vector<std::string> roots) {
     const bool listCompliant = listsConsistentFolders(options);
     std::cout << (report.isFullyCompliant() ? "Fully compliant" : "Not compliant") << '\n';
-    std::cout << "Finder defaults: " << (report.finderDefaultsValid ? "valid" : "differ") << '\n';
+    std::cout << "Finder defaults: "
+              << (options.tree.foldersOnly     ? "not judged (--folders-only)"
+                  : report.finderDefaultsValid ? "valid"
+                                               : "differ")
+              << '\n';
     for (const auto& discrepancy : report.discrepancies) std::cout << "  - " << discrepancy << '\n';
     std::cout << "Folders:\n";
     std::size_t unlisted = 0;

@@ -51,7 +51,7 @@ void logReconciliation(WatchLog& log, const Reconciliation& outcome) {
 }
 
 int runWatch(const GlobalOptions& global, const WatchOptions& options) {
-    const auto engine = makeEngine(global);
+    const auto engine = makeEngine(global, nullptr, false, options.tree.foldersOnly);
     StageOptions stage;
     stage.folders = options.folders;
     const auto folders = folderList(stage);

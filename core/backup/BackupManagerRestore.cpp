@@ -71,6 +71,13 @@ void BackupManager::restoreStores(const std::vector<DSStoreBackupItem>& stores,
         if (!copies[i]) continue;
         const auto folder = opener.folderOf(item.originalPath, false);
         platform::removeOwnTemporaryFilesIn(*folder, {kDSStoreName});
+        if (item.createdByApply) {
+            // There was none before Apply; one removed since stays so.
+            if (platform::entryTypeIn(*folder, kDSStoreName)) {
+                platform::removeFileIn(*folder, kDSStoreName);
+            }
+            continue;
+        }
         // The bits are the new file's before it takes the store's name, so nothing that takes
         // the name afterwards is ever changed. Never set-id or sticky, whatever the manifest
         // says.

@@ -55,6 +55,7 @@ std::vector<DSStoreBackupItem> copyStores(const std::string& filesDirectory,
                 bits ? static_cast<std::uint16_t>(*bits & 07777) : kFallbackPermissions,
             .notWritten = false,
             .plannedSHA256 = store.plannedSHA256,
+            .createdByApply = !store.existed,
         });
     }
     return items;

@@ -54,6 +54,7 @@ std::string lockHolder(const std::optional<std::string>& description) {
 
 LumifoldEngine::LumifoldEngine(EngineOptions options)
     : m_home(normalizedHome(options.homeDirectory)),
+      m_foldersOnly(options.foldersOnly),
       m_monotonicSeconds(options.monotonicSeconds ? options.monotonicSeconds
                                                   : platform::monotonicSeconds),
       m_sleep(options.sleep ? options.sleep : platform::sleepSeconds),
@@ -68,8 +69,10 @@ LumifoldEngine::LumifoldEngine(EngineOptions options)
                                        : FinderHost::system(m_home)) {}
 
 FinderLayoutPreferences LumifoldEngine::targetLayout() const {
+    // Folders only: no user's spacing to keep, since no user's preferences are read.
     return FinderLayoutPreferences::preferred(
-        m_preferencesManager.currentPreferences().gridSpacing);
+        m_foldersOnly ? kDefaultGridSpacing
+                      : m_preferencesManager.currentPreferences().gridSpacing);
 }
 
 std::vector<std::string> LumifoldEngine::resolveFolders(const FolderList& folders) const {
@@ -91,12 +94,14 @@ std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine:
     const FolderList& folders, std::vector<std::string>* warnings) const {
     const auto list = resolveFolders(folders);
     report("Inspect", "Describing the machine");
-    SystemEnvironmentInfo environment = m_inspector.inspect(m_preferencesManager.plistPath());
+    SystemEnvironmentInfo environment =
+        m_inspector.inspect(m_preferencesManager.plistPath(), !m_foldersOnly);
     report("Inspect", "Reading folders", 0, list.size());
     ScanNotes notes;
     auto settings = m_scanner.inspectFolders(list, targetLayout(), &notes);
     if (warnings != nullptr) {
-        if (const auto problem = m_preferencesManager.readPreferencesFile().problem) {
+        if (const auto problem =
+                m_foldersOnly ? std::nullopt : m_preferencesManager.readPreferencesFile().problem) {
             warnings->push_back(*problem);
         }
         warnings->insert(warnings->end(), notes.warnings.begin(), notes.warnings.end());

@@ -48,6 +48,12 @@ struct EngineOptions {
     // that is, in words ("Waiting for another Lumifold process (apply, pid 12) to finish...");
     // none by default.
     std::function<void(const std::string& message)> waitingForLock;
+    // Work on the chosen folders' stores and flags alone (a file server's shares): the
+    // Finder's preferences and the global and per-host domains belong to each Mac user, so
+    // no stage reads them as a target or writes them; each folder's own store says the layout,
+    // and a folder's record in its parent's store is written only when the parent lies in a
+    // chosen folder. Needs an explicit folder list.
+    bool foldersOnly = false;
 };
 
 // What apply returns: the completed snapshot, the audit after writing, the warnings of the
@@ -149,6 +155,7 @@ class LumifoldEngine final {
 
     // The home every stage works in, links resolved.
     const std::string& homeDirectory() const { return m_home; }
+    bool foldersOnly() const { return m_foldersOnly; }
     const FinderPreferencesManager& preferencesManager() const { return m_preferencesManager; }
     const FolderScanner& scanner() const { return m_scanner; }
     const BackupManager& backupManager() const { return m_backupManager; }
@@ -201,6 +208,7 @@ class LumifoldEngine final {
                 std::optional<std::uint64_t> total = std::nullopt) const;
 
     std::string m_home;
+    bool m_foldersOnly;
     std::function<double()> m_monotonicSeconds;
     std::function<void(double)> m_sleep;
     ProgressCallback m_progress;

@@ -85,7 +85,13 @@ ChangePreview LumifoldEngine::preview(const FolderList& folders) const {
 ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
     ChangePlan plan;
     plan.folders = resolveFolders(folders);
-    planPreferences(plan);
+    if (m_foldersOnly) {
+        // No user's preferences: the layout is the preferred one, said by the folders alone.
+        plan.target = targetLayout();
+        plan.preferences.path = m_preferencesManager.plistPath();  // named, never read
+    } else {
+        planPreferences(plan);
+    }
     report("Preview", "Reading stores");
     planStores(plan);
     if (plan.target.hideFileExtensions) planExtensions(plan);
@@ -137,7 +143,8 @@ void LumifoldEngine::planPreferences(ChangePlan& plan) const {
 void LumifoldEngine::planStores(ChangePlan& plan) const {
     ChangePreview& preview = plan.preview;
     try {
-        ReconciliationPlanning planning = m_scanner.planReconciliation(plan.folders, plan.target);
+        ReconciliationPlanning planning =
+            m_scanner.planReconciliation(plan.folders, plan.target, m_foldersOnly);
         for (DSStoreReconciliationPlan& store : planning.plans) {
             // Encoded now, so a store the writer cannot lay out stops Apply before anything
             // is snapshotted or written, and Preview says so.

@@ -1,4 +1,6 @@
 // LumifoldEngine::verify: audits the global preferences and each folder's overrides.
+#include <set>
+
 #include "core/common/Error.h"
 #include "core/common/Numbers.h"
 #include "core/common/Paths.h"
@@ -82,8 +84,12 @@ std::vector<std::string> preferenceDiscrepancies(const PreferencesFile& preferen
 // children) and the notes.
 class FolderAudit final {
   public:
-    FolderAudit(const FolderScanner& scanner, const FinderLayoutPreferences& target)
-        : m_scanner(scanner), m_target(target) {}
+    // With `scope` (folders only: the resolved folders audited), each folder's own store must
+    // say the layout itself, and its parent's store is judged only when the parent lies in
+    // one of them.
+    FolderAudit(const FolderScanner& scanner, const FinderLayoutPreferences& target,
+                const std::set<std::string>* scope)
+        : m_scanner(scanner), m_target(target), m_scope(scope) {}
 
     ScanNotes& notes() { return m_notes; }
 
@@ -100,28 +106,43 @@ class FolderAudit final {
         // the folder's view unknown.
         std::vector<std::string> problems, parts;
         const std::string store = dsstore_format::kFileName;
-        checkStore(appending(folder, store),
-                   {".", "", "Local " + store, "Contains list view override '"}, item, problems,
-                   parts);
-        const std::string parent = "Parent " + store;
-        checkStore(
-            appending(deletingLastPathComponent(folder), store),
-            {lastPathComponent(folder), parent + ": ", parent, parent + ": list view override '"},
+        const bool ownRecords = checkStore(
+            appending(folder, store), {".", "", "Local " + store, "Contains list view override '"},
             item, problems, parts);
+        if (m_scope != nullptr && !ownRecords) {
+            item.viewStyleMatches = false;
+            item.conflictingOverridesPresent = true;
+            parts.push_back("Local " + store + " does not hold the folder's view style and " +
+                            "icon view options");
+        }
+        const std::string parent = "Parent " + store;
+        if (m_scope == nullptr ||
+            FolderScanner::parentStoreInScope(deletingLastPathComponent(canonical), *m_scope)) {
+            checkStore(appending(deletingLastPathComponent(folder), store),
+                       {lastPathComponent(folder), parent + ": ", parent,
+                        parent + ": list view override '"},
+                       item, problems, parts);
+        }
         if (m_target.hideFileExtensions) checkExtensions(canonical, item, problems, parts);
         if (!problems.empty()) item.inaccessible = true;
         problems.insert(problems.end(), parts.begin(), parts.end());
-        item.notes = problems.empty() ? "Inherits global defaults cleanly" : joined(problems);
+        item.notes = !problems.empty() ? joined(problems)
+                     : m_scope         ? "Holds the layout in its own " + store
+                                       : "Inherits global defaults cleanly";
         return item;
     }
 
   private:
-    void checkStore(const std::string& path, const StoreSide& side, FolderVerificationItem& item,
+    // True when the store holds both a view style and icon view options for the record.
+    bool checkStore(const std::string& path, const StoreSide& side, FolderVerificationItem& item,
                     std::vector<std::string>& problems, std::vector<std::string>& parts) {
         const auto& found = m_scanner.readStoreForInspection(path, &m_notes, m_reads);
         if (found.problem) problems.push_back(*found.problem);
+        bool hasStyle = false, hasIconView = false;
         for (const auto& entry : found.entries ? *found.entries : kNoEntries) {
             if (entry.filename != side.record) continue;
+            hasStyle |= viewStyleOf(entry).has_value();
+            hasIconView |= entry.code == kIconViewCode && IconViewSettings::read(entry.value);
             if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
                 item.viewStyleMatches = false;
                 item.conflictingOverridesPresent = true;
@@ -136,6 +157,7 @@ class FolderAudit final {
                 parts.push_back(side.listViewNote + entry.code + "'");
             }
         }
+        return hasStyle && hasIconView;
     }
 
     void checkExtensions(const std::string& canonical, FolderVerificationItem& item,
@@ -154,6 +176,7 @@ class FolderAudit final {
 
     const FolderScanner& m_scanner;
     const FinderLayoutPreferences& m_target;
+    const std::set<std::string>* m_scope;
     ScanNotes m_notes;
     FolderScanner::StoreReads m_reads;
 };
@@ -163,16 +186,23 @@ class FolderAudit final {
 VerificationReport LumifoldEngine::verify(const FolderList& folders,
                                           std::vector<std::string>* warnings) const {
     const auto list = resolveFolders(folders);
-    const PreferencesFile preferences = m_preferencesManager.readPreferencesFile();
-    const FinderLayoutPreferences current = m_preferencesManager.currentPreferences(preferences);
-    const FinderLayoutPreferences target = FinderLayoutPreferences::preferred(current.gridSpacing);
-
+    const FinderLayoutPreferences target = targetLayout();
     VerificationReport report;
-    report.discrepancies = preferenceDiscrepancies(
-        preferences, current, target, m_preferencesManager.showsAllExtensions(preferences));
-    FolderAudit audit(m_scanner, target);
-    std::uint64_t checked = 0;
     platform::PathResolver resolver;
+    std::optional<std::set<std::string>> scope;
+    if (m_foldersOnly) {
+        // The folders only: the preferences are each Mac user's, not judged here.
+        scope.emplace();
+        for (const std::string& folder : list) scope->insert(resolver.resolve(folder));
+    } else {
+        const PreferencesFile preferences = m_preferencesManager.readPreferencesFile();
+        const FinderLayoutPreferences current =
+            m_preferencesManager.currentPreferences(preferences);
+        report.discrepancies = preferenceDiscrepancies(
+            preferences, current, target, m_preferencesManager.showsAllExtensions(preferences));
+    }
+    FolderAudit audit(m_scanner, target, scope ? &*scope : nullptr);
+    std::uint64_t checked = 0;
     for (const std::string& folder : list) {
         this->report("Verify", "Checking folders", checked++, list.size());
         // Folders every stage leaves alone are not audited either.

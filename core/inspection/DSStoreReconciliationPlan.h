@@ -16,6 +16,7 @@ namespace lumifold {
 struct DSStoreReconciliationPlan {
     std::string dsStorePath;                  // the file, as reached from the folder list
     Bytes originalBytes;                      // the file as read for planning
+    bool existed = true;                      // false: Apply creates it
     std::string targetLabel;                  // "<name of the holding folder>/.DS_Store"
     std::vector<SettingChange> localChanges;  // in the order the file's records were met
     std::vector<DSStoreEntry> newEntries;     // preserved records in file order, then fresh ones

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -96,8 +97,16 @@ class FolderScanner final {
     // only partly decode, stores whose path is not UTF-8 and stores that need a change but are
     // symbolic links are reported instead of planned, and the others planned all the same.
     // Throws only the property-list error of serialising the fresh icon-view record.
+    // With `foldersOnly` no global default stands behind a folder: each folder's own store must
+    // say the layout itself ("." records are added, and a missing store is planned as a new
+    // one), and a parent's store is planned only when the parent lies in a folder of the list.
     ReconciliationPlanning planReconciliation(const std::vector<std::string>& folders,
-                                              const FinderLayoutPreferences& target) const;
+                                              const FinderLayoutPreferences& target,
+                                              bool foldersOnly = false) const;
+    // Whether, with `foldersOnly`, the store of `parent` (resolved) holds records Lumifold
+    // keeps for the folders of `resolvedFolders`: only when it lies in one of them.
+    static bool parentStoreInScope(const std::string& parent,
+                                   const std::set<std::string>& resolvedFolders);
 
     // `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
     static std::string displayablePath(std::string_view text);
@@ -121,12 +130,17 @@ class FolderScanner final {
 
   private:
     struct PlanTargets;
-    PlanTargets collectPlanTargets(const std::vector<std::string>& folders) const;
+    PlanTargets collectPlanTargets(const std::vector<std::string>& folders, bool foldersOnly) const;
     // The plan for one store's records; nullopt when it needs no change.
     std::optional<DSStoreReconciliationPlan> planStore(const std::string& storePath,
                                                        std::vector<DSStoreEntry> entries,
                                                        const PlanTargets& targets,
                                                        const FinderLayoutPreferences& target) const;
+
+    // The plan of the store a folder of `targets` lacks; nullopt when it is to have none.
+    std::optional<DSStoreReconciliationPlan> planNewStore(
+        const std::string& storePath, const PlanTargets& targets,
+        const FinderLayoutPreferences& target) const;
 
     struct Overrides;
     // Folds the store's records about `filename` into `overrides`; the problem when the store

@@ -52,19 +52,35 @@ struct FolderScanner::PlanTargets {
     std::set<std::string> folders;
     std::map<std::string, std::set<std::string>> namesByParent;
     std::set<std::string> storeFiles;  // each folder's own store and its parent's, in path order
+    bool foldersOnly = false;
 };
 
+bool FolderScanner::parentStoreInScope(const std::string& parent,
+                                       const std::set<std::string>& resolvedFolders) {
+    for (std::string at = parent;; at = deletingLastPathComponent(at)) {
+        if (resolvedFolders.contains(at)) return true;
+        if (at == "/" || at.empty()) return false;
+    }
+}
+
 FolderScanner::PlanTargets FolderScanner::collectPlanTargets(
-    const std::vector<std::string>& folders) const {
+    const std::vector<std::string>& folders, bool foldersOnly) const {
     PlanTargets targets;
+    targets.foldersOnly = foldersOnly;
+    std::vector<std::string> kept;
     for (const std::string& folder : folders) {
-        const std::string given = withoutTrailingSlash(folder);
+        std::string given = withoutTrailingSlash(folder);
         const std::string& canonical = targets.resolver.resolve(given);
         if (isExcludedPath(canonical)) continue;  // left alone by every stage
         targets.folders.insert(canonical);
+        kept.push_back(std::move(given));
+    }
+    for (const std::string& given : kept) {
         const std::string parent = deletingLastPathComponent(given);
-        targets.namesByParent[targets.resolver.resolve(parent)].insert(lastPathComponent(given));
+        const std::string& resolvedParent = targets.resolver.resolve(parent);
         targets.storeFiles.insert(appending(given, dsstore_format::kFileName));
+        if (foldersOnly && !parentStoreInScope(resolvedParent, targets.folders)) continue;
+        targets.namesByParent[resolvedParent].insert(lastPathComponent(given));
         targets.storeFiles.insert(appending(parent, dsstore_format::kFileName));
     }
     return targets;
@@ -86,6 +102,7 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
     plan.dsStorePath = storePath;
     plan.targetLabel = folderName + "/" + dsstore_format::kFileName;
     std::set<std::string> touched;
+    bool ownStyleRead = false, ownIconViewRead = false;  // the folder's own "." records
     const auto change = [&](std::string key, std::string oldValue, std::string newValue,
                             ChangeType type) {
         plan.localChanges.push_back({plan.targetLabel, std::move(key), std::move(oldValue),
@@ -104,12 +121,16 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
             continue;
         }
         touched.insert(entry.filename);
+        const bool own = entry.filename == ".";
         if (entry.code == kViewStyleCode) {
-            if (const auto style = viewStyleOf(entry); style && *style != target.viewStyle) {
+            const auto style = viewStyleOf(entry);
+            ownStyleRead |= own && style.has_value();
+            if (style && *style != target.viewStyle) {
                 change(*label + "/vstl", *style, target.viewStyle, ChangeType::folderOverride);
             }
         } else if (entry.code == kIconViewCode) {
             if (const auto settings = IconViewSettings::read(entry.value)) {
+                ownIconViewRead |= own;
                 for (auto& difference : settings->differencesFrom(target)) {
                     change(*label + "/icvp." + difference.key, std::move(difference.oldValue),
                            std::move(difference.newValue), ChangeType::folderOverride);
@@ -119,6 +140,16 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
             change(*label + "/" + entry.code, "present", "removed", ChangeType::removeOverride);
         }
     }
+    if (isTarget && targets.foldersOnly) {
+        // No global default stands behind the folder: its own records must say the layout.
+        if (!ownStyleRead) {
+            change(folderName + "/vstl", "absent", target.viewStyle, ChangeType::folderOverride);
+        }
+        if (!ownIconViewRead) {
+            change(folderName + "/icvp", "absent", "present", ChangeType::folderOverride);
+        }
+        touched.insert(".");
+    }
     if (plan.localChanges.empty()) return std::nullopt;
     // std::set keeps the names in byte order, which is character-code order for UTF-8.
     FreshRecords fresh(target);
@@ -126,9 +157,24 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
     return plan;
 }
 
-ReconciliationPlanning FolderScanner::planReconciliation(
-    const std::vector<std::string>& folders, const FinderLayoutPreferences& target) const {
-    const PlanTargets targets = collectPlanTargets(folders);
+std::optional<DSStoreReconciliationPlan> FolderScanner::planNewStore(
+    const std::string& storePath, const PlanTargets& targets,
+    const FinderLayoutPreferences& target) const {
+    // Only a folder that has to say the layout itself gets a store it did not have.
+    const std::string holder = deletingLastPathComponent(storePath);
+    if (!targets.foldersOnly || !targets.folders.contains(targets.resolver.resolve(holder)) ||
+        !platform::isDirectory(holder) || !isWellFormedUtf8(storePath)) {
+        return std::nullopt;
+    }
+    auto plan = planStore(storePath, {}, targets, target);
+    if (plan) plan->existed = false;
+    return plan;
+}
+
+ReconciliationPlanning FolderScanner::planReconciliation(const std::vector<std::string>& folders,
+                                                         const FinderLayoutPreferences& target,
+                                                         bool foldersOnly) const {
+    const PlanTargets targets = collectPlanTargets(folders, foldersOnly);
     std::unordered_set<DeviceInode> seenFiles;  // each file once, however many paths reach it
     ReconciliationPlanning planning;
     for (const std::string& storePath : targets.storeFiles) {
@@ -137,7 +183,11 @@ ReconciliationPlanning FolderScanner::planReconciliation(
         if (!entryType) {
             // Gone, or hidden in a folder that may not be searched: only the second is a store
             // that could not be read.
-            if (!problem.empty()) planning.unreadableStores.push_back(std::move(problem));
+            if (!problem.empty()) {
+                planning.unreadableStores.push_back(std::move(problem));
+            } else if (auto plan = planNewStore(storePath, targets, target)) {
+                planning.plans.push_back(std::move(*plan));
+            }
             continue;
         }
         // A link is read like any store (a link to a device cannot be read, as a device

@@ -98,7 +98,7 @@ std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine:
         m_inspector.inspect(m_preferencesManager.plistPath(), !m_foldersOnly);
     report("Inspect", "Reading folders", 0, list.size());
     ScanNotes notes;
-    auto settings = m_scanner.inspectFolders(list, targetLayout(), &notes);
+    auto settings = m_scanner.inspectFolders(list, targetLayout(), &notes, m_foldersOnly);
     if (warnings != nullptr) {
         if (const auto problem =
                 m_foldersOnly ? std::nullopt : m_preferencesManager.readPreferencesFile().problem) {

@@ -133,16 +133,13 @@ class FolderAudit final {
     }
 
   private:
-    // True when the store holds both a view style and icon view options for the record.
+    // Whether the store's own records say the whole layout (ownLayoutRecords).
     bool checkStore(const std::string& path, const StoreSide& side, FolderVerificationItem& item,
                     std::vector<std::string>& problems, std::vector<std::string>& parts) {
         const auto& found = m_scanner.readStoreForInspection(path, &m_notes, m_reads);
         if (found.problem) problems.push_back(*found.problem);
-        bool hasStyle = false, hasIconView = false;
         for (const auto& entry : found.entries ? *found.entries : kNoEntries) {
             if (entry.filename != side.record) continue;
-            hasStyle |= viewStyleOf(entry).has_value();
-            hasIconView |= entry.code == kIconViewCode && IconViewSettings::read(entry.value);
             if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
                 item.viewStyleMatches = false;
                 item.conflictingOverridesPresent = true;
@@ -157,7 +154,7 @@ class FolderAudit final {
                 parts.push_back(side.listViewNote + entry.code + "'");
             }
         }
-        return hasStyle && hasIconView;
+        return found.entries && ownLayoutRecords(*found.entries).complete();
     }
 
     void checkExtensions(const std::string& canonical, FolderVerificationItem& item,

@@ -74,9 +74,12 @@ class FolderScanner final {
     // stores cannot be read, is marked inaccessible, the reasons first among its conflicts.
     // Files whose path is not UTF-8 and files whose flag cannot be set are left out; when
     // `notes` is given, they and what could not be read are added to it.
+    // With `foldersOnly`, as planReconciliation: a folder whose own store does not say the
+    // layout conflicts (its parent's records matter only where its own say nothing).
     std::vector<FolderViewSetting> inspectFolders(const std::vector<std::string>& folders,
                                                   const FinderLayoutPreferences& target,
-                                                  ScanNotes* notes = nullptr) const;
+                                                  ScanNotes* notes = nullptr,
+                                                  bool foldersOnly = false) const;
 
     // The regular files directly in the (resolved) folders whose extension is visible and
     // whose flag can be set, sorted by path, as a compact list for homes of a million files; a

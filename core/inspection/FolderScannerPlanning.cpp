@@ -102,7 +102,9 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
     plan.dsStorePath = storePath;
     plan.targetLabel = folderName + "/" + dsstore_format::kFileName;
     std::set<std::string> touched;
-    bool ownStyleRead = false, ownIconViewRead = false;  // the folder's own "." records
+    // No global default stands behind a folder that works alone: its own records must say it.
+    const std::optional<OwnLayoutRecords> own =
+        isTarget && targets.foldersOnly ? std::optional(ownLayoutRecords(entries)) : std::nullopt;
     const auto change = [&](std::string key, std::string oldValue, std::string newValue,
                             ChangeType type) {
         plan.localChanges.push_back({plan.targetLabel, std::move(key), std::move(oldValue),
@@ -121,16 +123,12 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
             continue;
         }
         touched.insert(entry.filename);
-        const bool own = entry.filename == ".";
         if (entry.code == kViewStyleCode) {
-            const auto style = viewStyleOf(entry);
-            ownStyleRead |= own && style.has_value();
-            if (style && *style != target.viewStyle) {
+            if (const auto style = viewStyleOf(entry); style && *style != target.viewStyle) {
                 change(*label + "/vstl", *style, target.viewStyle, ChangeType::folderOverride);
             }
         } else if (entry.code == kIconViewCode) {
             if (const auto settings = IconViewSettings::read(entry.value)) {
-                ownIconViewRead |= own;
                 for (auto& difference : settings->differencesFrom(target)) {
                     change(*label + "/icvp." + difference.key, std::move(difference.oldValue),
                            std::move(difference.newValue), ChangeType::folderOverride);
@@ -140,12 +138,11 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
             change(*label + "/" + entry.code, "present", "removed", ChangeType::removeOverride);
         }
     }
-    if (isTarget && targets.foldersOnly) {
-        // No global default stands behind the folder: its own records must say the layout.
-        if (!ownStyleRead) {
+    if (own && !own->complete()) {
+        if (!own->viewStyle) {
             change(folderName + "/vstl", "absent", target.viewStyle, ChangeType::folderOverride);
         }
-        if (!ownIconViewRead) {
+        if (!own->iconView) {
             change(folderName + "/icvp", "absent", "present", ChangeType::folderOverride);
         }
         touched.insert(".");

@@ -17,9 +17,12 @@ TEST_F(FoldersOnlyTest, SaysTheLayoutInTheFoldersOwnStoresAndRestoreRemovesThose
     // The share's own parent holds a record for it, which is not Lumifold's to write.
     writeStore("srv", {viewStyle("share", "Nlsv")});
     const std::string share = home.makeFolder("srv/share");
-    const std::string sub = writeStore("srv/share/a", {viewStyle(".", "clmv"), blob("x", "Iloc")});
+    const std::string sub = writeStore("srv/share/a", {viewStyle(".", "icnv"), blob("x", "Iloc")});
     home.writeFile("srv/share/a/report.pdf", "pdf");
     const std::vector<std::string> folders{share, share + "/a"};
+    // A folder that says nothing itself is not shown as the layout, though nothing overrides it.
+    const std::vector<std::string> plain{home.makeFolder("plain")};
+    EXPECT_TRUE(engine->inspect(plain).second.at(0).conflicting);
     const Fingerprint before = fingerprint();
 
     const VerificationReport unset = engine->verify(folders);
@@ -29,6 +32,7 @@ TEST_F(FoldersOnlyTest, SaysTheLayoutInTheFoldersOwnStoresAndRestoreRemovesThose
     const ApplyResult result = engine->apply(folders, true);
     EXPECT_TRUE(result.verification.isFullyCompliant())
         << result.verification.folderResults[0].notes;
+    EXPECT_FALSE(engine->inspect(folders).second.at(0).conflicting);  // /srv's store aside
     EXPECT_TRUE(holds(share + "/.DS_Store", viewStyle(".", "icnv")));
     EXPECT_TRUE(holds(sub, viewStyle(".", "icnv")));
     EXPECT_TRUE(holds(sub, blob("x", "Iloc")));

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <map>
 
 #include "app/Group.h"
 #include "app/IconText.h"
@@ -41,6 +42,52 @@ QString pathAndReasons(const FolderViewSetting& folder) {
     return lines.join(QLatin1Char('\n'));
 }
 
+// What a layout key is called on screen, and its value as words ("\"date-added\"" is
+// "Date Added", 44 as an icon size "44 × 44").
+QString keyTitle(const std::string& key) {
+    static const std::map<std::string, QString> titles{
+        {"view", QStringLiteral("View")},
+        {"group-by", QStringLiteral("Group By")},
+        {"arrange-by", QStringLiteral("Sort By")},
+        {"icon-size", QStringLiteral("Icon Size")},
+        {"grid-spacing", QStringLiteral("Grid Spacing")},
+        {"text-size", QStringLiteral("Text Size")},
+        {"labels", QStringLiteral("Labels")},
+        {"item-info", QStringLiteral("Item Info")},
+        {"icon-preview", QStringLiteral("Previews")},
+        {"hide-extensions", QStringLiteral("File Extensions")}};
+    const auto found = titles.find(key);
+    return found == titles.end() ? QString::fromStdString(key) : found->second;
+}
+
+QString valueWords(const LayoutLine& line) {
+    QString value = QString::fromStdString(line.value);
+    if (value.startsWith(QLatin1Char('"'))) value = value.mid(1, value.size() - 2);
+    const bool on = value == QStringLiteral("true");
+    if (line.key == "view") {
+        static const std::map<QString, QString> views{
+            {QStringLiteral("icon"), QStringLiteral("Icon View (icnv)")},
+            {QStringLiteral("list"), QStringLiteral("List View (Nlsv)")},
+            {QStringLiteral("column"), QStringLiteral("Column View (clmv)")},
+            {QStringLiteral("gallery"), QStringLiteral("Gallery View (Flwv)")}};
+        const auto found = views.find(value);
+        return found == views.end() ? value : found->second;
+    }
+    if (line.key == "icon-size") return value + QStringLiteral(" × ") + value;
+    if (line.key == "labels") {
+        return value == QStringLiteral("bottom") ? QStringLiteral("Below Icons")
+                                                 : QStringLiteral("Right of Icons");
+    }
+    if (line.key == "hide-extensions")
+        return on ? QStringLiteral("Hidden") : QStringLiteral("Shown");
+    if (value == QStringLiteral("true") || value == QStringLiteral("false")) {
+        return on ? QStringLiteral("On") : QStringLiteral("Off");
+    }
+    QStringList words = value.split(QLatin1Char('-'));
+    for (QString& word : words) word[0] = word[0].toUpper();
+    return words.join(QLatin1Char(' '));
+}
+
 }  // namespace
 
 InspectView::InspectView(LumifoldViewModel& model, QWidget* parent)
@@ -64,8 +111,10 @@ InspectView::InspectView(LumifoldViewModel& model, QWidget* parent)
     layout->addWidget(m_folders, 1);
 
     connect(&m_model, &LumifoldViewModel::systemInfoChanged, this, &InspectView::showSystemInfo);
+    connect(&m_model, &LumifoldViewModel::layoutChanged, this, &InspectView::showLayout);
     connect(&m_model, &LumifoldViewModel::scannedFoldersChanged, this, &InspectView::showFolders);
     showSystemInfo();
+    showLayout();
     showFolders();
 }
 
@@ -80,21 +129,22 @@ Group* InspectView::buildEnvironment() {
     environment->content()->addWidget(
         parts::bold(new QLabel(QStringLiteral("Target Preferences:"))));
 
-    m_gridSpacing = new QLabel;
+    m_layoutSource = parts::secondary(parts::text({}, QStringLiteral("layoutSource")));
+    environment->content()->addWidget(m_layoutSource);
+    m_layoutProblem = parts::tinted(parts::text({}, QStringLiteral("layoutProblem")), parts::red());
+    m_layoutProblem->setWordWrap(true);
+    m_layoutProblem->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_layoutProblem->hide();
+    environment->content()->addWidget(m_layoutProblem);
+    for (const std::string_view key : kLayoutKeys) {
+        auto* line = new QLabel;
+        line->setObjectName(QString::fromStdString("layoutLine-" + std::string(key)));
+        m_layoutLines << line;
+    }
+    m_gridSpacing = m_layoutLines[4];
     m_gridSpacing->setObjectName(QStringLiteral("gridSpacingLine"));
-    const QList<QLabel*> lines{
-        new QLabel(QStringLiteral("• View: Icon View (icnv)")),
-        new QLabel(QStringLiteral("• Group By: None")),
-        new QLabel(QStringLiteral("• Sort By: Kind")),
-        new QLabel(QStringLiteral("• Icon Size: 44 × 44")),
-        m_gridSpacing,
-        new QLabel(QStringLiteral("• Text Size: 12")),
-        new QLabel(QStringLiteral("• Labels: Below Icons")),
-        new QLabel(QStringLiteral("• Item Info: Off")),
-        new QLabel(QStringLiteral("• Previews: On")),
-        new QLabel(QStringLiteral("• Background: Default")),
-        new QLabel(QStringLiteral("• File Extensions: Hidden")),
-    };
+    QList<QLabel*> lines = m_layoutLines;
+    lines.insert(lines.size() - 1, new QLabel(QStringLiteral("• Background: Default")));
     // Two columns, read down then across, keep the folder list in view on a small window.
     auto* grid = new QGridLayout;
     const int perColumn = static_cast<int>((lines.size() + 1) / 2);
@@ -133,12 +183,46 @@ void InspectView::showSystemInfo() {
     const auto& info = m_model.systemInfo();
     if (!info) {
         m_environment->clear();
-        m_gridSpacing->setText(QStringLiteral("• Grid Spacing: (saved default)"));
         return;
     }
     m_environment->setText(QString::fromStdString(info->description));
-    m_gridSpacing->setText(QStringLiteral("• Grid Spacing: %1 (saved default)")
-                               .arg(QString::number(info->defaultGridSpacing, 'f', 0)));
+}
+
+void InspectView::showLayout() {
+    const auto& layout = m_model.layout();
+    m_layoutProblem->setVisible(layout && layout->problem);
+    if (!layout) {
+        m_layoutSource->clear();
+        for (int i = 0; i < m_layoutLines.size(); ++i) {
+            m_layoutLines[i]->setText(
+                QStringLiteral("• %1:").arg(keyTitle(std::string(kLayoutKeys[i]))));
+        }
+        return;
+    }
+    m_layoutSource->setText(QString::fromStdString(layout->source) +
+                            (layout->rules > 0
+                                 ? QStringLiteral(", with %1 folder rule%2 (lumifold layout show)")
+                                       .arg(layout->rules)
+                                       .arg(layout->rules == 1 ? "" : "s")
+                                 : QString()));
+    if (layout->problem) {
+        m_layoutProblem->setText(QString::fromStdString(*layout->problem) +
+                                 QStringLiteral("\nApply and Keep Consistent write nothing until "
+                                                "it is mended."));
+    }
+    for (int i = 0; i < m_layoutLines.size() && i < static_cast<int>(layout->lines.size()); ++i) {
+        const LayoutLine& line = layout->lines[static_cast<std::size_t>(i)];
+        const QString origin = QString::fromStdString(line.origin);
+        QString text = QStringLiteral("• %1: %2").arg(keyTitle(line.key), valueWords(line));
+        // The Finder's own spacing, kept, is what the screen has always called the saved default.
+        if (origin.startsWith(QStringLiteral("built in:"))) {
+            text += QStringLiteral(" (saved default)");
+        } else if (origin != QStringLiteral("built in")) {
+            text += QStringLiteral(" (") + origin + QLatin1Char(')');
+        }
+        m_layoutLines[i]->setText(text);
+        m_layoutLines[i]->setToolTip(origin);
+    }
 }
 
 void InspectView::showFolders() {

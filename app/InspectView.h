@@ -24,11 +24,16 @@ class InspectView final : public QWidget {
     // One row per folder, with its badges.
     void buildFolders();
     void showSystemInfo();
+    // The effective layout, where it came from, and a file that cannot be used, in red.
+    void showLayout();
     void showFolders();
 
     LumifoldViewModel& m_model;
     QLabel* m_environment;
     QLabel* m_gridSpacing;
+    QLabel* m_layoutSource;
+    QLabel* m_layoutProblem;
+    QList<QLabel*> m_layoutLines;  // one per layout key, in kLayoutKeys order
     Group* m_folders;
     RowModel* m_folderRows;
 };

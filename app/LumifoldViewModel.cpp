@@ -131,6 +131,9 @@ LumifoldViewModel::LumifoldViewModel(AppEnvironment environment, QObject* parent
                 Qt::QueuedConnection);
         }
     });
+    // An edited layout file changes every folder's target: the reconciliation that follows
+    // reads it again.
+    m_watcher->setLayoutFile(m_engine->layoutPath(), {});
     connect(this, &LumifoldViewModel::isWatcherActiveChanged, this, &LumifoldViewModel::readPause);
 
     inspect();

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 #include <QThreadPool>
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <memory>
@@ -43,6 +44,21 @@ struct AppEnvironment {
 enum class Stage { inspect, refresh, preview, apply, verify, restore, keepConsistent };
 QString stageName(Stage stage);
 
+// The layout every stage works to, as the last Inspect read it.
+struct LayoutShown {
+    std::string source;                  // the layout file, or that the layout is built in
+    std::vector<LayoutLine> lines;       // the top level key by key, each with where it came from
+    std::size_t rules = 0;               // the file's folder rules
+    std::optional<std::string> problem;  // why the file cannot be used: the writing stages refuse
+    friend bool operator==(const LayoutShown& a, const LayoutShown& b) {
+        const auto same = [](const LayoutLine& x, const LayoutLine& y) {
+            return x.key == y.key && x.value == y.value && x.origin == y.origin;
+        };
+        return a.source == b.source && a.rules == b.rules && a.problem == b.problem &&
+               std::equal(a.lines.begin(), a.lines.end(), b.lines.begin(), b.lines.end(), same);
+    }
+};
+
 // Where a stage's engine work is, for the status bar; `total` 0 when unknown.
 struct StageProgress {
     QString text;  // "Apply: Hiding extensions"
@@ -68,6 +84,7 @@ class LumifoldViewModel final : public QObject {
     ~LumifoldViewModel() override;
 
     const std::optional<SystemEnvironmentInfo>& systemInfo() const { return m_systemInfo; }
+    const std::optional<LayoutShown>& layout() const { return m_layout; }
     const std::vector<FolderViewSetting>& scannedFolders() const { return m_scannedFolders; }
     const std::optional<ChangePreview>& currentPreview() const { return m_currentPreview; }
     // Something was written since the preview was made (Apply, a restore, Keep Consistent).
@@ -141,6 +158,7 @@ class LumifoldViewModel final : public QObject {
 
   signals:
     void systemInfoChanged();
+    void layoutChanged();
     void scannedFoldersChanged();
     void currentPreviewChanged();
     void isPreviewOutOfDateChanged();
@@ -221,6 +239,7 @@ class LumifoldViewModel final : public QObject {
     QThreadPool m_worker;  // one thread: stages never overlap
 
     std::optional<SystemEnvironmentInfo> m_systemInfo;
+    std::optional<LayoutShown> m_layout;
     std::vector<FolderViewSetting> m_scannedFolders;
     std::optional<ChangePreview> m_currentPreview;
     bool m_isPreviewOutOfDate = false;

@@ -3,6 +3,7 @@
 
 #include "app/LumifoldViewModel.h"
 #include "core/common/Error.h"
+#include "core/platform/PosixError.h"
 
 namespace lumifold::app {
 namespace {
@@ -32,6 +33,8 @@ constexpr QLatin1String kWaitingForLock(
     "Keep Consistent: another Lumifold process is working; trying again shortly.");
 constexpr QLatin1String kLayoutUnchecked(
     "Keep Consistent: nothing to apply, but not every file could be read.");
+constexpr QLatin1String kLayoutFileUnusable(
+    "Keep Consistent: the layout file cannot be used; nothing is written until it is mended.");
 constexpr QLatin1String kReconcileFailed("Keep Consistent: apply failed; trying again later.");
 
 // A copyable commit that shares, rather than copies, the results it stores: a preview can
@@ -88,17 +91,39 @@ StageOutcome restoreResultOutcome(bool restored, const std::string& id, std::siz
 
 }  // namespace
 
+namespace {
+
+// The layout as Inspect shows it: an unusable file gives the built-in layout, with its problem.
+LayoutShown shownLayout(const LumifoldEngine& engine) {
+    LayoutShown shown;
+    const PreferencesFile preferences = engine.preferencesManager().readPreferencesFile();
+    std::optional<Error> problem;
+    const Layout layout = engine.usableLayout(preferences, &problem);
+    const std::string path = platform::printable(engine.layoutPath());
+    shown.source = layout.file() ? "From " + path
+                   : problem     ? "From " + path + ", which cannot be used"
+                                 : "Built in (no layout file at " + path + ")";
+    shown.lines = layout.describe();
+    shown.rules = layout.file() ? layout.file()->rules.size() : 0;
+    if (problem) shown.problem = problem->message();
+    return shown;
+}
+
+}  // namespace
+
 LumifoldViewModel::StageWork LumifoldViewModel::inspection() {
     return [this, host = m_environment.loginService](LumifoldEngine& engine) {
         const bool transfers = engine.coordinator().hasActiveTransfers();
+        auto layout = shownLayout(engine);
         auto [info, folders] = engine.inspect();
         auto preview = engine.preview();
         auto backups = engine.backupManager().listSnapshots().snapshots;
         auto service = LoginService(host).status();
         return shared([this, info = std::move(info), folders = std::move(folders),
                        preview = std::move(preview), backups = std::move(backups),
-                       service = std::move(service),
+                       service = std::move(service), layout = std::move(layout),
                        transfers]() mutable -> std::optional<QString> {
+            change(m_layout, std::optional(std::move(layout)), &LumifoldViewModel::layoutChanged);
             store(m_systemInfo, std::optional(std::move(info)),
                   &LumifoldViewModel::systemInfoChanged);
             store(m_scannedFolders, std::move(folders), &LumifoldViewModel::scannedFoldersChanged);
@@ -223,6 +248,14 @@ void LumifoldViewModel::reconcile() {
                 }
                 if (outcome.result == Result::paused) return kPausedByRestore;
                 if (outcome.result == Result::waitingForLock) return kWaitingForLock;
+                if (outcome.result == Result::layoutUnusable) {
+                    // Said once by Keep Consistent; the screen keeps it until the file is mended.
+                    if (!outcome.warnings.empty()) {
+                        fail(Stage::keepConsistent,
+                             QString::fromStdString(outcome.warnings.front()));
+                    }
+                    return kLayoutFileUnusable;
+                }
                 return outcome.warnings.empty() ? kLayoutHolds : kLayoutUnchecked;
             });
         },

@@ -43,6 +43,9 @@ int runInstall(const GlobalOptions& global, const InstallOptions& options) {
     // The service must go on working on the home this command was given.
     std::vector<std::string> daemonArguments;
     if (global.home.has_value()) daemonArguments = {"--home", home};
+    if (global.layout.has_value()) {
+        daemonArguments.insert(daemonArguments.end(), {"--layout", absolutePath(*global.layout)});
+    }
     for (auto& argument : options.tree.arguments()) daemonArguments.push_back(std::move(argument));
     const auto installation = service.install(platform::executablePath().value_or(kFallbackProgram),
                                               folders, daemonArguments);

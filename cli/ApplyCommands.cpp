@@ -21,6 +21,7 @@ struct ApplyOptions {
 int runApply(const GlobalOptions& global, const ApplyOptions& options) {
     ProgressLine progress(!options.stage.json);
     const auto engine = makeEngine(global, &progress, true, options.stage.tree.foldersOnly);
+    requireLayout(*engine);
     std::vector<std::string> warnings;
     const auto folders = chosenFolders(*engine, options.stage, warnings);
     const ApplyResult result = engine->apply(folders, !options.noRelaunch);
@@ -60,6 +61,7 @@ int runApply(const GlobalOptions& global, const ApplyOptions& options) {
 int runVerify(const GlobalOptions& global, const StageOptions& options) {
     ProgressLine progress(!options.json);
     const auto engine = makeEngine(global, &progress, false, options.tree.foldersOnly);
+    requireLayout(*engine);
     std::vector<std::string> warnings;
     const auto folders = chosenFolders(*engine, options, warnings);
     const VerificationReport report = engine->verify(folders, &warnings);

@@ -22,7 +22,8 @@ inline constexpr int kExitNotCompliant = 3;  // done, but not compliant, or refu
 
 // Options that every command shares.
 struct GlobalOptions {
-    std::optional<std::string> home;  // nullopt: the current user's home directory
+    std::optional<std::string> home;    // nullopt: the current user's home directory
+    std::optional<std::string> layout;  // nullopt: the home's layout.toml
 };
 
 // Wrong usage found once the command runs (a folder that is not there): kExitUsage, each line

@@ -98,8 +98,11 @@ std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global, Progress
         options.waitingForLock = [](const std::string& message) { std::cerr << message << '\n'; };
     }
     options.homeDirectory = homeDirectory(global);
+    if (global.layout) options.layoutPath = absolutePath(*global.layout);
     return std::make_unique<LumifoldEngine>(std::move(options));
 }
+
+void requireLayout(const LumifoldEngine& engine) { (void)engine.layout(); }
 
 void printWarnings(const std::vector<std::string>& warnings) {
     for (const auto& warning : warnings) std::cerr << "Warning: " << warning << '\n';

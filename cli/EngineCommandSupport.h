@@ -61,6 +61,10 @@ std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global,
                                            ProgressLine* progress = nullptr,
                                            bool saysWhenWaiting = false, bool foldersOnly = false);
 
+// Throws the layout file's error (naming the file, each line and key) when it cannot be used:
+// a stage then reads and writes nothing.
+void requireLayout(const LumifoldEngine& engine);
+
 // Each warning as one "Warning: ..." line on standard error.
 void printWarnings(const std::vector<std::string>& warnings);
 // Says on standard error which of the folders the user named every stage leaves alone.

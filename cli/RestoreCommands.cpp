@@ -80,6 +80,20 @@ struct SnapshotsOptions {
     bool json = false;
 };
 
+// The layout one snapshot's Apply worked to, a line.
+void printAppliedLayout(const LumifoldEngine& engine, const std::string& id) {
+    const auto manifest = engine.backupManager().loadManifestForRestore(id);
+    if (!manifest.layout) {
+        std::cout << "  layout: built in\n";
+        return;
+    }
+    std::cout << "  layout: " << platform::printable(manifest.layout->path) << " (SHA-256 "
+              << manifest.layout->sha256 << ")\n   ";
+    for (const auto& [key, value] : manifest.layout->target)
+        std::cout << ' ' << key << ' ' << value;
+    std::cout << '\n';
+}
+
 int runSnapshots(const GlobalOptions& global, const SnapshotsOptions& options) {
     const auto engine = makeEngine(global);
     if (!options.id.empty() && options.json) {
@@ -121,6 +135,7 @@ int runSnapshots(const GlobalOptions& global, const SnapshotsOptions& options) {
                                          : "  (apply did not finish)")
                   << '\n';
     }
+    if (!options.id.empty()) printAppliedLayout(*engine, options.id);
     return kExitSuccess;
 }
 

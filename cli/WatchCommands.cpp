@@ -52,6 +52,7 @@ void logReconciliation(WatchLog& log, const Reconciliation& outcome) {
 
 int runWatch(const GlobalOptions& global, const WatchOptions& options) {
     const auto engine = makeEngine(global, nullptr, false, options.tree.foldersOnly);
+    requireLayout(*engine);
     StageOptions stage;
     stage.folders = options.folders;
     const auto folders = folderList(stage);
@@ -78,6 +79,9 @@ int runWatch(const GlobalOptions& global, const WatchOptions& options) {
                   " was deleted or moved; it is watched again once a folder of that name appears");
     });
     watcher.setOnWarning([&log](const std::string& message) { log.error("Warning: " + message); });
+    watcher.setLayoutFile(engine->layoutPath(), [&] {
+        for (const auto& line : keep.layoutChanged()) log.out(line);
+    });
     if (options.tree.recursive) {
         watcher.setFolderTree(FolderTree(engine->scanner(), options.tree.folderTreeOptions()));
     }

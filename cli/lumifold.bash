@@ -12,6 +12,7 @@ _lumifold() {
             home=(--home "${COMP_WORDS[i + 1]}")
             ((i++))
             ;;
+        --layout) ((i++)) ;;
         --folder | --keep | --debounce | --keep-snapshots | --depth | --exclude) ((i++)) ;;
         -*) ;;
         *) command="${command:+$command }${COMP_WORDS[i]}" ;;
@@ -23,16 +24,22 @@ _lumifold() {
         mapfile -t COMPREPLY < <(compgen -d -- "$cur")
         return
         ;;
+    --layout)
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return
+        ;;
     --keep | --debounce | --keep-snapshots | --depth | --exclude) return ;;
     esac
 
-    local commands="inspect preview apply verify restore snapshots prune watch agent dsstore help"
+    local commands="inspect preview apply verify restore snapshots prune watch agent layout dsstore help"
     local words="" files="" snapshots=""
     case $command in
-    "") words="$commands --home --help --version" ;;
+    "") words="$commands --home --layout --help --version" ;;
     help) words="$commands --help" ;;
     "help agent") words="install uninstall status" ;;
     "help dsstore") words="dump write" ;;
+    "help layout") words="show check" ;;
     "help snapshots") words="prune" ;;
     "help watch") words="resume" ;;
     help\ *) return ;;
@@ -50,6 +57,9 @@ _lumifold() {
     "agent install") words="--folder --recursive --depth --exclude --folders-only --help" ;;
     "agent uninstall") words="--help" ;;
     "agent status") words="--json --help" ;;
+    layout) words="show check --help" ;;
+    "layout show") words="--folder --help" ;;
+    "layout check") words="--help" files=yes ;;
     dsstore) words="dump write --help" ;;
     "dsstore dump") words="--decode --help" files=yes ;;
     "dsstore write") words="--help" files=yes ;;

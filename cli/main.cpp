@@ -5,6 +5,7 @@
 #include "cli/CliSupport.h"
 #include "cli/DSStoreCommands.h"
 #include "cli/InspectCommands.h"
+#include "cli/LayoutCommands.h"
 #include "cli/RestoreCommands.h"
 #include "cli/WatchCommands.h"
 
@@ -22,6 +23,9 @@ int main(int argc, char** argv) {
     GlobalOptions global;
     app.add_option("--home", global.home, "Run against this home directory instead of yours")
         ->option_text("DIR");
+    app.add_option("--layout", global.layout,
+                   "Read the layout from this file instead of ~/.config/lumifold/layout.toml")
+        ->option_text("FILE");
 
     Action action;
     addInspectCommands(app, global, action);
@@ -29,6 +33,7 @@ int main(int argc, char** argv) {
     addRestoreCommands(app, global, action);
     addWatchCommands(app, global, action);
     addAgentCommands(app, global, action);
+    addLayoutCommands(app, global, action);
     addDSStoreCommands(app, action);
     addHelpCommand(app, action);
 

@@ -3,6 +3,7 @@ find_package(ICU REQUIRED COMPONENTS uc i18n)
 find_package(OpenSSL REQUIRED COMPONENTS Crypto)
 find_package(nlohmann_json 3.10 REQUIRED)
 find_package(CLI11 REQUIRED)
+find_package(tomlplusplus 3 REQUIRED)  # layout files
 find_package(Threads REQUIRED)
 find_program(HELP2MAN help2man)  # optional: makes the man page
 # The desktop app is skipped, with a message, where Qt 6 is missing; the rest still builds.

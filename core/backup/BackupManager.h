@@ -51,6 +51,8 @@ struct SnapshotRequest {
     bool finderPlistWasLink = false;
     // The folders Apply writes in, with their identities.
     std::optional<std::vector<WrittenFolder>> writtenFolders;
+    // The layout file Apply works to; nullopt for the built-in layout.
+    std::optional<AppliedLayout> layout;
     // Set aside the disk space completeSnapshot needs, before anything is changed.
     bool reserveCompletion = false;
 };

@@ -149,6 +149,7 @@ WrittenSnapshot BackupManager::writeSnapshot(const SnapshotRequest& request,
     manifest.finderPlistPlannedSHA256 = request.finderPlistPlannedSHA256;
     manifest.finderPlistWasLink = request.finderPlistWasLink;
     manifest.writtenFolders = request.writtenFolders;
+    manifest.layout = request.layout;
 
     WrittenSnapshot written{.header = std::move(manifest), .summary = {}, .reservation = {}};
     saveManifest(written.header, request.lists, &written.summary);

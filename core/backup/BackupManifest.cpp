@@ -42,6 +42,35 @@ void from_json(const nlohmann::json& json, FailedApply& failure) {
                           .allPutBack = json_fields::requiredBoolean(json, "allPutBack")};
 }
 
+void to_json(nlohmann::json& json, const AppliedLayout& layout) {
+    json = {{"path", layout.path}, {"sha256", layout.sha256}, {"target", layout.target}};
+}
+
+void writeJson(JsonWriter& writer, const AppliedLayout& layout) {
+    writer.beginObject();
+    JsonStreamMembers out(writer);
+    out.member("path", layout.path);
+    out.member("sha256", layout.sha256);
+    writer.key("target");
+    writer.beginObject();
+    for (const auto& [key, value] : layout.target) out.member(key.c_str(), value);
+    writer.endObject();
+    writer.endObject();
+}
+
+void from_json(const nlohmann::json& json, AppliedLayout& layout) {
+    AppliedLayout decoded{.path = json_fields::requiredString(json, "path"),
+                          .sha256 = json_fields::requiredString(json, "sha256"),
+                          .target = {}};
+    const nlohmann::json& target = json_fields::required(json, "target");
+    if (!target.is_object()) json_fields::wrongType(target, "target", "an object");
+    for (const auto& [key, value] : target.items()) {
+        if (!value.is_string()) json_fields::wrongType(value, key.c_str(), "a string");
+        decoded.target[key] = value.get<std::string>();
+    }
+    layout = std::move(decoded);
+}
+
 void to_json(nlohmann::json& json, const WrittenFolder& folder) {
     JsonTreeMembers out(json);
     jsonMembers(out, folder);
@@ -122,6 +151,10 @@ void writeManifestFile(const ManifestHeader& header, const ManifestLists& lists,
     members.member("finderPlistPostSHA256", header.finderPlistPostSHA256);
     if (header.finderPlistWasLink) members.member("finderPlistWasLink", true);
     members.member("id", header.id);
+    if (header.layout) {
+        out.key("layout");
+        writeJson(out, *header.layout);
+    }
     if (header.pushedPreferences) writeArray(out, "pushedPreferences", *header.pushedPreferences);
     if (header.writtenFolders) writeArray(out, "writtenFolders", *header.writtenFolders);
     out.endObject();

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -46,6 +47,21 @@ void to_json(nlohmann::json& json, const FailedApply& failure);
 void writeJson(JsonWriter& out, const FailedApply& failure);
 void from_json(const nlohmann::json& json, FailedApply& failure);
 
+// The layout file an Apply worked to: its path, its checksum, and the top-level target it gave,
+// each key as the file writes its value ("icon-size": "64", "view": "icon"). A manifest has
+// none when Apply worked to the built-in layout.
+struct AppliedLayout {
+    std::string path;
+    std::string sha256;
+    std::map<std::string, std::string> target;
+    friend bool operator==(const AppliedLayout&, const AppliedLayout&) = default;
+};
+// {"path": string, "sha256": string, "target": {key: string}}, all required on reading.
+// writeJson streams the same object.
+void to_json(nlohmann::json& json, const AppliedLayout& layout);
+void writeJson(JsonWriter& out, const AppliedLayout& layout);
+void from_json(const nlohmann::json& json, AppliedLayout& layout);
+
 // Everything a snapshot's manifest says but the two lists that grow with the home (the applied
 // changes and the extension flags): what Apply returns and what a restore plan needs first.
 struct ManifestHeader {
@@ -77,6 +93,8 @@ struct ManifestHeader {
     // Set when the Apply failed after writing; its stores, preferences file, pushed values and
     // flags are then only those it left changed.
     std::optional<FailedApply> applyFailed;
+    // The layout file Apply worked to; absent for the built-in layout and in older manifests.
+    std::optional<AppliedLayout> layout;
 
     friend bool operator==(const ManifestHeader&, const ManifestHeader&) = default;
 };

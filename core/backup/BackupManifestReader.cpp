@@ -109,6 +109,9 @@ class ManifestReader final : public nlohmann::json_sax<json> {
         if (const json* failure = json_fields::optionalMember(header, "applyFailed")) {
             manifest.applyFailed = failure->get<FailedApply>();
         }
+        if (const json* layout = json_fields::optionalMember(header, "layout")) {
+            manifest.layout = layout->get<AppliedLayout>();
+        }
         if (const json* folders = json_fields::optionalMember(header, "writtenFolders")) {
             if (!folders->is_array())
                 json_fields::wrongType(*folders, "writtenFolders", "an array");

@@ -13,6 +13,7 @@
 #include "core/inspection/DSStoreReconciliationPlan.h"
 #include "core/preferences/FinderLayoutPreferences.h"
 #include "core/preferences/FinderPreferencesManager.h"
+#include "core/preferences/Layout.h"
 #include "core/preferences/PushedPreference.h"
 
 namespace lumifold {
@@ -28,7 +29,10 @@ struct StoreRewrite {
 // them.
 struct ChangePlan {
     std::vector<std::string> folders;
-    FinderLayoutPreferences target;
+    // The layout planned to: each folder's target, and the file it came from; nullopt when the
+    // layout file cannot be used (the refusal says why, and nothing else was planned).
+    std::optional<Layout> layout;
+    FinderLayoutPreferences target;  // the layout's top level: the global keys
     PreferencesFile preferences;
     std::vector<PlannedPush> pushes;
     std::vector<StoreRewrite> stores;

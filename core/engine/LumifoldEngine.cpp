@@ -55,6 +55,7 @@ std::string lockHolder(const std::optional<std::string>& description) {
 LumifoldEngine::LumifoldEngine(EngineOptions options)
     : m_home(normalizedHome(options.homeDirectory)),
       m_foldersOnly(options.foldersOnly),
+      m_layoutPath(options.layoutPath.value_or(LayoutFile::defaultPath(m_home))),
       m_monotonicSeconds(options.monotonicSeconds ? options.monotonicSeconds
                                                   : platform::monotonicSeconds),
       m_sleep(options.sleep ? options.sleep : platform::sleepSeconds),
@@ -68,12 +69,34 @@ LumifoldEngine::LumifoldEngine(EngineOptions options)
       m_coordinator(options.finderHost ? std::move(*options.finderHost)
                                        : FinderHost::system(m_home)) {}
 
-FinderLayoutPreferences LumifoldEngine::targetLayout() const {
-    // Folders only: no user's spacing to keep, since no user's preferences are read.
-    return FinderLayoutPreferences::preferred(
-        m_foldersOnly ? kDefaultGridSpacing
-                      : m_preferencesManager.currentPreferences().gridSpacing);
+PreferencesFile LumifoldEngine::preferencesAsTarget() const {
+    if (!m_foldersOnly) return m_preferencesManager.readPreferencesFile();
+    // Folders only: named, never read; the layout keeps the default spacing, no user's.
+    PreferencesFile unread;
+    unread.path = m_preferencesManager.plistPath();
+    return unread;
 }
+
+Layout LumifoldEngine::layout() const { return layout(preferencesAsTarget()); }
+
+Layout LumifoldEngine::layout(const PreferencesFile& preferences) const {
+    return Layout::resolve(LayoutFile::read(m_layoutPath),
+                           m_preferencesManager.currentPreferences(preferences).gridSpacing,
+                           m_home);
+}
+
+Layout LumifoldEngine::usableLayout(const PreferencesFile& preferences,
+                                    std::optional<Error>* problem) const {
+    try {
+        return layout(preferences);
+    } catch (const Error& error) {
+        *problem = error;
+        return Layout::resolve(
+            std::nullopt, m_preferencesManager.currentPreferences(preferences).gridSpacing, m_home);
+    }
+}
+
+FinderLayoutPreferences LumifoldEngine::targetLayout() const { return layout().top(); }
 
 std::vector<std::string> LumifoldEngine::resolveFolders(const FolderList& folders) const {
     return folders ? *folders : m_scanner.defaultFolders();
@@ -98,12 +121,16 @@ std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine:
         m_inspector.inspect(m_preferencesManager.plistPath(), !m_foldersOnly);
     report("Inspect", "Reading folders", 0, list.size());
     ScanNotes notes;
-    auto settings = m_scanner.inspectFolders(list, targetLayout(), &notes, m_foldersOnly);
+    const PreferencesFile preferences = preferencesAsTarget();
+    std::optional<Error> layoutProblem;
+    const Layout layout = usableLayout(preferences, &layoutProblem);
+    auto settings = m_scanner.inspectFolders(list, layout, &notes, m_foldersOnly);
     if (warnings != nullptr) {
-        if (const auto problem =
-                m_foldersOnly ? std::nullopt : m_preferencesManager.readPreferencesFile().problem) {
-            warnings->push_back(*problem);
+        if (layoutProblem) {
+            warnings->push_back(layoutProblem->message() +
+                                "; folders are compared with the built-in layout");
         }
+        if (const auto problem = preferences.problem) warnings->push_back(*problem);
         warnings->insert(warnings->end(), notes.warnings.begin(), notes.warnings.end());
     }
     return {std::move(environment), std::move(settings)};

@@ -35,6 +35,7 @@ struct EngineOptions {
     std::optional<std::string>
         preferencesPath;  // default <home>/Library/Preferences/com.apple.finder.plist
     std::optional<std::string> backupDirectory;  // default <home>/.lumifold/backups
+    std::optional<std::string> layoutPath;       // default LayoutFile::defaultPath(home)
     std::optional<FinderHost> finderHost;        // default FinderHost::system(homeDirectory)
     // The snapshot clock; default the real one.
     std::function<std::chrono::system_clock::time_point()> clock;
@@ -141,8 +142,21 @@ class LumifoldEngine final {
     // BackupManager::prune, holding the lock.
     PruneResult prune(std::optional<std::size_t> keep);
 
-    // The preferred layout carrying the user's current grid spacing.
+    // The layout every stage works to, from the layout file as it is now (the built-in
+    // preferred layout without one), grid spacing "keep" being the user's current spacing.
+    // Throws LayoutFile::kInvalid, and the platform's Error for a file that cannot be read.
+    // The overload works from a read of the preferences file the caller already made.
+    Layout layout() const;
+    // The preferences file as the target's source: read, or with folders only an unread one
+    // (the layout then keeps the default grid spacing).
+    PreferencesFile preferencesAsTarget() const;
+    Layout layout(const PreferencesFile& preferences) const;
+    // As layout(), but an unusable file gives the built-in layout and its error in `problem`;
+    // Inspect and Verify go on so, and say it. Never throws.
+    Layout usableLayout(const PreferencesFile& preferences, std::optional<Error>* problem) const;
+    // The top level of layout().
     FinderLayoutPreferences targetLayout() const;
+    const std::string& layoutPath() const { return m_layoutPath; }
     std::vector<std::string> resolveFolders(const FolderList& folders) const;
     // Whether every stage leaves the chosen `folder` alone: a system, library, bundle or
     // development folder, or a link to one.
@@ -209,6 +223,7 @@ class LumifoldEngine final {
 
     std::string m_home;
     bool m_foldersOnly;
+    std::string m_layoutPath;
     std::function<double()> m_monotonicSeconds;
     std::function<void(double)> m_sleep;
     ProgressCallback m_progress;

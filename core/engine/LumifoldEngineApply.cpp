@@ -86,6 +86,17 @@ SnapshotRequest snapshotRequest(const ChangePlan& plan, const WriteTargets& targ
                                     platform::sha256Hex(store.image), store.plan.existed});
     }
     request.writtenFolders = targets.written();
+    if (plan.layout && plan.layout->file()) {
+        AppliedLayout applied{
+            .path = plan.layout->file()->path, .sha256 = plan.layout->file()->sha256, .target = {}};
+        for (LayoutLine& line : plan.layout->describe()) {
+            std::string value = std::move(line.value);
+            if (value.size() >= 2 && value.front() == '"')
+                value = value.substr(1, value.size() - 2);
+            applied.target[line.key] = std::move(value);
+        }
+        request.layout = std::move(applied);
+    }
     request.reserveCompletion = true;
     return request;
 }

@@ -85,13 +85,8 @@ ChangePreview LumifoldEngine::preview(const FolderList& folders) const {
 ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
     ChangePlan plan;
     plan.folders = resolveFolders(folders);
-    if (m_foldersOnly) {
-        // No user's preferences: the layout is the preferred one, said by the folders alone.
-        plan.target = targetLayout();
-        plan.preferences.path = m_preferencesManager.plistPath();  // named, never read
-    } else {
-        planPreferences(plan);
-    }
+    planPreferences(plan);
+    if (!plan.layout) return plan;  // no target to plan for: the refusal says why
     report("Preview", "Reading stores");
     planStores(plan);
     if (plan.target.hideFileExtensions) planExtensions(plan);
@@ -99,9 +94,18 @@ ChangePlan LumifoldEngine::plan(const FolderList& folders) const {
 }
 
 void LumifoldEngine::planPreferences(ChangePlan& plan) const {
-    plan.preferences = m_preferencesManager.readPreferencesFile();
-    plan.target = FinderLayoutPreferences::preferred(
-        m_preferencesManager.currentPreferences(plan.preferences).gridSpacing);
+    plan.preferences = preferencesAsTarget();
+    try {
+        plan.layout = layout(plan.preferences);
+    } catch (const Error& error) {
+        refuse(plan,
+               Error(error.domain(), error.code(),
+                     error.message() + "\nNothing is changed until the layout file is mended."));
+        return;
+    }
+    plan.target = plan.layout->top();
+    // Folders only: the preferences are each Mac user's, so nothing is planned there.
+    if (m_foldersOnly) return;
     ChangePreview& preview = plan.preview;
     preview.plistChanges = m_preferencesManager.plistChanges(plan.target, plan.preferences);
     if (m_coordinator.hasActiveTransfers()) {
@@ -144,7 +148,7 @@ void LumifoldEngine::planStores(ChangePlan& plan) const {
     ChangePreview& preview = plan.preview;
     try {
         ReconciliationPlanning planning =
-            m_scanner.planReconciliation(plan.folders, plan.target, m_foldersOnly);
+            m_scanner.planReconciliation(plan.folders, *plan.layout, m_foldersOnly);
         for (DSStoreReconciliationPlan& store : planning.plans) {
             // Encoded now, so a store the writer cannot lay out stops Apply before anything
             // is snapshotted or written, and Preview says so.

@@ -57,8 +57,9 @@ std::vector<std::string> preferenceDiscrepancies(const PreferencesFile& preferen
     std::vector<std::string> found;
     // A file that cannot be read is not a compliant one, whatever its fallbacks say.
     if (preferences.problem) found.push_back(*preferences.problem);
-    if (current.viewStyle != "icnv") {
-        found.push_back("FXPreferredViewStyle is '" + current.viewStyle + "', expected 'icnv'");
+    if (current.viewStyle != target.viewStyle) {
+        found.push_back("FXPreferredViewStyle is '" + current.viewStyle + "', expected '" +
+                        target.viewStyle + "'");
     }
     if (current.groupBy != target.groupBy) {
         found.push_back("FXArrangeGroupViewBy is '" + current.groupBy + "', expected '" +
@@ -76,6 +77,10 @@ std::vector<std::string> preferenceDiscrepancies(const PreferencesFile& preferen
         found.push_back(
             "AppleShowAllExtensions is true (extensions shown), expected false (extensions "
             "hidden)");
+    } else if (!target.hideFileExtensions && !showsAllExtensions) {
+        found.push_back(
+            "AppleShowAllExtensions is false (extensions hidden), expected true (extensions "
+            "shown)");
     }
     return found;
 }
@@ -87,9 +92,9 @@ class FolderAudit final {
     // With `scope` (folders only: the resolved folders audited), each folder's own store must
     // say the layout itself, and its parent's store is judged only when the parent lies in
     // one of them.
-    FolderAudit(const FolderScanner& scanner, const FinderLayoutPreferences& target,
+    FolderAudit(const FolderScanner& scanner, const Layout& layout,
                 const std::set<std::string>* scope)
-        : m_scanner(scanner), m_target(target), m_scope(scope) {}
+        : m_scanner(scanner), m_layout(layout), m_scope(scope) {}
 
     ScanNotes& notes() { return m_notes; }
 
@@ -105,10 +110,11 @@ class FolderAudit final {
         // Every note, in the order met; what could not be read comes first, since it leaves
         // the folder's view unknown.
         std::vector<std::string> problems, parts;
+        const FinderLayoutPreferences& target = m_layout.targetFor(folder, canonical);
         const std::string store = dsstore_format::kFileName;
         const bool ownRecords = checkStore(
             appending(folder, store), {".", "", "Local " + store, "Contains list view override '"},
-            item, problems, parts);
+            target, item, problems, parts);
         if (m_scope != nullptr && !ownRecords) {
             item.viewStyleMatches = false;
             item.conflictingOverridesPresent = true;
@@ -121,9 +127,9 @@ class FolderAudit final {
             checkStore(appending(deletingLastPathComponent(folder), store),
                        {lastPathComponent(folder), parent + ": ", parent,
                         parent + ": list view override '"},
-                       item, problems, parts);
+                       target, item, problems, parts);
         }
-        if (m_target.hideFileExtensions) checkExtensions(canonical, item, problems, parts);
+        if (m_layout.top().hideFileExtensions) checkExtensions(canonical, item, problems, parts);
         if (!problems.empty()) item.inaccessible = true;
         problems.insert(problems.end(), parts.begin(), parts.end());
         item.notes = !problems.empty() ? joined(problems)
@@ -134,22 +140,22 @@ class FolderAudit final {
 
   private:
     // Whether the store's own records say the whole layout (ownLayoutRecords).
-    bool checkStore(const std::string& path, const StoreSide& side, FolderVerificationItem& item,
+    bool checkStore(const std::string& path, const StoreSide& side,
+                    const FinderLayoutPreferences& target, FolderVerificationItem& item,
                     std::vector<std::string>& problems, std::vector<std::string>& parts) {
         const auto& found = m_scanner.readStoreForInspection(path, &m_notes, m_reads);
         if (found.problem) problems.push_back(*found.problem);
         for (const auto& entry : found.entries ? *found.entries : kNoEntries) {
             if (entry.filename != side.record) continue;
-            if (const auto style = viewStyleOf(entry); style && *style != "icnv") {
+            if (const auto style = viewStyleOf(entry); style && *style != target.viewStyle) {
                 item.viewStyleMatches = false;
                 item.conflictingOverridesPresent = true;
                 parts.push_back(side.styleNote + "vstl override '" + *style + "'");
             } else if (entry.code == kIconViewCode) {
-                if (auto differing =
-                        checkIconView(entry.value, m_target, item, side.iconViewWhere)) {
+                if (auto differing = checkIconView(entry.value, target, item, side.iconViewWhere)) {
                     parts.push_back(std::move(*differing));
                 }
-            } else if (isListViewCode(entry.code)) {
+            } else if (isListViewCode(entry.code) && showsIconView(target)) {
                 item.conflictingOverridesPresent = true;
                 parts.push_back(side.listViewNote + entry.code + "'");
             }
@@ -172,7 +178,7 @@ class FolderAudit final {
     }
 
     const FolderScanner& m_scanner;
-    const FinderLayoutPreferences& m_target;
+    const Layout& m_layout;
     const std::set<std::string>* m_scope;
     ScanNotes m_notes;
     FolderScanner::StoreReads m_reads;
@@ -183,7 +189,9 @@ class FolderAudit final {
 VerificationReport LumifoldEngine::verify(const FolderList& folders,
                                           std::vector<std::string>* warnings) const {
     const auto list = resolveFolders(folders);
-    const FinderLayoutPreferences target = targetLayout();
+    const PreferencesFile preferences = preferencesAsTarget();
+    std::optional<Error> layoutProblem;
+    const Layout layout = usableLayout(preferences, &layoutProblem);
     VerificationReport report;
     platform::PathResolver resolver;
     std::optional<std::set<std::string>> scope;
@@ -192,13 +200,17 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
         scope.emplace();
         for (const std::string& folder : list) scope->insert(resolver.resolve(folder));
     } else {
-        const PreferencesFile preferences = m_preferencesManager.readPreferencesFile();
         const FinderLayoutPreferences current =
             m_preferencesManager.currentPreferences(preferences);
-        report.discrepancies = preferenceDiscrepancies(
-            preferences, current, target, m_preferencesManager.showsAllExtensions(preferences));
+        report.discrepancies =
+            preferenceDiscrepancies(preferences, current, layout.top(),
+                                    m_preferencesManager.showsAllExtensions(preferences));
     }
-    FolderAudit audit(m_scanner, target, scope ? &*scope : nullptr);
+    // An unusable layout file leaves the target unknown: nothing passes as compliant.
+    if (layoutProblem) {
+        report.discrepancies.insert(report.discrepancies.begin(), layoutProblem->message());
+    }
+    FolderAudit audit(m_scanner, layout, scope ? &*scope : nullptr);
     std::uint64_t checked = 0;
     for (const std::string& folder : list) {
         this->report("Verify", "Checking folders", checked++, list.size());

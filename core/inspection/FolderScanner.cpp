@@ -282,8 +282,8 @@ std::vector<std::string> FolderScanner::visibleExtensionFilesIn(const std::strin
 }
 
 std::vector<FolderViewSetting> FolderScanner::inspectFolders(
-    const std::vector<std::string>& folders, const FinderLayoutPreferences& target,
-    ScanNotes* notes, bool foldersOnly) const {
+    const std::vector<std::string>& folders, const Layout& layout, ScanNotes* notes,
+    bool foldersOnly) const {
     std::vector<FolderViewSetting> results;
     StoreReads reads;
     SeenFolders seen;
@@ -295,6 +295,7 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
         if (!seen.isNew(setting.canonicalPath) || isExcludedPath(setting.canonicalPath)) continue;
 
         const std::string given = withoutTrailingSlash(folder);
+        const FinderLayoutPreferences& target = layout.targetFor(given, setting.canonicalPath);
         setting.isSymlink = platform::isSymbolicLink(given);
         setting.isCloudPlaceholder = isCloudPlaceholder(folder);
 
@@ -338,7 +339,7 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
         }
 
         setting.unhiddenExtensionFilesCount = static_cast<std::int64_t>(files.size());
-        if (target.hideFileExtensions && setting.unhiddenExtensionFilesCount > 0) {
+        if (layout.top().hideFileExtensions && setting.unhiddenExtensionFilesCount > 0) {
             reasons.push_back(std::to_string(setting.unhiddenExtensionFilesCount) +
                               " file(s) have visible extensions (expected hidden)");
         }

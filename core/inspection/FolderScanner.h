@@ -16,7 +16,7 @@
 #include "core/inspection/FolderViewSetting.h"
 #include "core/platform/FileSystem.h"
 #include "core/plist/PropertyList.h"
-#include "core/preferences/FinderLayoutPreferences.h"
+#include "core/preferences/Layout.h"
 
 namespace lumifold {
 
@@ -73,12 +73,12 @@ class FolderScanner final {
     // resolved path is excluded. Never throws. A folder that cannot be listed, or one of whose
     // stores cannot be read, is marked inaccessible, the reasons first among its conflicts.
     // Files whose path is not UTF-8 and files whose flag cannot be set are left out; when
-    // `notes` is given, they and what could not be read are added to it.
+    // `notes` is given, they and what could not be read are added to it. Each folder is
+    // compared with its own target in `layout`; extensions with the top level's.
     // With `foldersOnly`, as planReconciliation: a folder whose own store does not say the
     // layout conflicts (its parent's records matter only where its own say nothing).
     std::vector<FolderViewSetting> inspectFolders(const std::vector<std::string>& folders,
-                                                  const FinderLayoutPreferences& target,
-                                                  ScanNotes* notes = nullptr,
+                                                  const Layout& layout, ScanNotes* notes = nullptr,
                                                   bool foldersOnly = false) const;
 
     // The regular files directly in the (resolved) folders whose extension is visible and
@@ -94,8 +94,10 @@ class FolderScanner final {
     std::size_t visibleExtensionCount(const std::string& resolvedFolder) const;
 
     // Plans, for each .DS_Store of the folders and of their parents that needs a change, the
-    // full list of records it is to hold so the folders show `target`, with the bytes it was
-    // planned from. Each file is read once, however many paths reach it. Excluded folders are
+    // full list of records it is to hold so that each folder shows its own target in `layout`
+    // (the first rule matching its path as given or resolved, else the top level), with the
+    // bytes it was planned from. A folder whose target is not icon view keeps its list-view
+    // records. Each file is read once, however many paths reach it. Excluded folders are
     // left out, as in every stage. Stores that cannot be read or that the reader rejects or can
     // only partly decode, stores whose path is not UTF-8 and stores that need a change but are
     // symbolic links are reported instead of planned, and the others planned all the same.
@@ -104,8 +106,7 @@ class FolderScanner final {
     // say the layout itself ("." records are added, and a missing store is planned as a new
     // one), and a parent's store is planned only when the parent lies in a folder of the list.
     ReconciliationPlanning planReconciliation(const std::vector<std::string>& folders,
-                                              const FinderLayoutPreferences& target,
-                                              bool foldersOnly = false) const;
+                                              const Layout& layout, bool foldersOnly = false) const;
     // Whether, with `foldersOnly`, the store of `parent` (resolved) holds records Lumifold
     // keeps for the folders of `resolvedFolders`: only when it lies in one of them.
     static bool parentStoreInScope(const std::string& parent,
@@ -133,17 +134,16 @@ class FolderScanner final {
 
   private:
     struct PlanTargets;
-    PlanTargets collectPlanTargets(const std::vector<std::string>& folders, bool foldersOnly) const;
+    PlanTargets collectPlanTargets(const std::vector<std::string>& folders, const Layout& layout,
+                                   bool foldersOnly) const;
     // The plan for one store's records; nullopt when it needs no change.
     std::optional<DSStoreReconciliationPlan> planStore(const std::string& storePath,
                                                        std::vector<DSStoreEntry> entries,
-                                                       const PlanTargets& targets,
-                                                       const FinderLayoutPreferences& target) const;
+                                                       const PlanTargets& targets) const;
 
     // The plan of the store a folder of `targets` lacks; nullopt when it is to have none.
-    std::optional<DSStoreReconciliationPlan> planNewStore(
-        const std::string& storePath, const PlanTargets& targets,
-        const FinderLayoutPreferences& target) const;
+    std::optional<DSStoreReconciliationPlan> planNewStore(const std::string& storePath,
+                                                          const PlanTargets& targets) const;
 
     struct Overrides;
     // Folds the store's records about `filename` into `overrides`; the problem when the store

@@ -22,35 +22,39 @@ std::string withoutTrailingSlash(std::string path) {
     return path;
 }
 
-// The fresh records of a target folder, serialised once on first need.
+// The fresh records of target folders, each target's icon view serialised once on first need.
 class FreshRecords final {
   public:
-    explicit FreshRecords(const FinderLayoutPreferences& target) : m_target(target) {}
-
-    void append(const std::string& name, std::vector<DSStoreEntry>& entries) {
-        if (!m_iconView) {
-            m_iconView = platform::toBinaryPropertyList(
-                platform::PlistValue::dictionary(m_target.iconViewOptionsDictionary()));
+    void append(const std::string& name, const FinderLayoutPreferences& target,
+                std::vector<DSStoreEntry>& entries) {
+        auto found = m_iconViews.find(&target);
+        if (found == m_iconViews.end()) {
+            found = m_iconViews
+                        .emplace(&target,
+                                 platform::toBinaryPropertyList(platform::PlistValue::dictionary(
+                                     target.iconViewOptionsDictionary())))
+                        .first;
         }
         entries.push_back(
-            {name, kViewStyleCode, kTypeType, DSStoreValue::fourCC(m_target.viewStyle)});
-        entries.push_back({name, kIconViewCode, kTypeBlob, DSStoreValue::data(*m_iconView)});
+            {name, kViewStyleCode, kTypeType, DSStoreValue::fourCC(target.viewStyle)});
+        entries.push_back({name, kIconViewCode, kTypeBlob, DSStoreValue::data(found->second)});
     }
 
   private:
-    const FinderLayoutPreferences& m_target;
-    std::optional<Bytes> m_iconView;
+    std::map<const FinderLayoutPreferences*, Bytes> m_iconViews;
 };
 
 }  // namespace
 
 // The chosen folders as the planner needs them: the resolved folders (whose own stores hold
 // "." records about them) and, by resolved parent, the names under which the parent's store
-// holds records about them (the names as given, which is what the Finder shows in the parent).
+// holds records about them (the names as given, which is what the Finder shows in the parent),
+// each with its target (the first given path of a folder decides it).
 struct FolderScanner::PlanTargets {
+    using Target = const FinderLayoutPreferences*;
     mutable platform::PathResolver resolver;  // each folder's resolution kept for its stores
-    std::set<std::string> folders;
-    std::map<std::string, std::set<std::string>> namesByParent;
+    std::map<std::string, Target> folders;
+    std::map<std::string, std::map<std::string, Target>> namesByParent;
     std::set<std::string> storeFiles;  // each folder's own store and its parent's, in path order
     bool foldersOnly = false;
 };
@@ -64,45 +68,48 @@ bool FolderScanner::parentStoreInScope(const std::string& parent,
 }
 
 FolderScanner::PlanTargets FolderScanner::collectPlanTargets(
-    const std::vector<std::string>& folders, bool foldersOnly) const {
+    const std::vector<std::string>& folders, const Layout& layout, bool foldersOnly) const {
     PlanTargets targets;
     targets.foldersOnly = foldersOnly;
-    std::vector<std::string> kept;
+    std::vector<std::pair<std::string, PlanTargets::Target>> kept;
+    std::set<std::string> resolved;
     for (const std::string& folder : folders) {
         std::string given = withoutTrailingSlash(folder);
         const std::string& canonical = targets.resolver.resolve(given);
         if (isExcludedPath(canonical)) continue;  // left alone by every stage
-        targets.folders.insert(canonical);
-        kept.push_back(std::move(given));
+        const FinderLayoutPreferences* target = &layout.targetFor(given, canonical);
+        targets.folders.emplace(canonical, target);
+        resolved.insert(canonical);
+        kept.emplace_back(std::move(given), target);
     }
-    for (const std::string& given : kept) {
+    for (const auto& [given, target] : kept) {
         const std::string parent = deletingLastPathComponent(given);
         const std::string& resolvedParent = targets.resolver.resolve(parent);
         targets.storeFiles.insert(appending(given, dsstore_format::kFileName));
-        if (foldersOnly && !parentStoreInScope(resolvedParent, targets.folders)) continue;
-        targets.namesByParent[resolvedParent].insert(lastPathComponent(given));
+        if (foldersOnly && !parentStoreInScope(resolvedParent, resolved)) continue;
+        targets.namesByParent[resolvedParent].emplace(lastPathComponent(given), target);
         targets.storeFiles.insert(appending(parent, dsstore_format::kFileName));
     }
     return targets;
 }
 
 std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
-    const std::string& storePath, std::vector<DSStoreEntry> entries, const PlanTargets& targets,
-    const FinderLayoutPreferences& target) const {
+    const std::string& storePath, std::vector<DSStoreEntry> entries,
+    const PlanTargets& targets) const {
     const std::string holder = deletingLastPathComponent(storePath);
     const std::string& dir = targets.resolver.resolve(holder);
-    const bool isTarget = targets.folders.contains(dir);
+    const auto self = targets.folders.find(dir);
     const auto namesFound = targets.namesByParent.find(dir);
-    const std::set<std::string> noNames;
-    const std::set<std::string>& names =
-        namesFound == targets.namesByParent.end() ? noNames : namesFound->second;
+    const std::map<std::string, PlanTargets::Target> noNames;
+    const auto& names = namesFound == targets.namesByParent.end() ? noNames : namesFound->second;
     const std::string folderName = lastPathComponent(holder);
 
     DSStoreReconciliationPlan plan;
     plan.dsStorePath = storePath;
     plan.targetLabel = folderName + "/" + dsstore_format::kFileName;
-    std::set<std::string> touched;
+    std::map<std::string, PlanTargets::Target> touched;
     // No global default stands behind a folder that works alone: its own records must say it.
+    const bool isTarget = self != targets.folders.end();
     const std::optional<OwnLayoutRecords> own =
         isTarget && targets.foldersOnly ? std::optional(ownLayoutRecords(entries)) : std::nullopt;
     const auto change = [&](std::string key, std::string oldValue, std::string newValue,
@@ -112,17 +119,25 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
     };
     for (DSStoreEntry& entry : entries) {
         std::optional<std::string> label;
-        if (entry.filename == "." && isTarget) {
+        PlanTargets::Target folderTarget = nullptr;
+        if (entry.filename == "." && self != targets.folders.end()) {
             label = folderName;
-        } else if (entry.filename != "." && names.contains(entry.filename)) {
+            folderTarget = self->second;
+        } else if (const auto named = names.find(entry.filename);
+                   entry.filename != "." && named != names.end()) {
             label = entry.filename;
+            folderTarget = named->second;
         }
-        if (!label || !isLayoutCode(entry.code)) {
+        // A folder shown in a list or other view keeps its own columns and sort.
+        const bool keptListView =
+            folderTarget != nullptr && isListViewCode(entry.code) && !showsIconView(*folderTarget);
+        if (!label || !isLayoutCode(entry.code) || keptListView) {
             ++plan.preservedSummary[entry.code];
             plan.newEntries.push_back(std::move(entry));
             continue;
         }
-        touched.insert(entry.filename);
+        const FinderLayoutPreferences& target = *folderTarget;
+        touched.emplace(entry.filename, folderTarget);
         if (entry.code == kViewStyleCode) {
             if (const auto style = viewStyleOf(entry); style && *style != target.viewStyle) {
                 change(*label + "/vstl", *style, target.viewStyle, ChangeType::folderOverride);
@@ -140,38 +155,38 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
     }
     if (own && !own->complete()) {
         if (!own->viewStyle) {
-            change(folderName + "/vstl", "absent", target.viewStyle, ChangeType::folderOverride);
+            change(folderName + "/vstl", "absent", self->second->viewStyle,
+                   ChangeType::folderOverride);
         }
         if (!own->iconView) {
             change(folderName + "/icvp", "absent", "present", ChangeType::folderOverride);
         }
-        touched.insert(".");
+        touched.emplace(".", self->second);
     }
     if (plan.localChanges.empty()) return std::nullopt;
     // std::set keeps the names in byte order, which is character-code order for UTF-8.
-    FreshRecords fresh(target);
-    for (const std::string& name : touched) fresh.append(name, plan.newEntries);
+    FreshRecords fresh;
+    for (const auto& [name, target] : touched) fresh.append(name, *target, plan.newEntries);
     return plan;
 }
 
 std::optional<DSStoreReconciliationPlan> FolderScanner::planNewStore(
-    const std::string& storePath, const PlanTargets& targets,
-    const FinderLayoutPreferences& target) const {
+    const std::string& storePath, const PlanTargets& targets) const {
     // Only a folder that has to say the layout itself gets a store it did not have.
     const std::string holder = deletingLastPathComponent(storePath);
     if (!targets.foldersOnly || !targets.folders.contains(targets.resolver.resolve(holder)) ||
         !platform::isDirectory(holder) || !isWellFormedUtf8(storePath)) {
         return std::nullopt;
     }
-    auto plan = planStore(storePath, {}, targets, target);
+    auto plan = planStore(storePath, {}, targets);
     if (plan) plan->existed = false;
     return plan;
 }
 
 ReconciliationPlanning FolderScanner::planReconciliation(const std::vector<std::string>& folders,
-                                                         const FinderLayoutPreferences& target,
+                                                         const Layout& layout,
                                                          bool foldersOnly) const {
-    const PlanTargets targets = collectPlanTargets(folders, foldersOnly);
+    const PlanTargets targets = collectPlanTargets(folders, layout, foldersOnly);
     std::unordered_set<DeviceInode> seenFiles;  // each file once, however many paths reach it
     ReconciliationPlanning planning;
     for (const std::string& storePath : targets.storeFiles) {
@@ -182,7 +197,7 @@ ReconciliationPlanning FolderScanner::planReconciliation(const std::vector<std::
             // that could not be read.
             if (!problem.empty()) {
                 planning.unreadableStores.push_back(std::move(problem));
-            } else if (auto plan = planNewStore(storePath, targets, target)) {
+            } else if (auto plan = planNewStore(storePath, targets)) {
                 planning.plans.push_back(std::move(*plan));
             }
             continue;
@@ -213,7 +228,7 @@ ReconciliationPlanning FolderScanner::planReconciliation(const std::vector<std::
             planning.undecodableStores.push_back(storePath);
             continue;
         }
-        auto plan = planStore(storePath, std::move(parsed.entries), targets, target);
+        auto plan = planStore(storePath, std::move(parsed.entries), targets);
         if (!plan) continue;
         if (isLink) {
             planning.linkedStores.push_back(displayablePath(storePath));

@@ -40,6 +40,8 @@ bool isLayoutCode(std::string_view code) {
     return code == kViewStyleCode || code == kIconViewCode || isListViewCode(code);
 }
 
+bool showsIconView(const FinderLayoutPreferences& target) { return target.viewStyle == "icnv"; }
+
 std::optional<std::string> viewStyleOf(const DSStoreEntry& entry) {
     if (entry.code != kViewStyleCode || entry.value.kind() != DSStoreValue::Kind::fourCC) {
         return std::nullopt;

@@ -20,6 +20,9 @@ inline constexpr const char* kIconViewCode = "icvp";   // binary property list o
 bool isListViewCode(std::string_view code);
 // A record the planner acts on for a target folder: view style, icon view or list view.
 bool isLayoutCode(std::string_view code);
+// Whether `target` shows folders in icon view. Only then are a folder's list-view records
+// overrides to remove; in any other view they are the user's own columns and sort, kept.
+bool showsIconView(const FinderLayoutPreferences& target);
 
 // The view style a "vstl" record sets; nullopt for another record or a value of another type.
 std::optional<std::string> viewStyleOf(const DSStoreEntry& entry);

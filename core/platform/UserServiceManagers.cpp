@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/common/Paths.h"
+#include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
 #include "core/platform/UserServices.h"
 
@@ -91,6 +92,12 @@ UserServiceManager UserServiceManager::systemd(ProcessRunner run) {
                 return state.empty() ? std::nullopt : std::optional<bool>(state == "active");
             },
     };
+}
+
+bool isAccountHome(const std::string& home) {
+    // Without an entry in the password database, HOME is the only home there is to go by.
+    const std::string own = accountHomeDirectory().value_or(homeDirectory());
+    return resolveSymbolicLinks(home) == resolveSymbolicLinks(own);
 }
 
 #if defined(__APPLE__)

@@ -48,6 +48,11 @@ struct UserServiceManager {
 // for it. Never throws.
 std::optional<std::string> accountHomeDirectory();
 
+// Whether `home` is the account's own (accountHomeDirectory, else HOME when the database has no
+// entry), links resolved: only there do the user's service managers and $XDG_CONFIG_HOME
+// apply. Never throws.
+bool isAccountHome(const std::string& home);
+
 // $XDG_CONFIG_HOME when it names an absolute path, else nullopt: the caller then uses
 // <home>/.config, as systemd does. Never throws.
 std::optional<std::string> userConfigurationHome();

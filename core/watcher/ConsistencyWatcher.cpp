@@ -6,6 +6,7 @@
 
 #include "core/common/Paths.h"
 #include "core/platform/FileSystem.h"
+#include "core/platform/PosixError.h"
 #include "core/watcher/DebounceLimits.h"
 
 namespace lumifold {
@@ -132,6 +133,32 @@ void ConsistencyWatcher::openSources() {
     // The folders themselves first: under a small watch limit they matter more.
     for (std::size_t index = 0; index < m_watchedPaths.size(); ++index) watchParentStore(index);
     reportUnwatched();
+    watchLayoutFile();
+}
+
+void ConsistencyWatcher::setLayoutFile(std::string path, std::function<void()> onChange) {
+    m_layoutFile = std::move(path);
+    m_onLayoutChanged = std::move(onChange);
+    m_layoutEvents.emplace(m_queue, lastPathComponent(m_layoutFile));
+}
+
+void ConsistencyWatcher::watchLayoutFile() {
+    // Without its folder there is no file to change; one made later is read by the next
+    // reconciliation all the same, since every plan reads the layout file anew.
+    if (!m_layoutEvents || !platform::isDirectory(deletingLastPathComponent(m_layoutFile))) return;
+    platform::WatchFailure failure;
+    m_layoutSource = m_layoutEvents->add(
+        deletingLastPathComponent(m_layoutFile),
+        [this](const platform::DirectoryEvent& event) {
+            if (event.kind != platform::DirectoryEventKind::changed) return;
+            if (m_onLayoutChanged) m_onLayoutChanged();
+            scheduleFullReconciliation();
+        },
+        &failure, lastPathComponent(m_layoutFile));
+    if (!m_layoutSource) {
+        warn({"Not watching the layout file " + platform::printable(m_layoutFile) + ": " +
+              failure.message + "; a change to it is taken up at the next reconciliation"});
+    }
 }
 
 bool ConsistencyWatcher::watchConfigured(std::size_t index) {
@@ -346,6 +373,8 @@ void ConsistencyWatcher::closeSources() {
         if (configured.awaiting) m_events.cancel(*configured.awaiting);
     }
     for (const auto& [parent, source] : m_parentStores) m_events.cancel(source);
+    if (m_layoutSource) m_layoutEvents->cancel(*m_layoutSource);
+    m_layoutSource.reset();
     m_configured.clear();
     m_parentStores.clear();
     m_configuredWatched = 0;

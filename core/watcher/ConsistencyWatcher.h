@@ -58,6 +58,11 @@ class ConsistencyWatcher final {
     // Watches each folder's tree as `tree` walks it, and the folders made or moved into a
     // watched tree later. Before start.
     void setFolderTree(FolderTree tree) { m_tree.emplace(std::move(tree)); }
+    // Watches the layout file at `path` too (its folder, for that one entry, replaced or
+    // written in place): a change runs `onChange` on the queue, then one reconciliation of
+    // every folder follows the quiet period. A file whose folder is missing at start is not
+    // watched. Before start.
+    void setLayoutFile(std::string path, std::function<void()> onChange);
 
     void start();
     void stop();
@@ -114,6 +119,10 @@ class ConsistencyWatcher final {
     void warn(const std::vector<std::string>& messages) const;
     void reportUnwatched();
     void scheduleReconciliation();
+    // After a change of the layout file every folder's target may differ, not only those
+    // whose folders changed: the next reconciliation covers them all.
+    void scheduleFullReconciliation() { scheduleReconciliation(); }
+    void watchLayoutFile();
     void debounceElapsed();
     void cancelDebounce();
 
@@ -141,6 +150,11 @@ class ConsistencyWatcher final {
     std::map<std::string, platform::DirectoryEvents::SourceId> m_parentStores;  // by parent
     std::atomic<std::size_t> m_configuredWatched = 0;
     std::optional<platform::SerialQueue::TimerId> m_debounceTimer;
+    std::string m_layoutFile;
+    std::function<void()> m_onLayoutChanged;
+    // Its own events, since the file's name is the one entry they hear written in place.
+    std::optional<platform::DirectoryEvents> m_layoutEvents;
+    std::optional<platform::DirectoryEvents::SourceId> m_layoutSource;
 };
 
 }  // namespace lumifold

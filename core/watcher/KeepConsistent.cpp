@@ -16,10 +16,59 @@ std::string minutes(double seconds) {
     return std::to_string(whole) + (whole == 1 ? " minute" : " minutes");
 }
 
+// Every key of the top level and every key a rule sets, by a label naming the key and the rule.
+std::map<std::string, std::string> keysOf(const Layout& layout) {
+    std::map<std::string, std::string> keys;
+    const std::size_t rules = layout.file() ? layout.file()->rules.size() : 0;
+    for (std::size_t rule = 0; rule <= rules; ++rule) {
+        const bool top = rule == rules;
+        const std::string prefix = top ? ""
+                                       : "rule " + std::to_string(rule + 1) + " (" +
+                                             layout.file()->rules[rule].path + ") ";
+        for (const LayoutLine& line : layout.describe(top ? std::nullopt : std::optional(rule))) {
+            // A rule's own keys only: what it takes from the top level is told there.
+            if (top || line.origin.starts_with("rule ")) keys[prefix + line.key] = line.value;
+        }
+    }
+    return keys;
+}
+
+std::optional<std::map<std::string, std::string>> usableKeys(const LumifoldEngine& engine) {
+    try {
+        return keysOf(engine.layout());
+    } catch (const Error&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
 KeepConsistent::KeepConsistent(LumifoldEngine& engine, KeepConsistentOptions options)
-    : m_engine(engine), m_options(std::move(options)), m_pause(engine.homeDirectory()) {}
+    : m_engine(engine),
+      m_options(std::move(options)),
+      m_pause(engine.homeDirectory()),
+      m_layoutSeen(usableKeys(engine).value_or(std::map<std::string, std::string>{})) {}
+
+std::vector<std::string> KeepConsistent::layoutChanged() {
+    auto now = usableKeys(m_engine);
+    if (!now) return {};
+    std::vector<std::string> lines;
+    const auto valueIn = [](const std::map<std::string, std::string>& keys,
+                            const std::string& key) {
+        const auto found = keys.find(key);
+        return found == keys.end() ? std::string("(none)") : found->second;
+    };
+    std::map<std::string, std::string> every = m_layoutSeen;
+    every.insert(now->begin(), now->end());
+    for (const auto& [key, value] : every) {
+        const std::string before = valueIn(m_layoutSeen, key), after = valueIn(*now, key);
+        if (before != after)
+            lines.push_back("Layout changed: " + key + " " + before + " → " + after);
+    }
+    if (lines.empty()) lines.push_back("The layout file changed; the layout is the same");
+    m_layoutSeen = std::move(*now);
+    return lines;
+}
 
 std::vector<std::string> KeepConsistent::watchedFolders() const {
     // A folder every stage leaves alone (a system or library folder, or a link to one) would
@@ -59,6 +108,19 @@ bool KeepConsistent::proceed(const ChangePlan& plan, Reconciliation& outcome) {
         return false;
     }
     m_pauseNoted = false;
+    if (!plan.layout) {
+        outcome.result = Reconciliation::Result::layoutUnusable;
+        // Said once; the service keeps running and writes nothing until the file is mended.
+        if (m_layoutProblem != plan.refusal->message()) {
+            m_layoutProblem = plan.refusal->message();
+            outcome.warnings.push_back(*m_layoutProblem);
+        }
+        return false;
+    }
+    if (m_layoutProblem) {
+        outcome.lines.push_back("The layout file can be used again");
+        m_layoutProblem.reset();
+    }
     const std::size_t changes = changeCount(plan);
     if (changes > 0) {
         outcome.lines.push_back("Folders changed; applying " + counted(changes, "change"));

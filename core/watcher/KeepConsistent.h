@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,7 @@ struct Reconciliation {
         applied,         // a plan with changes was carried out
         paused,          // a restore paused Keep Consistent: nothing planned
         waitingForLock,  // another Lumifold process held the lock
+        layoutUnusable,  // the layout file cannot be used: nothing planned or written
         failed,
     };
     Result result = Result::holds;
@@ -77,6 +79,10 @@ class KeepConsistent final {
     // The chosen folders worth watching: those every stage does not leave alone.
     std::vector<std::string> watchedFolders() const;
     Reconciliation reconcile();
+    // Reads the layout file again after it changed and says, a line each, which keys of which
+    // target differ from the last layout that could be used. Nothing while it cannot be used
+    // (the next reconciliation says why, once). Never throws.
+    std::vector<std::string> layoutChanged();
 
   private:
     LumifoldEngine::FolderList folders(Reconciliation& outcome);
@@ -89,7 +95,9 @@ class KeepConsistent final {
     WatchPause m_pause;
     bool m_pauseNoted = false;
     std::vector<std::string> m_walkWarnings;
-    std::optional<std::string> m_failure;  // the failure that repeats, if any
+    std::optional<std::string> m_failure;             // the failure that repeats, if any
+    std::map<std::string, std::string> m_layoutSeen;  // the last usable layout, key by key
+    std::optional<std::string> m_layoutProblem;       // why the layout file cannot be used, said
     double m_nextRetry = kFirstRetry;
 };
 

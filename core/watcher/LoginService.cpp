@@ -106,10 +106,7 @@ std::optional<std::string> startedProgram(const std::string& jobPath) {
 }  // namespace
 
 LoginServiceHost LoginServiceHost::system(const std::string& home) {
-    // Without an entry in the password database, HOME is the only home there is to go by.
-    const std::string own = platform::accountHomeDirectory().value_or(platform::homeDirectory());
-    const bool usersOwn =
-        platform::resolveSymbolicLinks(home) == platform::resolveSymbolicLinks(own);
+    const bool usersOwn = platform::isAccountHome(home);
     return {
         .homeDirectory = home,
         .configHome = usersOwn ? platform::userConfigurationHome() : std::nullopt,

@@ -36,6 +36,7 @@ LIBRARIES = {
     "unicode/": ("core/common/Text.cpp",),  # ICU has one wrapper
     "openssl/": ("core/platform/Sha256.cpp",),  # so has OpenSSL
     "nlohmann/": ("core", "cli", "app", "tests", "bench", "fuzz"),  # records carry their JSON
+    "toml++/": ("core/preferences/LayoutFile.cpp",),  # layout files have one reader
     "CLI/": ("cli",),
     "gtest/": ("tests",),
     "gmock/": ("tests",),
@@ -110,6 +111,8 @@ SELF_CHECK = [
     ("core/platform/Sha256.cpp", "<", "openssl/evp.h", True),
     ("core/platform/FileSystemLinux.cpp", "<", "openssl/evp.h", False),
     ("core/plist/PropertyList.cpp", "<", "plist/plist.h", False),
+    ("core/preferences/LayoutFile.cpp", "<", "toml++/toml.h", True),
+    ("core/preferences/LayoutFile.h", "<", "toml++/toml.h", False),
     ("core/platform/A.cpp", '"', "core/plist/B.h", True),
     ("core/plist/A.cpp", '"', "core/platform/B.h", False),
     ("core/backup/A.h", "<", "nlohmann/json.hpp", True),

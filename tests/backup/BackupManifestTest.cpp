@@ -40,6 +40,7 @@ json treeOf(const BackupManifest& manifest) {
     if (manifest.finderPlistWasLink) tree["finderPlistWasLink"] = true;
     if (manifest.writtenFolders) tree["writtenFolders"] = *manifest.writtenFolders;
     if (manifest.applyFailed) tree["applyFailed"] = *manifest.applyFailed;
+    if (manifest.layout) tree["layout"] = *manifest.layout;
     return tree;
 }
 
@@ -103,6 +104,11 @@ TEST(BackupManifestTest, StreamedTextEqualsTheTreesByteForByte) {
         }
         manifest.applyFailed.reset();
         if (random() % 2) manifest.applyFailed = FailedApply{"Could not \"/x\"", random() % 2 == 0};
+        manifest.layout.reset();
+        if (random() % 2) {
+            manifest.layout = AppliedLayout{"/h/.config/l.toml", "sum", {{"view", "icon"}}};
+            if (random() % 2) manifest.layout->target["icon-size"] = "64";
+        }
         manifest.appliedChanges.resize(random() % 3, {"t/", "k", "o\"", "n\n", "c"});
         manifest.fileExtensionBackups.resize(random() % 3, {"/f/é.txt", random() % 2 == 0});
         if (random() % 2) {

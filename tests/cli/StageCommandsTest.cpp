@@ -281,5 +281,51 @@ TEST_F(StageCommandsTest, AFailedApplySaysWhatItPutBackAndSnapshotsSayItFailed) 
     EXPECT_TRUE(run({"snapshots"}).out.ends_with("  (apply failed; everything was put back)\n"));
 }
 
+// The layout file: shown with where each key came from, checked, carried into the login
+// service and the snapshot; one that cannot be used stops every stage before it reads or writes.
+TEST_F(StageCommandsTest, TheLayoutFileIsShownCheckedAndRecordedAndABadOneStopsEveryStage) {
+    const std::string layout = home.writeFile(
+        "my-layout.toml", "icon-size = 64\n[[folder]]\npath = \"~/Downloads\"\nview = \"list\"\n");
+    EXPECT_EQ(run({"layout", "check", layout}).out, layout + ": usable, 1 folder rule\n");
+    const std::string shown = run({"--layout", layout, "layout", "show"}).out;
+    for (const char* line : {"icon-size = 64  # the layout file\n", "view = \"icon\"  # built in\n",
+                             "[[folder]]  # rule 1, line 2\npath = \"~/Downloads\"\n"
+                             "view = \"list\"  # rule 1 (~/Downloads)\n"}) {
+        EXPECT_NE(shown.find(line), std::string::npos) << shown;
+    }
+    EXPECT_NE(run({"--layout", layout, "layout", "show", "--folder", home / "Downloads"})
+                  .out.find("Downloads: rule 1 (path \"~/Downloads\", line 2)\nview = \"list\""),
+              std::string::npos);
+    EXPECT_EQ(run({"layout", "show"}).out.find("# No layout file at " + home / ".config"), 0U);
+
+    ASSERT_NE(run({"--layout", layout, "apply"}).status, 1);
+    const std::string id = json({"snapshots", "--json"})[0]["id"];
+    EXPECT_NE(run({"snapshots", id}).out.find("  layout: " + layout + " (SHA-256 "),
+              std::string::npos);
+    ASSERT_EQ(run({"--layout", layout, "agent", "install"}).status, 0);
+    EXPECT_NE(contentOf(home / "Library/LaunchAgents/com.quarnish.lumifold.watcher.plist")
+                  .find("<string>--layout</string>\n\t\t<string>" + layout + "</string>"),
+              std::string::npos);
+
+    home.writeFile("my-layout.toml", "view = \"grid\"\n");
+    home.writeFile(
+        "Documents/.DS_Store",
+        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
+    // What the commands print is kept in the home too.
+    const auto output = [](const std::string& path) {
+        return path.find("/.cli-") != std::string::npos;
+    };
+    const auto before = testing::treeState(home.path(), output);
+    const std::string problem =
+        "lumifold: " + layout + ":1: view: expected one of icon, list, column, gallery\n";
+    EXPECT_EQ(run({"layout", "check", layout}).err, problem);
+    for (const char* stage : {"inspect", "preview", "apply", "verify"}) {
+        const CliResult result = run({"--layout", layout, stage});
+        EXPECT_EQ(result.status, 1) << stage;
+        EXPECT_EQ(result.err.find(problem), 0U) << stage << result.err;
+    }
+    EXPECT_TRUE(testing::treeState(home.path(), output) == before);
+}
+
 }  // namespace
 }  // namespace lumifold

@@ -51,11 +51,11 @@ class FolderScannerTest : public ::testing::Test {
         return home.writeFile(appending(relative, ".DS_Store"), writer.encode(entries));
     }
     FolderViewSetting inspectOne(const std::string& path) const {
-        const auto results = scanner.inspectFolders({path}, kPreferred);
+        const auto results = scanner.inspectFolders({path}, Layout(kPreferred));
         return results.size() == 1 ? results[0] : FolderViewSetting{};
     }
     ReconciliationPlanning plan(const std::vector<std::string>& folders) const {
-        return scanner.planReconciliation(folders, kPreferred);
+        return scanner.planReconciliation(folders, Layout(kPreferred));
     }
 
     testing::TempHome home;
@@ -165,7 +165,8 @@ TEST_F(FolderScannerTest, OverridesComeFromTheOwnStoreThenTheParents) {
 TEST_F(FolderScannerTest, AFolderMetTwiceIsReportedOnceAndExcludedOnesNotAtAll) {
     const std::string real = home.makeFolder("Documents");
     const std::string viaLink = home.link(real, "Docs");
-    const auto results = scanner.inspectFolders({viaLink, real, real + "/", viaLink}, kPreferred);
+    const auto results =
+        scanner.inspectFolders({viaLink, real, real + "/", viaLink}, Layout(kPreferred));
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0].path, viaLink);
     EXPECT_EQ(results[0].canonicalPath, real);
@@ -173,7 +174,7 @@ TEST_F(FolderScannerTest, AFolderMetTwiceIsReportedOnceAndExcludedOnesNotAtAll) 
     if (!platform::isDirectory("/usr/include")) GTEST_SKIP() << "no /usr/include";
     // Excluded by the resolved path, whatever the link is called.
     const std::string include = home.link("/usr/include", "include");
-    EXPECT_TRUE(scanner.inspectFolders({"/usr/include", include}, kPreferred).empty());
+    EXPECT_TRUE(scanner.inspectFolders({"/usr/include", include}, Layout(kPreferred)).empty());
     EXPECT_TRUE(scanner.visibleExtensionFiles({"/usr/include", include}).empty());
 }
 

@@ -63,6 +63,31 @@ class ConsistencyWatcherTest : public ::testing::Test {
     std::optional<ConsistencyWatcher> watcher;
 };
 
+// The layout file is heard whether it is written in place or replaced; its neighbours are not.
+// Each change reloads it, then one reconciliation follows the quiet period.
+TEST_F(ConsistencyWatcherTest, AnEditedLayoutFileIsReloadedThenEveryFolderReconciled) {
+    const std::string layout = home.writeFile(".config/lumifold/layout.toml", "icon-size = 64\n");
+    int reloads = 0;
+    watcher->setLayoutFile(layout, [&] { ++reloads; });
+    start();
+    std::ofstream(layout, std::ios::trunc) << "icon-size = 80\n";
+    watcher->waitUntilIdle();
+    EXPECT_GE(reloads, 1);
+    advance(8);
+    EXPECT_EQ(callbacks, 1);
+
+    const int before = reloads;
+    home.writeFile(".config/lumifold/notes.txt", "x");
+    watcher->waitUntilIdle();
+    EXPECT_EQ(reloads, before);
+    std::filesystem::rename(home.writeFile(".config/lumifold/layout.toml.new", "view = \"list\"\n"),
+                            layout);
+    watcher->waitUntilIdle();
+    EXPECT_GT(reloads, before);
+    advance(8);
+    EXPECT_EQ(callbacks, 2);
+}
+
 // One call one interval after the last event of a burst. A reconciliation that could not run
 // (the lock was held) asks again with no change needed; never while paused.
 TEST_F(ConsistencyWatcherTest, CallsBackOnceAfterABurstAndARetryOneIntervalLater) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,32 @@ class KeepConsistentTest : public ::testing::Test {
     std::unique_ptr<LumifoldEngine> engine;
     std::unique_ptr<KeepConsistent> keep;
 };
+
+// An edited layout file is told key by key; one that cannot be used is said once, nothing is
+// written while it stays so, and its mending is said.
+TEST_F(KeepConsistentTest, AnEditedLayoutIsToldAndAnUnusableOneWritesNothing) {
+    const std::string layout = home.writeFile(".config/lumifold/layout.toml", "icon-size = 64\n");
+    keep = std::make_unique<KeepConsistent>(*engine, keep->options());
+    home.writeFile(".config/lumifold/layout.toml",
+                   "icon-size = 80\n[[folder]]\npath = \"~/Desktop\"\nview = \"list\"\n");
+    const std::vector<std::string> told = keep->layoutChanged();
+    EXPECT_NE(std::find(told.begin(), told.end(), "Layout changed: icon-size 64 → 80"), told.end());
+    EXPECT_NE(std::find(told.begin(), told.end(),
+                        "Layout changed: rule 1 (~/Desktop) view (none) → \"list\""),
+              told.end());
+
+    home.writeFile(".config/lumifold/layout.toml", "icon-size = 8000\n");
+    EXPECT_TRUE(keep->layoutChanged().empty());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const Reconciliation outcome = keep->reconcile();
+        EXPECT_EQ(outcome.result, Result::layoutUnusable) << lines(outcome);
+        EXPECT_EQ(outcome.warnings.size(), attempt == 0 ? 1u : 0u) << lines(outcome);
+    }
+    EXPECT_TRUE(engine->backupManager().listSnapshots().snapshots.empty());
+    home.writeFile(".config/lumifold/layout.toml", "icon-size = 80\n");
+    EXPECT_NE(lines(keep->reconcile()).find("The layout file can be used again"),
+              std::string::npos);
+}
 
 // A failure that repeats is said once and tried again after 1, 2, 4 ... minutes, up to an hour;
 // once Apply works again it says so and the next failure starts from a minute again.

@@ -20,7 +20,7 @@ struct ApplyOptions {
 
 int runApply(const GlobalOptions& global, const ApplyOptions& options) {
     ProgressLine progress(!options.stage.json);
-    const auto engine = makeEngine(global, &progress, true);
+    const auto engine = makeEngine(global, &progress, true, options.stage.tree.foldersOnly);
     requireLayout(*engine);
     std::vector<std::string> warnings;
     const auto folders = chosenFolders(*engine, options.stage, warnings);
@@ -60,7 +60,7 @@ int runApply(const GlobalOptions& global, const ApplyOptions& options) {
 
 int runVerify(const GlobalOptions& global, const StageOptions& options) {
     ProgressLine progress(!options.json);
-    const auto engine = makeEngine(global, &progress);
+    const auto engine = makeEngine(global, &progress, false, options.tree.foldersOnly);
     requireLayout(*engine);
     std::vector<std::string> warnings;
     const auto folders = chosenFolders(*engine, options, warnings);
@@ -96,7 +96,11 @@ void printReport(const VerificationReport& report, const StageOptions& options,
                  std::vector<std::string> roots) {
     const bool listCompliant = listsConsistentFolders(options);
     std::cout << (report.isFullyCompliant() ? "Fully compliant" : "Not compliant") << '\n';
-    std::cout << "Finder defaults: " << (report.finderDefaultsValid ? "valid" : "differ") << '\n';
+    std::cout << "Finder defaults: "
+              << (options.tree.foldersOnly     ? "not judged (--folders-only)"
+                  : report.finderDefaultsValid ? "valid"
+                                               : "differ")
+              << '\n';
     for (const auto& discrepancy : report.discrepancies) std::cout << "  - " << discrepancy << '\n';
     std::cout << "Folders:\n";
     std::size_t unlisted = 0;

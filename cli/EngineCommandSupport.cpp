@@ -11,8 +11,10 @@
 namespace lumifold::cli {
 
 std::vector<std::string> TreeOptions::arguments() const {
-    if (!recursive) return {};
-    std::vector<std::string> result{"--recursive"};
+    std::vector<std::string> result;
+    if (foldersOnly) result.emplace_back("--folders-only");
+    if (!recursive) return result;
+    result.emplace_back("--recursive");
     if (depth) result.insert(result.end(), {"--depth", std::to_string(*depth)});
     for (const auto& glob : excludes) result.insert(result.end(), {"--exclude", glob});
     return result;
@@ -32,6 +34,11 @@ void addTreeOptions(CLI::App& command, TreeOptions& options) {
                     "with their subfolders (repeatable)")
         ->option_text("GLOB")
         ->needs(recursive);
+    command
+        .add_flag("--folders-only", options.foldersOnly,
+                  "Only the folders' own .DS_Store files and extension flags (a file server's "
+                  "shares): no Finder preferences, no store above the folders; needs --folder")
+        ->needs(command.get_option("--folder"));
 }
 
 void addStageOptions(CLI::App& command, StageOptions& options) {
@@ -83,8 +90,9 @@ std::string homeDirectory(const GlobalOptions& global) {
 }
 
 std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global, ProgressLine* progress,
-                                           bool saysWhenWaiting) {
+                                           bool saysWhenWaiting, bool foldersOnly) {
     EngineOptions options;
+    options.foldersOnly = foldersOnly;
     if (progress != nullptr) options.progress = progress->callback();
     if (saysWhenWaiting) {
         options.waitingForLock = [](const std::string& message) { std::cerr << message << '\n'; };

@@ -13,17 +13,20 @@
 
 namespace lumifold::cli {
 
-// --recursive and what goes with it.
+// --recursive and what goes with it, and --folders-only: what a run covers, which the watcher
+// and the login service carry on.
 struct TreeOptions {
     bool recursive = false;
     std::optional<std::size_t> depth;
     std::vector<std::string> excludes;
+    bool foldersOnly = false;  // EngineOptions::foldersOnly
 
     FolderTreeOptions folderTreeOptions() const { return {depth, excludes}; }
     // The options again, as command-line arguments (for the login service).
     std::vector<std::string> arguments() const;
 };
 
+// Adds them to `command`, which already has its --folder (--folders-only needs one).
 void addTreeOptions(CLI::App& command, TreeOptions& options);
 
 // Options every stage command takes.
@@ -53,9 +56,10 @@ std::string homeDirectory(const GlobalOptions& global);
 // An engine working on homeDirectory(global).
 // `progress`, when given, is told how far long operations are. With `saysWhenWaiting`, waiting
 // for another Lumifold process's lock is said on standard error.
+// With `foldersOnly`, the engine works on the folders alone (EngineOptions::foldersOnly).
 std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global,
                                            ProgressLine* progress = nullptr,
-                                           bool saysWhenWaiting = false);
+                                           bool saysWhenWaiting = false, bool foldersOnly = false);
 
 // Throws the layout file's error (naming the file, each line and key) when it cannot be used:
 // a stage then reads and writes nothing.

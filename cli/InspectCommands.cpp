@@ -27,7 +27,7 @@ void printLayout(const FinderLayoutPreferences& layout) {
 
 int runInspect(const GlobalOptions& global, const StageOptions& options) {
     ProgressLine progress(!options.json);
-    const auto engine = makeEngine(global, &progress);
+    const auto engine = makeEngine(global, &progress, false, options.tree.foldersOnly);
     requireLayout(*engine);
     std::vector<std::string> warnings;
     const auto chosen = chosenFolders(*engine, options, warnings);
@@ -132,7 +132,7 @@ void printPreviewJson(const ChangePlan& plan) {
 
 int runPreview(const GlobalOptions& global, const PreviewOptions& options) {
     ProgressLine progress(!options.stage.json);
-    const auto engine = makeEngine(global, &progress);
+    const auto engine = makeEngine(global, &progress, false, options.stage.tree.foldersOnly);
     requireLayout(*engine);
     std::vector<std::string> warnings;
     const auto folders = chosenFolders(*engine, options.stage, warnings);

@@ -53,7 +53,7 @@ void logReconciliation(WatchLog& log, const Reconciliation& outcome) {
 
 int runWatch(const GlobalOptions& global, const WatchOptions& options) {
     const double debounce = options.timing.debounce.value_or(debounce_limits::kDefault);
-    const auto engine = makeEngine(global);
+    const auto engine = makeEngine(global, nullptr, false, options.tree.foldersOnly);
     requireLayout(*engine);
     StageOptions stage;
     stage.folders = options.folders;

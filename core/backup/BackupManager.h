@@ -34,6 +34,7 @@ struct SnapshotSource {
     std::string path;
     Bytes bytes;
     std::optional<std::string> plannedSHA256;
+    bool existed = true;  // false: Apply creates the file
 };
 
 // Everything a snapshot holds, from reads the caller already made. The two long lists are

@@ -76,7 +76,8 @@ void BackupManager::evaluateStores(const BackupManifest& manifest,
                 .isModifiedSinceBackup = false,
                 .currentSHA256 = kMissingChecksum,
                 .expectedSHA256 = item.originalSHA256,
-                .statusDescription = kStatusWillBeRecreated,
+                .statusDescription =
+                    item.createdByApply ? kStatusAlreadyRestored : kStatusWillBeRecreated,
             });
             continue;
         }

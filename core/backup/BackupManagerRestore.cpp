@@ -59,7 +59,7 @@ void BackupManager::restorePreferencesFile(const BackupManifest& manifest, ByteV
     // The file keeps its owner, bits and attributes; one deleted since is recreated as its
     // folder's.
     platform::ReplaceOptions options;
-    options.ownerOfFolderWhenNew = true;
+    options.belongsToFolderWhenNew = true;
     platform::replaceFileIn(place.folder, place.name, copy, options);
 }
 
@@ -71,12 +71,19 @@ void BackupManager::restoreStores(const std::vector<DSStoreBackupItem>& stores,
         if (!copies[i]) continue;
         const auto folder = opener.folderOf(item.originalPath, false);
         platform::removeOwnTemporaryFilesIn(*folder, {kDSStoreName});
+        if (item.createdByApply) {
+            // There was none before Apply; one removed since stays so.
+            if (platform::entryTypeIn(*folder, kDSStoreName)) {
+                platform::removeFileIn(*folder, kDSStoreName);
+            }
+            continue;
+        }
         // The bits are the new file's before it takes the store's name, so nothing that takes
         // the name afterwards is ever changed. Never set-id or sticky, whatever the manifest
         // says.
         platform::ReplaceOptions options;
         options.exactPermissionBits = item.posixPermissions & 0777u;
-        options.ownerOfFolderWhenNew = true;
+        options.belongsToFolderWhenNew = true;
         platform::replaceFileIn(*folder, kDSStoreName, *copies[i], options);
     }
 }
@@ -141,7 +148,7 @@ void BackupManager::restorePushedPreferences(const std::vector<PushedPreference>
                         current == checksumAfterPush(value, domainCopies[i]))) {
             if (domainCopies[i]) {
                 platform::ReplaceOptions options;
-                options.ownerOfFolderWhenNew = true;
+                options.belongsToFolderWhenNew = true;
                 platform::replaceFileIn(place.folder, place.name, *domainCopies[i], options);
             } else {
                 platform::removeFileIn(place.folder, place.name);  // Apply made it

@@ -1,6 +1,7 @@
 // BackupManager's snapshot writing: a new snapshot's copies and manifest, then what Apply did,
 // or that it failed, recorded in that manifest.
 #include <algorithm>
+#include <set>
 #include <tuple>
 #include <utility>
 
@@ -30,21 +31,26 @@ constexpr std::uint64_t kCompletionBytesPerItem = 192;
 constexpr std::uint64_t kCompletionSlack = 64 * 1024;
 
 // Writes copies into a snapshot's "files" folder, as "<first 12 digits of the checksum>_<name>";
-// gives the copy's path relative to the snapshot, and the checksum.
+// gives the copy's path relative to the snapshot, and the checksum. A name `copied` already
+// holds is the same bytes, written once (a share's new stores are all one empty copy).
 std::pair<std::string, std::string> copyFile(const std::string& filesDirectory,
-                                             const std::string& path, ByteView bytes) {
+                                             const std::string& path, ByteView bytes,
+                                             std::set<std::string>* copied = nullptr) {
     const std::string checksum = platform::sha256Hex(bytes);
     const std::string name =
         checksum.substr(0, kCopyNameDigestLength) + "_" + lastPathComponent(path);
-    platform::writeFileAtomically(appending(filesDirectory, name), bytes, kPrivateFileMode);
+    if (copied == nullptr || copied->insert(name).second) {
+        platform::writeFileAtomically(appending(filesDirectory, name), bytes, kPrivateFileMode);
+    }
     return {std::string(kFilesFolderName) + "/" + name, checksum};
 }
 
 std::vector<DSStoreBackupItem> copyStores(const std::string& filesDirectory,
                                           const std::vector<SnapshotSource>& stores) {
     std::vector<DSStoreBackupItem> items;
+    std::set<std::string> names;
     for (const SnapshotSource& store : stores) {
-        auto [copied, checksum] = copyFile(filesDirectory, store.path, store.bytes);
+        auto [copied, checksum] = copyFile(filesDirectory, store.path, store.bytes, &names);
         const auto bits = platform::permissionBits(store.path);
         items.push_back(DSStoreBackupItem{
             .originalPath = store.path,
@@ -55,6 +61,7 @@ std::vector<DSStoreBackupItem> copyStores(const std::string& filesDirectory,
                 bits ? static_cast<std::uint16_t>(*bits & 07777) : kFallbackPermissions,
             .notWritten = false,
             .plannedSHA256 = store.plannedSHA256,
+            .createdByApply = !store.existed,
         });
     }
     return items;

@@ -11,6 +11,7 @@ namespace {
 template <typename Members>
 void jsonMembers(Members& out, const DSStoreBackupItem& item) {
     out.member("backupRelativePath", item.backupRelativePath);
+    if (item.createdByApply) out.member("createdByApply", true);
     if (item.notWritten) out.member("notWritten", true);
     out.member("originalPath", item.originalPath);
     out.member("originalSHA256", item.originalSHA256);
@@ -51,6 +52,7 @@ void from_json(const nlohmann::json& json, DSStoreBackupItem& item) {
             json_fields::wrongType(*notWritten, "notWritten", "a boolean");
         decoded.notWritten = notWritten->get<bool>();
     }
+    decoded.createdByApply = json_fields::optionalBoolean(json, "createdByApply").value_or(false);
     item = std::move(decoded);
 }
 

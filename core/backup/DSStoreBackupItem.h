@@ -24,13 +24,16 @@ struct DSStoreBackupItem {
     // The checksum of the store Apply planned to write: a file holding exactly that is Apply's
     // own write, even when Apply did not finish. Absent in manifests of older versions.
     std::optional<std::string> plannedSHA256;
+    // There was no store: Apply made it (its copy is empty), and Restore removes it again.
+    // Absent (false) in manifests of older versions.
+    bool createdByApply = false;
 
     friend bool operator==(const DSStoreBackupItem&, const DSStoreBackupItem&) = default;
 };
 
 // The field names as keys; postModificationSHA256 and plannedSHA256 are left out when absent,
-// notWritten when false. writeJson streams the same members as one object, keys in ascending
-// order.
+// notWritten and createdByApply when false. writeJson streams the same members as one object, keys
+// in ascending order.
 void to_json(nlohmann::json& json, const DSStoreBackupItem& item);
 void writeJson(JsonWriter& out, const DSStoreBackupItem& item);
 // Every key but postModificationSHA256, plannedSHA256 and notWritten is required (a null counts as

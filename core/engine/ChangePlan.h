@@ -32,8 +32,8 @@ struct ChangePlan {
     // The layout planned to: each folder's target, and the file it came from; nullopt when the
     // layout file cannot be used (the refusal says why, and nothing else was planned).
     std::optional<Layout> layout;
-    std::vector<std::string> recordsOnly;  // folders planned only in their parent's store
-    FinderLayoutPreferences target;        // the layout's top level: the global keys
+    PlanScope scope;                 // beyond the folders' own stores
+    FinderLayoutPreferences target;  // the layout's top level: the global keys
     PreferencesFile preferences;
     std::vector<PlannedPush> pushes;
     std::vector<StoreRewrite> stores;

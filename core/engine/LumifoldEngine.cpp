@@ -54,6 +54,7 @@ std::string lockHolder(const std::optional<std::string>& description) {
 
 LumifoldEngine::LumifoldEngine(EngineOptions options)
     : m_home(normalizedHome(options.homeDirectory)),
+      m_foldersOnly(options.foldersOnly),
       m_layoutPath(options.layoutPath.value_or(LayoutFile::defaultPath(m_home))),
       m_monotonicSeconds(options.monotonicSeconds ? options.monotonicSeconds
                                                   : platform::monotonicSeconds),
@@ -68,7 +69,15 @@ LumifoldEngine::LumifoldEngine(EngineOptions options)
       m_coordinator(options.finderHost ? std::move(*options.finderHost)
                                        : FinderHost::system(m_home)) {}
 
-Layout LumifoldEngine::layout() const { return layout(m_preferencesManager.readPreferencesFile()); }
+PreferencesFile LumifoldEngine::preferencesAsTarget() const {
+    if (!m_foldersOnly) return m_preferencesManager.readPreferencesFile();
+    // Folders only: named, never read; the layout keeps the default spacing, no user's.
+    PreferencesFile unread;
+    unread.path = m_preferencesManager.plistPath();
+    return unread;
+}
+
+Layout LumifoldEngine::layout() const { return layout(preferencesAsTarget()); }
 
 Layout LumifoldEngine::layout(const PreferencesFile& preferences) const {
     return Layout::resolve(LayoutFile::read(m_layoutPath),
@@ -108,13 +117,14 @@ std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine:
     const FolderList& folders, std::vector<std::string>* warnings) const {
     const auto list = resolveFolders(folders);
     report("Inspect", "Describing the machine");
-    SystemEnvironmentInfo environment = m_inspector.inspect(m_preferencesManager.plistPath());
+    SystemEnvironmentInfo environment =
+        m_inspector.inspect(m_preferencesManager.plistPath(), !m_foldersOnly);
     report("Inspect", "Reading folders", 0, list.size());
     ScanNotes notes;
-    const PreferencesFile preferences = m_preferencesManager.readPreferencesFile();
+    const PreferencesFile preferences = preferencesAsTarget();
     std::optional<Error> layoutProblem;
     const Layout layout = usableLayout(preferences, &layoutProblem);
-    auto settings = m_scanner.inspectFolders(list, layout, &notes);
+    auto settings = m_scanner.inspectFolders(list, layout, &notes, m_foldersOnly);
     if (warnings != nullptr) {
         if (layoutProblem) {
             warnings->push_back(layoutProblem->message() +

@@ -49,6 +49,12 @@ struct EngineOptions {
     // that is, in words ("Waiting for another Lumifold process (apply, pid 12) to finish...");
     // none by default.
     std::function<void(const std::string& message)> waitingForLock;
+    // Work on the chosen folders' stores and flags alone (a file server's shares): the
+    // Finder's preferences and the global and per-host domains belong to each Mac user, so
+    // no stage reads them as a target or writes them; each folder's own store says the layout,
+    // and a folder's record in its parent's store is written only when the parent lies in a
+    // chosen folder. Needs an explicit folder list.
+    bool foldersOnly = false;
 };
 
 // What apply returns: the completed snapshot, the audit after writing, the warnings of the
@@ -107,10 +113,11 @@ class LumifoldEngine final {
     ChangePreview preview(const FolderList& folders = std::nullopt) const;
     VerificationReport verify(const FolderList& folders = std::nullopt,
                               std::vector<std::string>* warnings = nullptr) const;
-    // The one planning step behind Preview and Apply. Never throws. `recordsOnly`: folders whose
-    // record in their parent's store alone is planned; each parent is one of `folders`.
-    ChangePlan plan(const FolderList& folders = std::nullopt,
-                    const std::vector<std::string>& recordsOnly = {}) const;
+    // The one planning step behind Preview and Apply. Never throws. `scope`: folders whose
+    // record in their parent's store alone is planned (each parent is one of `folders`), and
+    // the chosen folders when `folders` are only some of those below them; its foldersOnly is
+    // the engine's.
+    ChangePlan plan(const FolderList& folders = std::nullopt, PlanScope scope = {}) const;
 
     // Plan, snapshot, write, verify, holding the lock; a plan without changes writes nothing
     // and takes no snapshot. Throws the plan's refusal, kLocked, or the failing component's
@@ -122,7 +129,7 @@ class LumifoldEngine final {
     // snapshot. A plan that must not be carried out is thrown only when `proceed` says yes.
     std::optional<ApplyResult> applyIf(const FolderList& folders, bool relaunchFinder,
                                        const std::function<bool(const ChangePlan&)>& proceed,
-                                       const std::vector<std::string>& recordsOnly = {});
+                                       PlanScope scope = {});
 
     // Rolls back to `backupID` (default: the newest snapshot that holds changes,
     // BackupManager::newestHoldingChanges), writing only in the home, its default folders and
@@ -144,6 +151,9 @@ class LumifoldEngine final {
     // Throws LayoutFile::kInvalid, and the platform's Error for a file that cannot be read.
     // The overload works from a read of the preferences file the caller already made.
     Layout layout() const;
+    // The preferences file as the target's source: read, or with folders only an unread one
+    // (the layout then keeps the default grid spacing).
+    PreferencesFile preferencesAsTarget() const;
     Layout layout(const PreferencesFile& preferences) const;
     // As layout(), but an unusable file gives the built-in layout and its error in `problem`;
     // Inspect and Verify go on so, and say it. Never throws.
@@ -163,6 +173,7 @@ class LumifoldEngine final {
 
     // The home every stage works in, links resolved.
     const std::string& homeDirectory() const { return m_home; }
+    bool foldersOnly() const { return m_foldersOnly; }
     const FinderPreferencesManager& preferencesManager() const { return m_preferencesManager; }
     const FolderScanner& scanner() const { return m_scanner; }
     const BackupManager& backupManager() const { return m_backupManager; }
@@ -215,6 +226,7 @@ class LumifoldEngine final {
                 std::optional<std::uint64_t> total = std::nullopt) const;
 
     std::string m_home;
+    bool m_foldersOnly;
     std::string m_layoutPath;
     std::function<double()> m_monotonicSeconds;
     std::function<void(double)> m_sleep;

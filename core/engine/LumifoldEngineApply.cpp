@@ -67,7 +67,7 @@ std::vector<bool> recordTargets(const ChangePlan& plan, WriteTargets& targets,
 // memory. The plan saw each of its files with its extension visible, so no second read is
 // needed.
 SnapshotRequest snapshotRequest(const ChangePlan& plan, const WriteTargets& targets,
-                                const FinderPreferencesManager& preferences) {
+                                const FinderPreferencesManager& preferences, bool foldersOnly) {
     SnapshotRequest request;
     request.finderPlistPath = plan.preferences.path;
     request.lists.appliedChanges = [&plan](const auto& each) { forEachChange(plan, each); };
@@ -77,11 +77,13 @@ SnapshotRequest snapshotRequest(const ChangePlan& plan, const WriteTargets& targ
     request.pushedPreferences = plan.pushes;
     if (plan.preferences.exists) request.finderPlistBytes = plan.preferences.bytes;
     request.finderPlistWasLink = plan.preferences.isLink;
-    request.finderPlistPlannedSHA256 =
-        platform::sha256Hex(preferences.fileImage(plan.target, plan.preferences));
+    if (!foldersOnly) {
+        request.finderPlistPlannedSHA256 =
+            platform::sha256Hex(preferences.fileImage(plan.target, plan.preferences));
+    }
     for (const StoreRewrite& store : plan.stores) {
-        request.dsStores.push_back(
-            {store.plan.dsStorePath, store.plan.originalBytes, platform::sha256Hex(store.image)});
+        request.dsStores.push_back({store.plan.dsStorePath, store.plan.originalBytes,
+                                    platform::sha256Hex(store.image), store.plan.existed});
     }
     request.writtenFolders = targets.written();
     if (plan.layout && plan.layout->file()) {
@@ -140,7 +142,16 @@ platform::WriteBounds LumifoldEngine::applyBounds(const std::vector<std::string>
     // chose (none of whose parents is in the list) are roots of their own.
     const std::set<std::string> listed(folders.begin(), folders.end());
     for (const std::string& folder : folders) {
-        if (!listed.contains(deletingLastPathComponent(folder))) addChosenFolder(bounds, folder);
+        if (listed.contains(deletingLastPathComponent(folder))) continue;
+        if (!m_foldersOnly) {
+            addChosenFolder(bounds, folder);
+            continue;
+        }
+        // The folder alone: a parent outside every chosen folder is not written in.
+        try {
+            bounds.addRoot(folder);
+        } catch (const Error&) {
+        }
     }
     return bounds;
 }
@@ -151,10 +162,9 @@ ApplyResult LumifoldEngine::apply(const FolderList& folders, bool relaunchFinder
 
 std::optional<ApplyResult> LumifoldEngine::applyIf(
     const FolderList& folders, bool relaunchFinder,
-    const std::function<bool(const ChangePlan&)>& proceed,
-    const std::vector<std::string>& recordsOnly) {
+    const std::function<bool(const ChangePlan&)>& proceed, PlanScope scope) {
     const platform::FileLock held = lock("apply");
-    const ChangePlan plan = this->plan(folders, recordsOnly);
+    const ChangePlan plan = this->plan(folders, std::move(scope));
     if (!proceed(plan)) return std::nullopt;
     if (plan.refusal) throw *plan.refusal;
     // A snapshot of nothing would be the one a later restore takes, and undo nothing.
@@ -175,7 +185,8 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
     WriteTargets targets(applyBounds(plan.folders), m_home);
     const std::vector<bool> reachable = recordTargets(plan, targets, result);
     removeLeftovers(plan, targets);
-    const SnapshotRequest request = snapshotRequest(plan, targets, m_preferencesManager);
+    const SnapshotRequest request =
+        snapshotRequest(plan, targets, m_preferencesManager, m_foldersOnly);
     report("Apply", "Taking the snapshot");
     const WrittenSnapshot snapshot = m_backupManager.createSnapshot(request);
 
@@ -185,8 +196,12 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
     FinderQuit finder(m_coordinator);
     try {
         if (relaunchFinder) finder.quit();
-        report("Apply", "Writing preferences");
-        writePreferences(m_preferencesManager, plan, result, written, outcome);
+        if (m_foldersOnly) {
+            outcome.preferencesNotWritten = true;  // never Apply's to write, nor Restore's
+        } else {
+            report("Apply", "Writing preferences");
+            writePreferences(m_preferencesManager, plan, result, written, outcome);
+        }
         writeStores(plan, targets, reachable, result, written, outcome);
         hideExtensions(plan.extensionFiles, targets, result, written.flags);
         report("Apply", "Recording checksums");
@@ -218,7 +233,9 @@ void LumifoldEngine::writeStores(const ChangePlan& plan, const WriteTargets& tar
             continue;
         }
         platform::ReplaceOptions options;
-        options.unlessChangedFrom = platform::PlannedContent{true, store.plan.originalBytes};
+        options.unlessChangedFrom =
+            platform::PlannedContent{store.plan.existed, store.plan.originalBytes};
+        options.belongsToFolderWhenNew = true;
         if (platform::replaceFileIn(*folder, dsstore_format::kFileName, store.image, options)) {
             written.stores.push_back(i);
         } else {
@@ -262,7 +279,9 @@ void LumifoldEngine::removeLeftovers(const ChangePlan& plan, const WriteTargets&
     std::set<std::string> files;
     for (const std::string& folder : plan.folders) {
         files.insert(appending(folder, dsstore_format::kFileName));
-        files.insert(appending(deletingLastPathComponent(folder), dsstore_format::kFileName));
+        if (!m_foldersOnly) {
+            files.insert(appending(deletingLastPathComponent(folder), dsstore_format::kFileName));
+        }
     }
     for (const StoreRewrite& store : plan.stores) files.insert(store.plan.dsStorePath);
     for (const std::string& file : files) {
@@ -270,7 +289,8 @@ void LumifoldEngine::removeLeftovers(const ChangePlan& plan, const WriteTargets&
             platform::removeOwnTemporaryFilesIn(*folder, {dsstore_format::kFileName});
         }
     }
-    std::vector<std::string> preferences{plan.preferences.path};
+    std::vector<std::string> preferences;
+    if (!m_foldersOnly) preferences.push_back(plan.preferences.path);
     for (const PlannedPush& push : plan.pushes) preferences.push_back(push.domainPath);
     for (const std::string& file : preferences) {
         try {

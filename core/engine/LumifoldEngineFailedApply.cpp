@@ -124,8 +124,9 @@ void putBackStores(const ChangePlan& plan, const WriteTargets& targets,
             std::string why;
             const auto folder = targets.folderOf(store.dsStorePath, why);
             if (!folder) return why;
-            return putBackFile(*folder, dsstore_format::kFileName,
-                               *request.dsStores[*i].plannedSHA256, ByteView(store.originalBytes));
+            return putBackFile(
+                *folder, dsstore_format::kFileName, *request.dsStores[*i].plannedSHA256,
+                store.existed ? std::optional<ByteView>(store.originalBytes) : std::nullopt);
         });
         if (!restored) storesLeft.push_back(*i);
     }

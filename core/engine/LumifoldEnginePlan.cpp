@@ -82,11 +82,11 @@ ChangePreview LumifoldEngine::preview(const FolderList& folders) const {
     return preview;
 }
 
-ChangePlan LumifoldEngine::plan(const FolderList& folders,
-                                const std::vector<std::string>& recordsOnly) const {
+ChangePlan LumifoldEngine::plan(const FolderList& folders, PlanScope scope) const {
     ChangePlan plan;
     plan.folders = resolveFolders(folders);
-    plan.recordsOnly = recordsOnly;
+    plan.scope = std::move(scope);
+    plan.scope.foldersOnly = m_foldersOnly;
     planPreferences(plan);
     if (!plan.layout) return plan;  // no target to plan for: the refusal says why
     report("Preview", "Reading stores");
@@ -96,7 +96,7 @@ ChangePlan LumifoldEngine::plan(const FolderList& folders,
 }
 
 void LumifoldEngine::planPreferences(ChangePlan& plan) const {
-    plan.preferences = m_preferencesManager.readPreferencesFile();
+    plan.preferences = preferencesAsTarget();
     try {
         plan.layout = layout(plan.preferences);
     } catch (const Error& error) {
@@ -106,6 +106,8 @@ void LumifoldEngine::planPreferences(ChangePlan& plan) const {
         return;
     }
     plan.target = plan.layout->top();
+    // Folders only: the preferences are each Mac user's, so nothing is planned there.
+    if (m_foldersOnly) return;
     ChangePreview& preview = plan.preview;
     preview.plistChanges = m_preferencesManager.plistChanges(plan.target, plan.preferences);
     if (m_coordinator.hasActiveTransfers()) {
@@ -148,7 +150,7 @@ void LumifoldEngine::planStores(ChangePlan& plan) const {
     ChangePreview& preview = plan.preview;
     try {
         ReconciliationPlanning planning =
-            m_scanner.planReconciliation(plan.folders, *plan.layout, plan.recordsOnly);
+            m_scanner.planReconciliation(plan.folders, *plan.layout, plan.scope);
         for (DSStoreReconciliationPlan& store : planning.plans) {
             // Encoded now, so a store the writer cannot lay out stops Apply before anything
             // is snapshotted or written, and Preview says so.

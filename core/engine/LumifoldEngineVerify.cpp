@@ -1,4 +1,6 @@
 // LumifoldEngine::verify: audits the global preferences and each folder's overrides.
+#include <set>
+
 #include "core/common/Error.h"
 #include "core/common/Numbers.h"
 #include "core/common/Paths.h"
@@ -87,8 +89,12 @@ std::vector<std::string> preferenceDiscrepancies(const PreferencesFile& preferen
 // children) and the notes.
 class FolderAudit final {
   public:
-    FolderAudit(const FolderScanner& scanner, const Layout& layout)
-        : m_scanner(scanner), m_layout(layout) {}
+    // With `scope` (folders only: the resolved folders audited), each folder's own store must
+    // say the layout itself, and its parent's store is judged only when the parent lies in
+    // one of them.
+    FolderAudit(const FolderScanner& scanner, const Layout& layout,
+                const std::set<std::string>* scope)
+        : m_scanner(scanner), m_layout(layout), m_scope(scope) {}
 
     ScanNotes& notes() { return m_notes; }
 
@@ -106,23 +112,35 @@ class FolderAudit final {
         std::vector<std::string> problems, parts;
         const FinderLayoutPreferences& target = m_layout.targetFor(folder, canonical);
         const std::string store = dsstore_format::kFileName;
-        checkStore(appending(folder, store),
-                   {".", "", "Local " + store, "Contains list view override '"}, target, item,
-                   problems, parts);
-        const std::string parent = "Parent " + store;
-        checkStore(
-            appending(deletingLastPathComponent(folder), store),
-            {lastPathComponent(folder), parent + ": ", parent, parent + ": list view override '"},
+        const bool ownRecords = checkStore(
+            appending(folder, store), {".", "", "Local " + store, "Contains list view override '"},
             target, item, problems, parts);
+        if (m_scope != nullptr && !ownRecords) {
+            item.viewStyleMatches = false;
+            item.conflictingOverridesPresent = true;
+            parts.push_back("Local " + store + " does not hold the folder's view style and " +
+                            "icon view options");
+        }
+        const std::string parent = "Parent " + store;
+        if (m_scope == nullptr ||
+            FolderScanner::parentStoreInScope(deletingLastPathComponent(canonical), *m_scope)) {
+            checkStore(appending(deletingLastPathComponent(folder), store),
+                       {lastPathComponent(folder), parent + ": ", parent,
+                        parent + ": list view override '"},
+                       target, item, problems, parts);
+        }
         if (m_layout.top().hideFileExtensions) checkExtensions(canonical, item, problems, parts);
         if (!problems.empty()) item.inaccessible = true;
         problems.insert(problems.end(), parts.begin(), parts.end());
-        item.notes = problems.empty() ? "Inherits global defaults cleanly" : joined(problems);
+        item.notes = !problems.empty() ? joined(problems)
+                     : m_scope         ? "Holds the layout in its own " + store
+                                       : "Inherits global defaults cleanly";
         return item;
     }
 
   private:
-    void checkStore(const std::string& path, const StoreSide& side,
+    // Whether the store's own records say the whole layout (ownLayoutRecords).
+    bool checkStore(const std::string& path, const StoreSide& side,
                     const FinderLayoutPreferences& target, FolderVerificationItem& item,
                     std::vector<std::string>& problems, std::vector<std::string>& parts) {
         const auto& found = m_scanner.readStoreForInspection(path, &m_notes, m_reads);
@@ -142,6 +160,7 @@ class FolderAudit final {
                 parts.push_back(side.listViewNote + entry.code + "'");
             }
         }
+        return found.entries && ownLayoutRecords(*found.entries).complete();
     }
 
     void checkExtensions(const std::string& canonical, FolderVerificationItem& item,
@@ -160,6 +179,7 @@ class FolderAudit final {
 
     const FolderScanner& m_scanner;
     const Layout& m_layout;
+    const std::set<std::string>* m_scope;
     ScanNotes m_notes;
     FolderScanner::StoreReads m_reads;
 };
@@ -169,20 +189,29 @@ class FolderAudit final {
 VerificationReport LumifoldEngine::verify(const FolderList& folders,
                                           std::vector<std::string>* warnings) const {
     const auto list = resolveFolders(folders);
-    const PreferencesFile preferences = m_preferencesManager.readPreferencesFile();
-    const FinderLayoutPreferences current = m_preferencesManager.currentPreferences(preferences);
+    const PreferencesFile preferences = preferencesAsTarget();
     std::optional<Error> layoutProblem;
     const Layout layout = usableLayout(preferences, &layoutProblem);
-
     VerificationReport report;
-    report.discrepancies = preferenceDiscrepancies(
-        preferences, current, layout.top(), m_preferencesManager.showsAllExtensions(preferences));
-    // An unusable layout file leaves the target unknown: nothing passes as compliant.
-    if (layoutProblem)
-        report.discrepancies.insert(report.discrepancies.begin(), layoutProblem->message());
-    FolderAudit audit(m_scanner, layout);
-    std::uint64_t checked = 0;
     platform::PathResolver resolver;
+    std::optional<std::set<std::string>> scope;
+    if (m_foldersOnly) {
+        // The folders only: the preferences are each Mac user's, not judged here.
+        scope.emplace();
+        for (const std::string& folder : list) scope->insert(resolver.resolve(folder));
+    } else {
+        const FinderLayoutPreferences current =
+            m_preferencesManager.currentPreferences(preferences);
+        report.discrepancies =
+            preferenceDiscrepancies(preferences, current, layout.top(),
+                                    m_preferencesManager.showsAllExtensions(preferences));
+    }
+    // An unusable layout file leaves the target unknown: nothing passes as compliant.
+    if (layoutProblem) {
+        report.discrepancies.insert(report.discrepancies.begin(), layoutProblem->message());
+    }
+    FolderAudit audit(m_scanner, layout, scope ? &*scope : nullptr);
+    std::uint64_t checked = 0;
     for (const std::string& folder : list) {
         this->report("Verify", "Checking folders", checked++, list.size());
         // Folders every stage leaves alone are not audited either.

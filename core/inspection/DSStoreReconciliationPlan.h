@@ -16,6 +16,7 @@ namespace lumifold {
 struct DSStoreReconciliationPlan {
     std::string dsStorePath;                  // the file, as reached from the folder list
     Bytes originalBytes;                      // the file as read for planning
+    bool existed = true;                      // false: Apply creates it
     std::string targetLabel;                  // "<name of the holding folder>/.DS_Store"
     std::vector<SettingChange> localChanges;  // in the order the file's records were met
     std::vector<DSStoreEntry> newEntries;     // preserved records in file order, then fresh ones
@@ -41,6 +42,19 @@ struct ReconciliationPlanning {
     // Stores that are symbolic links: a rewrite would replace the link, and a restore never
     // writes through one, so they are left as they are.
     std::vector<std::string> linkedStores;
+};
+
+// What a plan covers besides its folders' own stores.
+struct PlanScope {
+    // Folders whose record in their parent's store alone is planned (the children of a folder
+    // whose store changed), not their own store.
+    std::vector<std::string> recordsOnly;
+    // With `foldersOnly` no global default stands behind a folder: each folder's own store must
+    // say the layout itself ("." records are added, and a missing store is planned as a new
+    // one), and a parent's store is planned only when the parent lies in a planned folder or in
+    // one of `chosen` (the folders the user gave, when only some folders below them are planned).
+    bool foldersOnly = false;
+    std::vector<std::string> chosen;
 };
 
 }  // namespace lumifold

@@ -283,7 +283,8 @@ std::vector<std::string> FolderScanner::visibleExtensionFilesIn(const std::strin
 }
 
 std::vector<FolderViewSetting> FolderScanner::inspectFolders(
-    const std::vector<std::string>& folders, const Layout& layout, ScanNotes* notes) const {
+    const std::vector<std::string>& folders, const Layout& layout, ScanNotes* notes,
+    bool foldersOnly) const {
     std::vector<FolderViewSetting> results;
     StoreReads reads;
     SeenFolders seen;
@@ -331,6 +332,12 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
         setting.currentShowIconPreview = overrides.showIconPreview;
 
         addOverrideReasons(setting, target, reasons);
+        if (const auto& own = readStoreForInspection(localStore, notes, reads);
+            foldersOnly && !own.problem &&
+            !(own.entries && ownLayoutRecords(*own.entries).complete())) {
+            reasons.push_back("its own " + std::string(dsstore_format::kFileName) +
+                              " does not say its view style and icon view options");
+        }
 
         setting.unhiddenExtensionFilesCount = static_cast<std::int64_t>(files.size());
         if (layout.top().hideFileExtensions && setting.unhiddenExtensionFilesCount > 0) {

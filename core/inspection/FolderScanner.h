@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,9 +75,11 @@ class FolderScanner final {
     // Files whose path is not UTF-8 and files whose flag cannot be set are left out; when
     // `notes` is given, they and what could not be read are added to it. Each folder is
     // compared with its own target in `layout`; extensions with the top level's.
+    // With `foldersOnly`, as planReconciliation: a folder whose own store does not say the
+    // layout conflicts (its parent's records matter only where its own say nothing).
     std::vector<FolderViewSetting> inspectFolders(const std::vector<std::string>& folders,
-                                                  const Layout& layout,
-                                                  ScanNotes* notes = nullptr) const;
+                                                  const Layout& layout, ScanNotes* notes = nullptr,
+                                                  bool foldersOnly = false) const;
 
     // The regular files directly in the (resolved) folders whose extension is visible and
     // whose flag can be set, sorted by path, as a compact list for homes of a million files; a
@@ -99,11 +102,13 @@ class FolderScanner final {
     // only partly decode, stores whose path is not UTF-8 and stores that need a change but are
     // symbolic links are reported instead of planned, and the others planned all the same.
     // Throws only the property-list error of serialising the fresh icon-view record.
-    // `recordsOnly`: folders whose record in their parent's store alone is planned (the children
-    // of a folder whose store changed), not their own store.
-    ReconciliationPlanning planReconciliation(
-        const std::vector<std::string>& folders, const Layout& layout,
-        const std::vector<std::string>& recordsOnly = {}) const;
+    ReconciliationPlanning planReconciliation(const std::vector<std::string>& folders,
+                                              const Layout& layout,
+                                              const PlanScope& scope = {}) const;
+    // Whether, with `foldersOnly`, the store of `parent` (resolved) holds records Lumifold
+    // keeps for the folders of `resolvedFolders`: only when it lies in one of them.
+    static bool parentStoreInScope(const std::string& parent,
+                                   const std::set<std::string>& resolvedFolders);
 
     // `text` with each byte that is not part of well-formed UTF-8 replaced by U+FFFD.
     static std::string displayablePath(std::string_view text);
@@ -128,11 +133,15 @@ class FolderScanner final {
   private:
     struct PlanTargets;
     PlanTargets collectPlanTargets(const std::vector<std::string>& folders, const Layout& layout,
-                                   const std::vector<std::string>& recordsOnly) const;
+                                   const PlanScope& scope) const;
     // The plan for one store's records; nullopt when it needs no change.
     std::optional<DSStoreReconciliationPlan> planStore(const std::string& storePath,
                                                        std::vector<DSStoreEntry> entries,
                                                        const PlanTargets& targets) const;
+
+    // The plan of the store a folder of `targets` lacks; nullopt when it is to have none.
+    std::optional<DSStoreReconciliationPlan> planNewStore(const std::string& storePath,
+                                                          const PlanTargets& targets) const;
 
     struct Overrides;
     // Folds the store's records about `filename` into `overrides`; the problem when the store

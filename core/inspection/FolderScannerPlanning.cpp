@@ -56,27 +56,53 @@ struct FolderScanner::PlanTargets {
     std::map<std::string, Target> folders;
     std::map<std::string, std::map<std::string, Target>> namesByParent;
     std::set<std::string> storeFiles;  // each folder's own store and its parent's, in path order
+    bool foldersOnly = false;
 };
 
+bool FolderScanner::parentStoreInScope(const std::string& parent,
+                                       const std::set<std::string>& resolvedFolders) {
+    for (std::string at = parent;; at = deletingLastPathComponent(at)) {
+        if (resolvedFolders.contains(at)) return true;
+        if (at == "/" || at.empty()) return false;
+    }
+}
+
 FolderScanner::PlanTargets FolderScanner::collectPlanTargets(
-    const std::vector<std::string>& folders, const Layout& layout,
-    const std::vector<std::string>& recordsOnly) const {
+    const std::vector<std::string>& folders, const Layout& layout, const PlanScope& scope) const {
     PlanTargets targets;
-    const auto add = [&](const std::string& folder, bool whole) {
-        const std::string given = withoutTrailingSlash(folder);
+    targets.foldersOnly = scope.foldersOnly;
+    struct Kept {
+        std::string given;
+        PlanTargets::Target target;
+        bool whole;  // its own store too, not only its record in its parent's
+    };
+    std::vector<Kept> kept;
+    std::set<std::string> resolved;
+    for (const std::string& folder : scope.chosen)
+        resolved.insert(targets.resolver.resolve(folder));
+    const auto keep = [&](const std::string& folder, bool whole) {
+        std::string given = withoutTrailingSlash(folder);
         const std::string& canonical = targets.resolver.resolve(given);
         if (isExcludedPath(canonical)) return;  // left alone by every stage
         const FinderLayoutPreferences* target = &layout.targetFor(given, canonical);
-        const std::string parent = deletingLastPathComponent(given);
-        targets.namesByParent[targets.resolver.resolve(parent)].emplace(lastPathComponent(given),
-                                                                        target);
-        targets.storeFiles.insert(appending(parent, dsstore_format::kFileName));
-        if (!whole) return;
-        targets.folders.emplace(canonical, target);
-        targets.storeFiles.insert(appending(given, dsstore_format::kFileName));
+        if (whole) {
+            targets.folders.emplace(canonical, target);
+            resolved.insert(canonical);
+        }
+        kept.push_back({std::move(given), target, whole});
     };
-    for (const std::string& folder : folders) add(folder, true);
-    for (const std::string& folder : recordsOnly) add(folder, false);
+    for (const std::string& folder : folders) keep(folder, true);
+    for (const std::string& folder : scope.recordsOnly) keep(folder, false);
+    for (const Kept& folder : kept) {
+        if (folder.whole)
+            targets.storeFiles.insert(appending(folder.given, dsstore_format::kFileName));
+        const std::string parent = deletingLastPathComponent(folder.given);
+        const std::string& resolvedParent = targets.resolver.resolve(parent);
+        if (scope.foldersOnly && !parentStoreInScope(resolvedParent, resolved)) continue;
+        targets.namesByParent[resolvedParent].emplace(lastPathComponent(folder.given),
+                                                      folder.target);
+        targets.storeFiles.insert(appending(parent, dsstore_format::kFileName));
+    }
     return targets;
 }
 
@@ -95,6 +121,10 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
     plan.dsStorePath = storePath;
     plan.targetLabel = folderName + "/" + dsstore_format::kFileName;
     std::map<std::string, PlanTargets::Target> touched;
+    // No global default stands behind a folder that works alone: its own records must say it.
+    const bool isTarget = self != targets.folders.end();
+    const std::optional<OwnLayoutRecords> own =
+        isTarget && targets.foldersOnly ? std::optional(ownLayoutRecords(entries)) : std::nullopt;
     const auto change = [&](std::string key, std::string oldValue, std::string newValue,
                             ChangeType type) {
         plan.localChanges.push_back({plan.targetLabel, std::move(key), std::move(oldValue),
@@ -136,6 +166,16 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
             change(*label + "/" + entry.code, "present", "removed", ChangeType::removeOverride);
         }
     }
+    if (own && !own->complete()) {
+        if (!own->viewStyle) {
+            change(folderName + "/vstl", "absent", self->second->viewStyle,
+                   ChangeType::folderOverride);
+        }
+        if (!own->iconView) {
+            change(folderName + "/icvp", "absent", "present", ChangeType::folderOverride);
+        }
+        touched.emplace(".", self->second);
+    }
     if (plan.localChanges.empty()) return std::nullopt;
     // std::set keeps the names in byte order, which is character-code order for UTF-8.
     FreshRecords fresh;
@@ -143,10 +183,23 @@ std::optional<DSStoreReconciliationPlan> FolderScanner::planStore(
     return plan;
 }
 
-ReconciliationPlanning FolderScanner::planReconciliation(
-    const std::vector<std::string>& folders, const Layout& layout,
-    const std::vector<std::string>& recordsOnly) const {
-    const PlanTargets targets = collectPlanTargets(folders, layout, recordsOnly);
+std::optional<DSStoreReconciliationPlan> FolderScanner::planNewStore(
+    const std::string& storePath, const PlanTargets& targets) const {
+    // Only a folder that has to say the layout itself gets a store it did not have.
+    const std::string holder = deletingLastPathComponent(storePath);
+    if (!targets.foldersOnly || !targets.folders.contains(targets.resolver.resolve(holder)) ||
+        !platform::isDirectory(holder) || !isWellFormedUtf8(storePath)) {
+        return std::nullopt;
+    }
+    auto plan = planStore(storePath, {}, targets);
+    if (plan) plan->existed = false;
+    return plan;
+}
+
+ReconciliationPlanning FolderScanner::planReconciliation(const std::vector<std::string>& folders,
+                                                         const Layout& layout,
+                                                         const PlanScope& scope) const {
+    const PlanTargets targets = collectPlanTargets(folders, layout, scope);
     std::unordered_set<DeviceInode> seenFiles;  // each file once, however many paths reach it
     ReconciliationPlanning planning;
     for (const std::string& storePath : targets.storeFiles) {
@@ -155,7 +208,11 @@ ReconciliationPlanning FolderScanner::planReconciliation(
         if (!entryType) {
             // Gone, or hidden in a folder that may not be searched: only the second is a store
             // that could not be read.
-            if (!problem.empty()) planning.unreadableStores.push_back(std::move(problem));
+            if (!problem.empty()) {
+                planning.unreadableStores.push_back(std::move(problem));
+            } else if (auto plan = planNewStore(storePath, targets)) {
+                planning.plans.push_back(std::move(*plan));
+            }
             continue;
         }
         // A link is read like any store (a link to a device cannot be read, as a device

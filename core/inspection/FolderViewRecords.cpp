@@ -95,4 +95,15 @@ std::vector<IconViewDifference> IconViewSettings::differencesFrom(
     return differences;
 }
 
+OwnLayoutRecords ownLayoutRecords(const std::vector<DSStoreEntry>& entries) {
+    OwnLayoutRecords found;
+    for (const DSStoreEntry& entry : entries) {
+        if (entry.filename != ".") continue;
+        found.viewStyle = found.viewStyle || viewStyleOf(entry).has_value();
+        found.iconView =
+            found.iconView || (entry.code == kIconViewCode && IconViewSettings::read(entry.value));
+    }
+    return found;
+}
+
 }  // namespace lumifold

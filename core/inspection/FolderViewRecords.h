@@ -27,6 +27,16 @@ bool showsIconView(const FinderLayoutPreferences& target);
 // The view style a "vstl" record sets; nullopt for another record or a value of another type.
 std::optional<std::string> viewStyleOf(const DSStoreEntry& entry);
 
+// Which of a view style and icon view options a folder's own records (those named ".") say,
+// readably: a folder must say both where no global default stands behind it (folders only).
+// Whether they say the target is each record's own question.
+struct OwnLayoutRecords {
+    bool viewStyle = false;
+    bool iconView = false;
+    bool complete() const { return viewStyle && iconView; }
+};
+OwnLayoutRecords ownLayoutRecords(const std::vector<DSStoreEntry>& entries);
+
 // Sizes match within 0.01; a size that is not a number never matches.
 bool sizesDiffer(double current, double target);
 

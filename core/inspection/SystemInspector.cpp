@@ -13,7 +13,8 @@ SystemInspectorHost SystemInspectorHost::system() {
 SystemInspector::SystemInspector(std::string homeDirectory, SystemInspectorHost host)
     : m_homeDirectory(std::move(homeDirectory)), m_host(std::move(host)) {}
 
-SystemEnvironmentInfo SystemInspector::inspect(std::optional<std::string> preferencesPath) const {
+SystemEnvironmentInfo SystemInspector::inspect(std::optional<std::string> preferencesPath,
+                                               bool readsPreferences) const {
     SystemEnvironmentInfo info;
     const platform::OperatingSystemVersion version = m_host.systemVersion.version();
     info.osVersion = std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
@@ -24,6 +25,13 @@ SystemEnvironmentInfo SystemInspector::inspect(std::optional<std::string> prefer
     info.architecture = machine.empty() ? kUnknown : machine;
     info.description = m_host.systemVersion.name() + (build ? " (build " + *build + ")" : "") +
                        ", " + info.architecture;
+    info.supportedAPIsSummary = supportedAPIsSummary();
+    info.undocumentedFieldsSummary = undocumentedFieldsSummary();
+    if (!readsPreferences) {
+        info.finderDefaultsProblem = kPreferencesNotRead;
+        info.defaultGridSpacing = kDefaultGridSpacing;
+        return info;
+    }
     const FinderPreferencesManager manager(std::move(preferencesPath), m_homeDirectory);
     const PreferencesFile file = manager.readPreferencesFile();
     // The values standing in for a file that cannot be read are the target's, not the Finder's.
@@ -31,8 +39,6 @@ SystemEnvironmentInfo SystemInspector::inspect(std::optional<std::string> prefer
     info.finderDefaultsProblem = file.problem;
     if (!file.problem) info.currentFinderDefaults = current;
     info.defaultGridSpacing = current.gridSpacing;
-    info.supportedAPIsSummary = supportedAPIsSummary();
-    info.undocumentedFieldsSummary = undocumentedFieldsSummary();
     return info;
 }
 

@@ -32,8 +32,12 @@ class SystemInspector final {
     SystemInspector& operator=(const SystemInspector&) = delete;
 
     // Never throws. Blocks while the system's version is asked (a Mac runs sw_vers). The build
-    // is "Unknown" when the system names none, as is an architecture it cannot say.
-    SystemEnvironmentInfo inspect(std::optional<std::string> preferencesPath = std::nullopt) const;
+    // is "Unknown" when the system names none, as is an architecture it cannot say. Without
+    // `readsPreferences` the Finder's defaults are not read; finderDefaultsProblem says so.
+    SystemEnvironmentInfo inspect(std::optional<std::string> preferencesPath = std::nullopt,
+                                  bool readsPreferences = true) const;
+    static constexpr const char* kPreferencesNotRead =
+        "not read: working on the folders alone, since they are each Mac user's own";
 
     static const std::vector<std::string>& supportedAPIsSummary();
     static const std::vector<std::string>& undocumentedFieldsSummary();

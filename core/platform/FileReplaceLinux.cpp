@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 
 #include "core/common/Paths.h"
 #include "core/platform/Descriptor.h"
@@ -225,6 +226,41 @@ std::optional<EntryType> entryTypeIn(const OpenFolder& folder, const std::string
     return EntryType::other;
 }
 
+unsigned sharedFileBits(const OpenFolder& folder) {
+    struct stat self {};
+    if (::fstat(folder.descriptor(), &self) != 0) throw posixError(errno, "read", folder.path());
+    const unsigned allowed = self.st_mode & 0666;  // what the folder lets each class do
+    std::map<unsigned, std::size_t> counts;
+    Descriptor listing(::openat(folder.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* dir = listing.get() < 0 ? nullptr : ::fdopendir(listing.get());
+    if (dir != nullptr) {
+        listing.release();
+        std::size_t seen = 0;
+        while (const dirent* entry = ::readdir(dir)) {
+            if (seen == kSharedBitsSample) break;
+            const std::string_view name = entry->d_name;
+            // The listing's own type spares a look at each folder of a folder of folders.
+            if ((entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN) ||
+                isOwnTemporaryName(name, "")) {
+                continue;
+            }
+            struct stat info {};
+            if (::fstatat(folder.descriptor(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+                !S_ISREG(info.st_mode)) {
+                continue;
+            }
+            ++seen;
+            ++counts[info.st_mode & 0666];
+        }
+        ::closedir(dir);
+    }
+    if (counts.empty()) return allowed;
+    // The map is ordered by bits, so of equal counts the smaller number wins (0600, not 0644).
+    const auto common = std::max_element(counts.begin(), counts.end(),
+                                         [](auto& a, auto& b) { return a.second < b.second; });
+    return common->first & allowed;
+}
+
 void removeFileIn(const OpenFolder& folder, const std::string& name) {
     const std::string path = appending(folder.path(), name);
     if (!isPlainName(name)) throw fileError(EINVAL, "remove", path, "it is not a file name");
@@ -274,7 +310,7 @@ void fillTemporary(Descriptor fd, const Replaced& old, std::optional<mode_t> fin
     produce([&](ByteView bytes) { writeAll(fd.get(), bytes, path); });
     if (old.exists) {
         takeOverOwner(fd.get(), old.info.st_uid, old.info.st_gid);
-    } else if (options.ownerOfFolderWhenNew && ::geteuid() == 0) {
+    } else if (options.belongsToFolderWhenNew && ::geteuid() == 0) {
         const Ownership owner = folder.owner();
         (void)::fchown(fd.get(), owner.user, owner.group);
     }
@@ -327,10 +363,13 @@ bool replaceFileIn(const OpenFolder& folder, const std::string& name,
             throw fileError(ELOOP, "write", path, "it is a symbolic link");
         throw fileError(kNotRegularFile, "write", path, "it is not a regular file");
     }
-    const std::optional<mode_t> finalBits =
-        options.exactPermissionBits ? std::optional<mode_t>(*options.exactPermissionBits)
-        : old.exists                ? std::optional<mode_t>(old.info.st_mode & 07777)
-                                    : std::nullopt;
+    std::optional<mode_t> finalBits = options.exactPermissionBits
+                                          ? std::optional<mode_t>(*options.exactPermissionBits)
+                                      : old.exists ? std::optional<mode_t>(old.info.st_mode & 07777)
+                                                   : std::nullopt;
+    if (!finalBits && options.belongsToFolderWhenNew && ::geteuid() == 0) {
+        finalBits = sharedFileBits(folder);
+    }
 
     const std::string temporary = "." + name + std::string(kTemporaryInfix) + makeUuidString();
     // Created with no more than the final bits (the umask may narrow them further until the

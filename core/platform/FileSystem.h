@@ -68,9 +68,11 @@ struct ReplaceOptions {
     // The new file's bits, whatever the target had. Without them the new file keeps the
     // target's bits (0666 less the umask for a new file).
     std::optional<unsigned> exactPermissionBits;
-    // A file that did not exist takes the owner and group of its folder, where this process
-    // may give them (as root), rather than this process's own.
-    bool ownerOfFolderWhenNew = false;
+    // A file that did not exist belongs to its folder's users rather than to this process:
+    // as root, it takes the folder's owner and group and, unless exactPermissionBits says
+    // otherwise, sharedFileBits (FolderRoot.h). Lumifold run as root on a file server so makes
+    // files the share's users can still change.
+    bool belongsToFolderWhenNew = false;
 };
 
 // Writes `bytes` in full to a temporary file beside the target (".<name>.tmp.<UUID>", created

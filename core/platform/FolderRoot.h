@@ -162,6 +162,12 @@ Bytes readFileIn(const OpenFolder& folder, const std::string& name,
 // Every entry of the folder, hidden ones too, with its type as listDirectoryEntries gives it.
 // Throws Error "POSIX".
 std::vector<DirectoryEntry> listEntriesIn(const OpenFolder& folder);
+// The permission bits for a file made in `folder` for its users: those most of its regular
+// files have (among the first kSharedBitsSample listed; of equal counts the smaller number), never
+// more than the folder's own read and write bits allow each class, and never executable. A
+// folder without files gives its own read and write bits.
+inline constexpr std::size_t kSharedBitsSample = 64;
+unsigned sharedFileBits(const OpenFolder& folder);
 // Removes the entry, a file or a link, never a folder. Throws Error "POSIX".
 void removeFileIn(const OpenFolder& folder, const std::string& name);
 // removeOwnTemporaryFiles for an open folder.

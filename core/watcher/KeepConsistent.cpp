@@ -160,14 +160,17 @@ KeepConsistent::Scope KeepConsistent::scope(const FolderChanges& changes) const 
         if (platform::isDirectory(folder)) scope.folders->push_back(folder);
     }
     for (const std::string& folder : changes.records) {
-        if (platform::isDirectory(folder)) scope.records.push_back(folder);
+        if (platform::isDirectory(folder)) scope.beyond.recordsOnly.push_back(folder);
     }
+    // Some folders of the trees only: with --folders-only a parent's store inside a chosen
+    // folder is still in reach.
+    scope.beyond.chosen = m_engine.resolveFolders(m_options.folders);
     return scope;
 }
 
 ChangePlan KeepConsistent::plan(const FolderChanges& changes) const {
     const Scope planned = scope(changes);
-    return m_engine.plan(planned.folders, planned.records);
+    return m_engine.plan(planned.folders, planned.beyond);
 }
 
 Reconciliation KeepConsistent::reconcile() {
@@ -189,7 +192,7 @@ Reconciliation KeepConsistent::reconcile(const FolderChanges& changes) {
         Scope planned = whole ? Scope{folders(outcome), {}} : scope(due);
         auto applied = m_engine.applyIf(
             planned.folders, m_options.relaunchFinder,
-            [&](const ChangePlan& plan) { return proceed(plan, outcome); }, planned.records);
+            [&](const ChangePlan& plan) { return proceed(plan, outcome); }, planned.beyond);
         if (!applied) {
             if (outcome.result == Reconciliation::Result::holds) {
                 outcome.lines.back() += " (" + duration(m_now() - started) + ")";

@@ -100,7 +100,7 @@ class KeepConsistent final {
   private:
     struct Scope {
         LumifoldEngine::FolderList folders;
-        std::vector<std::string> records;
+        PlanScope beyond;  // the records of folders below a changed store, the chosen folders
     };
     Scope scope(const FolderChanges& changes) const;
     LumifoldEngine::FolderList folders(Reconciliation& outcome);

@@ -93,6 +93,14 @@ TEST_F(StageCommandsTest, RecursiveTextListsOnlyWhatDiffersUnlessAllIsAsked) {
         EXPECT_NE(all.find("\n    m/99  [conflicting]"), std::string::npos);
     }
     EXPECT_EQ(run({"inspect", "--depth", "1"}).status, cli::kExitUsage);
+    // Folders only has no default folders: a home's own are no share.
+    for (const char* stage : {"inspect", "preview", "apply", "verify", "watch"}) {
+        const CliResult result = run({stage, "--folders-only"});
+        EXPECT_EQ(result.status, cli::kExitUsage) << stage;
+        EXPECT_NE(result.err.find("lumifold: --folders-only only works with --folder\n"),
+                  std::string::npos)
+            << result.err;
+    }
 }
 
 // A mount point and a folder that cannot be listed, both left out by the walk, are each said

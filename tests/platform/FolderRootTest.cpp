@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -196,6 +198,41 @@ TEST(FileLockTest, ALockFileRemovedWhileHeldStillKeepsOthersOut) {
         EXPECT_FALSE(FileLock::tryAcquire(path));
     }
     EXPECT_TRUE(FileLock::tryAcquire(path));
+}
+
+// A file made for a share's users: as root only, since only root can give a file away.
+TEST(SharedFilesTest, ANewFileTakesItsFoldersOwnerAndTheBitsOfItsNeighbours) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root gives a file its folder's owner";
+    struct Case {
+        unsigned folder;
+        std::vector<unsigned> neighbours;
+        unsigned expected;
+    };
+    for (const Case& each : std::vector<Case>{
+             {0775, {}, 0664},                  // no files: the folder's own read and write
+             {0777, {0664, 0600, 0664}, 0664},  // what most files have
+             {0755, {0666}, 0644},              // never more than the folder lets a class do
+             {0777, {0755, 0755}, 0644},        // never executable
+             {0777, {0644, 0600}, 0600},        // of equal counts the smaller
+         }) {
+        testing::TempHome home;
+        const std::string folder = home.makeFolder("share");
+        for (std::size_t i = 0; i < each.neighbours.size(); ++i) {
+            const std::string file = home.writeFile("share/f" + std::to_string(i), "x");
+            setPermissionBits(file, each.neighbours[i]);
+        }
+        setPermissionBits(folder, each.folder);
+        ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+        const FolderRoot root = FolderRoot::open(folder);
+        ReplaceOptions options;
+        options.belongsToFolderWhenNew = true;
+        ASSERT_TRUE(replaceFileIn(root.folder(), ".DS_Store", asBytes("new"), options));
+        struct stat made {};
+        ASSERT_EQ(::stat((folder + "/.DS_Store").c_str(), &made), 0);
+        EXPECT_EQ(made.st_mode & 07777, each.expected) << std::oct << each.folder;
+        EXPECT_EQ(made.st_uid, 65534u);
+        EXPECT_EQ(made.st_gid, 65534u);
+    }
 }
 
 }  // namespace

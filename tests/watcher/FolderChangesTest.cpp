@@ -22,7 +22,9 @@ using Folders = std::set<std::string>;
 
 class FolderChangesTest : public ::testing::Test {
   protected:
-    FolderChangesTest() {
+    // With --folders-only a parent's store counts only inside the chosen folder.
+    virtual bool foldersOnly() const { return false; }
+    void SetUp() override {
         for (const char* folder : {"Documents/a/x", "Documents/a/y", "Documents/b"}) {
             home.makeFolder(folder);
         }
@@ -30,6 +32,7 @@ class FolderChangesTest : public ::testing::Test {
         options.homeDirectory = home.path();
         options.finderHost = finder.host();
         options.monotonicSeconds = [this] { return now.load(); };
+        options.foldersOnly = foldersOnly();
         engine = std::make_unique<LumifoldEngine>(std::move(options));
         keep = std::make_unique<KeepConsistent>(
             *engine,
@@ -151,7 +154,11 @@ TEST_F(FolderChangesTest, TheWholeTreesWhenDueOrPastTheBound) {
 
 // From a tree the whole plan left consistent, random changes: the plan of the folders they name
 // is the whole trees' plan, and carrying it out leaves the whole trees consistent.
-TEST_F(FolderChangesTest, TheChangedFoldersPlanWhatTheWholeTreesPlan) {
+class FolderChangesPlanTest : public FolderChangesTest, public ::testing::WithParamInterface<bool> {
+    bool foldersOnly() const override { return GetParam(); }
+};
+
+TEST_P(FolderChangesPlanTest, TheChangedFoldersPlanWhatTheWholeTreesPlan) {
     const auto seed = testing::testSeed();
     SCOPED_TRACE(testing::seedTrace(seed));
     std::mt19937_64 random(seed);
@@ -200,6 +207,8 @@ TEST_F(FolderChangesTest, TheChangedFoldersPlanWhatTheWholeTreesPlan) {
         EXPECT_EQ(changeCount(wholePlan()), 0u);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(HomeAndFoldersOnly, FolderChangesPlanTest, ::testing::Bool());
 
 }  // namespace
 }  // namespace lumifold

@@ -41,8 +41,7 @@ int runInstall(const GlobalOptions& global, const InstallOptions& options) {
     std::vector<std::string> folders;
     for (const auto& folder : options.folders) folders.push_back(absolutePath(folder));
     // The service must go on working on the home this command was given.
-    std::vector<std::string> daemonArguments;
-    if (global.home.has_value()) daemonArguments = {"--home", home};
+    std::vector<std::string> daemonArguments = global.arguments(home);
     for (auto& argument : options.tree.arguments()) daemonArguments.push_back(std::move(argument));
     const auto installation = service.install(platform::executablePath().value_or(kFallbackProgram),
                                               folders, daemonArguments);

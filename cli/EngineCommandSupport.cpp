@@ -62,6 +62,14 @@ std::vector<std::string> treeRoots(const LumifoldEngine& engine, const StageOpti
     return engine.resolveFolders(folderList(options));
 }
 
+std::vector<std::string> GlobalOptions::arguments(const std::string& homeDirectory) const {
+    std::vector<std::string> given;
+    if (home) given = {"--home", homeDirectory};
+    if (metadata) given.insert(given.end(), {"--metadata", *metadata});
+    if (sambaConfig) given.insert(given.end(), {"--samba-config", absolutePath(*sambaConfig)});
+    return given;
+}
+
 std::string homeDirectory(const GlobalOptions& global) {
     // An empty home would be the current folder, or "/" for some: never a guess.
     if (global.home && global.home->empty()) {
@@ -90,6 +98,10 @@ std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global, Progress
         options.waitingForLock = [](const std::string& message) { std::cerr << message << '\n'; };
     }
     options.homeDirectory = homeDirectory(global);
+    if (global.metadata && *global.metadata != "auto") {
+        options.metadata.store = platform::metadataStoreNamed(*global.metadata);
+    }
+    if (global.sambaConfig) options.metadata.sambaConfigPath = absolutePath(*global.sambaConfig);
     return std::make_unique<LumifoldEngine>(std::move(options));
 }
 

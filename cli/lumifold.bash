@@ -12,7 +12,8 @@ _lumifold() {
             home=(--home "${COMP_WORDS[i + 1]}")
             ((i++))
             ;;
-        --folder | --keep | --debounce | --keep-snapshots | --depth | --exclude) ((i++)) ;;
+        --folder | --keep | --debounce | --keep-snapshots | --depth | --exclude | --metadata | \
+            --samba-config) ((i++)) ;;
         -*) ;;
         *) command="${command:+$command }${COMP_WORDS[i]}" ;;
         esac
@@ -23,13 +24,22 @@ _lumifold() {
         mapfile -t COMPREPLY < <(compgen -d -- "$cur")
         return
         ;;
+    --samba-config)
+        compopt -o filenames 2>/dev/null
+        mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return
+        ;;
+    --metadata)
+        mapfile -t COMPREPLY < <(compgen -W "xattr samba netatalk appledouble auto" -- "$cur")
+        return
+        ;;
     --keep | --debounce | --keep-snapshots | --depth | --exclude) return ;;
     esac
 
     local commands="inspect preview apply verify restore snapshots prune watch agent dsstore help"
     local words="" files="" snapshots=""
     case $command in
-    "") words="$commands --home --help --version" ;;
+    "") words="$commands --home --metadata --samba-config --help --version" ;;
     help) words="$commands --help" ;;
     "help agent") words="install uninstall status" ;;
     "help dsstore") words="dump write" ;;

@@ -22,6 +22,15 @@ int main(int argc, char** argv) {
     GlobalOptions global;
     app.add_option("--home", global.home, "Run against this home directory instead of yours")
         ->option_text("DIR");
+    app.add_option("--metadata", global.metadata,
+                   "Where files' Finder records live: xattr, samba (Samba's AFP_AfpInfo "
+                   "stream), netatalk, appledouble (._ files) or auto (default: per folder, from "
+                   "the Samba configuration and the ._ files it holds)")
+        ->check(CLI::IsMember({"xattr", "samba", "netatalk", "appledouble", "auto"}))
+        ->option_text("STORE");
+    app.add_option("--samba-config", global.sambaConfig,
+                   "The Samba configuration --metadata auto reads (default /etc/samba/smb.conf)")
+        ->option_text("FILE");
 
     Action action;
     addInspectCommands(app, global, action);

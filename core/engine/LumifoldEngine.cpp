@@ -54,6 +54,7 @@ std::string lockHolder(const std::optional<std::string>& description) {
 
 LumifoldEngine::LumifoldEngine(EngineOptions options)
     : m_home(normalizedHome(options.homeDirectory)),
+      m_metadata(std::move(options.metadata)),
       m_monotonicSeconds(options.monotonicSeconds ? options.monotonicSeconds
                                                   : platform::monotonicSeconds),
       m_sleep(options.sleep ? options.sleep : platform::sleepSeconds),
@@ -70,6 +71,10 @@ LumifoldEngine::LumifoldEngine(EngineOptions options)
 FinderLayoutPreferences LumifoldEngine::targetLayout() const {
     return FinderLayoutPreferences::preferred(
         m_preferencesManager.currentPreferences().gridSpacing);
+}
+
+MetadataStores LumifoldEngine::metadataStores(const std::vector<std::string>& folders) const {
+    return MetadataStores::choose(m_metadata, folders);
 }
 
 std::vector<std::string> LumifoldEngine::resolveFolders(const FolderList& folders) const {
@@ -94,11 +99,13 @@ std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine:
     SystemEnvironmentInfo environment = m_inspector.inspect(m_preferencesManager.plistPath());
     report("Inspect", "Reading folders", 0, list.size());
     ScanNotes notes;
-    auto settings = m_scanner.inspectFolders(list, targetLayout(), &notes);
+    const MetadataStores stores = metadataStores(list);
+    auto settings = m_scanner.inspectFolders(list, targetLayout(), &notes, &stores);
     if (warnings != nullptr) {
         if (const auto problem = m_preferencesManager.readPreferencesFile().problem) {
             warnings->push_back(*problem);
         }
+        warnings->insert(warnings->end(), stores.warnings().begin(), stores.warnings().end());
         warnings->insert(warnings->end(), notes.warnings.begin(), notes.warnings.end());
     }
     return {std::move(environment), std::move(settings)};

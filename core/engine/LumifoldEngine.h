@@ -48,6 +48,8 @@ struct EngineOptions {
     // that is, in words ("Waiting for another Lumifold process (apply, pid 12) to finish...");
     // none by default.
     std::function<void(const std::string& message)> waitingForLock;
+    // Where files' Finder records are kept: auto by default (MetadataStores::choose).
+    MetadataChoice metadata;
 };
 
 // What apply returns: the completed snapshot, the audit after writing, the warnings of the
@@ -175,7 +177,7 @@ class LumifoldEngine final {
     ApplyResult carryOut(const ChangePlan& plan, bool relaunchFinder);
     // Sets the flag of every file of the plan, each through its folder as recorded, and marks
     // in `set` those it set.
-    void hideExtensions(const FileList& files, const WriteTargets& targets, ApplyResult& result,
+    void hideExtensions(const ChangePlan& plan, const WriteTargets& targets, ApplyResult& result,
                         std::vector<bool>& set) const;
     // Replaces each store of the plan that `reachable` marks and that still holds what it was
     // planned from, noting in `written` those it replaced and in `outcome` the others.
@@ -200,7 +202,11 @@ class LumifoldEngine final {
     void report(std::string_view stage, std::string_view step, std::uint64_t done = 0,
                 std::optional<std::uint64_t> total = std::nullopt) const;
 
+    // Each chosen folder's store, for one stage.
+    MetadataStores metadataStores(const std::vector<std::string>& folders) const;
+
     std::string m_home;
+    MetadataChoice m_metadata;
     std::function<double()> m_monotonicSeconds;
     std::function<void(double)> m_sleep;
     ProgressCallback m_progress;

@@ -66,6 +66,11 @@ void forEachChange(const ChangePlan& plan, const std::function<void(const Settin
     }
 }
 
+platform::MetadataStore extensionStore(const ChangePlan& plan, std::string_view folder) {
+    const FolderStore* chosen = plan.metadataStores.of(folder);
+    return chosen != nullptr && chosen->store ? *chosen->store : platform::MetadataStore::xattr;
+}
+
 std::size_t changeCount(const ChangePlan& plan) {
     return plan.preview.plistChanges.size() + plan.preview.folderChanges.size() +
            plan.extensionFiles.size();
@@ -171,7 +176,12 @@ void LumifoldEngine::planExtensions(ChangePlan& plan) const {
     ChangePreview& preview = plan.preview;
     report("Preview", "Listing files", 0, plan.folders.size());
     ScanNotes notes;
-    plan.extensionFiles = m_scanner.visibleExtensionFiles(plan.folders, &notes);
+    plan.metadataStores = metadataStores(plan.folders);
+    for (const std::string& problem : plan.metadataStores.warnings()) {
+        preview.warnings.push_back(problem);
+    }
+    plan.extensionFiles =
+        m_scanner.visibleExtensionFiles(plan.folders, &notes, &plan.metadataStores);
     for (const std::string& problem : notes.warnings) {
         preview.warnings.push_back(problem + "; its files keep their extensions as they are");
     }

@@ -82,8 +82,9 @@ std::vector<std::string> preferenceDiscrepancies(const PreferencesFile& preferen
 // children) and the notes.
 class FolderAudit final {
   public:
-    FolderAudit(const FolderScanner& scanner, const FinderLayoutPreferences& target)
-        : m_scanner(scanner), m_target(target) {}
+    FolderAudit(const FolderScanner& scanner, const FinderLayoutPreferences& target,
+                const MetadataStores& stores)
+        : m_scanner(scanner), m_target(target), m_stores(stores) {}
 
     ScanNotes& notes() { return m_notes; }
 
@@ -141,7 +142,13 @@ class FolderAudit final {
     void checkExtensions(const std::string& canonical, FolderVerificationItem& item,
                          std::vector<std::string>& problems, std::vector<std::string>& parts) {
         try {
-            const std::size_t visible = m_scanner.visibleExtensionCount(canonical);
+            ScanNotes found;
+            const std::size_t visible =
+                m_scanner.visibleExtensionCount(canonical, &found, &m_stores);
+            // A damaged record leaves the flag unknown: the folder is not compliant.
+            problems.insert(problems.end(), found.damaged.begin(), found.damaged.end());
+            m_notes.warnings.insert(m_notes.warnings.end(), found.damaged.begin(),
+                                    found.damaged.end());
             if (visible > 0) {
                 parts.push_back(std::to_string(visible) + " file(s) have visible extensions");
                 item.conflictingOverridesPresent = true;
@@ -154,6 +161,7 @@ class FolderAudit final {
 
     const FolderScanner& m_scanner;
     const FinderLayoutPreferences& m_target;
+    const MetadataStores& m_stores;
     ScanNotes m_notes;
     FolderScanner::StoreReads m_reads;
 };
@@ -170,7 +178,8 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
     VerificationReport report;
     report.discrepancies = preferenceDiscrepancies(
         preferences, current, target, m_preferencesManager.showsAllExtensions(preferences));
-    FolderAudit audit(m_scanner, target);
+    const MetadataStores stores = metadataStores(list);
+    FolderAudit audit(m_scanner, target, stores);
     std::uint64_t checked = 0;
     platform::PathResolver resolver;
     for (const std::string& folder : list) {
@@ -184,6 +193,7 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
     }
     this->report("Verify", "Checking folders", list.size(), list.size());
     if (warnings != nullptr) {
+        warnings->insert(warnings->end(), stores.warnings().begin(), stores.warnings().end());
         const auto& found = audit.notes().warnings;
         warnings->insert(warnings->end(), found.begin(), found.end());
     }

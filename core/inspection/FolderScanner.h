@@ -13,6 +13,7 @@
 #include "core/dsstore/DSStoreReader.h"
 #include "core/inspection/DSStoreReconciliationPlan.h"
 #include "core/inspection/FolderViewSetting.h"
+#include "core/inspection/MetadataStores.h"
 #include "core/platform/FileSystem.h"
 #include "core/plist/PropertyList.h"
 #include "core/preferences/FinderLayoutPreferences.h"
@@ -36,6 +37,9 @@ struct ScanNotes {
     // Stores and folders that could not be read (a store that cannot be decoded, a folder that
     // cannot be listed), each once, named with the reason.
     std::vector<std::string> warnings;
+    // Files whose FinderInfo record is damaged (an image of the wrong size, magic or version, a
+    // sidecar that is a link or a FIFO), each named with what holds it; also in `warnings`.
+    std::vector<std::string> damaged;
 };
 
 // Decides which folders the system looks at and what the Finder would show in them, and plans
@@ -73,9 +77,12 @@ class FolderScanner final {
     // stores cannot be read, is marked inaccessible, the reasons first among its conflicts.
     // Files whose path is not UTF-8 and files whose flag cannot be set are left out; when
     // `notes` is given, they and what could not be read are added to it.
+    // Each file's flag is read in the store `stores` gives its folder (xattr without one); a
+    // folder whose store cannot be used is inaccessible, for that reason.
     std::vector<FolderViewSetting> inspectFolders(const std::vector<std::string>& folders,
                                                   const FinderLayoutPreferences& target,
-                                                  ScanNotes* notes = nullptr) const;
+                                                  ScanNotes* notes = nullptr,
+                                                  const MetadataStores* stores = nullptr) const;
 
     // The regular files directly in the (resolved) folders whose extension is visible and
     // whose flag can be set, sorted by path, as a compact list for homes of a million files; a
@@ -83,11 +90,20 @@ class FolderScanner final {
     // nothing.
     // Files whose path is not UTF-8 or whose flag cannot be set are left out; when `notes` is
     // given, they and the folders that could not be listed are added to it. Never throws.
+    // Sidecars ("._NAME") are never files of their own: hidden names are not listed.
     FileList visibleExtensionFiles(const std::vector<std::string>& folders,
-                                   ScanNotes* notes = nullptr) const;
+                                   ScanNotes* notes = nullptr,
+                                   const MetadataStores* stores = nullptr) const;
     // How many files directly in `resolvedFolder` visibleExtensionFiles would list: none when
-    // it is not there. Throws the platform's Error when it is there but cannot be listed.
-    std::size_t visibleExtensionCount(const std::string& resolvedFolder) const;
+    // it is not there. Throws the platform's Error when it is there but cannot be listed, or
+    // its store cannot be used.
+    std::size_t visibleExtensionCount(const std::string& resolvedFolder, ScanNotes* notes = nullptr,
+                                      const MetadataStores* stores = nullptr) const;
+
+    static constexpr const char* kDomain = "FolderScanner";
+    enum ErrorCode : int {
+        kNoUsableStore = 1,  // a folder whose files' store cannot be used
+    };
 
     // Plans, for each .DS_Store of the folders and of their parents that needs a change, the
     // full list of records it is to hold so the folders show `target`, with the bytes it was
@@ -137,8 +153,8 @@ class FolderScanner final {
                                              StoreReads& reads) const;
     // The names of the visible-extension files directly in `directory` (resolved); none when it
     // is not there. Throws the platform's Error when it is there but cannot be listed.
-    std::vector<std::string> visibleExtensionFilesIn(const std::string& directory,
-                                                     ScanNotes* notes) const;
+    std::vector<std::string> visibleExtensionFilesIn(const std::string& directory, ScanNotes* notes,
+                                                     const MetadataStores* stores) const;
 
     std::string m_homeDirectory;
     std::string m_temporaryDirectory;

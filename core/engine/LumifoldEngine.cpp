@@ -107,6 +107,7 @@ std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine:
         }
         warnings->insert(warnings->end(), stores.warnings().begin(), stores.warnings().end());
         warnings->insert(warnings->end(), notes.warnings.begin(), notes.warnings.end());
+        warnings->insert(warnings->end(), notes.damaged.begin(), notes.damaged.end());
     }
     return {std::move(environment), std::move(settings)};
 }

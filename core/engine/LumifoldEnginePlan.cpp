@@ -185,6 +185,7 @@ void LumifoldEngine::planExtensions(ChangePlan& plan) const {
     for (const std::string& problem : notes.warnings) {
         preview.warnings.push_back(problem + "; its files keep their extensions as they are");
     }
+    preview.warnings.insert(preview.warnings.end(), notes.damaged.begin(), notes.damaged.end());
     if (notes.undecodable.count > 0) {
         preview.warnings.push_back("Left " + counted(notes.undecodable.count, "file") +
                                    " out of extension hiding because their names "

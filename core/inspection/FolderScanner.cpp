@@ -280,7 +280,6 @@ std::vector<std::string> FolderScanner::visibleExtensionFilesIn(
             if (notes != nullptr) {
                 damage = "The Finder record of \"" + platform::printable(child) +
                          "\" is damaged: " + damage + "; its flag is left as it is";
-                notes->warnings.push_back(damage);
                 notes->damaged.push_back(std::move(damage));
             }
             continue;

@@ -38,7 +38,7 @@ struct ScanNotes {
     // cannot be listed), each once, named with the reason.
     std::vector<std::string> warnings;
     // Files whose FinderInfo record is damaged (an image of the wrong size, magic or version, a
-    // sidecar that is a link or a FIFO), each named with what holds it; also in `warnings`.
+    // sidecar that is a link or a FIFO), each named with what holds it.
     std::vector<std::string> damaged;
 };
 

@@ -137,9 +137,14 @@ TEST_F(WatchServiceTest, WatchesTreesAsFarAsTheLimitAllowsAndSaysSo) {
     EXPECT_EQ(stopService(SIGHUP), 0);  // a closed terminal ends it as SIGTERM does
     awaitLog("Stopping on SIGHUP");
 
-    ASSERT_EQ(run({"agent", "install", "--recursive", "--depth", "2", "--exclude", "*.tmp"}), 0);
+    ASSERT_EQ(run({"--metadata", "netatalk", "agent", "install", "--recursive", "--depth", "2",
+                   "--exclude", "*.tmp"}),
+              0);
     const std::string job =
         contentOf(home / "Library/LaunchAgents/com.quarnish.lumifold.watcher.plist");
+    EXPECT_NE(job.find("<string>--metadata</string>\n\t\t<string>netatalk</string>"),
+              std::string::npos)
+        << job;
     EXPECT_NE(job.find("<string>--recursive</string>\n\t\t<string>--depth</string>\n\t\t"
                        "<string>2</string>\n\t\t<string>--exclude</string>\n\t\t"
                        "<string>*.tmp</string>"),

@@ -116,8 +116,14 @@ TEST_P(FinderInfoStoreTest, ChangesOnlyTheFlagOfAnImageThatHoldsMore) {
 
 TEST_P(FinderInfoStoreTest, LeavesADamagedImageAsItIsAndSaysWhy) {
     const MetadataStore store = GetParam().store;
-    Raw fresh(finder_info_image::freshImage(store).size());
-    for (const Raw& damaged : {Raw(fresh.size() + 2, 0), Raw(7, 1)}) {
+    const Bytes image = finder_info_image::freshImage(store);
+    Raw otherVersion(image.size());
+    std::transform(image.begin(), image.end(), otherVersion.begin(),
+                   [](std::byte b) { return std::to_integer<unsigned char>(b); });
+    otherVersion[5] ^= 1;  // any 32 bytes are a FinderInfo; the others have a version there
+    std::vector<Raw> images{Raw(image.size() + 2, 0), Raw(7, 1)};
+    if (store != MetadataStore::xattr) images.push_back(otherVersion);
+    for (const Raw& damaged : images) {
         put(damaged);
         std::string problem;
         EXPECT_EQ(extensionFlagOfRegularFile(file, store, &problem), ExtensionFlag::unsettable);

@@ -76,6 +76,14 @@ class FinderInfoStoreTest : public ::testing::TestWithParam<StoreCase> {
             ASSERT_EQ(::setxattr(file.c_str(), GetParam().attribute, raw.data(), raw.size(), 0), 0);
         }
     }
+    // The image Lumifold makes where there is none.
+    Raw freshRaw() const {
+        const Bytes fresh = finder_info_image::freshImage(GetParam().store);
+        Raw raw(fresh.size());
+        std::transform(fresh.begin(), fresh.end(), raw.begin(),
+                       [](std::byte b) { return std::to_integer<unsigned char>(b); });
+        return raw;
+    }
     bool flagOf(const Raw& raw) const {
         const long at = finderInfoAt(GetParam().store, raw);
         return at >= 0 && (raw.at(static_cast<std::size_t>(at) + 9) & 0x10) != 0;
@@ -96,10 +104,7 @@ TEST_P(FinderInfoStoreTest, SetsAnImageTheStoreReadsAndRemovesItAgainWhenCleared
 
 TEST_P(FinderInfoStoreTest, ChangesOnlyTheFlagOfAnImageThatHoldsMore) {
     const MetadataStore store = GetParam().store;
-    const Bytes fresh = finder_info_image::freshImage(store);
-    Raw original(fresh.size());
-    std::transform(fresh.begin(), fresh.end(), original.begin(),
-                   [](std::byte b) { return std::to_integer<unsigned char>(b); });
+    Raw original = freshRaw();
     const auto at = static_cast<std::size_t>(finderInfoAt(store, original));
     original[at] = 'T';  // a file type
     if (GetParam().attribute == nullptr || store == MetadataStore::netatalk) {
@@ -116,12 +121,9 @@ TEST_P(FinderInfoStoreTest, ChangesOnlyTheFlagOfAnImageThatHoldsMore) {
 
 TEST_P(FinderInfoStoreTest, LeavesADamagedImageAsItIsAndSaysWhy) {
     const MetadataStore store = GetParam().store;
-    const Bytes image = finder_info_image::freshImage(store);
-    Raw otherVersion(image.size());
-    std::transform(image.begin(), image.end(), otherVersion.begin(),
-                   [](std::byte b) { return std::to_integer<unsigned char>(b); });
+    Raw otherVersion = freshRaw();
     otherVersion[5] ^= 1;  // any 32 bytes are a FinderInfo; the others have a version there
-    std::vector<Raw> images{Raw(image.size() + 2, 0), Raw(7, 1)};
+    std::vector<Raw> images{Raw(otherVersion.size() + 2, 0), Raw(7, 1)};
     if (store != MetadataStore::xattr) images.push_back(otherVersion);
     for (const Raw& damaged : images) {
         put(damaged);

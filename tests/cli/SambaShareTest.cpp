@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/xattr.h>
 
 #include <chrono>
 #include <fstream>
@@ -13,14 +12,6 @@
 // reads and writes is the record Lumifold keeps, in both of fruit's metadata stores.
 namespace lumifold {
 namespace {
-
-// An AfpInfo as a Mac writes it (signature, version 1.0, the FinderInfo at 16), flag bit or not.
-std::string afpInfo(bool hidden) {
-    std::string bytes("AFP\0\0\0\1\0", 8);
-    bytes.resize(60, '\0');
-    bytes[16 + 9] = hidden ? '\x10' : '\0';
-    return bytes;
-}
 
 class SambaShareTest : public ::testing::Test {
   protected:
@@ -48,9 +39,22 @@ class SambaShareTest : public ::testing::Test {
         }
         return (bytes[16 + 9] & 0x10) != 0;
     }
-    void clientSets(const std::string& share, const std::string& file, bool hidden) const {
-        std::ofstream(home / "afp", std::ios::binary) << afpInfo(hidden);
+    // Hides the extension as a Mac does: an AfpInfo (signature, version 1.0, the FinderInfo at
+    // 16) with the flag.
+    void clientHides(const std::string& share, const std::string& file) const {
+        std::string afpInfo("AFP\0\0\0\1\0", 8);
+        afpInfo.resize(60, '\0');
+        afpInfo[16 + 9] = '\x10';
+        std::ofstream(home / "afp", std::ios::binary) << afpInfo;
         ASSERT_EQ(client(share, "put " + home / "afp" + " " + file + ":AFP_AfpInfo").status, 0);
+    }
+    // Polls until `done`, giving up after 60 s only as a guard against a hang.
+    template <typename Done>
+    static void await(const Done& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!done() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
     }
 
     testing::TempHome home;
@@ -74,7 +78,7 @@ TEST_F(SambaShareTest, FlagsGoBothWaysThroughEitherStoreAndRestoreGivesBackEvery
         // A file the client hides itself is no file to hide; one it does not, is.
         home.writeFile(std::string(share) + "/b.txt", "b");
         home.writeFile(std::string(share) + "/c.txt", "c");
-        clientSets(share, "b.txt", true);
+        clientHides(share, "b.txt");
         const CliResult verified = lumifold({"verify", "--folder", folder});
         EXPECT_EQ(verified.status, 3);
         EXPECT_NE(verified.out.find("1 file(s) have visible extensions"), std::string::npos)
@@ -114,17 +118,10 @@ TEST_F(SambaShareTest, KeepConsistentHidesTheExtensionOfAFileAClientPuts) {
                      server.configPath(), "watch", "--debounce", "1", "--folder", stream},
                     home / "watch.log", home / "watch.log");
     ASSERT_GT(watcher, 0);
-    // Polled; 60 s only guards against a hang.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (contentOf(home / "watch.log").find("Active") == std::string::npos &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    await([&] { return contentOf(home / "watch.log").find("Active") != std::string::npos; });
     std::ofstream(home / "local.txt") << "from a Mac";
     ASSERT_EQ(client("stream", "put " + home / "local.txt" + " put.txt").status, 0);
-    while (clientSees("stream", "put.txt") != true && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    }
+    await([&] { return clientSees("stream", "put.txt") == true; });
     EXPECT_EQ(clientSees("stream", "put.txt"), true) << contentOf(home / "watch.log");
     ::kill(watcher, SIGTERM);
     exitStatusOf(watcher);

@@ -369,21 +369,36 @@ void removeRecord(const Item& item, MetadataStore store) {
     if (result != 0 && errno != ENOENT) throw posixError(errno, "remove", sidecar);
 }
 
+// The store's fresh image with the flag set, made once.
+const Bytes& freshHiddenImage(MetadataStore store) {
+    static const std::array<Bytes, 4> kImages = [] {
+        std::array<Bytes, 4> images;
+        for (const MetadataStore each : {MetadataStore::xattr, MetadataStore::samba,
+                                         MetadataStore::netatalk, MetadataStore::appledouble}) {
+            Bytes image = finder_info_image::freshImage(each);
+            const auto at = std::get<std::size_t>(finder_info_image::finderInfoOffset(each, image));
+            image[at + FinderInfoFormat::kFlagsOffset + 1] =
+                static_cast<std::byte>(FinderInfoFormat::kHasHiddenExtension);
+            images[static_cast<std::size_t>(each)] = std::move(image);
+        }
+        return images;
+    }();
+    return kImages[static_cast<std::size_t>(store)];
+}
+
 void setHiddenExtension(const Item& item, bool hidden, MetadataStore store) {
     const std::string& path = item.path;
-    if (hidden && store == MetadataStore::xattr) {
+    if (store == MetadataStore::appledouble && !linkStatus(path)) {
+        throw posixError(errno, kVerb, path);  // no sidecar for a file that is not there
+    }
+    if (hidden && store != MetadataStore::appledouble) {
         // Most files have no record yet: creating one is the only access they need. CREATE
         // fails for a file that has one, which is then read and updated below.
-        Bytes fresh = finder_info_image::freshImage(store);
-        fresh[FinderInfoFormat::kFlagsOffset + 1] =
-            static_cast<std::byte>(FinderInfoFormat::kHasHiddenExtension);
+        const Bytes& fresh = freshHiddenImage(store);
         if (setAttribute(item, attributeOf(store), fresh.data(), fresh.size(), XATTR_CREATE) == 0) {
             return;
         }
         if (errno != EEXIST) throw posixError(errno, kVerb, path);
-    }
-    if (store == MetadataStore::appledouble && !linkStatus(path)) {
-        throw posixError(errno, kVerb, path);  // no sidecar for a file that is not there
     }
     RecordRead record = readRecord(item, store, true);
     const Bytes fresh = finder_info_image::freshImage(store);

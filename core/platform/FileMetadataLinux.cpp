@@ -2,27 +2,30 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/types.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
-#include <cstdint>
 #include <string_view>
 #include <variant>
 
 #include "core/common/Paths.h"
 #include "core/platform/Descriptor.h"
+#include "core/platform/EntryAttributesLinux.h"
 #include "core/platform/FinderInfoImage.h"
 #include "core/platform/FolderRoot.h"
 #include "core/platform/PosixError.h"
 
 namespace lumifold::platform {
 namespace {
+
+using entry_attributes::getAttribute;
+using entry_attributes::Item;
+using entry_attributes::removeAttribute;
+using entry_attributes::setAttribute;
 
 // Folder name extensions that make a directory a package, compared without regard to ASCII
 // case: applications, their plug-ins and extensions, installer packages, and the document
@@ -35,90 +38,8 @@ constexpr std::string_view kPackageExtensions[] = {
     "xcarchive", "xcodeproj", "xcworkspace", "xpc"};
 // clang-format on
 
-// The item whose attributes are read or written: a path, never following a link at its end,
-// or the entry `name` of an open folder.
-struct Item {
-    const std::string& path;
-    int folder = -1;
-    const std::string* name = nullptr;
-};
-
-// The kernel's attribute calls relative to a folder (6.13 and later); older kernels open the
-// entry without following a link and use the descriptor's calls.
-#if defined(__x86_64__) || defined(__aarch64__)
-constexpr long kSetxattrat = 463;
-constexpr long kGetxattrat = 464;
-constexpr long kRemovexattrat = 466;
-#else
-constexpr long kSetxattrat = -1;
-constexpr long kGetxattrat = -1;
-constexpr long kRemovexattrat = -1;
-#endif
-struct XattrArgs {
-    std::uint64_t value;
-    std::uint32_t size;
-    std::uint32_t flags;
-};
-std::atomic<bool> g_xattratMissing = kSetxattrat < 0;
-
 // No sidecar a Mac writes comes near this; a larger one is left alone.
 constexpr std::size_t kSidecarLimit = 64u << 20;
-
-// Calls `relative` when the kernel has the *xattrat calls, else `viaDescriptor` with the entry
-// opened without following a link (a link fails as the kernel fails a link's user attributes).
-template <typename Relative, typename ViaDescriptor>
-ssize_t atEntry(const Item& item, const Relative& relative, const ViaDescriptor& viaDescriptor) {
-    if (!g_xattratMissing.load(std::memory_order_relaxed)) {
-        const ssize_t result = relative();
-        if (result >= 0 || errno != ENOSYS) return result;
-        g_xattratMissing = true;
-    }
-    Descriptor fd(
-        ::openat(item.folder, item.name->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) {
-        if (errno == ELOOP) errno = EPERM;
-        return -1;
-    }
-    return viaDescriptor(fd.get());
-}
-
-ssize_t getAttribute(const Item& item, const char* key, void* value, std::size_t size) {
-    if (item.folder < 0) return ::lgetxattr(item.path.c_str(), key, value, size);
-    return atEntry(
-        item,
-        [&] {
-            XattrArgs args{reinterpret_cast<std::uintptr_t>(value),
-                           static_cast<std::uint32_t>(size), 0};
-            return static_cast<ssize_t>(::syscall(kGetxattrat, item.folder, item.name->c_str(),
-                                                  AT_SYMLINK_NOFOLLOW, key, &args, sizeof args));
-        },
-        [&](int fd) { return ::fgetxattr(fd, key, value, size); });
-}
-
-int setAttribute(const Item& item, const char* key, const void* value, std::size_t size,
-                 int flags) {
-    if (item.folder < 0) return ::lsetxattr(item.path.c_str(), key, value, size, flags);
-    return static_cast<int>(atEntry(
-        item,
-        [&] {
-            XattrArgs args{reinterpret_cast<std::uintptr_t>(value),
-                           static_cast<std::uint32_t>(size), static_cast<std::uint32_t>(flags)};
-            return static_cast<ssize_t>(::syscall(kSetxattrat, item.folder, item.name->c_str(),
-                                                  AT_SYMLINK_NOFOLLOW, key, &args, sizeof args));
-        },
-        [&](int fd) { return static_cast<ssize_t>(::fsetxattr(fd, key, value, size, flags)); }));
-}
-
-int removeAttribute(const Item& item, const char* key) {
-    if (item.folder < 0) return ::lremovexattr(item.path.c_str(), key);
-    return static_cast<int>(atEntry(
-        item,
-        [&] {
-            return static_cast<ssize_t>(::syscall(kRemovexattrat, item.folder, item.name->c_str(),
-                                                  AT_SYMLINK_NOFOLLOW, key));
-        },
-        [&](int fd) { return static_cast<ssize_t>(::fremovexattr(fd, key)); }));
-}
 
 const char* attributeOf(MetadataStore store) {
     switch (store) {

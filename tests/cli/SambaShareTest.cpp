@@ -5,6 +5,7 @@
 #include <fstream>
 #include <thread>
 
+#include "core/platform/FileSystem.h"
 #include "tests/cli/CliTestSupport.h"
 #include "tests/support/SambaServer.h"
 
@@ -106,6 +107,10 @@ TEST_F(SambaShareTest, SidecarsLumifoldWritesAreReadByAnIndependentReaderAndByFr
         if (at(d + 3) == 9) flagged = (at(at(d + 6) * 256 + at(d + 7) + 9) & 0x10) != 0;
     }
     EXPECT_TRUE(flagged);
+    // Restore takes away the sidecar it made, then Apply makes it again.
+    ASSERT_EQ(lumifold({"restore", "--force", "--folder", stream}).status, 0);
+    EXPECT_FALSE(platform::fileExists(stream + "/._photo.jpg"));
+    ASSERT_EQ(lumifold({"--metadata", "appledouble", "apply", "--folder", stream}).status, 0);
     // This Samba's fruit reads a sidecar: the first open of the stream moves its FinderInfo into
     // the stream (fruit:convert_appledouble) and finds none yet; from then on the client sees it.
     (void)clientSees("stream", "photo.jpg");

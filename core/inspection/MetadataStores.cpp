@@ -54,19 +54,6 @@ bool holds(std::string_view folder, std::string_view path) {
            (path.starts_with(folder) && (folder == "/" || path[folder.size()] == '/'));
 }
 
-bool holdsSidecars(const std::string& folder) {
-    try {
-        for (const auto& entry : platform::listDirectoryEntries(folder, true)) {
-            if (entry.name.starts_with("._") && entry.type == platform::EntryType::regular) {
-                return true;
-            }
-        }
-    } catch (const Error&) {
-        // A folder that cannot be listed holds nothing the stages could work on.
-    }
-    return false;
-}
-
 // The configuration's text: testparm's view of it where Samba is installed, else the file.
 std::optional<std::string> sambaConfiguration(const MetadataChoice& choice, std::string& problem) {
     if (!platform::fileExists(choice.sambaConfigPath)) return std::nullopt;
@@ -205,7 +192,8 @@ MetadataStores MetadataStores::choose(const MetadataChoice& choice,
                                 " is a store Lumifold does not know, so its extensions are left "
                                 "as they are";
             }
-        } else if (holdsSidecars(folder.resolvedFolder)) {
+        } else if (platform::holdsFileStartingWith(folder.resolvedFolder,
+                                                   platform::AppleDoubleFormat::kSidecarPrefix)) {
             folder.store = MetadataStore::appledouble;
             folder.reason = "it holds ._ AppleDouble files";
         } else {

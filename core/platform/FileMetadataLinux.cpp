@@ -68,6 +68,15 @@ std::string sidecarPath(const Item& item) {
                      AppleDoubleFormat::kSidecarPrefix + name);
 }
 
+// "<path>", as messages name a file (appended to, not prepended: GCC 12 warns wrongly about
+// "literal" + std::string at -O3).
+std::string quoted(const std::string& path) {
+    std::string text(1, '"');
+    text += printable(path);
+    text += '"';
+    return text;
+}
+
 // The sidecar's bytes, never through a link; absent when there is none. With `forWriting` the
 // sidecar stays open for reading and writing in `sidecar`, so what is written is what was read.
 RecordRead readSidecar(const Item& item, bool forWriting) {
@@ -86,13 +95,13 @@ RecordRead readSidecar(const Item& item, bool forWriting) {
             return result;
         }
         result.state = RecordRead::State::malformed;
-        result.problem = "\"" + printable(path) + "\" is a symbolic link";
+        result.problem = quoted(path) + " is a symbolic link";
         return result;
     }
     if (!S_ISREG(info.st_mode) || info.st_size > static_cast<off_t>(kSidecarLimit)) {
         result.state = RecordRead::State::malformed;
-        result.problem = "\"" + printable(path) + "\" is " +
-                         (S_ISREG(info.st_mode) ? "too large" : "not a regular file");
+        result.problem =
+            quoted(path) + " is " + (S_ISREG(info.st_mode) ? "too large" : "not a regular file");
         return result;
     }
     result.image.resize(static_cast<std::size_t>(info.st_size));
@@ -144,7 +153,7 @@ RecordRead readRecord(const Item& item, MetadataStore store, bool forWriting = f
     if (const auto* why = std::get_if<std::string>(&offset)) {
         result.state = RecordRead::State::malformed;
         result.problem = store == MetadataStore::appledouble
-                             ? "\"" + printable(sidecarPath(item)) + "\" holds " + *why
+                             ? quoted(sidecarPath(item)) + " holds " + *why
                              : "its " + std::string(attributeOf(store)) + " holds " + *why;
     } else {
         result.offset = std::get<std::size_t>(offset);

@@ -5,7 +5,7 @@
 // command prints or a file it writes is given as a file of the same bytes and streamed through.
 //
 //   command-floors noop
-//   command-floors apply FOLDER... --manifest FILE --into DIR
+//   command-floors apply FOLDER... --manifest FILE --into DIR [--store STORE]
 //   command-floors restore FOLDER... [--copy SOURCE TARGET]...
 //   command-floors snapshots BACKUPS
 //   command-floors preview FOLDER... --print FILE
@@ -15,13 +15,16 @@
 // and three helpers, never timed themselves:
 //   command-floors time RESULT PROGRAM ARG...       (runs PROGRAM, writes to RESULT its wall
 //                                                    seconds, maximum resident KiB and status)
-//   command-floors show-extensions FOLDER...        (removes every file's attribute)
+//   command-floors show-extensions FOLDER...        (removes every file's record, every store)
 //   command-floors hide-extensions FOLDER...        (sets every file's hidden-extension flag)
+// STORE is where the flag lives, as `lumifold --metadata` names it: xattr (the default),
+// samba, netatalk or appledouble.
 // Wherever FOLDER... is taken, `--tree ROOT...` after it adds each ROOT and every folder below
 // it, so a whole tree needs no argument per folder.
 //
-// Standalone on purpose (only the FinderInfo constants come from the core), so the script can
-// build it with one compiler call whatever state the build folders are in.
+// Standalone on purpose (only the FinderInfo constants and the stores' fresh images come from the
+// core), so the script can build it with one compiler call whatever state the build folders are
+// in.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -40,9 +43,11 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "core/platform/FileMetadata.h"
+#include "core/platform/FinderInfoImage.h"
 
 namespace {
 
@@ -112,15 +117,100 @@ ssize_t readInfo(const std::string& path, FinderInfo& info) {
     return std::max<ssize_t>(length, 0);
 }
 
-void setHidden(const std::string& path, FinderInfo& info, bool existed) {
-    const unsigned flags = (unsigned{info[Format::kFlagsOffset]} << 8) |
-                           info[Format::kFlagsOffset + 1] | Format::kHasHiddenExtension;
-    info[Format::kFlagsOffset] = static_cast<unsigned char>(flags >> 8);
-    info[Format::kFlagsOffset + 1] = static_cast<unsigned char>(flags & 0xFF);
-    if (::lsetxattr(path.c_str(), Format::kAttributeName, info.data(), info.size(),
-                    existed ? XATTR_REPLACE : XATTR_CREATE) != 0) {
-        fail("write the attribute of", path);
+using lumifold::platform::MetadataStore;
+MetadataStore g_store = MetadataStore::xattr;
+
+// The least a store costs: one read of the record's image and, to hide, one write of it (the
+// attribute whole; a sidecar's two flag bytes in place, or the whole new sidecar).
+struct Record {
+    std::array<unsigned char, 4096> bytes{};
+    ssize_t size = 0;  // 0: none
+    std::size_t offset = 0;
+    int sidecar = -1;
+};
+
+std::string sidecarOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return path.substr(0, slash + 1) + "._" + path.substr(slash + 1);
+}
+
+const char* attributeOf(MetadataStore store) {
+    if (store == MetadataStore::samba) return lumifold::platform::AfpInfoFormat::kAttributeName;
+    if (store == MetadataStore::netatalk) {
+        return lumifold::platform::AppleDoubleFormat::kNetatalkAttributeName;
     }
+    return Format::kAttributeName;
+}
+
+void readRecord(const std::string& path, Record& record) {
+    if (g_store == MetadataStore::appledouble) {
+        const std::string sidecar = sidecarOf(path);
+        record.sidecar = ::open(sidecar.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        if (record.sidecar < 0) {
+            if (errno != ENOENT) fail("open", sidecar);
+            return;
+        }
+        record.size = ::read(record.sidecar, record.bytes.data(), record.bytes.size());
+    } else {
+        record.size = ::lgetxattr(path.c_str(), attributeOf(g_store), record.bytes.data(),
+                                  record.bytes.size());
+        if (record.size < 0 && errno != ENODATA) fail("read the attribute of", path);
+    }
+    record.size = std::max<ssize_t>(record.size, 0);
+    const auto bytes = lumifold::ByteView(reinterpret_cast<const std::byte*>(record.bytes.data()),
+                                          static_cast<std::size_t>(record.size));
+    const auto offset = lumifold::platform::finder_info_image::finderInfoOffset(g_store, bytes);
+    if (const auto* at = std::get_if<std::size_t>(&offset)) record.offset = *at;
+}
+
+void hideRecord(const std::string& path, Record& record) {
+    const bool existed = record.size > 0;
+    if (!existed) {
+        const lumifold::Bytes fresh = lumifold::platform::finder_info_image::freshImage(g_store);
+        std::memcpy(record.bytes.data(), fresh.data(), fresh.size());
+        record.size = static_cast<ssize_t>(fresh.size());
+        record.offset = std::get<std::size_t>(
+            lumifold::platform::finder_info_image::finderInfoOffset(g_store, fresh));
+    }
+    unsigned char* flags = record.bytes.data() + record.offset + Format::kFlagsOffset;
+    flags[1] = static_cast<unsigned char>(flags[1] | Format::kHasHiddenExtension);
+    if (g_store != MetadataStore::appledouble) {
+        if (::lsetxattr(path.c_str(), attributeOf(g_store), record.bytes.data(),
+                        static_cast<std::size_t>(record.size),
+                        existed ? XATTR_REPLACE : XATTR_CREATE) != 0) {
+            fail("write the attribute of", path);
+        }
+        return;
+    }
+    const std::string sidecar = sidecarOf(path);
+    if (existed) {
+        if (::pwrite(record.sidecar, flags, 2, static_cast<off_t>(flags - record.bytes.data())) !=
+            2) {
+            fail("write", sidecar);
+        }
+    } else {
+        record.sidecar =
+            ::open(sidecar.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (record.sidecar < 0 || ::write(record.sidecar, record.bytes.data(),
+                                          static_cast<std::size_t>(record.size)) != record.size) {
+            fail("create", sidecar);
+        }
+    }
+}
+
+bool hiddenIn(const std::string& path) {
+    Record record;
+    readRecord(path, record);
+    if (record.sidecar >= 0) ::close(record.sidecar);
+    return record.size > 0 &&
+           (record.bytes[record.offset + Format::kFlagsOffset + 1] & Format::kHasHiddenExtension);
+}
+
+void hideIn(const std::string& path) {
+    Record record;
+    readRecord(path, record);
+    hideRecord(path, record);
+    if (record.sidecar >= 0) ::close(record.sidecar);
 }
 
 void writeAll(int fd, const char* data, std::size_t size, const std::string& path) {
@@ -242,16 +332,11 @@ void forEachFileOf(const Arguments& args, const Visit& visit) {
 int applyFloor(const Arguments& args) {
     const std::string manifest = args.single("--manifest");
     const std::string target = args.single("--into") + "/manifest.json";
-    forEachFileOf(args, [](const std::string& path) {
-        FinderInfo info{};
-        const bool existed = readInfo(path, info) == static_cast<ssize_t>(Format::kSize);
-        setHidden(path, info, existed);
-    });
+    forEachFileOf(args, hideIn);
     for (int pass = 0; pass < 2; ++pass) copyDurably(manifest, target);
     std::size_t visible = 0;
     forEachFileOf(args, [&](const std::string& path) {
-        FinderInfo info{};
-        if (readInfo(path, info) != static_cast<ssize_t>(Format::kSize)) ++visible;
+        if (!hiddenIn(path)) ++visible;
     });
     return visible == 0 ? 0 : 3;
 }
@@ -347,19 +432,19 @@ int writeFloor(const Arguments& args) {
 
 int showExtensions(const Arguments& args) {
     forEachFileOf(args, [](const std::string& path) {
-        if (::lremovexattr(path.c_str(), Format::kAttributeName) != 0 && errno != ENODATA) {
-            fail("remove the attribute of", path);
+        for (const auto store :
+             {MetadataStore::xattr, MetadataStore::samba, MetadataStore::netatalk}) {
+            if (::lremovexattr(path.c_str(), attributeOf(store)) != 0 && errno != ENODATA) {
+                fail("remove the attribute of", path);
+            }
         }
+        if (::unlink(sidecarOf(path).c_str()) != 0 && errno != ENOENT) fail("remove", path);
     });
     return 0;
 }
 
 int hideExtensions(const Arguments& args) {
-    forEachFileOf(args, [](const std::string& path) {
-        FinderInfo info{};
-        const bool existed = readInfo(path, info) == static_cast<ssize_t>(Format::kSize);
-        setHidden(path, info, existed);
-    });
+    forEachFileOf(args, hideIn);
     return 0;
 }
 
@@ -396,6 +481,9 @@ int main(int argc, char** argv) {
     const std::string_view command = argv[1];
     if (command == "time") return timeProgram(argc, argv);
     const Arguments args(argc, argv);
+    for (const auto& store : args.values("--store")) {
+        if (const auto named = lumifold::platform::metadataStoreNamed(store)) g_store = *named;
+    }
     if (command == "noop") return 0;
     if (command == "apply") return applyFloor(args);
     if (command == "restore") return restoreFloor(args);

@@ -43,11 +43,7 @@ int runInstall(const GlobalOptions& global, const InstallOptions& options) {
     std::vector<std::string> folders;
     for (const auto& folder : options.folders) folders.push_back(absolutePath(folder));
     // The service must go on working on the home this command was given.
-    std::vector<std::string> daemonArguments;
-    if (global.home.has_value()) daemonArguments = {"--home", home};
-    if (global.layout.has_value()) {
-        daemonArguments.insert(daemonArguments.end(), {"--layout", absolutePath(*global.layout)});
-    }
+    std::vector<std::string> daemonArguments = global.arguments(home);
     for (auto& argument : options.tree.arguments()) daemonArguments.push_back(std::move(argument));
     for (auto& argument : options.timing.arguments())
         daemonArguments.push_back(std::move(argument));

@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -24,6 +25,13 @@ inline constexpr int kExitNotCompliant = 3;  // done, but not compliant, or refu
 struct GlobalOptions {
     std::optional<std::string> home;    // nullopt: the current user's home directory
     std::optional<std::string> layout;  // nullopt: the home's layout.toml
+    // --metadata: xattr, samba, netatalk, appledouble or auto (nullopt: auto).
+    std::optional<std::string> metadata;
+    std::optional<std::string> sambaConfig;  // --samba-config; nullopt: /etc/samba/smb.conf
+
+    // --home, --layout, --metadata and --samba-config as given, as command-line arguments (for
+    // the login service, which must work as this command does).
+    std::vector<std::string> arguments(const std::string& home) const;
 };
 
 // Wrong usage found once the command runs (a folder that is not there): kExitUsage, each line

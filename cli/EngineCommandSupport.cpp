@@ -69,6 +69,15 @@ std::vector<std::string> treeRoots(const LumifoldEngine& engine, const StageOpti
     return engine.resolveFolders(folderList(options));
 }
 
+std::vector<std::string> GlobalOptions::arguments(const std::string& homeDirectory) const {
+    std::vector<std::string> given;
+    if (home) given = {"--home", homeDirectory};
+    if (layout) given.insert(given.end(), {"--layout", absolutePath(*layout)});
+    if (metadata) given.insert(given.end(), {"--metadata", *metadata});
+    if (sambaConfig) given.insert(given.end(), {"--samba-config", absolutePath(*sambaConfig)});
+    return given;
+}
+
 std::string homeDirectory(const GlobalOptions& global) {
     // An empty home would be the current folder, or "/" for some: never a guess.
     if (global.home && global.home->empty()) {
@@ -99,6 +108,10 @@ std::unique_ptr<LumifoldEngine> makeEngine(const GlobalOptions& global, Progress
     }
     options.homeDirectory = homeDirectory(global);
     if (global.layout) options.layoutPath = absolutePath(*global.layout);
+    if (global.metadata && *global.metadata != "auto") {
+        options.metadata.store = platform::metadataStoreNamed(*global.metadata);
+    }
+    if (global.sambaConfig) options.metadata.sambaConfigPath = absolutePath(*global.sambaConfig);
     return std::make_unique<LumifoldEngine>(std::move(options));
 }
 

@@ -66,6 +66,10 @@ int runInspect(const GlobalOptions& global, const StageOptions& options) {
         std::cout << lines.name(folder.path) << "  [" << state << "]";
         if (folder.isSymlink) std::cout << "  (link to " << folder.canonicalPath << ")";
         std::cout << '\n';
+        if (folder.metadataStore) {
+            std::cout << lines.detailIndent() << "Finder records: " << *folder.metadataStore << " ("
+                      << folder.metadataStoreReason.value_or("") << ")\n";
+        }
         for (const auto& reason : folder.conflictReasons) {
             std::cout << lines.detailIndent() << "- " << reason << '\n';
         }

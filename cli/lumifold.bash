@@ -13,7 +13,8 @@ _lumifold() {
             ((i++))
             ;;
         --layout) ((i++)) ;;
-        --folder | --keep | --debounce | --full-every | --keep-snapshots | --depth | --exclude) ((i++)) ;;
+        --folder | --keep | --debounce | --full-every | --keep-snapshots | --depth | --exclude | \
+            --metadata | --samba-config) ((i++)) ;;
         -*) ;;
         *) command="${command:+$command }${COMP_WORDS[i]}" ;;
         esac
@@ -24,9 +25,13 @@ _lumifold() {
         mapfile -t COMPREPLY < <(compgen -d -- "$cur")
         return
         ;;
-    --layout)
+    --layout | --samba-config)
         compopt -o filenames 2>/dev/null
         mapfile -t COMPREPLY < <(compgen -f -- "$cur")
+        return
+        ;;
+    --metadata)
+        mapfile -t COMPREPLY < <(compgen -W "xattr samba netatalk appledouble auto" -- "$cur")
         return
         ;;
     --keep | --debounce | --full-every | --keep-snapshots | --depth | --exclude) return ;;
@@ -35,7 +40,7 @@ _lumifold() {
     local commands="inspect preview apply verify restore snapshots prune watch agent layout dsstore help"
     local words="" files="" snapshots=""
     case $command in
-    "") words="$commands --home --layout --help --version" ;;
+    "") words="$commands --home --layout --metadata --samba-config --help --version" ;;
     help) words="$commands --help" ;;
     "help agent") words="install uninstall status" ;;
     "help dsstore") words="dump write" ;;

@@ -26,6 +26,15 @@ int main(int argc, char** argv) {
     app.add_option("--layout", global.layout,
                    "Read the layout from this file instead of ~/.config/lumifold/layout.toml")
         ->option_text("FILE");
+    app.add_option("--metadata", global.metadata,
+                   "Where files' Finder records live: xattr, samba (Samba's AFP_AfpInfo "
+                   "stream), netatalk, appledouble (._ files) or auto (default: per folder, from "
+                   "the Samba configuration and the ._ files it holds)")
+        ->check(CLI::IsMember({"xattr", "samba", "netatalk", "appledouble", "auto"}))
+        ->option_text("STORE");
+    app.add_option("--samba-config", global.sambaConfig,
+                   "The Samba configuration --metadata auto reads (default /etc/samba/smb.conf)")
+        ->option_text("FILE");
 
     Action action;
     addInspectCommands(app, global, action);

@@ -99,7 +99,8 @@ void BackupManager::restoreFlags(const std::vector<FileExtensionBackupItem>& fla
             for (std::size_t i = start; i < end; ++i) {
                 try {
                     platform::setHasHiddenExtensionIn(*folder, lastPathComponent(flags[i].filePath),
-                                                      flags[i].originalHasHiddenExtension);
+                                                      flags[i].originalHasHiddenExtension,
+                                                      flags[i].storeOrDefault());
                 } catch (const Error&) {
                     // Gone, or a file system without extended attributes: nothing to keep.
                 }

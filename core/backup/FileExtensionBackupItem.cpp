@@ -2,6 +2,7 @@
 
 #include "core/common/JsonFields.h"
 #include "core/common/JsonMembers.h"
+#include "core/common/OptionalJsonFields.h"
 
 namespace lumifold {
 
@@ -12,6 +13,9 @@ template <typename Members>
 void jsonMembers(Members& out, const FileExtensionBackupItem& item) {
     out.member("filePath", item.filePath);
     out.member("originalHasHiddenExtension", item.originalHasHiddenExtension);
+    if (item.storeOrDefault() != platform::MetadataStore::xattr) {
+        out.member("store", std::string(platform::metadataStoreName(*item.store)));
+    }
 }
 
 }  // namespace
@@ -33,6 +37,13 @@ void from_json(const nlohmann::json& json, FileExtensionBackupItem& item) {
     decoded.filePath = json_fields::requiredString(json, "filePath");
     decoded.originalHasHiddenExtension =
         json_fields::requiredBoolean(json, "originalHasHiddenExtension");
+    if (const auto name = json_fields::optionalString(json, "store")) {
+        decoded.store = platform::metadataStoreNamed(*name);
+        if (!decoded.store) {
+            throw nlohmann::json::out_of_range::create(
+                403, "store \"" + *name + "\" is not one Lumifold knows", &json);
+        }
+    }
     item = std::move(decoded);
 }
 

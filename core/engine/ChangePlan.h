@@ -11,6 +11,7 @@
 #include "core/common/FileList.h"
 #include "core/engine/ChangePreview.h"
 #include "core/inspection/DSStoreReconciliationPlan.h"
+#include "core/inspection/MetadataStores.h"
 #include "core/preferences/FinderLayoutPreferences.h"
 #include "core/preferences/FinderPreferencesManager.h"
 #include "core/preferences/Layout.h"
@@ -38,6 +39,8 @@ struct ChangePlan {
     std::vector<PlannedPush> pushes;
     std::vector<StoreRewrite> stores;
     FileList extensionFiles;  // files whose extension is to be hidden
+    // Where each chosen folder's files keep their Finder records.
+    MetadataStores metadataStores;
     // The preview without the extension changes, which extensionFiles holds as names (a home
     // of a million files would otherwise keep a million change records).
     ChangePreview preview;
@@ -46,6 +49,9 @@ struct ChangePlan {
     // left alone and the rest goes ahead.
     std::optional<Error> refusal;
 };
+
+// The store of the files of the (resolved) `folder` of the plan.
+platform::MetadataStore extensionStore(const ChangePlan& plan, std::string_view folder);
 
 // The change that hides the extension of `name` in `folder`.
 SettingChange extensionChange(std::string_view folder, std::string_view name);

@@ -56,6 +56,7 @@ LumifoldEngine::LumifoldEngine(EngineOptions options)
     : m_home(normalizedHome(options.homeDirectory)),
       m_foldersOnly(options.foldersOnly),
       m_layoutPath(options.layoutPath.value_or(LayoutFile::defaultPath(m_home))),
+      m_metadata(std::move(options.metadata)),
       m_monotonicSeconds(options.monotonicSeconds ? options.monotonicSeconds
                                                   : platform::monotonicSeconds),
       m_sleep(options.sleep ? options.sleep : platform::sleepSeconds),
@@ -98,6 +99,10 @@ Layout LumifoldEngine::usableLayout(const PreferencesFile& preferences,
 
 FinderLayoutPreferences LumifoldEngine::targetLayout() const { return layout().top(); }
 
+MetadataStores LumifoldEngine::metadataStores(const std::vector<std::string>& folders) const {
+    return MetadataStores::choose(m_metadata, folders);
+}
+
 std::vector<std::string> LumifoldEngine::resolveFolders(const FolderList& folders) const {
     return folders ? *folders : m_scanner.defaultFolders();
 }
@@ -124,14 +129,17 @@ std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine:
     const PreferencesFile preferences = preferencesAsTarget();
     std::optional<Error> layoutProblem;
     const Layout layout = usableLayout(preferences, &layoutProblem);
-    auto settings = m_scanner.inspectFolders(list, layout, &notes, m_foldersOnly);
+    const MetadataStores stores = metadataStores(list);
+    auto settings = m_scanner.inspectFolders(list, layout, &notes, m_foldersOnly, &stores);
     if (warnings != nullptr) {
         if (layoutProblem) {
             warnings->push_back(layoutProblem->message() +
                                 "; folders are compared with the built-in layout");
         }
         if (const auto problem = preferences.problem) warnings->push_back(*problem);
+        warnings->insert(warnings->end(), stores.warnings().begin(), stores.warnings().end());
         warnings->insert(warnings->end(), notes.warnings.begin(), notes.warnings.end());
+        warnings->insert(warnings->end(), notes.damaged.begin(), notes.damaged.end());
     }
     return {std::move(environment), std::move(settings)};
 }

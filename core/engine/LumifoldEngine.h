@@ -55,6 +55,8 @@ struct EngineOptions {
     // and a folder's record in its parent's store is written only when the parent lies in a
     // chosen folder. Needs an explicit folder list.
     bool foldersOnly = false;
+    // Where files' Finder records are kept: auto by default (MetadataStores::choose).
+    MetadataChoice metadata;
 };
 
 // What apply returns: the completed snapshot, the audit after writing, the warnings of the
@@ -200,7 +202,7 @@ class LumifoldEngine final {
     ApplyResult carryOut(const ChangePlan& plan, bool relaunchFinder);
     // Sets the flag of every file of the plan, each through its folder as recorded, and marks
     // in `set` those it set.
-    void hideExtensions(const FileList& files, const WriteTargets& targets, ApplyResult& result,
+    void hideExtensions(const ChangePlan& plan, const WriteTargets& targets, ApplyResult& result,
                         std::vector<bool>& set) const;
     // Replaces each store of the plan that `reachable` marks and that still holds what it was
     // planned from, noting in `written` those it replaced and in `outcome` the others.
@@ -225,9 +227,13 @@ class LumifoldEngine final {
     void report(std::string_view stage, std::string_view step, std::uint64_t done = 0,
                 std::optional<std::uint64_t> total = std::nullopt) const;
 
+    // Each chosen folder's store, for one stage.
+    MetadataStores metadataStores(const std::vector<std::string>& folders) const;
+
     std::string m_home;
     bool m_foldersOnly;
     std::string m_layoutPath;
+    MetadataChoice m_metadata;
     std::function<double()> m_monotonicSeconds;
     std::function<void(double)> m_sleep;
     ProgressCallback m_progress;

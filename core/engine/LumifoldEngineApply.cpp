@@ -71,8 +71,12 @@ SnapshotRequest snapshotRequest(const ChangePlan& plan, const WriteTargets& targ
     SnapshotRequest request;
     request.finderPlistPath = plan.preferences.path;
     request.lists.appliedChanges = [&plan](const auto& each) { forEachChange(plan, each); };
-    request.lists.fileExtensionBackups = [&files = plan.extensionFiles](const auto& each) {
-        for (std::size_t i = 0; i < files.size(); ++i) each({files.path(i), false});
+    request.lists.fileExtensionBackups = [&plan](const auto& each) {
+        const FileList& files = plan.extensionFiles;
+        forEachFolderRun(files, [&](std::size_t start, std::size_t end) {
+            const auto store = extensionStore(plan, files.folder(start));
+            for (std::size_t i = start; i < end; ++i) each({files.path(i), false, store});
+        });
     };
     request.pushedPreferences = plan.pushes;
     if (plan.preferences.exists) request.finderPlistBytes = plan.preferences.bytes;
@@ -203,7 +207,7 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
             writePreferences(m_preferencesManager, plan, result, written, outcome);
         }
         writeStores(plan, targets, reachable, result, written, outcome);
-        hideExtensions(plan.extensionFiles, targets, result, written.flags);
+        hideExtensions(plan, targets, result, written.flags);
         report("Apply", "Recording checksums");
         WrittenSnapshot completed = m_backupManager.completeSnapshot(request, snapshot, outcome);
         result.manifest = std::move(completed.header);
@@ -245,18 +249,20 @@ void LumifoldEngine::writeStores(const ChangePlan& plan, const WriteTargets& tar
     }
 }
 
-void LumifoldEngine::hideExtensions(const FileList& files, const WriteTargets& targets,
+void LumifoldEngine::hideExtensions(const ChangePlan& plan, const WriteTargets& targets,
                                     ApplyResult& result, std::vector<bool>& set) const {
+    const FileList& files = plan.extensionFiles;
     std::vector<std::string> refused;
     std::string firstReason;
     forEachFolderRun(files, [&](std::size_t start, std::size_t end) {
         std::string why;
         const auto folder = targets.folderOf(files.path(start), why);
+        const auto store = extensionStore(plan, files.folder(start));
         for (std::size_t i = start; i < end; ++i) {
             report("Apply", "Hiding extensions", i, files.size());
             try {
                 if (!folder) throw Error(platform::kPosixDomain, platform::kOutsideRoots, why);
-                platform::setHasHiddenExtensionIn(*folder, std::string(files.name(i)), true);
+                platform::setHasHiddenExtensionIn(*folder, std::string(files.name(i)), true, store);
                 set[i] = true;
                 ++result.extensionsHidden;
             } catch (const Error& error) {

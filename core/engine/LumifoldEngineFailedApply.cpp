@@ -84,8 +84,9 @@ bool attempt(std::vector<std::string>& left, const std::string& path,
 }
 
 // Clears each extension flag `set` marks, unmarking those cleared.
-void putBackFlags(const FileList& files, const WriteTargets& targets, std::vector<bool>& set,
+void putBackFlags(const ChangePlan& plan, const WriteTargets& targets, std::vector<bool>& set,
                   std::vector<std::string>& left) {
+    const FileList& files = plan.extensionFiles;
     std::vector<std::string> flagsLeft;
     std::string firstReason;
     forEachFolderRun(files, [&](std::size_t start, std::size_t end) {
@@ -96,11 +97,13 @@ void putBackFlags(const FileList& files, const WriteTargets& targets, std::vecto
         }
         std::string why;
         const auto folder = targets.folderOf(files.path(start), why);
+        const auto store = extensionStore(plan, files.folder(start));
         for (std::size_t i = start; i < end; ++i) {
             if (!set[i]) continue;
             try {
                 if (!folder) throw Error(platform::kPosixDomain, platform::kOutsideRoots, why);
-                platform::setHasHiddenExtensionIn(*folder, std::string(files.name(i)), false);
+                platform::setHasHiddenExtensionIn(*folder, std::string(files.name(i)), false,
+                                                  store);
                 set[i] = false;
             } catch (const Error& error) {
                 if (flagsLeft.empty()) firstReason = error.message();
@@ -171,7 +174,7 @@ void LumifoldEngine::putBack(const ChangePlan& plan, const WriteTargets& targets
                              const SnapshotRequest& request, AppliedWrites& written,
                              std::vector<std::string>& left) const {
     // In the reverse order of writing: flags, stores, pushed values, the preferences file.
-    putBackFlags(plan.extensionFiles, targets, written.flags, left);
+    putBackFlags(plan, targets, written.flags, left);
     putBackStores(plan, targets, request, written.stores, left);
     putBackPushes(m_home, plan, written.pushed, left);
     if (written.preferences) {
@@ -211,7 +214,9 @@ void LumifoldEngine::failAfterSnapshot(std::exception_ptr failure, const ChangeP
             .fileExtensionBackups =
                 [&](const auto& each) {
                     for (std::size_t i = 0; i < files.size(); ++i) {
-                        if (written.flags[i]) each({files.path(i), false});
+                        if (written.flags[i]) {
+                            each({files.path(i), false, extensionStore(plan, files.folder(i))});
+                        }
                     }
                 },
         };

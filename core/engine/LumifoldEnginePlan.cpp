@@ -66,6 +66,11 @@ void forEachChange(const ChangePlan& plan, const std::function<void(const Settin
     }
 }
 
+platform::MetadataStore extensionStore(const ChangePlan& plan, std::string_view folder) {
+    const FolderStore* chosen = plan.metadataStores.of(folder);
+    return chosen != nullptr && chosen->store ? *chosen->store : platform::MetadataStore::xattr;
+}
+
 std::size_t changeCount(const ChangePlan& plan) {
     return plan.preview.plistChanges.size() + plan.preview.folderChanges.size() +
            plan.extensionFiles.size();
@@ -184,10 +189,16 @@ void LumifoldEngine::planExtensions(ChangePlan& plan) const {
     ChangePreview& preview = plan.preview;
     report("Preview", "Listing files", 0, plan.folders.size());
     ScanNotes notes;
-    plan.extensionFiles = m_scanner.visibleExtensionFiles(plan.folders, &notes);
+    plan.metadataStores = metadataStores(plan.folders);
+    for (const std::string& problem : plan.metadataStores.warnings()) {
+        preview.warnings.push_back(problem);
+    }
+    plan.extensionFiles =
+        m_scanner.visibleExtensionFiles(plan.folders, &notes, &plan.metadataStores);
     for (const std::string& problem : notes.warnings) {
         preview.warnings.push_back(problem + "; its files keep their extensions as they are");
     }
+    preview.warnings.insert(preview.warnings.end(), notes.damaged.begin(), notes.damaged.end());
     if (notes.undecodable.count > 0) {
         preview.warnings.push_back("Left " + counted(notes.undecodable.count, "file") +
                                    " out of extension hiding because their names "

@@ -93,8 +93,8 @@ class FolderAudit final {
     // say the layout itself, and its parent's store is judged only when the parent lies in
     // one of them.
     FolderAudit(const FolderScanner& scanner, const Layout& layout,
-                const std::set<std::string>* scope)
-        : m_scanner(scanner), m_layout(layout), m_scope(scope) {}
+                const std::set<std::string>* scope, const MetadataStores& stores)
+        : m_scanner(scanner), m_layout(layout), m_scope(scope), m_stores(stores) {}
 
     ScanNotes& notes() { return m_notes; }
 
@@ -166,7 +166,13 @@ class FolderAudit final {
     void checkExtensions(const std::string& canonical, FolderVerificationItem& item,
                          std::vector<std::string>& problems, std::vector<std::string>& parts) {
         try {
-            const std::size_t visible = m_scanner.visibleExtensionCount(canonical);
+            ScanNotes found;
+            const std::size_t visible =
+                m_scanner.visibleExtensionCount(canonical, &found, &m_stores);
+            // A damaged record leaves the flag unknown: the folder is not compliant.
+            problems.insert(problems.end(), found.damaged.begin(), found.damaged.end());
+            m_notes.warnings.insert(m_notes.warnings.end(), found.damaged.begin(),
+                                    found.damaged.end());
             if (visible > 0) {
                 parts.push_back(std::to_string(visible) + " file(s) have visible extensions");
                 item.conflictingOverridesPresent = true;
@@ -180,6 +186,7 @@ class FolderAudit final {
     const FolderScanner& m_scanner;
     const Layout& m_layout;
     const std::set<std::string>* m_scope;
+    const MetadataStores& m_stores;
     ScanNotes m_notes;
     FolderScanner::StoreReads m_reads;
 };
@@ -210,7 +217,8 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
     if (layoutProblem) {
         report.discrepancies.insert(report.discrepancies.begin(), layoutProblem->message());
     }
-    FolderAudit audit(m_scanner, layout, scope ? &*scope : nullptr);
+    const MetadataStores stores = metadataStores(list);
+    FolderAudit audit(m_scanner, layout, scope ? &*scope : nullptr, stores);
     std::uint64_t checked = 0;
     for (const std::string& folder : list) {
         this->report("Verify", "Checking folders", checked++, list.size());
@@ -223,6 +231,7 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
     }
     this->report("Verify", "Checking folders", list.size(), list.size());
     if (warnings != nullptr) {
+        warnings->insert(warnings->end(), stores.warnings().begin(), stores.warnings().end());
         const auto& found = audit.notes().warnings;
         warnings->insert(warnings->end(), found.begin(), found.end());
     }

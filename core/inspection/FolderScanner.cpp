@@ -239,8 +239,12 @@ std::optional<std::string> FolderScanner::readOverrides(const std::string& store
     return std::nullopt;
 }
 
-std::vector<std::string> FolderScanner::visibleExtensionFilesIn(const std::string& directory,
-                                                                ScanNotes* notes) const {
+std::vector<std::string> FolderScanner::visibleExtensionFilesIn(
+    const std::string& directory, ScanNotes* notes, const MetadataStores* stores) const {
+    const FolderStore* chosen = stores != nullptr ? stores->of(directory) : nullptr;
+    if (chosen != nullptr && !chosen->store) throw Error(kDomain, kNoUsableStore, chosen->reason);
+    const platform::MetadataStore store =
+        chosen != nullptr ? *chosen->store : platform::MetadataStore::xattr;
     std::vector<platform::DirectoryEntry> entries;
     try {
         entries = platform::listDirectoryEntries(directory);
@@ -258,7 +262,7 @@ std::vector<std::string> FolderScanner::visibleExtensionFilesIn(const std::strin
     // (packages included) are skipped on the listing's own type, so only files cost a read, and
     // the child's path reuses one buffer.
     const bool folderDecodes = isWellFormedUtf8(directory);
-    const platform::FolderFlagReader flags(directory);
+    const platform::FolderFlagReader flags(directory, store);
     std::string child = appending(directory, "");
     const std::size_t prefix = child.size();
     for (auto& [name, type] : entries) {
@@ -266,9 +270,21 @@ std::vector<std::string> FolderScanner::visibleExtensionFilesIn(const std::strin
         child.resize(prefix);
         child += name;
         // Only a regular file keeps the flag; anything else would be planned forever.
-        const auto flag = type == EntryType::regular ? flags.extensionFlagOfRegularFile(name, child)
-                                                     : std::optional(ExtensionFlag::unsettable);
+        std::string damage;
+        const auto flag = type == EntryType::regular
+                              ? flags.extensionFlagOfRegularFile(name, child, &damage)
+                              : std::optional(ExtensionFlag::unsettable);
         if (!flag || *flag == ExtensionFlag::hidden) continue;
+        // A damaged attribute record stays among the unsettable, as it always was; a damaged
+        // image of the other stores is a file server's, named so its admin can mend it.
+        if (!damage.empty() && store != platform::MetadataStore::xattr) {
+            if (notes != nullptr) {
+                damage = "The Finder record of \"" + platform::printable(child) +
+                         "\" is damaged: " + damage + "; its flag is left as it is";
+                notes->damaged.push_back(std::move(damage));
+            }
+            continue;
+        }
         if (!folderDecodes || !isWellFormedUtf8(name)) {
             noteUndecodable(notes, directory);
             continue;
@@ -284,7 +300,7 @@ std::vector<std::string> FolderScanner::visibleExtensionFilesIn(const std::strin
 
 std::vector<FolderViewSetting> FolderScanner::inspectFolders(
     const std::vector<std::string>& folders, const Layout& layout, ScanNotes* notes,
-    bool foldersOnly) const {
+    bool foldersOnly, const MetadataStores* stores) const {
     std::vector<FolderViewSetting> results;
     StoreReads reads;
     SeenFolders seen;
@@ -317,11 +333,23 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
         unreadable(
             readOverrides(parentStore, lastPathComponent(given), true, overrides, notes, reads));
         std::vector<std::string> files;
+        ScanNotes ownNotes;
+        ScanNotes* const filesNotes = notes != nullptr ? notes : &ownNotes;
+        const std::size_t damagedBefore = filesNotes->damaged.size();
         try {
-            files = visibleExtensionFilesIn(setting.canonicalPath, notes);
+            files = visibleExtensionFilesIn(setting.canonicalPath, filesNotes, stores);
         } catch (const Error& error) {
-            if (notes != nullptr) notes->warnings.push_back(error.message());
+            filesNotes->warnings.push_back(error.message());
             unreadable(error.message());
+        }
+        for (std::size_t i = damagedBefore; i < filesNotes->damaged.size(); ++i) {
+            unreadable(filesNotes->damaged[i]);
+        }
+        if (const FolderStore* chosen =
+                stores != nullptr ? stores->of(setting.canonicalPath) : nullptr;
+            chosen != nullptr && chosen->store) {
+            setting.metadataStore = platform::metadataStoreName(*chosen->store);
+            setting.metadataStoreReason = chosen->reason;
         }
         setting.inaccessible = !reasons.empty();
         setting.currentViewStyle = overrides.viewStyle;
@@ -350,20 +378,23 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
     return results;
 }
 
-std::size_t FolderScanner::visibleExtensionCount(const std::string& resolvedFolder) const {
+std::size_t FolderScanner::visibleExtensionCount(const std::string& resolvedFolder,
+                                                 ScanNotes* notes,
+                                                 const MetadataStores* stores) const {
     if (isExcludedPath(resolvedFolder)) return 0;
-    return visibleExtensionFilesIn(resolvedFolder, nullptr).size();
+    return visibleExtensionFilesIn(resolvedFolder, notes, stores).size();
 }
 
 FileList FolderScanner::visibleExtensionFiles(const std::vector<std::string>& folders,
-                                              ScanNotes* notes) const {
+                                              ScanNotes* notes,
+                                              const MetadataStores* stores) const {
     FileList files;
     platform::PathResolver resolver;
     for (const std::string& folder : folders) {
         const std::string& canonical = resolver.resolve(folder);
         if (isExcludedPath(canonical)) continue;
         try {
-            files.addFolder(canonical, visibleExtensionFilesIn(canonical, notes));
+            files.addFolder(canonical, visibleExtensionFilesIn(canonical, notes, stores));
         } catch (const Error& error) {
             if (notes != nullptr) notes->warnings.push_back(error.message());
         }

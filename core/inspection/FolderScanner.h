@@ -14,6 +14,7 @@
 #include "core/dsstore/DSStoreReader.h"
 #include "core/inspection/DSStoreReconciliationPlan.h"
 #include "core/inspection/FolderViewSetting.h"
+#include "core/inspection/MetadataStores.h"
 #include "core/platform/FileSystem.h"
 #include "core/plist/PropertyList.h"
 #include "core/preferences/Layout.h"
@@ -37,6 +38,9 @@ struct ScanNotes {
     // Stores and folders that could not be read (a store that cannot be decoded, a folder that
     // cannot be listed), each once, named with the reason.
     std::vector<std::string> warnings;
+    // Files whose FinderInfo record is damaged (an image of the wrong size, magic or version, a
+    // sidecar that is a link or a FIFO), each named with what holds it.
+    std::vector<std::string> damaged;
 };
 
 // Decides which folders the system looks at and what the Finder would show in them, and plans
@@ -77,9 +81,12 @@ class FolderScanner final {
     // compared with its own target in `layout`; extensions with the top level's.
     // With `foldersOnly`, as planReconciliation: a folder whose own store does not say the
     // layout conflicts (its parent's records matter only where its own say nothing).
+    // Each file's flag is read in the store `stores` gives its folder (xattr without one); a
+    // folder whose store cannot be used is inaccessible, for that reason.
     std::vector<FolderViewSetting> inspectFolders(const std::vector<std::string>& folders,
                                                   const Layout& layout, ScanNotes* notes = nullptr,
-                                                  bool foldersOnly = false) const;
+                                                  bool foldersOnly = false,
+                                                  const MetadataStores* stores = nullptr) const;
 
     // The regular files directly in the (resolved) folders whose extension is visible and
     // whose flag can be set, sorted by path, as a compact list for homes of a million files; a
@@ -87,11 +94,20 @@ class FolderScanner final {
     // nothing.
     // Files whose path is not UTF-8 or whose flag cannot be set are left out; when `notes` is
     // given, they and the folders that could not be listed are added to it. Never throws.
+    // Sidecars ("._NAME") are never files of their own: hidden names are not listed.
     FileList visibleExtensionFiles(const std::vector<std::string>& folders,
-                                   ScanNotes* notes = nullptr) const;
+                                   ScanNotes* notes = nullptr,
+                                   const MetadataStores* stores = nullptr) const;
     // How many files directly in `resolvedFolder` visibleExtensionFiles would list: none when
-    // it is not there. Throws the platform's Error when it is there but cannot be listed.
-    std::size_t visibleExtensionCount(const std::string& resolvedFolder) const;
+    // it is not there. Throws the platform's Error when it is there but cannot be listed, or
+    // its store cannot be used.
+    std::size_t visibleExtensionCount(const std::string& resolvedFolder, ScanNotes* notes = nullptr,
+                                      const MetadataStores* stores = nullptr) const;
+
+    static constexpr const char* kDomain = "FolderScanner";
+    enum ErrorCode : int {
+        kNoUsableStore = 1,  // a folder whose files' store cannot be used
+    };
 
     // Plans, for each .DS_Store of the folders and of their parents that needs a change, the
     // full list of records it is to hold so that each folder shows its own target in `layout`
@@ -152,8 +168,8 @@ class FolderScanner final {
                                              StoreReads& reads) const;
     // The names of the visible-extension files directly in `directory` (resolved); none when it
     // is not there. Throws the platform's Error when it is there but cannot be listed.
-    std::vector<std::string> visibleExtensionFilesIn(const std::string& directory,
-                                                     ScanNotes* notes) const;
+    std::vector<std::string> visibleExtensionFilesIn(const std::string& directory, ScanNotes* notes,
+                                                     const MetadataStores* stores) const;
 
     std::string m_homeDirectory;
     std::string m_temporaryDirectory;

@@ -60,6 +60,8 @@ void to_json(nlohmann::json& json, const FolderViewSetting& setting) {
     putOptional(json, "currentTextSize", setting.currentTextSize);
     putOptional(json, "currentShowItemInfo", setting.currentShowItemInfo);
     putOptional(json, "currentShowIconPreview", setting.currentShowIconPreview);
+    putOptional(json, "metadataStore", setting.metadataStore);
+    putOptional(json, "metadataStoreReason", setting.metadataStoreReason);
 }
 
 void from_json(const nlohmann::json& json, FolderViewSetting& setting) {
@@ -80,6 +82,8 @@ void from_json(const nlohmann::json& json, FolderViewSetting& setting) {
     decoded.inaccessible = requiredBoolean(json, "inaccessible");
     decoded.conflicting = requiredBoolean(json, "conflicting");
     decoded.conflictReasons = json_fields::requiredStrings(json, "conflictReasons");
+    decoded.metadataStore = optionalString(json, "metadataStore");
+    decoded.metadataStoreReason = optionalString(json, "metadataStoreReason");
     setting = std::move(decoded);
 }
 

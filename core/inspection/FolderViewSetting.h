@@ -28,6 +28,10 @@ struct FolderViewSetting {
     bool inaccessible = false;
     bool conflicting = false;  // conflictReasons is not empty
     std::vector<std::string> conflictReasons{};
+    // Where its files' Finder records are kept ("xattr", "samba", ...) and why; absent where no
+    // store was chosen for it.
+    std::optional<std::string> metadataStore = std::nullopt;
+    std::optional<std::string> metadataStoreReason = std::nullopt;
 
     const std::string& identity() const { return path; }
 

@@ -4,16 +4,20 @@
 #include <optional>
 #include <string>
 
+#include "core/platform/FinderInfoImage.h"
+
 namespace lumifold::platform {
 
 // Per-item metadata the Finder keeps beside a file's content: the hidden-extension flag, the
 // package test and the cloud-item state. Every query describes the item at the path itself: a
 // symbolic link is never followed, so a link to a folder is a link, not a directory.
 //
-// On Linux the flag lives in the 32-byte FinderInfo record stored in the extended attribute
-// "user.com.apple.FinderInfo" (layout in FinderInfoFormat below). Linux keeps user extended
-// attributes only on regular files and directories, so a symbolic link never has the flag
-// and setting it on one fails. (isSymbolicLink of FileSystem.h answers the link test alone.)
+// On Linux the flag lives in the 32-byte FinderInfo record (layout in FinderInfoFormat below),
+// kept in one of the stores of FinderInfoImage.h: by default the extended attribute
+// "user.com.apple.FinderInfo". Linux keeps user extended attributes only on regular files and
+// directories, so a symbolic link never has the flag and setting it on one fails. A sidecar is
+// never read or written through a link. (isSymbolicLink of FileSystem.h answers the link test
+// alone.)
 
 namespace FinderInfoFormat {
 // FinderInfo, 32 bytes:
@@ -54,45 +58,55 @@ std::optional<FileMetadata> fileMetadata(const std::string& path);
 // The item's hidden-extension flag. false when the item has no FinderInfo record, when its file
 // system keeps no extended attributes, or when the record is malformed (not 32 bytes); nullopt
 // when the item cannot be examined.
-std::optional<bool> hasHiddenExtension(const std::string& path);
+std::optional<bool> hasHiddenExtension(const std::string& path,
+                                       MetadataStore store = MetadataStore::xattr);
 
 // The hidden-extension flag as something to act on: `unsettable` for an item whose flag can
-// never be set (anything but a regular file, or a FinderInfo record of the wrong length, which
-// is never rewritten); nullopt when the item cannot be examined.
+// never be set (anything but a regular file, or a damaged record, which is never rewritten: one
+// of the wrong size, magic or version, or a sidecar that is a link or no regular file; then
+// `problem` says why, naming what holds it); nullopt when the item cannot be examined.
 enum class ExtensionFlag { visible, hidden, unsettable };
 // For an item its folder's listing already showed to be a regular file: one read.
-std::optional<ExtensionFlag> extensionFlagOfRegularFile(const std::string& path);
+std::optional<ExtensionFlag> extensionFlagOfRegularFile(const std::string& path,
+                                                        MetadataStore store = MetadataStore::xattr,
+                                                        std::string* problem = nullptr);
 
 // extensionFlagOfRegularFile for the entries of one folder, each read relative to the folder
-// held open where the kernel can (getxattrat), so it looks up one name rather than walking the
-// whole path again: that walk was a fifth of a tree's scan. Elsewhere, or when the folder
-// cannot be opened, each is read by its path.
+// held open (getxattrat where the kernel has it, a sidecar by openat), so it looks up one name
+// rather than walking the whole path again: that walk was a fifth of a tree's scan. When the
+// folder cannot be opened, each is read by its path.
 class FolderFlagReader final {
   public:
-    explicit FolderFlagReader(const std::string& folder);
+    explicit FolderFlagReader(const std::string& folder,
+                              MetadataStore store = MetadataStore::xattr);
     FolderFlagReader(const FolderFlagReader&) = delete;
     FolderFlagReader& operator=(const FolderFlagReader&) = delete;
     ~FolderFlagReader();
 
     // `name` an entry of the folder, `path` the same entry's path.
     std::optional<ExtensionFlag> extensionFlagOfRegularFile(const std::string& name,
-                                                            const std::string& path) const;
+                                                            const std::string& path,
+                                                            std::string* problem = nullptr) const;
 
   private:
     int m_folder = -1;
+    MetadataStore m_store;
 };
 
-// Sets or clears the hidden-extension flag, keeping every other byte of the FinderInfo record.
-// A missing record is created zeroed; a record that clearing leaves all zero is removed, as
-// one that was never there (clearing the flag of an item without a record writes nothing). Throws
-// Error (domain "POSIX") when the item cannot be examined or written, including EPERM for a
-// symbolic link, and EINVAL when the existing record is malformed: such a record is left exactly as
-// it is rather than replaced by a guess.
-void setHasHiddenExtension(const std::string& path, bool hidden);
+// Sets or clears the hidden-extension flag in `store`, keeping every other byte of the image
+// that holds the record. A missing image is created as the store's fresh one
+// (finder_info_image::freshImage); one that clearing leaves equal to a fresh one is removed, as
+// one that was never there (clearing the flag of an item without a record writes nothing), so
+// a sidecar Lumifold made goes again. Throws Error (domain "POSIX") when the item cannot be
+// examined or written, including EPERM for a symbolic link, and EINVAL when the existing record
+// is damaged: it is left exactly as it is rather than replaced by a guess.
+void setHasHiddenExtension(const std::string& path, bool hidden,
+                           MetadataStore store = MetadataStore::xattr);
 // The same for the entry `name` of an open folder, so that no folder swapped in on the way is
 // followed (see FolderRoot.h).
 class OpenFolder;
-void setHasHiddenExtensionIn(const OpenFolder& folder, const std::string& name, bool hidden);
+void setHasHiddenExtensionIn(const OpenFolder& folder, const std::string& name, bool hidden,
+                             MetadataStore store = MetadataStore::xattr);
 
 // True for a directory (not a link to one) whose name ends with a package extension (compared
 // without regard to ASCII case; see kPackageExtensions in the source) or that carries the

@@ -138,6 +138,10 @@ struct DirectoryEntry {
 std::vector<DirectoryEntry> listDirectoryEntries(const std::string& path,
                                                  bool includeHidden = false);
 
+// Whether `path` holds a file (a regular file, or an entry the listing gives no type) whose name
+// starts with `prefix`; the listing stops at the first. False when it cannot be listed.
+bool holdsFileStartingWith(const std::string& path, std::string_view prefix);
+
 // The names of the folders in `path` that are not hidden, from the listing's types (a link to a
 // folder is not one), sorted bytewise; a tree's walk needs no other entry.
 std::vector<std::string> listSubfolders(const std::string& path);

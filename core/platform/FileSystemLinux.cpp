@@ -243,6 +243,21 @@ std::vector<DirectoryEntry> listDirectoryEntries(const std::string& path, bool i
     return readEntries(path, includeHidden, [](EntryType) { return true; });
 }
 
+bool holdsFileStartingWith(const std::string& path, std::string_view prefix) {
+    DIR* dir = ::opendir(path.c_str());
+    if (dir == nullptr) return false;
+    bool found = false;
+    while (const dirent* entry = ::readdir(dir)) {
+        if ((entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN) &&
+            std::string_view(entry->d_name).starts_with(prefix)) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
 std::vector<DirectoryEntry> listEntriesIn(const OpenFolder& folder) {
     Descriptor listing(::openat(folder.descriptor(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (listing.get() < 0) throw posixError(errno, "list", folder.path());

@@ -64,7 +64,8 @@ BackupManifest sampleManifest() {
                                 std::nullopt, 420, false, std::nullopt}};
     manifest.appliedChanges = {
         {"com.apple.finder", "FXPreferredViewStyle", "Nlsv", "icnv", "Global Preference"}};
-    manifest.fileExtensionBackups = {{"/Users/a/Desktop/a.pdf", true}};
+    manifest.fileExtensionBackups = {{"/Users/a/Desktop/a.pdf", true},
+                                     {"/srv/share/b.txt", false, platform::MetadataStore::samba}};
     return manifest;
 }
 
@@ -180,6 +181,7 @@ TEST_F(ManifestReadingTest, MissingNullOrMistypedValuesMakeTheManifestUnreadable
     }
     rejects("/dsStoreBackups/0/postModificationSHA256", false);
     rejects("/fileExtensionBackups/0/originalHasHiddenExtension", 1);
+    rejects("/fileExtensionBackups/1/store", "sqlite");  // a store restore could not write
     rejects("/appliedChanges/0/key", nullptr);
     rejects("/createdAt", "2025-01-31T14:05:10.000Z");  // the strict form only
     EXPECT_THROW(decodeManifestFile("{"), json::exception);

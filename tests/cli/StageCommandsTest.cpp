@@ -55,6 +55,24 @@ TEST_F(StageCommandsTest, InspectAndPreviewPrintTheirRecordsAsJson) {
     EXPECT_EQ(run({"preview", "--json"}).out, record.dump(2) + "\n");
 }
 
+// Music holds ._ files, so it keeps its records in sidecars; one that is no AppleDouble image is
+// named, left as it is, and Apply cannot make the folder consistent.
+TEST_F(StageCommandsTest, ADamagedSidecarIsNamedAndLeftAloneAndTheFolderIsNotConsistent) {
+    home.writeFile("Music/song.mp3", "mp3");
+    const std::string sidecar =
+        home.writeFile("Music/._song.mp3", "no AppleDouble image, no magic");
+    const auto choice = std::vector<std::string>{"--samba-config", home / "none.conf"};
+    EXPECT_NE(run({choice[0], choice[1], "inspect", "--folder", home / "Music"})
+                  .out.find("Finder records: appledouble (it holds ._ AppleDouble files)"),
+              std::string::npos);
+    const CliResult applied =
+        run({choice[0], choice[1], "apply", "--no-relaunch", "--folder", home / "Music"});
+    EXPECT_EQ(applied.status, cli::kExitNotCompliant);
+    EXPECT_NE(applied.err.find(sidecar + "\" holds no AppleDouble magic"), std::string::npos)
+        << applied.err;
+    EXPECT_EQ(contentOf(sidecar), "no AppleDouble image, no magic");
+}
+
 TEST_F(StageCommandsTest, PreviewTextListsTwentyExtensionsAFolderUnlessAllAreAsked) {
     for (int i = 0; i < 25; ++i) home.writeFile("Music/" + std::to_string(100 + i) + ".mp3", "");
     const std::string text = run({"preview"}).out;

@@ -137,11 +137,15 @@ TEST_F(WatchServiceTest, WatchesTreesAsFarAsTheLimitAllowsAndSaysSo) {
     EXPECT_EQ(stopService(SIGHUP), 0);  // a closed terminal ends it as SIGTERM does
     awaitLog("Stopping on SIGHUP");
 
-    ASSERT_EQ(run({"agent", "install", "--folders-only", "--folder", home / "Documents",
-                   "--recursive", "--depth", "2", "--exclude", "*.tmp", "--full-every", "3600"}),
+    ASSERT_EQ(run({"--metadata", "netatalk", "agent", "install", "--folders-only", "--folder",
+                   home / "Documents", "--recursive", "--depth", "2", "--exclude", "*.tmp",
+                   "--full-every", "3600"}),
               0);
     const std::string job =
         contentOf(home / "Library/LaunchAgents/com.quarnish.lumifold.watcher.plist");
+    EXPECT_NE(job.find("<string>--metadata</string>\n\t\t<string>netatalk</string>"),
+              std::string::npos)
+        << job;
     EXPECT_NE(job.find("<string>--folders-only</string>\n\t\t<string>--recursive</string>\n\t\t"
                        "<string>--depth</string>\n\t\t"
                        "<string>2</string>\n\t\t<string>--exclude</string>\n\t\t"

@@ -26,11 +26,13 @@ class KeepConsistentTest : public ::testing::Test {
         options.sleep = [this](double seconds) { now += seconds; };
         engine = std::make_unique<LumifoldEngine>(std::move(options));
         keep = std::make_unique<KeepConsistent>(
-            *engine, KeepConsistentOptions{.folders = std::vector{home / "Desktop"},
-                                           .tree = std::nullopt,
-                                           .relaunchFinder = false,
-                                           .keepSnapshots = std::nullopt,
-                                           .quietPeriod = 5});
+            *engine,
+            KeepConsistentOptions{.folders = std::vector{home / "Desktop"},
+                                  .tree = std::nullopt,
+                                  .relaunchFinder = false,
+                                  .keepSnapshots = std::nullopt,
+                                  .quietPeriod = 5},
+            [this] { return now; });
     }
     std::string lines(const Reconciliation& outcome) const {
         std::string text;
@@ -50,7 +52,7 @@ class KeepConsistentTest : public ::testing::Test {
 // written while it stays so, and its mending is said.
 TEST_F(KeepConsistentTest, AnEditedLayoutIsToldAndAnUnusableOneWritesNothing) {
     const std::string layout = home.writeFile(".config/lumifold/layout.toml", "icon-size = 64\n");
-    keep = std::make_unique<KeepConsistent>(*engine, keep->options());
+    keep = std::make_unique<KeepConsistent>(*engine, keep->options(), [this] { return now; });
     home.writeFile(".config/lumifold/layout.toml",
                    "icon-size = 80\n[[folder]]\npath = \"~/Desktop\"\nview = \"list\"\n");
     const std::vector<std::string> told = keep->layoutChanged();

@@ -29,12 +29,17 @@ int runApply(const GlobalOptions& global, const ApplyOptions& options) {
     printWarnings(warnings);
     printWarnings(result.warnings);
     if (result.alreadyConsistent) {
+        // What the plan had to leave alone (a damaged record, a store it cannot read) is not
+        // consistent, though nothing can be changed.
+        const bool leftAlone = !result.warnings.empty();
         if (options.stage.json) {
-            printJson({{"alreadyConsistent", true}});
+            printJson({{"alreadyConsistent", !leftAlone}});
         } else {
-            std::cout << "Already consistent: nothing to change.\n";
+            std::cout << (leftAlone ? "Nothing to change, but not everything is consistent: see "
+                                      "the warnings above.\n"
+                                    : "Already consistent: nothing to change.\n");
         }
-        return kExitSuccess;
+        return leftAlone ? kExitNotCompliant : kExitSuccess;
     }
     // Apply's own closing audit decides: a run that left anything out is not a success.
     const int status = result.verification.isFullyCompliant() ? kExitSuccess : kExitNotCompliant;

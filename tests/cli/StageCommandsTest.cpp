@@ -56,7 +56,7 @@ TEST_F(StageCommandsTest, InspectAndPreviewPrintTheirRecordsAsJson) {
 }
 
 // Music holds ._ files, so it keeps its records in sidecars; one that is no AppleDouble image is
-// named, left as it is, and Apply cannot make the folder consistent.
+// named, left as it is, and Apply cannot make the folder consistent, then or later.
 TEST_F(StageCommandsTest, ADamagedSidecarIsNamedAndLeftAloneAndTheFolderIsNotConsistent) {
     home.writeFile("Music/song.mp3", "mp3");
     const std::string sidecar =
@@ -71,6 +71,11 @@ TEST_F(StageCommandsTest, ADamagedSidecarIsNamedAndLeftAloneAndTheFolderIsNotCon
     EXPECT_NE(applied.err.find(sidecar + "\" holds no AppleDouble magic"), std::string::npos)
         << applied.err;
     EXPECT_EQ(contentOf(sidecar), "no AppleDouble image, no magic");
+    // Once the rest is done there is nothing to change, and still the folder is not consistent.
+    const CliResult again =
+        run({choice[0], choice[1], "apply", "--no-relaunch", "--folder", home / "Music"});
+    EXPECT_EQ(again.status, cli::kExitNotCompliant) << again.out;
+    EXPECT_NE(again.out.find("not everything is consistent"), std::string::npos) << again.out;
 }
 
 TEST_F(StageCommandsTest, PreviewTextListsTwentyExtensionsAFolderUnlessAllAreAsked) {

@@ -14,6 +14,8 @@
 #include <fstream>
 #include <thread>
 
+#include "core/platform/Process.h"
+
 extern char** environ;
 
 namespace lumifold::testing {
@@ -76,7 +78,8 @@ SambaServer::SambaServer(const std::string& folder, const std::vector<Share>& sh
     config << "log file = " << folder << "/samba-log\n";
     for (const Share& share : shares) {
         config << "[" << share.name << "]\npath = " << share.path
-               << "\nguest ok = yes\nread only = no\nforce user = root\n"
+               << "\nguest ok = yes\nread only = no\n"
+               << (share.asRoot ? "force user = root\n" : "")
                << "vfs objects = catia fruit streams_xattr\nfruit:metadata = " << share.metadata
                << '\n';
     }
@@ -116,6 +119,16 @@ SambaServer::~SambaServer() {
 
 std::vector<std::string> SambaServer::client(const std::string& share) const {
     return {"smbclient", "-N", "-p", std::to_string(m_port), "//127.0.0.1/" + share};
+}
+
+std::pair<int, std::string> SambaServer::run(const std::string& share,
+                                             const std::string& commands) const {
+    std::vector<std::string> arguments = client(share);
+    const std::string program = "/usr/bin/" + arguments.front();
+    arguments.erase(arguments.begin());
+    arguments.insert(arguments.end(), {"-s", m_config, "-c", commands});
+    const platform::ProcessResult result = platform::runProcess(program, arguments);
+    return {result.exitStatus, result.standardOutput + result.standardError};
 }
 
 }  // namespace lumifold::testing

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace lumifold::testing {
@@ -19,6 +20,9 @@ class SambaServer final {
         std::string name;
         std::string path;
         std::string metadata;  // fruit:metadata
+        // Guests act as root, so a test's files need no owner; false: as the guest account
+        // (nobody), as an ordinary user of the share would.
+        bool asRoot = true;
     };
     SambaServer(const std::string& folder, const std::vector<Share>& shares);
     ~SambaServer();
@@ -29,6 +33,8 @@ class SambaServer final {
     const std::string& configPath() const { return m_config; }
     // smbclient's arguments for `share` as a guest: the program, the service, the port.
     std::vector<std::string> client(const std::string& share) const;
+    // smbclient running `commands` on `share` as a guest; its exit status and output.
+    std::pair<int, std::string> run(const std::string& share, const std::string& commands) const;
 
   private:
     std::optional<std::string> m_failure;

@@ -80,9 +80,10 @@ void requireFolders(const std::vector<std::string>& folders);
 LumifoldEngine::FolderList folderList(const StageOptions& options);
 // The folders a stage works on: folderList, or with --recursive every folder of their trees
 // (what the walk passed over added to `warnings`). Throws requireFolders' UsageError first;
-// notes excluded chosen folders.
+// notes excluded chosen folders. `planNext`: the command plans right after (Preview, Apply), so
+// the walk keeps its listings for the plan.
 LumifoldEngine::FolderList chosenFolders(const LumifoldEngine& engine, const StageOptions& options,
-                                         std::vector<std::string>& warnings);
+                                         std::vector<std::string>& warnings, bool planNext = false);
 
 // Pretty-printed JSON on standard output.
 void printJson(const nlohmann::ordered_json& json);

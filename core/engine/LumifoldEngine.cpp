@@ -113,9 +113,13 @@ bool LumifoldEngine::isLeftAlone(const std::string& folder) const {
 
 std::vector<std::string> LumifoldEngine::expandTrees(const FolderList& folders,
                                                      const FolderTreeOptions& options,
-                                                     std::vector<std::string>* warnings) const {
+                                                     std::vector<std::string>* warnings,
+                                                     bool keepListings) const {
     report("Folders", "Listing subfolders");
-    return FolderTree(m_scanner, options).expand(resolveFolders(folders), warnings);
+    m_walkListings.reset();
+    if (keepListings) m_walkListings.emplace();
+    return FolderTree(m_scanner, options, keepListings ? &*m_walkListings : nullptr)
+        .expand(resolveFolders(folders), warnings);
 }
 
 std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine::inspect(

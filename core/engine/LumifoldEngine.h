@@ -169,9 +169,12 @@ class LumifoldEngine final {
     bool isLeftAlone(const std::string& folder) const;
     // The chosen folders (resolveFolders) each followed by its subfolders, for a stage that
     // works on whole trees; what the walk passed over goes to `warnings`. Never throws.
+    // With `keepListings`, the folders' listings are kept for the next plan (Preview, Apply),
+    // which then lists each folder once, and drops them: for a command that plans right after.
     std::vector<std::string> expandTrees(const FolderList& folders,
                                          const FolderTreeOptions& options,
-                                         std::vector<std::string>* warnings = nullptr) const;
+                                         std::vector<std::string>* warnings = nullptr,
+                                         bool keepListings = false) const;
 
     // The home every stage works in, links resolved.
     const std::string& homeDirectory() const { return m_home; }
@@ -240,6 +243,8 @@ class LumifoldEngine final {
     std::function<void(const std::string&)> m_waitingForLock;
     FinderPreferencesManager m_preferencesManager;
     FolderScanner m_scanner;
+    // The last walk's listings, kept for the next plan (expandTrees).
+    mutable std::optional<FolderListings> m_walkListings;
     SystemInspector m_inspector;
     BackupManager m_backupManager;
     FinderCoordinator m_coordinator;

@@ -1,5 +1,7 @@
 // LumifoldEngine::plan, the one planning step behind Preview and Apply, and what shows a plan.
 #include <cstdint>
+#include <optional>
+#include <utility>
 
 #include "core/common/Error.h"
 #include "core/common/Numbers.h"
@@ -97,6 +99,7 @@ ChangePlan LumifoldEngine::plan(const FolderList& folders, PlanScope scope) cons
     report("Preview", "Reading stores");
     planStores(plan);
     if (plan.target.hideFileExtensions) planExtensions(plan);
+    m_walkListings.reset();
     return plan;
 }
 
@@ -193,8 +196,10 @@ void LumifoldEngine::planExtensions(ChangePlan& plan) const {
     for (const std::string& problem : plan.metadataStores.warnings()) {
         preview.warnings.push_back(problem);
     }
-    plan.extensionFiles =
-        m_scanner.visibleExtensionFiles(plan.folders, &notes, &plan.metadataStores);
+    // The walk's listings serve this plan only: the next one lists the folders as they are then.
+    std::optional<FolderListings> listings = std::exchange(m_walkListings, std::nullopt);
+    plan.extensionFiles = m_scanner.visibleExtensionFiles(
+        plan.folders, &notes, &plan.metadataStores, listings ? &*listings : nullptr);
     for (const std::string& problem : notes.warnings) {
         preview.warnings.push_back(problem + "; its files keep their extensions as they are");
     }

@@ -12,6 +12,7 @@
 #include "core/common/Text.h"
 #include "core/dsstore/DSStoreFormat.h"
 #include "core/inspection/DeviceInode.h"
+#include "core/inspection/FolderTree.h"
 #include "core/inspection/FolderViewRecords.h"
 #include "core/platform/FileMetadata.h"
 #include "core/platform/PosixError.h"
@@ -240,14 +241,15 @@ std::optional<std::string> FolderScanner::readOverrides(const std::string& store
 }
 
 std::vector<std::string> FolderScanner::visibleExtensionFilesIn(
-    const std::string& directory, ScanNotes* notes, const MetadataStores* stores) const {
+    const std::string& directory, ScanNotes* notes, const MetadataStores* stores,
+    std::optional<std::vector<platform::DirectoryEntry>> listed) const {
     const FolderStore* chosen = stores != nullptr ? stores->of(directory) : nullptr;
     if (chosen != nullptr && !chosen->store) throw Error(kDomain, kNoUsableStore, chosen->reason);
     const platform::MetadataStore store =
         chosen != nullptr ? *chosen->store : platform::MetadataStore::xattr;
     std::vector<platform::DirectoryEntry> entries;
     try {
-        entries = platform::listDirectoryEntries(directory);
+        entries = listed ? std::move(*listed) : platform::listDirectoryEntries(directory);
     } catch (const Error&) {
         // A folder that is not there has no files; one that is there but cannot be listed is
         // what the caller must hear about.
@@ -386,15 +388,18 @@ std::size_t FolderScanner::visibleExtensionCount(const std::string& resolvedFold
 }
 
 FileList FolderScanner::visibleExtensionFiles(const std::vector<std::string>& folders,
-                                              ScanNotes* notes,
-                                              const MetadataStores* stores) const {
+                                              ScanNotes* notes, const MetadataStores* stores,
+                                              FolderListings* listings) const {
     FileList files;
     platform::PathResolver resolver;
     for (const std::string& folder : folders) {
         const std::string& canonical = resolver.resolve(folder);
         if (isExcludedPath(canonical)) continue;
         try {
-            files.addFolder(canonical, visibleExtensionFilesIn(canonical, notes, stores));
+            files.addFolder(canonical,
+                            visibleExtensionFilesIn(
+                                canonical, notes, stores,
+                                listings != nullptr ? listings->take(canonical) : std::nullopt));
         } catch (const Error& error) {
             if (notes != nullptr) notes->warnings.push_back(error.message());
         }

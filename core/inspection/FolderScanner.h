@@ -21,6 +21,8 @@
 
 namespace lumifold {
 
+class FolderListings;
+
 // Files left out of extension work because their path is not well-formed UTF-8: no text about
 // them could be shown or stored. `folders` are the listed (resolved) folders that held such
 // files, each once, in the order met, in display form (bad bytes shown as U+FFFD).
@@ -95,9 +97,11 @@ class FolderScanner final {
     // Files whose path is not UTF-8 or whose flag cannot be set are left out; when `notes` is
     // given, they and the folders that could not be listed are added to it. Never throws.
     // Sidecars ("._NAME") are never files of their own: hidden names are not listed.
+    // A folder whose listing `listings` kept (a tree's walk of this stage) is not listed again.
     FileList visibleExtensionFiles(const std::vector<std::string>& folders,
                                    ScanNotes* notes = nullptr,
-                                   const MetadataStores* stores = nullptr) const;
+                                   const MetadataStores* stores = nullptr,
+                                   FolderListings* listings = nullptr) const;
     // How many files directly in `resolvedFolder` visibleExtensionFiles would list: none when
     // it is not there. Throws the platform's Error when it is there but cannot be listed, or
     // its store cannot be used.
@@ -167,9 +171,11 @@ class FolderScanner final {
                                              Overrides& overrides, ScanNotes* notes,
                                              StoreReads& reads) const;
     // The names of the visible-extension files directly in `directory` (resolved); none when it
-    // is not there. Throws the platform's Error when it is there but cannot be listed.
-    std::vector<std::string> visibleExtensionFilesIn(const std::string& directory, ScanNotes* notes,
-                                                     const MetadataStores* stores) const;
+    // is not there. Throws the platform's Error when it is there but cannot be listed. `listed`:
+    // its listing, already made.
+    std::vector<std::string> visibleExtensionFilesIn(
+        const std::string& directory, ScanNotes* notes, const MetadataStores* stores,
+        std::optional<std::vector<platform::DirectoryEntry>> listed = std::nullopt) const;
 
     std::string m_homeDirectory;
     std::string m_temporaryDirectory;

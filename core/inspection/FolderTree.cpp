@@ -6,8 +6,38 @@
 
 namespace lumifold {
 
-FolderTree::FolderTree(const FolderScanner& scanner, FolderTreeOptions options)
-    : m_scanner(scanner), m_options(std::move(options)) {
+void FolderListings::keep(const std::string& path,
+                          const std::vector<platform::DirectoryEntry>& entries) {
+    std::string kept;
+    for (const auto& [name, type] : entries) {
+        if (type == platform::EntryType::directory) continue;
+        kept += static_cast<char>(type);
+        kept += name;
+        kept += '\0';
+    }
+    if (m_bytes + kept.size() + path.size() > kLimit) return;
+    m_bytes += kept.size() + path.size();
+    m_kept.insert_or_assign(path, std::move(kept));
+}
+
+std::optional<std::vector<platform::DirectoryEntry>> FolderListings::take(const std::string& path) {
+    const auto found = m_kept.find(path);
+    if (found == m_kept.end()) return std::nullopt;
+    std::vector<platform::DirectoryEntry> entries;
+    const std::string_view kept = found->second;
+    for (std::size_t at = 0; at < kept.size();) {
+        const std::size_t end = kept.find('\0', at + 1);
+        entries.push_back({std::string(kept.substr(at + 1, end - at - 1)),
+                           static_cast<platform::EntryType>(kept[at])});
+        at = end + 1;
+    }
+    m_kept.erase(found);
+    return entries;
+}
+
+FolderTree::FolderTree(const FolderScanner& scanner, FolderTreeOptions options,
+                       FolderListings* listings)
+    : m_scanner(scanner), m_options(std::move(options)), m_listings(listings) {
     for (std::string& glob : m_options.excludes) {
         if (glob.starts_with("~/")) glob = appending(scanner.homeDirectory(), glob.substr(2));
     }
@@ -57,7 +87,16 @@ void FolderTree::walk(const TreeFolder& start, const std::function<void(const Tr
         }
         std::vector<std::string> subfolders;
         try {
-            subfolders = platform::listSubfolders(folder.path);
+            if (m_listings == nullptr) {
+                subfolders = platform::listSubfolders(folder.path);
+            } else {
+                // One listing serves the walk and the stage's scan of the folder's files.
+                const auto entries = platform::listDirectoryEntries(folder.path);
+                for (const auto& [name, type] : entries) {
+                    if (type == platform::EntryType::directory) subfolders.push_back(name);
+                }
+                m_listings->keep(folder.path, entries);
+            }
         } catch (const Error& error) {
             if (folder.level == 0) {
                 visit(folder);

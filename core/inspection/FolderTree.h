@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/inspection/FolderScanner.h"
@@ -23,6 +24,25 @@ struct FolderTreeOptions {
     std::vector<std::string> excludes;
 };
 
+// The entries other than folders of the folders a walk listed, kept so the stage that reads them
+// next lists each folder once. Names are kept end to end (about 20 bytes a file); past kLimit
+// bytes further folders are not kept, and the stage lists those itself.
+class FolderListings final {
+  public:
+    static constexpr std::size_t kLimit = std::size_t{64} << 20;
+
+    // Keeps the non-folder entries of the listing of `path` (resolved), while within kLimit.
+    void keep(const std::string& path, const std::vector<platform::DirectoryEntry>& entries);
+    // The entries kept for `path`, taken out (a second call gives nullopt); nullopt when none
+    // were kept.
+    std::optional<std::vector<platform::DirectoryEntry>> take(const std::string& path);
+
+  private:
+    // Each entry as its type's byte, its name and a NUL.
+    std::unordered_map<std::string, std::string> m_kept;
+    std::size_t m_bytes = 0;
+};
+
 // A folder as the walk met it.
 struct TreeFolder {
     std::string path;
@@ -38,7 +58,9 @@ struct TreeFolder {
 // (FolderScanner::isExcludedPath) and folders matching an exclusion. Reads only.
 class FolderTree final {
   public:
-    FolderTree(const FolderScanner& scanner, FolderTreeOptions options);
+    // With `listings`, every folder the walk lists leaves its other entries there.
+    FolderTree(const FolderScanner& scanner, FolderTreeOptions options,
+               FolderListings* listings = nullptr);
 
     // Each chosen folder (as given) followed by its subfolders, every folder once. A chosen
     // folder that is missing, not a folder or left alone by every stage is kept as given (the
@@ -66,6 +88,7 @@ class FolderTree final {
 
     const FolderScanner& m_scanner;
     FolderTreeOptions m_options;
+    FolderListings* m_listings;
 };
 
 }  // namespace lumifold

@@ -194,15 +194,29 @@ TEST_F(FolderScannerTest, VisibleExtensionFilesAreTheOnesWhoseFlagCanBeSet) {
     ASSERT_EQ(::mkfifo((b + "/pipe.txt").c_str(), 0600), 0);
     home.link("z.txt", "B/link.txt");
 
-    ScanNotes notes;
-    EXPECT_EQ(scanner.visibleExtensionFiles({home.link(b, "LinkToB"), a, home / "Missing"}, &notes)
-                  .paths(),
-              (std::vector<std::string>{a + "/m.jpg", b + "/z.txt"}));
-    EXPECT_TRUE(notes.warnings.empty());  // a folder that is not there is no folder to list
-    EXPECT_EQ(notes.undecodable.count, 2u);
-    EXPECT_EQ(notes.undecodable.folders, (std::vector<std::string>{b, a}));
-    EXPECT_EQ(notes.unsettable,
-              (std::vector<std::string>{damaged, b + "/link.txt", b + "/pipe.txt"}));
+    const std::string linkToB = home.link(b, "LinkToB");
+    // The same from the listings a tree's walk kept as from listing each folder.
+    for (const bool walked : {false, true}) {
+        FolderListings listings;
+        if (walked) (void)FolderTree(scanner, {}, &listings).expand({b, a}, nullptr);
+        ScanNotes notes;
+        EXPECT_EQ(scanner
+                      .visibleExtensionFiles({linkToB, a, home / "Missing"}, &notes, nullptr,
+                                             walked ? &listings : nullptr)
+                      .paths(),
+                  (std::vector<std::string>{a + "/m.jpg", b + "/z.txt"}));
+        EXPECT_TRUE(notes.warnings.empty());  // a folder that is not there is no folder to list
+        EXPECT_EQ(notes.undecodable.count, 2u);
+        EXPECT_EQ(notes.undecodable.folders, (std::vector<std::string>{b, a}));
+        EXPECT_EQ(notes.unsettable,
+                  (std::vector<std::string>{damaged, b + "/link.txt", b + "/pipe.txt"}));
+    }
+    // A kept listing serves once: the folder is not listed again, and later scans list it anew.
+    FolderListings listings;
+    (void)FolderTree(scanner, {}, &listings).expand({a}, nullptr);
+    home.writeFile("A/new.txt", "x");
+    EXPECT_EQ(scanner.visibleExtensionFiles({a}, nullptr, nullptr, &listings).size(), 1u);
+    EXPECT_EQ(scanner.visibleExtensionFiles({a}, nullptr, nullptr, &listings).size(), 2u);
     EXPECT_EQ(inspectOne(b).conflictReasons,
               std::vector<std::string>{"1 file(s) have visible extensions (expected hidden)"});
 }

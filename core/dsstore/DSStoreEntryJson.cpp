@@ -1,9 +1,12 @@
 #include "core/dsstore/DSStoreEntryJson.h"
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 
 #include "core/common/Base64.h"
+#include "core/common/Text.h"
 
 namespace lumifold {
 namespace {
@@ -40,6 +43,89 @@ std::uint64_t unsignedValue(const nlohmann::json& value, std::uint64_t maximum,
                 std::to_string(maximum));
     }
     return number;
+}
+
+// Consumes `literal` at the start of `text`.
+bool take(std::string_view& text, std::string_view literal) {
+    if (!text.starts_with(literal)) return false;
+    text.remove_prefix(literal.size());
+    return true;
+}
+
+// JSON's white space within a line.
+void skipSpace(std::string_view& text) {
+    while (!text.empty() && (text[0] == ' ' || text[0] == '\t' || text[0] == '\r')) {
+        text.remove_prefix(1);
+    }
+}
+
+// A string with no escapes and no control bytes, well-formed UTF-8 (what the tree parser
+// accepts and gives back unchanged).
+std::optional<std::string_view> takePlainString(std::string_view& text) {
+    if (!take(text, "\"")) return std::nullopt;
+    bool ascii = true;
+    std::size_t end = 0;
+    for (; end < text.size(); ++end) {
+        const auto byte = static_cast<unsigned char>(text[end]);
+        if (byte == '"') break;
+        if (byte < 0x20 || byte == '\\') return std::nullopt;
+        ascii = ascii && byte < 0x80;
+    }
+    if (end == text.size()) return std::nullopt;
+    const std::string_view value = text.substr(0, end);
+    if (!ascii && !isWellFormedUtf8(value)) return std::nullopt;
+    text.remove_prefix(end + 1);
+    return value;
+}
+
+// A value that is not a string: true, false or a whole number (checked when its type is known).
+std::string_view takeBareValue(std::string_view& text) {
+    std::size_t end = 0;
+    while (end < text.size() &&
+           ((text[end] >= '0' && text[end] <= '9') || (text[end] >= 'a' && text[end] <= 'z'))) {
+        ++end;
+    }
+    const std::string_view value = text.substr(0, end);
+    text.remove_prefix(end);
+    return value;
+}
+
+// A whole number in JSON's form (no sign, no leading zero) no greater than `maximum`.
+std::optional<std::uint64_t> wholeNumber(std::string_view text, std::uint64_t maximum) {
+    if (text.empty() || (text.size() > 1 && text[0] == '0')) return std::nullopt;
+    std::uint64_t number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (number > (maximum - digit) / 10) return std::nullopt;
+        number = number * 10 + digit;
+    }
+    return number;
+}
+
+std::optional<DSStoreValue> directValue(std::string_view value, bool isString,
+                                        std::string_view type) {
+    if (type == kTypeBool) {
+        if (isString || (value != "true" && value != "false")) return std::nullopt;
+        return DSStoreValue::boolean(value == "true");
+    }
+    if (type == kTypeLong || type == kTypeShor || type == kTypeComp || type == kTypeDutc) {
+        const bool narrow = type == kTypeLong || type == kTypeShor;
+        const auto number =
+            isString ? std::nullopt
+                     : wholeNumber(value, narrow ? std::numeric_limits<std::uint32_t>::max()
+                                                 : std::numeric_limits<std::uint64_t>::max());
+        if (!number) return std::nullopt;
+        return narrow ? DSStoreValue::integer(static_cast<std::uint32_t>(*number))
+                      : DSStoreValue::uint64(*number);
+    }
+    if (!isString) return std::nullopt;
+    if (type == kTypeType) return DSStoreValue::fourCC(std::string(value));
+    if (type == kTypeUstr) return DSStoreValue::string(std::string(value));
+    if (type != kTypeBlob) return std::nullopt;
+    auto bytes = base64Decode(value);
+    if (!bytes) return std::nullopt;
+    return DSStoreValue::data(std::move(*bytes));
 }
 
 }  // namespace
@@ -122,6 +208,47 @@ DSStoreEntry entryFromJsonLine(const nlohmann::json& line) {
                 " (expected bool, long, shor, type, ustr, blob, comp or dutc)");
     }
     return entry;
+}
+
+std::optional<DSStoreEntry> entryFromDumpedLine(std::string_view line) {
+    static constexpr std::string_view kKeys[] = {"filename", "code", "type", "value"};
+    std::string_view members[4];
+    bool seen[4] = {};
+    bool valueIsString = false;
+    skipSpace(line);
+    if (!take(line, "{")) return std::nullopt;
+    for (std::size_t count = 0; count < 4; ++count) {
+        skipSpace(line);
+        const auto key = takePlainString(line);
+        if (!key) return std::nullopt;
+        const auto found = std::find(std::begin(kKeys), std::end(kKeys), *key);
+        const auto index = static_cast<std::size_t>(found - std::begin(kKeys));
+        // Repeated keys and unknown ones are left to the tree and its messages.
+        if (found == std::end(kKeys) || seen[index]) return std::nullopt;
+        seen[index] = true;
+        skipSpace(line);
+        if (!take(line, ":")) return std::nullopt;
+        skipSpace(line);
+        std::optional<std::string_view> member;
+        if (line.starts_with('"')) {
+            member = takePlainString(line);
+            if (index == 3) valueIsString = true;
+        } else if (index == 3) {
+            member = takeBareValue(line);
+        }
+        if (!member) return std::nullopt;
+        members[index] = *member;
+        skipSpace(line);
+        if (!take(line, count == 3 ? "}" : ",")) return std::nullopt;
+    }
+    skipSpace(line);
+    if (!line.empty()) return std::nullopt;
+    auto value = directValue(members[3], valueIsString, members[2]);
+    if (!value) return std::nullopt;
+    return DSStoreEntry{.filename = std::string(members[0]),
+                        .code = std::string(members[1]),
+                        .typecode = std::string(members[2]),
+                        .value = std::move(*value)};
 }
 
 }  // namespace lumifold

@@ -229,6 +229,16 @@ TEST(DSStoreCorpusTest, RealAndOtherWritersStoresReadAsExpectedAndDamagedOnesAre
         EXPECT_EQ(result.entries,
                   expectedEntries(kCorpus / "expected" / store.stem().concat(".jsonl")));
         EXPECT_EQ(reader.parse(DSStoreWriter().encode(result.entries)).entries, result.entries);
+        for (const auto& entry : result.entries) {
+            const auto line = entryJsonLine(entry);
+            const auto direct = entryFromDumpedLine(line);
+            if (line.find('\\') == std::string::npos) {
+                EXPECT_TRUE(direct) << line;
+            }
+            if (direct) {
+                EXPECT_EQ(entryJsonLine(*direct), line);
+            }
+        }
     }
     EXPECT_EQ(stores("real-damaged").size(), 3u);
     for (const auto& store : stores("real-damaged")) {

@@ -88,6 +88,48 @@ TEST(DSStoreEntryJsonTest, RoundTripsEveryTypeAndNamesWhatIsWrong) {
     }
 }
 
+// The direct reader takes only lines the tree reads to the same record; it must take every
+// line dump writes, and any line it refuses goes to the tree, whose messages stay the same.
+TEST(DSStoreEntryJsonTest, DirectReaderAgreesWithTheTreeOnEveryMutationOfDumpedLines) {
+    const std::vector<DSStoreEntry> entries = {
+        {"é", "vstl", kTypeType, DSStoreValue::fourCC("icnv")},
+        {"a", "Iloc", kTypeBlob, DSStoreValue::data(Bytes{std::byte{0}, std::byte{0xFF}})},
+        {"a\"\\\x01", "dscl", kTypeBool, DSStoreValue::boolean(true)},
+        {"", "lg1S", kTypeComp, DSStoreValue::uint64(18446744073709551615u)},
+        {"😀", "ICVO", kTypeLong, DSStoreValue::integer(4294967295u)},
+        {"b", "modD", kTypeDutc, DSStoreValue::uint64(0)},
+        {"c", "cmmt", kTypeUstr, DSStoreValue::string("x/y")}};
+    const std::string replacements[] = {"",  "\"", "\\", " ", "0",    "9",    "-",    ".", "e",
+                                        "}", "{",  ",",  "x", "\x01", "\xC3", "\xFF", "10"};
+    std::size_t direct = 0;
+    for (const auto& entry : entries) {
+        const std::string line = entryJsonLine(entry);
+        if (entry.filename.find_first_of("\"\\\x01") == std::string::npos) {
+            const auto read = entryFromDumpedLine(line);
+            ASSERT_TRUE(read) << line;
+            EXPECT_EQ(entryJsonLine(*read), line);
+        }
+        for (std::size_t at = 0; at <= line.size(); ++at) {
+            for (const auto& replacement : replacements) {
+                for (const std::size_t erase : {0u, 1u}) {
+                    const std::string mutated = line.substr(0, at) + replacement +
+                                                line.substr(std::min(at + erase, line.size()));
+                    const auto read = entryFromDumpedLine(mutated);
+                    if (!read) continue;
+                    ++direct;
+                    SCOPED_TRACE(mutated);
+                    const auto tree = nlohmann::json::parse(mutated, nullptr, false);
+                    ASSERT_FALSE(tree.is_discarded());
+                    const auto expected = entryFromJsonLine(tree);
+                    EXPECT_EQ(entryJsonLine(*read), entryJsonLine(expected));
+                    EXPECT_EQ(read->typecode, expected.typecode);
+                }
+            }
+        }
+    }
+    EXPECT_GT(direct, 100u);
+}
+
 TEST(DSStoreWriterTest, LaysOutHeaderNodesTreeHeaderAndAllocator) {
     std::vector<DSStoreEntry> nine;
     for (char name = 'a'; name <= 'i'; ++name) {

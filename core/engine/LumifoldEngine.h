@@ -232,6 +232,10 @@ class LumifoldEngine final {
 
     // Each chosen folder's store, for one stage.
     MetadataStores metadataStores(const std::vector<std::string>& folders) const;
+    // verify() with the stores already chosen for `folders` (Apply's closing audit reuses its
+    // plan's, so `auto` looks at the configuration and the folders once per Apply).
+    VerificationReport verify(const std::vector<std::string>& folders, const MetadataStores& stores,
+                              std::vector<std::string>* warnings) const;
 
     std::string m_home;
     bool m_foldersOnly;

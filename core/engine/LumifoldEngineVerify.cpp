@@ -196,6 +196,12 @@ class FolderAudit final {
 VerificationReport LumifoldEngine::verify(const FolderList& folders,
                                           std::vector<std::string>* warnings) const {
     const auto list = resolveFolders(folders);
+    return verify(list, metadataStores(list), warnings);
+}
+
+VerificationReport LumifoldEngine::verify(const std::vector<std::string>& list,
+                                          const MetadataStores& stores,
+                                          std::vector<std::string>* warnings) const {
     const PreferencesFile preferences = preferencesAsTarget();
     std::optional<Error> layoutProblem;
     const Layout layout = usableLayout(preferences, &layoutProblem);
@@ -217,7 +223,6 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
     if (layoutProblem) {
         report.discrepancies.insert(report.discrepancies.begin(), layoutProblem->message());
     }
-    const MetadataStores stores = metadataStores(list);
     FolderAudit audit(m_scanner, layout, scope ? &*scope : nullptr, stores);
     std::uint64_t checked = 0;
     for (const std::string& folder : list) {

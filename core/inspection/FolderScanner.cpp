@@ -302,7 +302,7 @@ std::vector<std::string> FolderScanner::visibleExtensionFilesIn(
 
 std::vector<FolderViewSetting> FolderScanner::inspectFolders(
     const std::vector<std::string>& folders, const Layout& layout, ScanNotes* notes,
-    bool foldersOnly, const MetadataStores* stores) const {
+    bool foldersOnly, const MetadataStores* stores, FolderListings* listings) const {
     std::vector<FolderViewSetting> results;
     StoreReads reads;
     SeenFolders seen;
@@ -339,7 +339,9 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
         ScanNotes* const filesNotes = notes != nullptr ? notes : &ownNotes;
         const std::size_t damagedBefore = filesNotes->damaged.size();
         try {
-            files = visibleExtensionFilesIn(setting.canonicalPath, filesNotes, stores);
+            files = visibleExtensionFilesIn(
+                setting.canonicalPath, filesNotes, stores,
+                listings != nullptr ? listings->take(setting.canonicalPath) : std::nullopt);
         } catch (const Error& error) {
             filesNotes->warnings.push_back(error.message());
             unreadable(error.message());
@@ -381,10 +383,13 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
 }
 
 std::size_t FolderScanner::visibleExtensionCount(const std::string& resolvedFolder,
-                                                 ScanNotes* notes,
-                                                 const MetadataStores* stores) const {
+                                                 ScanNotes* notes, const MetadataStores* stores,
+                                                 FolderListings* listings) const {
     if (isExcludedPath(resolvedFolder)) return 0;
-    return visibleExtensionFilesIn(resolvedFolder, notes, stores).size();
+    return visibleExtensionFilesIn(
+               resolvedFolder, notes, stores,
+               listings != nullptr ? listings->take(resolvedFolder) : std::nullopt)
+        .size();
 }
 
 FileList FolderScanner::visibleExtensionFiles(const std::vector<std::string>& folders,

@@ -175,10 +175,11 @@ class FolderScanner final {
                                              StoreReads& reads) const;
     // The names of the visible-extension files directly in `directory` (resolved); none when it
     // is not there. Throws the platform's Error when it is there but cannot be listed. `listed`:
-    // its listing, already made.
-    std::vector<std::string> visibleExtensionFilesIn(
+    // its listing, already made. The names come in the listing's order; what goes to `notes`
+    // in the order of the names.
+    FileNames visibleExtensionFilesIn(
         const std::string& directory, ScanNotes* notes, const MetadataStores* stores,
-        std::optional<std::vector<platform::DirectoryEntry>> listed = std::nullopt) const;
+        std::optional<platform::PackedEntries> listed = std::nullopt) const;
 
     std::string m_homeDirectory;
     std::string m_temporaryDirectory;

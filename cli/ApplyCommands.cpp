@@ -23,7 +23,7 @@ int runApply(const GlobalOptions& global, const ApplyOptions& options) {
     const auto engine = makeEngine(global, &progress, true, options.stage.tree.foldersOnly);
     requireLayout(*engine);
     std::vector<std::string> warnings;
-    const auto folders = chosenFolders(*engine, options.stage, warnings, true);
+    const auto folders = chosenFolders(*engine, options.stage, warnings);
     const ApplyResult result = engine->apply(folders, !options.noRelaunch);
     progress.finish();
     printWarnings(warnings);

@@ -166,12 +166,12 @@ LumifoldEngine::FolderList folderList(const StageOptions& options) {
 }
 
 LumifoldEngine::FolderList chosenFolders(const LumifoldEngine& engine, const StageOptions& options,
-                                         std::vector<std::string>& warnings, bool planNext) {
+                                         std::vector<std::string>& warnings) {
     const auto chosen = folderList(options);
     if (chosen) requireFolders(*chosen);
     noteExcludedFolders(engine, chosen);
     if (!options.tree.recursive) return chosen;
-    return engine.expandTrees(chosen, options.tree.folderTreeOptions(), &warnings, planNext);
+    return engine.expandTrees(chosen, options.tree.folderTreeOptions(), &warnings, true);
 }
 
 void printJson(const nlohmann::ordered_json& json) {

@@ -80,10 +80,9 @@ void requireFolders(const std::vector<std::string>& folders);
 LumifoldEngine::FolderList folderList(const StageOptions& options);
 // The folders a stage works on: folderList, or with --recursive every folder of their trees
 // (what the walk passed over added to `warnings`). Throws requireFolders' UsageError first;
-// notes excluded chosen folders. `planNext`: the command plans right after (Preview, Apply), so
-// the walk keeps its listings for the plan.
+// notes excluded chosen folders. The walk keeps its listings for the stage that follows.
 LumifoldEngine::FolderList chosenFolders(const LumifoldEngine& engine, const StageOptions& options,
-                                         std::vector<std::string>& warnings, bool planNext = false);
+                                         std::vector<std::string>& warnings);
 
 // Pretty-printed JSON on standard output.
 void printJson(const nlohmann::ordered_json& json);

@@ -139,7 +139,7 @@ int runPreview(const GlobalOptions& global, const PreviewOptions& options) {
     const auto engine = makeEngine(global, &progress, false, options.stage.tree.foldersOnly);
     requireLayout(*engine);
     std::vector<std::string> warnings;
-    const auto folders = chosenFolders(*engine, options.stage, warnings, true);
+    const auto folders = chosenFolders(*engine, options.stage, warnings);
     const ChangePlan plan = engine->plan(folders);
     progress.finish();
     printWarnings(warnings);

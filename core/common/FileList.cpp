@@ -9,23 +9,24 @@
 
 namespace lumifold {
 
-void FileList::addFolder(std::string folder, std::vector<std::string> names) {
-    if (m_folders.size() >= UINT32_MAX || names.size() >= UINT32_MAX) {
+void FileNames::add(std::string_view name) {
+    if (m_bytes.size() + name.size() >= UINT32_MAX || m_ends.size() >= UINT32_MAX - 1) {
         throw std::length_error("too many files in one list");
     }
+    m_bytes += name;
+    m_ends.push_back(static_cast<std::uint32_t>(m_bytes.size()));
+}
+
+void FileList::addFolder(std::string folder, FileNames names) {
+    if (m_folders.size() >= UINT32_MAX) throw std::length_error("too many files in one list");
     const auto index = static_cast<std::uint32_t>(m_folders.size());
-    Folder added{std::move(folder), {}, {}};
-    std::size_t length = 0;
-    for (const auto& name : names) length += name.size();
-    if (length >= UINT32_MAX) throw std::length_error("too many files in one list");
-    added.names.reserve(length);
-    added.ends.reserve(names.size());
-    for (std::uint32_t i = 0; i < names.size(); ++i) {
-        added.names += names[i];
-        added.ends.push_back(static_cast<std::uint32_t>(added.names.size()));
-        m_order.push_back({index, i});
-    }
-    m_folders.push_back(std::move(added));
+    // In name order already, the folder's files cost the final sort far fewer comparisons.
+    std::vector<std::uint32_t> byName(names.size());
+    std::iota(byName.begin(), byName.end(), 0u);
+    std::stable_sort(byName.begin(), byName.end(),
+                     [&](std::uint32_t a, std::uint32_t b) { return names[a] < names[b]; });
+    for (const std::uint32_t i : byName) m_order.push_back({index, i});
+    m_folders.push_back({std::move(folder), std::move(names)});
 }
 
 namespace {

@@ -8,13 +8,31 @@
 
 namespace lumifold {
 
+// One folder's file names end to end, with where each ends: one allocation for the folder, not
+// one per name longer than a short string holds.
+class FileNames final {
+  public:
+    // Throws std::length_error past 4 GiB of names.
+    void add(std::string_view name);
+    std::size_t size() const { return m_ends.size(); }
+    bool empty() const { return m_ends.empty(); }
+    std::string_view operator[](std::size_t i) const {
+        const std::uint32_t begin = i == 0 ? 0 : m_ends[i - 1];
+        return std::string_view(m_bytes).substr(begin, m_ends[i] - begin);
+    }
+
+  private:
+    std::string m_bytes;
+    std::vector<std::uint32_t> m_ends;
+};
+
 // Files by folder and name, in the order of their full paths. A million files cost a million
 // names and a small index, not a million full paths: a home's whole list stays small enough to
 // plan, snapshot and write from.
 class FileList final {
   public:
-    // Adds the files of one folder (names as listed); a folder may be added twice.
-    void addFolder(std::string folder, std::vector<std::string> names);
+    // Adds the files of one folder (names in any order); a folder may be added twice.
+    void addFolder(std::string folder, FileNames names);
     // Orders every file by its full path, bytewise, as a list of paths would sort.
     void sortByPath();
 
@@ -32,17 +50,11 @@ class FileList final {
         std::uint32_t folder;
         std::uint32_t name;
     };
-    // A folder's names end to end, with where each ends: one allocation per folder, not one per
-    // name longer than a short string holds.
     struct Folder {
         std::string path;
-        std::string names;
-        std::vector<std::uint32_t> ends;
+        FileNames names;
 
-        std::string_view name(std::uint32_t i) const {
-            const std::uint32_t begin = i == 0 ? 0 : ends[i - 1];
-            return std::string_view(names).substr(begin, ends[i] - begin);
-        }
+        std::string_view name(std::uint32_t i) const { return names[i]; }
     };
 
     std::vector<Folder> m_folders;

@@ -1,6 +1,7 @@
 #include "core/engine/LumifoldEngine.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "core/common/Error.h"
 #include "core/common/LumifoldHome.h"
@@ -134,7 +135,9 @@ std::pair<SystemEnvironmentInfo, std::vector<FolderViewSetting>> LumifoldEngine:
     std::optional<Error> layoutProblem;
     const Layout layout = usableLayout(preferences, &layoutProblem);
     const MetadataStores stores = metadataStores(list);
-    auto settings = m_scanner.inspectFolders(list, layout, &notes, m_foldersOnly, &stores);
+    std::optional<FolderListings> listings = std::exchange(m_walkListings, std::nullopt);
+    auto settings = m_scanner.inspectFolders(list, layout, &notes, m_foldersOnly, &stores,
+                                             listings ? &*listings : nullptr);
     if (warnings != nullptr) {
         if (layoutProblem) {
             warnings->push_back(layoutProblem->message() +

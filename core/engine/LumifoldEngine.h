@@ -169,8 +169,9 @@ class LumifoldEngine final {
     bool isLeftAlone(const std::string& folder) const;
     // The chosen folders (resolveFolders) each followed by its subfolders, for a stage that
     // works on whole trees; what the walk passed over goes to `warnings`. Never throws.
-    // With `keepListings`, the folders' listings are kept for the next plan (Preview, Apply),
-    // which then lists each folder once, and drops them: for a command that plans right after.
+    // With `keepListings`, the folders' listings are kept for the next stage (inspect, plan,
+    // verify), which then lists each folder once and drops them: for a command whose stage
+    // follows at once.
     std::vector<std::string> expandTrees(const FolderList& folders,
                                          const FolderTreeOptions& options,
                                          std::vector<std::string>* warnings = nullptr,
@@ -232,6 +233,12 @@ class LumifoldEngine final {
 
     // Each chosen folder's store, for one stage.
     MetadataStores metadataStores(const std::vector<std::string>& folders) const;
+    // verify() with the stores already chosen for `folders` (Apply's closing audit reuses its
+    // plan's, so `auto` looks at the configuration and the folders once per Apply), and the
+    // listings a tree's walk kept when it was this stage's.
+    VerificationReport verify(const std::vector<std::string>& folders, const MetadataStores& stores,
+                              std::vector<std::string>* warnings,
+                              FolderListings* listings = nullptr) const;
 
     std::string m_home;
     bool m_foldersOnly;
@@ -243,7 +250,7 @@ class LumifoldEngine final {
     std::function<void(const std::string&)> m_waitingForLock;
     FinderPreferencesManager m_preferencesManager;
     FolderScanner m_scanner;
-    // The last walk's listings, kept for the next plan (expandTrees).
+    // The last walk's listings, kept for the next stage (expandTrees).
     mutable std::optional<FolderListings> m_walkListings;
     SystemInspector m_inspector;
     BackupManager m_backupManager;

@@ -217,7 +217,7 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
         failAfterSnapshot(std::current_exception(), plan, targets, request, snapshot, written);
     }
     finder.relaunch();
-    result.verification = verify(plan.folders);
+    result.verification = verify(plan.folders, plan.metadataStores, nullptr);
     return result;
 }
 

@@ -1,5 +1,6 @@
 // LumifoldEngine::verify: audits the global preferences and each folder's overrides.
 #include <set>
+#include <utility>
 
 #include "core/common/Error.h"
 #include "core/common/Numbers.h"
@@ -93,8 +94,13 @@ class FolderAudit final {
     // say the layout itself, and its parent's store is judged only when the parent lies in
     // one of them.
     FolderAudit(const FolderScanner& scanner, const Layout& layout,
-                const std::set<std::string>* scope, const MetadataStores& stores)
-        : m_scanner(scanner), m_layout(layout), m_scope(scope), m_stores(stores) {}
+                const std::set<std::string>* scope, const MetadataStores& stores,
+                FolderListings* listings)
+        : m_scanner(scanner),
+          m_layout(layout),
+          m_scope(scope),
+          m_stores(stores),
+          m_listings(listings) {}
 
     ScanNotes& notes() { return m_notes; }
 
@@ -168,7 +174,7 @@ class FolderAudit final {
         try {
             ScanNotes found;
             const std::size_t visible =
-                m_scanner.visibleExtensionCount(canonical, &found, &m_stores);
+                m_scanner.visibleExtensionCount(canonical, &found, &m_stores, m_listings);
             // A damaged record leaves the flag unknown: the folder is not compliant.
             problems.insert(problems.end(), found.damaged.begin(), found.damaged.end());
             m_notes.warnings.insert(m_notes.warnings.end(), found.damaged.begin(),
@@ -187,6 +193,7 @@ class FolderAudit final {
     const Layout& m_layout;
     const std::set<std::string>* m_scope;
     const MetadataStores& m_stores;
+    FolderListings* m_listings;  // a tree walk's, when this stage had one
     ScanNotes m_notes;
     FolderScanner::StoreReads m_reads;
 };
@@ -196,6 +203,15 @@ class FolderAudit final {
 VerificationReport LumifoldEngine::verify(const FolderList& folders,
                                           std::vector<std::string>* warnings) const {
     const auto list = resolveFolders(folders);
+    // The walk's listings serve this audit only.
+    std::optional<FolderListings> listings = std::exchange(m_walkListings, std::nullopt);
+    return verify(list, metadataStores(list), warnings, listings ? &*listings : nullptr);
+}
+
+VerificationReport LumifoldEngine::verify(const std::vector<std::string>& list,
+                                          const MetadataStores& stores,
+                                          std::vector<std::string>* warnings,
+                                          FolderListings* listings) const {
     const PreferencesFile preferences = preferencesAsTarget();
     std::optional<Error> layoutProblem;
     const Layout layout = usableLayout(preferences, &layoutProblem);
@@ -217,8 +233,7 @@ VerificationReport LumifoldEngine::verify(const FolderList& folders,
     if (layoutProblem) {
         report.discrepancies.insert(report.discrepancies.begin(), layoutProblem->message());
     }
-    const MetadataStores stores = metadataStores(list);
-    FolderAudit audit(m_scanner, layout, scope ? &*scope : nullptr, stores);
+    FolderAudit audit(m_scanner, layout, scope ? &*scope : nullptr, stores, listings);
     std::uint64_t checked = 0;
     for (const std::string& folder : list) {
         this->report("Verify", "Checking folders", checked++, list.size());

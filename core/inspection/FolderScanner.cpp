@@ -240,16 +240,16 @@ std::optional<std::string> FolderScanner::readOverrides(const std::string& store
     return std::nullopt;
 }
 
-std::vector<std::string> FolderScanner::visibleExtensionFilesIn(
+FileNames FolderScanner::visibleExtensionFilesIn(
     const std::string& directory, ScanNotes* notes, const MetadataStores* stores,
-    std::optional<std::vector<platform::DirectoryEntry>> listed) const {
+    std::optional<platform::PackedEntries> listed) const {
     const FolderStore* chosen = stores != nullptr ? stores->of(directory) : nullptr;
     if (chosen != nullptr && !chosen->store) throw Error(kDomain, kNoUsableStore, chosen->reason);
     const platform::MetadataStore store =
         chosen != nullptr ? *chosen->store : platform::MetadataStore::xattr;
-    std::vector<platform::DirectoryEntry> entries;
+    platform::PackedEntries entries;
     try {
-        entries = listed ? std::move(*listed) : platform::listDirectoryEntries(directory);
+        entries = listed ? std::move(*listed) : platform::listPackedEntries(directory);
     } catch (const Error&) {
         // A folder that is not there has no files; one that is there but cannot be listed is
         // what the caller must hear about.
@@ -259,7 +259,10 @@ std::vector<std::string> FolderScanner::visibleExtensionFilesIn(
     }
     using platform::EntryType;
     using platform::ExtensionFlag;
-    std::vector<std::string> files;
+    FileNames files;
+    // Files left out with a reason, by name, so the notes read in name order whatever order
+    // the folder was listed in.
+    std::vector<std::pair<std::string_view, std::string>> damaged, unsettable;
     // Cheapest tests first: this runs once per file of every folder in every stage. Folders
     // (packages included) are skipped on the listing's own type, so only files cost a read, and
     // the child's path reuses one buffer.
@@ -267,23 +270,25 @@ std::vector<std::string> FolderScanner::visibleExtensionFilesIn(
     const platform::FolderFlagReader flags(directory, store);
     std::string child = appending(directory, "");
     const std::size_t prefix = child.size();
-    for (auto& [name, type] : entries) {
+    std::string ownName;
+    for (const auto [name, type] : entries) {
         if (type == EntryType::directory || pathExtension(name).empty()) continue;
         child.resize(prefix);
         child += name;
+        ownName = name;
         // Only a regular file keeps the flag; anything else would be planned forever.
         std::string damage;
         const auto flag = type == EntryType::regular
-                              ? flags.extensionFlagOfRegularFile(name, child, &damage)
+                              ? flags.extensionFlagOfRegularFile(ownName, child, &damage)
                               : std::optional(ExtensionFlag::unsettable);
         if (!flag || *flag == ExtensionFlag::hidden) continue;
         // A damaged attribute record stays among the unsettable, as it always was; a damaged
         // image of the other stores is a file server's, named so its admin can mend it.
         if (!damage.empty() && store != platform::MetadataStore::xattr) {
             if (notes != nullptr) {
-                damage = "The Finder record of \"" + platform::printable(child) +
-                         "\" is damaged: " + damage + "; its flag is left as it is";
-                notes->damaged.push_back(std::move(damage));
+                damaged.emplace_back(name, "The Finder record of \"" + platform::printable(child) +
+                                               "\" is damaged: " + damage +
+                                               "; its flag is left as it is");
             }
             continue;
         }
@@ -292,17 +297,22 @@ std::vector<std::string> FolderScanner::visibleExtensionFilesIn(
             continue;
         }
         if (*flag == ExtensionFlag::unsettable) {
-            if (notes != nullptr) notes->unsettable.push_back(child);
+            if (notes != nullptr) unsettable.emplace_back(name, child);
             continue;
         }
-        files.push_back(std::move(name));
+        files.add(name);
+    }
+    if (notes != nullptr) {
+        for (auto* found : {&damaged, &unsettable}) std::sort(found->begin(), found->end());
+        for (auto& [name, message] : damaged) notes->damaged.push_back(std::move(message));
+        for (auto& [name, path] : unsettable) notes->unsettable.push_back(std::move(path));
     }
     return files;
 }
 
 std::vector<FolderViewSetting> FolderScanner::inspectFolders(
     const std::vector<std::string>& folders, const Layout& layout, ScanNotes* notes,
-    bool foldersOnly, const MetadataStores* stores) const {
+    bool foldersOnly, const MetadataStores* stores, FolderListings* listings) const {
     std::vector<FolderViewSetting> results;
     StoreReads reads;
     SeenFolders seen;
@@ -334,12 +344,14 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
         unreadable(readOverrides(localStore, ".", false, overrides, notes, reads));
         unreadable(
             readOverrides(parentStore, lastPathComponent(given), true, overrides, notes, reads));
-        std::vector<std::string> files;
+        FileNames files;
         ScanNotes ownNotes;
         ScanNotes* const filesNotes = notes != nullptr ? notes : &ownNotes;
         const std::size_t damagedBefore = filesNotes->damaged.size();
         try {
-            files = visibleExtensionFilesIn(setting.canonicalPath, filesNotes, stores);
+            files = visibleExtensionFilesIn(
+                setting.canonicalPath, filesNotes, stores,
+                listings != nullptr ? listings->take(setting.canonicalPath) : std::nullopt);
         } catch (const Error& error) {
             filesNotes->warnings.push_back(error.message());
             unreadable(error.message());
@@ -381,10 +393,13 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
 }
 
 std::size_t FolderScanner::visibleExtensionCount(const std::string& resolvedFolder,
-                                                 ScanNotes* notes,
-                                                 const MetadataStores* stores) const {
+                                                 ScanNotes* notes, const MetadataStores* stores,
+                                                 FolderListings* listings) const {
     if (isExcludedPath(resolvedFolder)) return 0;
-    return visibleExtensionFilesIn(resolvedFolder, notes, stores).size();
+    return visibleExtensionFilesIn(
+               resolvedFolder, notes, stores,
+               listings != nullptr ? listings->take(resolvedFolder) : std::nullopt)
+        .size();
 }
 
 FileList FolderScanner::visibleExtensionFiles(const std::vector<std::string>& folders,

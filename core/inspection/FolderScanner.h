@@ -84,11 +84,13 @@ class FolderScanner final {
     // With `foldersOnly`, as planReconciliation: a folder whose own store does not say the
     // layout conflicts (its parent's records matter only where its own say nothing).
     // Each file's flag is read in the store `stores` gives its folder (xattr without one); a
-    // folder whose store cannot be used is inaccessible, for that reason.
+    // folder whose store cannot be used is inaccessible, for that reason. A folder whose listing
+    // `listings` kept (a tree's walk of this stage) is not listed again.
     std::vector<FolderViewSetting> inspectFolders(const std::vector<std::string>& folders,
                                                   const Layout& layout, ScanNotes* notes = nullptr,
                                                   bool foldersOnly = false,
-                                                  const MetadataStores* stores = nullptr) const;
+                                                  const MetadataStores* stores = nullptr,
+                                                  FolderListings* listings = nullptr) const;
 
     // The regular files directly in the (resolved) folders whose extension is visible and
     // whose flag can be set, sorted by path, as a compact list for homes of a million files; a
@@ -104,9 +106,10 @@ class FolderScanner final {
                                    FolderListings* listings = nullptr) const;
     // How many files directly in `resolvedFolder` visibleExtensionFiles would list: none when
     // it is not there. Throws the platform's Error when it is there but cannot be listed, or
-    // its store cannot be used.
+    // its store cannot be used. Takes the folder's listing from `listings` when it kept one.
     std::size_t visibleExtensionCount(const std::string& resolvedFolder, ScanNotes* notes = nullptr,
-                                      const MetadataStores* stores = nullptr) const;
+                                      const MetadataStores* stores = nullptr,
+                                      FolderListings* listings = nullptr) const;
 
     static constexpr const char* kDomain = "FolderScanner";
     enum ErrorCode : int {
@@ -172,10 +175,11 @@ class FolderScanner final {
                                              StoreReads& reads) const;
     // The names of the visible-extension files directly in `directory` (resolved); none when it
     // is not there. Throws the platform's Error when it is there but cannot be listed. `listed`:
-    // its listing, already made.
-    std::vector<std::string> visibleExtensionFilesIn(
+    // its listing, already made. The names come in the listing's order; what goes to `notes`
+    // in the order of the names.
+    FileNames visibleExtensionFilesIn(
         const std::string& directory, ScanNotes* notes, const MetadataStores* stores,
-        std::optional<std::vector<platform::DirectoryEntry>> listed = std::nullopt) const;
+        std::optional<platform::PackedEntries> listed = std::nullopt) const;
 
     std::string m_homeDirectory;
     std::string m_temporaryDirectory;

@@ -6,31 +6,17 @@
 
 namespace lumifold {
 
-void FolderListings::keep(const std::string& path,
-                          const std::vector<platform::DirectoryEntry>& entries) {
-    std::string kept;
-    for (const auto& [name, type] : entries) {
-        if (type == platform::EntryType::directory) continue;
-        kept += static_cast<char>(type);
-        kept += name;
-        kept += '\0';
-    }
-    if (m_bytes + kept.size() + path.size() > kLimit) return;
-    m_bytes += kept.size() + path.size();
-    m_kept.insert_or_assign(path, std::move(kept));
+void FolderListings::keep(const std::string& path, platform::PackedEntries entries) {
+    const std::size_t size = entries.byteSize() + path.size();
+    if (m_bytes + size > kLimit) return;
+    m_bytes += size;
+    m_kept.insert_or_assign(path, std::move(entries));
 }
 
-std::optional<std::vector<platform::DirectoryEntry>> FolderListings::take(const std::string& path) {
+std::optional<platform::PackedEntries> FolderListings::take(const std::string& path) {
     const auto found = m_kept.find(path);
     if (found == m_kept.end()) return std::nullopt;
-    std::vector<platform::DirectoryEntry> entries;
-    const std::string_view kept = found->second;
-    for (std::size_t at = 0; at < kept.size();) {
-        const std::size_t end = kept.find('\0', at + 1);
-        entries.push_back({std::string(kept.substr(at + 1, end - at - 1)),
-                           static_cast<platform::EntryType>(kept[at])});
-        at = end + 1;
-    }
+    platform::PackedEntries entries = std::move(found->second);
     m_kept.erase(found);
     return entries;
 }
@@ -91,11 +77,12 @@ void FolderTree::walk(const TreeFolder& start, const std::function<void(const Tr
                 subfolders = platform::listSubfolders(folder.path);
             } else {
                 // One listing serves the walk and the stage's scan of the folder's files.
-                const auto entries = platform::listDirectoryEntries(folder.path);
-                for (const auto& [name, type] : entries) {
-                    if (type == platform::EntryType::directory) subfolders.push_back(name);
+                platform::PackedEntries entries = platform::listPackedEntries(folder.path);
+                for (const auto [name, type] : entries) {
+                    if (type == platform::EntryType::directory) subfolders.emplace_back(name);
                 }
-                m_listings->keep(folder.path, entries);
+                std::sort(subfolders.begin(), subfolders.end());
+                m_listings->keep(folder.path, std::move(entries));
             }
         } catch (const Error& error) {
             if (folder.level == 0) {

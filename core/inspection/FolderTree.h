@@ -24,22 +24,21 @@ struct FolderTreeOptions {
     std::vector<std::string> excludes;
 };
 
-// The entries other than folders of the folders a walk listed, kept so the stage that reads them
-// next lists each folder once. Names are kept end to end (about 20 bytes a file); past kLimit
-// bytes further folders are not kept, and the stage lists those itself.
+// The entries of the folders a walk listed, kept so the stage that reads them next lists each
+// folder once. Names are kept end to end (about 20 bytes a file); past kLimit bytes further
+// folders are not kept, and the stage lists those itself.
 class FolderListings final {
   public:
     static constexpr std::size_t kLimit = std::size_t{64} << 20;
 
-    // Keeps the non-folder entries of the listing of `path` (resolved), while within kLimit.
-    void keep(const std::string& path, const std::vector<platform::DirectoryEntry>& entries);
+    // Keeps the listing of `path` (resolved), while within kLimit.
+    void keep(const std::string& path, platform::PackedEntries entries);
     // The entries kept for `path`, taken out (a second call gives nullopt); nullopt when none
     // were kept.
-    std::optional<std::vector<platform::DirectoryEntry>> take(const std::string& path);
+    std::optional<platform::PackedEntries> take(const std::string& path);
 
   private:
-    // Each entry as its type's byte, its name and a NUL.
-    std::unordered_map<std::string, std::string> m_kept;
+    std::unordered_map<std::string, platform::PackedEntries> m_kept;
     std::size_t m_bytes = 0;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -137,6 +138,54 @@ struct DirectoryEntry {
 // system provides it (no stat per entry).
 std::vector<DirectoryEntry> listDirectoryEntries(const std::string& path,
                                                  bool includeHidden = false);
+
+// A folder's entries end to end, each as its type's byte, its name and a NUL (no name holds
+// one), in the order the file system lists them: one buffer for a folder whose million files
+// would otherwise cost a string each.
+class PackedEntries final {
+  public:
+    struct Entry {
+        std::string_view name;
+        EntryType type;
+    };
+    class Iterator {
+      public:
+        using value_type = Entry;
+        using difference_type = std::ptrdiff_t;
+        Iterator() = default;
+        explicit Iterator(const char* at) : m_at(at) {}
+        Entry operator*() const {
+            return {std::string_view(m_at + 1), static_cast<EntryType>(*m_at)};
+        }
+        Iterator& operator++() {
+            m_at += 2 + std::char_traits<char>::length(m_at + 1);
+            return *this;
+        }
+        Iterator operator++(int) {
+            Iterator was = *this;
+            ++*this;
+            return was;
+        }
+        bool operator==(const Iterator&) const = default;
+
+      private:
+        const char* m_at = nullptr;
+    };
+
+    void add(std::string_view name, EntryType type) {
+        m_bytes += static_cast<char>(type);
+        m_bytes += name;
+        m_bytes += '\0';
+    }
+    Iterator begin() const { return Iterator(m_bytes.data()); }
+    Iterator end() const { return Iterator(m_bytes.data() + m_bytes.size()); }
+    std::size_t byteSize() const { return m_bytes.size(); }
+
+  private:
+    std::string m_bytes;
+};
+// As listDirectoryEntries, packed and in the listing's own order.
+PackedEntries listPackedEntries(const std::string& path, bool includeHidden = false);
 
 // Whether `path` holds a file (a regular file, or an entry the listing gives no type) whose name
 // starts with `prefix`; the listing stops at the first. False when it cannot be listed.

@@ -190,12 +190,11 @@ std::vector<std::string> listDirectory(const std::string& path, bool includeHidd
 
 namespace {
 
-// The entries of the open listing `dir` (closed here) that `keep` takes by type, sorted by name.
+// Hands each entry of the open listing `dir` (closed here) to `add`, in the listing's order.
 // `at` examines an entry whose type the listing leaves out.
-template <typename Examine>
-std::vector<DirectoryEntry> readEntries(DIR* dir, const std::string& path, bool includeHidden,
-                                        bool (*keep)(EntryType), const Examine& at) {
-    std::vector<DirectoryEntry> entries;
+template <typename Examine, typename Add>
+void forEachEntry(DIR* dir, const std::string& path, bool includeHidden, const Examine& at,
+                  const Add& add) {
     errno = 0;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string_view name = entry->d_name;
@@ -218,29 +217,56 @@ std::vector<DirectoryEntry> readEntries(DIR* dir, const std::string& path, bool 
             default:
                 break;
         }
-        if (keep(type)) entries.push_back({std::string(name), type});
+        add(name, type);
         errno = 0;
     }
     const int readError = errno;
     ::closedir(dir);
     if (readError != 0) throw posixError(readError, "list", path);
+}
+
+// The entries of the open listing `dir` (closed here) that `keep` takes by type, sorted by name.
+template <typename Examine>
+std::vector<DirectoryEntry> readEntries(DIR* dir, const std::string& path, bool includeHidden,
+                                        bool (*keep)(EntryType), const Examine& at) {
+    std::vector<DirectoryEntry> entries;
+    forEachEntry(dir, path, includeHidden, at, [&](std::string_view name, EntryType type) {
+        if (keep(type)) entries.push_back({std::string(name), type});
+    });
     std::sort(entries.begin(), entries.end(),
               [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
     return entries;
 }
 
-std::vector<DirectoryEntry> readEntries(const std::string& path, bool includeHidden,
-                                        bool (*keep)(EntryType)) {
+DIR* openListing(const std::string& path) {
     DIR* dir = ::opendir(path.c_str());
     if (dir == nullptr) throw posixError(errno, "list", path);
-    return readEntries(dir, path, includeHidden, keep,
-                       [&](const std::string& name) { return entryType(appending(path, name)); });
+    return dir;
+}
+
+std::optional<EntryType> entryTypeBelow(const std::string& path, const std::string& name) {
+    return entryType(appending(path, name));
+}
+
+std::vector<DirectoryEntry> readEntries(const std::string& path, bool includeHidden,
+                                        bool (*keep)(EntryType)) {
+    return readEntries(openListing(path), path, includeHidden, keep,
+                       [&](const std::string& name) { return entryTypeBelow(path, name); });
 }
 
 }  // namespace
 
 std::vector<DirectoryEntry> listDirectoryEntries(const std::string& path, bool includeHidden) {
     return readEntries(path, includeHidden, [](EntryType) { return true; });
+}
+
+PackedEntries listPackedEntries(const std::string& path, bool includeHidden) {
+    PackedEntries entries;
+    forEachEntry(
+        openListing(path), path, includeHidden,
+        [&](const std::string& name) { return entryTypeBelow(path, name); },
+        [&](std::string_view name, EntryType type) { entries.add(name, type); });
+    return entries;
 }
 
 bool holdsFileStartingWith(const std::string& path, std::string_view prefix) {

@@ -29,11 +29,13 @@ TEST(FileListTest, OrdersAsThePathsSort) {
         std::vector<std::string> expected;
         for (int f = 0; f < 8; ++f) {
             const std::string folder = "/r" + text(generator() % 5);
-            std::vector<std::string> names;
-            for (int n = 0; n < 4; ++n) names.push_back("n" + text(generator() % 3));
-            std::sort(names.begin(), names.end());
-            for (const auto& name : names) expected.push_back(appending(folder, name));
-            files.addFolder(folder, names);
+            FileNames names;  // in listing order, not sorted
+            for (int n = 0; n < 4; ++n) {
+                const std::string name = "n" + text(generator() % 3);
+                names.add(name);
+                expected.push_back(appending(folder, name));
+            }
+            files.addFolder(folder, std::move(names));
         }
         files.sortByPath();
         std::stable_sort(expected.begin(), expected.end());

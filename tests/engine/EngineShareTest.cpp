@@ -1,5 +1,5 @@
-// A store Lumifold makes on a share, as root, stays the share's users' to change: checked
-// through a real Samba server, a guest client writing over it.
+// Stages over shares: the stores chosen for them, and a store Lumifold makes on a share, as
+// root, staying the share's users' to change (checked through a real Samba server).
 #include <unistd.h>
 
 #include "tests/engine/EngineTestSupport.h"
@@ -7,6 +7,23 @@
 
 namespace lumifold::testing {
 namespace {
+
+// Apply plans and then audits what it wrote: `auto` reads the Samba configuration once for both.
+TEST_F(EngineTest, AutoChoosesTheStoresOncePerApply) {
+    const std::string config = home.writeFile("smb.conf", "[global]\n");
+    int runs = 0;
+    engine = makeEngine(home.path(), [&](EngineOptions& options) {
+        options.metadata.sambaConfigPath = config;
+        options.metadata.runProcess = [&](const std::string&, const std::vector<std::string>&) {
+            ++runs;
+            return platform::ProcessResult{true, 0, "[global]\n", ""};
+        };
+    });
+    home.writeFile("Documents/notes.txt", "n");
+    const ApplyResult result = engine->apply(std::vector<std::string>{home / "Documents"}, false);
+    EXPECT_FALSE(result.manifest.id.empty());  // it wrote, then audited
+    EXPECT_EQ(runs, 1);
+}
 
 TEST_F(EngineTest, AGuestWritesOverAStoreLumifoldMadeInAShareOfNobodys) {
     platform::setPermissionBits(home.path(), 0755);  // nobody passes through to the share

@@ -6,8 +6,10 @@
 #include <random>
 #include <set>
 
+#include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/inspection/FolderViewRecords.h"
+#include "core/platform/FileSystem.h"
 #include "core/watcher/KeepConsistent.h"
 #include "tests/finder/FakeFinder.h"
 #include "tests/support/TempHome.h"
@@ -175,6 +177,16 @@ TEST_P(FolderChangesPlanTest, TheChangedFoldersPlanWhatTheWholeTreesPlan) {
         const auto files = plan.extensionFiles.paths();
         return std::pair(stores, std::set(files.begin(), files.end()));
     };
+    // A parent's store holds a changed folder's record: it is in reach even when only the
+    // folder itself changed (with --folders-only too, as the parent lies in the chosen tree).
+    const std::string parentStore = home / "Documents/a/.DS_Store";
+    std::vector<DSStoreEntry> records;
+    if (platform::fileExists(parentStore)) records = DSStoreReader().readEntries(parentStore);
+    records.push_back({"x", kViewStyleCode, kTypeType, DSStoreValue::fourCC("clmv")});
+    home.writeFile("Documents/a/.DS_Store", DSStoreWriter().encode(records));
+    FolderChanges onlyTheChild;
+    onlyTheChild.folders = {home / "Documents/a/x"};
+    EXPECT_EQ(writes(keep->plan(onlyTheChild)), writes(wholePlan()));
     for (int round = 0; round < 8; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         for (int n = 0; n < 3; ++n) {

@@ -16,7 +16,7 @@ using EngineWritingStagesTest = WritingStagesTest;
 TEST_F(EngineWritingStagesTest, ApplyEndsCompliantKeepsForeignRecordsAndSnapshotsFirst) {
     if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";
     writeUserPreferences(80.0);
-    for (const char* name : {"Pictures", "Movies", "Music"}) home.makeFolder(name);
+    home.makeDefaultFolders();
     const std::vector<DSStoreEntry> foreign = {blob(".", "bwsp", 1), blob("Desktop", "Iloc", 2),
                                                blob("report.pdf", "Iloc", 3),
                                                blob("notes.txt", "cmmt", 4)};

@@ -466,6 +466,8 @@ TEST_F(BackupTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
         {"/etc/passwd", copy},
         {"files/../../x", copy},
         {home / "outside", store},  // not a store's name
+        {home / "Music/../Desktop/.DS_Store", store},
+        {home / "Desktop/../Desktop/report.pdf", flagged},
         {finder_preferences::kFileName, plist},
         {"report.pdf", flagged},
         {directory + "-2/" + finder_preferences::kFileName, plistCopy},

@@ -18,9 +18,7 @@ constexpr const char* kJob = "Library/LaunchAgents/com.quarnish.lumifold.watcher
 class LumifoldViewModelTest : public lumifold::testing::EngineTest {
   protected:
     LumifoldViewModelTest() {
-        for (const char* name :
-             {"Desktop", "Documents", "Downloads", "Pictures", "Movies", "Music"})
-            home.makeFolder(name);
+        home.makeDefaultFolders();
         writeUserPreferences();
         platform::setPermissionBits(program, 0755);
     }

@@ -45,14 +45,6 @@ double contrast(const QColor& first, const QColor& second) {
 // The real main window over the real controller, on a home of its own with a pretend Finder.
 class ScreensTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        static int argc = 1;
-        static char name[] = "lumifold_app_tests";
-        static char* argv[] = {name, nullptr};
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        if (!QApplication::instance()) new QApplication(argc, argv);
-    }
-
     void start(const std::function<void(AppEnvironment&)>& adjust = {}) {
         window.reset();
         model.reset();
@@ -132,8 +124,15 @@ TEST_F(ScreensTest, EveryIconHasAFallbackWithoutATheme) {
         EXPECT_FALSE(symbolIcon(symbol).isNull()) << symbol;
 }
 
-TEST_F(ScreensTest, VerifyWithoutAReportShowsOnlyTheInvitation) {
+// Each says so in one line, without an empty group around it; Verify's invitation goes once a
+// report is run. Inspect shows the grid spacing kept from the preferences.
+TEST_F(ScreensTest, EmptyStatesSayItInOneLine) {
+    home.writeFile("Library/Preferences/com.apple.finder.plist",
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
+                   "<key>StandardViewSettings</key><dict><key>IconViewSettings</key><dict>"
+                   "<key>gridSpacing</key><real>67</real></dict></dict></dict></plist>");
     start();
+    EXPECT_TRUE(visibleTexts().contains("• Grid Spacing: 67 (saved default)"));
     show(Section::verify);
     EXPECT_TRUE(visibleTexts().contains("No verification report has been run yet."));
     for (const char* part : {"Overall Status", "Global Preferences", "Inaccessible Folders"}) {
@@ -143,11 +142,7 @@ TEST_F(ScreensTest, VerifyWithoutAReportShowsOnlyTheInvitation) {
     waitIdle();
     EXPECT_TRUE(visibleTexts().contains("Overall Status"));
     EXPECT_FALSE(visibleTexts().contains("No verification report has been run yet."));
-}
 
-// Each says so in one line, without an empty group around it.
-TEST_F(ScreensTest, EmptyStatesSayItInOneLine) {
-    start();
     show(Section::restore);
     EXPECT_TRUE(visibleTexts().contains("No backups found in ~/.lumifold/backups/."));
     for (const char* hidden : {"snapshotsGroup", "evaluationGroup", "restoreButton"}) {
@@ -259,15 +254,6 @@ TEST_F(ScreensTest, KeepConsistentShowsTheLoginServiceAsItIs) {
     show(Section::inspect);
     show(Section::consistency);  // read again as it is shown
     EXPECT_EQ(textOf("agentInstalled"), "No");
-}
-
-TEST_F(ScreensTest, GridSpacingLineShowsTheSavedDefault) {
-    home.writeFile("Library/Preferences/com.apple.finder.plist",
-                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?><plist version=\"1.0\"><dict>"
-                   "<key>StandardViewSettings</key><dict><key>IconViewSettings</key><dict>"
-                   "<key>gridSpacing</key><real>67</real></dict></dict></dict></plist>");
-    start();
-    EXPECT_TRUE(visibleTexts().contains("• Grid Spacing: 67 (saved default)"));
 }
 
 // A stage's failure is shown on its own screen, and stays there until that stage runs again.

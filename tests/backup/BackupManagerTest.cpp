@@ -130,11 +130,9 @@ TEST_F(BackupTest, SnapshotCopiesEveryFileExactlyAndLaterRecordsTheLiveChecksums
         const DSStoreBackupItem& item;
         std::string path;
         unsigned bits;
-    } stores[] = {
-        {.item = manifest.dsStoreBackups[0], .path = desktop, .bits = 0640},
-        {.item = manifest.dsStoreBackups[1], .path = music, .bits = 0666},
-        {.item = manifest.dsStoreBackups[2], .path = documents, .bits = 0604},
-    };
+    } stores[] = {{manifest.dsStoreBackups[0], desktop, 0640},
+                  {manifest.dsStoreBackups[1], music, 0666},
+                  {manifest.dsStoreBackups[2], documents, 0604}};
     for (const auto& [item, path, bits] : stores) {
         EXPECT_EQ(item.originalPath, path);
         EXPECT_EQ(item.originalSHA256, checksumOf(path));
@@ -211,13 +209,11 @@ TEST_F(BackupTest, TheSnapshotToRestoreIsTheNewestHoldingChanges) {
         std::string name;      // "": no such folder
         const char* manifest;  // nullptr: none
         bool refused;
-    } folders[] = {
-        {.name = "", .manifest = nullptr, .refused = false},
-        {.name = "2025-01-31T14-05-59Z", .manifest = "[]", .refused = true},
-        {.name = "garbled", .manifest = "{", .refused = true},
-        {.name = "2000-01-01T00-00-00Z", .manifest = "[]", .refused = false},
-        {.name = "2025-01-31T14-05-58Z", .manifest = nullptr, .refused = false},
-    };
+    } folders[] = {{"", nullptr, false},
+                   {"2025-01-31T14-05-59Z", "[]", true},
+                   {"garbled", "{", true},
+                   {"2000-01-01T00-00-00Z", "[]", false},
+                   {"2025-01-31T14-05-58Z", nullptr, false}};
     for (const auto& [name, manifest, refused] : folders) {
         SCOPED_TRACE(name);
         if (manifest != nullptr)
@@ -293,14 +289,9 @@ TEST_F(BackupTest, PruneKeepsTheNewestAndTheOldestSnapshotOfEachFile) {
         std::string what, with;
         std::vector<std::string> removed;
     } cases[] = {
-        {.damaged = "", .what = "", .with = "", .removed = {"killed", ids[7], ids[5], ids[1]}},
-        // Not its own: the 8th holds A.
-        {.damaged = ids[0],
-         .what = "\"id\": \"2",
-         .with = "\"id\": \"X",
-         .removed = {"killed", ids[5], ids[1]}},
-        // Corrupt: the 8th is the newest readable.
-        {.damaged = ids[8], .what = "{", .with = "[", .removed = {"killed", ids[5], ids[1]}},
+        {"", "", "", {"killed", ids[7], ids[5], ids[1]}},
+        {ids[0], "\"id\": \"2", "\"id\": \"X", {"killed", ids[5], ids[1]}},  // the 8th holds A
+        {ids[8], "{", "[", {"killed", ids[5], ids[1]}},  // corrupt: the 8th is the newest readable
     };
     for (const auto& [damaged, what, with, removed] : cases) {
         SCOPED_TRACE(damaged);
@@ -408,27 +399,21 @@ TEST_F(BackupTest, DamagedCopiesStopTheWholeRestore) {
         take({desktop}, {}, {{report, true}, {home / "Desktop/gone.pdf", true}}).manifest;
     const std::string copy =
         appending(snapshotDirectory(manifest.id), manifest.dsStoreBackups[0].backupRelativePath);
+    const std::string relativeCopy = copy.substr(home.path().size() + 1);
     const struct {
         const char* what;
         std::function<void()> breakIt;
     } cases[] = {
-        {.what = "store copy missing", .breakIt = [&] { platform::removeFile(copy); }},
-        {.what = "store copy altered",
-         .breakIt = [&] { home.writeFile(copy.substr(home.path().size() + 1), "two"); }},
-        {.what = "preferences copy missing",
-         .breakIt = [&] { platform::removeFile(manifest.finderPlistBackupPath); }},
+        {"store copy missing", [&] { platform::removeFile(copy); }},
+        {"store copy altered", [&] { home.writeFile(relativeCopy, "two"); }},
+        {"preferences copy missing", [&] { platform::removeFile(manifest.finderPlistBackupPath); }},
         // A link to a file with the copy's very bytes is still no copy of ours.
-        {.what = "store copy a link",
-         .breakIt =
-             [&] {
-                 home.link(home.writeFile("same", "one"), copy.substr(home.path().size() + 1));
-             }},
-        {.what = "store copy a FIFO",
-         .breakIt =
-             [&] {
-                 platform::removeFile(copy);
-                 ASSERT_EQ(::mkfifo(copy.c_str(), 0600), 0);
-             }},
+        {"store copy a link", [&] { home.link(home.writeFile("same", "one"), relativeCopy); }},
+        {"store copy a FIFO",
+         [&] {
+             platform::removeFile(copy);
+             ASSERT_EQ(::mkfifo(copy.c_str(), 0600), 0);
+         }},
     };
     const std::string snapshot = snapshotDirectory(manifest.id);
     std::filesystem::copy(snapshot, snapshot + ".kept", std::filesystem::copy_options::recursive);
@@ -478,13 +463,15 @@ TEST_F(BackupTest, UnsafeManifestsAreRefusedBeforeAnythingIsWritten) {
         std::string offending;
         Field field;
     } cases[] = {
-        {.offending = "/etc/passwd", .field = copy},
-        {.offending = "files/../../x", .field = copy},
-        {.offending = home / "outside", .field = store},  // not a store's name
-        {.offending = finder_preferences::kFileName, .field = plist},
-        {.offending = "report.pdf", .field = flagged},
-        {.offending = directory + "-2/" + finder_preferences::kFileName, .field = plistCopy},
-        {.offending = "../..", .field = id},
+        {"/etc/passwd", copy},
+        {"files/../../x", copy},
+        {home / "outside", store},  // not a store's name
+        {home / "Music/../Desktop/.DS_Store", store},
+        {home / "Desktop/../Desktop/report.pdf", flagged},
+        {finder_preferences::kFileName, plist},
+        {"report.pdf", flagged},
+        {directory + "-2/" + finder_preferences::kFileName, plistCopy},
+        {"../..", id},
     };
     const auto state = liveState();
     for (const auto& [offending, field] : cases) {

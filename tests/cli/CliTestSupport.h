@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/dsstore/DSStoreWriter.h"
 #include "tests/support/TempHome.h"
 
 extern char** environ;
@@ -23,6 +24,11 @@ struct CliResult {
     std::string out;
     std::string err;
 };
+
+// A store that gives its folder only the view `style` ("Nlsv", "icnv"...).
+inline Bytes viewStyleStore(const char* style) {
+    return DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC(style)}});
+}
 
 // The content of the file at `path`; empty if there is none.
 inline std::string contentOf(const std::string& path) {

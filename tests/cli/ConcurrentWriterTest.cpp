@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "core/common/Paths.h"
-#include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PreferencesService.h"
 #include "core/plist/PropertyList.h"
@@ -90,9 +89,7 @@ class ConcurrentWriterTest : public ::testing::Test {
             service.setValue("Kept", PlistValue::integer(7), domain,
                              PreferencesService::User::current, PreferencesService::Host::current);
         }
-        desktopStore = home.writeFile(
-            "Desktop/.DS_Store",
-            DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
+        desktopStore = home.writeFile("Desktop/.DS_Store", viewStyleStore("Nlsv"));
         home.writeFile("Desktop/report.pdf", "pdf");
     }
     // The program under strace, holding every rename for a while at `when` (delay_enter or
@@ -162,9 +159,7 @@ TEST_F(ConcurrentWriterTest, ALinkPutOverARestoredStoreNeverHasItsTargetChanged)
         [&] {
             // The restored store is in place: its content is the snapshot's again.
             return platform::entryType(desktopStore) == platform::EntryType::regular &&
-                   contentOf(desktopStore) ==
-                       std::string(asText(DSStoreWriter().encode(
-                           {{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}})));
+                   contentOf(desktopStore) == std::string(asText(viewStyleStore("Nlsv")));
         },
         [&] {
             const std::string link = home / "Desktop/.link";

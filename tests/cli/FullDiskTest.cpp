@@ -2,11 +2,8 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <map>
 #include <string>
 
-#include "core/dsstore/DSStoreWriter.h"
-#include "core/platform/Sha256.h"
 #include "tests/cli/CliTestSupport.h"
 
 // Apply on a home whose snapshot store has room for the snapshot but not for completing its
@@ -30,24 +27,8 @@ std::uintmax_t pagesOf(const std::string& path) {
     return total;
 }
 
-// Checksum of every file under the home but its snapshot store.
-std::map<std::string, std::string> filesOf(const std::string& home) {
-    std::map<std::string, std::string> files;
-    for (auto it = fs::recursive_directory_iterator(home); it != fs::recursive_directory_iterator();
-         ++it) {
-        if (it->path().filename() == ".lumifold") {
-            it.disable_recursion_pending();
-        } else if (it->is_regular_file()) {
-            files[it->path().string()] = platform::sha256Hex(asBytes(contentOf(it->path())));
-        }
-    }
-    return files;
-}
-
 void makeHome(const testing::TempHome& home) {
-    home.writeFile(
-        "Desktop/.DS_Store",
-        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
+    home.writeFile("Desktop/.DS_Store", viewStyleStore("Nlsv"));
     // Many files to flag make a manifest of many pages.
     for (int i = 0; i < 3000; ++i) {
         home.writeFile("Documents/file-" + std::to_string(i) + ".txt", "x");
@@ -72,17 +53,20 @@ TEST(FullDiskTest, ApplyStopsBeforeWritingWhenItsManifestCouldNotBeCompleted) {
     // Room for everything the snapshot holds, its manifest as completed included, and a little
     // more: enough for the snapshot, not for a second manifest beside the first.
     const std::uintmax_t room = pagesOf(reference / ".lumifold") + 4 * kPage;
-    const auto before = filesOf(home.path());
+    // All but the snapshot store and the shell's own files.
+    const auto state = [&] {
+        return testing::treeState(home.path(), [&](const std::string& path) {
+            return path == home / ".lumifold" || path.starts_with(home / ".cli-");
+        });
+    };
+    const auto before = state();
     const CliResult result =
         runShell(home, "cd " + quoted(home.path()) + " && " + isolated +
                            quoted("mount -t tmpfs -o size=" + std::to_string(room / 1024) +
                                   "k tmpfs .lumifold && exec " + apply));
     EXPECT_EQ(result.status, 1) << result.out << result.err;
     EXPECT_NE(result.err.find("Could not reserve space for"), std::string::npos) << result.err;
-    const auto after = filesOf(home.path());
-    for (const auto& [path, checksum] : before) {
-        EXPECT_EQ(after.count(path) ? after.at(path) : "missing", checksum) << path;
-    }
+    EXPECT_EQ(state(), before);
 }
 
 }  // namespace

@@ -24,10 +24,9 @@ class SambaShareTest : public ::testing::Test {
                          {"--home", home / "home", "--samba-config", server.configPath()});
         return runCli(home, arguments);
     }
-    CliResult client(const std::string& share, const std::string& command) const {
-        std::string line;
-        for (const auto& part : server.client(share)) line += "'" + part + "' ";
-        return runShell(home, line + "-c '" + command + "'");
+    // smbclient's exit status.
+    int client(const std::string& share, const std::string& command) const {
+        return server.run(share, command).first;
     }
     // The flag a client reads; nullopt when it gets no AfpInfo.
     std::optional<bool> clientSees(const std::string& share, const std::string& file) const {
@@ -47,7 +46,7 @@ class SambaShareTest : public ::testing::Test {
         afpInfo.resize(60, '\0');
         afpInfo[16 + 9] = '\x10';
         std::ofstream(home / "afp", std::ios::binary) << afpInfo;
-        ASSERT_EQ(client(share, "put " + home / "afp" + " " + file + ":AFP_AfpInfo").status, 0);
+        ASSERT_EQ(client(share, "put " + home / "afp" + " " + file + ":AFP_AfpInfo"), 0);
     }
     // Polls until `done`, giving up after 60 s only as a guard against a hang.
     template <typename Done>
@@ -125,7 +124,7 @@ TEST_F(SambaShareTest, KeepConsistentHidesTheExtensionOfAFileAClientPuts) {
     ASSERT_GT(watcher, 0);
     await([&] { return contentOf(home / "watch.log").find("Active") != std::string::npos; });
     std::ofstream(home / "local.txt") << "from a Mac";
-    ASSERT_EQ(client("stream", "put " + home / "local.txt" + " put.txt").status, 0);
+    ASSERT_EQ(client("stream", "put " + home / "local.txt" + " put.txt"), 0);
     await([&] { return clientSees("stream", "put.txt") == true; });
     EXPECT_EQ(clientSees("stream", "put.txt"), true) << contentOf(home / "watch.log");
     ::kill(watcher, SIGTERM);

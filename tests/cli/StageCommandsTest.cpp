@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -5,7 +6,6 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/CliSupport.h"
-#include "core/dsstore/DSStoreWriter.h"
 #include "core/engine/LumifoldEngine.h"
 #include "core/plist/PropertyList.h"
 #include "tests/cli/CliTestSupport.h"
@@ -14,16 +14,15 @@
 namespace lumifold {
 namespace {
 
+using ::testing::HasSubstr;
+using ::testing::Not;
+
 // A home whose Documents are in list view; no Finder runs here.
 class StageCommandsTest : public ::testing::Test {
   protected:
     StageCommandsTest() {
-        for (const char* name : {"Desktop", "Downloads", "Pictures", "Movies", "Music"}) {
-            home.makeFolder(name);
-        }
-        home.writeFile(
-            "Documents/.DS_Store",
-            DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
+        home.makeDefaultFolders();
+        home.writeFile("Documents/.DS_Store", viewStyleStore("Nlsv"));
         home.writeFile("Library/Preferences/com.apple.finder.plist",
                        platform::toBinaryPropertyList(platform::PlistValue::dictionary(
                            {{"FXPreferredViewStyle", platform::PlistValue::string("Nlsv")}})));
@@ -62,67 +61,58 @@ TEST_F(StageCommandsTest, ADamagedSidecarIsNamedAndLeftAloneAndTheFolderIsNotCon
     const std::string sidecar =
         home.writeFile("Music/._song.mp3", "no AppleDouble image, no magic");
     const auto choice = std::vector<std::string>{"--samba-config", home / "none.conf"};
-    EXPECT_NE(run({choice[0], choice[1], "inspect", "--folder", home / "Music"})
-                  .out.find("Finder records: appledouble (it holds ._ AppleDouble files)"),
-              std::string::npos);
+    EXPECT_THAT(run({choice[0], choice[1], "inspect", "--folder", home / "Music"}).out,
+                HasSubstr("Finder records: appledouble (it holds ._ AppleDouble files)"));
     const CliResult applied =
         run({choice[0], choice[1], "apply", "--no-relaunch", "--folder", home / "Music"});
     EXPECT_EQ(applied.status, cli::kExitNotCompliant);
-    EXPECT_NE(applied.err.find(sidecar + "\" holds no AppleDouble magic"), std::string::npos)
-        << applied.err;
+    EXPECT_THAT(applied.err, HasSubstr(sidecar + "\" holds no AppleDouble magic"));
     EXPECT_EQ(contentOf(sidecar), "no AppleDouble image, no magic");
     // Once the rest is done there is nothing to change, and still the folder is not consistent.
     const CliResult again =
         run({choice[0], choice[1], "apply", "--no-relaunch", "--folder", home / "Music"});
     EXPECT_EQ(again.status, cli::kExitNotCompliant) << again.out;
-    EXPECT_NE(again.out.find("not everything is consistent"), std::string::npos) << again.out;
+    EXPECT_THAT(again.out, HasSubstr("not everything is consistent"));
 }
 
 TEST_F(StageCommandsTest, PreviewTextListsTwentyExtensionsAFolderUnlessAllAreAsked) {
     for (int i = 0; i < 25; ++i) home.writeFile("Music/" + std::to_string(100 + i) + ".mp3", "");
     const std::string text = run({"preview"}).out;
-    EXPECT_NE(text.find("Folder changes (27):"), std::string::npos) << text;
-    EXPECT_NE(text.find("  " + home / "Music" + ":\n    100.mp3: extension hidden\n"),
-              std::string::npos);
-    EXPECT_NE(text.find("    119.mp3: extension hidden\n    \u2026 and 5 more files\n"),
-              std::string::npos);
+    EXPECT_THAT(text, HasSubstr("Folder changes (27):"));
+    EXPECT_THAT(text, HasSubstr("  " + home / "Music" + ":\n    100.mp3: extension hidden\n"));
+    EXPECT_THAT(text, HasSubstr("    119.mp3: extension hidden\n    \u2026 and 5 more files\n"));
     const std::string all = run({"preview", "--all"}).out;
-    EXPECT_NE(all.find("124.mp3: extension hidden"), std::string::npos);
-    EXPECT_EQ(all.find("more files"), std::string::npos);
+    EXPECT_THAT(all, HasSubstr("124.mp3: extension hidden"));
+    EXPECT_THAT(all, Not(HasSubstr("more files")));
 }
 
 // With --recursive the text lists the folders that differ, by their path below the chosen
 // folder, at most 200 of them, and counts the others.
 TEST_F(StageCommandsTest, RecursiveTextListsOnlyWhatDiffersUnlessAllIsAsked) {
     home.makeFolder("Documents/P/ok");
-    home.writeFile(
-        "Documents/P/a/b/.DS_Store",
-        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("clmv")}}));
+    home.writeFile("Documents/P/a/b/.DS_Store", viewStyleStore("clmv"));
     for (int i = 0; i < 200; ++i)
         home.writeFile("Documents/P/m/" + std::to_string(i) + "/f.txt", "");
     const std::string p = home / "Documents/P";
     for (const auto& [stage, word] :
          {std::pair{"inspect", "consistent"}, {"verify", "compliant"}}) {
         const std::string text = run({stage, "--recursive", "--folder", p}).out;
-        EXPECT_NE(text.find("\n  " + p + ":\n    a/b  [conflicting]"), std::string::npos) << text;
-        EXPECT_EQ(text.find("ok  ["), std::string::npos) << text;
-        EXPECT_NE(text.find("\n  \u2026 and 1 more folder with changes (1 conflicting; --all "
-                            "lists them)\n  \u2026 and 4 " +
-                            std::string(word) + " folders not listed"),
-                  std::string::npos)
-            << text;
+        EXPECT_THAT(text, HasSubstr("\n  " + p + ":\n    a/b  [conflicting]"));
+        EXPECT_THAT(text, Not(HasSubstr("ok  [")));
+        EXPECT_THAT(text,
+                    HasSubstr("\n  \u2026 and 1 more folder with changes (1 conflicting; --all "
+                              "lists them)\n  \u2026 and 4 " +
+                              std::string(word) + " folders not listed"));
         const std::string all = run({stage, "--recursive", "--all", "--folder", p}).out;
-        EXPECT_NE(all.find("\n    ok  ["), std::string::npos);
-        EXPECT_NE(all.find("\n    m/99  [conflicting]"), std::string::npos);
+        EXPECT_THAT(all, HasSubstr("\n    ok  ["));
+        EXPECT_THAT(all, HasSubstr("\n    m/99  [conflicting]"));
     }
     EXPECT_EQ(run({"inspect", "--depth", "1"}).status, cli::kExitUsage);
     // Folders only has no default folders: a home's own are no share.
     for (const char* stage : {"inspect", "preview", "apply", "verify", "watch"}) {
         const CliResult result = run({stage, "--folders-only"});
         EXPECT_EQ(result.status, cli::kExitUsage) << stage;
-        EXPECT_NE(result.err.find("lumifold: --folders-only only works with --folder\n"),
-                  std::string::npos)
-            << result.err;
+        EXPECT_THAT(result.err, HasSubstr("lumifold: --folders-only only works with --folder\n"));
     }
 }
 
@@ -173,11 +163,10 @@ TEST_F(StageCommandsTest, ADamagedPreferencesFileIsSaidToBeUnreadable) {
         "The preferences file \"" +
         home.writeFile("Library/Preferences/com.apple.finder.plist", "<plist>") +
         "\" cannot be read: ";
-    EXPECT_NE(run({"inspect"}).out.find("\nFinder defaults: unknown: " + problem),
-              std::string::npos);
+    EXPECT_THAT(run({"inspect"}).out, HasSubstr("\nFinder defaults: unknown: " + problem));
     EXPECT_TRUE(json({"inspect", "--json"})["system"]["currentFinderDefaults"].is_null());
-    EXPECT_NE(run({"preview"}).out.find("Global preference changes (0): none listed: " + problem),
-              std::string::npos);
+    EXPECT_THAT(run({"preview"}).out,
+                HasSubstr("Global preference changes (0): none listed: " + problem));
 }
 
 // What a stage could not read is named, and never compliant: folders its user may not list, a
@@ -188,9 +177,7 @@ TEST_F(StageCommandsTest, WhatCannotBeReadIsNamedAndNeverCompliant) {
     if (root && runShell(home, as + "true").status != 0) {
         GTEST_SKIP() << "needs setpriv to run the stages as an ordinary user";
     }
-    const std::string store = home.writeFile(
-        "Desktop/.DS_Store",
-        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("icnv")}}));
+    const std::string store = home.writeFile("Desktop/.DS_Store", viewStyleStore("icnv"));
     const std::string pictures = home / "Pictures";
     if (root) {
         ASSERT_EQ(runShell(home, "chown -R nobody:nogroup '" + home.path() + "'").status, 0);
@@ -211,27 +198,27 @@ TEST_F(StageCommandsTest, WhatCannotBeReadIsNamedAndNeverCompliant) {
         for (const std::string& line :
              {home.path() + "/Desktop  [inaccessible]  " + unreadable + "\n",
               pictures + "  [inaccessible]  " + unexamined + "; " + unlisted + "\n"}) {
-            EXPECT_NE(result.out.find(line), std::string::npos) << command << result.out;
+            EXPECT_THAT(result.out, HasSubstr(line)) << command << result.out;
         }
         for (const std::string& named : {unreadable, unexamined, unlisted}) {
-            EXPECT_NE(result.err.find(named), std::string::npos) << command << named;
+            EXPECT_THAT(result.err, HasSubstr(named)) << command << named;
         }
     }
     // Neither a folder its user may not examine is wrong usage, nor its preferences missing.
     EXPECT_EQ(stage("verify --folder '" + pictures + "/inner'").status, cli::kExitNotCompliant);
     platform::setPermissionBits(home / "Library/Preferences", 0);
-    EXPECT_NE(stage("verify").out.find("cannot be read: Could not examine"), std::string::npos);
+    EXPECT_THAT(stage("verify").out, HasSubstr("cannot be read: Could not examine"));
 }
 
 // Verify, and Apply by its closing audit, exit with 3 when the home is not compliant.
 TEST_F(StageCommandsTest, VerifyAndApplyExitWithThreeUnlessCompliant) {
     const CliResult before = run({"verify"});
     EXPECT_EQ(before.status, cli::kExitNotCompliant) << before.err;
-    EXPECT_NE(before.out.find("Not compliant"), std::string::npos);
+    EXPECT_THAT(before.out, HasSubstr("Not compliant"));
     ASSERT_EQ(run({"apply"}).status, cli::kExitSuccess);
     const CliResult after = run({"verify"});
     EXPECT_EQ(after.status, cli::kExitSuccess) << after.out << after.err;
-    EXPECT_NE(after.out.find("Fully compliant"), std::string::npos);
+    EXPECT_THAT(after.out, HasSubstr("Fully compliant"));
     const CliResult again = run({"apply"});
     EXPECT_EQ(again.status, cli::kExitSuccess) << again.err;
     EXPECT_EQ(again.out, "Already consistent: nothing to change.\n");
@@ -243,7 +230,7 @@ TEST_F(StageCommandsTest, VerifyAndApplyExitWithThreeUnlessCompliant) {
     home.writeFile("Documents/report.txt", "txt");
     const CliResult incomplete = run({"apply"});
     EXPECT_EQ(incomplete.status, cli::kExitNotCompliant) << incomplete.err;
-    EXPECT_NE(incomplete.out.find("Not compliant"), std::string::npos);
+    EXPECT_THAT(incomplete.out, HasSubstr("Not compliant"));
 }
 
 TEST_F(StageCommandsTest, RestoreSnapshotsAndPruneSayWhatTheyDid) {
@@ -264,7 +251,7 @@ TEST_F(StageCommandsTest, RestoreSnapshotsAndPruneSayWhatTheyDid) {
     EXPECT_FALSE(platform::fileExists(paused));
     const CliResult forced = run({"restore", "--force"});
     EXPECT_EQ(forced.status, cli::kExitSuccess) << forced.err;
-    EXPECT_NE(forced.out.find("Snapshot restored.\nKeep Consistent is paused"), std::string::npos);
+    EXPECT_THAT(forced.out, HasSubstr("Snapshot restored.\nKeep Consistent is paused"));
     EXPECT_EQ(asText(platform::readFile(paused)), first + "\n");
     platform::removeFile(paused);
     home.makeFolder(".lumifold/watch-paused");
@@ -314,26 +301,21 @@ TEST_F(StageCommandsTest, TheLayoutFileIsShownCheckedAndRecordedAndABadOneStopsE
     for (const char* line : {"icon-size = 64  # the layout file\n", "view = \"icon\"  # built in\n",
                              "[[folder]]  # rule 1, line 2\npath = \"~/Downloads\"\n"
                              "view = \"list\"  # rule 1 (~/Downloads)\n"}) {
-        EXPECT_NE(shown.find(line), std::string::npos) << shown;
+        EXPECT_THAT(shown, HasSubstr(line));
     }
-    EXPECT_NE(run({"--layout", layout, "layout", "show", "--folder", home / "Downloads"})
-                  .out.find("Downloads: rule 1 (path \"~/Downloads\", line 2)\nview = \"list\""),
-              std::string::npos);
+    EXPECT_THAT(run({"--layout", layout, "layout", "show", "--folder", home / "Downloads"}).out,
+                HasSubstr("Downloads: rule 1 (path \"~/Downloads\", line 2)\nview = \"list\""));
     EXPECT_EQ(run({"layout", "show"}).out.find("# No layout file at " + home / ".config"), 0U);
 
     ASSERT_NE(run({"--layout", layout, "apply"}).status, 1);
     const std::string id = json({"snapshots", "--json"})[0]["id"];
-    EXPECT_NE(run({"snapshots", id}).out.find("  layout: " + layout + " (SHA-256 "),
-              std::string::npos);
+    EXPECT_THAT(run({"snapshots", id}).out, HasSubstr("  layout: " + layout + " (SHA-256 "));
     ASSERT_EQ(run({"--layout", layout, "agent", "install"}).status, 0);
-    EXPECT_NE(contentOf(home / "Library/LaunchAgents/com.quarnish.lumifold.watcher.plist")
-                  .find("<string>--layout</string>\n\t\t<string>" + layout + "</string>"),
-              std::string::npos);
+    EXPECT_THAT(contentOf(home / "Library/LaunchAgents/com.quarnish.lumifold.watcher.plist"),
+                HasSubstr("<string>--layout</string>\n\t\t<string>" + layout + "</string>"));
 
     home.writeFile("my-layout.toml", "view = \"grid\"\n");
-    home.writeFile(
-        "Documents/.DS_Store",
-        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
+    home.writeFile("Documents/.DS_Store", viewStyleStore("Nlsv"));
     // What the commands print is kept in the home too.
     const auto output = [](const std::string& path) {
         return path.find("/.cli-") != std::string::npos;

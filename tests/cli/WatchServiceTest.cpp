@@ -6,7 +6,6 @@
 #include <utility>
 
 #include "core/dsstore/DSStoreReader.h"
-#include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
 #include "tests/cli/CliTestSupport.h"
 
@@ -20,10 +19,7 @@ constexpr auto kPatience = std::chrono::seconds(60);  // only a hung service tak
 class WatchServiceTest : public ::testing::Test {
   protected:
     WatchServiceTest() {
-        for (const char* name :
-             {"Desktop", "Documents", "Downloads", "Pictures", "Movies", "Music"}) {
-            home.makeFolder(name);
-        }
+        home.makeDefaultFolders();
         home.writeFile("Documents/report.pdf", "pdf");
     }
     ~WatchServiceTest() override {
@@ -90,9 +86,7 @@ TEST_F(WatchServiceTest, PutsBackAnOutsideChangeOnceLeavesARestoreAloneAndStopsO
     ASSERT_EQ(run({"apply", "--no-relaunch"}), 0);
     startService();
     awaitLog("Keep Consistent: Active (watching 6 of 6 folders, debounce: 1s)");
-    home.writeFile(
-        "Documents/.DS_Store",
-        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
+    home.writeFile("Documents/.DS_Store", viewStyleStore("Nlsv"));
     awaitLog("of quiet: snapshot");
     // Once at start, once after Apply's own writes.
     std::string log = awaitLog("the layout holds in", 2);
@@ -129,9 +123,7 @@ TEST_F(WatchServiceTest, WatchesTreesAsFarAsTheLimitAllowsAndSaysSo) {
         "Keep Consistent: Active (watching 2 of 6 folders, debounce: 1s); 4 folders of their "
         "trees watched");
     awaitLog("of quiet: snapshot");  // once at start: the home was never applied
-    home.writeFile(
-        "Documents/P/a/.DS_Store",
-        DSStoreWriter().encode({{".", "vstl", kTypeType, DSStoreValue::fourCC("Nlsv")}}));
+    home.writeFile("Documents/P/a/.DS_Store", viewStyleStore("Nlsv"));
     awaitLog("of quiet: snapshot", 2);
     EXPECT_EQ(documentsViewStyle("Documents/P/a"), "icnv");
     EXPECT_EQ(stopService(SIGHUP), 0);  // a closed terminal ends it as SIGTERM does

@@ -51,6 +51,10 @@ def watched_files(home):
     return found
 
 
+def manifests(home):
+    return glob.glob(os.path.join(home, ".lumifold/backups/*/manifest.json"))
+
+
 def torn_files(lumifold, home, originals):
     """Stores and property lists that hold neither their old bytes nor a whole file."""
     torn = []
@@ -68,7 +72,7 @@ def torn_files(lumifold, home, originals):
                 plistlib.loads(data)
             except Exception as error:  # plistlib raises several kinds for damaged input
                 torn.append(f"{path}: not a complete property list ({error})")
-    for manifest in glob.glob(os.path.join(home, ".lumifold/backups/*/manifest.json")):
+    for manifest in manifests(home):
         try:
             with open(manifest) as f:
                 json.load(f)
@@ -103,10 +107,6 @@ def has_hidden_extension(path):
     except OSError:
         return False
     return len(info) == 32 and bool(int.from_bytes(info[8:10], "big") & 0x0010)
-
-
-def manifests(home):
-    return glob.glob(os.path.join(home, ".lumifold/backups/*/manifest.json"))
 
 
 class Harness:

@@ -10,10 +10,7 @@ class EngineLayoutTest : public EngineTest {
     // The layout file, and the default folders, so that Verify can find each compliant.
     void writeLayout(const std::string& text) const {
         home.writeFile(".config/lumifold/layout.toml", text);
-        for (const char* name :
-             {"Desktop", "Documents", "Downloads", "Pictures", "Movies", "Music"}) {
-            home.makeFolder(name);
-        }
+        home.makeDefaultFolders();
     }
     static std::string describe(const VerificationReport& report) {
         std::string text;

@@ -75,38 +75,19 @@ TEST_F(EngineRestoreTest, EitherStageStopsSafelyAndTheFinderRunsAgain) {
         bool writes;  // files change before the failure
     };
     const Case cases[] = {
-        {.what = "a copy window",
-         .prepare = [&] { finder.transferCount = "1"; },
-         .applies = false,
-         .domain = FinderCoordinator::kDomain,
-         .code = FinderCoordinator::kActiveTransfers,
-         .quits = false,
-         .writes = false},
-        {.what = "a damaged copy",
-         .prepare = [&] { platform::writeFileAtomically(copy, asBytes("x")); },
-         .applies = false,
-         .domain = BackupManager::kDomain,
-         .code = BackupManager::kDamagedCopy,
-         .quits = true,
-         .writes = false},
-        {.what = "a failed write in Restore",
-         .prepare = [&] { finder.onQuit = [&] { breakFolderOf(preferencesPath()); }; },
-         .applies = false,
-         .domain = BackupManager::kDomain,
-         .code = BackupManager::kUnsafeManifestPath,
-         .quits = true,
-         .writes = true},
-        {.what = "a failed write in Apply",
-         .prepare =
-             [&] {
-                 writeStore("Documents", {viewStyle(".", "Nlsv")});
-                 finder.onQuit = [&] { breakFolderOf(preferencesPath()); };
-             },
-         .applies = true,
-         .domain = platform::kPosixDomain,
-         .code = ENOTDIR,
-         .quits = true,
-         .writes = true},
+        {"a copy window", [&] { finder.transferCount = "1"; }, false, FinderCoordinator::kDomain,
+         FinderCoordinator::kActiveTransfers, false, false},
+        {"a damaged copy", [&] { platform::writeFileAtomically(copy, asBytes("x")); }, false,
+         BackupManager::kDomain, BackupManager::kDamagedCopy, true, false},
+        {"a failed write in Restore",
+         [&] { finder.onQuit = [&] { breakFolderOf(preferencesPath()); }; }, false,
+         BackupManager::kDomain, BackupManager::kUnsafeManifestPath, true, true},
+        {"a failed write in Apply",
+         [&] {
+             writeStore("Documents", {viewStyle(".", "Nlsv")});
+             finder.onQuit = [&] { breakFolderOf(preferencesPath()); };
+         },
+         true, platform::kPosixDomain, ENOTDIR, true, true},
     };
     const std::string preferencesFolder = deletingLastPathComponent(preferencesPath());
     for (const Case& each : cases) {

@@ -16,7 +16,7 @@ using EngineWritingStagesTest = WritingStagesTest;
 TEST_F(EngineWritingStagesTest, ApplyEndsCompliantKeepsForeignRecordsAndSnapshotsFirst) {
     if (!flagsWork()) GTEST_SKIP() << "this file system keeps no extended attributes";
     writeUserPreferences(80.0);
-    for (const char* name : {"Pictures", "Movies", "Music"}) home.makeFolder(name);
+    home.makeDefaultFolders();
     const std::vector<DSStoreEntry> foreign = {blob(".", "bwsp", 1), blob("Desktop", "Iloc", 2),
                                                blob("report.pdf", "Iloc", 3),
                                                blob("notes.txt", "cmmt", 4)};
@@ -322,6 +322,23 @@ TEST_F(EngineWritingStagesTest, AFailedWritePutsBackWhatApplyWroteAndMarksItsSna
         }
     }
     finder.onQuit = nullptr;
+}
+
+// Apply plans and then audits what it wrote: `auto` reads the Samba configuration once for both.
+TEST_F(EngineWritingStagesTest, AutoChoosesTheStoresOncePerApply) {
+    const std::string config = home.writeFile("smb.conf", "[global]\n");
+    int runs = 0;
+    engine = makeEngine(home.path(), [&](EngineOptions& options) {
+        options.metadata.sambaConfigPath = config;
+        options.metadata.runProcess = [&](const std::string&, const std::vector<std::string>&) {
+            ++runs;
+            return platform::ProcessResult{true, 0, "[global]\n", ""};
+        };
+    });
+    home.writeFile("Documents/notes.txt", "n");
+    const ApplyResult result = engine->apply(std::vector<std::string>{home / "Documents"}, false);
+    EXPECT_FALSE(result.manifest.id.empty());  // it wrote, then audited
+    EXPECT_EQ(runs, 1);
 }
 
 }  // namespace

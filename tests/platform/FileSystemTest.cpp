@@ -82,19 +82,12 @@ TEST_F(FileSystemTest, ReplacingOnlyWhatStillHoldsThePlannedBytes) {
         std::string left;  // the target's content afterwards
     };
     const std::vector<Case> cases{
-        {.what = "written in place",
-         .meanwhile = [&] { home.writeFile("t", "another"); },
-         .left = "another"},
-        {.what = "grown",
-         .meanwhile = [&] { home.writeFile("t", "planned and more"); },
-         .left = "planned and more"},
-        {.what = "emptied", .meanwhile = [&] { home.writeFile("t", ""); }, .left = ""},
-        {.what = "replaced by rename",
-         .meanwhile = [&] { replaceFile(target, asBytes("renamed over")); },
-         .left = "renamed over"},
-        {.what = "a link to a file holding the planned bytes",
-         .meanwhile = [&] { home.link(victim, "t"); },
-         .left = "planned"},
+        {"written in place", [&] { home.writeFile("t", "another"); }, "another"},
+        {"grown", [&] { home.writeFile("t", "planned and more"); }, "planned and more"},
+        {"emptied", [&] { home.writeFile("t", ""); }, ""},
+        {"replaced by rename", [&] { replaceFile(target, asBytes("renamed over")); },
+         "renamed over"},
+        {"a link to a file holding the planned bytes", [&] { home.link(victim, "t"); }, "planned"},
     };
     for (const Case& each : cases) {
         SCOPED_TRACE(each.what);

@@ -25,17 +25,12 @@ TEST(SystemVersionTest, LinuxIsNamedByItsKernelAndItsDistribution) {
         const char* kernel;
         const char* expected;
     } cases[] = {
-        {.osRelease = "PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian GNU/Linux\"\n"
-                      "VERSION_ID=\"12\"\nID=debian\n",
-         .kernel = "6.18.44-fc-v1300",
-         .expected = "Linux 6.18.44, Debian GNU/Linux 12"},
-        {.osRelease = "NAME='Arch Linux'\nBUILD_ID=rolling",
-         .kernel = "6.9",
-         .expected = "Linux 6.9.0, Arch Linux"},
-        {.osRelease = "PRETTY_NAME=\"Home \\\"made\\\"\x1B[2J\"",
-         .kernel = "5.15.0",
-         .expected = "Linux 5.15.0, Home \"made\"[2J"},
-        {.osRelease = "", .kernel = "", .expected = "Linux 0.0.0"},
+        {"PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian GNU/Linux\"\n"
+         "VERSION_ID=\"12\"\nID=debian\n",
+         "6.18.44-fc-v1300", "Linux 6.18.44, Debian GNU/Linux 12"},
+        {"NAME='Arch Linux'\nBUILD_ID=rolling", "6.9", "Linux 6.9.0, Arch Linux"},
+        {"PRETTY_NAME=\"Home \\\"made\\\"\x1B[2J\"", "5.15.0", "Linux 5.15.0, Home \"made\"[2J"},
+        {"", "", "Linux 0.0.0"},
     };
     for (const auto& each : cases) {
         EXPECT_EQ(linuxSystemName(each.osRelease, each.kernel), each.expected) << each.osRelease;

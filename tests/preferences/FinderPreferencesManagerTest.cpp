@@ -75,36 +75,22 @@ TEST_F(FinderPreferencesManagerTest, ReadsEachFieldAndFallsBackForWhatIsMissingO
         std::string entries;
         FinderLayoutPreferences expected;
     } cases[] = {
-        {.entries = kEveryField,
-         .expected = {.viewStyle = "Nlsv",
-                      .groupBy = "Kind",
-                      .sortBy = "name",
-                      .iconSize = 44.0001,
-                      .gridSpacing = 70.0,
-                      .textSize = 13.0,
-                      .labelOnBottom = false,
-                      .showItemInfo = true,
-                      .showIconPreview = false,
-                      .backgroundType = 1,
-                      .hideFileExtensions = false}},
+        {kEveryField, {"Nlsv", "Kind", "name", 44.0001, 70.0, 13.0, false, true, false, 1, false}},
         // Every value of the wrong type.
-        {.entries =
-             "<key>FXPreferredViewStyle</key><integer>1</integer><key>FXArrangeGroupViewBy</key>"
-             "<dict/><key>AppleShowAllExtensions</key><string>YES</string>" +
+        {"<key>FXPreferredViewStyle</key><integer>1</integer><key>FXArrangeGroupViewBy</key>"
+         "<dict/><key>AppleShowAllExtensions</key><string>YES</string>" +
              iconView("<key>arrangeBy</key><true/><key>iconSize</key><string>64</string>"
                       "<key>gridSpacing</key><true/><key>textSize</key><date>2020-01-01T00:00:"
                       "00Z</date><key>labelOnBottom</key><integer>0</integer><key>showItemInfo"
                       "</key><string>true</string><key>showIconPreview</key><real>0</real>"
                       "<key>backgroundType</key><real>1</real>"),
-         .expected = kPreferred},
-        {.entries = "<key>FXPreferredViewStyle</key><string>clmv</string>" + ignored,
-         .expected = columns},
+         kPreferred},
+        {"<key>FXPreferredViewStyle</key><string>clmv</string>" + ignored, columns},
         // Icon view settings that are no dictionary.
-        {.entries = "<key>FXPreferredViewStyle</key><string>clmv</string>"
-                    "<key>StandardViewSettings</key><dict><key>IconViewSettings</key><array/>"
-                    "</dict>" +
-                    ignored,
-         .expected = columns},
+        {"<key>FXPreferredViewStyle</key><string>clmv</string><key>StandardViewSettings</key>"
+         "<dict><key>IconViewSettings</key><array/></dict>" +
+             ignored,
+         columns},
     };
     for (const auto& [entries, expected] : cases) {
         SCOPED_TRACE(entries);
@@ -141,14 +127,12 @@ TEST_F(FinderPreferencesManagerTest, DamagedFilesReadAsMissingAndAreNeverOverwri
         const char* what;
         std::function<void()> damage;
     } cases[] = {
-        {.what = "no dictionary",
-         .damage = file("<plist><array><string>icnv</string></array></plist>")},
-        {.what = "XML cut short", .damage = file(xml.substr(0, xml.size() - 10))},
-        {.what = "binary cut short", .damage = file(binary.substr(0, binary.size() - 1))},
-        {.what = "a folder", .damage = [&] { home.makeFolder(kPreferencesFile); }},
-        // A plain read would block.
-        {.what = "a FIFO", .damage = [&] { ASSERT_EQ(::mkfifo(path().c_str(), 0600), 0); }},
-        {.what = "a link to a device", .damage = [&] { home.link("/dev/zero", kPreferencesFile); }},
+        {"no dictionary", file("<plist><array><string>icnv</string></array></plist>")},
+        {"XML cut short", file(xml.substr(0, xml.size() - 10))},
+        {"binary cut short", file(binary.substr(0, binary.size() - 1))},
+        {"a folder", [&] { home.makeFolder(kPreferencesFile); }},
+        {"a FIFO", [&] { ASSERT_EQ(::mkfifo(path().c_str(), 0600), 0); }},  // a read would block
+        {"a link to a device", [&] { home.link("/dev/zero", kPreferencesFile); }},
     };
     for (const auto& [what, damage] : cases) {
         SCOPED_TRACE(what);

@@ -117,17 +117,11 @@ SambaServer::~SambaServer() {
     ::waitpid(m_server, nullptr, 0);
 }
 
-std::vector<std::string> SambaServer::client(const std::string& share) const {
-    return {"smbclient", "-N", "-p", std::to_string(m_port), "//127.0.0.1/" + share};
-}
-
 std::pair<int, std::string> SambaServer::run(const std::string& share,
                                              const std::string& commands) const {
-    std::vector<std::string> arguments = client(share);
-    const std::string program = "/usr/bin/" + arguments.front();
-    arguments.erase(arguments.begin());
-    arguments.insert(arguments.end(), {"-s", m_config, "-c", commands});
-    const platform::ProcessResult result = platform::runProcess(program, arguments);
+    const platform::ProcessResult result = platform::runProcess(
+        "/usr/bin/smbclient", {"-N", "-p", std::to_string(m_port), "//127.0.0.1/" + share, "-s",
+                               m_config, "-c", commands});
     return {result.exitStatus, result.standardOutput + result.standardError};
 }
 

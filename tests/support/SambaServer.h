@@ -31,8 +31,6 @@ class SambaServer final {
 
     const std::optional<std::string>& failure() const { return m_failure; }
     const std::string& configPath() const { return m_config; }
-    // smbclient's arguments for `share` as a guest: the program, the service, the port.
-    std::vector<std::string> client(const std::string& share) const;
     // smbclient running `commands` on `share` as a guest; its exit status and output.
     std::pair<int, std::string> run(const std::string& share, const std::string& commands) const;
 

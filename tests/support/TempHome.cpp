@@ -40,6 +40,13 @@ std::string TempHome::makeFolder(const std::string& relative) const {
     return path;
 }
 
+std::vector<std::string> TempHome::makeDefaultFolders() const {
+    std::vector<std::string> made;
+    for (const char* name : {"Desktop", "Documents", "Downloads", "Pictures", "Movies", "Music"})
+        made.push_back(makeFolder(name));
+    return made;
+}
+
 std::string TempHome::writeFile(const std::string& relative, ByteView bytes) const {
     const std::string path = *this / relative;
     platform::createDirectories(deletingLastPathComponent(path));

@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "core/common/Bytes.h"
 
@@ -25,6 +26,8 @@ class TempHome final {
     std::string operator/(const std::string& relative) const;
     // Creates the folder (and parents) and returns its absolute path.
     std::string makeFolder(const std::string& relative) const;
+    // Creates the folders the stages choose when given none; their paths.
+    std::vector<std::string> makeDefaultFolders() const;
     // Writes a file (creating parent folders) and returns its absolute path.
     std::string writeFile(const std::string& relative, ByteView bytes) const;
     std::string writeFile(const std::string& relative, const std::string& text) const;

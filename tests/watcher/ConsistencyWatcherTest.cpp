@@ -16,8 +16,6 @@
 namespace lumifold {
 namespace {
 
-const char* const kFolders[] = {"Desktop", "Documents", "Downloads", "Pictures", "Movies", "Music"};
-
 // inotify descriptors of this process and the watches they hold, from /proc/self/fdinfo.
 std::pair<int, int> inotifyDescriptorsAndWatches() {
     int descriptors = 0, watches = 0;
@@ -35,9 +33,7 @@ std::pair<int, int> inotifyDescriptorsAndWatches() {
 class ConsistencyWatcherTest : public ::testing::Test {
   protected:
     ConsistencyWatcherTest() {
-        std::vector<std::string> folders;
-        for (const char* name : kFolders) folders.push_back(home.makeFolder(name));
-        watcher.emplace(folders, [this] { return now.load(); });
+        watcher.emplace(home.makeDefaultFolders(), [this] { return now.load(); });
         watcher->setDebounceInterval(8.0);
         watcher->setOnReconciliationNeeded([this](const FolderChanges&) { ++callbacks; });
         watcher->setOnFolderGone([this](const std::string& folder) { gone.push_back(folder); });

@@ -111,21 +111,15 @@ TEST_F(LoginServiceTest, AsksTheServiceManagerInOrder) {
         std::optional<bool> isActive = {};
         Lines commands = {};
     };
+    // The command that fails, asks, launchd, enabled, is active, the commands run.
+    const Lines all = {reload, enable, active, disable, reload};
     const Case cases[] = {
-        {.failing = "nothing",
-         .enabled = true,
-         .isActive = true,
-         .commands = {reload, enable, active, disable, reload}},
-        {.failing = "enable",
-         .isActive = true,
-         .commands = {reload, enable, active, disable, reload}},
-        {.failing = "reload", .isActive = true, .commands = {reload, active, disable, reload}},
-        {.failing = "is-active",
-         .enabled = true,
-         .isActive = false,
-         .commands = {reload, enable, active, disable, reload}},
-        {.failing = "nothing", .asks = false},
-        {.failing = "load", .launchd = true, .commands = {load, unload}},
+        {"nothing", true, false, true, true, all},
+        {"enable", true, false, false, true, all},
+        {"reload", true, false, false, true, {reload, active, disable, reload}},
+        {"is-active", true, false, true, false, all},
+        {"nothing", false},
+        {"load", true, true, false, {}, {load, unload}},
     };
     for (const Case& c : cases) {
         failing = c.failing;

@@ -13,6 +13,7 @@
 #include "core/common/Error.h"
 #include "core/common/Iso8601.h"
 #include "core/dsstore/DSStoreEntryJson.h"
+#include "core/dsstore/DSStoreLineWriter.h"
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
@@ -44,43 +45,36 @@ std::string records(std::size_t count) {
 // text, says so on standard error and returns kExitNotCompliant, since writing these lines
 // back would lose them.
 int runDump(const DumpOptions& options) {
-    const DSStoreReader reader;
     const std::string path = absolutePath(options.file);
-    DSStoreParseResult result;
+    const Bytes image = platform::readFile(path);
+    // Blobs that hold a property list also as JSON; other blobs (icon positions) say it all.
+    const ExtraLineMembers plist = [](std::string& line, const DSStoreRecordView& record) {
+        if (record.kind != DSStoreValue::Kind::data) return;
+        try {
+            const auto json = platform::plistToJson(platform::parsePropertyList(record.payload));
+            line += ",\"plist\":";
+            line += json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        } catch (const Error&) {
+        }
+    };
+    DSStoreWalkResult result;
     try {
-        result = reader.parse(platform::readFile(path));
+        // Straight from the stored bytes to the lines: a record list and a tree per line cost
+        // more than reading the store.
+        result = writeStoreLines(
+            image,
+            [](std::string_view text) {
+                std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+            },
+            options.decode ? plist : ExtraLineMembers());
     } catch (const Error& error) {
         // The system's errors name the file already; the reader's say only what is wrong.
         if (error.domain() != DSStoreReader::kDomain) throw;
         throw std::runtime_error("\"" + platform::printable(path) +
                                  "\" is not a readable .DS_Store store: " + error.message());
     }
-    // Streamed: a tree per line cost more than reading the store.
-    JsonWriter writer(
-        [](std::string_view text) {
-            std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
-        },
-        {.escapeSolidus = false, .replaceInvalidUtf8 = true, .compact = true});
-    for (const auto& entry : result.entries) {
-        writer.beginObject();
-        writeEntryMembers(writer, entry);
-        if (options.decode && entry.value.kind() == DSStoreValue::Kind::data) {
-            try {
-                const auto plist =
-                    platform::plistToJson(platform::parsePropertyList(entry.value.asData()));
-                writer.key("plist");
-                writer.rawValue(
-                    plist.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
-            } catch (const Error&) {
-                // Not a property list (icon positions, for example): the bytes say it all.
-            }
-        }
-        writer.endObject();
-        writer.lineBreak();
-    }
-    writer.finish();
     std::cout.flush();
-    if (result.isComplete()) return kExitSuccess;
+    if (result.skippedRecords == 0 && result.alteredRecords == 0) return kExitSuccess;
     std::cerr << "lumifold: " << platform::printable(path) << ": " << records(result.skippedRecords)
               << " could not be decoded and " << records(result.alteredRecords)
               << (result.alteredRecords == 1 ? " was" : " were")

@@ -102,7 +102,11 @@ std::string printable(std::string_view text) {
 std::vector<DSStoreEntry> readEntryLines(std::string_view text) {
     std::vector<DSStoreEntry> entries;
     // Sized once: growing moved every record already read.
-    entries.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    std::size_t lines = 1;
+    for (auto at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1)) {
+        ++lines;
+    }
+    entries.reserve(lines);
     for (std::size_t start = 0, number = 1; start < text.size(); ++number) {
         const std::size_t end = std::min(text.find('\n', start), text.size());
         const std::string_view line = text.substr(start, end - start);
@@ -129,22 +133,25 @@ std::vector<DSStoreEntry> readEntryLines(std::string_view text) {
     return entries;
 }
 
-// All of standard input, read in large blocks; sized once when it is a file, whose size the
-// stream can tell (growing the text as it came cost a copy of it and its pages).
+// All of standard input, read straight into the text; sized once when it is a file, whose
+// size the stream can tell (growing the text as it came cost a copy of it and its pages).
 std::string readAll(std::istream& input) {
     std::string text;
     auto* buffer = input.rdbuf();
     const auto here = buffer->pubseekoff(0, std::ios::cur, std::ios::in);
     const auto end = here == -1 ? here : buffer->pubseekoff(0, std::ios::end, std::ios::in);
+    std::size_t room = kInputBlock;
     if (end != -1 && buffer->pubseekpos(here, std::ios::in) == here && end > here) {
-        text.reserve(static_cast<std::size_t>(end - here));
+        room = static_cast<std::size_t>(end - here);
     }
-    std::vector<char> block(kInputBlock);
-    while (input.read(block.data(), static_cast<std::streamsize>(block.size())) ||
-           input.gcount() > 0) {
-        text.append(block.data(), static_cast<std::size_t>(input.gcount()));
+    for (std::size_t used = 0;;) {
+        text.resize(used + room);
+        const auto read = buffer->sgetn(text.data() + used, static_cast<std::streamsize>(room));
+        used += static_cast<std::size_t>(std::max<std::streamsize>(read, 0));
+        text.resize(used);
+        if (read <= 0 || buffer->sgetc() == std::char_traits<char>::eof()) return text;
+        room = std::max(kInputBlock, used);
     }
-    return text;
 }
 
 int runWrite(const WriteOptions& options) {

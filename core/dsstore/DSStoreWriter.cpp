@@ -203,11 +203,26 @@ std::uint64_t roundUp(std::uint64_t value, std::uint64_t multiple) {
 }
 
 // Every sorted record encoded, each checked to fit a leaf on its own.
+// At least the bytes `entry` encodes to (UTF-16 takes at most two bytes per byte of UTF-8), so
+// the buffer is sized once rather than copied as it grows.
+std::size_t encodedSizeBound(const DSStoreEntry& entry) {
+    std::size_t size = 4 + 2 * entry.filename.size() + 4 + 4 + 8;  // name, code, type, number
+    if (entry.value.kind() == DSStoreValue::Kind::string) {
+        size += 4 + 2 * entry.value.asString().size();
+    } else if (entry.value.kind() == DSStoreValue::Kind::data) {
+        size += 4 + entry.value.asData().size();
+    }
+    return size;
+}
+
 // The records of `entries` in the order `order` gives.
 EncodedRecords encodeRecords(const std::vector<DSStoreEntry>& entries,
                              const std::vector<std::size_t>& order) {
     EncodedRecords records;
     records.offsets.reserve(order.size() + 1);
+    std::size_t bound = 0;
+    for (const auto& entry : entries) bound += encodedSizeBound(entry);
+    records.buffer.reserve(bound);
     for (const std::size_t index : order) {
         const std::size_t start = records.buffer.size();
         appendRecord(records.buffer, entries[index]);

@@ -13,6 +13,7 @@
 #include "core/common/Error.h"
 #include "core/common/Iso8601.h"
 #include "core/dsstore/DSStoreEntryJson.h"
+#include "core/dsstore/DSStoreLineWriter.h"
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
@@ -44,43 +45,36 @@ std::string records(std::size_t count) {
 // text, says so on standard error and returns kExitNotCompliant, since writing these lines
 // back would lose them.
 int runDump(const DumpOptions& options) {
-    const DSStoreReader reader;
     const std::string path = absolutePath(options.file);
-    DSStoreParseResult result;
+    const Bytes image = platform::readFile(path);
+    // Blobs that hold a property list also as JSON; other blobs (icon positions) say it all.
+    const ExtraLineMembers plist = [](std::string& line, const DSStoreRecordView& record) {
+        if (record.kind != DSStoreValue::Kind::data) return;
+        try {
+            const auto json = platform::plistToJson(platform::parsePropertyList(record.payload));
+            line += ",\"plist\":";
+            line += json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        } catch (const Error&) {
+        }
+    };
+    DSStoreWalkResult result;
     try {
-        result = reader.parse(platform::readFile(path));
+        // Straight from the stored bytes to the lines: a record list and a tree per line cost
+        // more than reading the store.
+        result = writeStoreLines(
+            image,
+            [](std::string_view text) {
+                std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
+            },
+            options.decode ? plist : ExtraLineMembers());
     } catch (const Error& error) {
         // The system's errors name the file already; the reader's say only what is wrong.
         if (error.domain() != DSStoreReader::kDomain) throw;
         throw std::runtime_error("\"" + platform::printable(path) +
                                  "\" is not a readable .DS_Store store: " + error.message());
     }
-    // Streamed: a tree per line cost more than reading the store.
-    JsonWriter writer(
-        [](std::string_view text) {
-            std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
-        },
-        {.escapeSolidus = false, .replaceInvalidUtf8 = true, .compact = true});
-    for (const auto& entry : result.entries) {
-        writer.beginObject();
-        writeEntryMembers(writer, entry);
-        if (options.decode && entry.value.kind() == DSStoreValue::Kind::data) {
-            try {
-                const auto plist =
-                    platform::plistToJson(platform::parsePropertyList(entry.value.asData()));
-                writer.key("plist");
-                writer.rawValue(
-                    plist.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
-            } catch (const Error&) {
-                // Not a property list (icon positions, for example): the bytes say it all.
-            }
-        }
-        writer.endObject();
-        writer.lineBreak();
-    }
-    writer.finish();
     std::cout.flush();
-    if (result.isComplete()) return kExitSuccess;
+    if (result.skippedRecords == 0 && result.alteredRecords == 0) return kExitSuccess;
     std::cerr << "lumifold: " << platform::printable(path) << ": " << records(result.skippedRecords)
               << " could not be decoded and " << records(result.alteredRecords)
               << (result.alteredRecords == 1 ? " was" : " were")
@@ -108,7 +102,11 @@ std::string printable(std::string_view text) {
 std::vector<DSStoreEntry> readEntryLines(std::string_view text) {
     std::vector<DSStoreEntry> entries;
     // Sized once: growing moved every record already read.
-    entries.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    std::size_t lines = 1;
+    for (auto at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1)) {
+        ++lines;
+    }
+    entries.reserve(lines);
     for (std::size_t start = 0, number = 1; start < text.size(); ++number) {
         const std::size_t end = std::min(text.find('\n', start), text.size());
         const std::string_view line = text.substr(start, end - start);
@@ -135,22 +133,25 @@ std::vector<DSStoreEntry> readEntryLines(std::string_view text) {
     return entries;
 }
 
-// All of standard input, read in large blocks; sized once when it is a file, whose size the
-// stream can tell (growing the text as it came cost a copy of it and its pages).
+// All of standard input, read straight into the text; sized once when it is a file, whose
+// size the stream can tell (growing the text as it came cost a copy of it and its pages).
 std::string readAll(std::istream& input) {
     std::string text;
     auto* buffer = input.rdbuf();
     const auto here = buffer->pubseekoff(0, std::ios::cur, std::ios::in);
     const auto end = here == -1 ? here : buffer->pubseekoff(0, std::ios::end, std::ios::in);
+    std::size_t room = kInputBlock;
     if (end != -1 && buffer->pubseekpos(here, std::ios::in) == here && end > here) {
-        text.reserve(static_cast<std::size_t>(end - here));
+        room = static_cast<std::size_t>(end - here);
     }
-    std::vector<char> block(kInputBlock);
-    while (input.read(block.data(), static_cast<std::streamsize>(block.size())) ||
-           input.gcount() > 0) {
-        text.append(block.data(), static_cast<std::size_t>(input.gcount()));
+    for (std::size_t used = 0;;) {
+        text.resize(used + room);
+        const auto read = buffer->sgetn(text.data() + used, static_cast<std::streamsize>(room));
+        used += static_cast<std::size_t>(std::max<std::streamsize>(read, 0));
+        text.resize(used);
+        if (read <= 0 || buffer->sgetc() == std::char_traits<char>::eof()) return text;
+        room = std::max(kInputBlock, used);
     }
-    return text;
 }
 
 int runWrite(const WriteOptions& options) {

@@ -1,4 +1,7 @@
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
+#include <string_view>
 
 #include "cli/AgentCommands.h"
 #include "cli/ApplyCommands.h"
@@ -9,8 +12,30 @@
 #include "cli/RestoreCommands.h"
 #include "cli/WatchCommands.h"
 
+namespace {
+
+using namespace lumifold::cli;
+
+// A group of commands and the names it adds to the program, in the help's order.
+struct CommandGroup {
+    std::array<std::string_view, 3> names;
+    void (*add)(CLI::App&, const GlobalOptions&, Action&);
+};
+
+constexpr CommandGroup kGroups[] = {
+    {{"inspect", "preview"}, addInspectCommands},
+    {{"apply", "verify"}, addApplyCommands},
+    {{"restore", "snapshots", "prune"}, addRestoreCommands},
+    {{"watch"}, addWatchCommands},
+    {{"agent"}, addAgentCommands},
+    {{"layout"}, addLayoutCommands},
+    {{"dsstore"},
+     [](CLI::App& app, const GlobalOptions&, Action& action) { addDSStoreCommands(app, action); }},
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    using namespace lumifold::cli;
     // Named here, not from argv[0], so usage lines say "lumifold" however it was started.
     CLI::App app{"lumifold: one preferred Finder layout for every chosen folder", "lumifold"};
     app.formatter(helpFormatter());
@@ -37,14 +62,19 @@ int main(int argc, char** argv) {
         ->option_text("FILE");
 
     Action action;
-    addInspectCommands(app, global, action);
-    addApplyCommands(app, global, action);
-    addRestoreCommands(app, global, action);
-    addWatchCommands(app, global, action);
-    addAgentCommands(app, global, action);
-    addLayoutCommands(app, global, action);
-    addDSStoreCommands(app, action);
-    addHelpCommand(app, action);
+    // A command named first needs only its own group's parser: building every command's cost
+    // a start more than printing a store. Anything else (help, an option first) gets them all.
+    const std::string_view first = argc > 1 ? argv[1] : "";
+    const auto* named =
+        std::find_if(std::begin(kGroups), std::end(kGroups), [&](const auto& group) {
+            return std::find(group.names.begin(), group.names.end(), first) != group.names.end();
+        });
+    if (!first.empty() && named != std::end(kGroups)) {
+        named->add(app, global, action);
+    } else {
+        for (const auto& group : kGroups) group.add(app, global, action);
+        addHelpCommand(app, action);
+    }
 
     if (const auto status = parseCommandLine(app, argc, argv)) return *status;
     return action ? runGuarded(action) : kExitUsage;

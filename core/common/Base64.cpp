@@ -18,28 +18,35 @@ constexpr auto kDecode = makeDecodeTable();
 
 }  // namespace
 
-std::string base64Encode(ByteView bytes) {
-    std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
+void appendBase64(std::string& out, ByteView bytes) {
+    // Written in place: a store's dump encodes a blob for most of its records.
+    const std::size_t start = out.size();
+    out.resize(start + (bytes.size() + 2) / 3 * 4);
+    char* to = out.data() + start;
     std::size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3) {
         const auto n = (std::to_integer<unsigned>(bytes[i]) << 16) |
                        (std::to_integer<unsigned>(bytes[i + 1]) << 8) |
                        std::to_integer<unsigned>(bytes[i + 2]);
-        out += kAlphabet[(n >> 18) & 63];
-        out += kAlphabet[(n >> 12) & 63];
-        out += kAlphabet[(n >> 6) & 63];
-        out += kAlphabet[n & 63];
+        *to++ = kAlphabet[(n >> 18) & 63];
+        *to++ = kAlphabet[(n >> 12) & 63];
+        *to++ = kAlphabet[(n >> 6) & 63];
+        *to++ = kAlphabet[n & 63];
     }
     const std::size_t rest = bytes.size() - i;
     if (rest > 0) {
         unsigned n = std::to_integer<unsigned>(bytes[i]) << 16;
         if (rest == 2) n |= std::to_integer<unsigned>(bytes[i + 1]) << 8;
-        out += kAlphabet[(n >> 18) & 63];
-        out += kAlphabet[(n >> 12) & 63];
-        out += rest == 2 ? kAlphabet[(n >> 6) & 63] : '=';
-        out += '=';
+        *to++ = kAlphabet[(n >> 18) & 63];
+        *to++ = kAlphabet[(n >> 12) & 63];
+        *to++ = rest == 2 ? kAlphabet[(n >> 6) & 63] : '=';
+        *to++ = '=';
     }
+}
+
+std::string base64Encode(ByteView bytes) {
+    std::string out;
+    appendBase64(out, bytes);
     return out;
 }
 

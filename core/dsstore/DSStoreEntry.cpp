@@ -14,8 +14,18 @@ struct SortKey {
     std::string code;     // NFC of the code
 };
 
+bool isAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 SortKey makeSortKey(const DSStoreEntry& entry) {
-    return {nfc(lowercaseFull(entry.filename)), nfc(entry.filename), nfc(entry.code)};
+    const std::string& name = entry.filename;
+    if (!isAscii(name)) return {nfc(lowercaseFull(name)), nfc(name), nfc(entry.code)};
+    // Most names: ASCII is its own NFC, and lower-cases letter by letter.
+    SortKey key{name, name, nfc(entry.code)};
+    for (char& c : key.lowered) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+    return key;
 }
 
 // NFC forms compared as UTF-8 bytes order exactly as scalar by scalar, a proper prefix first.
@@ -50,14 +60,22 @@ bool operator<(const DSStoreEntry& a, const DSStoreEntry& b) {
     return keyLess(makeSortKey(a), makeSortKey(b));
 }
 
-void sortEntries(std::vector<DSStoreEntry>& entries) {
+std::vector<std::size_t> sortedOrder(const std::vector<DSStoreEntry>& entries) {
     std::vector<SortKey> keys;
     keys.reserve(entries.size());
     for (const auto& entry : entries) keys.push_back(makeSortKey(entry));
     std::vector<std::size_t> order(entries.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    std::stable_sort(order.begin(), order.end(),
-                     [&](std::size_t a, std::size_t b) { return keyLess(keys[a], keys[b]); });
+    const auto less = [&](std::size_t a, std::size_t b) { return keyLess(keys[a], keys[b]); };
+    // Lines a dump printed come in order already.
+    if (!std::is_sorted(order.begin(), order.end(), less)) {
+        std::stable_sort(order.begin(), order.end(), less);
+    }
+    return order;
+}
+
+void sortEntries(std::vector<DSStoreEntry>& entries) {
+    const std::vector<std::size_t> order = sortedOrder(entries);
     std::vector<DSStoreEntry> sorted;
     sorted.reserve(entries.size());
     for (const std::size_t index : order) sorted.push_back(std::move(entries[index]));

@@ -74,6 +74,8 @@ struct DSStoreEntry {
 // Stable sort by the entry ordering. Each entry's sort key (NFC of the lower-cased name, NFC
 // of the name, NFC of the code) is computed once, not in every comparison.
 void sortEntries(std::vector<DSStoreEntry>& entries);
+// The indices of `entries` in that stable order, the entries left where they are.
+std::vector<std::size_t> sortedOrder(const std::vector<DSStoreEntry>& entries);
 
 // Type codes of the store and the value case each is read as.
 inline constexpr const char* kTypeBool = "bool";

@@ -49,52 +49,73 @@ std::string decodeLatin1(ByteView bytes) { return fromLatin1(asText(bytes)); }
 
 bool typeIs(ByteView bytes, const char* type) { return asText(bytes) == std::string_view(type, 4); }
 
-// Decodes the record at `node`'s position; on success advances `node` past it and sets
-// `altered` when its text could not be read as stored.
-std::optional<DSStoreEntry> decodeRecord(ByteCursor& node, bool& altered) {
+// Locates the record at `node`'s position and advances `node` past it; nullopt, leaving `node`
+// where it was, when the record does not fit or its type is unknown.
+std::optional<DSStoreRecordView> locateRecord(ByteCursor& node) {
     ByteCursor at = node;
+    DSStoreRecordView record;
     std::uint32_t nameUnits = 0;
-    ByteView name;
-    ByteView code;
-    ByteView type;
-    if (!at.readU32(&nameUnits) || !at.readUnits(nameUnits, 2, &name) || !at.readBytes(4, &code) ||
-        !at.readBytes(4, &type)) {
+    if (!at.readU32(&nameUnits) || !at.readUnits(nameUnits, 2, &record.name) ||
+        !at.readBytes(4, &record.code) || !at.readBytes(4, &record.type)) {
         return std::nullopt;
     }
-    DSStoreValue value = DSStoreValue::boolean(false);
+    using Kind = DSStoreValue::Kind;
+    const ByteView type = record.type;
+    bool read = false;
     if (typeIs(type, kTypeBool)) {
         std::uint8_t flag = 0;
-        if (!at.readU8(&flag)) return std::nullopt;
-        value = DSStoreValue::boolean(flag != 0);
+        read = at.readU8(&flag);
+        record.kind = Kind::boolean;
+        record.number = flag;
     } else if (typeIs(type, kTypeLong) || typeIs(type, kTypeShor)) {
         std::uint32_t number = 0;
-        if (!at.readU32(&number)) return std::nullopt;
-        value = DSStoreValue::integer(number);
+        read = at.readU32(&number);
+        record.kind = Kind::integer;
+        record.number = number;
     } else if (typeIs(type, kTypeBlob)) {
         std::uint32_t length = 0;
-        ByteView blob;
-        if (!at.readU32(&length) || !at.readBytes(length, &blob)) return std::nullopt;
-        value = DSStoreValue::data(Bytes(blob.begin(), blob.end()));
+        read = at.readU32(&length) && at.readBytes(length, &record.payload);
+        record.kind = Kind::data;
     } else if (typeIs(type, kTypeUstr)) {
         std::uint32_t units = 0;
-        ByteView text;
-        if (!at.readU32(&units) || !at.readUnits(units, 2, &text)) return std::nullopt;
-        value = DSStoreValue::string(decodeUtf16(text, altered));
+        read = at.readU32(&units) && at.readUnits(units, 2, &record.payload);
+        record.kind = Kind::string;
     } else if (typeIs(type, kTypeType)) {
-        ByteView fourCC;
-        if (!at.readBytes(4, &fourCC)) return std::nullopt;
-        value = DSStoreValue::fourCC(decodeLatin1(fourCC));
+        read = at.readBytes(4, &record.payload);
+        record.kind = Kind::fourCC;
     } else if (typeIs(type, kTypeComp) || typeIs(type, kTypeDutc)) {
-        std::uint64_t number = 0;
-        if (!at.readU64(&number)) return std::nullopt;
-        value = DSStoreValue::uint64(number);
-    } else {
-        return std::nullopt;
+        read = at.readU64(&record.number);
+        record.kind = Kind::uint64;
     }
-    DSStoreEntry entry{decodeUtf16(name, altered), decodeLatin1(code), decodeLatin1(type),
-                       std::move(value)};
+    if (!read) return std::nullopt;
     node = at;
-    return entry;
+    return record;
+}
+
+// The record's value and text; sets `altered` when its text could not be read as stored.
+DSStoreEntry decodeRecord(const DSStoreRecordView& record, bool& altered) {
+    DSStoreValue value = DSStoreValue::boolean(record.number != 0);
+    switch (record.kind) {
+        case DSStoreValue::Kind::boolean:
+            break;
+        case DSStoreValue::Kind::integer:
+            value = DSStoreValue::integer(static_cast<std::uint32_t>(record.number));
+            break;
+        case DSStoreValue::Kind::fourCC:
+            value = DSStoreValue::fourCC(decodeLatin1(record.payload));
+            break;
+        case DSStoreValue::Kind::string:
+            value = DSStoreValue::string(decodeUtf16(record.payload, altered));
+            break;
+        case DSStoreValue::Kind::data:
+            value = DSStoreValue::data(Bytes(record.payload.begin(), record.payload.end()));
+            break;
+        case DSStoreValue::Kind::uint64:
+            value = DSStoreValue::uint64(record.number);
+            break;
+    }
+    return {decodeUtf16(record.name, altered), decodeLatin1(record.code), decodeLatin1(record.type),
+            std::move(value)};
 }
 
 // The block number the directory at `toc` gives the B-tree ("DSDB"); a later entry of that
@@ -138,7 +159,8 @@ class TreeWalk final {
     }
 
     // Walks the subtree of `blockNumber`, the root being level 1.
-    void walk(std::uint64_t blockNumber, int level, DSStoreParseResult& result) {
+    void walk(std::uint64_t blockNumber, int level, const DSStoreReader::RecordVisitor& visit,
+              DSStoreWalkResult& result) {
         // The block-number check comes first so a bad reference reports as such.
         const Block node = fetch(blockNumber);
         // Nodes are told apart by where they start: several slots may name one node.
@@ -161,21 +183,20 @@ class TreeWalk final {
                     result.skippedRecords += count - i;  // the count runs past the node
                     break;
                 }
-                walk(child, level + 1, result);
+                walk(child, level + 1, visit, result);
             }
-            bool altered = false;
-            auto entry = decodeRecord(at, altered);
-            if (!entry) {
+            const auto record = locateRecord(at);
+            if (!record) {
                 // Nothing after an undecodable record can be located: stop this node's
                 // records, keep what was read, and still walk the rightmost child.
                 result.skippedRecords += count - i;
                 break;
             }
-            if (result.entries.size() == m_recordLimit) fail(DSStoreReader::kInvalidTree);
-            result.alteredRecords += altered ? 1 : 0;
-            result.entries.push_back(std::move(*entry));
+            if (result.records == m_recordLimit) fail(DSStoreReader::kInvalidTree);
+            ++result.records;
+            result.alteredRecords += visit(*record) ? 1u : 0u;
         }
-        if (rightmost != 0) walk(rightmost, level + 1, result);
+        if (rightmost != 0) walk(rightmost, level + 1, visit, result);
     }
 
   private:
@@ -185,9 +206,15 @@ class TreeWalk final {
     std::unordered_set<std::uint64_t> m_visited;  // start positions of the nodes walked
 };
 
-}  // namespace
+// A store's tree, found through its header, allocator, directory and tree header.
+struct OpenedTree {
+    ByteView table;  // the block address table
+    std::uint32_t root = 0;
+    std::uint32_t recordCount = 0;  // as the tree header says
+};
 
-DSStoreParseResult DSStoreReader::parse(ByteView bytes) const {
+OpenedTree openTree(ByteView bytes) {
+    using R = DSStoreReader;
     ByteCursor header(bytes);
     std::uint32_t firstWord = 0;
     ByteView magic;
@@ -197,18 +224,18 @@ DSStoreParseResult DSStoreReader::parse(ByteView bytes) const {
         !header.readU32(&firstWord) || !header.seek(fmt::kMagicPosition) ||
         !header.readBytes(fmt::kMagic.size(), &magic) ||
         !header.seek(fmt::kAllocatorOffsetPosition) || !header.readU32(&allocator)) {
-        fail(kFileTooSmall);
+        fail(R::kFileTooSmall);
     }
     if (firstWord != fmt::kHeaderFirstWord ||
         asText(magic) != std::string_view(fmt::kMagic.data(), fmt::kMagic.size())) {
-        fail(kInvalidMagic);
+        fail(R::kInvalidMagic);
     }
     // The allocator block's fixed part, the standard address table included, must lie in the
     // file before any of it is read.
     ByteCursor fixedSpan(bytes, allocator);
     ByteView allocatorFixed;
     if (!fixedSpan.readBytes(fmt::kAllocatorFixedSpan, &allocatorFixed)) {
-        fail(kRootOffsetOutOfBounds);
+        fail(R::kRootOffsetOutOfBounds);
     }
     // Position of the allocator block's first byte in the file.
     const std::uint64_t base = std::uint64_t{allocator} + fmt::kAddressShift;
@@ -224,25 +251,49 @@ DSStoreParseResult DSStoreReader::parse(ByteView bytes) const {
     ByteView table;
     std::uint32_t directoryCount = 0;
     if (!toc.readUnits(slotCount, fmt::kAddressSize, &table) || !toc.readU32(&directoryCount)) {
-        fail(kTocOutOfBounds);
+        fail(R::kTocOutOfBounds);
     }
 
     const std::optional<std::uint64_t> treeBlock = treeBlockIn(toc, directoryCount);
-    if (!treeBlock || *treeBlock >= slotCount) fail(kDirectoryEntryMissing);
+    if (!treeBlock || *treeBlock >= slotCount) fail(R::kDirectoryEntryMissing);
 
-    TreeWalk walk(bytes, table);
-    ByteCursor treeHeader(walk.fetch(*treeBlock).bytes);
+    ByteCursor treeHeader(TreeWalk(bytes, table).fetch(*treeBlock).bytes);
     std::uint32_t root = 0;
     std::uint32_t recordCount = 0;
     if (!treeHeader.seek(fmt::kTreeHeaderMinimumSize) || !treeHeader.seek(fmt::kTreeRootPosition) ||
         !treeHeader.readU32(&root) || !treeHeader.seek(fmt::kTreeRecordCountPosition) ||
         !treeHeader.readU32(&recordCount)) {
-        fail(kTreeHeaderTooSmall);
+        fail(R::kTreeHeaderTooSmall);
     }
+    return {table, root, recordCount};
+}
 
+}  // namespace
+
+DSStoreWalkResult DSStoreReader::walk(ByteView bytes, const RecordVisitor& visit) const {
+    const OpenedTree tree = openTree(bytes);
+    TreeWalk walker(bytes, tree.table);
+    DSStoreWalkResult result;
+    walker.walk(tree.root, 1, visit, result);
+    return result;
+}
+
+DSStoreParseResult DSStoreReader::parse(ByteView bytes) const {
+    const OpenedTree tree = openTree(bytes);
+    TreeWalk walker(bytes, tree.table);
     DSStoreParseResult result;
-    result.entries.reserve(std::min<std::uint64_t>(recordCount, walk.recordLimit()));
-    walk.walk(root, 1, result);
+    result.entries.reserve(std::min<std::uint64_t>(tree.recordCount, walker.recordLimit()));
+    DSStoreWalkResult counts;
+    walker.walk(
+        tree.root, 1,
+        [&](const DSStoreRecordView& record) {
+            bool altered = false;
+            result.entries.push_back(decodeRecord(record, altered));
+            return altered;
+        },
+        counts);
+    result.skippedRecords = counts.skippedRecords;
+    result.alteredRecords = counts.alteredRecords;
     return result;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,26 @@ struct DSStoreParseResult {
     std::size_t alteredRecords = 0;
 
     bool isComplete() const { return skippedRecords == 0 && alteredRecords == 0; }
+};
+
+// One record as it lies in the image, located but not decoded; the views last as long as the
+// image. `type` is one of the known type codes and `kind` the value case it is read as.
+// `payload` holds a blob's bytes, a ustr's big-endian UTF-16 units or a type's four bytes;
+// `number` the value of the other types (a bool's byte).
+struct DSStoreRecordView {
+    ByteView name;  // big-endian UTF-16 units
+    ByteView code;
+    ByteView type;
+    DSStoreValue::Kind kind = DSStoreValue::Kind::boolean;
+    ByteView payload;
+    std::uint64_t number = 0;
+};
+
+// What a walk over the records found besides the records themselves (see DSStoreParseResult).
+struct DSStoreWalkResult {
+    std::size_t records = 0;
+    std::size_t skippedRecords = 0;
+    std::size_t alteredRecords = 0;
 };
 
 // Decodes a .DS_Store image into its records. Holds no state; calls may run on any thread.
@@ -50,6 +72,12 @@ class DSStoreReader final {
     std::vector<DSStoreEntry> parseEntries(ByteView bytes) const;
     // As parseEntries, and says whether records were passed over.
     DSStoreParseResult parse(ByteView bytes) const;
+    // Hands each record to `visit` in tree order, as parse decodes them; `visit` says whether
+    // the record's text could only be read altered. Throws as parse does, possibly after
+    // records were handed over: a caller that must not act on a part walks twice, first with
+    // a visitor that does nothing.
+    using RecordVisitor = std::function<bool(const DSStoreRecordView&)>;
+    DSStoreWalkResult walk(ByteView bytes, const RecordVisitor& visit) const;
     // Reads the whole file, then parses it; file errors (domain "POSIX") pass through.
     std::vector<DSStoreEntry> readEntries(const std::string& path) const;
 };

@@ -44,6 +44,18 @@ namespace fmt = dsstore_format;
 constexpr std::uint64_t kMaxU32 = std::numeric_limits<std::uint32_t>::max();
 
 void appendUtf16(Bytes& out, const std::string& text) {
+    if (std::all_of(text.begin(), text.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        // Most names: one unit per byte, written without a UTF-16 copy.
+        if (text.size() > kMaxU32) fail(DSStoreWriter::kRecordTooLarge);
+        appendU32(out, static_cast<std::uint32_t>(text.size()));
+        const std::size_t at = out.size();
+        out.resize(at + 2 * text.size());
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            out[at + 2 * i + 1] = static_cast<std::byte>(text[i]);
+        }
+        return;
+    }
     const auto units = utf8ToUtf16(text);
     if (!units) fail(DSStoreWriter::kInvalidText);
     if (units->size() > kMaxU32) fail(DSStoreWriter::kRecordTooLarge);
@@ -191,12 +203,29 @@ std::uint64_t roundUp(std::uint64_t value, std::uint64_t multiple) {
 }
 
 // Every sorted record encoded, each checked to fit a leaf on its own.
-EncodedRecords encodeRecords(const std::vector<DSStoreEntry>& sorted) {
+// At least the bytes `entry` encodes to (UTF-16 takes at most two bytes per byte of UTF-8), so
+// the buffer is sized once rather than copied as it grows.
+std::size_t encodedSizeBound(const DSStoreEntry& entry) {
+    std::size_t size = 4 + 2 * entry.filename.size() + 4 + 4 + 8;  // name, code, type, number
+    if (entry.value.kind() == DSStoreValue::Kind::string) {
+        size += 4 + 2 * entry.value.asString().size();
+    } else if (entry.value.kind() == DSStoreValue::Kind::data) {
+        size += 4 + entry.value.asData().size();
+    }
+    return size;
+}
+
+// The records of `entries` in the order `order` gives.
+EncodedRecords encodeRecords(const std::vector<DSStoreEntry>& entries,
+                             const std::vector<std::size_t>& order) {
     EncodedRecords records;
-    records.offsets.reserve(sorted.size() + 1);
-    for (const auto& entry : sorted) {
+    records.offsets.reserve(order.size() + 1);
+    std::size_t bound = 0;
+    for (const auto& entry : entries) bound += encodedSizeBound(entry);
+    records.buffer.reserve(bound);
+    for (const std::size_t index : order) {
         const std::size_t start = records.buffer.size();
-        appendRecord(records.buffer, entry);
+        appendRecord(records.buffer, entries[index]);
         if (records.buffer.size() - start > fmt::kNodeCapacity) {
             fail(DSStoreWriter::kRecordTooLarge);
         }
@@ -332,9 +361,8 @@ void writeFileHeader(std::byte* file, const Layout& layout) {
 }  // namespace
 
 Bytes DSStoreWriter::encode(const std::vector<DSStoreEntry>& entries) const {
-    std::vector<DSStoreEntry> sorted = entries;
-    sortEntries(sorted);
-    const EncodedRecords records = encodeRecords(sorted);
+    // Encoded in order through indices: copies of the records cost more than encoding them.
+    const EncodedRecords records = encodeRecords(entries, sortedOrder(entries));
     const std::vector<Level> levels = shapeLevels(records);
     const Layout layout = planLayout(levels);
 
@@ -342,7 +370,7 @@ Bytes DSStoreWriter::encode(const std::vector<DSStoreEntry>& entries) const {
     // Stored offsets count from file position kAddressShift.
     std::byte* space = image.data() + fmt::kAddressShift;
     writeNodes(space, levels, layout, records);
-    writeTreeHeader(space + layout.treeHeaderOffset, layout, levels.size(), sorted.size());
+    writeTreeHeader(space + layout.treeHeaderOffset, layout, levels.size(), entries.size());
     writeAllocator(space + layout.allocatorOffset, layout);
     writeFileHeader(image.data(), layout);
     return image;

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "core/dsstore/DSStoreEntryJson.h"
+#include "core/dsstore/DSStoreLineWriter.h"
 #include "core/dsstore/DSStoreReader.h"
 #include "core/dsstore/DSStoreWriter.h"
 #include "core/platform/FileSystem.h"
@@ -94,6 +95,29 @@ Bytes damaged(const Damage& damage) {
 
 constexpr auto L = leafImage, T = twoLevelImage;
 
+// The dump's lines, written from the bytes, are the parsed records' lines with parse's counts;
+// a store parse refuses prints nothing (the refusals below come after many lines) and fails
+// with parse's error.
+void expectLinesAsParsed(const Bytes& image) {
+    std::string lines;
+    const auto sink = [&](std::string_view text) { lines += text; };
+    DSStoreParseResult result;
+    try {
+        result = DSStoreReader().parse(image);
+    } catch (const Error& error) {
+        EXPECT_LUMIFOLD_ERROR_CODE(writeStoreLines(image, sink), error.domain(), error.code());
+        EXPECT_EQ(lines, "");
+        return;
+    }
+    const DSStoreWalkResult counts = writeStoreLines(image, sink);
+    std::string expected;
+    for (const auto& entry : result.entries) expected += entryJsonLine(entry) + "\n";
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(counts.records, result.entries.size());
+    EXPECT_EQ(counts.skippedRecords, result.skippedRecords);
+    EXPECT_EQ(counts.alteredRecords, result.alteredRecords);
+}
+
 TEST(DSStoreReaderTest, ReadsWhatCanBeDecodedAndCountsTheRest) {
     struct Case {
         Damage damage;
@@ -130,6 +154,7 @@ TEST(DSStoreReaderTest, ReadsWhatCanBeDecodedAndCountsTheRest) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.damage.what);
         const DSStoreParseResult result = DSStoreReader().parse(damaged(c.damage));
+        expectLinesAsParsed(damaged(c.damage));
         std::string names;  // "-" for an empty name
         for (const auto& entry : result.entries)
             names += entry.filename.empty() ? "-" : entry.filename;
@@ -188,6 +213,38 @@ TEST(DSStoreReaderTest, RejectsEachDamageWithItsError) {
     for (const auto& [damage, code] : cases) {
         SCOPED_TRACE(damage.what);
         EXPECT_LUMIFOLD_ERROR_CODE(DSStoreReader().parse(damaged(damage)), R::kDomain, code);
+        expectLinesAsParsed(damaged(damage));
+    }
+}
+
+TEST(DSStoreLineWriterTest, WritesEachCharacterAsTheRecordsLineDoes) {
+    // The leaf's "c" record: a one-unit name, code, and a two-unit text, as stored.
+    struct Case {
+        std::uint16_t name;
+        std::uint32_t code, text;
+    };
+    const Case cases[] = {
+        {0x0009, word("Iloc"), 0x0008'000C},  // \t, \b, \f
+        {0x000A, word("cmmt"), 0x000D'0001},  // \n, \r, a control character
+        {0x001F, 0x0122'5C7F, 0x0022'005C},   // controls, quote, backslash, DEL in a code
+        {0x002F, 0xE9FF'8020, 0x007F'0080},   // ISO 8859-1 beyond ASCII; "/" stays
+        {0x03A3, word("cmmt"), 0x00E9'07FF},  // two bytes
+        {0x0800, word("cmmt"), 0xFFFF'E000},  // three bytes
+        {0x20AC, word("cmmt"), 0xD83D'DE00},  // a pair is one scalar of four bytes
+        {0xDC00, word("cmmt"), 0x0041'0042},  // a lone trail surrogate: altered
+        {0x0041, word("cmmt"), 0xDC00'DC01},  // two trails are no pair
+        {0xD800, 0xDC00'6D74, 0x0041'0042},   // a lead at the name's end, a trail after it
+        {0x0041, word("cmmt"), 0xDC00'D800},  // surrogates in the wrong order
+        {0x0041, word("cmmt"), 0x0041'D800},  // a lead at the text's end
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes image = leafImage();
+        image[kRecordC + kName] = std::byte(c.name >> 8);
+        image[kRecordC + kName + 1] = std::byte(c.name & 0xFF);
+        putU32(image, kRecordC + kName + 2, c.code);
+        putU32(image, kRecordC + kValue + 4, c.text);
+        expectLinesAsParsed(image);
     }
 }
 

@@ -78,18 +78,24 @@ void JsonWriter::string(std::string_view text) {
 
 namespace {
 
+// The bytes that go over as they are: ASCII but for controls, '"' and '\\' ('/' too where the
+// solidus is not escaped). A table, as this runs over every byte of a manifest's paths.
+constexpr std::array<bool, 256> plainBytes(bool escapeSolidus) {
+    std::array<bool, 256> plain{};
+    for (int byte = 0x20; byte < 0x80; ++byte) plain[static_cast<std::size_t>(byte)] = true;
+    plain['"'] = plain['\\'] = false;
+    plain['/'] = !escapeSolidus;
+    return plain;
+}
+constexpr std::array<bool, 256> kPlain = plainBytes(false);
+constexpr std::array<bool, 256> kPlainButSolidus = plainBytes(true);
+
 // How many bytes from the front of `text` go over as they are.
 std::size_t plainRunLength(std::string_view text, bool escapeSolidus) {
-    std::size_t plain = 0;
-    while (plain < text.size()) {
-        const auto byte = static_cast<unsigned char>(text[plain]);
-        if (byte < 0x20 || byte >= 0x80 || byte == '"' || byte == '\\' ||
-            (byte == '/' && escapeSolidus)) {
-            break;
-        }
-        ++plain;
-    }
-    return plain;
+    const std::array<bool, 256>& plain = escapeSolidus ? kPlainButSolidus : kPlain;
+    std::size_t run = 0;
+    while (run < text.size() && plain[static_cast<unsigned char>(text[run])]) ++run;
+    return run;
 }
 
 // One ASCII character that is not plain, as JSON writes it.
@@ -140,6 +146,11 @@ void JsonWriter::writeString(std::string_view text) {
         if (const std::size_t plain = plainRunLength(text, m_options.escapeSolidus); plain > 0) {
             m_buffer.append(text.substr(0, plain));
             text.remove_prefix(plain);
+            continue;
+        }
+        if (text.front() == '/') {  // escaped, between the components of every path
+            m_buffer += "\\/";
+            text.remove_prefix(1);
             continue;
         }
         const long length = utf8SequenceAt(text);

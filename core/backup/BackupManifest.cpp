@@ -199,7 +199,10 @@ SnapshotSummary SnapshotSummary::of(const ManifestHeader& header, std::size_t ch
                            .changeCount = changeCount,
                            .extensionCount = extensionCount,
                            .holdsPreferences = !header.finderPlistOriginalSHA256.empty(),
-                           .complete = header.finderPlistPostSHA256.has_value(),
+                           // Recorded at completion: the preferences' checksum, or that Apply did
+                           // not write them (folders only: there may be none to read).
+                           .complete = header.finderPlistPostSHA256.has_value() ||
+                                       (header.finderPlistNotWritten && !header.applyFailed),
                            .holdsChanges = holds,
                            .applyFailed = header.applyFailed.has_value()};
 }

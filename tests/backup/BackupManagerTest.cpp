@@ -156,6 +156,16 @@ TEST_F(BackupTest, SnapshotCopiesEveryFileExactlyAndLaterRecordsTheLiveChecksums
     EXPECT_EQ(manifestText(manifest.id).find("null"), std::string::npos);
 }
 
+// With no preferences file to checksum (folders only, a share's root), the recorded outcome
+// alone says the Apply finished.
+TEST_F(BackupTest, ASnapshotWithoutPreferencesIsCompleteOnceItsOutcomeIsRecorded) {
+    const Taken taken = take({writeStore("Desktop", "before")});
+    EXPECT_FALSE(manager.listSnapshots().snapshots.at(0).complete);
+    complete(taken,
+             ApplyOutcome{.storesNotWritten = {}, .preferencesNotWritten = true, .pushed = {}});
+    EXPECT_TRUE(manager.listSnapshots().snapshots.at(0).complete);
+}
+
 // Listing skips what is not a snapshot; loading names only its own folder.
 TEST_F(BackupTest, SnapshotsOfOneSecondAreNumberedListedNewestFirstAndLoadedFromTheirFolder) {
     EXPECT_TRUE(manager.listSnapshots().snapshots.empty());  // no store yet

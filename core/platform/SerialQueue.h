@@ -45,8 +45,9 @@ class SerialQueue final {
     // cancelled timer is certain not to run; from another, it may be running already.
     void cancel(TimerId timer);
 
-    // Blocks until every task enqueued before the call has run, and every timer the clock says
-    // is due has fired. Not on the queue's own thread (it would wait for itself).
+    // Blocks until every task enqueued before the call has run, every watched descriptor
+    // readable at the call has been handled, and every timer the clock says is due has fired. Not
+    // on the queue's own thread (it would wait for itself).
     void sync();
     // Runs the tasks already enqueued, drops the timers, and joins the thread. Idempotent; not on
     // the queue's own thread.
@@ -64,6 +65,9 @@ class SerialQueue final {
         Task task;
     };
     void run();
+    // Waits up to `timeout` milliseconds (-1: no limit) for the wake descriptor or a watched
+    // one, then runs the handlers of those readable.
+    void pollDescriptors(int timeout);
     void wake();
     // The timeout of the next wait, in milliseconds: -1 for none, 0 when work is waiting.
     int waitMilliseconds();

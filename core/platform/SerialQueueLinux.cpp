@@ -80,6 +80,9 @@ void SerialQueue::sync() {
         std::lock_guard lock(m_mutex);
         if (m_stopping) return;
         m_tasks.push_back([this, &done] {
+            // Events the kernel holds were there before the call: the loop may have polled
+            // just before they came and run this task first.
+            pollDescriptors(0);
             fireDueTimers(true);
             done.set_value();
         });
@@ -149,28 +152,30 @@ void SerialQueue::fireDueTimers(bool evenWithTasksWaiting) {
     }
 }
 
-void SerialQueue::run() {
-    std::vector<pollfd> waited;
-    while (true) {
-        const int timeout = waitMilliseconds();
-        waited.assign(1, pollfd{m_wakeDescriptor, POLLIN, 0});
+void SerialQueue::pollDescriptors(int timeout) {
+    std::vector<pollfd> ready(1, pollfd{m_wakeDescriptor, POLLIN, 0});
+    for (const auto& [descriptor, handler] : m_descriptors) {
+        ready.push_back(pollfd{descriptor, POLLIN, 0});
+    }
+    // poll fails only on bad arguments or no kernel memory; no exception may leave the thread.
+    if (::poll(ready.data(), ready.size(), timeout) < 0 && errno != EINTR) std::abort();
+    for (std::size_t i = 1; i < ready.size(); ++i) {
+        if (ready[i].revents == 0) continue;
+        // A handler may unwatch descriptors; look this one up again.
         for (const auto& [descriptor, handler] : m_descriptors) {
-            waited.push_back(pollfd{descriptor, POLLIN, 0});
+            if (descriptor != ready[i].fd) continue;
+            const Task onReadable = handler;
+            onReadable();
+            break;
         }
-        // poll fails only on bad arguments or no kernel memory; no exception may leave the thread.
-        if (::poll(waited.data(), waited.size(), timeout) < 0 && errno != EINTR) std::abort();
+    }
+}
+
+void SerialQueue::run() {
+    while (true) {
+        pollDescriptors(waitMilliseconds());
         std::uint64_t count;
         (void)!::read(m_wakeDescriptor, &count, sizeof count);
-        for (std::size_t i = 1; i < waited.size(); ++i) {
-            if (waited[i].revents == 0) continue;
-            // A handler may unwatch descriptors; look this one up again.
-            for (const auto& [descriptor, handler] : m_descriptors) {
-                if (descriptor != waited[i].fd) continue;
-                const Task onReadable = handler;
-                onReadable();
-                break;
-            }
-        }
         std::deque<Task> tasks;
         {
             std::lock_guard lock(m_mutex);

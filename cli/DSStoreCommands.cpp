@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/common/Base64.h"
@@ -98,25 +101,56 @@ std::string printable(std::string_view text) {
     return out;
 }
 
-// Every line is checked before the store is written, so bad input touches nothing.
-std::vector<DSStoreEntry> readEntryLines(std::string_view text) {
-    std::vector<DSStoreEntry> entries;
-    // Sized once: growing moved every record already read.
-    std::size_t lines = 1;
-    for (auto at = text.find('\n'); at != std::string_view::npos; at = text.find('\n', at + 1)) {
-        ++lines;
+// Standard input's bytes, or nullopt when it cannot tell (a pipe).
+std::optional<std::size_t> remainingInput(std::istream& input) {
+    auto* buffer = input.rdbuf();
+    const auto here = buffer->pubseekoff(0, std::ios::cur, std::ios::in);
+    if (here == -1) return std::nullopt;
+    const auto end = buffer->pubseekoff(0, std::ios::end, std::ios::in);
+    if (buffer->pubseekpos(here, std::ios::in) != here || end < here) return std::nullopt;
+    return static_cast<std::size_t>(end - here);
+}
+
+// Each line of standard input as it comes, through one buffer that holds the longest line:
+// the input never sits in memory whole (every fresh page it took cost a fault).
+template <typename EachLine>
+void forEachInputLine(std::istream& input, EachLine&& each) {
+    std::string buffer(kInputBlock, '\0');
+    std::size_t held = 0;  // the start of a line not yet ended
+    for (;;) {
+        if (held == buffer.size()) buffer.resize(2 * buffer.size());
+        const auto read = input.rdbuf()->sgetn(buffer.data() + held,
+                                               static_cast<std::streamsize>(buffer.size() - held));
+        if (read <= 0) break;
+        const std::string_view text(buffer.data(), held + static_cast<std::size_t>(read));
+        std::size_t start = 0;
+        for (auto end = text.find('\n'); end != std::string_view::npos;
+             end = text.find('\n', start)) {
+            each(text.substr(start, end - start));
+            start = end + 1;
+        }
+        held = text.size() - start;
+        std::memmove(buffer.data(), buffer.data() + start, held);
     }
-    entries.reserve(lines);
-    for (std::size_t start = 0, number = 1; start < text.size(); ++number) {
-        const std::size_t end = std::min(text.find('\n', start), text.size());
-        const std::string_view line = text.substr(start, end - start);
-        start = end + 1;
-        if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
+    if (held > 0) each(std::string_view(buffer.data(), held));
+}
+
+// Every line is checked before the store is written, so bad input touches nothing.
+std::vector<DSStoreEntry> readEntryLines(std::istream& input) {
+    std::vector<DSStoreEntry> entries;
+    // Sized once where the input's size is known (no line a record reads from is shorter):
+    // growing moved every record already read.
+    constexpr std::size_t kShortestRecordLine = 48;
+    if (const auto size = remainingInput(input)) entries.reserve(*size / kShortestRecordLine + 1);
+    std::size_t number = 0;
+    forEachInputLine(input, [&](std::string_view line) {
+        ++number;
+        if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
         // Lines as dump prints them are read directly; a tree per line cost three times the
         // dump. Anything else, and every bad line, goes through the tree for its message.
         if (auto entry = entryFromDumpedLine(line)) {
             entries.push_back(std::move(*entry));
-            continue;
+            return;
         }
         try {
             entries.push_back(entryFromJsonLine(nlohmann::json::parse(line)));
@@ -129,33 +163,12 @@ std::vector<DSStoreEntry> readEntryLines(std::string_view text) {
             throw std::runtime_error("line " + std::to_string(number) + ": " +
                                      printable(error.what()));
         }
-    }
+    });
     return entries;
 }
 
-// All of standard input, read straight into the text; sized once when it is a file, whose
-// size the stream can tell (growing the text as it came cost a copy of it and its pages).
-std::string readAll(std::istream& input) {
-    std::string text;
-    auto* buffer = input.rdbuf();
-    const auto here = buffer->pubseekoff(0, std::ios::cur, std::ios::in);
-    const auto end = here == -1 ? here : buffer->pubseekoff(0, std::ios::end, std::ios::in);
-    std::size_t room = kInputBlock;
-    if (end != -1 && buffer->pubseekpos(here, std::ios::in) == here && end > here) {
-        room = static_cast<std::size_t>(end - here);
-    }
-    for (std::size_t used = 0;;) {
-        text.resize(used + room);
-        const auto read = buffer->sgetn(text.data() + used, static_cast<std::streamsize>(room));
-        used += static_cast<std::size_t>(std::max<std::streamsize>(read, 0));
-        text.resize(used);
-        if (read <= 0 || buffer->sgetc() == std::char_traits<char>::eof()) return text;
-        room = std::max(kInputBlock, used);
-    }
-}
-
 int runWrite(const WriteOptions& options) {
-    const auto entries = readEntryLines(readAll(std::cin));
+    const auto entries = readEntryLines(std::cin);
     const DSStoreWriter writer;
     writer.write(entries, absolutePath(options.file));
     return kExitSuccess;

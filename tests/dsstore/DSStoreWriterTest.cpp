@@ -30,7 +30,7 @@ TEST(DSStoreEntryTest, OrdersByLowerCasedNameThenNameThenCode) {
         {entry("alpha", "vstl"), entry("Beta", "Iloc"), "lower-cased names decide first"},
         {entry("Foo", "vstl"), entry("foo", "Iloc"), "exact names break case ties"},
         {entry("x", "Iloc"), entry("x", "bwsp"), "codes compare case-sensitively"},
-        {entry("Doc"), entry("Docs"), "a proper prefix sorts first"},
+        {entry("doc"), entry("DOCS"), "a proper prefix sorts first, whatever its case"},
         {entry(""), entry("a"), "the empty name sorts first"},
         {entry("Cafe\u0301", "Iloc"), entry("Caf\u00E9", "bwsp"), "canonical forms tie"},
         {entry("Caf\u00E9", "Iloc"), entry("Cafe\u0301", "bwsp"), "canonical forms tie"},
@@ -41,6 +41,7 @@ TEST(DSStoreEntryTest, OrdersByLowerCasedNameThenNameThenCode) {
         SCOPED_TRACE(why);
         EXPECT_TRUE(less < greater && greater > less && less <= greater && greater >= less);
         EXPECT_FALSE(greater < less || less > greater || greater <= less || less >= greater);
+        EXPECT_EQ(sortedOrder({greater, less}), (std::vector<std::size_t>{1, 0}));
     }
 }
 

@@ -1,9 +1,13 @@
 #include "core/dsstore/DSStoreWriter.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <memory>
 #include <numeric>
+#include <stdexcept>
 
 #include "core/common/BigEndian.h"
 #include "core/common/Error.h"
@@ -43,49 +47,80 @@ namespace fmt = dsstore_format;
 
 constexpr std::uint64_t kMaxU32 = std::numeric_limits<std::uint32_t>::max();
 
-void appendUtf16(Bytes& out, const std::string& text) {
+// Where a record's bytes go: counted only (to shape the tree before anything is written), or
+// written straight into its node, so no record is encoded into a buffer and copied again.
+class RecordOut {
+  public:
+    RecordOut() = default;
+    // Writes at `at`, never past `room` bytes (a record that outgrew its measure is a fault).
+    RecordOut(std::byte* at, std::size_t room) : m_at(at), m_room(room) {}
+
+    // The next `count` bytes, to fill; nullptr when only counting.
+    std::byte* take(std::size_t count) {
+        if (m_at != nullptr && count > m_room - m_size) {
+            throw std::logic_error("a store record outgrew its measure");
+        }
+        std::byte* here = m_at == nullptr ? nullptr : m_at + m_size;
+        m_size += count;
+        return here;
+    }
+    void bytes(ByteView data) {
+        if (std::byte* here = take(data.size())) std::memcpy(here, data.data(), data.size());
+    }
+    void u32(std::uint32_t value) {
+        if (std::byte* here = take(4)) storeU32(here, value);
+    }
+    std::size_t size() const { return m_size; }
+
+  private:
+    std::byte* m_at = nullptr;
+    std::size_t m_room = 0;
+    std::size_t m_size = 0;
+};
+
+void appendUtf16(RecordOut& out, const std::string& text) {
     if (std::all_of(text.begin(), text.end(),
                     [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
         // Most names: one unit per byte, written without a UTF-16 copy.
         if (text.size() > kMaxU32) fail(DSStoreWriter::kRecordTooLarge);
-        appendU32(out, static_cast<std::uint32_t>(text.size()));
-        const std::size_t at = out.size();
-        out.resize(at + 2 * text.size());
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            out[at + 2 * i + 1] = static_cast<std::byte>(text[i]);
+        out.u32(static_cast<std::uint32_t>(text.size()));
+        if (std::byte* units = out.take(2 * text.size())) {
+            for (std::size_t i = 0; i < text.size(); ++i) {
+                units[2 * i] = std::byte{0};
+                units[2 * i + 1] = static_cast<std::byte>(text[i]);
+            }
         }
         return;
     }
     const auto units = utf8ToUtf16(text);
     if (!units) fail(DSStoreWriter::kInvalidText);
     if (units->size() > kMaxU32) fail(DSStoreWriter::kRecordTooLarge);
-    appendU32(out, static_cast<std::uint32_t>(units->size()));
-    const std::size_t at = out.size();
-    out.resize(at + 2 * units->size());
-    for (std::size_t i = 0; i < units->size(); ++i) {
-        out[at + 2 * i] = static_cast<std::byte>((*units)[i] >> 8);
-        out[at + 2 * i + 1] = static_cast<std::byte>((*units)[i] & 0xFF);
+    out.u32(static_cast<std::uint32_t>(units->size()));
+    if (std::byte* at = out.take(2 * units->size())) {
+        for (std::size_t i = 0; i < units->size(); ++i) {
+            at[2 * i] = static_cast<std::byte>((*units)[i] >> 8);
+            at[2 * i + 1] = static_cast<std::byte>((*units)[i] & 0xFF);
+        }
     }
 }
 
-void appendFourBytes(Bytes& out, const std::string& text, DSStoreWriter::ErrorCode onFault) {
+void appendFourBytes(RecordOut& out, const std::string& text, DSStoreWriter::ErrorCode onFault) {
     const auto latin1 = toLatin1(text);
     if (!latin1 || latin1->size() != 4) fail(onFault);
-    const ByteView bytes = asBytes(*latin1);
-    out.insert(out.end(), bytes.begin(), bytes.end());
+    out.bytes(asBytes(*latin1));
 }
 
-void appendRecord(Bytes& out, const DSStoreEntry& entry) {
+void appendRecord(RecordOut& out, const DSStoreEntry& entry) {
     appendUtf16(out, entry.filename);
     appendFourBytes(out, entry.code, DSStoreWriter::kInvalidCode);
     appendFourBytes(out, entry.typecode, DSStoreWriter::kInvalidTypecode);
     const DSStoreValue& value = entry.value;
     switch (value.kind()) {
         case DSStoreValue::Kind::boolean:
-            out.push_back(std::byte{value.asBoolean() ? std::uint8_t{1} : std::uint8_t{0}});
+            if (std::byte* at = out.take(1)) *at = value.asBoolean() ? std::byte{1} : std::byte{0};
             break;
         case DSStoreValue::Kind::integer:
-            appendU32(out, value.asInteger());
+            out.u32(value.asInteger());
             break;
         case DSStoreValue::Kind::fourCC:
             appendFourBytes(out, value.asFourCC(), DSStoreWriter::kInvalidFourCC);
@@ -97,24 +132,26 @@ void appendRecord(Bytes& out, const DSStoreEntry& entry) {
             const Bytes& data = value.asData();
             // Bigger can never fit a node; checked before copying so the length fits 32 bits.
             if (data.size() > fmt::kNodeCapacity) fail(DSStoreWriter::kRecordTooLarge);
-            appendU32(out, static_cast<std::uint32_t>(data.size()));
-            out.insert(out.end(), data.begin(), data.end());
+            out.u32(static_cast<std::uint32_t>(data.size()));
+            out.bytes(data);
             break;
         }
         case DSStoreValue::Kind::uint64:
-            appendU64(out, value.asUInt64());
+            out.u32(static_cast<std::uint32_t>(value.asUInt64() >> 32));
+            out.u32(static_cast<std::uint32_t>(value.asUInt64()));
             break;
     }
 }
 
-// Every sorted record encoded back to back; record i is buffer[offsets[i], offsets[i + 1]).
+// The records in sorted order: the entries they come from and the bytes each encodes to.
 struct EncodedRecords {
-    Bytes buffer;
-    std::vector<std::size_t> offsets{0};
+    const std::vector<DSStoreEntry>& entries;
+    std::vector<std::size_t> order;
+    std::vector<std::uint32_t> sizes;
 
-    std::size_t count() const { return offsets.size() - 1; }
-    std::size_t size(std::size_t i) const { return offsets[i + 1] - offsets[i]; }
-    const std::byte* data(std::size_t i) const { return buffer.data() + offsets[i]; }
+    std::size_t count() const { return order.size(); }
+    std::size_t size(std::size_t i) const { return sizes[i]; }
+    const DSStoreEntry& entry(std::size_t i) const { return entries[order[i]]; }
 };
 
 using Node = std::vector<std::size_t>;  // record indices, in order
@@ -202,34 +239,16 @@ std::uint64_t roundUp(std::uint64_t value, std::uint64_t multiple) {
     return (value + multiple - 1) / multiple * multiple;
 }
 
-// Every sorted record encoded, each checked to fit a leaf on its own.
-// At least the bytes `entry` encodes to (UTF-16 takes at most two bytes per byte of UTF-8), so
-// the buffer is sized once rather than copied as it grows.
-std::size_t encodedSizeBound(const DSStoreEntry& entry) {
-    std::size_t size = 4 + 2 * entry.filename.size() + 4 + 4 + 8;  // name, code, type, number
-    if (entry.value.kind() == DSStoreValue::Kind::string) {
-        size += 4 + 2 * entry.value.asString().size();
-    } else if (entry.value.kind() == DSStoreValue::Kind::data) {
-        size += 4 + entry.value.asData().size();
-    }
-    return size;
-}
-
-// The records of `entries` in the order `order` gives.
-EncodedRecords encodeRecords(const std::vector<DSStoreEntry>& entries,
-                             const std::vector<std::size_t>& order) {
-    EncodedRecords records;
-    records.offsets.reserve(order.size() + 1);
-    std::size_t bound = 0;
-    for (const auto& entry : entries) bound += encodedSizeBound(entry);
-    records.buffer.reserve(bound);
-    for (const std::size_t index : order) {
-        const std::size_t start = records.buffer.size();
-        appendRecord(records.buffer, entries[index]);
-        if (records.buffer.size() - start > fmt::kNodeCapacity) {
-            fail(DSStoreWriter::kRecordTooLarge);
-        }
-        records.offsets.push_back(records.buffer.size());
+// Every record in sorted order, measured and checked (in that order, so the first fault
+// found is the first in the file) to fit a leaf on its own.
+EncodedRecords measureRecords(const std::vector<DSStoreEntry>& entries) {
+    EncodedRecords records{entries, sortedOrder(entries), {}};
+    records.sizes.reserve(records.order.size());
+    for (const std::size_t index : records.order) {
+        RecordOut counted;
+        appendRecord(counted, entries[index]);
+        if (counted.size() > fmt::kNodeCapacity) fail(DSStoreWriter::kRecordTooLarge);
+        records.sizes.push_back(static_cast<std::uint32_t>(counted.size()));
     }
     return records;
 }
@@ -297,44 +316,102 @@ Layout planLayout(const std::vector<Level>& levels) {
 // Every value below fits 32 bits: the image itself does (checked in planLayout).
 void put(std::byte* at, std::uint64_t value) { storeU32(at, static_cast<std::uint32_t>(value)); }
 
-void writeNodes(std::byte* space, const std::vector<Level>& levels, const Layout& layout,
+// The image as it is made, front to back: each part placed after the one before, the gaps
+// between them zeros, handed on in pieces of one buffer. A store is never held whole (its
+// pages were a fault each for every write).
+class ImageStream {
+  public:
+    explicit ImageStream(const std::function<void(ByteView)>& sink) : m_sink(sink) {
+        m_buffer.reserve(kPiece);
+    }
+    // `bytes` at file position `offset`, at or past the end of what was placed before.
+    void place(std::uint64_t offset, ByteView bytes) {
+        if (offset < m_placed) throw std::logic_error("store image parts out of order");
+        zerosUpTo(offset);
+        for (std::size_t done = 0; done < bytes.size();) {
+            const std::size_t part = std::min(bytes.size() - done, kPiece - m_buffer.size());
+            m_buffer.insert(m_buffer.end(), bytes.begin() + static_cast<std::ptrdiff_t>(done),
+                            bytes.begin() + static_cast<std::ptrdiff_t>(done + part));
+            done += part;
+            m_placed += part;
+            if (m_buffer.size() == kPiece) flush();
+        }
+    }
+    // Zeros to `size`, and the last piece handed on.
+    void finish(std::uint64_t size) {
+        zerosUpTo(size);
+        flush();
+    }
+
+  private:
+    static constexpr std::size_t kPiece = 1 << 16;
+
+    void zerosUpTo(std::uint64_t offset) {
+        while (m_placed < offset) {
+            const auto part = static_cast<std::size_t>(
+                std::min<std::uint64_t>(offset - m_placed, kPiece - m_buffer.size()));
+            m_buffer.insert(m_buffer.end(), part, std::byte{0});
+            m_placed += part;
+            if (m_buffer.size() == kPiece) flush();
+        }
+    }
+    void flush() {
+        if (!m_buffer.empty()) m_sink(m_buffer);
+        m_buffer.clear();
+    }
+
+    const std::function<void(ByteView)>& m_sink;
+    Bytes m_buffer;
+    std::uint64_t m_placed = 0;
+};
+
+// Each node in block order, its records encoded straight into it.
+void writeNodes(ImageStream& image, const std::vector<Level>& levels, const Layout& layout,
                 const EncodedRecords& records) {
+    std::array<std::byte, fmt::kNodeSize> out;
     std::uint64_t block = 1;
     for (std::size_t l = 0; l < levels.size(); ++l) {
         std::uint64_t child = l == 0 ? 0 : layout.firstBlockOfLevel[l - 1];  // next child
         for (const Node& node : levels[l].nodes) {
-            std::byte* out = space + Layout::nodeOffset(block++);
+            out.fill(std::byte{0});
             std::uint64_t q = fmt::kNodeHeaderSize;
             for (const std::size_t record : node) {
                 if (l > 0) {
-                    put(out + q, child++);
+                    put(out.data() + q, child++);
                     q += fmt::kChildPointerSize;
                 }
-                std::memcpy(out + q, records.data(record), records.size(record));
-                q += records.size(record);
+                RecordOut written(out.data() + q, records.size(record));
+                appendRecord(written, records.entry(record));
+                q += written.size();
             }
-            put(out + fmt::kNodeRightmostPosition, l == 0 ? 0 : child++);  // a leaf has P = 0
-            put(out + fmt::kNodeCountPosition, node.size());
+            put(out.data() + fmt::kNodeRightmostPosition, l == 0 ? 0 : child++);  // a leaf: 0
+            put(out.data() + fmt::kNodeCountPosition, node.size());
+            image.place(fmt::kAddressShift + Layout::nodeOffset(block++), out);
         }
     }
 }
 
-void writeTreeHeader(std::byte* header, const Layout& layout, std::size_t levelCount,
+void writeTreeHeader(ImageStream& image, const Layout& layout, std::size_t levelCount,
                      std::size_t recordCount) {
-    put(header + fmt::kTreeRootPosition, layout.nodeCount);
-    put(header + fmt::kTreeLevelCountPosition, levelCount);
-    put(header + fmt::kTreeRecordCountPosition, recordCount);
-    put(header + fmt::kTreeNodeCountPosition, layout.nodeCount);
-    put(header + fmt::kTreePageSizePosition, fmt::kNodeSize);
+    std::array<std::byte, fmt::kTreeHeaderSize> header{};
+    put(header.data() + fmt::kTreeRootPosition, layout.nodeCount);
+    put(header.data() + fmt::kTreeLevelCountPosition, levelCount);
+    put(header.data() + fmt::kTreeRecordCountPosition, recordCount);
+    put(header.data() + fmt::kTreeNodeCountPosition, layout.nodeCount);
+    put(header.data() + fmt::kTreePageSizePosition, fmt::kNodeSize);
+    image.place(fmt::kAddressShift + layout.treeHeaderOffset, header);
 }
 
 // Block count, every block's address, then the directory with its one entry.
-void writeAllocator(std::byte* allocator, const Layout& layout) {
+void writeAllocator(ImageStream& image, const Layout& layout) {
+    const auto size = static_cast<std::size_t>(layout.allocatorSize);
+    const auto block = std::make_unique<std::byte[]>(size);  // zeros
+    std::byte* allocator = block.get();
     put(allocator + fmt::kAllocatorBlockCountPosition, layout.blockCount());
     std::byte* slots = allocator + fmt::kAllocatorTablePosition;
     put(slots, layout.allocatorOffset | layout.allocatorSizeCode);
-    for (std::uint64_t block = 1; block <= layout.nodeCount; ++block) {
-        put(slots + fmt::kAddressSize * block, Layout::nodeOffset(block) | fmt::kNodeSizeCode);
+    for (std::uint64_t b = 1; b <= layout.nodeCount; ++b) {
+        put(slots + fmt::kAddressSize * b, Layout::nodeOffset(b) | fmt::kNodeSizeCode);
     }
     put(slots + fmt::kAddressSize * layout.treeHeaderBlock(),
         layout.treeHeaderOffset | fmt::kTreeHeaderSizeCode);
@@ -346,39 +423,61 @@ void writeAllocator(std::byte* allocator, const Layout& layout) {
                 fmt::kDirectoryName.size());
     put(entry + fmt::kDirectoryNameLengthSize + fmt::kDirectoryName.size(),
         layout.treeHeaderBlock());
+    image.place(fmt::kAddressShift + layout.allocatorOffset, ByteView(allocator, size));
 }
 
-void writeFileHeader(std::byte* file, const Layout& layout) {
-    put(file + fmt::kHeaderFirstWordPosition, fmt::kHeaderFirstWord);
-    std::memcpy(file + fmt::kMagicPosition, fmt::kMagic.data(), fmt::kMagic.size());
-    put(file + fmt::kAllocatorOffsetPosition, layout.allocatorOffset);
-    put(file + fmt::kAllocatorSizePosition, layout.allocatorSize);
-    put(file + fmt::kAllocatorOffsetCopyPosition, layout.allocatorOffset);
-    std::memcpy(file + fmt::kReservedHeaderPosition, fmt::kReservedHeaderBytes.data(),
+void writeFileHeader(ImageStream& image, const Layout& layout) {
+    std::array<std::byte, fmt::kHeaderSize> file{};
+    put(file.data() + fmt::kHeaderFirstWordPosition, fmt::kHeaderFirstWord);
+    std::memcpy(file.data() + fmt::kMagicPosition, fmt::kMagic.data(), fmt::kMagic.size());
+    put(file.data() + fmt::kAllocatorOffsetPosition, layout.allocatorOffset);
+    put(file.data() + fmt::kAllocatorSizePosition, layout.allocatorSize);
+    put(file.data() + fmt::kAllocatorOffsetCopyPosition, layout.allocatorOffset);
+    std::memcpy(file.data() + fmt::kReservedHeaderPosition, fmt::kReservedHeaderBytes.data(),
                 fmt::kReservedHeaderBytes.size());
+    image.place(0, file);
 }
+
+// A store's image, checked whole before its first byte is handed on.
+class StoreImage {
+  public:
+    explicit StoreImage(const std::vector<DSStoreEntry>& entries)
+        : m_records(measureRecords(entries)),
+          m_levels(shapeLevels(m_records)),
+          m_layout(planLayout(m_levels)) {}
+
+    std::uint64_t size() const { return m_layout.imageSize; }
+    void writeTo(const std::function<void(ByteView)>& sink) const {
+        ImageStream image(sink);
+        writeFileHeader(image, m_layout);
+        writeNodes(image, m_levels, m_layout, m_records);
+        writeTreeHeader(image, m_layout, m_levels.size(), m_records.count());
+        writeAllocator(image, m_layout);
+        image.finish(m_layout.imageSize);
+    }
+
+  private:
+    EncodedRecords m_records;
+    std::vector<Level> m_levels;
+    Layout m_layout;
+};
 
 }  // namespace
 
 Bytes DSStoreWriter::encode(const std::vector<DSStoreEntry>& entries) const {
-    // Encoded in order through indices: copies of the records cost more than encoding them.
-    const EncodedRecords records = encodeRecords(entries, sortedOrder(entries));
-    const std::vector<Level> levels = shapeLevels(records);
-    const Layout layout = planLayout(levels);
-
-    Bytes image(layout.imageSize, std::byte{0});
-    // Stored offsets count from file position kAddressShift.
-    std::byte* space = image.data() + fmt::kAddressShift;
-    writeNodes(space, levels, layout, records);
-    writeTreeHeader(space + layout.treeHeaderOffset, layout, levels.size(), entries.size());
-    writeAllocator(space + layout.allocatorOffset, layout);
-    writeFileHeader(image.data(), layout);
+    const StoreImage store(entries);
+    Bytes image;
+    image.reserve(static_cast<std::size_t>(store.size()));
+    store.writeTo(
+        [&image](ByteView piece) { image.insert(image.end(), piece.begin(), piece.end()); });
     return image;
 }
 
 void DSStoreWriter::write(const std::vector<DSStoreEntry>& entries, const std::string& path) const {
+    const StoreImage store(entries);
     // One temporary file beside the target, swapped in keeping the file's owner and attributes.
-    platform::writeFileAtomically(path, encode(entries));
+    platform::replaceFileWith(
+        path, [&store](const platform::ByteWriter& write) { store.writeTo(write); });
 }
 
 }  // namespace lumifold

@@ -111,14 +111,24 @@ std::optional<std::size_t> remainingInput(std::istream& input) {
     return static_cast<std::size_t>(end - here);
 }
 
-// Each line of standard input as it comes, through one buffer that holds the longest line:
-// the input never sits in memory whole (every fresh page it took cost a fault).
+// Each line of standard input as it comes, with its number, through one buffer that holds the
+// longest line: the input never sits in memory whole (every fresh page it took cost a fault).
+// A line past kLongestLine is refused: no record's line comes near it, and a stream without
+// line breaks (/dev/zero) would otherwise fill the memory.
 template <typename EachLine>
 void forEachInputLine(std::istream& input, EachLine&& each) {
+    constexpr std::size_t kLongestLine = std::size_t{1} << 20;
     std::string buffer(kInputBlock, '\0');
     std::size_t held = 0;  // the start of a line not yet ended
+    std::size_t number = 1;
     for (;;) {
-        if (held == buffer.size()) buffer.resize(2 * buffer.size());
+        if (held == buffer.size()) {
+            if (held >= kLongestLine) {
+                throw std::runtime_error("line " + std::to_string(number) +
+                                         ": longer than 1 MiB, which no record's line is");
+            }
+            buffer.resize(2 * buffer.size());
+        }
         const auto read = input.rdbuf()->sgetn(buffer.data() + held,
                                                static_cast<std::streamsize>(buffer.size() - held));
         if (read <= 0) break;
@@ -126,13 +136,13 @@ void forEachInputLine(std::istream& input, EachLine&& each) {
         std::size_t start = 0;
         for (auto end = text.find('\n'); end != std::string_view::npos;
              end = text.find('\n', start)) {
-            each(text.substr(start, end - start));
+            each(text.substr(start, end - start), number++);
             start = end + 1;
         }
         held = text.size() - start;
         std::memmove(buffer.data(), buffer.data() + start, held);
     }
-    if (held > 0) each(std::string_view(buffer.data(), held));
+    if (held > 0) each(std::string_view(buffer.data(), held), number);
 }
 
 // Every line is checked before the store is written, so bad input touches nothing.
@@ -142,9 +152,7 @@ std::vector<DSStoreEntry> readEntryLines(std::istream& input) {
     // growing moved every record already read.
     constexpr std::size_t kShortestRecordLine = 48;
     if (const auto size = remainingInput(input)) entries.reserve(*size / kShortestRecordLine + 1);
-    std::size_t number = 0;
-    forEachInputLine(input, [&](std::string_view line) {
-        ++number;
+    forEachInputLine(input, [&](std::string_view line, std::size_t number) {
         if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
         // Lines as dump prints them are read directly; a tree per line cost three times the
         // dump. Anything else, and every bad line, goes through the tree for its message.

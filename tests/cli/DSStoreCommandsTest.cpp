@@ -17,16 +17,18 @@ class DSStoreCommandsTest : public ::testing::Test {
     const std::string store = home / ".DS_Store";
 };
 
-// Lines in any order, a blank line, a CRLF ending and no final newline; dumped in tree order,
-// --decode adding what a blob's property list holds.
+// Lines in any order, a blank line, a CRLF ending, a line longer than the reading buffer and no
+// final newline; dumped in tree order, --decode adding what a blob's property list holds.
 TEST_F(DSStoreCommandsTest, WriteThenDumpRoundTripsInTreeOrder) {
     const Bytes plist = platform::toBinaryPropertyList(
         platform::PlistValue::dictionary({{"iconSize", platform::PlistValue::real(64)}}));
     const std::string b =
         R"({"filename":"b","code":"icvp","type":"blob","value":")" + base64Encode(plist) + "\"}";
     const std::string a = R"({"filename":"a","code":"cmmt","type":"ustr","value":"café"})";
-    ASSERT_EQ(runCli(home, {"dsstore", "write", store}, b + "\n\n" + a + "\r\n" + b).status,
-              cli::kExitSuccess);
+    const std::string padding(100'000, ' ');
+    ASSERT_EQ(
+        runCli(home, {"dsstore", "write", store}, b + "\n\n" + padding + a + "\r\n" + b).status,
+        cli::kExitSuccess);
     const auto dumped = runCli(home, {"dsstore", "dump", store});
     EXPECT_EQ(dumped.status, cli::kExitSuccess);
     EXPECT_EQ(dumped.out, a + "\n" + b + "\n" + b + "\n");
@@ -40,7 +42,8 @@ TEST_F(DSStoreCommandsTest, BadInputNamesTheLineAndTouchesNothing) {
     const std::string good = R"({"filename": "a", "code": "Iloc", "type": "long", "value": 1})";
     for (const auto& [line, reason] : std::vector<std::pair<std::string, std::string>>{
              {R"({"filename": "a", "code": "Iloc", "type": "blub", "value": 1})", "unknown type"},
-             {"{\"filename\": \"\x9B\x07", "not valid JSON"}}) {
+             {"{\"filename\": \"\x9B\x07", "not valid JSON"},
+             {std::string(3 << 20, ' '), "longer than 1 MiB"}}) {
         const auto result = runCli(home, {"dsstore", "write", store}, good + "\n" + line + "\n");
         EXPECT_EQ(result.status, cli::kExitFailure);
         EXPECT_TRUE(result.err.starts_with("lumifold: line 2: " + reason)) << result.err;

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -101,22 +100,12 @@ std::string printable(std::string_view text) {
     return out;
 }
 
-// Standard input's bytes, or nullopt when it cannot tell (a pipe).
-std::optional<std::size_t> remainingInput(std::istream& input) {
-    auto* buffer = input.rdbuf();
-    const auto here = buffer->pubseekoff(0, std::ios::cur, std::ios::in);
-    if (here == -1) return std::nullopt;
-    const auto end = buffer->pubseekoff(0, std::ios::end, std::ios::in);
-    if (buffer->pubseekpos(here, std::ios::in) != here || end < here) return std::nullopt;
-    return static_cast<std::size_t>(end - here);
-}
-
 // Each line of standard input as it comes, with its number, through one buffer that holds the
 // longest line: the input never sits in memory whole (every fresh page it took cost a fault).
 // A line past kLongestLine is refused: no record's line comes near it, and a stream without
 // line breaks (/dev/zero) would otherwise fill the memory.
 template <typename EachLine>
-void forEachInputLine(std::istream& input, EachLine&& each) {
+void forEachInputLine(EachLine&& each) {
     constexpr std::size_t kLongestLine = std::size_t{1} << 20;
     std::string buffer(kInputBlock, '\0');
     std::size_t held = 0;  // the start of a line not yet ended
@@ -129,10 +118,9 @@ void forEachInputLine(std::istream& input, EachLine&& each) {
             }
             buffer.resize(2 * buffer.size());
         }
-        const auto read = input.rdbuf()->sgetn(buffer.data() + held,
-                                               static_cast<std::streamsize>(buffer.size() - held));
-        if (read <= 0) break;
-        const std::string_view text(buffer.data(), held + static_cast<std::size_t>(read));
+        const std::size_t read = platform::readStandardInput(std::span(buffer).subspan(held));
+        if (read == 0) break;
+        const std::string_view text(buffer.data(), held + read);
         std::size_t start = 0;
         for (auto end = text.find('\n'); end != std::string_view::npos;
              end = text.find('\n', start)) {
@@ -146,13 +134,16 @@ void forEachInputLine(std::istream& input, EachLine&& each) {
 }
 
 // Every line is checked before the store is written, so bad input touches nothing.
-std::vector<DSStoreEntry> readEntryLines(std::istream& input) {
+std::vector<DSStoreEntry> readStandardInputEntries() {
     std::vector<DSStoreEntry> entries;
-    // Sized once where the input's size is known (no line a record reads from is shorter):
-    // growing moved every record already read.
-    constexpr std::size_t kShortestRecordLine = 48;
-    if (const auto size = remainingInput(input)) entries.reserve(*size / kShortestRecordLine + 1);
-    forEachInputLine(input, [&](std::string_view line, std::size_t number) {
+    // Sized once where the input's size is known (no line a record reads from is shorter;
+    // growing moved every record already read), within what a sane input needs.
+    constexpr std::size_t kShortestRecordLine = 48, kMostReserved = std::size_t{1} << 22;
+    if (const auto size = platform::standardInputSize()) {
+        entries.reserve(static_cast<std::size_t>(
+            std::min<std::uint64_t>(*size / kShortestRecordLine + 1, kMostReserved)));
+    }
+    forEachInputLine([&](std::string_view line, std::size_t number) {
         if (line.find_first_not_of(" \t\r") == std::string_view::npos) return;
         // Lines as dump prints them are read directly; a tree per line cost three times the
         // dump. Anything else, and every bad line, goes through the tree for its message.
@@ -176,7 +167,7 @@ std::vector<DSStoreEntry> readEntryLines(std::istream& input) {
 }
 
 int runWrite(const WriteOptions& options) {
-    const auto entries = readEntryLines(std::cin);
+    const auto entries = readStandardInputEntries();
     const DSStoreWriter writer;
     writer.write(entries, absolutePath(options.file));
     return kExitSuccess;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -224,6 +225,12 @@ class PathResolver final {
 // pipe).
 bool standardErrorIsTerminal();
 bool standardOutputIsTerminal();
+
+// Reads standard input into `into`: the bytes read, 0 at its end. A failed read throws the
+// system's error (a folder given as the input fails, rather than reading as empty).
+std::size_t readStandardInput(std::span<char> into);
+// The bytes left in standard input when it is a regular file; nullopt for anything else.
+std::optional<std::uint64_t> standardInputSize();
 
 // $HOME, else the password database's entry for the current user; empty when neither names
 // one (never "/" as a guess: every stage would then work on the whole disk).

@@ -384,6 +384,22 @@ bool standardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 bool standardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
+std::size_t readStandardInput(std::span<char> into) {
+    for (;;) {
+        const ssize_t count = ::read(STDIN_FILENO, into.data(), into.size());
+        if (count >= 0) return static_cast<std::size_t>(count);
+        if (errno != EINTR) throw posixError(errno, "read", "standard input");
+    }
+}
+
+std::optional<std::uint64_t> standardInputSize() {
+    struct stat info {};
+    if (::fstat(STDIN_FILENO, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    const off_t at = ::lseek(STDIN_FILENO, 0, SEEK_CUR);
+    if (at < 0 || at > info.st_size) return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size - at);
+}
+
 std::string homeDirectory() {
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0') return home;
     // No guess: a caller without a home says so rather than working on "/".

@@ -29,6 +29,11 @@ TEST_F(DSStoreCommandsTest, WriteThenDumpRoundTripsInTreeOrder) {
     ASSERT_EQ(
         runCli(home, {"dsstore", "write", store}, b + "\n\n" + padding + a + "\r\n" + b).status,
         cli::kExitSuccess);
+    // Through a pipe, whose size is not known beforehand, the same store.
+    const std::string piped = home / "piped";
+    runShell(home, std::string("cat | '") + LUMIFOLD_CLI_PATH + "' dsstore write '" + piped + "'",
+             b + "\n\n" + padding + a + "\r\n" + b);
+    EXPECT_EQ(platform::readFile(piped), platform::readFile(store));
     const auto dumped = runCli(home, {"dsstore", "dump", store});
     EXPECT_EQ(dumped.status, cli::kExitSuccess);
     EXPECT_EQ(dumped.out, a + "\n" + b + "\n" + b + "\n");
@@ -52,6 +57,12 @@ TEST_F(DSStoreCommandsTest, BadInputNamesTheLineAndTouchesNothing) {
                                 [](unsigned char c) { return c >= 0x20 && c < 0x7F; }));
         EXPECT_EQ(asText(platform::readFile(store)), "keep me");
     }
+    // Input that cannot be read is not an empty input.
+    const auto folder = runShell(
+        home, std::string("{ '") + LUMIFOLD_CLI_PATH + "' dsstore write '" + store + "' < /; }");
+    EXPECT_EQ(folder.status, cli::kExitFailure);
+    EXPECT_EQ(folder.err, "lumifold: Could not read \"standard input\": Is a directory\n");
+    EXPECT_EQ(asText(platform::readFile(store)), "keep me");
 }
 
 TEST_F(DSStoreCommandsTest, DumpPrintsWhatItReadAndSaysWhatItSkipped) {

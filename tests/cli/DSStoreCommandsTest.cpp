@@ -31,7 +31,8 @@ TEST_F(DSStoreCommandsTest, WriteThenDumpRoundTripsInTreeOrder) {
         cli::kExitSuccess);
     // Through a pipe, whose size is not known beforehand, the same store.
     const std::string piped = home / "piped";
-    runShell(home, std::string("cat | '") + LUMIFOLD_CLI_PATH + "' dsstore write '" + piped + "'",
+    runShell(home,
+             std::string("{ cat | '") + LUMIFOLD_CLI_PATH + "' dsstore write '" + piped + "'; }",
              b + "\n\n" + padding + a + "\r\n" + b);
     EXPECT_EQ(platform::readFile(piped), platform::readFile(store));
     const auto dumped = runCli(home, {"dsstore", "dump", store});

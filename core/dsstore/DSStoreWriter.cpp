@@ -65,7 +65,10 @@ class RecordOut {
         return here;
     }
     void bytes(ByteView data) {
-        if (std::byte* here = take(data.size())) std::memcpy(here, data.data(), data.size());
+        // An empty blob's data may be null, which memcpy must never be given.
+        if (std::byte* here = take(data.size()); here != nullptr && !data.empty()) {
+            std::memcpy(here, data.data(), data.size());
+        }
     }
     void u32(std::uint32_t value) {
         if (std::byte* here = take(4)) storeU32(here, value);

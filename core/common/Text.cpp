@@ -11,12 +11,13 @@
 #include <utility>
 
 namespace lumifold {
-namespace {
 
 bool isAscii(std::string_view text) {
     return std::all_of(text.begin(), text.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
+
+namespace {
 
 // Decodes the scalar at `index`, advancing it; returns -1 for an ill-formed sequence
 // (overlong forms, values above U+10FFFF, truncated sequences and, unless allowed,

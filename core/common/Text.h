@@ -12,6 +12,8 @@ namespace lumifold {
 // through std::optional instead of guessing.
 
 bool isWellFormedUtf8(std::string_view text);
+// True when every byte of `text` is ASCII (below 0x80): its own UTF-8, NFC and UTF-16 units.
+bool isAscii(std::string_view text);
 // Bytes of the well-formed UTF-8 sequence at the start of non-empty `text`, or, when there is
 // none, the bytes of the longest prefix that could still have begun one (at least 1), negated.
 long utf8SequenceAt(std::string_view text);

@@ -11,11 +11,6 @@
 namespace lumifold {
 namespace {
 
-bool isAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
 // The NFC forms an entry sorts by, made only for names or codes beyond ASCII.
 struct NormalForms {
     std::string lowered;  // NFC of the lower-cased name

@@ -82,8 +82,7 @@ class RecordOut {
 };
 
 void appendUtf16(RecordOut& out, const std::string& text) {
-    if (std::all_of(text.begin(), text.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    if (isAscii(text)) {
         // Most names: one unit per byte, written without a UTF-16 copy.
         if (text.size() > kMaxU32) fail(DSStoreWriter::kRecordTooLarge);
         out.u32(static_cast<std::uint32_t>(text.size()));
@@ -147,7 +146,7 @@ void appendRecord(RecordOut& out, const DSStoreEntry& entry) {
 }
 
 // The records in sorted order: the entries they come from and the bytes each encodes to.
-struct EncodedRecords {
+struct MeasuredRecords {
     const std::vector<DSStoreEntry>& entries;
     std::vector<std::size_t> order;
     std::vector<std::uint32_t> sizes;
@@ -165,7 +164,7 @@ struct Level {
 };
 
 // Whether `record` can sit in an internal node, beside its child pointer.
-bool fitsInternalNode(const EncodedRecords& records, std::size_t record) {
+bool fitsInternalNode(const MeasuredRecords& records, std::size_t record) {
     return records.size(record) + fmt::kChildPointerSize <= fmt::kNodeCapacity;
 }
 
@@ -173,7 +172,7 @@ bool fitsInternalNode(const EncodedRecords& records, std::size_t record) {
 // current node closes it and is promoted to the level above. An item too big for an internal
 // node is never promoted: its left neighbour is, even if that leaves an empty leaf. Only two
 // such items side by side cannot be separated, and no layout exists for them.
-Level packLevel(const std::vector<std::size_t>& items, const EncodedRecords& records,
+Level packLevel(const std::vector<std::size_t>& items, const MeasuredRecords& records,
                 std::uint64_t extra) {
     const std::uint64_t capacity = fmt::kNodeCapacity;
     Level level;
@@ -244,8 +243,8 @@ std::uint64_t roundUp(std::uint64_t value, std::uint64_t multiple) {
 
 // Every record in sorted order, measured and checked (in that order, so the first fault
 // found is the first in the file) to fit a leaf on its own.
-EncodedRecords measureRecords(const std::vector<DSStoreEntry>& entries) {
-    EncodedRecords records{entries, sortedOrder(entries), {}};
+MeasuredRecords measureRecords(const std::vector<DSStoreEntry>& entries) {
+    MeasuredRecords records{entries, sortedOrder(entries), {}};
     records.sizes.reserve(records.order.size());
     for (const std::size_t index : records.order) {
         RecordOut counted;
@@ -257,7 +256,7 @@ EncodedRecords measureRecords(const std::vector<DSStoreEntry>& entries) {
 }
 
 // The tree's levels, leaves first and the single root last.
-std::vector<Level> shapeLevels(const EncodedRecords& records) {
+std::vector<Level> shapeLevels(const MeasuredRecords& records) {
     std::vector<Level> levels;
     std::vector<std::size_t> items(records.count());
     std::iota(items.begin(), items.end(), std::size_t{0});
@@ -370,7 +369,7 @@ class ImageStream {
 
 // Each node in block order, its records encoded straight into it.
 void writeNodes(ImageStream& image, const std::vector<Level>& levels, const Layout& layout,
-                const EncodedRecords& records) {
+                const MeasuredRecords& records) {
     std::array<std::byte, fmt::kNodeSize> out;
     std::uint64_t block = 1;
     for (std::size_t l = 0; l < levels.size(); ++l) {
@@ -460,7 +459,7 @@ class StoreImage {
     }
 
   private:
-    EncodedRecords m_records;
+    MeasuredRecords m_records;
     std::vector<Level> m_levels;
     Layout m_layout;
 };

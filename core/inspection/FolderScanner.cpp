@@ -349,9 +349,8 @@ std::vector<FolderViewSetting> FolderScanner::inspectFolders(
         ScanNotes* const filesNotes = notes != nullptr ? notes : &ownNotes;
         const std::size_t damagedBefore = filesNotes->damaged.size();
         try {
-            files = visibleExtensionFilesIn(
-                setting.canonicalPath, filesNotes, stores,
-                listings != nullptr ? listings->take(setting.canonicalPath) : std::nullopt);
+            files = visibleExtensionFilesIn(setting.canonicalPath, filesNotes, stores,
+                                            takeListing(listings, setting.canonicalPath));
         } catch (const Error& error) {
             filesNotes->warnings.push_back(error.message());
             unreadable(error.message());
@@ -396,9 +395,8 @@ std::size_t FolderScanner::visibleExtensionCount(const std::string& resolvedFold
                                                  ScanNotes* notes, const MetadataStores* stores,
                                                  FolderListings* listings) const {
     if (isExcludedPath(resolvedFolder)) return 0;
-    return visibleExtensionFilesIn(
-               resolvedFolder, notes, stores,
-               listings != nullptr ? listings->take(resolvedFolder) : std::nullopt)
+    return visibleExtensionFilesIn(resolvedFolder, notes, stores,
+                                   takeListing(listings, resolvedFolder))
         .size();
 }
 
@@ -411,10 +409,8 @@ FileList FolderScanner::visibleExtensionFiles(const std::vector<std::string>& fo
         const std::string& canonical = resolver.resolve(folder);
         if (isExcludedPath(canonical)) continue;
         try {
-            files.addFolder(canonical,
-                            visibleExtensionFilesIn(
-                                canonical, notes, stores,
-                                listings != nullptr ? listings->take(canonical) : std::nullopt));
+            files.addFolder(canonical, visibleExtensionFilesIn(canonical, notes, stores,
+                                                               takeListing(listings, canonical)));
         } catch (const Error& error) {
             if (notes != nullptr) notes->warnings.push_back(error.message());
         }

@@ -42,6 +42,12 @@ class FolderListings final {
     std::size_t m_bytes = 0;
 };
 
+// The entries `listings` kept for `path`, taken out; nullopt without listings or entries.
+inline std::optional<platform::PackedEntries> takeListing(FolderListings* listings,
+                                                          const std::string& path) {
+    return listings != nullptr ? listings->take(path) : std::nullopt;
+}
+
 // A folder as the walk met it.
 struct TreeFolder {
     std::string path;

@@ -111,8 +111,10 @@ void printPreviewJson(const ChangePlan& plan) {
     out.beginArray();
     for (const auto& each : preview.folderChanges) change(each);
     const FileList& files = plan.extensionFiles;
+    SettingChange extension = extensionChange("", "");
     for (std::size_t i = 0; i < files.size(); ++i) {
-        change(extensionChange(files.folder(i), files.name(i)));
+        nameExtensionChange(extension, files.folder(i), files.name(i));
+        change(extension);
     }
     out.endArray();
     out.key("preservedEntriesSummary");

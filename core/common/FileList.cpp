@@ -98,6 +98,11 @@ std::string_view FileList::name(std::size_t i) const {
 
 std::string FileList::path(std::size_t i) const { return appending(folder(i), name(i)); }
 
+bool FileList::inSameFolder(std::size_t i, std::size_t j) const {
+    // A folder added twice has two indices.
+    return m_order[i].folder == m_order[j].folder || folder(i) == folder(j);
+}
+
 std::vector<std::string> FileList::paths() const {
     std::vector<std::string> all;
     all.reserve(size());

@@ -41,6 +41,8 @@ class FileList final {
     std::string_view folder(std::size_t i) const;
     std::string_view name(std::size_t i) const;
     std::string path(std::size_t i) const;
+    // Whether files i and j are in the same folder: most often one comparison of indices.
+    bool inSameFolder(std::size_t i, std::size_t j) const;
 
     // The paths, for callers that want a plain list.
     std::vector<std::string> paths() const;

@@ -83,11 +83,15 @@ bool matchesGlob(std::string_view pattern, std::string_view text) {
     return p == pattern.size();
 }
 
-std::string lastPathComponent(std::string_view path) {
+std::string_view lastPathComponentIn(std::string_view path) {
     path = trimTrailingSlashes(path);
-    if (path == "/") return "/";
+    if (path == "/") return path;
     const auto slash = path.rfind('/');
-    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string lastPathComponent(std::string_view path) {
+    return std::string(lastPathComponentIn(path));
 }
 
 std::string deletingLastPathComponent(std::string_view path) {

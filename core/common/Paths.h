@@ -9,6 +9,8 @@ namespace lumifold {
 
 // "/a/b/c" gives "c"; "/a/b/" gives "b"; "/" gives "/".
 std::string lastPathComponent(std::string_view path);
+// The same, as a view into `path`.
+std::string_view lastPathComponentIn(std::string_view path);
 // "/a/b/c" gives "/a/b"; "/a" gives "/"; "/" gives "/".
 std::string deletingLastPathComponent(std::string_view path);
 // Joins with exactly one "/" between the parts.

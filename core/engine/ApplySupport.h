@@ -31,7 +31,7 @@ template <typename Each>
 void forEachFolderRun(const FileList& files, const Each& each) {
     for (std::size_t start = 0; start < files.size();) {
         std::size_t end = start + 1;
-        while (end < files.size() && files.folder(end) == files.folder(start)) ++end;
+        while (end < files.size() && files.inSameFolder(end, start)) ++end;
         each(start, end);
         start = end;
     }

@@ -55,6 +55,9 @@ platform::MetadataStore extensionStore(const ChangePlan& plan, std::string_view 
 
 // The change that hides the extension of `name` in `folder`.
 SettingChange extensionChange(std::string_view folder, std::string_view name);
+// Makes `change`, one made by extensionChange, the change for `name` in `folder`, reusing its
+// text's storage.
+void nameExtensionChange(SettingChange& change, std::string_view folder, std::string_view name);
 
 // Calls `each` with every change of the plan, in the preview's order: the global changes, the
 // stores' changes, then one per extension to hide.

@@ -73,9 +73,16 @@ SnapshotRequest snapshotRequest(const ChangePlan& plan, const WriteTargets& targ
     request.lists.appliedChanges = [&plan](const auto& each) { forEachChange(plan, each); };
     request.lists.fileExtensionBackups = [&plan](const auto& each) {
         const FileList& files = plan.extensionFiles;
+        FileExtensionBackupItem item;  // one item's storage for every file
         forEachFolderRun(files, [&](std::size_t start, std::size_t end) {
-            const auto store = extensionStore(plan, files.folder(start));
-            for (std::size_t i = start; i < end; ++i) each({files.path(i), false, store});
+            item.store = extensionStore(plan, files.folder(start));
+            item.filePath = appending(files.folder(start), "");
+            const std::size_t folderLength = item.filePath.size();
+            for (std::size_t i = start; i < end; ++i) {
+                item.filePath.resize(folderLength);
+                item.filePath += files.name(i);
+                each(item);
+            }
         });
     };
     request.pushedPreferences = plan.pushes;
@@ -258,11 +265,13 @@ void LumifoldEngine::hideExtensions(const ChangePlan& plan, const WriteTargets& 
         std::string why;
         const auto folder = targets.folderOf(files.path(start), why);
         const auto store = extensionStore(plan, files.folder(start));
+        std::string name;  // one buffer for every name
         for (std::size_t i = start; i < end; ++i) {
             report("Apply", "Hiding extensions", i, files.size());
             try {
                 if (!folder) throw Error(platform::kPosixDomain, platform::kOutsideRoots, why);
-                platform::setHasHiddenExtensionIn(*folder, std::string(files.name(i)), true, store);
+                name.assign(files.name(i));
+                platform::setHasHiddenExtensionIn(*folder, name, true, store);
                 set[i] = true;
                 ++result.extensionsHidden;
             } catch (const Error& error) {

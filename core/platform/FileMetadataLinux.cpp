@@ -122,8 +122,14 @@ RecordRead readSidecar(const Item& item, bool forWriting) {
     return result;
 }
 
-RecordRead readRecord(const Item& item, MetadataStore store, bool forWriting = false) {
-    RecordRead result;
+// readRecord into `result`, whose image's storage is reused: a scan reads a million records.
+void readRecordInto(RecordRead& result, const Item& item, MetadataStore store, bool forWriting) {
+    result.state = RecordRead::State::absent;
+    result.image.clear();
+    result.offset = 0;
+    result.error = 0;
+    result.problem.clear();
+    result.sidecar = Descriptor();
     if (store == MetadataStore::appledouble) {
         result = readSidecar(item, forWriting);
     } else {
@@ -136,18 +142,18 @@ RecordRead readRecord(const Item& item, MetadataStore store, bool forWriting = f
         } else if (errno == ERANGE) {
             result.state = RecordRead::State::malformed;
         } else if (errno == ENODATA || errno == ENOTSUP) {
-            return result;
+            return;
         } else {
             result.state = RecordRead::State::unreadable;
             result.error = errno;
-            return result;
+            return;
         }
     }
     if (result.state != RecordRead::State::wellFormed) {
         if (result.problem.empty() && result.state == RecordRead::State::malformed) {
             result.problem = "its " + std::string(attributeOf(store)) + " is too large";
         }
-        return result;
+        return;
     }
     const auto offset = finder_info_image::finderInfoOffset(store, result.image);
     if (const auto* why = std::get_if<std::string>(&offset)) {
@@ -158,6 +164,11 @@ RecordRead readRecord(const Item& item, MetadataStore store, bool forWriting = f
     } else {
         result.offset = std::get<std::size_t>(offset);
     }
+}
+
+RecordRead readRecord(const Item& item, MetadataStore store, bool forWriting = false) {
+    RecordRead result;
+    readRecordInto(result, item, store, forWriting);
     return result;
 }
 
@@ -260,7 +271,9 @@ FolderFlagReader::~FolderFlagReader() {
 std::optional<ExtensionFlag> FolderFlagReader::extensionFlagOfRegularFile(
     const std::string& name, const std::string& path, std::string* problem) const {
     if (m_folder < 0) return platform::extensionFlagOfRegularFile(path, m_store, problem);
-    return extensionFlagOf(readRecord(Item{path, m_folder, &name}, m_store), problem);
+    thread_local RecordRead record;
+    readRecordInto(record, Item{path, m_folder, &name}, m_store, false);
+    return extensionFlagOf(record, problem);
 }
 
 namespace {
@@ -355,19 +368,26 @@ const Bytes& freshHiddenImage(MetadataStore store) {
     return kImages[static_cast<std::size_t>(store)];
 }
 
+// Most files have no record yet: creating one hidden is the only access they need. True when
+// it was made; false when the flag is to be cleared, for a sidecar, or when the file has a
+// record (CREATE fails), which setHiddenExtension then reads and updates. `pathOf` names the
+// file in an error, so the common case builds no path.
+template <typename PathOf>
+bool createdHiddenRecord(const Item& item, bool hidden, MetadataStore store, const PathOf& pathOf) {
+    if (!hidden || store == MetadataStore::appledouble) return false;
+    const Bytes& fresh = freshHiddenImage(store);
+    if (setAttribute(item, attributeOf(store), fresh.data(), fresh.size(), XATTR_CREATE) == 0) {
+        return true;
+    }
+    if (errno != EEXIST) throw posixError(errno, kVerb, pathOf());
+    return false;
+}
+
+// The flag of an item whose record createdHiddenRecord did not make.
 void setHiddenExtension(const Item& item, bool hidden, MetadataStore store) {
     const std::string& path = item.path;
     if (store == MetadataStore::appledouble && !linkStatus(path)) {
         throw posixError(errno, kVerb, path);  // no sidecar for a file that is not there
-    }
-    if (hidden && store != MetadataStore::appledouble) {
-        // Most files have no record yet: creating one is the only access they need. CREATE
-        // fails for a file that has one, which is then read and updated below.
-        const Bytes& fresh = freshHiddenImage(store);
-        if (setAttribute(item, attributeOf(store), fresh.data(), fresh.size(), XATTR_CREATE) == 0) {
-            return;
-        }
-        if (errno != EEXIST) throw posixError(errno, kVerb, path);
     }
     RecordRead record = readRecord(item, store, true);
     const Bytes fresh = finder_info_image::freshImage(store);
@@ -403,15 +423,22 @@ void setHiddenExtension(const Item& item, bool hidden, MetadataStore store) {
 }  // namespace
 
 void setHasHiddenExtension(const std::string& path, bool hidden, MetadataStore store) {
+    if (createdHiddenRecord(Item{path}, hidden, store, [&] { return path; })) return;
     setHiddenExtension(Item{path}, hidden, store);
 }
 
 void setHasHiddenExtensionIn(const OpenFolder& folder, const std::string& name, bool hidden,
                              MetadataStore store) {
-    const std::string path = appending(folder.path(), name);
+    const auto pathOf = [&] { return appending(folder.path(), name); };
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
-        throw fileError(EINVAL, "set the hidden-extension flag of", path, "it is not a file name");
+        throw fileError(EINVAL, kVerb, pathOf(), "it is not a file name");
     }
+    // Relative to the folder, the item needs no path of its own until an error names it.
+    static const std::string kNoPath;
+    if (createdHiddenRecord(Item{kNoPath, folder.descriptor(), &name}, hidden, store, pathOf)) {
+        return;
+    }
+    const std::string path = pathOf();
     setHiddenExtension(Item{path, folder.descriptor(), &name}, hidden, store);
 }
 

@@ -80,6 +80,7 @@ TEST_F(EngineWritingStagesTest, ATreeIsFixedToItsDepthAndRestoredByteForByte) {
         stores.push_back(writeStore(levels[i], {viewStyle(".", "Nlsv"), blob(child, "cmmt", 'c'),
                                                 viewStyle(child, "clmv")}));
         home.writeFile(levels[i] + "/f.pdf", "pdf");
+        home.writeFile(levels[i] + "/g.txt", "txt");  // two a folder, each restored
     }
     home.makeFolder("Library/Preferences/ByHost");  // Apply would make it, Restore keep it
     const Fingerprint before = fingerprint();
@@ -87,7 +88,7 @@ TEST_F(EngineWritingStagesTest, ATreeIsFixedToItsDepthAndRestoredByteForByte) {
     ASSERT_EQ(tree.size(), 3u);
     const ApplyResult result = engine->apply(tree, false);
     EXPECT_TRUE(result.verification.isFullyCompliant());
-    EXPECT_EQ(result.extensionsHidden, 3u);
+    EXPECT_EQ(result.extensionsHidden, 6u);
     // The home's store did not exist; each of the tree's stores is copied once.
     EXPECT_EQ(result.manifest.dsStoreBackups.size(), 3u);
     for (std::size_t i = 0; i < 3; ++i) {
@@ -95,7 +96,8 @@ TEST_F(EngineWritingStagesTest, ATreeIsFixedToItsDepthAndRestoredByteForByte) {
             holds(stores[i], viewStyle(".", "icnv")) &&
             holds(stores[i], blob(i < 2 ? lastPathComponent(levels[i + 1]) : "c", "cmmt", 'c')))
             << stores[i];
-        EXPECT_TRUE(hiddenExtension(home / (levels[i] + "/f.pdf")));
+        EXPECT_TRUE(hiddenExtension(home / (levels[i] + "/f.pdf")) &&
+                    hiddenExtension(home / (levels[i] + "/g.txt")));
     }
     // A folder's record in its parent's store goes with the folder: in the tree or not.
     EXPECT_TRUE(holds(stores[1], viewStyle("b", "icnv")) &&

@@ -30,27 +30,30 @@ constexpr int kMaximumIdentifierSuffix = 9999;
 constexpr std::uint64_t kCompletionBytesPerItem = 192;
 constexpr std::uint64_t kCompletionSlack = 64 * 1024;
 
-// Writes copies into a snapshot's "files" folder, as "<first 12 digits of the checksum>_<name>";
-// gives the copy's path relative to the snapshot, and the checksum. A name `copied` already
-// holds is the same bytes, written once (a share's new stores are all one empty copy).
-std::pair<std::string, std::string> copyFile(const std::string& filesDirectory,
-                                             const std::string& path, ByteView bytes,
-                                             std::set<std::string>* copied = nullptr) {
+// A new snapshot's "files" folder: its copies, each named "<first 12 digits of the
+// checksum>_<name>". A name written already is the same bytes, written once (a share's new
+// stores are all one empty copy; two values pushed to one domain, one copy of it).
+struct CopiesFolder {
+    platform::NewFiles files;
+    std::set<std::string> names;
+};
+
+// Writes a copy of `bytes`, from `path`; gives the copy's path relative to the snapshot, and
+// the checksum.
+std::pair<std::string, std::string> copyFile(CopiesFolder& copies, const std::string& path,
+                                             ByteView bytes) {
     const std::string checksum = platform::sha256Hex(bytes);
     const std::string name =
         checksum.substr(0, kCopyNameDigestLength) + "_" + lastPathComponent(path);
-    if (copied == nullptr || copied->insert(name).second) {
-        platform::writeFileAtomically(appending(filesDirectory, name), bytes, kPrivateFileMode);
-    }
+    if (copies.names.insert(name).second) copies.files.write(name, bytes, kPrivateFileMode);
     return {std::string(kFilesFolderName) + "/" + name, checksum};
 }
 
-std::vector<DSStoreBackupItem> copyStores(const std::string& filesDirectory,
+std::vector<DSStoreBackupItem> copyStores(CopiesFolder& copies,
                                           const std::vector<SnapshotSource>& stores) {
     std::vector<DSStoreBackupItem> items;
-    std::set<std::string> names;
     for (const SnapshotSource& store : stores) {
-        auto [copied, checksum] = copyFile(filesDirectory, store.path, store.bytes, &names);
+        auto [copied, checksum] = copyFile(copies, store.path, store.bytes);
         const auto bits = platform::permissionBits(store.path);
         items.push_back(DSStoreBackupItem{
             .originalPath = store.path,
@@ -67,14 +70,14 @@ std::vector<DSStoreBackupItem> copyStores(const std::string& filesDirectory,
     return items;
 }
 
-std::vector<PushedPreference> copyPushedDomains(const std::string& filesDirectory,
+std::vector<PushedPreference> copyPushedDomains(CopiesFolder& copies,
                                                 const std::vector<PlannedPush>& pushes) {
     std::vector<PushedPreference> records;
     for (const PlannedPush& push : pushes) {
         PushedPreference record = push.record;
         if (push.domainBytes) {
             std::tie(record.backupRelativePath, record.originalSHA256) =
-                copyFile(filesDirectory, push.domainPath, *push.domainBytes);
+                copyFile(copies, push.domainPath, *push.domainBytes);
         }
         records.push_back(std::move(record));
     }
@@ -141,11 +144,13 @@ WrittenSnapshot BackupManager::writeSnapshot(const SnapshotRequest& request,
         platform::writeFileAtomically(manifest.finderPlistBackupPath, *request.finderPlistBytes,
                                       kPrivateFileMode);
     }
-    manifest.dsStoreBackups = copyStores(filesDirectory, request.dsStores);
+    CopiesFolder copies{.files = platform::NewFiles(filesDirectory), .names = {}};
+    manifest.dsStoreBackups = copyStores(copies, request.dsStores);
     manifest.createdAt = std::chrono::floor<std::chrono::seconds>(m_host.now());
     if (request.pushedPreferences) {
-        manifest.pushedPreferences = copyPushedDomains(filesDirectory, *request.pushedPreferences);
+        manifest.pushedPreferences = copyPushedDomains(copies, *request.pushedPreferences);
     }
+    copies.files.flush();  // the copies on disk before the manifest that names them
     manifest.finderPlistPlannedSHA256 = request.finderPlistPlannedSHA256;
     manifest.finderPlistWasLink = request.finderPlistWasLink;
     manifest.writtenFolders = request.writtenFolders;

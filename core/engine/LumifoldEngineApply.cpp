@@ -112,6 +112,17 @@ SnapshotRequest snapshotRequest(const ChangePlan& plan, const WriteTargets& targ
     return request;
 }
 
+// Folders whose new entries wait for one flush together, held open until then; few enough that
+// the descriptors never run short.
+constexpr std::size_t kFoldersHeldUnflushed = 256;
+
+// Makes the folders' new entries last (before the snapshot records the files as written), and
+// lets the folders go.
+void flushFolders(std::vector<platform::OpenFolder>& folders) {
+    for (const platform::OpenFolder& folder : folders) platform::flushFolder(folder);
+    folders.clear();
+}
+
 // Writes the preferences file and pushes the plan's values, noting what was written.
 void writePreferences(FinderPreferencesManager& manager, const ChangePlan& plan,
                       ApplyResult& result, AppliedWrites& written, ApplyOutcome& outcome) {
@@ -232,12 +243,13 @@ void LumifoldEngine::writeStores(const ChangePlan& plan, const WriteTargets& tar
                                  const std::vector<bool>& reachable, ApplyResult& result,
                                  AppliedWrites& written, ApplyOutcome& outcome) const {
     std::uint64_t storesDone = 0;
+    std::vector<platform::OpenFolder> unflushed;
     for (std::size_t i = 0; i < plan.stores.size(); ++i) {
         report("Apply", "Writing stores", storesDone++, plan.stores.size());
         const StoreRewrite& store = plan.stores[i];
         const std::string& path = store.plan.dsStorePath;
         std::string why;
-        const auto folder = reachable[i] ? targets.folderOf(path, why) : std::nullopt;
+        auto folder = reachable[i] ? targets.folderOf(path, why) : std::nullopt;
         if (!folder) {
             if (reachable[i]) result.warnings.push_back(leftAlone(path, why));
             outcome.storesNotWritten.push_back(path);
@@ -247,13 +259,17 @@ void LumifoldEngine::writeStores(const ChangePlan& plan, const WriteTargets& tar
         options.unlessChangedFrom =
             platform::PlannedContent{store.plan.existed, store.plan.originalBytes};
         options.belongsToFolderWhenNew = true;
+        options.flushFolder = false;  // each folder once, below
         if (platform::replaceFileIn(*folder, dsstore_format::kFileName, store.image, options)) {
             written.stores.push_back(i);
+            unflushed.push_back(std::move(*folder));
+            if (unflushed.size() == kFoldersHeldUnflushed) flushFolders(unflushed);
         } else {
             outcome.storesNotWritten.push_back(path);
             result.warnings.push_back(changedMeanwhile(path));
         }
     }
+    flushFolders(unflushed);
 }
 
 void LumifoldEngine::hideExtensions(const ChangePlan& plan, const WriteTargets& targets,

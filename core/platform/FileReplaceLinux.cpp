@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <optional>
 
 #include "core/common/Paths.h"
 #include "core/platform/Descriptor.h"
@@ -385,8 +386,66 @@ bool replaceFileIn(const OpenFolder& folder, const std::string& name,
         (void)::unlinkat(dir, temporary.c_str(), 0);
         throw;
     }
-    syncFolder(dir);
+    if (options.flushFolder) syncFolder(dir);
     return true;
+}
+
+void flushFolder(const OpenFolder& folder) { syncFolder(folder.descriptor()); }
+
+namespace {
+
+// Files written but not flushed, held open until flushed together; few enough that the
+// descriptors never run short.
+constexpr std::size_t kFilesHeldUnflushed = 256;
+
+}  // namespace
+
+NewFiles::NewFiles(const std::string& folder)
+    : m_folder(folder), m_descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    if (m_descriptor < 0) throw posixError(errno, "open", folder);
+}
+
+NewFiles::~NewFiles() {
+    for (const auto& [fd, path] : m_unflushed) ::close(fd);
+    ::close(m_descriptor);
+}
+
+void NewFiles::write(const std::string& name, ByteView bytes, unsigned permissionBits) {
+    const std::string path = appending(m_folder, name);
+    if (!isPlainName(name)) throw fileError(EINVAL, "write", path, "it is not a file name");
+    Descriptor fd(::openat(m_descriptor, name.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                           static_cast<mode_t>(permissionBits & 0777)));
+    if (fd.get() < 0) throw posixError(errno, "write", path);
+    try {
+        writeAll(fd.get(), bytes, path);
+        if (::fchmod(fd.get(), static_cast<mode_t>(permissionBits)) != 0) {
+            throw posixError(errno, "write", path);
+        }
+    } catch (...) {
+        (void)::unlinkat(m_descriptor, name.c_str(), 0);
+        throw;
+    }
+    // Written out now, so the flush below mostly waits for what is already under way, and the
+    // first file's journal commit takes the others' blocks along.
+    (void)::sync_file_range(fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    m_unflushed.emplace_back(fd.release(), path);
+    if (m_unflushed.size() == kFilesHeldUnflushed) flushFiles();
+}
+
+void NewFiles::flushFiles() {
+    std::optional<Error> failed;
+    for (const auto& [fd, path] : m_unflushed) {
+        if (::fsync(fd) != 0 && !failed) failed = posixError(errno, "write", path);
+        ::close(fd);
+    }
+    m_unflushed.clear();
+    if (failed) throw *failed;
+}
+
+void NewFiles::flush() {
+    flushFiles();
+    if (::fsync(m_descriptor) != 0) throw posixError(errno, "write", m_folder);
 }
 
 bool replaceFileWith(const std::string& path, const std::function<void(const ByteWriter&)>& produce,

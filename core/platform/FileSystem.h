@@ -75,6 +75,10 @@ struct ReplaceOptions {
     // otherwise, sharedFileBits (FolderRoot.h). Lumifold run as root on a file server so makes
     // files the share's users can still change.
     bool belongsToFolderWhenNew = false;
+    // False leaves the folder's flush (which makes the rename last) to the caller, who writes
+    // in many folders and flushes each once at the end (flushFolder, FolderRoot.h): one flush
+    // after many renames costs a journal commit where one per rename costs one each.
+    bool flushFolder = true;
 };
 
 // Writes `bytes` in full to a temporary file beside the target (".<name>.tmp.<UUID>", created
@@ -99,6 +103,32 @@ void writeFileAtomically(const std::string& path, ByteView bytes);
 // The same, but the file ends up with exactly `permissionBits`. The temporary file is created
 // with no wider bits, so the content is never readable more widely than the result allows.
 void writeFileAtomically(const std::string& path, ByteView bytes, unsigned permissionBits);
+
+// Files written new into one folder (a snapshot's copies) and flushed together: each is created
+// exclusively, handed to the disk as it is written, and flush() waits for them all and makes the
+// folder's entries last. A flush per file costs a journal commit each; these share a few.
+// Nothing written is known to be on disk until flush() returns.
+class NewFiles final {
+  public:
+    // Opens `folder`. Throws Error "POSIX".
+    explicit NewFiles(const std::string& folder);
+    ~NewFiles();
+    NewFiles(const NewFiles&) = delete;
+    NewFiles& operator=(const NewFiles&) = delete;
+
+    // Creates `name` (nothing may be there) with exactly `permissionBits`, holding `bytes`.
+    // Throws Error "POSIX" naming the file, which is then removed.
+    void write(const std::string& name, ByteView bytes, unsigned permissionBits);
+    // Flushes every file written and the folder. Throws Error "POSIX".
+    void flush();
+
+  private:
+    void flushFiles();
+
+    std::string m_folder;
+    int m_descriptor = -1;
+    std::vector<std::pair<int, std::string>> m_unflushed;  // descriptor and path
+};
 
 // True for names replaceFile gives its temporary files for a target called `targetName`
 // (also those of earlier versions, which nested one temporary name in another); an empty

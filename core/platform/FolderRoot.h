@@ -154,6 +154,8 @@ bool replaceFileIn(const OpenFolder& folder, const std::string& name,
                    const ReplaceOptions& options = {});
 bool replaceFileIn(const OpenFolder& folder, const std::string& name, ByteView bytes,
                    const ReplaceOptions& options = {});
+// Flushes the folder's entries to disk (after replaceFileIn with flushFolder false).
+void flushFolder(const OpenFolder& folder);
 // The entry's type; nullopt when there is none (or it cannot be examined).
 std::optional<EntryType> entryTypeIn(const OpenFolder& folder, const std::string& name);
 // readFile of the entry, refusing a link as anything else that is not a regular file.

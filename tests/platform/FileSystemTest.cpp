@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <string>
 
@@ -130,6 +133,43 @@ TEST_F(FileSystemTest, ReadsRefuseAnythingButABoundedRegularFileWithoutBlocking)
     // A control character in a path is shown, never printed raw.
     EXPECT_LUMIFOLD_ERROR(readFile(home / "a\nb"), kPosixDomain, ENOENT,
                           "Could not read \"" + home / "a\\x0Ab" + "\": No such file or directory");
+}
+
+TEST_F(FileSystemTest, NewFilesGetExactlyTheirBitsAndNeverGoOverAnything) {
+    const std::string folder = home.makeFolder("copies");
+    home.writeFile("copies/taken", "theirs");
+    home.link(home / "elsewhere", "copies/link");
+    const mode_t umask = ::umask(077);
+    // Descriptors for no more than 300 more open files: a snapshot of thousands of stores must
+    // not hold them all open.
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    const auto open = std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                    std::filesystem::directory_iterator());
+    const rlimit narrowed{static_cast<rlim_t>(open) + 300u, limit.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &narrowed), 0);
+    std::vector<std::string> written;
+    {
+        NewFiles files(folder);
+        for (int i = 0; i < 1000; ++i) {
+            written.push_back("copy " + std::to_string(10000 + i));
+            files.write(written.back(), asBytes(written.back()), 0640);
+        }
+        EXPECT_LUMIFOLD_ERROR(files.write("taken", asBytes("ours"), 0600), kPosixDomain, EEXIST,
+                              "Could not write \"" + home / "copies/taken" + "\": File exists");
+        EXPECT_LUMIFOLD_ERROR_CODE(files.write("link", asBytes("ours"), 0600), kPosixDomain,
+                                   EEXIST);
+        files.flush();
+    }
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    ::umask(umask);
+    for (const std::string& name : written) {
+        EXPECT_EQ(asText(readFile(folder + "/" + name)), name);
+        EXPECT_EQ(permissionBits(folder + "/" + name), 0640u);
+    }
+    EXPECT_EQ(asText(readFile(folder + "/taken")), "theirs");
+    EXPECT_FALSE(fileExists(home / "elsewhere"));
+    EXPECT_EQ(names("copies").size(), written.size() + 2);
 }
 
 TEST_F(FileSystemTest, OnlyOurOwnLeftoverFilesAreRemoved) {

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,9 @@ struct ChangePlan {
     std::vector<PlannedPush> pushes;
     std::vector<StoreRewrite> stores;
     FileList extensionFiles;  // files whose extension is to be hidden
+    // The folders the plan listed whole, and those where it saw what a killed store write left.
+    std::set<std::string> listedFolders;
+    std::set<std::string> foldersWithLeftovers;
     // Where each chosen folder's files keep their Finder records.
     MetadataStores metadataStores;
     // The preview without the extension changes, which extensionFiles holds as names (a home

@@ -316,6 +316,11 @@ void LumifoldEngine::removeLeftovers(const ChangePlan& plan, const WriteTargets&
     }
     for (const StoreRewrite& store : plan.stores) files.insert(store.plan.dsStorePath);
     for (const std::string& file : files) {
+        // A folder the plan listed whole is listed again only where it saw leftovers.
+        if (const std::string folder = deletingLastPathComponent(file);
+            plan.listedFolders.contains(folder) && !plan.foldersWithLeftovers.contains(folder)) {
+            continue;
+        }
         if (const auto folder = targets.reach(file)) {
             platform::removeOwnTemporaryFilesIn(*folder, {dsstore_format::kFileName});
         }

@@ -215,6 +215,8 @@ void LumifoldEngine::planExtensions(ChangePlan& plan) const {
     std::optional<FolderListings> listings = std::exchange(m_walkListings, std::nullopt);
     plan.extensionFiles = m_scanner.visibleExtensionFiles(
         plan.folders, &notes, &plan.metadataStores, listings ? &*listings : nullptr);
+    plan.listedFolders = std::move(notes.listed);
+    plan.foldersWithLeftovers = std::move(notes.withLeftovers);
     for (const std::string& problem : notes.warnings) {
         preview.warnings.push_back(problem + "; its files keep their extensions as they are");
     }

@@ -266,6 +266,7 @@ FileNames FolderScanner::visibleExtensionFilesIn(
     // Cheapest tests first: this runs once per file of every folder in every stage. Folders
     // (packages included) are skipped on the listing's own type, so only files cost a read, and
     // the child's path reuses one buffer.
+    if (notes != nullptr && entries.holdsOwnTemporaryFile()) notes->withLeftovers.insert(directory);
     const bool folderDecodes = isWellFormedUtf8(directory);
     const platform::FolderFlagReader flags(directory, store);
     std::string child = appending(directory, "");
@@ -411,6 +412,10 @@ FileList FolderScanner::visibleExtensionFiles(const std::vector<std::string>& fo
         try {
             files.addFolder(canonical, visibleExtensionFilesIn(canonical, notes, stores,
                                                                takeListing(listings, canonical)));
+            if (notes != nullptr) {
+                notes->listed.insert(folder);
+                if (notes->withLeftovers.contains(canonical)) notes->withLeftovers.insert(folder);
+            }
         } catch (const Error& error) {
             if (notes != nullptr) notes->warnings.push_back(error.message());
         }

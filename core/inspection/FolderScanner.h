@@ -43,6 +43,11 @@ struct ScanNotes {
     // Files whose FinderInfo record is damaged (an image of the wrong size, magic or version, a
     // sidecar that is a link or a FIFO), each named with what holds it.
     std::vector<std::string> damaged;
+    // The folders whose every entry a scan of files saw, as the caller named them, and those
+    // holding our temporary names (what a killed write left), so Apply need not list a folder
+    // again only to clear them.
+    std::set<std::string> listed;
+    std::set<std::string> withLeftovers;
 };
 
 // Decides which folders the system looks at and what the Finder would show in them, and plans

@@ -211,9 +211,14 @@ class PackedEntries final {
     Iterator begin() const { return Iterator(m_bytes.data()); }
     Iterator end() const { return Iterator(m_bytes.data() + m_bytes.size()); }
     std::size_t byteSize() const { return m_bytes.size(); }
+    // Whether the folder held one of our temporary names (isOwnTemporaryName), hidden or not:
+    // what a killed write left, found by the listing that leaves hidden entries out.
+    void noteOwnTemporaryFile() { m_ownTemporaryFile = true; }
+    bool holdsOwnTemporaryFile() const { return m_ownTemporaryFile; }
 
   private:
     std::string m_bytes;
+    bool m_ownTemporaryFile = false;
 };
 // As listDirectoryEntries, packed and in the listing's own order.
 PackedEntries listPackedEntries(const std::string& path, bool includeHidden = false);

@@ -191,14 +191,19 @@ std::vector<std::string> listDirectory(const std::string& path, bool includeHidd
 namespace {
 
 // Hands each entry of the open listing `dir` (closed here) to `add`, in the listing's order.
-// `at` examines an entry whose type the listing leaves out.
-template <typename Examine, typename Add>
+// `at` examines an entry whose type the listing leaves out; `passed` hears the name of each
+// hidden entry left out.
+template <typename Examine, typename Add, typename Passed>
 void forEachEntry(DIR* dir, const std::string& path, bool includeHidden, const Examine& at,
-                  const Add& add) {
+                  const Add& add, const Passed& passed) {
     errno = 0;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string_view name = entry->d_name;
-        if (name == "." || name == ".." || (!includeHidden && name.front() == '.')) continue;
+        if (name == "." || name == "..") continue;
+        if (!includeHidden && name.front() == '.') {
+            passed(name);
+            continue;
+        }
         EntryType type = EntryType::other;
         switch (entry->d_type) {
             case DT_REG:
@@ -230,9 +235,12 @@ template <typename Examine>
 std::vector<DirectoryEntry> readEntries(DIR* dir, const std::string& path, bool includeHidden,
                                         bool (*keep)(EntryType), const Examine& at) {
     std::vector<DirectoryEntry> entries;
-    forEachEntry(dir, path, includeHidden, at, [&](std::string_view name, EntryType type) {
-        if (keep(type)) entries.push_back({std::string(name), type});
-    });
+    forEachEntry(
+        dir, path, includeHidden, at,
+        [&](std::string_view name, EntryType type) {
+            if (keep(type)) entries.push_back({std::string(name), type});
+        },
+        [](std::string_view) {});
     std::sort(entries.begin(), entries.end(),
               [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
     return entries;
@@ -265,7 +273,10 @@ PackedEntries listPackedEntries(const std::string& path, bool includeHidden) {
     forEachEntry(
         openListing(path), path, includeHidden,
         [&](const std::string& name) { return entryTypeBelow(path, name); },
-        [&](std::string_view name, EntryType type) { entries.add(name, type); });
+        [&](std::string_view name, EntryType type) { entries.add(name, type); },
+        [&](std::string_view name) {
+            if (isOwnTemporaryName(name, "")) entries.noteOwnTemporaryFile();
+        });
     return entries;
 }
 

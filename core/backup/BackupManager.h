@@ -72,6 +72,10 @@ struct WrittenSnapshot {
     ManifestHeader header;
     SnapshotSummary summary;
     std::string reservation;
+    // Where its manifest's long lists are, and its size: their text is copied from it when the
+    // snapshot is completed, not made again.
+    ManifestListSpans listSpans = {};
+    std::uint64_t manifestSize = 0;
 };
 
 // A snapshot folder without a usable manifest.
@@ -248,8 +252,14 @@ class BackupManager final {
     WrittenSnapshot writeSnapshot(const SnapshotRequest& request, const std::string& id);
     // Sets aside the space completing snapshot `header` needs; returns the file that holds it.
     std::string reserveCompletion(const ManifestHeader& header) const;
+    // Writes the manifest of `header` and `lists`, and its summary (also into `summary`). With
+    // `written`, the snapshot's manifest as first written, the lists' text is copied from that
+    // manifest while it is still that file (`lists` is used otherwise); `written` receives where
+    // this writing put the lists, and its size.
     void saveManifest(const ManifestHeader& header, const ManifestLists& lists,
-                      SnapshotSummary* summary = nullptr) const;
+                      SnapshotSummary* summary = nullptr,
+                      const WrittenSnapshot* copiedFrom = nullptr,
+                      WrittenSnapshot* written = nullptr) const;
     // Writes `summary` beside its manifest, with what tells whether it still describes it.
     void saveSummary(const SnapshotSummary& summary) const;
     void recordOutcome(ManifestHeader& manifest, const std::string& finderPlistPath,

@@ -1,9 +1,13 @@
 // BackupManager's snapshot writing: a new snapshot's copies and manifest, then what Apply did,
 // or that it failed, recorded in that manifest.
 #include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <optional>
 #include <set>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "core/backup/BackupManager.h"
 #include "core/backup/SnapshotFiles.h"
@@ -84,6 +88,67 @@ std::vector<PushedPreference> copyPushedDomains(CopiesFolder& copies,
     return records;
 }
 
+// The long lists' text in a snapshot's manifest as first written, read back piece by piece for
+// the manifest's next writing. Only while the file is still that writing: its size as written,
+// each list's text from "[" to "]".
+class ListsText final {
+  public:
+    static std::optional<ListsText> of(const std::string& path, const WrittenSnapshot& written) {
+        const ManifestListSpans& at = written.listSpans;
+        try {
+            platform::FileHandle file = platform::openForReading(path, kManifestReadLimit);
+            ListsText text(std::move(file), path, at);
+            if (platform::fileSize(path) != written.manifestSize || at.changesEnd == 0 ||
+                at.flagsEnd == 0 || !text.bracketed(at.changesBegin, at.changesEnd) ||
+                !text.bracketed(at.flagsBegin, at.flagsEnd)) {
+                return std::nullopt;
+            }
+            return text;
+        } catch (const Error&) {
+            return std::nullopt;
+        }
+    }
+
+    ManifestLists::Text changes() const { return copier(m_spans.changesBegin, m_spans.changesEnd); }
+    ManifestLists::Text flags() const { return copier(m_spans.flagsBegin, m_spans.flagsEnd); }
+
+  private:
+    ListsText(platform::FileHandle file, std::string path, ManifestListSpans spans)
+        : m_file(std::make_shared<platform::FileHandle>(std::move(file))),
+          m_path(std::move(path)),
+          m_spans(spans) {}
+
+    bool bracketed(std::uint64_t begin, std::uint64_t end) const {
+        return end > begin + 1 && byteAt(begin) == '[' && byteAt(end - 1) == ']';
+    }
+    int byteAt(std::uint64_t at) const {
+        std::FILE* file = m_file->get();
+        return ::fseeko(file, static_cast<off_t>(at), SEEK_SET) == 0 ? std::fgetc(file) : EOF;
+    }
+    ManifestLists::Text copier(std::uint64_t begin, std::uint64_t end) const {
+        return [file = m_file, path = m_path, begin, end](const JsonWriter::Sink& sink) {
+            std::FILE* in = file->get();
+            if (::fseeko(in, static_cast<off_t>(begin), SEEK_SET) != 0) {
+                throw platform::posixError(errno, "read", path);
+            }
+            std::vector<char> piece(std::size_t{1} << 20);
+            for (std::uint64_t left = end - begin; left > 0;) {
+                const std::size_t want =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.size()));
+                const std::size_t got = std::fread(piece.data(), 1, want, in);
+                if (got != want)
+                    throw platform::posixError(std::ferror(in) ? EIO : ENODATA, "read", path);
+                sink(std::string_view(piece.data(), got));
+                left -= got;
+            }
+        };
+    }
+
+    std::shared_ptr<platform::FileHandle> m_file;
+    std::string m_path;
+    ManifestListSpans m_spans;
+};
+
 // Whether the push `recorded` reached the preferences service, as `outcome` says.
 bool reached(const ApplyOutcome& outcome, const PushedPreference& recorded) {
     return std::any_of(outcome.pushed->begin(), outcome.pushed->end(), [&](const auto& pushed) {
@@ -157,7 +222,7 @@ WrittenSnapshot BackupManager::writeSnapshot(const SnapshotRequest& request,
     manifest.layout = request.layout;
 
     WrittenSnapshot written{.header = std::move(manifest), .summary = {}, .reservation = {}};
-    saveManifest(written.header, request.lists, &written.summary);
+    saveManifest(written.header, request.lists, &written.summary, nullptr, &written);
     if (request.reserveCompletion) written.reservation = reserveCompletion(written.header);
     return written;
 }
@@ -178,10 +243,11 @@ std::string BackupManager::reserveCompletion(const ManifestHeader& header) const
 }
 
 void BackupManager::saveManifest(const ManifestHeader& header, const ManifestLists& lists,
-                                 SnapshotSummary* summary) const {
+                                 SnapshotSummary* summary, const WrittenSnapshot* copiedFrom,
+                                 WrittenSnapshot* written) const {
     const std::string path = manifestPath(header.id);
     std::size_t changes = 0, flags = 0;
-    const ManifestLists counted{
+    ManifestLists counted{
         .appliedChanges =
             [&](const auto& each) {
                 lists.appliedChanges([&](const SettingChange& change) {
@@ -197,23 +263,38 @@ void BackupManager::saveManifest(const ManifestHeader& header, const ManifestLis
                 });
             },
     };
+    // The long lists of a manifest written again are the same text: copied, not made again.
+    std::optional<ListsText> earlier;
+    if (copiedFrom != nullptr) earlier = ListsText::of(path, *copiedFrom);
+    if (earlier) {
+        counted.appliedChangesText = earlier->changes();
+        counted.fileExtensionBackupsText = earlier->flags();
+        changes = copiedFrom->summary.changeCount;
+        flags = copiedFrom->summary.extensionCount;
+    }
+    ManifestListSpans spans;
     platform::ReplaceOptions options;
     options.exactPermissionBits = kPrivateFileMode;
     try {
         platform::replaceFileWith(
             path,
             [&](const platform::ByteWriter& write) {
-                writeManifestFile(header, counted,
-                                  [&](std::string_view chunk) { write(asBytes(chunk)); });
+                writeManifestFile(
+                    header, counted, [&](std::string_view chunk) { write(asBytes(chunk)); },
+                    &spans);
             },
             options);
     } catch (const std::invalid_argument& error) {
         throw Error(BackupManager::kDomain, BackupManager::kManifestUnencodable,
                     std::string("Could not encode the snapshot manifest: ") + error.what());
     }
-    const SnapshotSummary written = SnapshotSummary::of(header, changes, flags);
-    saveSummary(written);
-    if (summary != nullptr) *summary = written;
+    const SnapshotSummary described = SnapshotSummary::of(header, changes, flags);
+    saveSummary(described);
+    if (summary != nullptr) *summary = described;
+    if (written != nullptr) {
+        written->listSpans = spans;
+        written->manifestSize = platform::fileSize(path).value_or(0);
+    }
 }
 
 void BackupManager::saveSummary(const SnapshotSummary& summary) const {
@@ -233,7 +314,7 @@ WrittenSnapshot BackupManager::completeSnapshot(const SnapshotRequest& request,
     WrittenSnapshot completed{.header = created.header, .summary = {}, .reservation = {}};
     recordOutcome(completed.header, request.finderPlistPath, outcome);
     releaseReservation(created);
-    saveManifest(completed.header, request.lists, &completed.summary);
+    saveManifest(completed.header, request.lists, &completed.summary, &created);
     return completed;
 }
 

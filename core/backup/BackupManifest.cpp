@@ -123,16 +123,23 @@ void writeArray(JsonWriter& out, const char* key, const std::vector<Item>& items
 }  // namespace
 
 void writeManifestFile(const ManifestHeader& header, const ManifestLists& lists,
-                       const JsonWriter::Sink& sink) {
+                       const JsonWriter::Sink& sink, ManifestListSpans* spans) {
     JsonWriter out(sink, {.escapeSolidus = true, .replaceInvalidUtf8 = false});
     JsonStreamMembers members(out);
+    ManifestListSpans at;
     // Members in ascending key order, as a sorted JSON object lists them.
     out.beginObject();
     out.key("appliedChanges");
-    out.beginArray();
-    lists.appliedChanges(
-        [&](const SettingChange& change) { writeJson(out, change, JsonKeyOrder::ascending); });
-    out.endArray();
+    at.changesBegin = out.size();
+    if (lists.appliedChangesText) {
+        out.rawValueFrom(lists.appliedChangesText);
+    } else {
+        out.beginArray();
+        lists.appliedChanges(
+            [&](const SettingChange& change) { writeJson(out, change, JsonKeyOrder::ascending); });
+        out.endArray();
+    }
+    at.changesEnd = out.size();
     if (header.applyFailed) {
         out.key("applyFailed");
         writeJson(out, *header.applyFailed);
@@ -140,9 +147,16 @@ void writeManifestFile(const ManifestHeader& header, const ManifestLists& lists,
     members.member("createdAt", formatIso8601(header.createdAt));
     writeArray(out, "dsStoreBackups", header.dsStoreBackups);
     out.key("fileExtensionBackups");
-    out.beginArray();
-    lists.fileExtensionBackups([&](const FileExtensionBackupItem& item) { writeJson(out, item); });
-    out.endArray();
+    at.flagsBegin = out.size();
+    if (lists.fileExtensionBackupsText) {
+        out.rawValueFrom(lists.fileExtensionBackupsText);
+    } else {
+        out.beginArray();
+        lists.fileExtensionBackups(
+            [&](const FileExtensionBackupItem& item) { writeJson(out, item); });
+        out.endArray();
+    }
+    at.flagsEnd = out.size();
     members.member("finderPlistBackupPath", header.finderPlistBackupPath);
     if (header.finderPlistNotWritten) members.member("finderPlistNotWritten", true);
     members.member("finderPlistOriginalPath", header.finderPlistOriginalPath);
@@ -160,6 +174,7 @@ void writeManifestFile(const ManifestHeader& header, const ManifestLists& lists,
     out.endObject();
     out.finish();
     sink("\n");
+    if (spans != nullptr) *spans = at;
 }
 
 std::string encodeManifestFile(const BackupManifest& manifest) {

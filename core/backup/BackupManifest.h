@@ -115,6 +115,11 @@ struct ManifestLists {
     using Flags = std::function<void(const std::function<void(const FileExtensionBackupItem&)>&)>;
     Changes appliedChanges;
     Flags fileExtensionBackups;
+    // Each list's JSON text as an earlier writing of the same lists left it (its "[" to its
+    // "]", handed over in pieces), used instead of the lists above when set.
+    using Text = std::function<void(const JsonWriter::Sink&)>;
+    Text appliedChangesText = nullptr;
+    Text fileExtensionBackupsText = nullptr;
 
     // The lists of `manifest` itself.
     static ManifestLists of(const BackupManifest& manifest);
@@ -123,8 +128,14 @@ struct ManifestLists {
 // Writes the manifest.json text to `sink` as it goes: pretty-printed, the keys of every object
 // in ascending order, every "/" inside strings written as "\/"; absent optionals left out.
 // Throws std::invalid_argument for text that is not valid UTF-8.
+// Where writeManifestFile put each long list's text, from its "[" to past its "]", in bytes from
+// the start of the file.
+struct ManifestListSpans {
+    std::uint64_t changesBegin = 0, changesEnd = 0;
+    std::uint64_t flagsBegin = 0, flagsEnd = 0;
+};
 void writeManifestFile(const ManifestHeader& header, const ManifestLists& lists,
-                       const JsonWriter::Sink& sink);
+                       const JsonWriter::Sink& sink, ManifestListSpans* spans = nullptr);
 std::string encodeManifestFile(const BackupManifest& manifest);
 
 // Reads manifest.json text as it goes, strictly: id, createdAt (exactly "2025-01-31T14:05:10Z"),

@@ -204,15 +204,25 @@ void JsonWriter::rawValue(std::string_view json) {
     flushIfLarge();
 }
 
-void JsonWriter::flushIfLarge() {
-    if (m_buffer.size() < kFlushThreshold) return;
-    m_sink(m_buffer);
+void JsonWriter::rawValueFrom(const std::function<void(const Sink&)>& produce) {
+    beforeValue();
+    handOver();
+    produce([this](std::string_view piece) {
+        m_sink(piece);
+        m_handed += piece.size();
+    });
+}
+
+void JsonWriter::handOver() {
+    if (!m_buffer.empty()) m_sink(m_buffer);
+    m_handed += m_buffer.size();
     m_buffer.clear();
 }
 
-void JsonWriter::finish() {
-    if (!m_buffer.empty()) m_sink(m_buffer);
-    m_buffer.clear();
+void JsonWriter::flushIfLarge() {
+    if (m_buffer.size() >= kFlushThreshold) handOver();
 }
+
+void JsonWriter::finish() { handOver(); }
 
 }  // namespace lumifold

@@ -43,6 +43,11 @@ class JsonWriter final {
     void null();
     // A value already in JSON text, written as it is.
     void rawValue(std::string_view json);
+    // The same for a value whose text `produce` hands to the sink itself, piece by piece (a long
+    // list copied from an earlier document), after what is buffered.
+    void rawValueFrom(const std::function<void(const Sink&)>& produce);
+    // The bytes of text so far: handed to the sink or still buffered.
+    std::uint64_t size() const { return m_handed + m_buffer.size(); }
     // A newline between documents (JSON lines); between values only.
     void lineBreak() { m_buffer.push_back('\n'); }
 
@@ -54,6 +59,7 @@ class JsonWriter final {
     void writeString(std::string_view text);
     void newline(std::size_t depth);
     void flushIfLarge();
+    void handOver();
 
     Sink m_sink;
     Options m_options;
@@ -61,6 +67,7 @@ class JsonWriter final {
     // One entry per open container: whether it has a member yet.
     std::vector<bool> m_hasMembers;
     bool m_afterKey = false;
+    std::uint64_t m_handed = 0;  // bytes the sink has had
 };
 
 }  // namespace lumifold

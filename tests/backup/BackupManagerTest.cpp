@@ -156,6 +156,35 @@ TEST_F(BackupTest, SnapshotCopiesEveryFileExactlyAndLaterRecordsTheLiveChecksums
     EXPECT_EQ(manifestText(manifest.id).find("null"), std::string::npos);
 }
 
+// Completing copies the long lists' text from the manifest as first written or, when that file
+// is no longer what was written (here one byte longer, so every list moved), writes them again:
+// either way the same lists and counts.
+TEST_F(BackupTest, ACompletedManifestKeepsItsListsWhetherCopiedOrWrittenAgain) {
+    const std::vector<SettingChange> changes = {
+        {"Desktop", "a.pdf/hasHiddenExtension", "false (visible)", "true (hidden)",
+         "File Extension"},
+        {"Desktop", "b \"c\".txt/hasHiddenExtension", "false (visible)", "true (hidden)",
+         "File Extension"}};
+    const std::vector<FileExtensionBackupItem> flags = {{home / "Desktop/a.pdf", false},
+                                                        {home / "Desktop/b \"c\".txt", false}};
+    for (const bool moved : {false, true}) {
+        SCOPED_TRACE(moved);
+        const Taken taken = take({writeStore("Desktop", "before")}, changes, flags);
+        const std::string& id = taken.written.header.id;
+        if (moved) {
+            platform::writeFileAtomically(snapshotDirectory(id) + "/manifest.json",
+                                          asBytes(" " + manifestText(id)), 0600);
+        }
+        const BackupManifest recorded = complete(taken);
+        EXPECT_EQ(recorded.appliedChanges, changes);
+        EXPECT_EQ(recorded.fileExtensionBackups, flags);
+        const SnapshotSummary summary = manager.listSnapshots().snapshots.at(0);
+        EXPECT_EQ(summary.id, id);
+        EXPECT_EQ(summary.changeCount, changes.size());
+        EXPECT_EQ(summary.extensionCount, flags.size());
+    }
+}
+
 // With no preferences file to checksum (folders only, a share's root), the recorded outcome
 // alone says the Apply finished.
 TEST_F(BackupTest, ASnapshotWithoutPreferencesIsCompleteOnceItsOutcomeIsRecorded) {

@@ -1,5 +1,6 @@
 #include "core/backup/BackupManifest.h"
 
+#include <tuple>
 #include <utility>
 
 #include "core/common/Iso8601.h"
@@ -120,6 +121,23 @@ void writeArray(JsonWriter& out, const char* key, const std::vector<Item>& items
     out.endArray();
 }
 
+// A long list under `key`: its text as given, or written item by item; where its text went.
+template <typename WriteItems>
+std::pair<std::uint64_t, std::uint64_t> writeLongList(JsonWriter& out, const char* key,
+                                                      const ManifestLists::Text& text,
+                                                      const WriteItems& writeItems) {
+    out.key(key);
+    const std::uint64_t begin = out.size();
+    if (text) {
+        out.rawValueFrom(text);
+    } else {
+        out.beginArray();
+        writeItems();
+        out.endArray();
+    }
+    return {begin, out.size()};
+}
+
 }  // namespace
 
 void writeManifestFile(const ManifestHeader& header, const ManifestLists& lists,
@@ -129,34 +147,23 @@ void writeManifestFile(const ManifestHeader& header, const ManifestLists& lists,
     ManifestListSpans at;
     // Members in ascending key order, as a sorted JSON object lists them.
     out.beginObject();
-    out.key("appliedChanges");
-    at.changesBegin = out.size();
-    if (lists.appliedChangesText) {
-        out.rawValueFrom(lists.appliedChangesText);
-    } else {
-        out.beginArray();
-        lists.appliedChanges(
-            [&](const SettingChange& change) { writeJson(out, change, JsonKeyOrder::ascending); });
-        out.endArray();
-    }
-    at.changesEnd = out.size();
+    std::tie(at.changesBegin, at.changesEnd) =
+        writeLongList(out, "appliedChanges", lists.appliedChangesText, [&] {
+            lists.appliedChanges([&](const SettingChange& change) {
+                writeJson(out, change, JsonKeyOrder::ascending);
+            });
+        });
     if (header.applyFailed) {
         out.key("applyFailed");
         writeJson(out, *header.applyFailed);
     }
     members.member("createdAt", formatIso8601(header.createdAt));
     writeArray(out, "dsStoreBackups", header.dsStoreBackups);
-    out.key("fileExtensionBackups");
-    at.flagsBegin = out.size();
-    if (lists.fileExtensionBackupsText) {
-        out.rawValueFrom(lists.fileExtensionBackupsText);
-    } else {
-        out.beginArray();
-        lists.fileExtensionBackups(
-            [&](const FileExtensionBackupItem& item) { writeJson(out, item); });
-        out.endArray();
-    }
-    at.flagsEnd = out.size();
+    std::tie(at.flagsBegin, at.flagsEnd) =
+        writeLongList(out, "fileExtensionBackups", lists.fileExtensionBackupsText, [&] {
+            lists.fileExtensionBackups(
+                [&](const FileExtensionBackupItem& item) { writeJson(out, item); });
+        });
     members.member("finderPlistBackupPath", header.finderPlistBackupPath);
     if (header.finderPlistNotWritten) members.member("finderPlistNotWritten", true);
     members.member("finderPlistOriginalPath", header.finderPlistOriginalPath);

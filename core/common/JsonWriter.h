@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,9 +48,9 @@ class JsonWriter final {
     // list copied from an earlier document), after what is buffered.
     void rawValueFrom(const std::function<void(const Sink&)>& produce);
     // The bytes of text so far: handed to the sink or still buffered.
-    std::uint64_t size() const { return m_handed + m_buffer.size(); }
+    std::uint64_t size() const { return m_handed + m_size; }
     // A newline between documents (JSON lines); between values only.
-    void lineBreak() { m_buffer.push_back('\n'); }
+    void lineBreak() { put('\n'); }
 
     // Hands the rest of the text to the sink.
     void finish();
@@ -60,10 +61,25 @@ class JsonWriter final {
     void newline(std::size_t depth);
     void flushIfLarge();
     void handOver();
+    // Where `bytes` more may be written; the writer then moves m_size past what it wrote.
+    char* room(std::size_t bytes) {
+        if (m_capacity - m_size < bytes) grow(bytes);
+        return m_buffer.get() + m_size;
+    }
+    void grow(std::size_t bytes);
+    void put(char c) {
+        *room(1) = c;
+        ++m_size;
+    }
+    void put(std::string_view text);
 
     Sink m_sink;
     Options m_options;
-    std::string m_buffer;
+    // Written through pointers, not appended piece by piece: a manifest is millions of short
+    // strings, and each append's checks would cost more than the copy.
+    std::unique_ptr<char[]> m_buffer;
+    std::size_t m_size = 0;
+    std::size_t m_capacity = 0;
     // One entry per open container: whether it has a member yet.
     std::vector<bool> m_hasMembers;
     bool m_afterKey = false;

@@ -112,16 +112,17 @@ SnapshotRequest snapshotRequest(const ChangePlan& plan, const WriteTargets& targ
     return request;
 }
 
-// Folders whose new entries wait for one flush together, held open until then; few enough that
-// the descriptors never run short.
-constexpr std::size_t kFoldersHeldUnflushed = 256;
+// Stores written before any is flushed, then flushed, put in place and their folders flushed
+// together: one journal commit for many files where one each costs one each. Few enough that
+// the descriptors held (a folder and a file each) never run short.
+constexpr std::size_t kStoresStaged = 128;
 
-// Makes the folders' new entries last (before the snapshot records the files as written), and
-// lets the folders go.
-void flushFolders(std::vector<platform::OpenFolder>& folders) {
-    for (const platform::OpenFolder& folder : folders) platform::flushFolder(folder);
-    folders.clear();
-}
+// A store written beside its target, waiting to be put in place.
+struct StagedStore {
+    std::size_t index;  // into the plan's stores
+    platform::OpenFolder folder;
+    std::optional<platform::StagedReplacement> replacement;  // after `folder`: goes first
+};
 
 // Writes the preferences file and pushes the plan's values, noting what was written.
 void writePreferences(FinderPreferencesManager& manager, const ChangePlan& plan,
@@ -242,10 +243,27 @@ ApplyResult LumifoldEngine::carryOut(const ChangePlan& plan, bool relaunchFinder
 void LumifoldEngine::writeStores(const ChangePlan& plan, const WriteTargets& targets,
                                  const std::vector<bool>& reachable, ApplyResult& result,
                                  AppliedWrites& written, ApplyOutcome& outcome) const {
-    std::uint64_t storesDone = 0;
-    std::vector<platform::OpenFolder> unflushed;
+    std::vector<StagedStore> staged;
+    staged.reserve(kStoresStaged);  // never moved while `placed` points into it
+    // Puts the staged stores in place, then makes their folders' new entries last (before the
+    // snapshot records the files as written), and lets the folders go.
+    const auto complete = [&] {
+        std::vector<const platform::OpenFolder*> placed;
+        for (StagedStore& store : staged) {
+            const std::string& path = plan.stores[store.index].plan.dsStorePath;
+            if (store.replacement->complete()) {
+                written.stores.push_back(store.index);
+                placed.push_back(&store.folder);
+            } else {
+                outcome.storesNotWritten.push_back(path);
+                result.warnings.push_back(changedMeanwhile(path));
+            }
+        }
+        for (const platform::OpenFolder* folder : placed) platform::flushFolder(*folder);
+        staged.clear();
+    };
     for (std::size_t i = 0; i < plan.stores.size(); ++i) {
-        report("Apply", "Writing stores", storesDone++, plan.stores.size());
+        report("Apply", "Writing stores", i, plan.stores.size());
         const StoreRewrite& store = plan.stores[i];
         const std::string& path = store.plan.dsStorePath;
         std::string why;
@@ -259,17 +277,13 @@ void LumifoldEngine::writeStores(const ChangePlan& plan, const WriteTargets& tar
         options.unlessChangedFrom =
             platform::PlannedContent{store.plan.existed, store.plan.originalBytes};
         options.belongsToFolderWhenNew = true;
-        options.flushFolder = false;  // each folder once, below
-        if (platform::replaceFileIn(*folder, dsstore_format::kFileName, store.image, options)) {
-            written.stores.push_back(i);
-            unflushed.push_back(std::move(*folder));
-            if (unflushed.size() == kFoldersHeldUnflushed) flushFolders(unflushed);
-        } else {
-            outcome.storesNotWritten.push_back(path);
-            result.warnings.push_back(changedMeanwhile(path));
-        }
+        options.flushFolder = false;  // each folder once, when its batch is in place
+        staged.push_back({i, std::move(*folder), std::nullopt});
+        staged.back().replacement.emplace(staged.back().folder, dsstore_format::kFileName,
+                                          store.image, std::move(options));
+        if (staged.size() == kStoresStaged) complete();
     }
-    flushFolders(unflushed);
+    complete();
 }
 
 void LumifoldEngine::hideExtensions(const ChangePlan& plan, const WriteTargets& targets,

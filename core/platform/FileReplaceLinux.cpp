@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <map>
 #include <optional>
+#include <utility>
 
 #include "core/common/Paths.h"
 #include "core/platform/Descriptor.h"
@@ -127,7 +128,7 @@ enum class Swap { done, changedMeanwhile, unsupported };
 // `planned`. The exchange and the look at what it displaced are one step for any other
 // writer: one who writes before the exchange is seen and swapped back, one who writes after it
 // writes over our file.
-Swap swapInUnlessChanged(int dir, const std::string& temporary, const std::string& name,
+Swap swapInUnlessChanged(int dir, std::string& temporary, const std::string& name,
                          const PlannedContent& planned, const std::string& path) {
     if (!planned.existed) {
         if (::renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_NOREPLACE) == 0) {
@@ -148,11 +149,13 @@ Swap swapInUnlessChanged(int dir, const std::string& temporary, const std::strin
         return Swap::done;
     }
     if (::renameat2(dir, temporary.c_str(), dir, name.c_str(), RENAME_EXCHANGE) != 0) {
-        throw fileError(errno, "write", path,
-                        "another program changed it meanwhile, and its file could not be put "
-                        "back; it is at \"" +
-                            printable(appending(deletingLastPathComponent(path), temporary)) +
-                            "\"");
+        const Error error = fileError(
+            errno, "write", path,
+            "another program changed it meanwhile, and its file could not be put back; it is "
+            "at \"" +
+                printable(appending(deletingLastPathComponent(path), temporary)) + "\"");
+        temporary.clear();  // the other program's file now: never ours to remove
+        throw error;
     }
     (void)::unlinkat(dir, temporary.c_str(), 0);  // ours again, after the swap back
     return Swap::changedMeanwhile;
@@ -304,26 +307,26 @@ Replaced findReplaced(int dir, const std::string& name, const std::string& path)
 }
 
 // Writes the temporary file whole, with the replaced file's owner, bits and attributes, and
-// closes it once it is on disk.
-void fillTemporary(Descriptor fd, const Replaced& old, std::optional<mode_t> finalBits,
+// hands it to the disk without waiting for it.
+void fillTemporary(int fd, const Replaced& old, std::optional<mode_t> finalBits,
                    const OpenFolder& folder, const std::function<void(const ByteWriter&)>& produce,
                    const ReplaceOptions& options, const std::string& path) {
-    produce([&](ByteView bytes) { writeAll(fd.get(), bytes, path); });
+    produce([&](ByteView bytes) { writeAll(fd, bytes, path); });
     if (old.exists) {
-        takeOverOwner(fd.get(), old.info.st_uid, old.info.st_gid);
+        takeOverOwner(fd, old.info.st_uid, old.info.st_gid);
     } else if (options.belongsToFolderWhenNew && ::geteuid() == 0) {
         const Ownership owner = folder.owner();
-        (void)::fchown(fd.get(), owner.user, owner.group);
+        (void)::fchown(fd, owner.user, owner.group);
     }
-    if (finalBits && ::fchmod(fd.get(), *finalBits) != 0) throw posixError(errno, "write", path);
-    if (old.file.get() >= 0) copyExtendedAttributes(old.file.get(), fd.get(), path);
-    if (::fsync(fd.get()) != 0) throw posixError(errno, "write", path);
-    if (::close(fd.release()) != 0) throw posixError(errno, "write", path);
+    if (finalBits && ::fchmod(fd, *finalBits) != 0) throw posixError(errno, "write", path);
+    if (old.file.get() >= 0) copyExtendedAttributes(old.file.get(), fd, path);
+    (void)::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
 // Puts the temporary file in the target's place; false, the temporary removed, when the
-// target no longer holds what was planned from.
-bool moveIntoPlace(int dir, const std::string& temporary, const std::string& name,
+// target no longer holds what was planned from. Throwing, it leaves `temporary` naming the
+// temporary file while that is still ours, and empty once the name holds another's file.
+bool moveIntoPlace(int dir, std::string& temporary, const std::string& name,
                    const ReplaceOptions& options, const std::string& path) {
     Swap swap = Swap::unsupported;
     if (options.unlessChangedFrom) {
@@ -349,45 +352,80 @@ bool moveIntoPlace(int dir, const std::string& temporary, const std::string& nam
 
 }  // namespace
 
-bool replaceFileIn(const OpenFolder& folder, const std::string& name,
-                   const std::function<void(const ByteWriter&)>& produce,
-                   const ReplaceOptions& options) {
-    const std::string path = appending(folder.path(), name);
-    if (!isPlainName(name)) throw fileError(EINVAL, "write", path, "it is not a file name");
-    const int dir = folder.descriptor();
+StagedReplacement::StagedReplacement(const OpenFolder& folder, std::string name, ByteView bytes,
+                                     ReplaceOptions options)
+    : StagedReplacement(
+          folder, std::move(name), [&](const ByteWriter& write) { write(bytes); },
+          std::move(options)) {}
 
-    const Replaced old = findReplaced(dir, name, path);
+StagedReplacement::StagedReplacement(const OpenFolder& folder, std::string name,
+                                     const std::function<void(const ByteWriter&)>& produce,
+                                     ReplaceOptions options)
+    : m_folder(folder.descriptor()),
+      m_name(std::move(name)),
+      m_path(appending(folder.path(), m_name)),
+      m_options(std::move(options)) {
+    if (!isPlainName(m_name)) throw fileError(EINVAL, "write", m_path, "it is not a file name");
+    const Replaced old = findReplaced(m_folder, m_name, m_path);
     if (old.exists && !S_ISREG(old.info.st_mode)) {
         // What was planned from was a file: something else there now is another program's.
-        if (options.unlessChangedFrom) return false;
+        if (m_options.unlessChangedFrom) return;
         if (S_ISLNK(old.info.st_mode))
-            throw fileError(ELOOP, "write", path, "it is a symbolic link");
-        throw fileError(kNotRegularFile, "write", path, "it is not a regular file");
+            throw fileError(ELOOP, "write", m_path, "it is a symbolic link");
+        throw fileError(kNotRegularFile, "write", m_path, "it is not a regular file");
     }
-    std::optional<mode_t> finalBits = options.exactPermissionBits
-                                          ? std::optional<mode_t>(*options.exactPermissionBits)
+    std::optional<mode_t> finalBits = m_options.exactPermissionBits
+                                          ? std::optional<mode_t>(*m_options.exactPermissionBits)
                                       : old.exists ? std::optional<mode_t>(old.info.st_mode & 07777)
                                                    : std::nullopt;
-    if (!finalBits && options.belongsToFolderWhenNew && ::geteuid() == 0) {
+    if (!finalBits && m_options.belongsToFolderWhenNew && ::geteuid() == 0) {
         finalBits = sharedFileBits(folder);
     }
 
-    const std::string temporary = "." + name + std::string(kTemporaryInfix) + makeUuidString();
+    std::string temporary = "." + m_name + std::string(kTemporaryInfix) + makeUuidString();
     // Created with no more than the final bits (the umask may narrow them further until the
     // fchmod), so the content is never readable more widely than the final file allows.
     const mode_t createMode = finalBits ? (*finalBits & 0777) : 0666;
-    Descriptor fd(::openat(dir, temporary.c_str(),
+    Descriptor fd(::openat(m_folder, temporary.c_str(),
                            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, createMode));
-    if (fd.get() < 0) throw posixError(errno, "write", path);
+    if (fd.get() < 0) throw posixError(errno, "write", m_path);
     try {
-        fillTemporary(std::move(fd), old, finalBits, folder, produce, options, path);
-        if (!moveIntoPlace(dir, temporary, name, options, path)) return false;
+        fillTemporary(fd.get(), old, finalBits, folder, produce, m_options, m_path);
     } catch (...) {
-        (void)::unlinkat(dir, temporary.c_str(), 0);
+        (void)::unlinkat(m_folder, temporary.c_str(), 0);
         throw;
     }
-    if (options.flushFolder) syncFolder(dir);
-    return true;
+    m_temporary = std::move(temporary);
+    m_file = fd.release();
+}
+
+StagedReplacement::StagedReplacement(StagedReplacement&& other) noexcept
+    : m_folder(other.m_folder),
+      m_name(std::move(other.m_name)),
+      m_path(std::move(other.m_path)),
+      m_options(std::move(other.m_options)),
+      m_temporary(std::exchange(other.m_temporary, {})),
+      m_file(std::exchange(other.m_file, -1)) {}
+
+StagedReplacement::~StagedReplacement() {
+    if (m_file >= 0) (void)::close(m_file);
+    if (!m_temporary.empty()) (void)::unlinkat(m_folder, m_temporary.c_str(), 0);
+}
+
+bool StagedReplacement::complete() {
+    if (m_temporary.empty()) return false;
+    if (::fsync(m_file) != 0) throw posixError(errno, "write", m_path);
+    if (::close(std::exchange(m_file, -1)) != 0) throw posixError(errno, "write", m_path);
+    const bool placed = moveIntoPlace(m_folder, m_temporary, m_name, m_options, m_path);
+    m_temporary.clear();  // in place or removed
+    if (placed && m_options.flushFolder) syncFolder(m_folder);
+    return placed;
+}
+
+bool replaceFileIn(const OpenFolder& folder, const std::string& name,
+                   const std::function<void(const ByteWriter&)>& produce,
+                   const ReplaceOptions& options) {
+    return StagedReplacement(folder, name, produce, options).complete();
 }
 
 void flushFolder(const OpenFolder& folder) { syncFolder(folder.descriptor()); }

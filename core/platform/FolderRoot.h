@@ -154,6 +154,37 @@ bool replaceFileIn(const OpenFolder& folder, const std::string& name,
                    const ReplaceOptions& options = {});
 bool replaceFileIn(const OpenFolder& folder, const std::string& name, ByteView bytes,
                    const ReplaceOptions& options = {});
+// replaceFileIn in two steps, so that many files can be written before any is flushed: the
+// first writes the temporary file in full and hands it to the disk; complete() flushes it and
+// puts it in place. Files written together and then flushed cost one journal commit between
+// them, where writing and flushing each in turn costs one each. `folder` must outlive it; a
+// temporary file never completed is removed.
+class StagedReplacement final {
+  public:
+    // Throws as replaceFileIn, having left nothing behind.
+    StagedReplacement(const OpenFolder& folder, std::string name, ByteView bytes,
+                      ReplaceOptions options);
+    StagedReplacement(StagedReplacement&& other) noexcept;
+    StagedReplacement& operator=(StagedReplacement&&) = delete;
+    ~StagedReplacement();
+
+    // replaceFileIn's result. Call once.
+    bool complete();
+
+  private:
+    StagedReplacement(const OpenFolder& folder, std::string name,
+                      const std::function<void(const ByteWriter&)>& produce,
+                      ReplaceOptions options);
+    friend bool replaceFileIn(const OpenFolder&, const std::string&,
+                              const std::function<void(const ByteWriter&)>&, const ReplaceOptions&);
+
+    int m_folder;
+    std::string m_name;
+    std::string m_path;
+    ReplaceOptions m_options;
+    std::string m_temporary;  // empty when there is nothing to put in place
+    int m_file = -1;          // the temporary file, until flushed
+};
 // Flushes the folder's entries to disk (after replaceFileIn with flushFolder false).
 void flushFolder(const OpenFolder& folder);
 // The entry's type; nullopt when there is none (or it cannot be examined).

@@ -108,6 +108,23 @@ TEST_F(EngineWritingStagesTest, ATreeIsFixedToItsDepthAndRestoredByteForByte) {
     EXPECT_EQ(fingerprint(), before);
 }
 
+// More stores than the process may hold open at once, each in its own folder: Apply writes
+// them all, a batch at a time.
+TEST_F(EngineWritingStagesTest, StoresInMoreFoldersThanOpenFilesAllowAreAllWritten) {
+    writeUserPreferences();
+    std::vector<std::string> stores;
+    for (int i = 0; i < 300; ++i) {
+        stores.push_back(writeStore("Documents/P/" + std::to_string(i), {viewStyle(".", "Nlsv")}));
+    }
+    const auto tree = engine->expandTrees(std::vector{home / "Documents/P"}, {1, {}});
+    const ApplyResult result = [&] {
+        const FewDescriptors few(300);
+        return engine->apply(tree, false);
+    }();
+    EXPECT_TRUE(result.verification.isFullyCompliant());
+    for (const std::string& store : stores) EXPECT_TRUE(holds(store, viewStyle(".", "icnv")));
+}
+
 // A folder of the tree swapped for a link, or for another folder, between the snapshot and the
 // writes (while the Finder quits): Apply leaves it alone and says so, Restore refuses, and the
 // folder the link leads to never changes.

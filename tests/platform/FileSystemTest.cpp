@@ -1,13 +1,10 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <functional>
-#include <iterator>
 #include <optional>
 #include <string>
 
@@ -140,16 +137,9 @@ TEST_F(FileSystemTest, NewFilesGetExactlyTheirBitsAndNeverGoOverAnything) {
     home.writeFile("copies/taken", "theirs");
     home.link(home / "elsewhere", "copies/link");
     const mode_t umask = ::umask(077);
-    // Descriptors for no more than 300 more open files: a snapshot of thousands of stores must
-    // not hold them all open.
-    rlimit limit{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
-    const auto open = std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
-                                    std::filesystem::directory_iterator());
-    const rlimit narrowed{static_cast<rlim_t>(open) + 300u, limit.rlim_max};
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &narrowed), 0);
     std::vector<std::string> written;
     {
+        const testing::FewDescriptors few(300);  // a snapshot of thousands of stores
         NewFiles files(folder);
         for (int i = 0; i < 1000; ++i) {
             written.push_back("copy " + std::to_string(10000 + i));
@@ -161,7 +151,6 @@ TEST_F(FileSystemTest, NewFilesGetExactlyTheirBitsAndNeverGoOverAnything) {
                                    EEXIST);
         files.flush();
     }
-    ::setrlimit(RLIMIT_NOFILE, &limit);
     ::umask(umask);
     for (const std::string& name : written) {
         EXPECT_EQ(asText(readFile(folder + "/" + name)), name);

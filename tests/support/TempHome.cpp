@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -90,6 +91,16 @@ std::optional<std::string> setImmutable(const std::string& path, bool immutable)
 
 UnwritableFolder::UnwritableFolder(std::string path)
     : m_path(std::move(path)), m_failure(setImmutable(m_path, true)) {}
+
+FewDescriptors::FewDescriptors(unsigned more) {
+    if (::getrlimit(RLIMIT_NOFILE, &m_before) != 0) throw std::runtime_error("getrlimit");
+    const auto open = std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                    std::filesystem::directory_iterator());
+    const rlimit narrowed{static_cast<rlim_t>(open) + more, m_before.rlim_max};
+    if (::setrlimit(RLIMIT_NOFILE, &narrowed) != 0) throw std::runtime_error("setrlimit");
+}
+
+FewDescriptors::~FewDescriptors() { ::setrlimit(RLIMIT_NOFILE, &m_before); }
 
 UnwritableFolder::~UnwritableFolder() {
     if (!m_failure) (void)setImmutable(m_path, false);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/resource.h>
+
 #include <functional>
 #include <map>
 #include <optional>
@@ -53,6 +55,19 @@ class UnwritableFolder final {
   private:
     std::string m_path;
     std::optional<std::string> m_failure;
+};
+
+// Lets the process open no more than `more` files beyond those it has open, while it lives: work
+// over thousands of folders must not hold them all open.
+class FewDescriptors final {
+  public:
+    explicit FewDescriptors(unsigned more);
+    ~FewDescriptors();
+    FewDescriptors(const FewDescriptors&) = delete;
+    FewDescriptors& operator=(const FewDescriptors&) = delete;
+
+  private:
+    rlimit m_before{};
 };
 
 // Removes a tree without following symbolic links; errors are ignored.

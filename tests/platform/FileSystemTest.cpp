@@ -188,7 +188,7 @@ TEST_F(FileSystemTest, OnlyOurOwnLeftoverFilesAreRemoved) {
 
 constexpr const char* kAttribute = FinderInfoFormat::kAttributeName;
 
-// The FinderInfo bytes are read and planted directly.
+// The FinderInfo bytes are read directly.
 class FileMetadataTest : public FileSystemTest {
   protected:
     std::optional<std::string> finderInfo(const std::string& path) const {
@@ -198,52 +198,8 @@ class FileMetadataTest : public FileSystemTest {
         return std::string(buffer, static_cast<std::size_t>(length));
     }
 
-    void plantFinderInfo(const std::string& path, const std::string& bytes) const {
-        ASSERT_EQ(::setxattr(path.c_str(), kAttribute, bytes.data(), bytes.size(), 0), 0)
-            << "setxattr " << path;
-    }
-
     std::string file = home.writeFile("Documents/report.txt", "text");
 };
-
-// A record is created zeroed but for the flag, and goes when clearing leaves it all zero;
-// every other byte of a busy record is kept.
-TEST_F(FileMetadataTest, TheFlagChangesOnlyItsBitAndAnEmptyRecordGoes) {
-    setHasHiddenExtension(file, false);  // clearing an absent flag writes nothing
-    EXPECT_EQ(finderInfo(file), std::nullopt);
-    setHasHiddenExtension(file, true);
-    EXPECT_EQ(hasHiddenExtension(file), true);
-    EXPECT_EQ(finderInfo(file), std::string(9, '\0') + '\x10' + std::string(22, '\0'));
-    setHasHiddenExtension(file, false);
-    EXPECT_EQ(hasHiddenExtension(file), false);
-    EXPECT_EQ(finderInfo(file), std::nullopt);
-
-    // Finder flags 0x5A2F: neither 0x1000 in the high byte nor 0x10 past the flags is the bit.
-    std::string busy;
-    for (int i = 0; i < 32; ++i) busy.push_back(static_cast<char>(0xA0 + i));
-    busy[8] = '\x5A';
-    busy[9] = '\x2F';
-    busy[12] = '\x10';
-    plantFinderInfo(file, busy);
-    EXPECT_EQ(hasHiddenExtension(file), false);
-    setHasHiddenExtension(file, true);
-    std::string hidden = busy;
-    hidden[9] = '\x3F';
-    EXPECT_EQ(finderInfo(file), hidden);
-    setHasHiddenExtension(file, false);
-    EXPECT_EQ(finderInfo(file), busy);
-}
-
-TEST_F(FileMetadataTest, MalformedRecordReadsNotHiddenAndIsNeverRewritten) {
-    for (const std::string& malformed : {std::string(16, '\x10'), std::string(40, '\x10')}) {
-        SCOPED_TRACE(malformed.size());
-        plantFinderInfo(file, malformed);
-        EXPECT_EQ(hasHiddenExtension(file), false);
-        EXPECT_LUMIFOLD_ERROR_CODE(setHasHiddenExtension(file, true), kPosixDomain, EINVAL);
-        EXPECT_LUMIFOLD_ERROR_CODE(setHasHiddenExtension(file, false), kPosixDomain, EINVAL);
-        EXPECT_EQ(finderInfo(file), malformed);
-    }
-}
 
 TEST_F(FileMetadataTest, FoldersCarryTheFlagAndLinksAreNeverFollowed) {
     const std::string folder = home.makeFolder("Pictures");

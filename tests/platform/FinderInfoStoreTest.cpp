@@ -58,39 +58,58 @@ class FinderInfoStoreTest : public ::testing::TestWithParam<StoreCase> {
     std::string sidecar = home / "f/._report.txt";
 };
 
+// A record is made fresh but for the flag, and goes when clearing leaves it holding nothing;
+// every other byte of a busy record is kept.
 TEST_P(FinderInfoStoreTest, ChangesOnlyTheFlagAndRemovesAnImageLeftHoldingNothing) {
+    setHasHiddenExtension(file, false, store);  // clearing an absent flag writes nothing
+    EXPECT_EQ(raw(), std::nullopt);
+    std::string made = fresh();
+    const auto at =
+        std::get<std::size_t>(finder_info_image::finderInfoOffset(store, asBytes(made)));
+    made[at + 9] = '\x10';
     setHasHiddenExtension(file, true, store);
     EXPECT_EQ(extensionFlagOfRegularFile(file, store), ExtensionFlag::hidden);
+    EXPECT_EQ(raw(), made);
     setHasHiddenExtension(file, false, store);
     EXPECT_EQ(raw(), std::nullopt) << "a record Lumifold made holds nothing else once cleared";
 
+    // Finder flags 0x5A2F: neither 0x1000 in the high byte nor 0x10 past the flags is the bit.
     std::string original = fresh();
-    const auto at =
-        std::get<std::size_t>(finder_info_image::finderInfoOffset(store, asBytes(original)));
-    original[at] = 'T';  // a file type
+    for (std::size_t i = 0; i < 32; ++i) original[at + i] = static_cast<char>(0xA0 + i);
+    original[at + 8] = '\x5A';
+    original[at + 9] = '\x2F';
+    original[at + 12] = '\x10';
     if (store == MetadataStore::netatalk || store == MetadataStore::appledouble) {
         original += "\xEE\xEE\xEE";  // bytes no entry names, kept as they are
     }
     put(original);
+    EXPECT_EQ(hasHiddenExtension(file, store), false);
     setHasHiddenExtension(file, true, store);
     std::string expected = original;
-    expected[at + 9] = '\x10';
+    expected[at + 9] = '\x3F';
     EXPECT_EQ(raw(), expected);
     setHasHiddenExtension(file, false, store);
     EXPECT_EQ(raw(), original);
 }
 
+// Too long, too short (each byte holding the flag's bit, which must not be read as set), or of
+// another version: neither setting nor clearing the flag writes it.
 TEST_P(FinderInfoStoreTest, LeavesADamagedImageAsItIsAndSaysWhy) {
     std::string otherVersion = fresh();
     otherVersion[5] ^= 1;  // any 32 bytes are a FinderInfo; the others have a version there
-    std::vector<std::string> images{std::string(fresh().size() + 2, 0), "\1\1\1\1\1\1\1"};
+    std::vector<std::string> images{std::string(fresh().size() + 2, '\x10'),
+                                    std::string(7, '\x10')};
     if (store != MetadataStore::xattr) images.push_back(otherVersion);
     for (const std::string& damaged : images) {
         put(damaged);
         std::string problem;
         EXPECT_EQ(extensionFlagOfRegularFile(file, store, &problem), ExtensionFlag::unsettable);
         EXPECT_FALSE(problem.empty());
-        EXPECT_LUMIFOLD_ERROR_CODE(setHasHiddenExtension(file, true, store), kPosixDomain, EINVAL);
+        EXPECT_EQ(hasHiddenExtension(file, store), false);
+        for (const bool hidden : {true, false}) {
+            EXPECT_LUMIFOLD_ERROR_CODE(setHasHiddenExtension(file, hidden, store), kPosixDomain,
+                                       EINVAL);
+        }
         EXPECT_EQ(raw(), damaged);
     }
 }

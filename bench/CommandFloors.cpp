@@ -99,8 +99,6 @@ void listFolder(const std::string& folder, const Visit& file, const Visit& subfo
     ::closedir(dir);
 }
 
-void forEachFile(const std::string& folder, const Visit& visit) { listFolder(folder, visit); }
-
 // `root` and every folder below it, depth first, each listed once.
 void walkTree(const std::string& root, const Visit& file, const Visit& store = {}) {
     std::vector<std::string> subfolders;
@@ -321,18 +319,54 @@ struct Arguments {
 
 // Every file of the folders the arguments name: each positional folder, then each --tree root
 // and every folder below it.
-void forEachFileOf(const Arguments& args, const Visit& visit) {
-    for (const auto& folder : args.positional) forEachFile(folder, visit);
-    for (const auto& root : args.values("--tree")) walkTree(root, visit);
+void forEachFileOf(const Arguments& args, const Visit& visit, const Visit& store = {}) {
+    for (const auto& folder : args.positional) listFolder(folder, visit, {}, store);
+    for (const auto& root : args.values("--tree")) walkTree(root, visit, store);
 }
 
-// List the folders, one read and one write of the attribute per file, the manifest written
-// twice (as a snapshot is written before and completed after the changes), and a closing
-// audit: list and one read per file again.
+// Flushes a file written whole; fails naming `path`.
+void flush(int fd, const std::string& path) {
+    if (::fsync(fd) != 0) fail("flush", path);
+    ::close(fd);
+}
+
+// What a snapshot and a rewrite cost each store: read whole, copied into `into` and written
+// anew beside itself (the same bytes: the floor knows no new ones), each file flushed, then
+// put in the store's place, the copies' folder flushed once and each store's folder once.
+void rewriteStores(const std::vector<std::string>& stores, const std::string& into) {
+    for (std::size_t i = 0; i < stores.size(); ++i) {
+        const std::string bytes = readFile(stores[i]);
+        const std::string copy = into + "/store-" + std::to_string(i);
+        const std::string temporary = stores[i] + ".floor-tmp";
+        for (const std::string& path : {copy, temporary}) {
+            const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            if (fd < 0) fail("create", path);
+            writeAll(fd, bytes.data(), bytes.size(), path);
+            flush(fd, path);
+        }
+        // Exchanged, and what it displaced removed: a rename over the store would make the
+        // file system flush the new file again.
+        if (::renameat2(AT_FDCWD, temporary.c_str(), AT_FDCWD, stores[i].c_str(),
+                        RENAME_EXCHANGE) != 0 ||
+            ::unlink(temporary.c_str()) != 0) {
+            fail("rename", temporary);
+        }
+        flush(::open(folderOf(stores[i]).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC),
+              folderOf(stores[i]));
+    }
+    flush(::open(into.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), into);
+}
+
+// List the folders, one read and one write of the attribute per file, each store snapshotted
+// and rewritten, the manifest written twice (as a snapshot is written before and completed
+// after the changes), and a closing audit: list and one read per file again.
 int applyFloor(const Arguments& args) {
     const std::string manifest = args.single("--manifest");
-    const std::string target = args.single("--into") + "/manifest.json";
-    forEachFileOf(args, hideIn);
+    const std::string into = args.single("--into");
+    const std::string target = into + "/manifest.json";
+    std::vector<std::string> stores;
+    forEachFileOf(args, hideIn, [&](const std::string& store) { stores.push_back(store); });
+    rewriteStores(stores, into);
     for (int pass = 0; pass < 2; ++pass) copyDurably(manifest, target);
     std::size_t visible = 0;
     forEachFileOf(args, [&](const std::string& path) {

@@ -70,10 +70,21 @@ Descriptor checkedRegularFile(Descriptor fd, const std::string& path, std::uint6
     return fd;
 }
 
-// Opens `path` for reading without ever waiting (O_NONBLOCK: a FIFO is refused, not waited
-// for) and only when it is a regular file of at most `limit` bytes.
+// Opens `path` for reading only when it is a regular file of at most `limit` bytes. What the
+// path names (through a link too) is looked at before it is opened: opened as a place only
+// (O_PATH, which no driver sees), checked, and then that same file opened through its
+// descriptor. Opening a device can act (a watchdog starts, a tape rewinds) and opening a FIFO
+// wakes its writer, so neither is ever opened for reading.
 Descriptor openRegularFile(const std::string& path, std::uint64_t limit, struct stat& info) {
-    Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    Descriptor place(::open(path.c_str(), O_PATH | O_CLOEXEC));
+    if (place.get() < 0) throw posixError(errno, "read", path);
+    place = checkedRegularFile(std::move(place), path, limit, info);
+    const std::string reopen = "/proc/self/fd/" + std::to_string(place.get());
+    Descriptor fd(::open(reopen.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.get() < 0 && errno == ENOENT) {
+        // No /proc: by its path again, never waiting (O_NONBLOCK), looked at again below.
+        fd = Descriptor(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    }
     if (fd.get() < 0) throw posixError(errno, "read", path);
     return checkedRegularFile(std::move(fd), path, limit, info);
 }

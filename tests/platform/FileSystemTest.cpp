@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "core/platform/Descriptor.h"
 #include "core/platform/FileMetadata.h"
 #include "core/platform/FileSystem.h"
 #include "core/platform/PosixError.h"
@@ -118,11 +121,19 @@ TEST_F(FileSystemTest, ReplacingOnlyWhatStillHoldsThePlannedBytes) {
     EXPECT_EQ(asText(readFile(target)), "new");
 }
 
-TEST_F(FileSystemTest, ReadsRefuseAnythingButABoundedRegularFileWithoutBlocking) {
+TEST_F(FileSystemTest, ReadsRefuseAnythingButABoundedRegularFileWithoutOpeningIt) {
     ASSERT_EQ(::mkfifo((home / "fifo").c_str(), 0600), 0);
     home.link("/dev/zero", "zero");
+    home.link(home / "fifo", "to-fifo");
+    // Opening a FIFO wakes its writer, opening a device can act: neither is opened, even
+    // through a link (inotify sees every open but one that only names a place).
+    const Descriptor opens(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    ASSERT_GE(::inotify_add_watch(opens.get(), (home / "fifo").c_str(), IN_OPEN), 0);
     EXPECT_LUMIFOLD_ERROR_CODE(readFile(home / "fifo"), kPosixDomain, kNotRegularFile);
+    EXPECT_LUMIFOLD_ERROR_CODE(readFile(home / "to-fifo"), kPosixDomain, kNotRegularFile);
     EXPECT_LUMIFOLD_ERROR_CODE(readFile(home / "zero"), kPosixDomain, kNotRegularFile);
+    std::array<char, 4096> events{};
+    EXPECT_LT(::read(opens.get(), events.data(), events.size()), 0) << "the FIFO was opened";
     const std::string big = home.writeFile("big", std::string(3 << 20, 'x'));
     EXPECT_LUMIFOLD_ERROR(readFile(big, 2 << 20), kPosixDomain, kFileTooLarge,
                           "Could not read \"" + big + "\": it is larger than 2 MiB");

@@ -98,8 +98,8 @@ class ListsText final {
         try {
             platform::FileHandle file = platform::openForReading(path, kManifestReadLimit);
             ListsText text(std::move(file), path, at);
-            if (platform::fileSize(path) != written.manifestSize || at.changesEnd == 0 ||
-                at.flagsEnd == 0 || !text.bracketed(at.changesBegin, at.changesEnd) ||
+            if (text.size() != written.manifestSize || at.changesEnd == 0 || at.flagsEnd == 0 ||
+                !text.bracketed(at.changesBegin, at.changesEnd) ||
                 !text.bracketed(at.flagsBegin, at.flagsEnd)) {
                 return std::nullopt;
             }
@@ -120,6 +120,13 @@ class ListsText final {
 
     bool bracketed(std::uint64_t begin, std::uint64_t end) const {
         return end > begin + 1 && byteAt(begin) == '[' && byteAt(end - 1) == ']';
+    }
+    // The size of the file open, not of whatever its path names by now.
+    std::uint64_t size() const {
+        std::FILE* file = m_file->get();
+        if (::fseeko(file, 0, SEEK_END) != 0) return 0;
+        const off_t end = ::ftello(file);
+        return end < 0 ? 0 : static_cast<std::uint64_t>(end);
     }
     int byteAt(std::uint64_t at) const {
         std::FILE* file = m_file->get();

@@ -167,13 +167,22 @@ TEST_F(BackupTest, ACompletedManifestKeepsItsListsWhetherCopiedOrWrittenAgain) {
          "File Extension"}};
     const std::vector<FileExtensionBackupItem> flags = {{home / "Desktop/a.pdf", false},
                                                         {home / "Desktop/b \"c\".txt", false}};
-    for (const bool moved : {false, true}) {
-        SCOPED_TRACE(moved);
+    // The manifest as written; its text moved by a byte; its lists changed in place and the
+    // file one byte longer (the lists' brackets where they were): only the first is copied.
+    for (const int rewritten : {0, 1, 2}) {
+        SCOPED_TRACE(rewritten);
         const Taken taken = take({writeStore("Desktop", "before")}, changes, flags);
         const std::string& id = taken.written.header.id;
-        if (moved) {
-            platform::writeFileAtomically(snapshotDirectory(id) + "/manifest.json",
-                                          asBytes(" " + manifestText(id)), 0600);
+        std::string text = manifestText(id);
+        if (rewritten == 1) text.insert(0, " ");
+        for (auto at = text.find("a.pdf"); rewritten == 2 && at != std::string::npos;
+             at = text.find("a.pdf", at)) {
+            text.replace(at, 5, "x.pdf");
+        }
+        if (rewritten == 2) text += "\n";
+        if (rewritten > 0) {
+            platform::writeFileAtomically(snapshotDirectory(id) + "/manifest.json", asBytes(text),
+                                          0600);
         }
         const BackupManifest recorded = complete(taken);
         EXPECT_EQ(recorded.appliedChanges, changes);
